@@ -1,0 +1,96 @@
+#pragma once
+
+#include "link/CommandPacket.h"
+#include "link/ReplyPacket.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+class Clock;
+class SerialDevice;
+class SerialPorts;
+class UserPrompts;
+
+// The program's one connection to its instruments: four serial ports COM1 to
+// COM4 (index 0 to 3), at most one transaction per port at a time, a FIFO of
+// commands waiting for a busy port and a list of replies waiting to be taken.
+// Nothing blocks and nothing is pushed: callers post commands, the idle pass
+// services the ports, and documents take their replies by (port, device, unit).
+class InstrumentLink {
+public:
+    static constexpr int kPortCount = 4;
+
+    InstrumentLink(SerialPorts& ports, Clock& clock, UserPrompts& prompts);
+    ~InstrumentLink();
+    InstrumentLink(const InstrumentLink&) = delete;
+    InstrumentLink& operator=(const InstrumentLink&) = delete;
+
+    // Opens the port for one more user. The device is opened only by the
+    // first user; later users share it. Returns whether the port is usable.
+    // On failure the open count stays 0 and lastError() tells why.
+    bool openPort(int port);
+    // Releases one user; the device is closed when the last one goes.
+    // Returns false if the OS reported an error closing it, or if the port
+    // was not open.
+    bool closePort(int port);
+    bool isPortOpen(int port) const;
+    int openCount(int port) const;
+    // "ERROR - COM3 Port Open failed : OS Error = 2", or empty.
+    const std::string& lastError(int port) const;
+
+    // Queues a command, or sends it at once when its port is idle. Returns
+    // false (after telling the user) only if memory ran out, or if an
+    // argument cannot be put on the wire (port, unit or parameter out of range).
+    bool postCommand(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
+                     const std::string& data);
+    // postCommand with data "+000.000".
+    bool postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
+
+    // One step of the port's transaction: send the next command, or look for
+    // its reply, or give up on it after the time-out with an end code 98
+    // reply. Returns false if the port is not open or had nothing to do.
+    bool servicePort(int port);
+    // servicePort for 0, 1, 2, 3; true if any of them returned true.
+    bool serviceAllPorts();
+
+    // Removes and returns the oldest reply for (port, device, unit), or null.
+    std::unique_ptr<ReplyPacket> takeReply(int port, int deviceDigit, int unitNumber);
+    // Deletes every reply for (port, device, unit); true if there was one.
+    bool dropReplies(int port, int deviceDigit, int unitNumber);
+    // Deletes every queued command for (port, device, unit); the command that
+    // is out on the line is not affected. True if any was removed.
+    bool cancelCommands(int port, int deviceDigit, int unitNumber);
+
+    // Whether the port has a command out and awaits its reply.
+    bool isAwaiting(int port) const;
+    // The text of the command that is out, or empty.
+    std::string pendingCommand(int port) const;
+    std::size_t queuedCount() const { return queue_.size(); }
+    std::size_t replyCount() const { return replies_.size(); }
+    // The open device's readiness descriptor, or -1.
+    int readinessHandle(int port) const;
+
+private:
+    enum class State : std::uint8_t { Idle = 0, Awaiting = 1 };
+    struct Port {
+        State state = State::Idle;
+        int openCount = 0;
+        std::unique_ptr<SerialDevice> device;
+        char pending[18] = {};
+        char reply[22] = {};
+        std::int64_t start = 0;
+        std::string lastError;
+    };
+
+    static bool validPort(int port) { return port >= 0 && port < kPortCount; }
+    void giveUp(Port& p, int port);
+
+    SerialPorts& ports_;
+    Clock& clock_;
+    UserPrompts& prompts_;
+    Port port_[kPortCount];
+    std::deque<std::unique_ptr<CommandPacket>> queue_;
+    std::deque<std::unique_ptr<ReplyPacket>> replies_;
+};

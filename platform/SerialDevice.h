@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+// One open serial line, driven without ever blocking: a write or a read is
+// started, then its progress is polled. The caller's buffers must stay valid
+// until the operation has completed or the device has been purged.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Starts writing `n` bytes from `data`. Returns false when the start
+    // failed at once; the write then stays short and the caller's time-out
+    // decides. Replaces any write still in progress.
+    virtual bool startWrite(const char* data, std::size_t n) = 0;
+    // Starts reading exactly `n` bytes into `buffer`. Returns false when the
+    // start failed at once. Replaces any read still in progress.
+    virtual bool startRead(char* buffer, std::size_t n) = 0;
+    // Bytes the current write has transferred so far (0 to n); never blocks.
+    virtual std::size_t pollWrite() = 0;
+    // Bytes the current read has received so far (0 to n); never blocks.
+    // Received NUL bytes are discarded and not counted.
+    virtual std::size_t pollRead() = 0;
+    // Abandons the current write and read and discards what the driver holds
+    // in both directions.
+    virtual void purge() = 0;
+    // Closes the device; returns false if the OS reported an error.
+    virtual bool close() = 0;
+    // A descriptor that becomes readable when bytes arrive, or -1. The window
+    // program watches it so that an idle program sleeps until the line speaks.
+    virtual int readinessHandle() const = 0;
+};
+
+// Opens serial devices by the program's port names "COM1" to "COM4".
+class SerialPorts {
+public:
+    virtual ~SerialPorts() = default;
+    // Opens the port exclusively with the instrument line settings. Returns
+    // the device, or null with `osError` set to the OS error code.
+    virtual std::unique_ptr<SerialDevice> openPort(const std::string& name, unsigned long& osError) = 0;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore, RetryCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No, Abort, Retry, Ignore };
+enum class MessageIcon { None, Exclamation };
+
+// What the program asks of the user interface besides its windows: modal
+// message boxes, the wait cursor, the status-bar message and the beep.
+class UserPrompts {
+public:
+    virtual ~UserPrompts() = default;
+    // Shows a modal box and returns the button the user pressed.
+    virtual MessageAnswer messageBox(const std::string& caption, const std::string& text,
+                                     MessageButtons buttons, MessageIcon icon) = 0;
+    // Nested calls are counted; the cursor returns with the last end.
+    virtual void beginWaitCursor() = 0;
+    virtual void endWaitCursor() = 0;
+    virtual void showStatusMessage(const std::string& text) = 0;
+    virtual void beep() = 0;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/UserPrompts.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+// Records every box and answers from a script (the box's first button when
+// the script is empty).
+class ScriptedPrompts : public UserPrompts {
+public:
+    struct Box {
+        std::string caption;
+        std::string text;
+        MessageButtons buttons;
+        MessageIcon icon;
+    };
+
+    MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
+                             MessageIcon icon) override
+    {
+        boxes.push_back({caption, text, buttons, icon});
+        if (!answers.empty()) {
+            const MessageAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        switch (buttons) {
+        case MessageButtons::YesNo:
+        case MessageButtons::YesNoCancel: return MessageAnswer::Yes;
+        case MessageButtons::AbortRetryIgnore: return MessageAnswer::Abort;
+        case MessageButtons::RetryCancel: return MessageAnswer::Retry;
+        default: return MessageAnswer::Ok;
+        }
+    }
+    void beginWaitCursor() override { ++waitDepth; }
+    void endWaitCursor() override { --waitDepth; }
+    void showStatusMessage(const std::string& text) override { statusMessages.push_back(text); }
+    void beep() override { ++beeps; }
+
+    std::vector<Box> boxes;
+    std::deque<MessageAnswer> answers;
+    std::vector<std::string> statusMessages;
+    int waitDepth = 0;
+    int beeps = 0;
+};

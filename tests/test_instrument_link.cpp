@@ -1,0 +1,295 @@
+#include "link/CommandPacket.h"
+#include "link/InstrumentLink.h"
+#include "link/Protocol.h"
+#include "platform/PosixSerialPorts.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/PtyPair.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+namespace {
+
+std::string reply(int unit, int cls, int param, int endCode, const std::string& data)
+{
+    char head[32];
+    std::snprintf(head, sizeof head, "@1%02d%d%02d%02d%s", unit, cls, param, endCode, data.c_str());
+    return head + protocol::checksumText(protocol::checksum(head)) + "\r\n";
+}
+
+bool waitReadable(int fd, int ms)
+{
+    pollfd p {fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+
+// Plays the instrument on the master side of a pseudo-terminal that the link
+// opens as COM1 (and COM2 on a second one).
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(line2.ok());
+        ports.setPath("COM1", line.slavePath());
+        ports.setPath("COM2", line2.slavePath());
+    }
+
+    // The next command the program wrote, waiting for it if need be.
+    std::string nextCommand(PtyPair& pty)
+    {
+        while (pending_.size() < 17 && waitReadable(pty.masterFd(), 2000))
+            pending_ += pty.readAvailable();
+        std::string command = pending_.substr(0, 17);
+        pending_.erase(0, command.size());
+        return command;
+    }
+
+    // Services the port until a reply has been filed (or a bound passes).
+    bool serviceUntilReply(int port = 0)
+    {
+        const std::size_t before = link.replyCount();
+        for (int i = 0; i < 200 && link.replyCount() == before; ++i) {
+            link.servicePort(port);
+            if (link.replyCount() == before)
+                waitReadable(link.readinessHandle(port), 10);
+        }
+        return link.replyCount() > before;
+    }
+
+    PtyPair line;
+    PtyPair line2;
+    PosixSerialPorts ports;
+    ManualClock clock;
+    ScriptedPrompts prompts;
+    InstrumentLink link {ports, clock, prompts};
+    std::string pending_;
+};
+
+TEST_F(LinkTest, PostingToAnIdlePortWritesTheCommandAtOnce)
+{
+    ASSERT_TRUE(link.openPort(0));
+    ASSERT_TRUE(link.postRead(0, 1, 5, 1, 1));
+    EXPECT_TRUE(link.isAwaiting(0));
+    EXPECT_EQ(link.queuedCount(), 0u);
+    EXPECT_EQ(nextCommand(line), "!105101+000.00020");
+}
+
+TEST_F(LinkTest, ABusyPortSendsQueuedCommandsInPostingOrder)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 1);
+    link.postCommand(0, 1, 5, 2, 3, "+025.000");
+    link.postRead(0, 1, 6, 1, 56);
+    EXPECT_EQ(link.queuedCount(), 2u);
+
+    const char* expected[] = {"!105101", "!105203", "!106156"};
+    const int params[] = {1, 3, 56};
+    const int units[] = {5, 5, 6};
+    for (int i = 0; i < 3; ++i) {
+        const std::string command = nextCommand(line);
+        EXPECT_EQ(command.substr(0, 7), expected[i]);
+        // Nothing more goes out before this command is answered.
+        EXPECT_FALSE(waitReadable(line.masterFd(), 20));
+        line.write(reply(units[i], command[4] - '0', params[i], 0, "+001.000"));
+        ASSERT_TRUE(serviceUntilReply());
+        link.servicePort(0);
+    }
+    EXPECT_EQ(link.queuedCount(), 0u);
+    for (int i = 0; i < 3; ++i) {
+        auto r = link.takeReply(0, 1, units[i]);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->parameterNumber(), params[i]);
+    }
+}
+
+TEST_F(LinkTest, ACommandWithoutAnswerTimesOutAfterTwoWholeSecondTicks)
+{
+    ASSERT_TRUE(link.openPort(0));
+    clock.toEndOfSecond();
+    link.postCommand(0, 1, 7, 2, 3, "+025.000");
+    nextCommand(line);
+
+    clock.advanceMillis(1);  // one tick, a millisecond later
+    EXPECT_TRUE(link.servicePort(0));
+    clock.advanceMillis(998);
+    link.servicePort(0);
+    EXPECT_EQ(link.replyCount(), 0u);
+    EXPECT_TRUE(link.isAwaiting(0));
+
+    clock.advanceMillis(2);  // the second tick: just over one second of real time
+    link.servicePort(0);
+    ASSERT_EQ(link.replyCount(), 1u);
+    EXPECT_FALSE(link.isAwaiting(0));
+    auto r = link.takeReply(0, 1, 7);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 98);
+    EXPECT_EQ(r->commandClass(), 2);
+    EXPECT_EQ(r->parameterNumber(), 3);
+    EXPECT_EQ(r->data(), "+025.000");
+}
+
+TEST_F(LinkTest, AReplyThatDoesNotStartWithAtEndsInTheTimeout)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 1);
+    nextCommand(line);
+    std::string bad = reply(5, 1, 1, 0, "+021.500");
+    bad[0] = '#';
+    line.write(bad);
+    for (int i = 0; i < 20; ++i) {
+        link.servicePort(0);
+        waitReadable(link.readinessHandle(0), 5);
+    }
+    EXPECT_EQ(link.replyCount(), 0u);
+    clock.advanceSeconds(2);
+    link.servicePort(0);
+    auto r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 98);
+    // The purge left nothing behind for the next transaction.
+    link.postRead(0, 1, 5, 1, 2);
+    nextCommand(line);
+    line.write(reply(5, 1, 2, 0, "+000.500"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+}
+
+TEST_F(LinkTest, CorruptAndRefusedRepliesAreDeliveredWithTheirEndCodes)
+{
+    ASSERT_TRUE(link.openPort(0));
+    std::string corrupt = reply(5, 1, 1, 0, "+021.500");
+    corrupt[16] = '1';  // data changed, checksum kept
+    struct Case {
+        std::string text;
+        int endCode;
+    } cases[] = {{corrupt, 99}, {reply(5, 1, 1, 4, "+000.000"), 4}, {reply(5, 1, 1, 26, "+021.500"), 26}};
+    for (const Case& c : cases) {
+        link.postRead(0, 1, 5, 1, 1);
+        nextCommand(line);
+        line.write(c.text);
+        ASSERT_TRUE(serviceUntilReply());
+        auto r = link.takeReply(0, 1, 5);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->endCode(), c.endCode);
+    }
+}
+
+TEST_F(LinkTest, TakeDropAndCancelWorkByUnit)
+{
+    ASSERT_TRUE(link.openPort(0));
+    const int units[] = {6, 5, 6};
+    for (int i = 0; i < 3; ++i) {
+        link.postRead(0, 1, units[i], 1, i + 1);
+        nextCommand(line);
+        line.write(reply(units[i], 1, i + 1, 0, "+000.000"));
+        ASSERT_TRUE(serviceUntilReply());
+    }
+    auto five = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(five);
+    EXPECT_EQ(five->parameterNumber(), 2);
+    EXPECT_FALSE(link.takeReply(0, 1, 5));
+    EXPECT_FALSE(link.takeReply(1, 1, 6));  // same unit, other port
+    auto first = link.takeReply(0, 1, 6);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->parameterNumber(), 1);
+    EXPECT_EQ(link.replyCount(), 1u);
+    EXPECT_TRUE(link.dropReplies(0, 1, 6));
+    EXPECT_FALSE(link.dropReplies(0, 1, 6));
+
+    // One command out, three waiting: cancel takes only the waiting ones of unit 5.
+    EXPECT_FALSE(link.cancelCommands(0, 1, 5));
+    link.postRead(0, 1, 5, 1, 1);
+    link.postRead(0, 1, 5, 1, 2);
+    link.postRead(0, 1, 6, 1, 3);
+    link.postRead(0, 1, 5, 1, 4);
+    EXPECT_TRUE(link.cancelCommands(0, 1, 5));
+    EXPECT_EQ(link.queuedCount(), 1u);
+    EXPECT_EQ(link.pendingCommand(0).substr(0, 7), "!105101");
+}
+
+TEST_F(LinkTest, TwoPortsRunTheirTransactionsSideBySide)
+{
+    ASSERT_TRUE(link.openPort(0));
+    ASSERT_TRUE(link.openPort(1));
+    link.postRead(0, 1, 5, 1, 1);
+    link.postRead(1, 1, 5, 1, 1);
+    EXPECT_EQ(link.queuedCount(), 0u);
+    EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
+    EXPECT_EQ(nextCommand(line2).substr(0, 7), "!105101");
+    line2.write(reply(5, 1, 1, 0, "+002.000"));
+    ASSERT_TRUE(serviceUntilReply(1));
+    EXPECT_FALSE(link.takeReply(0, 1, 5));
+    auto r = link.takeReply(1, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data(), "+002.000");
+    EXPECT_EQ(r->portIndex(), 1);
+}
+
+TEST_F(LinkTest, PortsAreOpenedOnceAndClosedWithTheirLastUser)
+{
+    ASSERT_TRUE(link.openPort(0));
+    ASSERT_TRUE(link.openPort(0));
+    EXPECT_EQ(link.openCount(0), 2);
+    unsigned long error = 0;
+    EXPECT_FALSE(PosixSerialPorts::openDevice(line.slavePath(), error));  // held by the link
+
+    EXPECT_TRUE(link.closePort(0));
+    EXPECT_TRUE(link.isPortOpen(0));
+    EXPECT_EQ(link.openCount(0), 1);
+    EXPECT_TRUE(link.closePort(0));
+    EXPECT_FALSE(link.isPortOpen(0));
+    EXPECT_FALSE(link.closePort(0));
+    EXPECT_EQ(link.openCount(0), 0);
+    EXPECT_TRUE(PosixSerialPorts::openDevice(line.slavePath(), error));
+}
+
+TEST_F(LinkTest, OpenFailuresRecordTheOsErrorAndLeaveTheCountAtZero)
+{
+    ports.setPath("COM3", "/nonexistent/tessol-test-device");
+    EXPECT_FALSE(link.openPort(2));
+    EXPECT_EQ(link.lastError(2), "ERROR - COM3 Port Open failed : OS Error = 2");
+    EXPECT_EQ(link.openCount(2), 0);
+
+    unsigned long error = 0;
+    auto holder = PosixSerialPorts::openDevice(line.slavePath(), error);
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(link.openPort(0));
+    EXPECT_EQ(link.lastError(0), "ERROR - COM1 Port Open failed : OS Error = 16");
+    EXPECT_EQ(link.openCount(0), 0);
+    holder.reset();
+    EXPECT_TRUE(link.openPort(0));
+    EXPECT_EQ(link.openCount(0), 1);
+}
+
+TEST_F(LinkTest, CommandsForAPortThatIsNotOpenWaitInTheQueue)
+{
+    EXPECT_TRUE(link.postRead(0, 1, 5, 1, 1));
+    EXPECT_FALSE(link.servicePort(0));
+    EXPECT_FALSE(link.serviceAllPorts());
+    EXPECT_EQ(link.queuedCount(), 0u);  // built into the port's pending command
+    EXPECT_TRUE(link.postRead(0, 1, 5, 1, 2));
+    EXPECT_EQ(link.queuedCount(), 1u);
+    ASSERT_TRUE(link.openPort(0));
+    EXPECT_FALSE(link.isAwaiting(0));
+    link.servicePort(0);
+    EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
+    line.write(reply(5, 1, 1, 0, "+000.000"));
+    ASSERT_TRUE(serviceUntilReply());
+    link.servicePort(0);
+    EXPECT_EQ(nextCommand(line).substr(0, 7), "!105102");
+}
+
+TEST_F(LinkTest, ArgumentsThatDoNotFitThePacketAreRefused)
+{
+    ASSERT_TRUE(link.openPort(0));
+    EXPECT_FALSE(link.postRead(0, 1, 100, 1, 1));
+    EXPECT_FALSE(link.postRead(0, 1, 5, 1, 100));
+    EXPECT_FALSE(link.postRead(4, 1, 5, 1, 1));
+    EXPECT_FALSE(link.postRead(-1, 1, 5, 1, 1));
+    EXPECT_FALSE(link.isAwaiting(0));
+    EXPECT_TRUE(prompts.boxes.empty());
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+#include "platform/MemoryProfile.h"
+#include "platform/PortNames.h"
+#include "platform/PosixSerialPorts.h"
+#include "tests/support/PtyPair.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+
+namespace {
+
+TEST(PortNames, EnvironmentThenProfileThenTheStandardDevice)
+{
+    ::unsetenv("TESSOL_COM2");
+    MemoryProfile profile;
+    EXPECT_EQ(resolvePortPath("COM2", &profile), "/dev/ttyS1");
+    EXPECT_EQ(resolvePortPath("COM4", nullptr), "/dev/ttyS3");
+    profile.writeText("Ports", "sCOM2", "/dev/ttyUSB0");
+    EXPECT_EQ(resolvePortPath("COM2", &profile), "/dev/ttyUSB0");
+    ::setenv("TESSOL_COM2", "/tmp/sim-line", 1);
+    EXPECT_EQ(resolvePortPath("COM2", &profile), "/tmp/sim-line");
+    ::unsetenv("TESSOL_COM2");
+    EXPECT_EQ(resolvePortPath("/dev/pts/3", &profile), "/dev/pts/3");
+    EXPECT_EQ(resolvePortPath("COM5", &profile), "COM5");
+}
+
+TEST(PosixSerial, AppliesTheInstrumentLineSettings)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    unsigned long error = 0;
+    auto device = PosixSerialPorts::openDevice(pty.slavePath(), error);
+    ASSERT_TRUE(device) << error;
+    termios tio {};
+    ASSERT_EQ(::tcgetattr(device->readinessHandle(), &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+    EXPECT_TRUE(tio.c_iflag & IXOFF);
+    EXPECT_FALSE(tio.c_iflag & IXON);
+    EXPECT_FALSE(tio.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(tio.c_cc[VSTART], 0x11);
+    EXPECT_EQ(tio.c_cc[VSTOP], 0x13);
+}
+
+TEST(PosixSerial, IsHeldExclusivelyUntilClosed)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    unsigned long error = 0;
+    auto first = PosixSerialPorts::openDevice(pty.slavePath(), error);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(PosixSerialPorts::openDevice(pty.slavePath(), error));
+    EXPECT_EQ(error, 16u);
+    EXPECT_TRUE(first->close());
+    EXPECT_TRUE(PosixSerialPorts::openDevice(pty.slavePath(), error));
+}
+
+TEST(PosixSerial, ReadsExactlyWhatWasAskedAndLeavesTheRest)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    unsigned long error = 0;
+    auto device = PosixSerialPorts::openDevice(pty.slavePath(), error);
+    ASSERT_TRUE(device);
+    char buffer[8] = {};
+    ASSERT_TRUE(device->startRead(buffer, 4));
+    EXPECT_EQ(device->pollRead(), 0u);
+    pty.write(std::string("ab\0cdef", 7));
+    pollfd p {device->readinessHandle(), POLLIN, 0};
+    std::size_t got = 0;
+    for (int i = 0; i < 100 && got < 4; ++i) {
+        ::poll(&p, 1, 20);
+        got = device->pollRead();
+    }
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");  // the NUL was discarded
+    char rest[8] = {};
+    device->startRead(rest, 2);
+    EXPECT_EQ(device->pollRead(), 2u);
+    EXPECT_EQ(std::string(rest, 2), "ef");
+
+    const char command[] = "!105101+000.00020";
+    ASSERT_TRUE(device->startWrite(command, 17));
+    EXPECT_EQ(device->pollWrite(), 17u);
+    std::string seen;
+    for (int i = 0; i < 100 && seen.size() < 17; ++i) {
+        pollfd m {pty.masterFd(), POLLIN, 0};
+        ::poll(&m, 1, 20);
+        seen += pty.readAvailable();
+    }
+    EXPECT_EQ(seen, command);
+}
+
+} // namespace

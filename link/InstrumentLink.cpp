@@ -143,16 +143,26 @@ bool InstrumentLink::servicePort(int port)
         device.startRead(p.reply, protocol::kReplyLength);
         p.start = clock_.seconds();
         p.state = State::Awaiting;
+        p.received = 0;
+        ++p.progress;
         return true;
     }
 
     const bool written = device.pollWrite() >= protocol::kCommandLength;
-    if (written && device.pollRead() >= protocol::kReplyLength && p.reply[0] == '@') {
+    if (written) {
+        const std::size_t received = device.pollRead();
+        if (received != p.received) {
+            p.received = received;
+            ++p.progress;
+        }
+    }
+    if (written && p.received >= protocol::kReplyLength && p.reply[0] == '@') {
         p.pending[0] = '\0';
         p.reply[protocol::kReplyLength] = '\0';
         replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds()));
         std::memset(p.reply, 0, sizeof p.reply);
         p.state = State::Idle;
+        ++p.progress;
         return true;
     }
     // The time-out also bounds a write that never completes (a line held
@@ -170,6 +180,7 @@ void InstrumentLink::giveUp(Port& p, int port)
     replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), text, clock_.seconds()));
     std::memset(p.reply, 0, sizeof p.reply);
     p.state = State::Idle;
+    ++p.progress;
 }
 
 bool InstrumentLink::serviceAllPorts()
@@ -225,4 +236,14 @@ std::string InstrumentLink::pendingCommand(int port) const
 int InstrumentLink::readinessHandle(int port) const
 {
     return isPortOpen(port) && port_[port].device ? port_[port].device->readinessHandle() : -1;
+}
+
+bool InstrumentLink::awaitsInput(int port) const
+{
+    return isAwaiting(port) && port_[port].received < protocol::kReplyLength;
+}
+
+std::uint64_t InstrumentLink::progress(int port) const
+{
+    return validPort(port) ? port_[port].progress : 0;
 }

@@ -71,6 +71,13 @@ public:
     std::size_t replyCount() const { return replies_.size(); }
     // The open device's readiness descriptor, or -1.
     int readinessHandle(int port) const;
+    // Whether the port waits for reply bytes that have not all arrived yet:
+    // the time to watch its readiness descriptor.
+    bool awaitsInput(int port) const;
+    // Counts every step that moved the port on (a command written, reply
+    // bytes received, a transaction ended), so a caller can tell a pass that
+    // did something from one that only looked.
+    std::uint64_t progress(int port) const;
 
 private:
     enum class State : std::uint8_t { Idle = 0, Awaiting = 1 };
@@ -81,6 +88,8 @@ private:
         char pending[18] = {};
         char reply[22] = {};
         std::int64_t start = 0;
+        std::size_t received = 0;
+        std::uint64_t progress = 0;
         std::string lastError;
     };
 

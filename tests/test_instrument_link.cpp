@@ -137,12 +137,18 @@ TEST_F(LinkTest, AReplyThatDoesNotStartWithAtEndsInTheTimeout)
     nextCommand(line);
     std::string bad = reply(5, 1, 1, 0, "+021.500");
     bad[0] = '#';
+    EXPECT_TRUE(link.awaitsInput(0));
+    const auto before = link.progress(0);
     line.write(bad);
     for (int i = 0; i < 20; ++i) {
         link.servicePort(0);
         waitReadable(link.readinessHandle(0), 5);
     }
     EXPECT_EQ(link.replyCount(), 0u);
+    // All 21 bytes are in, so there is nothing more to wait for on the line,
+    // only the time-out; and the bytes counted as progress.
+    EXPECT_FALSE(link.awaitsInput(0));
+    EXPECT_GT(link.progress(0), before);
     clock.advanceSeconds(2);
     link.servicePort(0);
     auto r = link.takeReply(0, 1, 5);

@@ -1,0 +1,62 @@
+#include "platform/qt/QtPrompts.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QStatusBar>
+
+MessageAnswer QtPrompts::messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
+                                    MessageIcon icon)
+{
+    QMessageBox::StandardButtons set = QMessageBox::Ok;
+    switch (buttons) {
+    case MessageButtons::Ok: set = QMessageBox::Ok; break;
+    case MessageButtons::OkCancel: set = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case MessageButtons::YesNo: set = QMessageBox::Yes | QMessageBox::No; break;
+    case MessageButtons::YesNoCancel: set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+    case MessageButtons::AbortRetryIgnore: set = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore; break;
+    case MessageButtons::RetryCancel: set = QMessageBox::Retry | QMessageBox::Cancel; break;
+    }
+    QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    QString::fromStdString(caption), QString::fromStdString(text), set, owner_.data());
+    box.setWindowModality(Qt::ApplicationModal);
+    switch (box.exec()) {
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    case QMessageBox::Abort: return MessageAnswer::Abort;
+    case QMessageBox::Retry: return MessageAnswer::Retry;
+    case QMessageBox::Ignore: return MessageAnswer::Ignore;
+    case QMessageBox::Ok: return MessageAnswer::Ok;
+    default:
+        // Closed from the title bar: the answer a box's Escape key gives.
+        switch (buttons) {
+        case MessageButtons::Ok: return MessageAnswer::Ok;
+        case MessageButtons::YesNo: return MessageAnswer::No;
+        case MessageButtons::AbortRetryIgnore: return MessageAnswer::Abort;
+        default: return MessageAnswer::Cancel;
+        }
+    }
+}
+
+void QtPrompts::beginWaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtPrompts::endWaitCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+void QtPrompts::showStatusMessage(const std::string& text)
+{
+    if (statusBar_) {
+        statusBar_->showMessage(QString::fromStdString(text));
+        statusBar_->repaint();
+    }
+}
+
+void QtPrompts::beep()
+{
+    QApplication::beep();
+}

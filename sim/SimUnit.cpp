@@ -1,0 +1,578 @@
+#include "sim/SimUnit.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "link/Protocol.h"
+
+namespace sim {
+
+namespace {
+
+enum class Kind { Number, Text };
+
+struct ParameterInfo {
+    bool read;
+    bool write;
+    Kind kind;
+};
+
+// What each parameter number answers to; nothing for a number the unit
+// does not know.
+std::optional<ParameterInfo> parameterInfo(int p)
+{
+    constexpr ParameterInfo readNumber {true, false, Kind::Number};
+    constexpr ParameterInfo number {true, true, Kind::Number};
+    constexpr ParameterInfo writeNumber {false, true, Kind::Number};
+    constexpr ParameterInfo readText {true, false, Kind::Text};
+    constexpr ParameterInfo text {true, true, Kind::Text};
+    constexpr ParameterInfo writeText {false, true, Kind::Text};
+    switch (p) {
+    case 1: case 2: case 5: case 6: case 9: case 71: case 72: case 73:
+        return readNumber;
+    case 3: case 4: case 7: case 8: case 10: case 11: case 12: case 31: case 32:
+        return number;
+    case 35: case 56: case 92: case 93: case 94:
+        return readText;
+    case 41: case 42: case 51: case 54: case 55:
+        return text;
+    case 52: case 53: case 88:
+        return writeNumber;
+    case 91:
+        return writeText;
+    default:
+        break;
+    }
+    if ((p >= 21 && p <= 26) || (p >= 61 && p <= 65) || (p >= 74 && p <= 87))
+        return number;
+    return std::nullopt;
+}
+
+bool pinnable(int p)
+{
+    const auto info = parameterInfo(p);
+    return info && info->read && !info->write;
+}
+
+// The data field holds a number: optional blanks, an optional sign, digits
+// with at most one point, optional trailing blanks.
+bool isNumberText(const std::string& text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    bool digit = false;
+    bool point = false;
+    for (; i < text.size() && text[i] != ' '; ++i) {
+        if (text[i] >= '0' && text[i] <= '9')
+            digit = true;
+        else if (text[i] == '.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] != ' ')
+            return false;
+    return digit;
+}
+
+constexpr double kRenderMax = 999.999;
+
+std::string render(double value)
+{
+    if (!std::isfinite(value))
+        return "+999.999";
+    return protocol::renderNumber(std::clamp(value, -kRenderMax, kRenderMax));
+}
+
+// The value as the unit stores it: three decimals, within what fits in
+// the data field.
+double quantize(double value)
+{
+    return protocol::textToDouble(render(value));
+}
+
+// The code in parameters 21 and 22: 0 for a thermistor (whose pair is a
+// calibration point), otherwise the sensor type that the code starts.
+int codeFamily(double c21, double c22)
+{
+    if (c21 == 0 && c22 == 0)
+        return 1;
+    if (c21 == 1 && c22 == 1)
+        return 2;
+    for (int code = 2; code <= 4; ++code)
+        if (c21 == code && c22 == code)
+            return code + 2;
+    return 0;
+}
+
+// Plant and loop constants.
+constexpr double kDegreesPerAmp = 10.0;     // equilibrium cooling per ampere
+constexpr double kThermalTau = 30.0;        // s
+constexpr double kTeResistance = 1.6;       // ohm
+constexpr double kSeebeck = 0.01;           // V per C of difference to ambient
+constexpr double kSinkRise = 0.25;          // C per W dissipated
+constexpr double kSinkTau = 60.0;           // s
+constexpr double kIntegralBand = 0.5;       // C; the integral acts only this close
+constexpr double kStep = 0.05;              // s, integration step
+constexpr double kMaxAdvance = 600.0;       // s
+// Front end: the sensor voltage saturates at 5 V; the AD590 and the
+// resistor procedure use the internal 10 kOhm sense resistor, whose true
+// value is a little low, as on a real board before calibration.
+constexpr double kMaxSensorVolts = 5.0;
+constexpr double kMinSensorVolts = 0.0005;
+constexpr double kAutoBiasVolts = 2.5;
+constexpr double kSenseResistor = 9.987;    // kOhm
+constexpr double kKelvin = 273.15;
+constexpr double kCurrentCeiling = 5.99;    // A
+
+} // namespace
+
+SimUnit::SimUnit(int address) : address_(address) {}
+
+std::optional<SimUnit::Answer> SimUnit::handle(int commandClass, int parameter, const std::string& data8)
+{
+    if (!powered_ || halted_)
+        return std::nullopt;
+    const auto info = parameterInfo(parameter);
+    if (!info)
+        return Answer {kEndUnknownParameter, data8};
+    if (commandClass == protocol::kClassRead && info->read)
+        return Answer {protocol::kEndOk, readText(parameter)};
+    if (commandClass == protocol::kClassWrite && info->write)
+        return write(parameter, data8);
+    return Answer {kEndWrongClass, data8};
+}
+
+std::optional<SimUnit::Answer> SimUnit::write(int parameter, const std::string& data8)
+{
+    const Answer refused {kEndBadData, data8};
+    if (data8.size() != protocol::kDataLength)
+        return refused;
+    const auto info = parameterInfo(parameter);
+    if (!info)
+        return Answer {kEndUnknownParameter, data8};
+    if (info->kind == Kind::Text) {
+        switch (parameter) {
+        case 41: settings_.bias = data8; break;
+        case 42: settings_.modulation = data8; break;
+        case 51:
+            if (!outputOn())
+                integral_ = 0.0;
+            outputWord_ = data8;
+            break;
+        case 54: accessWord_ = data8 == kPassword ? "00000001" : "00000000"; break;
+        case 55: serial_ = data8; break;
+        case 91:
+            lampPattern_ = data8;
+            return Answer {protocol::kEndOk, lampPattern_};
+        default: break;
+        }
+        return Answer {protocol::kEndOk, readText(parameter)};
+    }
+    if (!isNumberText(data8))
+        return refused;
+    const double value = protocol::textToDouble(data8);
+    switch (parameter) {
+    case 52:
+        if (value != 0)
+            return refused;
+        // The halt is acknowledged; after that the processor is gone.
+        halted_ = true;
+        return Answer {protocol::kEndOk, render(0)};
+    case 53:
+        return Answer {protocol::kEndOk, render(value)};
+    case 88:
+        if (value != 0)
+            return refused;
+        wipe();
+        return Answer {protocol::kEndOk, render(0)};
+    default:
+        storeNumber(parameter, value);
+        return Answer {protocol::kEndOk, readText(parameter)};
+    }
+}
+
+void SimUnit::storeNumber(int p, double value)
+{
+    Settings& s = settings_;
+    switch (p) {
+    case 3:
+        s.setPoint = quantize(std::clamp(value, -199.9, 199.9));
+        s.setPointIsResistance = false;
+        return;
+    case 4:
+        s.setPoint = quantize(std::clamp(value, 0.1, 499.9));
+        s.setPointIsResistance = true;
+        return;
+    case 7: s.posLimit = quantize(std::clamp(value, 0.0, 5.0)); return;
+    case 8: s.negLimit = quantize(std::clamp(value, -5.0, 0.0)); return;
+    case 10: s.p = quantize(std::clamp(value, 1.0, 100.0)); return;
+    case 11: s.i = quantize(std::clamp(value, 0.0, 10.0)); return;
+    case 12: s.d = quantize(std::clamp(value, 0.0, 10.0)); return;
+    case 31: s.highLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
+    case 32: s.lowLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
+    default: break;
+    }
+    if (p >= 21 && p <= 26) {
+        const int before = codeFamily(s.coefficients[0], s.coefficients[1]);
+        s.coefficients[static_cast<std::size_t>(p - 21)] = quantize(value);
+        const int after = codeFamily(s.coefficients[0], s.coefficients[1]);
+        // A new code pair starts that sensor with its factory coefficients.
+        if ((p == 21 || p == 22) && after != before)
+            loadSensorDefaults(after);
+    } else if (p >= 61 && p <= 65) {
+        s.references[static_cast<std::size_t>(p - 61)] = quantize(value);
+    } else if (p >= 74 && p <= 87) {
+        s.calibration[static_cast<std::size_t>(p - 74)] = quantize(value);
+    }
+}
+
+void SimUnit::loadSensorDefaults(int family)
+{
+    static const std::array<std::array<double, 4>, 7> defaults {{
+        {25.0, 10.0, 40.0, 5.236},
+        {-1, -1, -1, -1},
+        {0, 0.1, 100.0, 0.139},
+        {0, 0, -1, -1},
+        {1.0, -1, 0, -1},
+        {10.0, -1, 0, -1},
+        {10.0, -1, 0, -1},
+    }};
+    const auto& row = defaults[static_cast<std::size_t>(family)];
+    std::copy(row.begin(), row.end(), settings_.coefficients.begin() + 2);
+}
+
+void SimUnit::wipe()
+{
+    // Everything the EEPROM holds except the serial number.
+    settings_ = Settings {};
+    address_ = 1;
+    outputWord_ = "+000.000";
+    integral_ = 0.0;
+}
+
+void SimUnit::setPowered(bool on)
+{
+    if (on && !powered_) {
+        halted_ = false;
+        accessWord_ = "00000000";
+        lampPattern_ = "-000.000";
+    }
+    if (!on) {
+        outputWord_ = "+000.000";
+        integral_ = 0.0;
+    }
+    powered_ = on;
+}
+
+bool SimUnit::force(int parameter, const std::string& text, std::string* error)
+{
+    const auto fail = [error](const std::string& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (text.size() != protocol::kDataLength)
+        return fail("value must be 8 characters");
+    const auto info = parameterInfo(parameter);
+    if (!info)
+        return fail("unknown parameter " + std::to_string(parameter));
+    if (pinnable(parameter)) {
+        pinned_[parameter] = text;
+        return true;
+    }
+    if (parameter == 54) {
+        accessWord_ = text;
+        return true;
+    }
+    const auto answer = write(parameter, text);
+    if (!answer || answer->endCode != protocol::kEndOk)
+        return fail("parameter " + std::to_string(parameter) + " needs a number");
+    return true;
+}
+
+void SimUnit::release(int parameter)
+{
+    pinned_.erase(parameter);
+}
+
+int SimUnit::sensorType() const
+{
+    const auto& c = settings_.coefficients;
+    const int family = codeFamily(c[0], c[1]);
+    if (family == 2 && c[2] == 0 && c[3] == 0)
+        return 3;
+    return family;
+}
+
+bool SimUnit::resistanceMode() const
+{
+    const int type = sensorType();
+    return type == 1 || type == 3;
+}
+
+SensorCurve SimUnit::curve() const
+{
+    const auto& c = settings_.coefficients;
+    switch (sensorType()) {
+    case 0: return SensorCurve::thermistor(c[0], c[1], c[2], c[3], c[4], c[5]);
+    case 2: return SensorCurve::rtd(c[2], c[3], c[4], c[5]);
+    case 3: return SensorCurve::defaultRtd();
+    default: return SensorCurve::defaultThermistor();
+    }
+}
+
+SimUnit::Bias SimUnit::bias(double trueKiloOhms) const
+{
+    struct Range {
+        std::size_t position;   // flag character in the bias word
+        double amps;
+        std::size_t reference;  // index of the measured value, 61 to 64
+        double unit;            // of that value: uA or mA
+    };
+    static const Range ranges[] = {
+        {3, 10e-3, 3, 1e-3},
+        {5, 1e-3, 2, 1e-3},
+        {6, 100e-6, 1, 1e-6},
+        {7, 10e-6, 0, 1e-6},
+    };
+    const std::string& word = settings_.bias;
+    const Range* chosen = nullptr;
+    if (word.size() == protocol::kDataLength && word[0] != '-') {
+        int ones = 0;
+        for (const Range& r : ranges)
+            if (word[r.position] == '1') {
+                ++ones;
+                chosen = &r;
+            }
+        if (ones != 1)
+            chosen = nullptr;
+    }
+    const bool reference = word.size() == protocol::kDataLength && word[2] == '1';
+    const double ohms = (reference ? kSenseResistor : trueKiloOhms) * 1000.0;
+    if (!chosen) {
+        // Automatic (and custom) bias: the largest current that keeps the
+        // sensor voltage within the comfortable part of the input span.
+        chosen = &ranges[3];
+        for (const Range& r : ranges)
+            if (ohms * r.amps <= kAutoBiasVolts) {
+                chosen = &r;
+                break;
+            }
+    }
+    return {chosen->amps, settings_.references[chosen->reference] * chosen->unit, reference};
+}
+
+SimUnit::Reading SimUnit::reading(double trueCelsius, const SensorCurve& sensor) const
+{
+    const auto& c = settings_.coefficients;
+    const double slope = settings_.calibration[0];
+    const double offset = settings_.calibration[1];
+    Reading r {};
+    const int type = sensorType();
+    if (type >= 4) {
+        const double kelvin = trueCelsius + kKelvin;
+        double volts = 0;
+        if (type == 4)
+            volts = kelvin * 1e-6 * kSenseResistor * 1000.0;   // 1 uA/K into the sense resistor
+        else if (type == 5)
+            volts = kelvin * 0.010;                            // 10 mV/K
+        else
+            volts = trueCelsius * 0.010;                       // 10 mV/C
+        r.raw = std::clamp(volts, -kMaxSensorVolts, kMaxSensorVolts);
+        r.open = std::fabs(volts) >= kMaxSensorVolts;
+        const double shown = slope * r.raw + offset;
+        const double gain = c[2];
+        if (gain == 0 || (type == 4 && settings_.references[4] <= 0)) {
+            r.open = true;
+            r.temperature = kRenderMax;
+        } else if (type == 4) {
+            const double microAmps = shown / settings_.references[4] * 1000.0;
+            r.temperature = (microAmps - c[4]) / gain - kKelvin;
+        } else if (type == 5) {
+            r.temperature = (shown * 1000.0 - c[4]) / gain - kKelvin;
+        } else {
+            r.temperature = (shown * 1000.0 - c[4]) / gain;
+        }
+        r.resistance = sensor.resistance(r.temperature);
+        return r;
+    }
+    const double trueKiloOhms = sensor.resistance(trueCelsius);
+    const Bias b = bias(trueKiloOhms);
+    const double volts = (b.reference ? kSenseResistor : trueKiloOhms) * 1000.0 * b.amps;
+    r.raw = std::min(volts, kMaxSensorVolts);
+    r.open = volts >= kMaxSensorVolts;
+    r.shorted = volts < kMinSensorVolts;
+    if (b.calibrated <= 0) {
+        r.open = true;
+        r.resistance = kRenderMax;
+    } else {
+        r.resistance = (slope * r.raw + offset) / b.calibrated / 1000.0;
+    }
+    r.temperature = sensor.temperature(r.resistance);
+    return r;
+}
+
+double SimUnit::setPointCelsius(const SensorCurve& sensor) const
+{
+    return settings_.setPointIsResistance ? sensor.temperature(settings_.setPoint) : settings_.setPoint;
+}
+
+double SimUnit::setPointKiloOhms(const SensorCurve& sensor) const
+{
+    return settings_.setPointIsResistance ? settings_.setPoint : sensor.resistance(settings_.setPoint);
+}
+
+double SimUnit::targetCelsius(const SensorCurve& sensor) const
+{
+    if (resistanceMode()) {
+        // The set-point path's calibration: slope 80, offset 81 in volts at
+        // the 100 uA bias (62).
+        double kiloOhms = settings_.calibration[6] * setPointKiloOhms(sensor);
+        if (settings_.references[1] > 0)
+            kiloOhms += settings_.calibration[7] * 1000.0 / settings_.references[1];
+        return sensor.temperature(std::max(kiloOhms, 0.0001));
+    }
+    const double wanted = setPointCelsius(sensor);
+    if (settings_.lowLimit <= settings_.highLimit)
+        return std::clamp(wanted, settings_.lowLimit, settings_.highLimit);
+    return wanted;
+}
+
+double SimUnit::effectivePosLimit() const
+{
+    return std::clamp(settings_.calibration[10] * settings_.posLimit + settings_.calibration[11], 0.0,
+                      kCurrentCeiling);
+}
+
+double SimUnit::effectiveNegLimit() const
+{
+    return std::clamp(settings_.calibration[12] * settings_.negLimit + settings_.calibration[13],
+                      -kCurrentCeiling, 0.0);
+}
+
+bool SimUnit::beyondHighLimit(const Reading& now) const
+{
+    return !resistanceMode() && now.temperature >= settings_.highLimit - 0.05;
+}
+
+bool SimUnit::beyondLowLimit(const Reading& now) const
+{
+    return !resistanceMode() && now.temperature <= settings_.lowLimit + 0.05;
+}
+
+std::string SimUnit::statusWord() const
+{
+    const Reading now = reading(temperature_, curve());
+    const auto flag = [](bool set) { return set ? '1' : '0'; };
+    std::string word = "+000.000";
+    word[1] = flag(now.open);
+    word[2] = flag(now.shorted);
+    word[3] = flag(beyondHighLimit(now));
+    word[5] = flag(beyondLowLimit(now));
+    word[6] = flag(currentLimited_);
+    return word;
+}
+
+std::string SimUnit::readText(int p) const
+{
+    const auto pin = pinned_.find(p);
+    if (pin != pinned_.end())
+        return pin->second;
+    const Settings& s = settings_;
+    switch (p) {
+    case 1: return render(reading(temperature_, curve()).temperature);
+    case 2: return render(reading(temperature_, curve()).resistance);
+    case 3: return render(setPointCelsius(curve()));
+    case 4: return render(setPointKiloOhms(curve()));
+    case 5: return render(s.calibration[2] * current_ + s.calibration[3]);
+    case 6: return render(s.calibration[4] * voltage_ + s.calibration[5]);
+    case 7: return render(s.posLimit);
+    case 8: return render(s.negLimit);
+    case 9: return render(auxTemperature_);
+    case 10: return render(s.p);
+    case 11: return render(s.i);
+    case 12: return render(s.d);
+    case 31: return render(s.highLimit);
+    case 32: return render(s.lowLimit);
+    case 35: return statusWord();
+    case 41: return s.bias;
+    case 42: return s.modulation;
+    case 51: return outputWord_;
+    case 54: return accessWord_;
+    case 55: return serial_;
+    case 56: return kFirmwareVersion;
+    case 71: return render(reading(temperature_, curve()).raw);
+    case 72: return render(current_);
+    case 73: return render(voltage_);
+    case 92: {
+        const Reading now = reading(temperature_, curve());
+        std::string word = "+000.000";
+        word[5] = beyondHighLimit(now) || beyondLowLimit(now) ? '1' : '0';
+        word[7] = outputOn() ? '1' : '0';
+        return word;
+    }
+    case 93: return "+000.001";   // front-panel selector on ACT T
+    case 94: return render(std::round(255.0 * effectivePosLimit() / 5.0));   // current-limit digipot
+    default: break;
+    }
+    if (p >= 21 && p <= 26)
+        return render(s.coefficients[static_cast<std::size_t>(p - 21)]);
+    if (p >= 61 && p <= 65)
+        return render(s.references[static_cast<std::size_t>(p - 61)]);
+    if (p >= 74 && p <= 87)
+        return render(s.calibration[static_cast<std::size_t>(p - 74)]);
+    return render(0);
+}
+
+void SimUnit::advance(double dtSeconds)
+{
+    if (!(dtSeconds > 0))
+        return;
+    double left = std::min(dtSeconds, kMaxAdvance);
+    const SensorCurve sensor = curve();
+    const double target = targetCelsius(sensor);
+    while (left > 0) {
+        const double dt = std::min(left, kStep);
+        step(dt, sensor, target);
+        left -= dt;
+    }
+}
+
+void SimUnit::step(double dt, const SensorCurve& sensor, double target)
+{
+    currentLimited_ = false;
+    if (powered_ && outputOn()) {
+        const Reading now = reading(temperature_, sensor);
+        if (now.open || now.shorted) {
+            // A lost sensor trips the output and reports an error.
+            outputWord_[7] = '0';
+            outputWord_[5] = '1';
+            current_ = 0.0;
+            integral_ = 0.0;
+        } else {
+            const double error = now.temperature - target;
+            const double demand =
+                (kAmbient - target) / kDegreesPerAmp + 0.02 * settings_.p * error + integral_;
+            const double high = effectivePosLimit();
+            const double low = effectiveNegLimit();
+            current_ = std::clamp(demand, low, high);
+            currentLimited_ = demand > high + 1e-9 || demand < low - 1e-9;
+            if (!currentLimited_ && std::fabs(error) < kIntegralBand)
+                integral_ += 0.01 * settings_.i * error * dt;
+        }
+    } else {
+        current_ = 0.0;
+        integral_ = 0.0;
+    }
+    temperature_ += dt * (kAmbient - kDegreesPerAmp * current_ - temperature_) / kThermalTau;
+    voltage_ = current_ == 0.0 ? 0.0 : kTeResistance * current_ + kSeebeck * (kAmbient - temperature_);
+    const double sink = kAmbient + kSinkRise * std::fabs(current_ * voltage_);
+    auxTemperature_ += dt * (sink - auxTemperature_) / kSinkTau;
+}
+
+} // namespace sim

@@ -1,0 +1,219 @@
+// tqk5820-sim: TQK-5820 controllers on a pseudo-terminal.
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "sim/SimUnit.h"
+#include "sim/Simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int)
+{
+    stopRequested = 1;
+}
+
+void usage(std::FILE* to)
+{
+    std::fprintf(to,
+        "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
+        "                   [--garble P] [--reply-delay-ms N] [--line-rate]\n"
+        "\n"
+        "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
+        "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
+        "\n"
+        "  --link PATH          the link to create (a stale symbolic link is replaced)\n"
+        "  --units LIST         unit numbers on the line, 1 to 99 (default 1)\n"
+        "  --seed N             seed of the fault generator (default 1)\n"
+        "  --drop P             probability that a reply is not sent\n"
+        "  --corrupt P          probability that a reply has a wrong checksum\n"
+        "  --garble P           probability that a reply does not fit the reply layout\n"
+        "  --reply-delay-ms N   extra delay before each reply\n"
+        "  --line-rate          pace commands and replies like a 19200-baud line\n"
+        "  --help               this text\n"
+        "\n"
+        "Control lines on standard input, one answer line each on standard output:\n"
+        "  off U | on U         switch unit U off (silent) or on (power-up: halt ends, access locks)\n"
+        "  halt U               as if parameter 52 were written\n"
+        "  set U P VALUE        force parameter P: a number or an exact 8-character text\n"
+        "                       (quote texts with blanks: \" CALLKV \"); readings stay pinned\n"
+        "  release U P          unpin a reading\n"
+        "  faults drop=P corrupt=P garble=P   (any subset)\n"
+        "  status\n"
+        "\n"
+        "Production access password (write it to parameter 54): %s\n",
+        sim::SimUnit::kPassword);
+}
+
+bool parseUnits(const std::string& text, std::vector<int>* units)
+{
+    units->clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        char* end = nullptr;
+        const long n = std::strtol(item.c_str(), &end, 10);
+        if (item.empty() || *end != '\0' || n < 1 || n > 99)
+            return false;
+        for (int u : *units)
+            if (u == n)
+                return false;
+        units->push_back(static_cast<int>(n));
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return !units->empty();
+}
+
+bool parseProbability(const char* text, double* value)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v >= 0.0 && v <= 1.0))
+        return false;
+    *value = v;
+    return true;
+}
+
+bool parseCount(const char* text, long max, long* value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno != 0 || v < 0 || v > max)
+        return false;
+    *value = v;
+    return true;
+}
+
+double monotonicSeconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+int badArguments(const std::string& why)
+{
+    std::fprintf(stderr, "tqk5820-sim: %s\n", why.c_str());
+    usage(stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sim::Options options;
+    std::string link;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : "";
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return 0;
+        }
+        if (arg == "--line-rate") {
+            options.lineRate = true;
+            continue;
+        }
+        if (!hasValue)
+            return badArguments(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unexpected argument " + arg);
+        long count = 0;
+        if (arg == "--link") {
+            link = value;
+        } else if (arg == "--units") {
+            if (!parseUnits(value, &options.units))
+                return badArguments("--units needs distinct numbers 1 to 99 separated by commas");
+        } else if (arg == "--seed") {
+            if (!parseCount(value, 4294967295L, &count))
+                return badArguments("--seed needs a number 0 to 4294967295");
+            options.seed = static_cast<std::uint32_t>(count);
+        } else if (arg == "--drop" || arg == "--corrupt" || arg == "--garble") {
+            double* slot = arg == "--drop" ? &options.faults.drop
+                         : arg == "--corrupt" ? &options.faults.corrupt : &options.faults.garble;
+            if (!parseProbability(value, slot))
+                return badArguments(arg + " needs a probability from 0 to 1");
+        } else if (arg == "--reply-delay-ms") {
+            if (!parseCount(value, 60000, &count))
+                return badArguments("--reply-delay-ms needs milliseconds 0 to 60000");
+            options.replyDelayMs = static_cast<int>(count);
+        } else {
+            return badArguments("unknown option " + arg);
+        }
+        ++i;
+    }
+    if (link.empty())
+        return badArguments("--link PATH is required");
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    sim::Simulator simulator(options);
+    std::string error;
+    if (!simulator.open(link, &error)) {
+        std::fprintf(stderr, "tqk5820-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::string unitList;
+    for (int u : options.units)
+        unitList += (unitList.empty() ? "" : ",") + std::to_string(u);
+    std::printf("tqk5820-sim: serving units %s on %s (slave %s)\n", unitList.c_str(),
+                simulator.linkPath().c_str(), simulator.slavePath().c_str());
+    std::fflush(stdout);
+
+    // Idle wake-ups keep the thermal model moving between commands.
+    constexpr int kIdleMs = 150;
+    bool readStdin = true;
+    std::string pending;
+    while (!stopRequested) {
+        const double now = monotonicSeconds();
+        const int due = simulator.msUntilDue(now);
+        const int timeout = due < 0 ? kIdleMs : std::min(due, kIdleMs);
+        pollfd fds[2] = {{simulator.masterFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        const int n = ::poll(fds, readStdin ? 2 : 1, timeout);
+        if (n < 0 && errno != EINTR) {
+            std::fprintf(stderr, "tqk5820-sim: poll: %s\n", std::strerror(errno));
+            break;
+        }
+        if (readStdin && n > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
+            char buf[1024];
+            const ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (got > 0) {
+                pending.append(buf, static_cast<std::size_t>(got));
+                std::size_t eol;
+                while ((eol = pending.find('\n')) != std::string::npos) {
+                    const std::string line = pending.substr(0, eol);
+                    pending.erase(0, eol + 1);
+                    if (line.find_first_not_of(" \t\r") == std::string::npos)
+                        continue;
+                    std::printf("%s\n", simulator.control(line).c_str());
+                    std::fflush(stdout);
+                }
+            } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
+                readStdin = false;   // end of input is no reason to stop serving
+            }
+        }
+        simulator.pump(monotonicSeconds());
+    }
+    return 0;
+}

@@ -1,0 +1,154 @@
+// tessolctl against tqk5820-sim over a real pseudo-terminal.
+
+#include "tests/support/Process.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class ToolsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char dir[] = "/tmp/tessol-tools-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        link_ = dir_ + "/com2";
+        sim_ = new BackgroundProcess;
+        ASSERT_TRUE(sim_->start({TQK5820_SIM_PATH, "--link", link_, "--units", "1,5", "--seed", "7"}));
+        const std::string banner = sim_->readLine(10000);
+        ASSERT_NE(banner.find(link_), std::string::npos) << banner;
+    }
+
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(sim_->stop(), 0);
+        delete sim_;
+        EXPECT_NE(::access(link_.c_str(), F_OK), 0) << "the simulator leaves its link behind";
+        ::rmdir(dir_.c_str());
+    }
+
+    void TearDown() override { control("faults drop=0 corrupt=0 garble=0"); }
+
+    static std::string control(const std::string& line)
+    {
+        sim_->writeLine(line);
+        return sim_->readLine();
+    }
+
+    static RunResult ctl(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {TESSOLCTL_PATH, "--device", link_});
+        return runProgram(args);
+    }
+
+    static std::string dir_;
+    static std::string link_;
+    static BackgroundProcess* sim_;
+};
+
+std::string ToolsTest::dir_;
+std::string ToolsTest::link_;
+BackgroundProcess* ToolsTest::sim_ = nullptr;
+
+TEST_F(ToolsTest, ReadPrintsTheDataFieldOfEachUnitOnTheLine)
+{
+    RunResult r = ctl({"--unit", "1", "read", "56"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "+001.300\n");
+    r = ctl({"--unit", "5", "read", "55"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, " CALLKV \n");
+}
+
+TEST_F(ToolsTest, WritesEchoAndReadBack)
+{
+    RunResult r = ctl({"--unit", "5", "write", "3", "31.5"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "+031.500\n");
+    EXPECT_EQ(ctl({"--unit", "5", "read", "3"}).out, "+031.500\n");
+    // The other unit on the line keeps its own value.
+    EXPECT_NE(ctl({"--unit", "1", "read", "3"}).out, "+031.500\n");
+
+    r = ctl({"--unit", "5", "write-text", "55", "0E0A2851"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "0E0A2851\n");
+    EXPECT_EQ(ctl({"--unit", "5", "read", "55"}).out, "0E0A2851\n");
+}
+
+TEST_F(ToolsTest, RefusalsAndSilenceReportTheEndCode)
+{
+    RunResult r = ctl({"--unit", "1", "read", "99"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("ERROR - Unit #01 Command 1-99, returned End Code ", 0), 0u) << r.err;
+
+    r = ctl({"--unit", "3", "read", "56"});  // nobody answers to unit 3
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "ERROR - Unit #03 Command 1-56, returned End Code 98.\n");
+}
+
+TEST_F(ToolsTest, InjectedFaultsProduceTheirEndCodes)
+{
+    struct Case {
+        const char* faults;
+        const char* endCode;
+    } cases[] = {{"faults corrupt=1", "99"}, {"faults garble=1", "97"}, {"faults drop=1", "98"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(control(c.faults).rfind("ok", 0), 0u);
+        const RunResult r = ctl({"--unit", "1", "read", "1"});
+        EXPECT_EQ(r.exitCode, 1) << c.faults;
+        EXPECT_EQ(r.err, std::string("ERROR - Unit #01 Command 1-01, returned End Code ") + c.endCode + ".\n");
+        control("faults drop=0 corrupt=0 garble=0");
+    }
+    EXPECT_EQ(ctl({"--unit", "1", "read", "56"}).exitCode, 0);
+}
+
+TEST_F(ToolsTest, ScanListsTheUnitsThatAnswer)
+{
+    const RunResult r = ctl({"scan", "--units", "1-6"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "unit 01  firmware +001.300\nunit 05  firmware +001.300\n");
+    EXPECT_NE(r.err.find("scanning unit 06"), std::string::npos);
+}
+
+TEST_F(ToolsTest, APortThatCannotBeOpenedExitsWith3)
+{
+    RunResult r = runProgram({TESSOLCTL_PATH, "--port", "COM3", "read", "56"}, 30000,
+                             {"TESSOL_COM3=/nonexistent/tessol-line"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "ERROR - COM3 Port Open failed : OS Error = 2\n");
+}
+
+TEST_F(ToolsTest, BadArgumentsPrintUsageAndExitWith2)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"read"},
+        {"read", "100"},
+        {"read", "x"},
+        {"write", "3"},
+        {"write", "3", "abc"},
+        {"write", "3", "12345"},
+        {"write-text", "55", "SEVEN77"},
+        {"write-text", "55", "NINE99999"},
+        {"--unit", "0", "read", "1"},
+        {"--unit", "100", "read", "1"},
+        {"--port", "COM5", "read", "1"},
+        {"scan", "--units", "9-3"},
+        {"frobnicate"},
+    };
+    for (const auto& args : bad) {
+        std::vector<std::string> argv = {TESSOLCTL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const RunResult r = runProgram(argv);
+        EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args.back());
+        EXPECT_NE(r.err.find("usage: tessolctl"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+} // namespace

@@ -3,9 +3,9 @@
 #include "platform/UserPrompts.h"
 
 #include <QPointer>
+#include <QStatusBar>
 #include <QWidget>
 
-class QStatusBar;
 
 // Message boxes, the wait cursor, the status-bar message and the beep on Qt.
 // Boxes are owned by the main window, which they block while open.

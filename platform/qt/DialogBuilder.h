@@ -1,0 +1,94 @@
+#pragma once
+
+#include "resources/DialogTemplates.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+
+class QDialog;
+
+// Turns a dialog template (resources/DialogTemplates.h) into Qt widgets.
+//
+// Every control becomes one direct child of the host widget, of the natural
+// Qt kind: QLabel (static, icon), QLineEdit, QPushButton, QGroupBox,
+// QComboBox, QCheckBox, QRadioButton, and a plain QWidget placeholder for an
+// up-down control. Each child carries the dynamic property "controlId" with
+// its template id (-1 for captions and frames), sits at its template
+// rectangle converted to pixels, and is in the tab order of the template.
+// Custom controls take over a child with replaceControl().
+
+// The dynamic property that holds a control's template id.
+inline constexpr const char* kControlIdProperty = "controlId";
+
+// Dialog base units of a font, in pixels: the average character width and
+// the character height.
+struct DialogBaseUnits {
+    int x;
+    int y;
+};
+
+// number × numerator ÷ denominator in 64 bits, rounded to the nearest
+// integer with halves away from zero; -1 when the denominator is 0 or the
+// result does not fit an int.
+int mulDiv(int number, int numerator, int denominator);
+
+// Base units from the pixel width of "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+// and the font's height: x = ((width / 26) + 1) / 2, y = height.
+DialogBaseUnits dialogBaseUnits(int alphabetWidth, int fontHeight);
+// The same, measured with the font's metrics.
+DialogBaseUnits dialogBaseUnits(const QFont& font);
+
+// Dialog units to pixels: x and widths × base x ÷ 4, y and heights × base y ÷ 8,
+// each coordinate converted on its own.
+QRect dialogRectToPixels(const DialogBaseUnits& units, int x, int y, int cx, int cy);
+QSize dialogSizeToPixels(const DialogBaseUnits& units, int cx, int cy);
+
+// The template's font: its face where installed, otherwise the installed
+// sans-serif face, at the template's point size converted to pixels as a
+// character height (the way the template's font is created on Windows).
+QFont dialogFont(const DialogTemplate& dialog);
+
+// Dialogs and panels: white text on RGB(0, 62, 62). Edit fields and push
+// buttons keep the palette's own colours.
+QColor dialogBackgroundColor();
+QColor dialogTextColor();
+QPalette dialogPalette(QPalette base);
+
+// Fills an empty host widget from the template: font, palette, size (the
+// template's client size; fixed for a modal template) and one child per
+// control. Returns the base units the rectangles were converted with.
+DialogBaseUnits buildDialogControls(QWidget* host, const DialogTemplate& dialog);
+
+// A child panel or form (a plain QWidget) built from the template.
+QWidget* createDialogPanel(const DialogTemplate& dialog, QWidget* parent);
+// A modal QDialog with the template's title, built from the template.
+QDialog* createModalDialog(const DialogTemplate& dialog, QWidget* parent);
+// Either of the above, by the template's modal flag; nullptr for an unknown id.
+QWidget* createDialog(int templateId, QWidget* parent);
+
+// Connects the buttons with ids 1 (OK) and 2 (Cancel), where present, to
+// accept() and reject(). Dialogs that check their fields on OK connect their
+// own handler instead.
+void connectStandardButtons(QDialog* dialog);
+
+// The first direct child whose controlId is id; nullptr when there is none
+// and always for -1, which captions and frames share.
+QWidget* findControl(QWidget* dialog, int id);
+
+// findControl() cast to T; nullptr when absent or of another type.
+template <class T>
+T* control(QWidget* dialog, int id)
+{
+    return dynamic_cast<T*>(findControl(dialog, id));
+}
+
+// Puts replacement in the place of the control with this id: same parent,
+// rectangle, controlId, enabled state, place in the tab order and in the
+// stacking order; the old widget is deleted. Returns replacement, or nullptr
+// (replacement left untouched and still the caller's) if there is no such
+// control.
+QWidget* replaceControl(QWidget* dialog, int id, QWidget* replacement);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "controls/ControlHost.h"
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QString>
+
+class QWidget;
+
+// Qt helpers shared by the CLib controls.
+//
+// Attaching to a dialog-template item: the template builder creates one
+// direct child widget per template item, of a plain Qt kind (QLineEdit,
+// QLabel, QComboBox, QPushButton, QCheckBox, a bare QWidget for an up-down
+// control), with the dynamic property "controlId" set to the item's id. A
+// control takes the place of that placeholder with attach(parent, id) or
+// attach(placeholder): it becomes a child of the same parent with the
+// placeholder's geometry, explicitly set font, object name, "controlId",
+// tool tip, enabled and visible state, place in the tab order and in the
+// stacking order (and, per kind, its text, items or check state); the
+// placeholder is deleted.
+namespace controls {
+
+inline constexpr const char* kControlIdProperty = "controlId";
+
+// The first direct child of parent whose "controlId" is id; nullptr if none.
+QWidget* findChildControl(QWidget* parent, int id);
+
+// Moves self into the place of placeholder as described above and deletes
+// the placeholder. Returns false, changing nothing, when placeholder is null,
+// is self or has no parent.
+bool takePlaceOf(QWidget* self, QWidget* placeholder);
+
+// The next control after from in the tab order of from's parent, searching
+// forward and wrapping around: visible, enabled, taking Tab focus. Controls
+// for which skip returns true are passed over. nullptr when there is none
+// other than from.
+QWidget* nextTabStop(QWidget* from, bool (*skip)(QWidget*) = nullptr);
+
+// Gives the focus to nextTabStop(from), if any.
+void moveFocusForward(QWidget* from);
+
+QColor toQColor(Rgb colour);
+
+// face when installed, otherwise an installed sans-serif face.
+QString installedSansFace(const QString& face);
+
+// Green characters on the given background; disabled text grey.
+QPalette numericPalette(QPalette base, const QColor& background);
+
+} // namespace controls

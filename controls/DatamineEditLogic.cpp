@@ -1,0 +1,183 @@
+#include "controls/DatamineEditLogic.h"
+
+#include "controls/BlinkRule.h"
+#include "controls/NumberFormat.h"
+#include "link/ParameterTable.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+
+DatamineEditLogic::DatamineEditLogic(EntryHost& host, UserPrompts& prompts, const Clock& clock)
+    : NumberEditLogic(host, prompts),
+      clock_(clock),
+      row_(ParameterTable::kUnbound),
+      value_(numberformat::kNoReading),
+      lastBlinkMillis_(clock.utcMillis())
+{
+}
+
+DatamineEditLogic::~DatamineEditLogic()
+{
+    if (spin_)
+        spin_->entry_ = nullptr;
+}
+
+void DatamineEditLogic::SetParameterId(std::uint8_t row)
+{
+    row_ = row;
+    if (spin_)
+        spin_->SyncWithEdit();
+}
+
+void DatamineEditLogic::stopBlinking()
+{
+    if (blinkOn_) {
+        blinkOn_ = false;
+        host_.repaint();
+    }
+}
+
+void DatamineEditLogic::showOwnText(const std::string& text)
+{
+    changeSuppress_ = true;
+    host_.setWindowText(text);
+    // A field reports no change when the new text equals the old one; the
+    // owner's change is over either way, so the next change is the user's.
+    changeSuppress_ = false;
+}
+
+void DatamineEditLogic::SetValue(float value)
+{
+    value_ = value;
+    stopBlinking();
+    const std::string text = numberformat::displayText(row_, value);
+    hasValue_ = true;
+    // While a spin step is pending the spin is not set back, so the value
+    // the user is stepping through is not overwritten by an echo.
+    if (spin_ && !spinPending_ && row_ != ParameterTable::kUnbound)
+        spin_->SetPos(numberformat::spinPosition(row_, value));
+    showOwnText(text);
+}
+
+void DatamineEditLogic::ClearValue()
+{
+    stopBlinking();
+    hasValue_ = false;
+    showOwnText(std::string());
+    value_ = numberformat::kNoReading;
+}
+
+int DatamineEditLogic::GetInteger() const
+{
+    return numberformat::integerValue(host_.windowText());
+}
+
+bool DatamineEditLogic::IsCommitted()
+{
+    if (spinPending_ && secondsBetween(lastSpinSeconds_, clock_.seconds()) > 1) {
+        spinPending_ = false;
+        SetCommitted(true);
+    }
+    return committed();
+}
+
+void DatamineEditLogic::Blink()
+{
+    const std::int64_t now = clock_.utcMillis();
+    if (!blinkDue(lastBlinkMillis_, now))
+        return;
+    if (hasValue_)
+        ClearValue();
+    blinkOn_ = !blinkOn_;
+    host_.repaint();
+    lastBlinkMillis_ = now;
+}
+
+void DatamineEditLogic::onSpinStep(int proposedPosition)
+{
+    // The previous entry has not been taken by the owner yet.
+    if (committed() || row_ == ParameterTable::kUnbound)
+        return;
+    lastSpinSeconds_ = clock_.seconds();
+    spinPending_ = true;
+    SetValue(ParameterTable::positionToValue(row_, proposedPosition));
+}
+
+void DatamineEditLogic::onTextChanged()
+{
+    if (changeSuppress_)
+        changeSuppress_ = false;
+    else
+        NumberEditLogic::onTextChanged();
+}
+
+SpinButtonLogic::~SpinButtonLogic()
+{
+    release();
+}
+
+void SpinButtonLogic::release()
+{
+    if (entry_ && entry_->spin_ == this)
+        entry_->spin_ = nullptr;
+    entry_ = nullptr;
+}
+
+bool SpinButtonLogic::AttachEdit(DatamineEditLogic& entry)
+{
+    release();
+    if (entry.spin_ && entry.spin_ != this)
+        entry.spin_->entry_ = nullptr;
+    entry_ = &entry;
+    SyncWithEdit();
+    return true;
+}
+
+void SpinButtonLogic::SyncWithEdit()
+{
+    if (!entry_)
+        return;
+    entry_->spin_ = this;
+    const std::uint8_t row = entry_->parameterId();
+    if (row == ParameterTable::kUnbound) {
+        SetRange(0, 0);
+        SetPos(0);
+        return;
+    }
+    SetRange(ParameterTable::minimum(row), ParameterTable::maximum(row));
+    SetPos(entry_->hasValue() ? numberformat::spinPosition(row, entry_->value()) : 0);
+}
+
+void SpinButtonLogic::SetRange(int lower, int upper)
+{
+    lower_ = lower;
+    upper_ = upper;
+    SetPos(position_);
+}
+
+void SpinButtonLogic::SetPos(int position)
+{
+    position_ = std::clamp(position, std::min(lower_, upper_), std::max(lower_, upper_));
+}
+
+bool SpinButtonLogic::step(int delta)
+{
+    const long long wanted = static_cast<long long>(position_) + delta;
+    const int proposed = static_cast<int>(
+        std::clamp<long long>(wanted, std::min(lower_, upper_), std::max(lower_, upper_)));
+    if (proposed == position_)
+        return false;
+    if (entry_)
+        entry_->onSpinStep(proposed);
+    position_ = proposed;
+    return true;
+}
+
+int SpinButtonLogic::acceleration(std::int64_t heldMillis)
+{
+    if (heldMillis >= 5000)
+        return 20;
+    if (heldMillis >= 2000)
+        return 5;
+    return 1;
+}

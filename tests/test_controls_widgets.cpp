@@ -1,0 +1,453 @@
+#include "controls/CLibComboBox.h"
+#include "controls/CLibDatamineEdit.h"
+#include "controls/CLibLampStatic.h"
+#include "controls/CLibNumberEdit.h"
+#include "controls/CLibNumberStatic.h"
+#include "controls/CLibSpinButtonCtrl.h"
+#include "controls/CLibTabButton.h"
+#include "controls/ControlSupport.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "test_controls_widgets";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+const QColor kQtGreen(0, 255, 0);
+const QColor kQtBlack(0, 0, 0);
+
+// A small form in tab order: entry, bound entry with spin, pass-focus button,
+// entry, push button.
+struct Form {
+    Form()
+    {
+        first = new CLibNumberEdit(prompts, &window);
+        first->setGeometry(10, 10, 60, 22);
+        bound = new CLibDatamineEdit(clock, prompts, &window);
+        bound->setGeometry(10, 40, 60, 22);
+        spin = new CLibSpinButtonCtrl(&window);
+        spin->setGeometry(70, 40, 16, 22);
+        skip = new CLibTabButton(prompts, &window);
+        skip->setText("Capture");
+        skip->setGeometry(10, 70, 80, 24);
+        skip->SetPassFocus(true);
+        after = new CLibNumberEdit(prompts, &window);
+        after->setGeometry(10, 100, 60, 22);
+        after->setText("12.5");
+        ok = new CLibTabButton(prompts, &window);
+        ok->setText("OK");
+        ok->setGeometry(10, 130, 80, 24);
+
+        bound->SetParameterId(4); // one decimal, steps of 0.1
+        spin->AttachEdit(*bound);
+        window.resize(200, 170);
+        window.show();
+        window.activateWindow();
+        active = QTest::qWaitForWindowActive(&window);
+    }
+
+    QWidget* focus() const { return QApplication::focusWidget(); }
+
+    ManualClock clock;
+    ScriptedPrompts prompts;
+    QWidget window;
+    CLibNumberEdit* first;
+    CLibDatamineEdit* bound;
+    CLibSpinButtonCtrl* spin;
+    CLibTabButton* skip;
+    CLibNumberEdit* after;
+    CLibTabButton* ok;
+    bool active = false;
+};
+
+QColor centre(QWidget* w)
+{
+    const QImage image = w->grab().toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+void clickArrow(CLibSpinButtonCtrl* spin, bool up)
+{
+    QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(spin->width() / 2, up ? 3 : spin->height() - 3));
+}
+
+// ---- Typing -----------------------------------------------------------------------
+
+TEST(EntryWidget, TypingFiltersCharactersAndStopsAtEight)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.first->setFocus();
+    QTest::keyClicks(form.first, "12a3");
+    EXPECT_EQ(form.first->text(), "123");
+    EXPECT_EQ(form.prompts.beeps, 1);
+    QTest::keyClicks(form.first, "-.45678");
+    EXPECT_EQ(form.first->text(), "123-.456");
+    QTest::keyClick(form.first, Qt::Key_Backspace);
+    EXPECT_EQ(form.first->text(), "123-.45");
+    QTest::keyClick(form.first, Qt::Key_Escape);
+    EXPECT_EQ(form.prompts.beeps, 2);
+    EXPECT_EQ(form.first->GetValue(), 123.0f);
+}
+
+TEST(EntryWidget, OwnerTextIsNotCutToTheTypingLimit)
+{
+    Form form;
+    form.bound->SetParameterId(255);
+    form.bound->SetValue(1234.5678f);
+    EXPECT_EQ(form.bound->text(), " 1234.568 ");
+}
+
+TEST(EntryWidget, PasteGoesThroughTheFilter)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.first->setFocus();
+    QApplication::clipboard()->setText("abc");
+    QTest::keyClick(form.first, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(form.first->text(), "");
+    EXPECT_EQ(form.prompts.beeps, 1);
+    QApplication::clipboard()->setText(" -4.25 ");
+    QTest::keyClick(form.first, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(form.first->text(), "-4.25");
+}
+
+// ---- Focus and commit -----------------------------------------------------------
+
+TEST(EntryWidget, TabAfterTypingCommitsAndMovesForward)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.first->setFocus();
+    QTest::keyClicks(form.first, "25");
+    EXPECT_FALSE(form.first->committed());
+    QTest::keyClick(form.first, Qt::Key_Tab);
+    EXPECT_EQ(form.focus(), form.bound);
+    EXPECT_TRUE(form.first->committed());
+    EXPECT_EQ(form.first->GetValue(), 25.0f);
+    EXPECT_EQ(form.first->text(), "25");
+    form.first->SetCommitted(false);
+    EXPECT_FALSE(form.first->committed());
+}
+
+TEST(EntryWidget, TabWithoutAChangeMovesWithoutCommitting)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.after->setFocus(); // the form starts with the focus in the first entry
+    form.first->setText("7");
+    form.first->setFocus();
+    QTest::keyClick(form.first, Qt::Key_Tab);
+    EXPECT_EQ(form.focus(), form.bound);
+    EXPECT_FALSE(form.first->committed());
+}
+
+TEST(EntryWidget, EnterAndShiftTabAlsoMoveForward)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.first->setFocus();
+    QTest::keyClick(form.first, Qt::Key_4);
+    QTest::keyClick(form.first, Qt::Key_Return);
+    EXPECT_EQ(form.focus(), form.bound);
+    EXPECT_TRUE(form.first->committed());
+
+    // Shift+Tab searches forward too; the spin takes no focus and the
+    // pass-focus button hands on to the entry after it.
+    QTest::keyClick(form.bound, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(form.focus(), form.after);
+}
+
+TEST(EntryWidget, LosingTheFocusToAClickCommits)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.first->setFocus();
+    QTest::keyClicks(form.first, "3.5");
+    QTest::mouseClick(form.after, Qt::LeftButton);
+    EXPECT_EQ(form.focus(), form.after);
+    EXPECT_TRUE(form.first->committed());
+}
+
+TEST(EntryWidget, ValuesSetByTheOwnerDoNotCommitButTheNextKeyDoes)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.bound->setFocus();
+    form.bound->SetValue(1.5f);
+    form.bound->SetValue(1.5f); // unchanged text: Qt reports no change
+    QTest::keyClick(form.bound, Qt::Key_Tab);
+    EXPECT_FALSE(form.bound->committed());
+
+    form.bound->setFocus();
+    form.bound->SetValue(1.5f);
+    QTest::keyClick(form.bound, Qt::Key_End);
+    QTest::keyClick(form.bound, Qt::Key_Backspace);
+    QTest::keyClick(form.bound, Qt::Key_Tab);
+    EXPECT_TRUE(form.bound->committed());
+}
+
+// ---- Spin ----------------------------------------------------------------------
+
+TEST(SpinWidget, ClicksStepTheEntryAndCommitAfterTwoSeconds)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    EXPECT_EQ(form.spin->lower(), -1999);
+    EXPECT_EQ(form.spin->upper(), 1999);
+    form.bound->SetValue(20.0f);
+    EXPECT_EQ(form.spin->GetPos(), 200);
+    form.bound->setFocus();
+
+    clickArrow(form.spin, true);
+    clickArrow(form.spin, true);
+    EXPECT_EQ(form.bound->text(), " 20.2 ");
+    EXPECT_EQ(form.focus(), form.bound); // the spin takes no focus
+    EXPECT_FALSE(form.bound->IsCommitted());
+    form.clock.advanceSeconds(2);
+    EXPECT_TRUE(form.bound->IsCommitted());
+    EXPECT_EQ(form.bound->GetValue(), 20.2f);
+
+    // Ignored until the owner has taken the value.
+    clickArrow(form.spin, false);
+    EXPECT_EQ(form.bound->text(), " 20.2 ");
+    form.bound->SetCommitted(false);
+    form.bound->SetValue(20.2f);
+    clickArrow(form.spin, false);
+    EXPECT_EQ(form.bound->text(), " 20.1 ");
+    EXPECT_TRUE(form.bound->spinPending());
+}
+
+TEST(SpinWidget, ADisabledSpinDoesNotStep)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.bound->SetValue(1.0f);
+    form.spin->setEnabled(false);
+    clickArrow(form.spin, true);
+    EXPECT_EQ(form.bound->text(), " 1.0 ");
+}
+
+// ---- Tab buttons ---------------------------------------------------------------
+
+TEST(TabButtonWidget, PassFocusLandsInTheNextEntryWithItsTextSelected)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.bound->setFocus();
+    QTest::keyClick(form.bound, Qt::Key_Tab);
+    EXPECT_EQ(form.focus(), form.after);
+    EXPECT_EQ(form.after->selectedText(), "12.5");
+}
+
+TEST(TabButtonWidget, APassFocusButtonStillClicks)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    QSignalSpy clicked(form.skip, &QAbstractButton::clicked);
+    QTest::mouseClick(form.skip, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_EQ(form.focus(), form.after);
+}
+
+TEST(TabButtonWidget, EnterMovesOnInsteadOfPressingAndLettersBeep)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    QSignalSpy clicked(form.ok, &QAbstractButton::clicked);
+    form.ok->setFocus();
+    ASSERT_EQ(form.focus(), form.ok);
+    QTest::keyClick(form.ok, Qt::Key_X);
+    EXPECT_EQ(form.prompts.beeps, 1);
+    EXPECT_EQ(form.focus(), form.ok);
+    QTest::keyClick(form.ok, Qt::Key_Return);
+    EXPECT_EQ(clicked.count(), 0);
+    EXPECT_EQ(form.focus(), form.first); // wraps round within the form
+
+    form.ok->setFocus();
+    QTest::keyClick(form.ok, Qt::Key_Space);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST(TabButtonWidget, ARingOfPassFocusButtonsKeepsTheFocus)
+{
+    ScriptedPrompts prompts;
+    QWidget window;
+    auto* a = new CLibTabButton(prompts, &window);
+    auto* b = new CLibTabButton(prompts, &window);
+    a->SetPassFocus(true);
+    b->SetPassFocus(true);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    a->setFocus();
+    EXPECT_EQ(QApplication::focusWidget(), a);
+}
+
+// ---- Look ------------------------------------------------------------------------
+
+TEST(ControlLook, EntriesAreGreenOnBlackAndBlinkSolidGreen)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    EXPECT_EQ(form.first->palette().color(QPalette::Text), kQtGreen);
+    EXPECT_EQ(centre(form.first), kQtBlack);
+
+    form.bound->SetValue(5.0f);
+    form.clock.advanceMillis(300);
+    form.bound->Blink();
+    EXPECT_TRUE(form.bound->blinkOn());
+    EXPECT_EQ(form.bound->text(), "");
+    EXPECT_EQ(centre(form.bound), kQtGreen);
+    form.bound->SetValue(5.0f);
+    EXPECT_EQ(centre(form.bound), kQtBlack);
+}
+
+TEST(ControlLook, LampsAndDisplaysPaintTheirColours)
+{
+    ManualClock clock;
+    QWidget window;
+    auto* lamp = new CLibLampStatic(clock, &window);
+    lamp->setGeometry(0, 0, 24, 15);
+    auto* display = new CLibNumberStatic(clock, &window);
+    display->setGeometry(0, 20, 80, 16);
+    window.show();
+
+    EXPECT_EQ(centre(lamp), kQtBlack);
+    lamp->SetState(1);
+    EXPECT_EQ(centre(lamp), kQtGreen);
+    lamp->SetColors(QColor(255, 0, 0), QColor(128, 0, 0));
+    EXPECT_EQ(centre(lamp), QColor(255, 0, 0));
+
+    clock.advanceMillis(300);
+    display->Blink();
+    EXPECT_EQ(centre(display), kQtGreen);
+    display->SetValue(1.0f);
+    EXPECT_EQ(display->text(), " 1.000 ");
+    EXPECT_EQ(display->palette().color(QPalette::WindowText), kQtGreen);
+
+    display->CreateFittedFont();
+    EXPECT_EQ(display->font().pixelSize(), 16);
+    EXPECT_EQ(display->font().weight(), QFont::Normal);
+}
+
+TEST(ControlLook, TheComboBoxAndItsListAreGreenOnBlack)
+{
+    CLibComboBox combo;
+    combo.addItems({"Thermistor T mode", "RTD T mode"});
+    for (const QPalette& p : {combo.palette(), combo.view()->palette()}) {
+        EXPECT_EQ(p.color(QPalette::Text), kQtGreen);
+        EXPECT_EQ(p.color(QPalette::Base), kQtBlack);
+    }
+    EXPECT_EQ(combo.palette().color(QPalette::ButtonText), kQtGreen);
+}
+
+// ---- Attaching to template items ---------------------------------------------------
+
+TEST(ControlAttach, ControlsTakeThePlaceOfTheBuildersPlaceholders)
+{
+    QWidget dialog;
+    const auto placeholder = [&dialog](QWidget* w, int id, QRect r) {
+        w->setParent(&dialog);
+        w->setProperty(controls::kControlIdProperty, id);
+        w->setObjectName(QString::number(id));
+        w->setGeometry(r);
+        return QPointer<QWidget>(w);
+    };
+    auto* edit = new QLineEdit;
+    auto oldEdit = placeholder(edit, 1005, {10, 10, 60, 20});
+    auto oldSpin = placeholder(new QWidget, 1103, {70, 10, 12, 20});
+    auto* combo = new QComboBox;
+    combo->addItems({"COM1", "COM2"});
+    combo->setCurrentIndex(1);
+    auto oldCombo = placeholder(combo, 1041, {10, 40, 60, 20});
+    auto* check = new QCheckBox("Auto");
+    check->setChecked(true);
+    auto oldCheck = placeholder(check, 1050, {10, 70, 60, 20});
+    auto* label = new QLabel;
+    label->setAlignment(Qt::AlignRight);
+    auto oldLabel = placeholder(label, 1004, {90, 10, 60, 20});
+    auto oldLamp = placeholder(new QLabel, 1102, {90, 40, 20, 10});
+    auto oldButton = placeholder(new QPushButton("OK"), 1, {90, 70, 60, 20});
+    combo->setEnabled(false);
+
+    auto* entry = new CLibDatamineEdit;
+    auto* spin = new CLibSpinButtonCtrl;
+    auto* selector = new CLibComboBox;
+    auto* auto_ = new CLibTabButton;
+    auto* display = new CLibNumberStatic;
+    auto* lamp = new CLibLampStatic;
+    auto* button = new CLibTabButton;
+    ASSERT_TRUE(entry->attach(&dialog, 1005));
+    ASSERT_TRUE(spin->attach(&dialog, 1103));
+    ASSERT_TRUE(selector->attach(&dialog, 1041));
+    ASSERT_TRUE(auto_->attach(&dialog, 1050));
+    ASSERT_TRUE(display->attach(&dialog, 1004));
+    ASSERT_TRUE(lamp->attach(&dialog, 1102));
+    ASSERT_TRUE(button->attach(&dialog, 1));
+    EXPECT_FALSE(entry->attach(&dialog, 4711));
+
+    for (const auto& old : {oldEdit, oldSpin, oldCombo, oldCheck, oldLabel, oldLamp, oldButton})
+        EXPECT_TRUE(old.isNull());
+    EXPECT_EQ(controls::findChildControl(&dialog, 1005), entry);
+    EXPECT_EQ(entry->parentWidget(), &dialog);
+    EXPECT_EQ(entry->geometry(), QRect(10, 10, 60, 20));
+    EXPECT_EQ(entry->objectName(), "1005");
+    EXPECT_EQ(spin->geometry(), QRect(70, 10, 12, 20));
+    EXPECT_EQ(selector->count(), 2);
+    EXPECT_EQ(selector->currentText(), "COM2");
+    EXPECT_FALSE(selector->isEnabled());
+    EXPECT_EQ(auto_->kind(), CLibTabButton::Kind::CheckBox);
+    EXPECT_EQ(auto_->text(), "Auto");
+    EXPECT_TRUE(auto_->isChecked());
+    EXPECT_EQ(button->kind(), CLibTabButton::Kind::PushButton);
+    EXPECT_EQ(display->alignment(), Qt::AlignRight);
+    EXPECT_EQ(lamp->geometry(), QRect(90, 40, 20, 10));
+
+    // The tab order is the template's: entry, combo box, check box, button.
+    selector->setEnabled(true);
+    dialog.show();
+    QWidget* w = entry;
+    QList<QWidget*> order;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus)
+            order << w;
+        w = w->nextInFocusChain();
+    } while (w != entry);
+    EXPECT_EQ(order, (QList<QWidget*>{entry, selector, auto_, button}));
+}
+
+} // namespace

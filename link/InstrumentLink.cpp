@@ -16,6 +16,11 @@ namespace {
 // command is given up once more than this has passed since it was written.
 constexpr int kReplyTimeout = 1;
 
+int digit(char c)
+{
+    return c - '0';
+}
+
 } // namespace
 
 InstrumentLink::InstrumentLink(SerialPorts& ports, Clock& clock, UserPrompts& prompts)
@@ -157,9 +162,16 @@ bool InstrumentLink::servicePort(int port)
         }
     }
     if (written && p.received >= protocol::kReplyLength && p.reply[0] == '@') {
-        p.pending[0] = '\0';
         p.reply[protocol::kReplyLength] = '\0';
-        replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds()));
+        auto reply = std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds());
+        if (reply->endCode() == protocol::kEndUnparsable || reply->endCode() == protocol::kEndChecksum) {
+            // Only one command is out on a line, so this is its answer,
+            // whatever a damaged header says.
+            const char* c = p.pending;
+            reply->addressAs(digit(c[1]), 10 * digit(c[2]) + digit(c[3]), digit(c[4]), 10 * digit(c[5]) + digit(c[6]));
+        }
+        p.pending[0] = '\0';
+        replies_.push_back(std::move(reply));
         std::memset(p.reply, 0, sizeof p.reply);
         p.state = State::Idle;
         ++p.progress;

@@ -38,3 +38,11 @@ std::string ReplyPacket::timeoutText(const std::string& commandText)
     reply += commandText.size() >= 15 ? commandText.substr(7, 8) : std::string(protocol::kZeroData);
     return reply + protocol::checksumText(protocol::checksum(reply)) + "\r\n";
 }
+
+void ReplyPacket::addressAs(int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
+{
+    deviceDigit_ = deviceDigit;
+    unitNumber_ = unitNumber;
+    commandClass_ = commandClass;
+    parameterNumber_ = parameterNumber;
+}

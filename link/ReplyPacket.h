@@ -18,6 +18,11 @@ public:
     // characters, the checksum and CR LF.
     static std::string timeoutText(const std::string& commandText);
 
+    // Files the reply under another header. A reply that did not parse, or
+    // whose checksum failed, may carry a damaged header; the link gives it
+    // the header of the command it answers, so that its sender learns of it.
+    void addressAs(int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
+
     std::uint8_t portIndex() const { return portIndex_; }
     int deviceDigit() const { return deviceDigit_; }
     int unitNumber() const { return unitNumber_; }

@@ -182,6 +182,31 @@ TEST_F(LinkTest, CorruptAndRefusedRepliesAreDeliveredWithTheirEndCodes)
     }
 }
 
+TEST_F(LinkTest, AReplyWithADamagedHeaderReachesTheSenderOfTheCommand)
+{
+    ASSERT_TRUE(link.openPort(0));
+    std::string garbled = reply(5, 1, 1, 0, "+021.500");
+    garbled[2] = 'x';  // the unit field no longer reads
+    std::string corrupt = reply(5, 1, 1, 0, "+021.500");
+    corrupt[3] = '6';  // unit 06 by the header, but the checksum fails
+    struct Case {
+        std::string text;
+        int endCode;
+    } cases[] = {{garbled, 97}, {corrupt, 99}};
+    for (const Case& c : cases) {
+        link.postRead(0, 1, 5, 1, 1);
+        nextCommand(line);
+        line.write(c.text);
+        ASSERT_TRUE(serviceUntilReply());
+        EXPECT_FALSE(link.takeReply(0, 1, 6));
+        auto r = link.takeReply(0, 1, 5);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->endCode(), c.endCode);
+        EXPECT_EQ(r->commandClass(), 1);
+        EXPECT_EQ(r->parameterNumber(), 1);
+    }
+}
+
 TEST_F(LinkTest, TakeDropAndCancelWorkByUnit)
 {
     ASSERT_TRUE(link.openPort(0));

@@ -10,6 +10,12 @@ bool Document::OnNewDocument()
     return true;
 }
 
+bool Document::OnOpenDocument(const std::string&)
+{
+    DeleteContents();
+    return true;
+}
+
 void Document::OnCloseDocument()
 {
     if (closeHandler_) {

@@ -23,6 +23,9 @@ public:
     virtual void DeleteContents() {}
     // Initialises a new document; false means it could not be made.
     virtual bool OnNewDocument();
+    // Opens the document by name. Documents hold no file content, so this
+    // only empties the document and succeeds.
+    virtual bool OnOpenDocument(const std::string& path);
     // Closes every view (through the close handler, if the window program set
     // one) and empties the document. The owner destroys it afterwards.
     virtual void OnCloseDocument();

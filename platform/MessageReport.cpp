@@ -1,5 +1,7 @@
 #include "platform/MessageReport.h"
 
+#include "resources/Menus.h"
+
 namespace report {
 
 const char* const kCaption = "Tessol";
@@ -18,6 +20,19 @@ MessageIcon iconFor(MessageButtons buttons)
 MessageAnswer showMessage(UserPrompts& prompts, const std::string& text, MessageButtons buttons)
 {
     return prompts.messageBox(kCaption, text, buttons, iconFor(buttons));
+}
+
+MessageAnswer showMessage(UserPrompts& prompts, const std::string& text, MessageButtons buttons, MessageIcon icon)
+{
+    return prompts.messageBox(kCaption, text, buttons, icon);
+}
+
+MessageAnswer showMessageById(UserPrompts& prompts, int stringId)
+{
+    const char* text = stringResource(stringId);
+    if (text == nullptr)
+        return MessageAnswer::Cancel;
+    return showMessage(prompts, text, MessageButtons::Ok);
 }
 
 std::string errorWithCausesText(const std::string& error, const std::string& causes)

@@ -17,6 +17,12 @@ MessageIcon iconFor(MessageButtons buttons);
 // Shows `text` and returns the button pressed.
 MessageAnswer showMessage(UserPrompts& prompts, const std::string& text,
                           MessageButtons buttons = MessageButtons::Ok);
+// The same with an icon that the caller names instead of the set's own.
+MessageAnswer showMessage(UserPrompts& prompts, const std::string& text, MessageButtons buttons,
+                          MessageIcon icon);
+// The text of string resource `stringId` with OK. An id the string table
+// does not hold shows nothing and answers Cancel.
+MessageAnswer showMessageById(UserPrompts& prompts, int stringId);
 
 // "ERROR - " + error + "\nProbable Cause(s):\n" + causes, with Abort, Retry
 // and Ignore; returns the button pressed.

@@ -1,18 +1,26 @@
 // tessolctl: talks to TQK-5820 controllers from the command line through the
-// program's own instrument link.
+// program's own instrument link. read, write, write-text and scan speak to
+// the link directly; status, set-point, output and watch go through the
+// controller's configuration document, exactly as the window's panels do.
 
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
+#include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "resources/Messages.h"
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -21,7 +29,7 @@
 
 namespace {
 
-enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3 };
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4 };
 
 const char* const kUsageText =
     "usage: tessolctl [--port COMn | --device PATH] [--unit N] COMMAND\n"
@@ -30,6 +38,12 @@ const char* const kUsageText =
     "  write P NUMBER      write a number to parameter P and print the echo\n"
     "  write-text P TEXT   write an 8-character text to parameter P and print the echo\n"
     "  scan [--units A-B]  list the units that answer on the port (default 1-99)\n"
+    "  status              wait until the unit answers (at most 10 s) and print its state\n"
+    "  set-point VALUE     write the set point (in kOhms in a resistance mode) and print it as read back\n"
+    "  output on|off       switch the output and print its state as read back\n"
+    "  watch [--interval S] [--count N] [--csv FILE]\n"
+    "                      log the readings every S seconds (default 1), N rows (default: until\n"
+    "                      interrupted), also into FILE; missing readings show as ???.???\n"
     "The port defaults to COM2 and the unit to 1. COMn leads to $TESSOL_COMn, else /dev/ttyS(n-1).\n";
 
 int usage(const char* problem = nullptr)
@@ -165,12 +179,398 @@ bool printable8(const std::string& text)
     return true;
 }
 
+
+// ---------------------------------------------------------------- through the document
+
+const char* const kDegrees = "\xc2\xb0"
+                             "C";   // the degree sign in UTF-8
+const char* const kNoReading = "???.???";
+// How long status, set-point and output wait for the unit to answer, and
+// then for what they asked, in milliseconds.
+constexpr std::int64_t kAnswerWaitMs = 10000;
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onStopSignal(int)
+{
+    stopRequested = 1;
+}
+
+// Console prompts that also count the boxes, so that a command can tell a
+// refusal the document reported from a success.
+class ToolPrompts : public ConsolePrompts {
+public:
+    MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
+                             MessageIcon icon) override
+    {
+        ++shown;
+        return ConsolePrompts::messageBox(caption, text, buttons, icon);
+    }
+    int shown = 0;
+};
+
+// One controller's configuration document on its own link, driven by the
+// program's idle pass: the document's poll, then the link's service step,
+// then a short wait on the line instead of spinning.
+class DocSession {
+public:
+    DocSession(int port, const std::string& device, int unit)
+        : ports_(nullptr)
+        , link_(ports_, clock_, prompts_)
+        , doc_(link_, clock_, profile_, prompts_, &registry_)
+        , port_(port)
+        , unit_(unit)
+        , device_(device)
+    {
+        if (!device.empty())
+            ports_.setPath("COM1", device);
+        // A settings store of its own: the tool changes nobody's defaults.
+        profile_.writeInt(CTqk5820ConfigDoc::kProfileSection, CTqk5820ConfigDoc::kPortKey, port);
+        doc_.SetWaitHandler([this] { waitForLine(10); });
+    }
+
+    ~DocSession() { doc_.OnCloseDocument(); }
+
+    DocSession(const DocSession&) = delete;
+    DocSession& operator=(const DocSession&) = delete;
+
+    bool open()
+    {
+        doc_.OnNewDocument();
+        if (!doc_.IsPortUsable()) {
+            if (!link_.lastError(port_).empty())
+                std::fprintf(stderr, "%s\n", link_.lastError(port_).c_str());
+            return false;
+        }
+        if (unit_ != doc_.GetUnitNumber())
+            doc_.ChangeUnitNumber(unit_);
+        return true;
+    }
+
+    CTqk5820ConfigDoc& doc() { return doc_; }
+    const Clock& clock() const { return clock_; }
+    int messagesShown() const { return prompts_.shown; }
+
+    std::string portName() const
+    {
+        std::string name = std::string("COM") + static_cast<char>('1' + port_);
+        return device_.empty() ? name : name + " (" + device_ + ")";
+    }
+
+    // One idle pass. `waitMs` bounds the wait on the line afterwards.
+    void pass(int waitMs = 10)
+    {
+        doc_.Poll();
+        link_.servicePort(port_);
+        waitForLine(waitMs);
+    }
+
+    // Passes until `done` holds or `ms` have passed; whether it held.
+    bool runUntil(const std::function<bool()>& done, std::int64_t ms)
+    {
+        const std::int64_t end = clock_.utcMillis() + ms;
+        while (!done()) {
+            if (stopRequested || clock_.utcMillis() >= end)
+                return false;
+            pass();
+        }
+        return true;
+    }
+
+    bool waitOnline(std::int64_t ms)
+    {
+        return runUntil([this] { return doc_.IsOnline() && doc_.GetSensorType() != SensorTypeTracker::kNoType; },
+                        ms);
+    }
+
+    // Writes until the document takes it (as a panel retries a pending
+    // write), then waits for the instrument's answer. False if it was never
+    // taken, never answered, or the instrument refused it.
+    bool write(int p, const std::function<bool()>& attempt)
+    {
+        const int before = prompts_.shown;
+        if (!runUntil(attempt, kAnswerWaitMs))
+            return false;
+        if (!runUntil([&] { return !doc_.IsOutstanding(p); }, kAnswerWaitMs))
+            return false;
+        return prompts_.shown == before && doc_.IsOnline();
+    }
+
+private:
+    void waitForLine(int ms)
+    {
+        pollfd p {link_.readinessHandle(port_), POLLIN, 0};
+        if (p.fd < 0 || !link_.awaitsInput(port_)) {
+            ::poll(nullptr, 0, ms);
+            return;
+        }
+        if (::poll(&p, 1, ms) > 0 && (p.revents & (POLLHUP | POLLERR))) {
+            // The other end has gone: let the time-out run without spinning.
+            ::poll(nullptr, 0, ms);
+        }
+    }
+
+    SystemClock clock_;
+    ToolPrompts prompts_;
+    MemoryProfile profile_;
+    PosixSerialPorts ports_;
+    InstrumentLink link_;
+    UnitRegistry registry_;
+    CTqk5820ConfigDoc doc_;
+    int port_;
+    int unit_;
+    std::string device_;
+};
+
+// The readings that status and watch show, read as the Measurement panel
+// reads them: armed once, each taken through the document's cache.
+struct Readings {
+    bool resistance = false;   // the sensor reads in kOhms
+    std::string actual, setPoint, current, voltage, output;
+    bool wantActual = false, wantSetPoint = false, wantCurrent = false, wantVoltage = false, wantOutput = false;
+
+    void arm()
+    {
+        wantActual = wantSetPoint = wantCurrent = wantVoltage = wantOutput = true;
+        actual = setPoint = current = voltage = kNoReading;
+        output = "???";
+    }
+
+    bool complete() const { return !(wantActual || wantSetPoint || wantCurrent || wantVoltage || wantOutput); }
+
+    const char* unit() const { return resistance ? "kOhms" : kDegrees; }
+
+    static std::string number(float v)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(v));
+        return text;
+    }
+
+    // Follows the sensor type (a type not established keeps the mode), then
+    // takes what has arrived. False while the document is offline.
+    bool refresh(CTqk5820ConfigDoc& doc)
+    {
+        if (!doc.IsOnline())
+            return false;
+        const int type = doc.GetSensorType();
+        if (type != SensorTypeTracker::kNoType)
+            resistance = SensorTypeTracker::IsResistanceMode(type);
+        float v = 0;
+        std::string text;
+        if (wantActual && doc.GetNumber(resistance ? pn::kSensorResistance : pn::kActualTemperature, v)) {
+            actual = number(v);
+            wantActual = false;
+        }
+        if (wantSetPoint && doc.GetNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, v)) {
+            setPoint = number(v);
+            wantSetPoint = false;
+        }
+        if (wantCurrent && doc.ReadTeCurrent(v)) {
+            current = number(v);
+            wantCurrent = false;
+        }
+        if (wantVoltage && doc.ReadTeVoltage(v)) {
+            voltage = number(v);
+            wantVoltage = false;
+        }
+        if (wantOutput && doc.ReadOutputState(text)) {
+            output = text[7] == '1' ? "on" : "off";
+            wantOutput = false;
+        }
+        return true;
+    }
+};
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// Serial number and firmware version as the Info panel shows them.
+void identity(DocSession& s, std::string& serial, std::string& firmware)
+{
+    std::string text;
+    serial = "????????";
+    firmware = "???";
+    bool haveSerial = false;
+    bool haveFirmware = false;
+    s.runUntil([&] {
+        if (!haveSerial && s.doc().ReadSerialNumber(text)) {
+            serial = trimmed(text);
+            haveSerial = true;
+        }
+        if (!haveFirmware && s.doc().ReadFirmwareVersion(text)) {
+            char version[32];
+            std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(text));
+            firmware = version;
+            haveFirmware = true;
+        }
+        return (haveSerial && haveFirmware) || !s.doc().IsOnline();
+    }, kAnswerWaitMs);
+}
+
+int notAnswering(DocSession& s)
+{
+    std::fprintf(stderr, "tessolctl: unit %02d does not answer on %s\n", s.doc().GetUnitNumber(),
+                 s.portName().c_str());
+    return kRefused;
+}
+
+int runStatus(DocSession& s)
+{
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    std::string serial, firmware;
+    identity(s, serial, firmware);
+    Readings r;
+    r.arm();
+    s.runUntil([&] { return !r.refresh(s.doc()) || r.complete(); }, kAnswerWaitMs);
+    const int type = s.doc().GetSensorType();
+    std::printf("unit           %02d\n", s.doc().GetUnitNumber());
+    std::printf("port           %s\n", s.portName().c_str());
+    std::printf("firmware       %s\n", firmware.c_str());
+    std::printf("serial number  %s\n", serial.c_str());
+    std::printf("sensor type    %s\n", type == SensorTypeTracker::kNoType ? "unknown" : SensorTypeTracker::TypeName(type));
+    std::printf("actual         %s %s\n", r.actual.c_str(), r.unit());
+    std::printf("set point      %s %s\n", r.setPoint.c_str(), r.unit());
+    std::printf("output         %s\n", r.output.c_str());
+    std::printf("TE current     %s A\n", r.current.c_str());
+    std::printf("TE voltage     %s V\n", r.voltage.c_str());
+    std::fflush(stdout);
+    return r.complete() ? kOk : kRefused;
+}
+
+int runSetPoint(DocSession& s, float value)
+{
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    CTqk5820ConfigDoc& doc = s.doc();
+    const bool resistance = SensorTypeTracker::IsResistanceMode(doc.GetSensorType());
+    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    if (!s.write(p, [&] { return doc.WriteNumber(p, value); }))
+        return doc.IsOnline() ? kRefused : notAnswering(s);
+    float back = 0;
+    if (!s.runUntil([&] { return doc.GetNumber(p, back); }, kAnswerWaitMs))
+        return kRefused;
+    std::printf("set point %.3f %s\n", static_cast<double>(back), resistance ? "kOhms" : kDegrees);
+    return kOk;
+}
+
+int runOutput(DocSession& s, bool on)
+{
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    CTqk5820ConfigDoc& doc = s.doc();
+    const std::string word = on ? "+000.001" : "+000.000";
+    if (!s.write(pn::kOutputState, [&] { return doc.WriteOutputState(word); }))
+        return doc.IsOnline() ? kRefused : notAnswering(s);
+    std::string back;
+    if (!s.runUntil([&] { return doc.ReadOutputState(back); }, kAnswerWaitMs))
+        return kRefused;
+    std::printf("output %s\n", back[7] == '1' ? "on" : "off");
+    return kOk;
+}
+
+// Local time as ISO 8601 with its offset: 2024-05-01T14:03:07+02:00.
+std::string isoTime(std::int64_t utcMillis)
+{
+    const time_t t = static_cast<time_t>(utcMillis / 1000);
+    tm local {};
+    localtime_r(&t, &local);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;
+    std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                  std::labs(offset) % 60);
+    return text;
+}
+
+struct WatchOptions {
+    double intervalSeconds = 1.0;
+    long count = 0;   // 0: until stopped
+    std::string csv;
+};
+
+int runWatch(DocSession& s, const WatchOptions& options)
+{
+    std::FILE* csv = nullptr;
+    if (!options.csv.empty()) {
+        csv = std::fopen(options.csv.c_str(), "w");
+        if (csv == nullptr) {
+            std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", options.csv.c_str(), std::strerror(errno));
+            return kFileFailed;
+        }
+    }
+    const auto emit = [csv](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        if (csv != nullptr) {
+            std::fprintf(csv, "%s\n", line.c_str());
+            std::fflush(csv);
+        }
+    };
+    const auto finish = [csv](int code) {
+        if (csv != nullptr)
+            std::fclose(csv);
+        return code;
+    };
+
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    if (!s.open())
+        return finish(kPortFailed);
+    if (!s.waitOnline(kAnswerWaitMs))
+        return finish(notAnswering(s));
+    std::string serial, firmware;
+    identity(s, serial, firmware);
+
+    Readings r;
+    r.resistance = SensorTypeTracker::IsResistanceMode(s.doc().GetSensorType());
+    bool headerResistance = !r.resistance;
+    const auto intervalMs = static_cast<std::int64_t>(options.intervalSeconds * 1000.0 + 0.5);
+    std::int64_t tick = s.clock().utcMillis();
+    for (long row = 0; (options.count == 0 || row < options.count) && !stopRequested; ++row) {
+        r.arm();
+        const std::int64_t next = tick + intervalMs;
+        s.runUntil([&] { return !r.refresh(s.doc()) || r.complete(); }, next - s.clock().utcMillis());
+        if (headerResistance != r.resistance) {
+            headerResistance = r.resistance;
+            char unit[8];
+            std::snprintf(unit, sizeof unit, "%02d", s.doc().GetUnitNumber());
+            emit(std::string("# unit ") + unit + ", serial number " + serial + ", " + s.portName());
+            emit(std::string("time,actual (") + r.unit() + "),set point (" + r.unit()
+                 + "),TE current (A),TE voltage (V),output");
+        }
+        emit(isoTime(tick) + "," + r.actual + "," + r.setPoint + "," + r.current + "," + r.voltage + ","
+             + r.output);
+        if (options.count != 0 && row + 1 >= options.count)
+            break;
+        // The line keeps working until the next row is due: the document
+        // probes a unit that has gone and finds it again.
+        s.runUntil([] { return false; }, next - s.clock().utcMillis());
+        tick = next;
+    }
+    return finish(kOk);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     Session session;
     int unit = 1;
+    int portIndex = 1;
+    std::string device;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string option = argv[i];
@@ -187,8 +587,12 @@ int main(int argc, char** argv)
             if (std::strncmp(value, "COM", 3) != 0 || !parseInt(value + 3, 1, 4, n))
                 return usage("--port takes COM1 to COM4");
             session.usePort(n - 1);
+            portIndex = n - 1;
+            device.clear();
         } else if (option == "--device") {
             session.useDevice(value);
+            portIndex = 0;
+            device = value;
         } else if (option == "--unit") {
             if (!parseInt(value, 1, 99, unit))
                 return usage("--unit takes a unit number from 1 to 99");
@@ -236,6 +640,48 @@ int main(int argc, char** argv)
             return usage("scan takes only --units A-B");
         }
         return runScan(session, first, last);
+    }
+    if (command == "status") {
+        if (rest != 0)
+            return usage("status takes no arguments");
+        DocSession s(portIndex, device, unit);
+        return runStatus(s);
+    }
+    if (command == "set-point") {
+        double value = 0;
+        // The Measurement panel's entry range.
+        if (rest != 1 || !parseNumber(argv[i], value) || value < -999.9 || value > 999.9)
+            return usage("set-point takes one number from -999.9 to 999.9");
+        DocSession s(portIndex, device, unit);
+        return runSetPoint(s, static_cast<float>(value));
+    }
+    if (command == "output") {
+        if (rest != 1 || (std::strcmp(argv[i], "on") != 0 && std::strcmp(argv[i], "off") != 0))
+            return usage("output takes on or off");
+        DocSession s(portIndex, device, unit);
+        return runOutput(s, std::strcmp(argv[i], "on") == 0);
+    }
+    if (command == "watch") {
+        WatchOptions options;
+        for (; i < argc; i += 2) {
+            const std::string option = argv[i];
+            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+            int n = 0;
+            if (option == "--interval" && value != nullptr && parseNumber(value, options.intervalSeconds)
+                && options.intervalSeconds >= 0.1 && options.intervalSeconds <= 3600)
+                continue;
+            if (option == "--count" && value != nullptr && parseInt(value, 1, 1000000000, n)) {
+                options.count = n;
+                continue;
+            }
+            if (option == "--csv" && value != nullptr && *value != '\0') {
+                options.csv = value;
+                continue;
+            }
+            return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more) and --csv FILE");
+        }
+        DocSession s(portIndex, device, unit);
+        return runWatch(s, options);
     }
     return usage(("unknown command " + command).c_str());
 }

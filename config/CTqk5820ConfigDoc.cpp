@@ -1,0 +1,464 @@
+#include "config/CTqk5820ConfigDoc.h"
+
+#include "config/UnitRegistry.h"
+#include "link/InstrumentLink.h"
+#include "link/Protocol.h"
+#include "platform/Clock.h"
+#include "platform/MessageReport.h"
+#include "platform/Profile.h"
+#include "resources/Messages.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+using Set = std::bitset<CTqk5820ConfigDoc::kParameterCount>;
+
+Set numbers(std::initializer_list<std::pair<int, int>> ranges)
+{
+    Set s;
+    for (const auto& [first, last] : ranges) {
+        for (int p = first; p <= last; ++p)
+            s.set(static_cast<std::size_t>(p));
+    }
+    return s;
+}
+
+// Class 1 replies that are filed.
+const Set kReadSet = numbers({{1, 12}, {21, 26}, {31, 32}, {35, 35}, {41, 42}, {51, 51}, {54, 56}, {61, 65},
+                              {71, 87}, {91, 94}});
+// Class 2 replies that are filed. 52 (the processor halt) is filed like any
+// other write, so that a loop waiting for its answer ends when it comes.
+const Set kWriteSet = numbers({{3, 4}, {7, 8}, {10, 12}, {21, 26}, {31, 32}, {41, 42}, {51, 55}, {61, 65},
+                               {74, 88}, {91, 91}});
+// Readings that are read again every time their triggering window takes them.
+const Set kAlwaysRefreshed = numbers({{1, 2}, {5, 6}, {9, 9}, {35, 35}, {41, 42}, {51, 51}, {54, 54},
+                                      {71, 73}, {92, 94}});
+
+// The shared readings in the order of the consumer lists.
+constexpr int kSharedReadings[] = {1, 5, 6, 9, 2, 35};
+
+constexpr int kProbeParameter = pn::kFirmwareVersion;
+// Whole seconds (modulo 60) that must have passed, more than this, before
+// the next presence probe, and before the drain of a reset gives up.
+constexpr int kProbeInterval = 4;
+constexpr int kDrainLimit = 3;
+
+bool in(const Set& s, int p)
+{
+    return p >= 0 && p < CTqk5820ConfigDoc::kParameterCount && s.test(static_cast<std::size_t>(p));
+}
+
+} // namespace
+
+const char* const CTqk5820ConfigDoc::kProfileSection = "Default";
+const char* const CTqk5820ConfigDoc::kPortKey = "iComPort";
+const char* const CTqk5820ConfigDoc::kDisplayKeys[kDisplayCount] = {
+    "iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
+    "iDisplaySensor", "iDisplayInfo",    "iDisplayGraph",
+};
+
+CTqk5820ConfigDoc::CTqk5820ConfigDoc(InstrumentLink& link, Clock& clock, Profile& profile, UserPrompts& prompts,
+                                     UnitRegistry* registry)
+    : link_(link)
+    , clock_(clock)
+    , profile_(profile)
+    , prompts_(prompts)
+    , registry_(registry != nullptr ? *registry : UnitRegistry::program())
+    , tracker_(*this, clock)
+    , lastProbe_(clock.seconds() - 5)
+{
+    registry_.attach();
+    tracker_.Reset();
+}
+
+CTqk5820ConfigDoc::~CTqk5820ConfigDoc()
+{
+    // A document destroyed without being closed still gives back what it holds.
+    if (!closed_) {
+        if (unit_ > 0)
+            registry_.release(unit_);
+        if (portUsable_)
+            link_.closePort(port_);
+    }
+    registry_.detach();
+}
+
+void CTqk5820ConfigDoc::SetTitle(const std::string&)
+{
+    if (unit_ > 0) {
+        char title[32];
+        std::snprintf(title, sizeof title, "TQK-5820-%02d.cfg", unit_);
+        Document::SetTitle(title);
+    } else {
+        Document::SetTitle("");
+    }
+}
+
+bool CTqk5820ConfigDoc::OnNewDocument()
+{
+    if (!Document::OnNewDocument())
+        return false;
+    port_ = profile_.readInt(kProfileSection, kPortKey, 1);
+    unit_ = registry_.allocate();
+    if (unit_ == 0)
+        report::showMessage(prompts_, msg::kExceededMaxUnits);
+    SetTitle(GetTitle());
+    for (int i = 0; i < kDisplayCount; ++i)
+        display_[static_cast<std::size_t>(i)] = profile_.readInt(kProfileSection, kDisplayKeys[i], 1) == 1;
+    portUsable_ = link_.openPort(port_);
+    if (portUsable_) {
+        link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+    } else {
+        report::showMessage(prompts_, msg::kComPortRefusesOpenIt);
+        display_[kInfo] = true;
+    }
+    return true;
+}
+
+void CTqk5820ConfigDoc::OnCloseDocument()
+{
+    if (closed_)
+        return;
+    if (unit_ > 0)
+        registry_.release(unit_);
+    Document::OnCloseDocument();
+    if (portUsable_)
+        link_.closePort(port_);
+    portUsable_ = false;
+    closed_ = true;
+}
+
+void CTqk5820ConfigDoc::DeleteContents()
+{
+    if (portUsable_ && online_ && !draining_) {
+        draining_ = true;
+        WriteSessionEnd();
+        const std::int64_t start = clock_.seconds();
+        while (AnyOutstanding() && secondsBetween(start, clock_.seconds()) <= kDrainLimit) {
+            ServiceStep();
+            if (AnyOutstanding())
+                WaitForLine();
+        }
+        draining_ = false;
+    }
+    for (int p = 1; p < kParameterCount; ++p) {
+        ClearFlags(p);
+        value_[static_cast<std::size_t>(p)].clear();
+    }
+    tracker_.Reset();
+    online_ = false;
+    Document::DeleteContents();
+}
+
+bool CTqk5820ConfigDoc::CanSend() const
+{
+    return portUsable_ && unit_ >= 1 && unit_ <= 99;
+}
+
+void CTqk5820ConfigDoc::ClearFlags(int p)
+{
+    const auto i = static_cast<std::size_t>(p);
+    readPending_.reset(i);
+    fresh_.reset(i);
+    writePending_.reset(i);
+}
+
+bool CTqk5820ConfigDoc::RequestRead(int p)
+{
+    if (!ValidParameter(p))
+        return false;
+    const auto i = static_cast<std::size_t>(p);
+    value_[i].clear();
+    const bool posted = CanSend() && link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p);
+    readPending_.set(i, posted);
+    fresh_.set(i, posted);
+    if (busyLamp_ != nullptr)
+        busyLamp_->SetState(posted);
+    return posted;
+}
+
+bool CTqk5820ConfigDoc::WriteText(int p, const std::string& text)
+{
+    // A text of another length would go out as +000.000: a different
+    // setting from the one asked for.
+    if (!ValidParameter(p) || !CanSend() || IsOutstanding(p) || text.size() != protocol::kDataLength)
+        return false;
+    const auto i = static_cast<std::size_t>(p);
+    value_[i].clear();
+    const bool posted = link_.postCommand(port_, protocol::kDeviceDigit, unit_, protocol::kClassWrite, p, text);
+    writePending_.set(i, posted);
+    if (busyLamp_ != nullptr)
+        busyLamp_->SetState(posted);
+    return posted;
+}
+
+bool CTqk5820ConfigDoc::WriteNumber(int p, float value)
+{
+    return WriteText(p, protocol::renderNumber(value));
+}
+
+bool CTqk5820ConfigDoc::IsOutstanding(int p) const
+{
+    if (!ValidParameter(p))
+        return false;
+    const auto i = static_cast<std::size_t>(p);
+    return readPending_.test(i) || writePending_.test(i);
+}
+
+bool CTqk5820ConfigDoc::AnyOutstanding() const
+{
+    return readPending_.any() || writePending_.any();
+}
+
+const std::string& CTqk5820ConfigDoc::ValueText(int p) const
+{
+    static const std::string none;
+    return ValidParameter(p) ? value_[static_cast<std::size_t>(p)] : none;
+}
+
+std::vector<ParameterConsumer*>* CTqk5820ConfigDoc::ConsumersOf(int p)
+{
+    for (std::size_t i = 0; i < consumers_.size(); ++i) {
+        if (kSharedReadings[i] == p)
+            return &consumers_[i];
+    }
+    return nullptr;
+}
+
+const std::vector<ParameterConsumer*>* CTqk5820ConfigDoc::ConsumersOf(int p) const
+{
+    return const_cast<CTqk5820ConfigDoc*>(this)->ConsumersOf(p);
+}
+
+void CTqk5820ConfigDoc::RegisterConsumer(int p, ParameterConsumer* window)
+{
+    auto* list = ConsumersOf(p);
+    if (list == nullptr || window == nullptr || IsConsumer(p, window))
+        return;
+    list->insert(list->begin(), window);
+}
+
+void CTqk5820ConfigDoc::UnregisterConsumer(int p, ParameterConsumer* window)
+{
+    if (auto* list = ConsumersOf(p))
+        list->erase(std::remove(list->begin(), list->end(), window), list->end());
+}
+
+bool CTqk5820ConfigDoc::IsConsumer(int p, const ParameterConsumer* window) const
+{
+    const auto* list = ConsumersOf(p);
+    return list != nullptr && std::find(list->begin(), list->end(), window) != list->end();
+}
+
+bool CTqk5820ConfigDoc::MayTriggerRead(int p, const ParameterConsumer* window) const
+{
+    const auto* list = ConsumersOf(p);
+    if (list == nullptr || list->size() <= 1)
+        return true;
+    if (window != nullptr
+        && (window->consumerKind() == ConsumerKind::StatusPanel
+            || window->consumerKind() == ConsumerKind::MeasurementPanel))
+        return false;
+    if (list->size() > 2 && window != list->front())
+        return false;
+    return true;
+}
+
+bool CTqk5820ConfigDoc::GetText(int p, std::string& text, const ParameterConsumer* window)
+{
+    if (!ValidParameter(p) || !CanSend() || IsOutstanding(p))
+        return false;
+    const auto i = static_cast<std::size_t>(p);
+    if (value_[i].size() != protocol::kDataLength) {
+        RequestRead(p);
+        return false;
+    }
+    const bool mayTrigger = MayTriggerRead(p, window);
+    if (!fresh_.test(i) && in(kAlwaysRefreshed, p) && mayTrigger) {
+        RequestRead(p);
+        return false;
+    }
+    text = value_[i];
+    if (mayTrigger)
+        fresh_.reset(i);
+    return true;
+}
+
+bool CTqk5820ConfigDoc::GetNumber(int p, float& value, const ParameterConsumer* window)
+{
+    std::string text;
+    if (!GetText(p, text, window))
+        return false;
+    value = static_cast<float>(protocol::textToDouble(text));
+    return true;
+}
+
+void CTqk5820ConfigDoc::ServiceStep()
+{
+    link_.servicePort(port_);
+    Poll();
+}
+
+void CTqk5820ConfigDoc::WaitForLine()
+{
+    if (wait_)
+        wait_();
+}
+
+std::string CTqk5820ConfigDoc::EndCodeText(int unit, int commandClass, int parameter, int endCode)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, msg::kEndCode, unit, commandClass, parameter, endCode);
+    return text;
+}
+
+void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
+{
+    const int e = reply.endCode();
+    const int c = reply.commandClass();
+    const int p = reply.parameterNumber();
+    const bool known = ValidParameter(p);
+    const auto i = static_cast<std::size_t>(known ? p : 0);
+
+    if (e == protocol::kEndOk || e == protocol::kEndOkAlternate) {
+        if (c == protocol::kClassRead && in(kReadSet, p)) {
+            value_[i] = reply.data();
+            readPending_.reset(i);
+        } else if (c == protocol::kClassWrite && in(kWriteSet, p)) {
+            value_[i] = reply.data();
+            writePending_.reset(i);
+        }
+        return;
+    }
+    if (e == protocol::kEndNoReply) {
+        if (online_) {
+            link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
+            // Online goes off first, so the reset sends no final command to
+            // an instrument that has stopped answering.
+            online_ = false;
+            DeleteContents();
+            lastProbe_ = clock_.seconds();
+        } else if (known) {
+            ClearFlags(p);
+        }
+        return;
+    }
+    if (known) {
+        if (c == protocol::kClassRead) {
+            readPending_.reset(i);
+            fresh_.reset(i);
+        } else if (c == protocol::kClassWrite) {
+            writePending_.reset(i);
+        }
+    }
+    report::showMessage(prompts_, EndCodeText(unit_, c, p, e));
+}
+
+void CTqk5820ConfigDoc::Poll()
+{
+    if (CanSend()) {
+        if (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+            File(*reply);
+        // A reset drains what is outstanding; it starts nothing new.
+        if (!draining_) {
+            if (online_) {
+                tracker_.DetectionStep();
+                tracker_.ChangeStep();
+            } else {
+                Probe();
+            }
+        }
+    }
+    if (busyLamp_ != nullptr)
+        busyLamp_->SetState(AnyOutstanding());
+}
+
+void CTqk5820ConfigDoc::Probe()
+{
+    const auto i = static_cast<std::size_t>(kProbeParameter);
+    if (IsOutstanding(kProbeParameter))
+        return;
+    if (fresh_.test(i)) {
+        if (value_[i].size() == protocol::kDataLength) {
+            online_ = true;
+            tracker_.DetectionStep();
+        }
+        fresh_.reset(i);
+    } else if (secondsBetween(lastProbe_, clock_.seconds()) > kProbeInterval) {
+        link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+        DeleteContents();
+        RequestRead(kProbeParameter);
+        lastProbe_ = clock_.seconds();
+    }
+}
+
+void CTqk5820ConfigDoc::GoOffline()
+{
+    online_ = false;
+    DeleteContents();
+    lastProbe_ = clock_.seconds();
+}
+
+void CTqk5820ConfigDoc::ChangeUnitNumber(int b)
+{
+    if (b < 1 || b > 99) {
+        report::showMessage(prompts_, msg::kUnitNumberRange);
+        return;
+    }
+    if (registry_.inUse(b)) {
+        report::showMessage(prompts_, msg::kUnitNumberInUse);
+        return;
+    }
+    if (unit_ > 0)
+        registry_.release(unit_);
+    DeleteContents();
+    lastProbe_ = clock_.seconds() - 5;
+    unit_ = b;
+    registry_.take(b);
+    SetTitle(GetTitle());
+}
+
+void CTqk5820ConfigDoc::ChangePort(int b)
+{
+    if (b < 0 || b >= InstrumentLink::kPortCount) {
+        report::showMessage(prompts_, msg::kComPortRefusesOpen);
+        return;
+    }
+    char question[64];
+    std::snprintf(question, sizeof question, msg::kChangeDefaultPort, static_cast<char>('1' + b));
+    if (report::showMessage(prompts_, question, MessageButtons::YesNo) == MessageAnswer::Yes)
+        profile_.writeInt(kProfileSection, kPortKey, b);
+    if (portUsable_) {
+        DeleteContents();
+        link_.closePort(port_);
+    }
+    port_ = b;
+    portUsable_ = link_.openPort(port_);
+    if (portUsable_) {
+        if (unit_ > 0) {
+            link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+            lastProbe_ = clock_.seconds() - 5;
+        }
+    } else {
+        report::showMessage(prompts_, msg::kComPortRefusesOpen);
+    }
+}
+
+bool CTqk5820ConfigDoc::GetDisplayFlag(int panel) const
+{
+    return InRange(panel, kDisplayCount) && display_[static_cast<std::size_t>(panel)];
+}
+
+void CTqk5820ConfigDoc::SetDisplayFlag(int panel, bool shown)
+{
+    if (InRange(panel, kDisplayCount))
+        display_[static_cast<std::size_t>(panel)] = shown;
+}
+
+void CTqk5820ConfigDoc::StoreDisplayFlags()
+{
+    for (int i = 0; i < kDisplayCount; ++i)
+        profile_.writeInt(kProfileSection, kDisplayKeys[i], display_[static_cast<std::size_t>(i)] ? 1 : 0);
+}

@@ -1,0 +1,235 @@
+#pragma once
+
+#include "config/BusyLamp.h"
+#include "config/ParameterConsumer.h"
+#include "config/ParameterNumbers.h"
+#include "config/SensorTypeTracker.h"
+#include "platform/Document.h"
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class Clock;
+class InstrumentLink;
+class Profile;
+class ReplyPacket;
+class UnitRegistry;
+class UserPrompts;
+
+// One controller: a unit number (1 to 99) on one serial port (COM1 to COM4,
+// index 0 to 3). It is the only way in which the program talks to an
+// instrument: it keeps the last value text of every parameter number with
+// read-pending, fresh and write-pending flags, turns the requests of panels,
+// calibration, diagnostics and production access into commands on the link,
+// files the replies for its unit once per poll, probes an offline instrument
+// by reading parameter 56 every 5 seconds, reports instrument end codes and
+// carries the sensor-type tracker. Documents store no file content.
+//
+// Reads and writes never wait: they return false when the value is not at
+// hand or the command cannot go now, and the caller asks again on a later
+// pass. Nothing here blocks except the bounded drain before a reset.
+class CTqk5820ConfigDoc : public Document {
+public:
+    static constexpr int kParameterCount = 100;
+
+    // The panels of the view, in their order; the index of a display flag.
+    enum DisplayPanel { kStatus, kMeasure, kLimits, kPid, kSensor, kInfo, kGraph, kDisplayCount };
+    static const char* const kProfileSection;   // "Default"
+    static const char* const kPortKey;          // "iComPort"
+    static const char* const kDisplayKeys[kDisplayCount];
+
+    // `registry` null: the program's registry of unit numbers.
+    CTqk5820ConfigDoc(InstrumentLink& link, Clock& clock, Profile& profile, UserPrompts& prompts,
+                      UnitRegistry* registry = nullptr);
+    ~CTqk5820ConfigDoc() override;
+
+    // The title is always "TQK-5820-%02d.cfg" with the unit number, or empty
+    // without one; the text asked for is ignored.
+    void SetTitle(const std::string& requested) override;
+    // Reset of contents: while online, sends 53 as the last command and waits
+    // (at most about 4 s) for what is outstanding; then clears the cache and
+    // the tracker and goes offline.
+    void DeleteContents() override;
+    // Port from the profile, a free unit number, the display flags, the port
+    // opened. Always true: a document without a port or unit still opens,
+    // after the user has been told.
+    bool OnNewDocument() override;
+    // Releases the unit number, closes the views, resets the contents (the
+    // final command while online) and closes the port. The owner destroys
+    // the document afterwards.
+    void OnCloseDocument() override;
+
+    int GetUnitNumber() const { return unit_; }
+    int GetPortIndex() const { return port_; }
+    // The last attempt to open the port succeeded.
+    bool IsPortUsable() const { return portUsable_; }
+    // The instrument has answered the presence probe and not failed since.
+    bool IsOnline() const { return online_; }
+
+    // The 8-character text of p, or false. False while the port is not
+    // usable or p is in flight; otherwise a read of p may be requested (when
+    // no valid text is there, or p is refreshed on every consumption and
+    // `window` may trigger it) and false returned until its reply is filed.
+    bool GetText(int p, std::string& text, const ParameterConsumer* window = nullptr);
+    // GetText converted by the standard text-to-double rule to a float.
+    bool GetNumber(int p, float& value, const ParameterConsumer* window = nullptr);
+    // Empties the text of p and posts a read; true if it was posted. It checks
+    // nothing else first: its callers do.
+    bool RequestRead(int p);
+    // Posts a write of the 8-character text; true if posted. False (nothing
+    // sent) while the port is not usable, p is in flight, or the text is not
+    // exactly 8 characters.
+    bool WriteText(int p, const std::string& text);
+    // WriteText of the number as "%08.3f" with a leading "0" replaced by "+".
+    // False (nothing sent) for a number that does not fit 8 characters.
+    bool WriteNumber(int p, float value);
+    // A read or a write of p is waiting for its reply.
+    bool IsOutstanding(int p) const;
+    // Any of 1 to 99 is outstanding.
+    bool AnyOutstanding() const;
+    // The last data text received for p (valid only when 8 characters long),
+    // without requesting anything.
+    const std::string& ValueText(int p) const;
+
+    // Consumers of the shared readings 1, 2, 5, 6, 9 and 35 only; the newest
+    // consumer goes to the head of the list.
+    void RegisterConsumer(int p, ParameterConsumer* window);
+    void UnregisterConsumer(int p, ParameterConsumer* window);
+    bool IsConsumer(int p, const ParameterConsumer* window) const;
+    // Whether `window` may drive a fresh read of p: only one of several
+    // windows that show a reading drives it, never the Status or
+    // Measurement panel while others show it too.
+    bool MayTriggerRead(int p, const ParameterConsumer* window) const;
+
+    // Services this document's port on the link, then polls. Loops that wait
+    // for an answer run it (with WaitForLine() between two steps).
+    void ServiceStep();
+    // Files at most one reply, then advances the probe (offline) or the
+    // sensor-type tracker (online), then sets the busy lamp.
+    void Poll();
+    // Online off, contents reset, probe timer restarted.
+    void GoOffline();
+    // Moves to unit b. Shows "ERROR - Unit Number already in use." when b is
+    // taken (the current number included) and "ERROR - Unit Number Range :
+    // 1-99" outside 1 to 99, changing nothing and sending nothing.
+    void ChangeUnitNumber(int b);
+    // Moves to port b (0 to 3), after offering it as the default port.
+    // Shows "ERROR - ComPort refuses our request to Open!" when it cannot be
+    // opened (or b is no port at all, which changes nothing).
+    void ChangePort(int b);
+    bool GetDisplayFlag(int panel) const;
+    void SetDisplayFlag(int panel, bool shown);
+    // Writes the seven display flags to the profile.
+    void StoreDisplayFlags();
+    // The lamp to drive, or null for none.
+    void SetBusyLamp(BusyLamp* lamp) { busyLamp_ = lamp; }
+    BusyLamp* GetBusyLamp() const { return busyLamp_; }
+
+    // What a waiting loop does between two service steps; by default
+    // nothing. The window program and the tools wait on the line's
+    // readiness for a few milliseconds, so a loop does not spin a core.
+    void SetWaitHandler(std::function<void()> wait) { wait_ = std::move(wait); }
+    void WaitForLine();
+
+    SensorTypeTracker& SensorTypes() { return tracker_; }
+    const SensorTypeTracker& SensorTypes() const { return tracker_; }
+    int GetSensorType() const { return tracker_.CurrentType(); }
+
+    // "ERROR - Unit #%02d Command %d-%02d, returned End Code %02d."
+    static std::string EndCodeText(int unit, int commandClass, int parameter, int endCode);
+
+    // Typed access for every parameter number the program uses.
+    bool ReadActualTemperature(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kActualTemperature, v, w); }
+    bool ReadSensorResistance(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kSensorResistance, v, w); }
+    bool ReadSetTemperature(float& v) { return GetNumber(pn::kSetTemperature, v); }
+    bool WriteSetTemperature(float v) { return WriteNumber(pn::kSetTemperature, v); }
+    bool ReadSetResistance(float& v) { return GetNumber(pn::kSetResistance, v); }
+    bool WriteSetResistance(float v) { return WriteNumber(pn::kSetResistance, v); }
+    bool ReadTeCurrent(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kTeCurrent, v, w); }
+    bool ReadTeVoltage(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kTeVoltage, v, w); }
+    bool ReadPositiveCurrentLimit(float& v) { return GetNumber(pn::kPositiveCurrentLimit, v); }
+    bool WritePositiveCurrentLimit(float v) { return WriteNumber(pn::kPositiveCurrentLimit, v); }
+    bool ReadNegativeCurrentLimit(float& v) { return GetNumber(pn::kNegativeCurrentLimit, v); }
+    bool WriteNegativeCurrentLimit(float v) { return WriteNumber(pn::kNegativeCurrentLimit, v); }
+    bool ReadAuxTemperature(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kAuxTemperature, v, w); }
+    bool ReadPidP(float& v) { return GetNumber(pn::kPidP, v); }
+    bool WritePidP(float v) { return WriteNumber(pn::kPidP, v); }
+    bool ReadPidI(float& v) { return GetNumber(pn::kPidI, v); }
+    bool WritePidI(float v) { return WriteNumber(pn::kPidI, v); }
+    bool ReadPidD(float& v) { return GetNumber(pn::kPidD, v); }
+    bool WritePidD(float v) { return WriteNumber(pn::kPidD, v); }
+    // Slots 0 to 5 are parameters 21 to 26.
+    bool ReadSensorCoefficient(int slot, float& v) { return InRange(slot, pn::kCoefficientCount) && GetNumber(pn::kCoefficientFirst + slot, v); }
+    bool WriteSensorCoefficient(int slot, float v) { return InRange(slot, pn::kCoefficientCount) && WriteNumber(pn::kCoefficientFirst + slot, v); }
+    bool ReadHighTemperatureLimit(float& v) { return GetNumber(pn::kHighTemperatureLimit, v); }
+    bool WriteHighTemperatureLimit(float v) { return WriteNumber(pn::kHighTemperatureLimit, v); }
+    bool ReadLowTemperatureLimit(float& v) { return GetNumber(pn::kLowTemperatureLimit, v); }
+    bool WriteLowTemperatureLimit(float v) { return WriteNumber(pn::kLowTemperatureLimit, v); }
+    bool ReadStatusWord(std::string& t, const ParameterConsumer* w = nullptr) { return GetText(pn::kStatusWord, t, w); }
+    bool ReadBiasMode(std::string& t) { return GetText(pn::kBiasMode, t); }
+    bool WriteBiasMode(const std::string& t) { return WriteText(pn::kBiasMode, t); }
+    bool ReadModulation(std::string& t) { return GetText(pn::kModulation, t); }
+    bool WriteModulation(const std::string& t) { return WriteText(pn::kModulation, t); }
+    bool ReadOutputState(std::string& t) { return GetText(pn::kOutputState, t); }
+    bool WriteOutputState(const std::string& t) { return WriteText(pn::kOutputState, t); }
+    bool WriteHalt() { return WriteNumber(pn::kHalt, 0.0f); }
+    bool WriteSessionEnd() { return WriteNumber(pn::kSessionEnd, 0.0f); }
+    bool ReadAccessWord(std::string& t) { return GetText(pn::kAccessWord, t); }
+    bool WriteAccessWord(const std::string& t) { return WriteText(pn::kAccessWord, t); }
+    bool ReadSerialNumber(std::string& t) { return GetText(pn::kSerialNumber, t); }
+    bool WriteSerialNumber(const std::string& t) { return WriteText(pn::kSerialNumber, t); }
+    bool ReadFirmwareVersion(std::string& t) { return GetText(pn::kFirmwareVersion, t); }
+    // 0 to 4 are parameters 61 to 65.
+    bool ReadCalibrationReference(int i, float& v) { return InRange(i, pn::kReferenceCount) && GetNumber(pn::kReferenceFirst + i, v); }
+    bool WriteCalibrationReference(int i, float v) { return InRange(i, pn::kReferenceCount) && WriteNumber(pn::kReferenceFirst + i, v); }
+    // 0 to 2 are parameters 71 to 73.
+    bool ReadRawChannel(int i, float& v) { return InRange(i, pn::kRawCount) && GetNumber(pn::kRawFirst + i, v); }
+    // 0 to 13 are parameters 74 to 87.
+    bool ReadCalibrationConstant(int i, float& v) { return InRange(i, pn::kCalibrationCount) && GetNumber(pn::kCalibrationFirst + i, v); }
+    bool WriteCalibrationConstant(int i, float v) { return InRange(i, pn::kCalibrationCount) && WriteNumber(pn::kCalibrationFirst + i, v); }
+    bool WriteClearEeprom() { return WriteNumber(pn::kClearEeprom, 0.0f); }
+    bool WriteLampPattern(const std::string& t) { return WriteText(pn::kLampPattern, t); }
+    bool ReadOutputStatus(std::string& t) { return GetText(pn::kOutputStatus, t); }
+    bool ReadSwitchStatus(std::string& t) { return GetText(pn::kSwitchStatus, t); }
+    bool ReadPotCounter(std::string& t) { return GetText(pn::kPotCounter, t); }
+
+private:
+    static bool InRange(int i, int count) { return i >= 0 && i < count; }
+    static bool ValidParameter(int p) { return p >= 1 && p < kParameterCount; }
+    // Commands go out only with a usable port and a unit number of 1 to 99.
+    bool CanSend() const;
+    void File(const ReplyPacket& reply);
+    void Probe();
+    void ClearFlags(int p);
+    std::vector<ParameterConsumer*>* ConsumersOf(int p);
+    const std::vector<ParameterConsumer*>* ConsumersOf(int p) const;
+
+    InstrumentLink& link_;
+    Clock& clock_;
+    Profile& profile_;
+    UserPrompts& prompts_;
+    UnitRegistry& registry_;
+
+    std::array<bool, kDisplayCount> display_ {true, true, true, true, true, true, false};
+    bool portUsable_ = false;
+    std::bitset<kParameterCount> readPending_;
+    std::bitset<kParameterCount> fresh_;
+    std::bitset<kParameterCount> writePending_;
+    std::array<std::string, kParameterCount> value_;
+    BusyLamp* busyLamp_ = nullptr;
+    int port_ = -1;
+    int unit_ = -1;
+    // For parameters 1, 5, 6, 9, 2 and 35, in that order.
+    std::array<std::vector<ParameterConsumer*>, 6> consumers_;
+    SensorTypeTracker tracker_;
+    bool online_ = false;
+    std::int64_t lastProbe_;
+
+    bool draining_ = false;
+    bool closed_ = false;
+    std::function<void()> wait_;
+};

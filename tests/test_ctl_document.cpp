@@ -1,0 +1,293 @@
+// tessolctl's document commands (status, set-point, output, watch) against
+// tqk5820-sim over a real pseudo-terminal, both as child processes.
+
+#include "tests/support/Process.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& row)
+{
+    std::vector<std::string> out;
+    std::istringstream in(row);
+    for (std::string f; std::getline(in, f, ',');)
+        out.push_back(f);
+    return out;
+}
+
+bool digits(const std::string& s, std::size_t from, std::size_t n)
+{
+    if (s.size() < from + n)
+        return false;
+    for (std::size_t i = from; i < from + n; ++i) {
+        if (s[i] < '0' || s[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// A reading as the tool prints it: an optional minus, digits, three decimals.
+bool isNumber(const std::string& s)
+{
+    const std::size_t start = !s.empty() && s[0] == '-' ? 1 : 0;
+    const std::size_t point = s.find('.');
+    return point != std::string::npos && point > start && digits(s, start, point - start)
+        && s.size() == point + 4 && digits(s, point + 1, 3);
+}
+
+// 2024-05-01T14:03:07+02:00
+bool isIsoTime(const std::string& s)
+{
+    return s.size() == 25 && digits(s, 0, 4) && s[4] == '-' && digits(s, 5, 2) && s[7] == '-' && digits(s, 8, 2)
+        && s[10] == 'T' && digits(s, 11, 2) && s[13] == ':' && digits(s, 14, 2) && s[16] == ':'
+        && digits(s, 17, 2) && (s[19] == '+' || s[19] == '-') && digits(s, 20, 2) && s[22] == ':'
+        && digits(s, 23, 2);
+}
+
+// "prefix NUMBER suffix"
+bool isLine(const std::string& line, const std::string& prefix, const std::string& suffix)
+{
+    return line.size() > prefix.size() + suffix.size() && line.compare(0, prefix.size(), prefix) == 0
+        && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0
+        && isNumber(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
+}
+
+// time, actual, set point, TE current, TE voltage, output
+bool isFullRow(const std::string& row)
+{
+    const auto f = fields(row);
+    return f.size() == 6 && isIsoTime(f[0]) && isNumber(f[1]) && isNumber(f[2]) && isNumber(f[3])
+        && isNumber(f[4]) && (f[5] == "on" || f[5] == "off");
+}
+
+bool isMissingRow(const std::string& row)
+{
+    const auto f = fields(row);
+    return f.size() == 6 && isIsoTime(f[0]) && f[1] == "???.???" && f[3] == "???.???" && f[4] == "???.???"
+        && f[5] == "???";
+}
+
+const std::string kDegrees = "\xc2\xb0" "C";
+
+class CtlDocumentTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char dir[] = "/tmp/tessol-ctldoc-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        link_ = dir_ + "/com2";
+        sim_ = new BackgroundProcess;
+        ASSERT_TRUE(sim_->start({TQK5820_SIM_PATH, "--link", link_, "--units", "1,5", "--seed", "3"}));
+        const std::string banner = sim_->readLine(10000);
+        ASSERT_NE(banner.find(link_), std::string::npos) << banner;
+    }
+
+    static void TearDownTestSuite()
+    {
+        EXPECT_EQ(sim_->stop(), 0);
+        delete sim_;
+        std::remove((dir_ + "/watch.csv").c_str());
+        ::rmdir(dir_.c_str());
+    }
+
+    static std::string control(const std::string& line)
+    {
+        sim_->writeLine(line);
+        return sim_->readLine();
+    }
+
+    static std::vector<std::string> ctlArgs(int unit, std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {TESSOLCTL_PATH, "--device", link_, "--unit", std::to_string(unit)});
+        return args;
+    }
+
+    static RunResult ctl(int unit, const std::vector<std::string>& args) { return runProgram(ctlArgs(unit, args)); }
+
+    static std::string port() { return "COM1 (" + link_ + ")"; }
+
+    static std::string dir_;
+    static std::string link_;
+    static BackgroundProcess* sim_;
+};
+
+std::string CtlDocumentTest::dir_;
+std::string CtlDocumentTest::link_;
+BackgroundProcess* CtlDocumentTest::sim_ = nullptr;
+
+TEST_F(CtlDocumentTest, StatusPrintsWhatTheDocumentReads)
+{
+    const RunResult r = ctl(5, {"status"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 10u) << r.out;
+    EXPECT_EQ(out[0], "unit           05");
+    EXPECT_EQ(out[1], "port           " + port());
+    EXPECT_EQ(out[2], "firmware       1.3");
+    EXPECT_EQ(out[3], "serial number  CALLKV");
+    EXPECT_EQ(out[4], "sensor type    Thermistor T mode");
+    EXPECT_TRUE(isLine(out[5], "actual         ", " " + kDegrees)) << out[5];
+    EXPECT_TRUE(isLine(out[6], "set point      ", " " + kDegrees)) << out[6];
+    EXPECT_TRUE(out[7] == "output         on" || out[7] == "output         off") << out[7];
+    EXPECT_TRUE(isLine(out[8], "TE current     ", " A")) << out[8];
+    EXPECT_TRUE(isLine(out[9], "TE voltage     ", " V")) << out[9];
+}
+
+TEST_F(CtlDocumentTest, SetPointWritesByTheSensorTypeAndShowsTheInstrumentsValue)
+{
+    RunResult r = ctl(5, {"set-point", "30"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "set point 30.000 " + kDegrees + "\n");
+    EXPECT_EQ(ctl(5, {"read", "3"}).out, "+030.000\n");
+
+    // Beyond what the unit takes: what it kept is shown.
+    r = ctl(5, {"set-point", "500"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "set point 199.900 " + kDegrees + "\n");
+
+    // A thermistor in resistance mode takes its set point in kOhms, as 4.
+    ASSERT_EQ(control("set 1 21 0"), "ok");
+    ASSERT_EQ(control("set 1 22 0"), "ok");
+    r = ctl(1, {"set-point", "12.5"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "set point 12.500 kOhms\n");
+    EXPECT_EQ(ctl(1, {"read", "4"}).out, "+012.500\n");
+    r = ctl(1, {"status"});
+    EXPECT_NE(r.out.find("sensor type    Thermistor R mode\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("set point      12.500 kOhms\n"), std::string::npos) << r.out;
+    ASSERT_EQ(control("set 1 21 10"), "ok");
+    ASSERT_EQ(control("set 1 22 19.9"), "ok");
+}
+
+TEST_F(CtlDocumentTest, OutputSwitchesAndReadsTheWordBack)
+{
+    RunResult r = ctl(5, {"output", "on"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "output on\n");
+    EXPECT_EQ(ctl(5, {"read", "51"}).out, "+000.001\n");
+    EXPECT_NE(ctl(5, {"status"}).out.find("output         on\n"), std::string::npos);
+    r = ctl(5, {"output", "off"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "output off\n");
+    EXPECT_EQ(ctl(5, {"read", "51"}).out, "+000.000\n");
+}
+
+TEST_F(CtlDocumentTest, WatchLogsOneRowPerIntervalToTheTerminalAndTheFile)
+{
+    const std::string csv = dir_ + "/watch.csv";
+    const RunResult r = ctl(5, {"watch", "--count", "3", "--csv", csv});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    EXPECT_EQ(out[0], "# unit 05, serial number CALLKV, " + port());
+    EXPECT_EQ(out[1], "time,actual (" + kDegrees + "),set point (" + kDegrees + "),TE current (A),TE voltage (V),output");
+    std::vector<int> seconds;
+    for (std::size_t i = 2; i < 5; ++i) {
+        EXPECT_TRUE(isFullRow(out[i])) << out[i];
+        seconds.push_back(std::stoi(out[i].substr(17, 2)));
+    }
+    EXPECT_EQ((seconds[1] - seconds[0] + 60) % 60, 1);
+    EXPECT_EQ((seconds[2] - seconds[1] + 60) % 60, 1);
+
+    std::ifstream file(csv);
+    std::stringstream stored;
+    stored << file.rdbuf();
+    EXPECT_EQ(stored.str(), r.out);
+}
+
+TEST_F(CtlDocumentTest, WatchShowsAUnitThatIsSwitchedOffAndCarriesOnWhenItReturns)
+{
+    BackgroundProcess watch;
+    ASSERT_TRUE(watch.start(ctlArgs(1, {"watch", "--interval", "1", "--count", "16"})));
+    std::vector<std::string> out;
+    const auto next = [&] {
+        out.push_back(watch.readLine(15000));
+        return out.back();
+    };
+    ASSERT_EQ(next().rfind("# unit 01", 0), 0u) << out.back();
+    next();
+    ASSERT_EQ(next().find("???"), std::string::npos) << out.back();
+    EXPECT_EQ(control("off 1"), "ok");
+    // Give the document its time-out and one row of silence before the unit returns.
+    bool missing = false;
+    for (int i = 0; i < 6 && !missing; ++i)
+        missing = next().find("???.???") != std::string::npos;
+    ASSERT_TRUE(missing);
+    next();
+    EXPECT_EQ(control("on 1"), "ok");
+    while (out.size() < 18 && !next().empty()) {
+    }
+    EXPECT_EQ(watch.stop(20000), 0);
+    ASSERT_EQ(out.size(), 18u);
+    int gone = 0;
+    for (std::size_t i = 2; i < out.size(); ++i) {
+        if (isMissingRow(out[i]))
+            ++gone;
+        else
+            EXPECT_TRUE(isFullRow(out[i])) << i << ": " << out[i];
+    }
+    EXPECT_GE(gone, 2);
+    EXPECT_TRUE(isFullRow(out.back())) << "the log did not carry on: " << out.back();
+    EXPECT_TRUE(isFullRow(out[out.size() - 2])) << out[out.size() - 2];
+}
+
+TEST_F(CtlDocumentTest, AUnitThatDoesNotAnswerOrAPortThatWillNotOpenEndsWithAMessage)
+{
+    RunResult r = ctl(3, {"status"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tessolctl: unit 03 does not answer on " + port() + "\n");
+
+    r = runProgram({TESSOLCTL_PATH, "--port", "COM3", "output", "on"}, 30000,
+                   {"TESSOL_COM3=/nonexistent/tessol-line"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "ERROR - ComPort refuses our request to Open it!\n"
+                     "ERROR - COM3 Port Open failed : OS Error = 2\n");
+}
+
+TEST_F(CtlDocumentTest, BadArgumentsPrintUsageAndExitWith2)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"status", "now"},
+        {"set-point"},
+        {"set-point", "warm"},
+        {"set-point", "1000"},
+        {"set-point", "25", "26"},
+        {"output"},
+        {"output", "1"},
+        {"watch", "--interval", "0"},
+        {"watch", "--interval"},
+        {"watch", "--count", "0"},
+        {"watch", "--csv", ""},
+        {"watch", "--every", "2"},
+    };
+    for (const auto& args : bad) {
+        std::vector<std::string> argv = {TESSOLCTL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const RunResult r = runProgram(argv);
+        EXPECT_EQ(r.exitCode, 2) << args.back();
+        EXPECT_NE(r.err.find("usage: tessolctl"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+} // namespace

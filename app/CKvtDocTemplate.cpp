@@ -1,0 +1,142 @@
+#include "app/CKvtDocTemplate.h"
+
+#include "app/CChildFrame.h"
+#include "app/CMainFrame.h"
+#include "app/CView.h"
+#include "resources/Menus.h"
+
+#include <QPointer>
+#include <algorithm>
+#include <cctype>
+
+CKvtDocTemplate::CKvtDocTemplate(int resourceId, DocumentFactory makeDocument, ViewFactory makeView)
+    : resourceId_(resourceId)
+    , makeDocument_(std::move(makeDocument))
+    , makeView_(std::move(makeView))
+{
+    const char* text = stringResource(resourceId);
+    docString_ = text != nullptr ? text : "";
+}
+
+CKvtDocTemplate::~CKvtDocTemplate()
+{
+    CloseAllDocuments();
+    DeleteClosed();
+}
+
+std::string CKvtDocTemplate::GetDocString(int field) const
+{
+    std::size_t start = 0;
+    for (int i = 0; i < field; ++i) {
+        start = docString_.find('\n', start);
+        if (start == std::string::npos)
+            return {};
+        ++start;
+    }
+    return docString_.substr(start, docString_.find('\n', start) - start);
+}
+
+bool CKvtDocTemplate::MatchesFile(const std::string& name) const
+{
+    const std::string extension = GetDocString(4);
+    return !extension.empty() && name.size() >= extension.size()
+        && std::equal(extension.rbegin(), extension.rend(), name.rbegin(),
+                      [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVisible)
+{
+    std::unique_ptr<Document> document = makeDocument_();
+    if (!document)
+        return nullptr;
+    Document* doc = document.get();
+    open_.push_back(Entry {std::move(document), {}, false});
+
+    CChildFrame* frame = new CChildFrame;
+    CView* view = makeView_(*doc, *frame);
+    frame->SetView(view);
+    frame->SetCloseRequest([this, doc] { CloseDocument(doc); });
+    find(doc)->frames.emplace_back(frame);
+    doc->SetCloseHandler([this, doc] {
+        Entry* entry = find(doc);
+        if (entry == nullptr)
+            return;
+        const auto frames = entry->frames;
+        entry->frames.clear();
+        for (const QPointer<CChildFrame>& f : frames) {
+            if (f) {
+                f->CloseForGood();
+                delete f.data();
+            }
+        }
+    });
+
+    const bool ok = name.empty() ? doc->OnNewDocument() : doc->OnOpenDocument(name);
+    if (!ok) {
+        CloseDocument(doc);
+        return nullptr;
+    }
+    if (mainFrame_ != nullptr)
+        mainFrame_->AddChildFrame(frame);
+    frame->setWindowTitle(QString::fromStdString(doc->GetTitle()));
+    view->OnInitialUpdate();
+    if (makeVisible)
+        frame->show();
+    return doc;
+}
+
+void CKvtDocTemplate::CloseDocument(Document* document)
+{
+    Entry* entry = find(document);
+    if (entry == nullptr || entry->closing)
+        return;
+    entry->closing = true;
+    // Closes the windows through the close handler, then empties the document.
+    document->OnCloseDocument();
+    const auto it = std::find_if(open_.begin(), open_.end(),
+                                 [document](const Entry& e) { return e.document.get() == document; });
+    for (const QPointer<CChildFrame>& f : it->frames) {
+        if (f) {
+            f->CloseForGood();
+            delete f.data();
+        }
+    }
+    closed_.push_back(std::move(it->document));
+    open_.erase(it);
+}
+
+void CKvtDocTemplate::CloseAllDocuments()
+{
+    while (!open_.empty())
+        CloseDocument(open_.front().document.get());
+}
+
+void CKvtDocTemplate::DeleteClosed()
+{
+    closed_.clear();
+}
+
+std::vector<Document*> CKvtDocTemplate::GetDocuments() const
+{
+    std::vector<Document*> docs;
+    for (const Entry& e : open_) {
+        if (!e.closing)
+            docs.push_back(e.document.get());
+    }
+    return docs;
+}
+
+bool CKvtDocTemplate::IsOpen(const Document* document) const
+{
+    return std::any_of(open_.begin(), open_.end(),
+                       [document](const Entry& e) { return e.document.get() == document && !e.closing; });
+}
+
+CKvtDocTemplate::Entry* CKvtDocTemplate::find(const Document* document)
+{
+    for (Entry& e : open_) {
+        if (e.document.get() == document)
+            return &e;
+    }
+    return nullptr;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/Document.h"
+
+#include <QPointer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <list>
+#include <vector>
+
+class CChildFrame;
+class CMainFrame;
+class CView;
+
+// One kind of document: how to make the document, its frame and its view,
+// and the document string with the kind's names and file extension. The
+// template owns the documents it made.
+class CKvtDocTemplate {
+public:
+    using DocumentFactory = std::function<std::unique_ptr<Document>()>;
+    using ViewFactory = std::function<CView*(Document& document, CChildFrame& frame)>;
+
+    CKvtDocTemplate(int resourceId, DocumentFactory makeDocument, ViewFactory makeView);
+    virtual ~CKvtDocTemplate();
+    CKvtDocTemplate(const CKvtDocTemplate&) = delete;
+    CKvtDocTemplate& operator=(const CKvtDocTemplate&) = delete;
+
+    int GetResourceId() const { return resourceId_; }
+    // Field 0 to 6 of the document string: window title, document name,
+    // new-file name, filter name, filter extension, registry file type id,
+    // registry file type name.
+    std::string GetDocString(int field) const;
+    // Whether a file name belongs to this kind (by its extension).
+    bool MatchesFile(const std::string& name) const;
+
+    void SetMainFrame(CMainFrame* frame) { mainFrame_ = frame; }
+
+    // A new document (empty name) or one opened by name, with its frame and
+    // view; null if the document could not be made.
+    Document* OpenDocumentFile(const std::string& name, bool makeVisible = true);
+    // Closes the document and its windows. The object itself is deleted by
+    // DeleteClosed(), so that whoever is still using it this pass is safe.
+    void CloseDocument(Document* document);
+    void CloseAllDocuments();
+    void DeleteClosed();
+
+    // The open documents, oldest first.
+    std::vector<Document*> GetDocuments() const;
+    bool IsOpen(const Document* document) const;
+
+    // Kept as the template's one field of its own; not otherwise used.
+    std::int32_t m_nReserved = 0;
+
+private:
+    struct Entry {
+        std::unique_ptr<Document> document;
+        // Qt may have deleted a frame with the main window already.
+        std::vector<QPointer<CChildFrame>> frames;
+        bool closing;
+    };
+    Entry* find(const Document* document);
+
+    int resourceId_;
+    std::string docString_;
+    DocumentFactory makeDocument_;
+    ViewFactory makeView_;
+    CMainFrame* mainFrame_ = nullptr;
+    std::list<Entry> open_; // entries stay put while documents close
+    std::vector<std::unique_ptr<Document>> closed_;
+};

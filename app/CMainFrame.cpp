@@ -1,0 +1,219 @@
+#include "app/CMainFrame.h"
+
+#include "app/CChildFrame.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigView.h"
+#include "platform/qt/MenuBuilder.h"
+#include "resources/Menus.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLayout>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+
+namespace {
+
+const QColor kClientColour(0, 128, 0);
+
+// Display commands in the order of the document's display flags.
+const std::pair<int, int> kDisplayCommands[] = {
+    {cmd::kDisplayStatus, CTqk5820ConfigDoc::kStatus},   {cmd::kDisplayMeasurement, CTqk5820ConfigDoc::kMeasure},
+    {cmd::kDisplayLimits, CTqk5820ConfigDoc::kLimits},   {cmd::kDisplayPid, CTqk5820ConfigDoc::kPid},
+    {cmd::kDisplaySensor, CTqk5820ConfigDoc::kSensor},   {cmd::kDisplayInfo, CTqk5820ConfigDoc::kInfo},
+};
+
+const int kNeverEnabled[] = {cmd::kHalt,     cmd::kRestart,  cmd::kViewToolbar,  cmd::kWindowNew, cmd::kFileOpen,
+                             cmd::kFilePrint, cmd::kFilePrintPreview, cmd::kFileSave, cmd::kFileSaveAs};
+
+} // namespace
+
+CMainFrame::CMainFrame()
+{
+    setWindowTitle(QString::fromUtf8(stringResource(res::kMainFrame)));
+    client_ = new QMdiArea(this);
+    client_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    client_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    client_->setBackground(kClientColour);
+    setCentralWidget(client_);
+
+    QMenuBar* bar = buildMenuBar(*menuResource(res::kMainFrame), this);
+    setMenuBar(bar);
+    for (QAction* action : bar->actions()) {
+        if (QMenu* menu = action->menu())
+            connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+    }
+    connect(bar, &QMenuBar::triggered, this, [this](QAction* action) {
+        if (const int id = commandIdOf(action))
+            OnCommand(id);
+    });
+    installAccelerators(this, *acceleratorTable(res::kMainFrame), [this](int id) {
+        UpdateCommandUi();
+        QAction* action = FindCommandAction(id);
+        if (action == nullptr || action->isEnabled())
+            OnCommand(id);
+    });
+
+    messagePane_ = new QLabel(this);
+    statusBar()->addWidget(messagePane_, 1);
+    for (int id : {res::kIndicatorCaps, res::kIndicatorNum, res::kIndicatorScroll})
+        statusBar()->addPermanentWidget(new QLabel(QString::fromUtf8(stringResource(id)), this));
+    statusBar()->setVisible(true);
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& text) {
+        messagePane_->setVisible(text.isEmpty());
+    });
+    connect(client_, &QMdiArea::subWindowActivated, this, [this] {
+        UpdateTitle();
+        UpdateCommandUi();
+    });
+
+    const QScreen* screen = QApplication::primaryScreen();
+    const QSize available = screen != nullptr ? screen->size() : QSize(1024, 768);
+    const int icon = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    const FrameRect r = mainFrameRect(available.width(), available.height(), icon, icon);
+    setGeometry(r.x, r.y, r.width, r.height);
+    UpdateCommandUi();
+}
+
+void CMainFrame::OnCommand(int commandId)
+{
+    switch (commandId) {
+    case cmd::kFileClose:
+        if (CChildFrame* frame = GetActiveChildFrame())
+            frame->close();
+        return;
+    case cmd::kAppExit:
+        close();
+        return;
+    case cmd::kViewStatusBar:
+        statusBar()->setVisible(!statusBar()->isVisible());
+        UpdateCommandUi();
+        return;
+    case cmd::kWindowCascade:
+        client_->cascadeSubWindows();
+        return;
+    case cmd::kWindowTile:
+        client_->tileSubWindows();
+        return;
+    case cmd::kWindowArrange:
+        return;
+    default:
+        break;
+    }
+    for (const auto& [id, panel] : kDisplayCommands) {
+        if (id == commandId) {
+            if (CTqk5820ConfigView* view = GetActiveConfigView())
+                view->OnDisplayToggle(panel);
+            UpdateCommandUi();
+            return;
+        }
+    }
+    if (commandId == cmd::kCalibration || commandId == cmd::kDiagnostics) {
+        if (CTqk5820ConfigView* view = GetActiveConfigView())
+            view->OnProductionCommand(commandId);
+        return;
+    }
+    if (handler_)
+        handler_(commandId);
+}
+
+void CMainFrame::AddChildFrame(CChildFrame* frame)
+{
+    client_->addSubWindow(frame);
+    frame->setGeometry(0, 0, 100, 180);
+}
+
+CChildFrame* CMainFrame::GetActiveChildFrame() const
+{
+    QMdiSubWindow* active = client_->activeSubWindow();
+    if (active == nullptr) {
+        // An inactive main window still has a current child frame.
+        active = client_->currentSubWindow();
+    }
+    return qobject_cast<CChildFrame*>(active);
+}
+
+CTqk5820ConfigView* CMainFrame::GetActiveConfigView() const
+{
+    CChildFrame* frame = GetActiveChildFrame();
+    return frame != nullptr ? dynamic_cast<CTqk5820ConfigView*>(frame->GetActiveView()) : nullptr;
+}
+
+CTqk5820ConfigDoc* CMainFrame::GetActiveConfigDoc() const
+{
+    CChildFrame* frame = GetActiveChildFrame();
+    if (frame == nullptr || frame->GetActiveView() == nullptr)
+        return nullptr;
+    return dynamic_cast<CTqk5820ConfigDoc*>(&frame->GetActiveView()->GetDocument());
+}
+
+bool CMainFrame::IsActiveConfigViewOnline() const
+{
+    const CTqk5820ConfigView* view = GetActiveConfigView();
+    return view != nullptr && view->GetConfigDoc().IsOnline();
+}
+
+void CMainFrame::ShowStatusMessage(const QString& text)
+{
+    statusBar()->clearMessage();
+    messagePane_->setText(text);
+    messagePane_->repaint();
+}
+
+QSize CMainFrame::GetClientSize()
+{
+    // A frame that was just shown has its layout still to come.
+    if (layout() != nullptr)
+        layout()->activate();
+    return client_->viewport()->size();
+}
+
+QAction* CMainFrame::FindCommandAction(int commandId) const
+{
+    return findCommandAction(menuBar(), commandId);
+}
+
+void CMainFrame::UpdateCommandUi()
+{
+    const CTqk5820ConfigDoc* doc = GetActiveConfigDoc();
+    for (const auto& [id, panel] : kDisplayCommands) {
+        if (QAction* a = FindCommandAction(id)) {
+            a->setEnabled(doc != nullptr);
+            a->setCheckable(true);
+            a->setChecked(doc != nullptr && doc->GetDisplayFlag(panel));
+        }
+    }
+    const bool online = IsActiveConfigViewOnline();
+    for (int id : {cmd::kCalibration, cmd::kDiagnostics}) {
+        if (QAction* a = FindCommandAction(id))
+            a->setEnabled(online);
+    }
+    for (int id : {cmd::kNewTemperatureController, cmd::kRestartAll, cmd::kHaltAll}) {
+        if (QAction* a = FindCommandAction(id))
+            a->setEnabled(true);
+    }
+    for (int id : kNeverEnabled) {
+        if (QAction* a = FindCommandAction(id))
+            a->setEnabled(false);
+    }
+    if (QAction* a = FindCommandAction(cmd::kViewStatusBar)) {
+        a->setCheckable(true);
+        a->setChecked(statusBar()->isVisible());
+    }
+    UpdateTitle();
+}
+
+void CMainFrame::UpdateTitle()
+{
+    QString title = QString::fromUtf8(stringResource(res::kMainFrame));
+    if (CChildFrame* frame = GetActiveChildFrame()) {
+        if (frame->GetActiveView() != nullptr && !frame->GetActiveView()->GetDocument().GetTitle().empty())
+            title += " - " + QString::fromStdString(frame->GetActiveView()->GetDocument().GetTitle());
+    }
+    if (windowTitle() != title)
+        setWindowTitle(title);
+}

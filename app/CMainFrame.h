@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/WindowSlots.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+
+class CChildFrame;
+class CTqk5820ConfigDoc;
+class CTqk5820ConfigView;
+class QAction;
+class QLabel;
+class QMdiArea;
+
+// The main window: the menu, the status bar, the green client area in which
+// every document has its child frame, the enabling and check marks of the
+// commands, and the slots that place controller windows in a grid.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    using CommandHandler = std::function<void(int commandId)>;
+
+    CMainFrame();
+
+    // Commands the frame does not handle itself go here.
+    void SetCommandHandler(CommandHandler handler) { handler_ = std::move(handler); }
+    void OnCommand(int commandId);
+
+    void AddChildFrame(CChildFrame* frame);
+    CChildFrame* GetActiveChildFrame() const;
+    // The document of the active view of the active child frame, if it is a
+    // configuration document; otherwise null.
+    CTqk5820ConfigDoc* GetActiveConfigDoc() const;
+    CTqk5820ConfigView* GetActiveConfigView() const;
+    // The active view is a configuration view whose document is online.
+    bool IsActiveConfigViewOnline() const;
+
+    int TakeWindowSlot() { return slots_.take(); }
+    void SetWindowSlot(int index, std::uint8_t value) { slots_.set(index, value); }
+    const WindowSlots& GetWindowSlots() const { return slots_; }
+
+    // Sets the message pane and repaints it at once.
+    void ShowStatusMessage(const QString& text);
+    // Enabling and check marks of every command, from the current state.
+    void UpdateCommandUi();
+
+    QMdiArea* GetClientArea() const { return client_; }
+    // The size of the client area as it is laid out now.
+    QSize GetClientSize();
+    QAction* FindCommandAction(int commandId) const;
+
+private:
+    void UpdateTitle();
+
+    QMdiArea* client_;
+    QLabel* messagePane_;
+    WindowSlots slots_;
+    CommandHandler handler_;
+};

@@ -1,0 +1,226 @@
+#include "app/CTessolApp.h"
+
+#include "app/CChildFrame.h"
+#include "app/CKvtDocTemplate.h"
+#include "app/CMainFrame.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigView.h"
+#include "link/InstrumentLink.h"
+#include "platform/LineWait.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
+#include "platform/qt/DialogBuilder.h"
+#include "platform/qt/QtProfile.h"
+#include "platform/qt/QtPrompts.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Menus.h"
+
+#include <QDialog>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <clocale>
+
+namespace {
+
+// The clock-driven work (time-outs, probes, the once-a-second re-arm and
+// blinking at 250 ms) needs no finer grain than this.
+constexpr int kTickMs = 50;
+// How long a loop that waits for an answer sleeps on the line per step.
+constexpr int kLineWaitMs = 5;
+
+} // namespace
+
+CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
+    : QApplication(argc, argv)
+{
+    // Qt takes the user's locale; the program's own number texts must not.
+    std::setlocale(LC_NUMERIC, "C");
+    setApplicationName("Tessol");
+    setOrganizationName("Korvath Electronics");
+
+    if (services.profile == nullptr)
+        ownProfile_ = std::make_unique<QtProfile>();
+    profile_ = services.profile != nullptr ? services.profile : ownProfile_.get();
+    if (services.ports == nullptr)
+        ownPorts_ = std::make_unique<PosixSerialPorts>(profile_);
+    ports_ = services.ports != nullptr ? services.ports : ownPorts_.get();
+    if (services.clock == nullptr)
+        ownClock_ = std::make_unique<SystemClock>();
+    clock_ = services.clock != nullptr ? services.clock : ownClock_.get();
+    if (services.prompts == nullptr)
+        ownPrompts_ = std::make_unique<QtPrompts>();
+    prompts_ = services.prompts != nullptr ? services.prompts : ownPrompts_.get();
+}
+
+CTessolApp::~CTessolApp()
+{
+    ExitInstance();
+}
+
+bool CTessolApp::InitInstance()
+{
+    // The link exists before the templates' documents can need it; polling
+    // starts only once everything is up.
+    link_ = std::make_unique<InstrumentLink>(*ports_, *clock_, *prompts_);
+
+    configTemplate_ = std::make_unique<CKvtDocTemplate>(
+        res::kConfigDocString,
+        [this]() -> std::unique_ptr<Document> {
+            auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, *prompts_);
+            CTqk5820ConfigDoc* raw = doc.get();
+            raw->SetWaitHandler([this, raw] {
+                waitForReadable(link_->readinessHandle(raw->GetPortIndex()), kLineWaitMs);
+            });
+            return doc;
+        },
+        [this](Document& doc, CChildFrame& frame) -> CView* {
+            return new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
+        });
+
+    mainFrame_ = std::make_unique<CMainFrame>();
+    mainFrame_->SetCommandHandler([this](int id) { OnCommand(id); });
+    configTemplate_->SetMainFrame(mainFrame_.get());
+    if (ownPrompts_) {
+        ownPrompts_->setOwner(mainFrame_.get());
+        ownPrompts_->setStatusBar(mainFrame_->statusBar());
+    }
+    mainFrame_->show();
+
+    tick_ = new QTimer(this);
+    tick_->setInterval(kTickMs);
+    connect(tick_, &QTimer::timeout, this, [this] {
+        OnIdle();
+        if (mainFrame_ && activeModalWidget() == nullptr)
+            mainFrame_->UpdateCommandUi();
+    });
+    soon_ = new QTimer(this);
+    soon_->setSingleShot(true);
+    soon_->setInterval(0);
+    connect(soon_, &QTimer::timeout, this, &CTessolApp::OnIdle);
+    connect(this, &QApplication::lastWindowClosed, this, [this] { ExitInstance(); });
+    tick_->start();
+
+    polling_ = true;
+    return true;
+}
+
+void CTessolApp::ExitInstance()
+{
+    if (tick_ != nullptr)
+        tick_->stop();
+    if (configTemplate_)
+        configTemplate_->CloseAllDocuments();
+    for (QSocketNotifier*& n : notifiers_) {
+        delete n;
+        n = nullptr;
+    }
+    configTemplate_.reset();
+    mainFrame_.reset();
+    link_.reset();
+}
+
+std::uint64_t CTessolApp::LinkProgress() const
+{
+    std::uint64_t sum = 0;
+    for (int p = 0; p < InstrumentLink::kPortCount; ++p)
+        sum += link_->progress(p);
+    return sum;
+}
+
+void CTessolApp::OnIdle()
+{
+    if (inPass_ || !link_ || activeModalWidget() != nullptr)
+        return;
+    inPass_ = true;
+    ++passes_;
+    const std::uint64_t before = LinkProgress();
+    if (polling_) {
+        for (Document* doc : configTemplate_->GetDocuments()) {
+            auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
+            for (DocumentView* view : std::vector<DocumentView*>(config->GetViews())) {
+                if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
+                    configView->RefreshPass();
+            }
+            // A message box of the refresh or the poll may have let the user
+            // close this very document.
+            if (configTemplate_->IsOpen(doc))
+                config->Poll();
+        }
+        link_->serviceAllPorts();
+    }
+    configTemplate_->DeleteClosed();
+    const bool moved = LinkProgress() != before;
+    inPass_ = false;
+    SyncNotifiers();
+    if (moved && polling_)
+        soon_->start();
+}
+
+void CTessolApp::SyncNotifiers()
+{
+    for (int p = 0; p < InstrumentLink::kPortCount; ++p) {
+        const int fd = link_->readinessHandle(p);
+        if (fd != notifierFds_[p]) {
+            delete notifiers_[p];
+            notifiers_[p] = nullptr;
+            notifierFds_[p] = fd;
+            stale_[p] = false;
+            if (fd >= 0) {
+                notifiers_[p] = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+                connect(notifiers_[p], &QSocketNotifier::activated, this, [this, p] { OnLineReady(p); });
+            }
+        }
+        if (stale_[p] && link_->progress(p) != staleAt_[p])
+            stale_[p] = false;
+        if (notifiers_[p] != nullptr) {
+            const bool watch = polling_ && link_->awaitsInput(p) && !stale_[p];
+            if (notifiers_[p]->isEnabled() != watch)
+                notifiers_[p]->setEnabled(watch);
+        }
+    }
+}
+
+void CTessolApp::OnLineReady(int port)
+{
+    const std::uint64_t before = link_->progress(port);
+    OnIdle();
+    if (link_ && link_->progress(port) == before) {
+        stale_[port] = true;
+        staleAt_[port] = before;
+        SyncNotifiers();
+    }
+}
+
+Document* CTessolApp::OnFileNew()
+{
+    return configTemplate_->OpenDocumentFile("");
+}
+
+Document* CTessolApp::OpenDocumentFile(const std::string& name)
+{
+    for (CKvtDocTemplate* t : {configTemplate_.get()}) {
+        if (t->MatchesFile(name))
+            return t->OpenDocumentFile(name);
+    }
+    return nullptr;
+}
+
+void CTessolApp::OnCommand(int commandId)
+{
+    switch (commandId) {
+    case cmd::kNewTemperatureController: OnFileNew(); break;
+    case cmd::kAppAbout: OnAppAbout(); break;
+    case cmd::kRestartAll: polling_ = true; SyncNotifiers(); break;
+    case cmd::kHaltAll: polling_ = false; SyncNotifiers(); break;
+    default: break; // Re&start and Hal&t have nothing to do
+    }
+}
+
+void CTessolApp::OnAppAbout()
+{
+    std::unique_ptr<QWidget> about(createDialog(res::kAboutDialog, mainFrame_.get()));
+    if (auto* dialog = qobject_cast<QDialog*>(about.get())) {
+        connectStandardButtons(dialog);
+        dialog->exec();
+    }
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QApplication>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CKvtDocTemplate;
+class CMainFrame;
+class Clock;
+class Document;
+class InstrumentLink;
+class Profile;
+class QSocketNotifier;
+class QTimer;
+class QtPrompts;
+class SerialPorts;
+class UserPrompts;
+
+// What the program runs on. Anything left null is the real thing: termios
+// serial lines, the system clock, the QSettings profile, Qt message boxes.
+struct TessolServices {
+    SerialPorts* ports = nullptr;
+    Clock* clock = nullptr;
+    Profile* profile = nullptr;
+    UserPrompts* prompts = nullptr;
+};
+
+// The application: start-up, the document templates, the one instrument
+// link, and the idle pass that drives all instrument work. The pass runs
+// when a line has bytes for a waiting transaction, right after a pass that
+// moved something on, and on a short timer for the clock-driven work; a
+// program with nothing to do sleeps. While a modal dialog or message box is
+// open the pass does nothing.
+class CTessolApp : public QApplication {
+    Q_OBJECT
+public:
+    CTessolApp(int& argc, char** argv, TessolServices services = {});
+    ~CTessolApp() override;
+
+    // Start-up; false ends the program.
+    bool InitInstance();
+    // Closes every document (each closes its port), then lets the link go.
+    void ExitInstance();
+
+    // One idle pass: views' refresh and document poll for each configuration
+    // document, then one service step on every port.
+    void OnIdle();
+    bool IsPolling() const { return polling_; }
+    void SetPolling(bool on) { polling_ = on; }
+    std::uint64_t IdlePassCount() const { return passes_; }
+
+    // File, New, "&Temperature Controller".
+    Document* OnFileNew();
+    // Opens a document by name through the template its extension names.
+    Document* OpenDocumentFile(const std::string& name);
+    void OnCommand(int commandId);
+    void OnAppAbout();
+
+    CMainFrame* GetMainFrame() const { return mainFrame_.get(); }
+    InstrumentLink& GetLink() const { return *link_; }
+    CKvtDocTemplate& ConfigTemplate() const { return *configTemplate_; }
+    Profile& GetProfile() const { return *profile_; }
+    Clock& GetClock() const { return *clock_; }
+
+    static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
+
+private:
+    std::uint64_t LinkProgress() const;
+    void SyncNotifiers();
+    void OnLineReady(int port);
+
+    // Owned stand-ins for whatever the caller did not supply.
+    std::unique_ptr<SerialPorts> ownPorts_;
+    std::unique_ptr<Clock> ownClock_;
+    std::unique_ptr<Profile> ownProfile_;
+    std::unique_ptr<QtPrompts> ownPrompts_;
+    SerialPorts* ports_;
+    Clock* clock_;
+    Profile* profile_;
+    UserPrompts* prompts_;
+
+    // Declared in the order of their lifetimes: documents go before the
+    // frame that shows them, and both before the link.
+    std::unique_ptr<InstrumentLink> link_;
+    std::unique_ptr<CMainFrame> mainFrame_;
+    std::unique_ptr<CKvtDocTemplate> configTemplate_;
+
+    bool polling_ = false;
+    bool inPass_ = false;
+    std::uint64_t passes_ = 0;
+    QTimer* tick_ = nullptr;
+    QTimer* soon_ = nullptr;
+    std::array<QSocketNotifier*, 4> notifiers_ {};
+    std::array<int, 4> notifierFds_ {-1, -1, -1, -1};
+    // A line that was ready but moved nothing on (a hung-up device stays
+    // ready for good) is not watched again until its port moves on.
+    std::array<std::uint64_t, 4> staleAt_ {};
+    std::array<bool, 4> stale_ {};
+};

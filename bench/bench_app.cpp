@@ -1,0 +1,221 @@
+// The window program's cost while it polls controllers: runs the program
+// (offscreen) with controller windows online against tqk5820-sim at line
+// rate and prints its CPU use and the transactions per second it achieved,
+// beside the line's limit and what a tight loop over the same link reaches.
+//
+//   bench_app [--windows N] [--seconds S] [--sim PATH]
+
+#include "app/CMainFrame.h"
+#include "app/CTessolApp.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "link/InstrumentLink.h"
+#include "link/Protocol.h"
+#include "platform/MemoryProfile.h"
+#include "platform/ConsolePrompts.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u {};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+        + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+std::string besideMe(const char* name)
+{
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    const std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string("./x");
+    return path.substr(0, path.rfind('/') + 1) + name;
+}
+
+// The simulator as a child with its control channel on pipes.
+struct SimProcess {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+
+    bool start(const std::string& program, const std::string& link, const std::string& units)
+    {
+        int toSim[2];
+        int fromSim[2];
+        if (::pipe(toSim) != 0 || ::pipe(fromSim) != 0)
+            return false;
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(toSim[0], 0);
+            ::dup2(fromSim[1], 1);
+            ::execl(program.c_str(), program.c_str(), "--link", link.c_str(), "--units", units.c_str(), "--line-rate",
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(toSim[0]);
+        ::close(fromSim[1]);
+        in = toSim[1];
+        out = fromSim[0];
+        return !line(5000).empty();
+    }
+
+    std::string line(int ms)
+    {
+        std::string text;
+        char c = 0;
+        pollfd p {out, POLLIN, 0};
+        while (::poll(&p, 1, ms) > 0 && ::read(out, &c, 1) == 1 && c != '\n')
+            text += c;
+        return text;
+    }
+
+    // Commands the simulator has seen so far.
+    long commands()
+    {
+        const char ask[] = "status\n";
+        if (::write(in, ask, sizeof ask - 1) < 0)
+            return -1;
+        const std::string answer = line(2000);
+        const auto at = answer.find("commands=");
+        return at == std::string::npos ? -1 : std::atol(answer.c_str() + at + 9);
+    }
+
+    void stop()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int windows = 4;
+    double seconds = 20;
+    std::string simPath = besideMe("tqk5820-sim");
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--windows" && i + 1 < argc)
+            windows = std::atoi(argv[++i]);
+        else if (a == "--seconds" && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (a == "--sim" && i + 1 < argc)
+            simPath = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: bench_app [--windows N] [--seconds S] [--sim PATH]\n");
+            return 2;
+        }
+    }
+    if (windows < 1 || windows > 99 || seconds <= 0)
+        return 2;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+    const std::string link = "/tmp/tessol-bench-app-" + std::to_string(::getpid());
+    std::string units;
+    for (int u = 1; u <= windows; ++u)
+        units += (u > 1 ? "," : "") + std::to_string(u);
+    SimProcess sim;
+    if (!sim.start(simPath, link, units)) {
+        std::fprintf(stderr, "bench_app: the simulator did not start (%s)\n", simPath.c_str());
+        sim.stop();
+        return 3;
+    }
+
+    MemoryProfile profile;
+    PosixSerialPorts ports(&profile);
+    ports.setPath("COM2", link);
+    int qtArgc = 1;
+    char name[] = "bench_app";
+    char* qtArgv[] = {name, nullptr};
+    CTessolApp app(qtArgc, qtArgv, TessolServices {&ports, nullptr, &profile, nullptr});
+    if (!app.InitInstance())
+        return 1;
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < windows; ++i)
+        docs.push_back(static_cast<CTqk5820ConfigDoc*>(app.OnFileNew()));
+
+    auto allOnline = [&] {
+        for (CTqk5820ConfigDoc* d : docs) {
+            if (d == nullptr || !d->IsOnline())
+                return false;
+        }
+        return true;
+    };
+    QElapsedTimer timer;
+    timer.start();
+    while (!allOnline() && timer.elapsed() < 20000) {
+        QEventLoop wait;
+        QTimer::singleShot(50, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    if (!allOnline()) {
+        std::fprintf(stderr, "bench_app: not every controller came online\n");
+        sim.stop();
+        return 1;
+    }
+
+    const long commands0 = sim.commands();
+    const double cpu0 = cpuSeconds();
+    timer.restart();
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+    const double wall = static_cast<double>(timer.elapsed()) / 1000.0;
+    const double cpu = cpuSeconds() - cpu0;
+    const long commands = sim.commands() - commands0;
+    app.ExitInstance();
+
+    // The same line driven by a loop that never rests, for comparison.
+    double tight = 0;
+    {
+        SystemClock clock;
+        ConsolePrompts prompts;
+        InstrumentLink bare(ports, clock, prompts);
+        if (bare.openPort(1)) {
+            int done = 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            double elapsed = 0;
+            while (elapsed < 5.0) {
+                const int unit = 1 + done % windows;
+                bare.postRead(1, protocol::kDeviceDigit, unit, protocol::kClassRead, 1);
+                while (!bare.takeReply(1, protocol::kDeviceDigit, unit))
+                    bare.servicePort(1);
+                ++done;
+                elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            }
+            tight = done / elapsed;
+            bare.closePort(1);
+        }
+    }
+    sim.stop();
+
+    const double limit = 1920.0 / 38.0;
+    const double rate = commands / wall;
+    std::printf("controller windows        %d on one line\n", windows);
+    std::printf("measured for              %.1f s\n", wall);
+    std::printf("program CPU               %.2f %% of one core\n", 100.0 * cpu / wall);
+    std::printf("transactions per second   %.1f\n", rate);
+    std::printf("tight loop, same line     %.1f per second (program reaches %.0f %%)\n", tight,
+                tight > 0 ? 100.0 * rate / tight : 0.0);
+    std::printf("line limit                %.1f per second (38 bytes at 1920 bytes/s)\n", limit);
+    return 0;
+}

@@ -1,0 +1,214 @@
+#include "config/CTqk5820ConfigView.h"
+
+#include "app/CChildFrame.h"
+#include "app/CMainFrame.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigInfoDialog.h"
+#include "config/CTqk5820ConfigLimitsDialog.h"
+#include "config/CTqk5820ConfigMeasureDialog.h"
+#include "config/CTqk5820ConfigPidDialog.h"
+#include "config/CTqk5820ConfigSensorDialog.h"
+#include "config/CTqk5820ConfigStatusDialog.h"
+#include "platform/Clock.h"
+
+#include <QMdiArea>
+#include <QScrollBar>
+#include <QStyle>
+
+namespace {
+
+const QColor kViewGrey(128, 128, 128);
+
+} // namespace
+
+CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* mainFrame, CChildFrame* frame,
+                                       Clock& clock)
+    : CView(document)
+    , mainFrame_(mainFrame)
+    , frame_(frame)
+    , clock_(clock)
+    , canvas_(new QWidget)
+    , lastRearm_(clock.seconds())
+{
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(false);
+    QPalette grey = palette();
+    grey.setColor(QPalette::Window, kViewGrey);
+    setPalette(grey);
+    setBackgroundRole(QPalette::Window);
+    setAutoFillBackground(true);
+    viewport()->setPalette(grey);
+    viewport()->setAutoFillBackground(true);
+    canvas_->setPalette(grey);
+    canvas_->setAutoFillBackground(true);
+    canvas_->resize(0, 0);
+    setWidget(canvas_);
+}
+
+CTqk5820ConfigView::~CTqk5820ConfigView()
+{
+    for (CTqk5820ConfigPanel*& panel : panels_) {
+        delete panel;
+        panel = nullptr;
+    }
+    if (slot_ >= 0 && mainFrame_ != nullptr)
+        mainFrame_->SetWindowSlot(slot_, 0);
+}
+
+CTqk5820ConfigDoc& CTqk5820ConfigView::GetConfigDoc() const
+{
+    return static_cast<CTqk5820ConfigDoc&>(GetDocument());
+}
+
+void CTqk5820ConfigView::OnInitialUpdate()
+{
+    if (mainFrame_ != nullptr)
+        slot_ = mainFrame_->TakeWindowSlot();
+    GetConfigDoc().SetDisplayFlag(CTqk5820ConfigDoc::kGraph, false);
+    Layout();
+}
+
+void CTqk5820ConfigView::OnUpdate(DocumentView*, long)
+{
+    Layout();
+}
+
+void CTqk5820ConfigView::OnDisplayToggle(int panel)
+{
+    CTqk5820ConfigDoc& doc = GetConfigDoc();
+    doc.SetDisplayFlag(panel, !doc.GetDisplayFlag(panel));
+    doc.StoreDisplayFlags();
+    doc.UpdateAllViews(nullptr);
+}
+
+void CTqk5820ConfigView::OnProductionCommand(int)
+{
+    // Calibration and diagnostics open behind the production access dialog,
+    // which this window does not have yet.
+}
+
+CTqk5820ConfigPanel* CTqk5820ConfigView::MakePanel(int index, QWidget* parent)
+{
+    switch (index) {
+    case 0: return new CTqk5820ConfigStatusDialog(parent);
+    case 1: return new CTqk5820ConfigMeasureDialog(parent);
+    case 2: return new CTqk5820ConfigLimitsDialog(parent);
+    case 3: return new CTqk5820ConfigPidDialog(parent);
+    case 4: return new CTqk5820ConfigSensorDialog(parent);
+    default: return new CTqk5820ConfigInfoDialog(parent);
+    }
+}
+
+void CTqk5820ConfigView::Layout()
+{
+    const CTqk5820ConfigDoc& doc = GetConfigDoc();
+    bool changed = false;
+    for (int i = 0; i < kPanelCount; ++i) {
+        CTqk5820ConfigPanel*& panel = panels_[static_cast<std::size_t>(i)];
+        const bool shown = doc.GetDisplayFlag(i);
+        if (shown && panel == nullptr) {
+            panel = MakePanel(i, canvas_);
+            if (!panel->Create(*this)) {
+                delete panel;
+                panel = nullptr;
+                continue;
+            }
+            panel->show();
+            widest_ = std::max(widest_, panel->width());
+            total_ += panel->height();
+            changed = true;
+        } else if (!shown && panel != nullptr) {
+            total_ -= panel->height();
+            delete panel;
+            panel = nullptr;
+            busy_[static_cast<std::size_t>(i)] = false;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+
+    canvas_->resize(widest_, total_);
+    horizontalScrollBar()->setPageStep(std::max(1, widest_ / 4));
+    horizontalScrollBar()->setSingleStep(std::max(1, widest_ / 16));
+    verticalScrollBar()->setPageStep(std::max(1, total_ / 4));
+    verticalScrollBar()->setSingleStep(std::max(1, total_ / 16));
+    scrollSized_ = true;
+    FitFrame();
+
+    int offset = 0;
+    for (CTqk5820ConfigPanel* panel : panels_) {
+        if (panel == nullptr)
+            continue;
+        panel->move(0, offset);
+        offset += panel->frameGeometry().height();
+    }
+}
+
+void CTqk5820ConfigView::FitFrame()
+{
+    if (mainFrame_ == nullptr || frame_ == nullptr)
+        return;
+    const QSize client = mainFrame_->GetClientSize();
+    const int W = client.width();
+    const int H = client.height();
+    const int sizingFrame = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+
+    int w = sizingFrame + widest_;
+    int h = sizingFrame + total_;
+    const bool horizontal = w >= W;
+    const bool vertical = h >= H;
+    if (horizontal)
+        w = W;
+    if (vertical)
+        h = H;
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (horizontal)
+        h += bar;
+    if (vertical)
+        w += bar;
+
+    frame_->ensurePolished();
+    const QMargins decoration = frame_->contentsMargins();
+    const int width = std::min(W, w + decoration.left() + decoration.right());
+    const int height = std::min(H, h + decoration.top() + decoration.bottom());
+    const int slot = std::max(slot_, 0);
+    frame_->setGeometry(width * (slot % 4), height * (slot / 4), width, height);
+}
+
+void CTqk5820ConfigView::RefreshPass()
+{
+    for (int i = 0; i < kPanelCount; ++i) {
+        CTqk5820ConfigPanel* panel = panels_[static_cast<std::size_t>(i)];
+        busy_[static_cast<std::size_t>(i)] = panel != nullptr && panel->Refresh();
+    }
+    const std::int64_t now = clock_.seconds();
+    if (!GetConfigDoc().IsOnline()) {
+        busy_.fill(false);
+        lastRearm_ = now;
+        return;
+    }
+    for (bool busy : busy_) {
+        if (busy)
+            return;
+    }
+    if (secondsBetween(lastRearm_, now) <= rearmThreshold_)
+        return;
+    for (CTqk5820ConfigPanel* panel : panels_) {
+        if (panel != nullptr)
+            panel->Rearm();
+    }
+    lastRearm_ = now;
+}
+
+void CTqk5820ConfigView::NotifySetPoint()
+{
+    if (auto* measure = dynamic_cast<CTqk5820ConfigMeasureDialog*>(panels_[1]))
+        measure->RereadSetPoint();
+}
+
+void CTqk5820ConfigView::NotifyLimits()
+{
+    if (auto* limits = dynamic_cast<CTqk5820ConfigLimitsDialog*>(panels_[2]))
+        limits->RereadLimits();
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/CView.h"
+
+#include <QScrollArea>
+
+#include <array>
+#include <cstdint>
+
+class CChildFrame;
+class CMainFrame;
+class CTqk5820ConfigDoc;
+class CTqk5820ConfigPanel;
+class Clock;
+
+// The window of one controller: up to six panels stacked in a fixed order
+// (Status, Measurement, Limits, PID, Sensor, Info) as the document's display
+// flags ask, on a grey background that scrolls when the main window is
+// smaller. It places its frame in the next free slot of a grid four across
+// and drives the panels' refresh from the idle pass.
+class CTqk5820ConfigView : public QScrollArea, public CView {
+    Q_OBJECT
+public:
+    static constexpr int kPanelCount = 6;
+
+    CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* mainFrame, CChildFrame* frame, Clock& clock);
+    ~CTqk5820ConfigView() override;
+
+    QWidget* widget() override { return this; }
+    CTqk5820ConfigDoc& GetConfigDoc() const;
+
+    // Takes a window slot, clears the graph flag and lays the panels out.
+    void OnInitialUpdate() override;
+    void OnUpdate(DocumentView* sender, long hint) override;
+
+    // Display commands: the panel's flag inverted and stored, every view told.
+    void OnDisplayToggle(int panel);
+    // Calibration and Diagnostics.
+    void OnProductionCommand(int commandId);
+
+    // One refresh of every live panel; about once a second, when all have
+    // caught up and the instrument is online, their readings are re-armed.
+    void RefreshPass();
+    // The Measurement panel re-reads its set point, the Limits panel its
+    // limits; nothing while that panel is hidden.
+    void NotifySetPoint();
+    void NotifyLimits();
+
+    CTqk5820ConfigPanel* GetPanel(int index) const { return panels_[static_cast<std::size_t>(index)]; }
+    CChildFrame* GetFrame() const { return frame_; }
+    int GetWindowSlot() const { return slot_; }
+    int GetWidestWidth() const { return widest_; }
+    int GetTotalHeight() const { return total_; }
+    // Whether the scroll sizes have been set at least once.
+    bool HasScrollSizes() const { return scrollSized_; }
+
+private:
+    void Layout();
+    void FitFrame();
+    static CTqk5820ConfigPanel* MakePanel(int index, QWidget* parent);
+
+    CMainFrame* mainFrame_;
+    CChildFrame* frame_;
+    Clock& clock_;
+    QWidget* canvas_;
+    std::array<CTqk5820ConfigPanel*, kPanelCount> panels_ {};
+    std::array<bool, kPanelCount> busy_ {};
+    const int rearmThreshold_ = 0;
+    int slot_ = -1;
+    int widest_ = 0;
+    int total_ = 0;
+    bool scrollSized_ = false;
+    std::int64_t lastRearm_;
+};

@@ -1,0 +1,279 @@
+// The window program under the offscreen platform, against the simulator.
+
+#include "app/CChildFrame.h"
+#include "app/CKvtDocTemplate.h"
+#include "app/CMainFrame.h"
+#include "app/CTessolApp.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigPanel.h"
+#include "config/CTqk5820ConfigView.h"
+#include "link/InstrumentLink.h"
+#include "platform/MemoryProfile.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
+#include "resources/Menus.h"
+#include "tests/support/QtSim.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+int argc = 1;
+char name[] = "test_app";
+char* argv[] = {name, nullptr};
+
+// Runs the event loop until `done` holds or `ms` pass.
+template <class F>
+bool runUntil(F done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return done();
+}
+
+void runFor(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        link_ = "/tmp/tessol-app-" + std::to_string(::getpid()) + "-com2";
+        ports.setPath("COM2", link_);
+        ports.setPath("COM1", "/nonexistent/tessol-com1");
+        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
+        sim = std::make_unique<QtSim>(sim::Options {{1, 2, 3, 4, 5}, 1, {}, 0, false}, link_);
+        ASSERT_TRUE(sim->ok());
+        ASSERT_TRUE(app->InitInstance());
+    }
+
+    void TearDown() override
+    {
+        app->ExitInstance();
+        sim.reset();
+        app.reset();
+    }
+
+    CTqk5820ConfigDoc* openController()
+    {
+        return static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
+    }
+
+    CTqk5820ConfigView* viewOf(CTqk5820ConfigDoc* doc)
+    {
+        return dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
+    }
+
+    QAction* action(int id) { return app->GetMainFrame()->FindCommandAction(id); }
+
+    std::string link_;
+    PosixSerialPorts ports;
+    SystemClock clock;
+    MemoryProfile profile;
+    ScriptedPrompts prompts;
+    std::unique_ptr<CTessolApp> app;
+    std::unique_ptr<QtSim> sim;
+};
+
+TEST_F(AppTest, StartsWithNoDocumentAndNoPortOpen)
+{
+    runFor(100);
+    EXPECT_TRUE(app->ConfigTemplate().GetDocuments().empty());
+    for (int p = 0; p < InstrumentLink::kPortCount; ++p)
+        EXPECT_EQ(app->GetLink().openCount(p), 0);
+    EXPECT_EQ(sim->sim().commandsSeen(), 0u);
+    EXPECT_TRUE(app->IsPolling());
+    EXPECT_EQ(app->GetMainFrame()->windowTitle(), "KORVATH ELECTRONICS ORVANE");
+}
+
+TEST_F(AppTest, DisplayEntriesFollowTheActiveController)
+{
+    const int display[] = {cmd::kDisplayStatus, cmd::kDisplayMeasurement, cmd::kDisplayLimits,
+                           cmd::kDisplayPid,    cmd::kDisplaySensor,      cmd::kDisplayInfo};
+    app->GetMainFrame()->UpdateCommandUi();
+    for (int id : display) {
+        EXPECT_FALSE(action(id)->isEnabled()) << id;
+        EXPECT_FALSE(action(id)->isChecked()) << id;
+    }
+    EXPECT_FALSE(action(cmd::kCalibration)->isEnabled());
+    EXPECT_FALSE(action(cmd::kDiagnostics)->isEnabled());
+
+    profile.writeInt("Default", "iDisplayLimits", 0);
+    CTqk5820ConfigDoc* doc = openController();
+    ASSERT_NE(doc, nullptr);
+    app->GetMainFrame()->GetClientArea()->setActiveSubWindow(app->GetMainFrame()->GetClientArea()->subWindowList().front());
+    app->GetMainFrame()->UpdateCommandUi();
+    for (int id : display) {
+        EXPECT_TRUE(action(id)->isEnabled()) << id;
+        EXPECT_EQ(action(id)->isChecked(), id != cmd::kDisplayLimits) << id;
+    }
+    EXPECT_FALSE(doc->IsOnline());
+    EXPECT_FALSE(action(cmd::kCalibration)->isEnabled());
+    EXPECT_FALSE(action(cmd::kDiagnostics)->isEnabled());
+
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }));
+    app->GetMainFrame()->UpdateCommandUi();
+    EXPECT_TRUE(action(cmd::kCalibration)->isEnabled());
+    EXPECT_TRUE(action(cmd::kDiagnostics)->isEnabled());
+    EXPECT_EQ(app->GetMainFrame()->windowTitle(), "KORVATH ELECTRONICS ORVANE - TQK-5820-01.cfg");
+}
+
+TEST_F(AppTest, ControllerWindowsTileFourAcrossAndReuseFreedSlots)
+{
+    app->GetMainFrame()->resize(4000, 3000);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 5; ++i)
+        docs.push_back(openController());
+    std::vector<QRect> frames;
+    for (CTqk5820ConfigDoc* doc : docs) {
+        CTqk5820ConfigView* view = viewOf(doc);
+        EXPECT_EQ(view->GetWindowSlot(), static_cast<int>(frames.size()));
+        frames.push_back(view->GetFrame()->geometry());
+    }
+    // Slots 0 to 3 side by side, the fifth at column 0 of row two.
+    EXPECT_EQ(frames[0].topLeft(), QPoint(0, 0));
+    EXPECT_EQ(frames[1].x(), frames[0].width());
+    EXPECT_EQ(frames[3].x(), 3 * frames[0].width());
+    EXPECT_EQ(frames[4].topLeft(), QPoint(0, frames[0].height()));
+
+    app->ConfigTemplate().CloseDocument(docs[1]);
+    CTqk5820ConfigDoc* again = openController();
+    EXPECT_EQ(viewOf(again)->GetWindowSlot(), 1);
+    EXPECT_EQ(viewOf(openController())->GetWindowSlot(), 5);
+}
+
+TEST_F(AppTest, TogglingAPanelAddsOrRemovesExactlyThatPanelAndStoresTheFlag)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    CTqk5820ConfigView* view = viewOf(doc);
+    CTqk5820ConfigPanel* measure = view->GetPanel(1);
+    CTqk5820ConfigPanel* sensor = view->GetPanel(4);
+    ASSERT_NE(view->GetPanel(2), nullptr);
+    const int height = view->GetTotalHeight();
+    const int widest = view->GetWidestWidth();
+    const int limitsHeight = view->GetPanel(2)->height();
+
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    EXPECT_EQ(view->GetPanel(2), nullptr);
+    EXPECT_EQ(view->GetPanel(1), measure);
+    EXPECT_EQ(view->GetPanel(4), sensor);
+    EXPECT_EQ(view->GetTotalHeight(), height - limitsHeight);
+    EXPECT_EQ(view->GetWidestWidth(), widest);
+    EXPECT_EQ(profile.readInt("Default", "iDisplayLimits", -1), 0);
+    EXPECT_EQ(profile.readInt("Default", "iDisplayStatus", -1), 1);
+    // The panels below moved up into the gap.
+    EXPECT_EQ(view->GetPanel(3)->y(), measure->y() + measure->height());
+
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    ASSERT_NE(view->GetPanel(2), nullptr);
+    EXPECT_EQ(view->GetTotalHeight(), height);
+    EXPECT_EQ(profile.readInt("Default", "iDisplayLimits", -1), 1);
+    EXPECT_EQ(view->GetPanel(2)->y(), measure->y() + measure->height());
+}
+
+TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)
+{
+    for (const char* key : {"iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
+                            "iDisplaySensor", "iDisplayInfo"})
+        profile.writeInt("Default", key, 0);
+    CTqk5820ConfigDoc* doc = openController();
+    CTqk5820ConfigView* view = viewOf(doc);
+    for (int i = 0; i < CTqk5820ConfigView::kPanelCount; ++i)
+        EXPECT_EQ(view->GetPanel(i), nullptr);
+    EXPECT_FALSE(view->HasScrollSizes());
+    EXPECT_EQ(view->GetFrame()->geometry(), QRect(0, 0, 100, 180));
+}
+
+TEST_F(AppTest, HaltAllStopsAllTrafficAndRestartAllResumes)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && !doc->AnyOutstanding(); }));
+    app->OnCommand(cmd::kHaltAll);
+    runFor(100);
+    const auto seen = sim->sim().commandsSeen();
+    // The first goes out on the idle line at once; its reply and the second
+    // command wait for the idle pass.
+    ASSERT_TRUE(doc->RequestRead(1));
+    ASSERT_TRUE(doc->RequestRead(2));
+    runFor(2500);
+    EXPECT_EQ(sim->sim().commandsSeen(), seen + 1);
+    EXPECT_TRUE(doc->IsOutstanding(1));
+    EXPECT_TRUE(doc->IsOutstanding(2));
+    EXPECT_TRUE(doc->IsOnline());
+
+    app->OnCommand(cmd::kRestartAll);
+    EXPECT_TRUE(runUntil([&] { return !doc->IsOutstanding(1) && !doc->IsOutstanding(2); }));
+    EXPECT_EQ(sim->sim().commandsSeen(), seen + 2);
+    EXPECT_TRUE(doc->IsOnline());
+}
+
+TEST_F(AppTest, AModalDialogSuspendsTheIdlePass)
+{
+    openController();
+    runFor(100);
+    QDialog dialog(app->GetMainFrame());
+    dialog.setModal(true);
+    dialog.open();
+    ASSERT_NE(QApplication::activeModalWidget(), nullptr);
+    const auto passes = app->IdlePassCount();
+    const auto seen = sim->sim().commandsSeen();
+    runFor(700);
+    EXPECT_EQ(app->IdlePassCount(), passes);
+    EXPECT_EQ(sim->sim().commandsSeen(), seen);
+    dialog.close();
+    EXPECT_TRUE(runUntil([&] { return app->IdlePassCount() > passes; }));
+}
+
+TEST_F(AppTest, AnIdleProgramSleeps)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }));
+    app->OnCommand(cmd::kHaltAll);
+    runFor(50);
+    const auto passes = app->IdlePassCount();
+    runFor(1000);
+    // Only the clock's tick wakes a halted program: a few dozen passes a
+    // second, not the thousands of a spinning loop.
+    EXPECT_LT(app->IdlePassCount() - passes, 40u);
+}
+
+} // namespace
+
+TEST(MainFrameRect, FollowsTheScreenAndIconSize)
+{
+    const FrameRect wide = mainFrameRect(1280, 1024, 32, 32);
+    EXPECT_EQ(wide.x, 32);
+    EXPECT_EQ(wide.y, 32);
+    EXPECT_EQ(wide.width, 960);
+    EXPECT_EQ(wide.height, 704);
+    const FrameRect narrow = mainFrameRect(640, 480, 32, 32);
+    EXPECT_EQ(narrow.width, 576);
+    EXPECT_EQ(narrow.height, 416);
+    EXPECT_EQ(mainFrameRect(1000, 700, 32, 32).width, 736);  // 1000 still counts as narrow
+}
+
+TEST(WindowSlots, TakeTheLowestFreeSlot)
+{
+    WindowSlots table;
+    EXPECT_EQ(table.take(), 0);
+    EXPECT_EQ(table.take(), 1);
+    EXPECT_EQ(table.take(), 2);
+    table.set(1, 0);
+    EXPECT_EQ(table.take(), 1);
+    EXPECT_EQ(table.take(), 3);
+    table.set(7, 1);
+    EXPECT_EQ(table.size(), 8u);
+    EXPECT_EQ(table.take(), 4);
+}

@@ -178,6 +178,12 @@ void CTqk5820ConfigView::FitFrame()
 
 void CTqk5820ConfigView::RefreshPass()
 {
+    // The title follows the unit number, which the Info panel may change.
+    if (frame_ != nullptr) {
+        const QString title = QString::fromStdString(GetConfigDoc().GetTitle());
+        if (frame_->windowTitle() != title)
+            frame_->setWindowTitle(title);
+    }
     for (int i = 0; i < kPanelCount; ++i) {
         CTqk5820ConfigPanel* panel = panels_[static_cast<std::size_t>(i)];
         busy_[static_cast<std::size_t>(i)] = panel != nullptr && panel->Refresh();

@@ -12,8 +12,7 @@
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "resources/Menus.h"
-#include "tests/support/QtSim.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/AppBench.h"
 
 #include <QAction>
 #include <QDialog>
@@ -26,65 +25,10 @@
 
 namespace {
 
-int argc = 1;
-char name[] = "test_app";
-char* argv[] = {name, nullptr};
-
-// Runs the event loop until `done` holds or `ms` pass.
-template <class F>
-bool runUntil(F done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    return done();
-}
-
-void runFor(int ms)
-{
-    runUntil([] { return false; }, ms);
-}
-
-class AppTest : public ::testing::Test {
+class AppTest : public AppBench {
 protected:
-    void SetUp() override
-    {
-        link_ = "/tmp/tessol-app-" + std::to_string(::getpid()) + "-com2";
-        ports.setPath("COM2", link_);
-        ports.setPath("COM1", "/nonexistent/tessol-com1");
-        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
-        sim = std::make_unique<QtSim>(sim::Options {{1, 2, 3, 4, 5}, 1, {}, 0, false}, link_);
-        ASSERT_TRUE(sim->ok());
-        ASSERT_TRUE(app->InitInstance());
-    }
-
-    void TearDown() override
-    {
-        app->ExitInstance();
-        sim.reset();
-        app.reset();
-    }
-
-    CTqk5820ConfigDoc* openController()
-    {
-        return static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
-    }
-
-    CTqk5820ConfigView* viewOf(CTqk5820ConfigDoc* doc)
-    {
-        return dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
-    }
-
+    std::vector<int> simulatedUnits() const override { return {1, 2, 3, 4, 5}; }
     QAction* action(int id) { return app->GetMainFrame()->FindCommandAction(id); }
-
-    std::string link_;
-    PosixSerialPorts ports;
-    SystemClock clock;
-    MemoryProfile profile;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CTessolApp> app;
-    std::unique_ptr<QtSim> sim;
 };
 
 TEST_F(AppTest, StartsWithNoDocumentAndNoPortOpen)

@@ -1,0 +1,110 @@
+#pragma once
+
+// The window program under the offscreen platform against the in-process
+// simulator: a test fixture for the main frame, the controller window and
+// its panels.
+
+#include "app/CMainFrame.h"
+#include "app/CTessolApp.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigView.h"
+#include "config/UnitRegistry.h"
+#include "platform/MemoryProfile.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
+#include "tests/support/QtSim.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+// Runs the event loop until `done` holds or `ms` pass; whether it holds.
+template <class F>
+bool runUntil(F done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
+
+inline void runFor(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+class AppBench : public ::testing::Test {
+protected:
+    // The units on the simulated line COM2; COM1 leads nowhere.
+    virtual std::vector<int> simulatedUnits() const { return {1, 2, 3, 4, 5, 6, 7}; }
+
+    void SetUp() override
+    {
+        UnitRegistry::program().clear();
+        link_ = "/tmp/tessol-app-" + std::to_string(::getpid()) + "-com2";
+        ports.setPath("COM2", link_);
+        ports.setPath("COM1", "/nonexistent/tessol-com1");
+        static int argc = 1;
+        static char name[] = "tessol-test";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
+        sim::Options options;
+        options.units = simulatedUnits();
+        sim = std::make_unique<QtSim>(options, link_);
+        ASSERT_TRUE(sim->ok());
+        ASSERT_TRUE(app->InitInstance());
+    }
+
+    void TearDown() override
+    {
+        app->ExitInstance();
+        sim.reset();
+        app.reset();
+    }
+
+    // A new controller window; with `unit` the document then moves to it.
+    CTqk5820ConfigDoc* openController(int unit = 0)
+    {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
+        if (doc != nullptr && unit > 0 && unit != doc->GetUnitNumber())
+            doc->ChangeUnitNumber(unit);
+        return doc;
+    }
+
+    // Opens a controller window and waits until it is online and its
+    // sensor type is known.
+    CTqk5820ConfigDoc* openOnline(int unit = 0)
+    {
+        CTqk5820ConfigDoc* doc = openController(unit);
+        EXPECT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 10000));
+        return doc;
+    }
+
+    static CTqk5820ConfigView* viewOf(CTqk5820ConfigDoc* doc)
+    {
+        return dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
+    }
+
+    template <class Panel>
+    static Panel* panelOf(CTqk5820ConfigDoc* doc, int index)
+    {
+        return dynamic_cast<Panel*>(viewOf(doc)->GetPanel(index));
+    }
+
+    std::string link_;
+    PosixSerialPorts ports;
+    SystemClock clock;
+    MemoryProfile profile;
+    ScriptedPrompts prompts;
+    std::unique_ptr<CTessolApp> app;
+    std::unique_ptr<QtSim> sim;
+};

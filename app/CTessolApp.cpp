@@ -16,11 +16,30 @@
 #include "resources/Menus.h"
 
 #include <QDialog>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <clocale>
 
 namespace {
+
+// The program's icon: the instrument's green figures on black.
+QIcon programIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::black);
+    QPainter painter(&pixmap);
+    painter.setPen(QColor(0, 255, 0));
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawRect(0, 0, 31, 31);
+    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, "TQK");
+    return QIcon(pixmap);
+}
 
 // The clock-driven work (time-outs, probes, the once-a-second re-arm and
 // blinking at 250 ms) needs no finer grain than this.
@@ -36,6 +55,7 @@ CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
     // Qt takes the user's locale; the program's own number texts must not.
     std::setlocale(LC_NUMERIC, "C");
     setApplicationName("Tessol");
+    setWindowIcon(programIcon());
     setOrganizationName("Korvath Electronics");
 
     if (services.profile == nullptr)

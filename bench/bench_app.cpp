@@ -6,6 +6,7 @@
 //   bench_app [--windows N] [--seconds S] [--sim PATH]
 
 #include "app/CMainFrame.h"
+#include "bench/BenchSupport.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "link/InstrumentLink.h"
@@ -31,22 +32,6 @@
 #include <unistd.h>
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-        + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::string besideMe(const char* name)
-{
-    char self[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string("./x");
-    return path.substr(0, path.rfind('/') + 1) + name;
-}
 
 // The simulator as a child with its control channel on pipes.
 struct SimProcess {

@@ -6,6 +6,7 @@
 // By default the loop waits for the line with poll() as the window program
 // does; --spin services the port in a tight loop instead.
 
+#include "bench/BenchSupport.h"
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
@@ -23,26 +24,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage u {};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-        + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::string besideMe(const char* name)
-{
-    char self[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string("./x");
-    return dir.substr(0, dir.rfind('/') + 1) + name;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {

@@ -18,29 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/QtTestApp.h"
+
 #include <memory>
 #include <vector>
 
 namespace {
-
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_dialog_builder";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::unique_ptr<QWidget> build(int id)
 {

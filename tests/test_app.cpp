@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -40,6 +41,31 @@ TEST_F(AppTest, StartsWithNoDocumentAndNoPortOpen)
     EXPECT_EQ(sim->sim().commandsSeen(), 0u);
     EXPECT_TRUE(app->IsPolling());
     EXPECT_EQ(app->GetMainFrame()->windowTitle(), "KORVATH ELECTRONICS ORVANE");
+}
+
+TEST_F(AppTest, TheMainFrameCarriesTheMenuAndAcceleratorsOfTheResources)
+{
+    QStringList popups;
+    for (QAction* a : app->GetMainFrame()->menuBar()->actions())
+        popups << a->text();
+    EXPECT_EQ(popups, QStringList({"&File", "&Run", "&Display", "&Window", "&Help"}));
+    EXPECT_EQ(action(cmd::kDisplayPid)->text(), "&P I D\tP");
+    EXPECT_FALSE(action(cmd::kNewCurrentSource)->isEnabled());
+    EXPECT_FALSE(action(cmd::kFileSave)->isEnabled());
+
+    // Ctrl+S reaches nothing while Save is grey; Ctrl+P neither (Print is never enabled).
+    int shortcuts = 0;
+    for (QShortcut* s : app->GetMainFrame()->findChildren<QShortcut*>())
+        shortcuts += s->key() == QKeySequence("Ctrl+S") || s->key() == QKeySequence("Ctrl+P") ? 1 : 0;
+    EXPECT_EQ(shortcuts, 2);
+
+    // A menu command reaches the application: New opens a controller window.
+    action(cmd::kNewTemperatureController)->trigger();
+    EXPECT_EQ(app->ConfigTemplate().GetDocuments().size(), 1u);
+    action(cmd::kHaltAll)->trigger();
+    EXPECT_FALSE(app->IsPolling());
+    action(cmd::kRestartAll)->trigger();
+    EXPECT_TRUE(app->IsPolling());
 }
 
 TEST_F(AppTest, DisplayEntriesFollowTheActiveController)

@@ -1,6 +1,145 @@
 #include "config/CTqk5820ConfigSensorDialog.h"
 
+#include "config/CTqk5820ConfigDoc.h"
+#include "controls/CLibComboBox.h"
+#include "controls/CLibDatamineEdit.h"
+#include "controls/CLibSpinButtonCtrl.h"
+#include "controls/CLibTabButton.h"
+#include "link/ParameterTable.h"
+#include "link/Protocol.h"
+#include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
+
+#include <QLabel>
+
+namespace {
+
+constexpr int kNoType = SensorTypeTracker::kNoType;
+constexpr int kSlots = CTqk5820ConfigSensorDialog::kSlotCount;
+
+// Control ids of the panel's template.
+constexpr int kIdTypeList = 1030;
+constexpr int kIdAuto = 1050;
+constexpr int kIdModeList = 1085;
+
+struct SlotControls {
+    int entry;
+    int spin;
+    int caption;
+};
+// Slots 0 to 5: A upper, A lower, B upper, B lower, C upper, C lower.
+constexpr SlotControls kSlotIds[kSlots] = {
+    {1105, 1106, 1107}, {1108, 1109, 1122}, {1110, 1111, 1112},
+    {1116, 1117, 1120}, {1113, 1114, 1115}, {1118, 1119, 1121},
+};
+
+// The rows the entries start with; slots 0 and 1 never change theirs.
+constexpr std::uint8_t kInitialRows[kSlots] = {9, 10, 11, 12, 13, 14};
+
+// A slot that keeps its row when the type changes.
+constexpr std::uint8_t kKeep = ParameterTable::kUnbound;
+
+enum Unit { kNone, kDegrees, kKiloOhms, kMicroAmpsPerKelvin, kMicroAmps, kMilliVoltsPerKelvin, kMilliVolts,
+            kMilliVoltsPerDegree };
+
+struct TypeLayoutRow {
+    Unit units[kSlots];              // an entry is used exactly where it has a unit
+    std::uint8_t rows[kSlots];
+    bool reread[kSlots];             // slots shown once the type is established
+};
+
+// Types 0 to 7.
+constexpr TypeLayoutRow kLayouts[SensorTypeTracker::kTypeCount + 1] = {
+    {{kDegrees, kKiloOhms, kDegrees, kKiloOhms, kDegrees, kKiloOhms},
+     {kKeep, kKeep, 11, 12, 13, 14},
+     {true, true, true, true, true, true}},
+    {{kNone, kNone, kNone, kNone, kNone, kNone},
+     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
+     {true, true, false, false, false, false}},
+    {{kNone, kNone, kDegrees, kKiloOhms, kDegrees, kKiloOhms},
+     {kKeep, kKeep, 15, 16, 17, 18},
+     {true, true, true, true, true, true}},
+    {{kNone, kNone, kNone, kNone, kNone, kNone},
+     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
+     {true, true, true, true, false, false}},
+    {{kNone, kNone, kMicroAmpsPerKelvin, kNone, kMicroAmps, kNone},
+     {kKeep, kKeep, 19, kKeep, 20, kKeep},
+     {true, true, true, false, true, false}},
+    {{kNone, kNone, kMilliVoltsPerKelvin, kNone, kMilliVolts, kNone},
+     {kKeep, kKeep, 21, kKeep, 22, kKeep},
+     {true, true, true, false, true, false}},
+    {{kNone, kNone, kMilliVoltsPerDegree, kNone, kMilliVolts, kNone},
+     {kKeep, kKeep, 23, kKeep, 24, kKeep},
+     {true, true, true, false, true, false}},
+    {{kNone, kNone, kNone, kNone, kNone, kNone},
+     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
+     {false, false, false, false, false, false}},
+};
+
+// The degree sign is character 176 of the Windows Latin-1 code page.
+QString degreesCelsius()
+{
+    const char text[] = {static_cast<char>(176), 'C', '\0'};
+    return QString::fromLatin1(text);
+}
+
+QString unitText(Unit unit)
+{
+    switch (unit) {
+    case kDegrees: return degreesCelsius();
+    case kKiloOhms: return QStringLiteral("kOhms");
+    case kMicroAmpsPerKelvin: return QStringLiteral("uA/K");
+    case kMicroAmps: return QStringLiteral("uA");
+    case kMilliVoltsPerKelvin: return QStringLiteral("mV/K");
+    case kMilliVolts: return QStringLiteral("mV");
+    case kMilliVoltsPerDegree: return QStringLiteral("mV/") + degreesCelsius();
+    case kNone: break;
+    }
+    return QString();
+}
+
+const char* const kModeNames[CTqk5820ConfigSensorDialog::kModeCount] = {
+    "NTC-10uA", "NTC-100uA", "NTC-1mA", "NTC-10mA", "NTC-10K",
+    "PTC-10uA", "PTC-100uA", "PTC-1mA", "PTC-10mA", "PTC-10K", "Custom",
+};
+const char* const kModeWords[CTqk5820ConfigSensorDialog::kModeCount] = {
+    "+000.001", "+000.010", "+000.100", "+001.000", "+010.000",
+    "+100.001", "+100.010", "+100.100", "+101.000", "+110.000", "+000.000",
+};
+constexpr int kCustomMode = 10;
+// The NTC selection of each range character of the bias-mode word; PTC
+// adds 5.
+struct RangeCharacter {
+    std::size_t position;
+    int mode;
+};
+constexpr RangeCharacter kRangeCharacters[] = {{2, 4}, {3, 3}, {5, 2}, {6, 1}, {7, 0}};
+constexpr int kPtcOffset = 5;
+
+// Character 7 of the status word.
+constexpr std::size_t kLockCharacter = 7;
+
+// Takes no mark of its own on a click: the Auto mark shows the word that
+// the instrument reports, not the click.
+class ManualTabButton : public CLibTabButton {
+public:
+    using CLibTabButton::CLibTabButton;
+
+protected:
+    void nextCheckState() override {}
+};
+
+template <class Control>
+Control* attachControl(QWidget* panel, int id, Control* control)
+{
+    if (!control->attach(panel, id)) {
+        delete control;
+        return nullptr;
+    }
+    return control;
+}
+
+} // namespace
 
 CTqk5820ConfigSensorDialog::CTqk5820ConfigSensorDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kSensorPanel, parent)
@@ -10,4 +149,358 @@ CTqk5820ConfigSensorDialog::CTqk5820ConfigSensorDialog(QWidget* parent)
 CTqk5820ConfigSensorDialog::~CTqk5820ConfigSensorDialog()
 {
     Destroy();
+}
+
+const char* CTqk5820ConfigSensorDialog::ModeName(int index)
+{
+    return index >= 0 && index < kModeCount ? kModeNames[index] : "";
+}
+
+const char* CTqk5820ConfigSensorDialog::ModeWord(int index)
+{
+    return index >= 0 && index < kModeCount ? kModeWords[index] : "";
+}
+
+int CTqk5820ConfigSensorDialog::ModeOfWord(const std::string& word)
+{
+    if (word.size() != protocol::kDataLength)
+        return kNoMode;
+    int ones = 0;
+    for (std::size_t i = 2; i < word.size(); ++i)
+        ones += word[i] == '1' ? 1 : 0;
+    if (ones != 1)
+        return kCustomMode;
+    const int ptc = word[1] == '1' ? kPtcOffset : 0;
+    for (const RangeCharacter& r : kRangeCharacters) {
+        if (word[r.position] == '1')
+            return r.mode + ptc;
+    }
+    // The one "1" stands where the point belongs: no range.
+    return kCustomMode;
+}
+
+CLibDatamineEdit* CTqk5820ConfigSensorDialog::Entry(int slot) const
+{
+    return slot >= 0 && slot < kSlots ? entries_[static_cast<std::size_t>(slot)] : nullptr;
+}
+
+CLibSpinButtonCtrl* CTqk5820ConfigSensorDialog::Spin(int slot) const
+{
+    return slot >= 0 && slot < kSlots ? spins_[static_cast<std::size_t>(slot)] : nullptr;
+}
+
+QLabel* CTqk5820ConfigSensorDialog::Caption(int slot) const
+{
+    return slot >= 0 && slot < kSlots ? captions_[static_cast<std::size_t>(slot)] : nullptr;
+}
+
+void CTqk5820ConfigSensorDialog::BindControls()
+{
+    typeList_ = attachControl(this, kIdTypeList, new CLibComboBox(this));
+    auto_ = attachControl<CLibTabButton>(this, kIdAuto, new ManualTabButton(this));
+    modeList_ = attachControl(this, kIdModeList, new CLibComboBox(this));
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        entries_[k] = attachControl(this, kSlotIds[k].entry, new CLibDatamineEdit(this));
+        spins_[k] = attachControl(this, kSlotIds[k].spin, new CLibSpinButtonCtrl(this));
+        captions_[k] = control<QLabel>(this, kSlotIds[k].caption);
+    }
+}
+
+void CTqk5820ConfigSensorDialog::OnInitDialog()
+{
+    Doc().RegisterConsumer(pn::kStatusWord, this);
+    if (typeList_ != nullptr) {
+        for (int t = 0; t < SensorTypeTracker::kTypeCount; ++t)
+            typeList_->addItem(QString::fromLatin1(SensorTypeTracker::TypeName(t)));
+        typeList_->setCurrentIndex(-1);
+        // activated() comes from the user only, never from setCurrentIndex().
+        connect(typeList_, &QComboBox::activated, this, &CTqk5820ConfigSensorDialog::OnTypeSelected);
+    }
+    if (modeList_ != nullptr) {
+        for (const char* name : kModeNames)
+            modeList_->addItem(QString::fromLatin1(name));
+        modeList_->setCurrentIndex(-1);
+        connect(modeList_, &QComboBox::activated, this, &CTqk5820ConfigSensorDialog::OnModeSelected);
+    }
+    if (auto_ != nullptr)
+        connect(auto_, &QAbstractButton::clicked, this, &CTqk5820ConfigSensorDialog::OnAutoClicked);
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        if (entries_[k] == nullptr)
+            continue;
+        entries_[k]->SetParameterId(kInitialRows[k]);
+        if (spins_[k] != nullptr)
+            spins_[k]->AttachEdit(*entries_[k]);
+    }
+    ApplyEnabling();
+}
+
+void CTqk5820ConfigSensorDialog::OnDestroy()
+{
+    Doc().UnregisterConsumer(pn::kStatusWord, this);
+}
+
+void CTqk5820ConfigSensorDialog::Rearm()
+{
+    statusReread_ = true;
+    biasReread_ = true;
+}
+
+void CTqk5820ConfigSensorDialog::OnTypeSelected(int index)
+{
+    if (index < 0 || index >= SensorTypeTracker::kTypeCount)
+        return;
+    // Choosing the type already shown asks for nothing, unless another
+    // choice is still under way: then this one replaces it.
+    if (index == wantedType_ || (index == rememberedType_ && wantedType_ == kNoType))
+        return;
+    wantedType_ = index;
+    wantedTypeSent_ = false;
+    skipTypeSync_ = true;
+    RequestWantedType();
+}
+
+void CTqk5820ConfigSensorDialog::RequestWantedType()
+{
+    if (wantedType_ == kNoType)
+        return;
+    SensorTypeTracker& tracker = Doc().SensorTypes();
+    if (!wantedTypeSent_) {
+        // A change of type already running is finished first: the tracker
+        // carries out one at a time.
+        if (tracker.RequestedType() != kNoType)
+            return;
+        if (Doc().IsOnline() && tracker.CurrentType() == wantedType_) {
+            wantedType_ = kNoType;
+            return;
+        }
+        tracker.RequestType(wantedType_);
+        wantedTypeSent_ = true;
+        return;
+    }
+    // Done once the tracker has established a type with no request left,
+    // whether or not the instrument took the one asked for.
+    if (tracker.RequestedType() == kNoType && tracker.CurrentType() != kNoType)
+        wantedType_ = kNoType;
+}
+
+void CTqk5820ConfigSensorDialog::OnModeSelected(int index)
+{
+    if (index < 0 || index >= kModeCount)
+        return;
+    biasWord_ = kModeWords[index];
+    biasWritePending_ = true;
+}
+
+void CTqk5820ConfigSensorDialog::OnAutoClicked()
+{
+    if (!Doc().IsOnline() || biasWord_.size() != protocol::kDataLength || rememberedMode_ == kNoMode)
+        return;
+    biasWord_[0] = biasWord_[0] == '-' ? '+' : '-';
+    biasWritePending_ = true;
+}
+
+bool CTqk5820ConfigSensorDialog::Refresh()
+{
+    TakeCommittedEntries();
+    if (Doc().IsOnline())
+        RefreshOnline();
+    else
+        RefreshOffline();
+    bool busy = statusReread_ || biasReread_ || biasWritePending_;
+    for (std::size_t k = 0; k < entries_.size(); ++k)
+        busy = busy || coefficientReread_[k] || coefficientWrites_[k].pending;
+    return busy;
+}
+
+void CTqk5820ConfigSensorDialog::TakeCommittedEntries()
+{
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        CLibDatamineEdit* entry = entries_[k];
+        if (entry == nullptr || !entry->IsCommitted())
+            continue;
+        CoefficientWrite& w = coefficientWrites_[k];
+        w.pending = true;
+        w.unanswered = false;
+        w.value = entry->GetValue();
+        w.type = shownType_;
+        entry->SetCommitted(false);
+    }
+}
+
+void CTqk5820ConfigSensorDialog::RefreshOnline()
+{
+    CTqk5820ConfigDoc& doc = Doc();
+    for (std::size_t k = 0; k < coefficientWrites_.size(); ++k) {
+        CoefficientWrite& w = coefficientWrites_[k];
+        if (w.unanswered && !doc.IsOutstanding(pn::kCoefficientFirst + static_cast<int>(k)))
+            w.unanswered = false;
+    }
+    if (biasUnanswered_ && !doc.IsOutstanding(pn::kBiasMode))
+        biasUnanswered_ = false;
+    RequestWantedType();
+
+    std::string status;
+    if (statusReread_ && doc.ReadStatusWord(status, this)) {
+        const bool lock = status.size() > kLockCharacter && status[kLockCharacter] == '1';
+        if (lock != locked_) {
+            locked_ = lock;
+            ApplyEnabling();
+        }
+        statusReread_ = false;
+    }
+
+    // A word still to be written is not overwritten by a read: the read
+    // comes after the write, and shows what the instrument made of it.
+    if (biasWritePending_) {
+        if (doc.WriteBiasMode(biasWord_)) {
+            biasWritePending_ = false;
+            biasUnanswered_ = true;
+            biasReread_ = true;
+        }
+    } else if (biasReread_ && doc.ReadBiasMode(biasWord_)) {
+        TypeLayout();
+        DecodeBias();
+        biasReread_ = false;
+    }
+
+    if (doc.GetSensorType() != kNoType)
+        RefreshCoefficients();
+}
+
+void CTqk5820ConfigSensorDialog::RefreshCoefficients()
+{
+    SensorTypeTracker& tracker = Doc().SensorTypes();
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        // An entry with a write to come keeps the user's value until then.
+        if (!coefficientReread_[k] || coefficientWrites_[k].pending)
+            continue;
+        float value = 0.0f;
+        if (tracker.CoefficientValue(static_cast<int>(k), value)) {
+            if (entries_[k] != nullptr)
+                entries_[k]->SetValue(value);
+            coefficientReread_[k] = false;
+        }
+    }
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        CoefficientWrite& w = coefficientWrites_[k];
+        if (!w.pending)
+            continue;
+        // Reading a code pair may have started a change of type just now.
+        const int type = tracker.CurrentType();
+        if (type == kNoType)
+            return;
+        if (type != w.type) {
+            // Typed for a type the instrument no longer has: in this one the
+            // slot means something else.
+            w.pending = false;
+            continue;
+        }
+        if (tracker.WriteCoefficient(static_cast<int>(k), w.value)) {
+            w.pending = false;
+            w.unanswered = true;
+            coefficientReread_[k] = true;
+        }
+    }
+}
+
+void CTqk5820ConfigSensorDialog::RefreshOffline()
+{
+    if (rememberedType_ != kNoType) {
+        coefficientReread_.fill(false);
+        if (typeList_ != nullptr)
+            typeList_->setCurrentIndex(-1);
+        if (modeList_ != nullptr)
+            modeList_->setCurrentIndex(-1);
+        // The list no longer shows a choice of the user's that the next
+        // layout would have to leave alone.
+        skipTypeSync_ = false;
+        rememberedType_ = kNoType;
+        rememberedMode_ = kNoMode;
+        biasReread_ = true;
+    }
+    // The lock is the first thing read when the instrument is back.
+    statusReread_ = true;
+    // What went out without an answer went into the reset of the document
+    // with the instrument: it is sent again when the instrument is back.
+    for (CoefficientWrite& w : coefficientWrites_) {
+        if (w.unanswered) {
+            w.unanswered = false;
+            w.pending = true;
+        }
+    }
+    if (biasUnanswered_) {
+        biasUnanswered_ = false;
+        biasWritePending_ = true;
+    }
+    wantedTypeSent_ = false;
+    for (CLibDatamineEdit* entry : entries_) {
+        if (entry != nullptr)
+            entry->Blink();
+    }
+}
+
+void CTqk5820ConfigSensorDialog::TypeLayout()
+{
+    const int type = Doc().GetSensorType();
+    if (type == rememberedType_)
+        return;
+    if (skipTypeSync_)
+        skipTypeSync_ = false;
+    else if (typeList_ != nullptr)
+        typeList_->setCurrentIndex(type == kNoType ? -1 : type);
+    const TypeLayoutRow& layout = kLayouts[type >= 0 && type <= kNoType ? type : kNoType];
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        if (entries_[k] != nullptr) {
+            entries_[k]->ClearValue();
+            if (layout.rows[k] != kKeep)
+                entries_[k]->SetParameterId(layout.rows[k]);
+        }
+        if (captions_[k] != nullptr)
+            captions_[k]->setText(unitText(layout.units[k]));
+        slotEnabled_[k] = layout.units[k] != kNone;
+        coefficientReread_[k] = layout.reread[k];
+    }
+    ApplyEnabling();
+    rememberedType_ = type;
+    shownType_ = type;
+}
+
+void CTqk5820ConfigSensorDialog::DecodeBias()
+{
+    if (biasWord_.size() != protocol::kDataLength)
+        return;
+    const int mode = ModeOfWord(biasWord_);
+    const bool automatic = biasWord_[0] == '-';
+    // The MODE list follows every word read, not only a change of the mark:
+    // a manual word found when the panel opens leaves the list usable.
+    const bool marked = auto_ != nullptr && auto_->isChecked();
+    if (marked != automatic || modeEnabled_ == automatic) {
+        if (auto_ != nullptr)
+            auto_->setChecked(automatic);
+        modeEnabled_ = !automatic;
+        ApplyEnabling();
+    }
+    if (mode != rememberedMode_) {
+        if (modeList_ != nullptr)
+            modeList_->setCurrentIndex(mode);
+        rememberedMode_ = mode;
+    }
+}
+
+void CTqk5820ConfigSensorDialog::ApplyEnabling()
+{
+    const bool unlocked = !locked_;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        const bool on = unlocked && slotEnabled_[k];
+        if (entries_[k] != nullptr)
+            entries_[k]->setEnabled(on);
+        if (spins_[k] != nullptr)
+            spins_[k]->setEnabled(on);
+    }
+    if (modeList_ != nullptr)
+        modeList_->setEnabled(unlocked && modeEnabled_);
+    if (auto_ != nullptr)
+        auto_->setEnabled(unlocked);
+    if (typeList_ != nullptr)
+        typeList_->setEnabled(unlocked);
 }

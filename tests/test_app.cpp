@@ -168,6 +168,10 @@ TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)
 
 TEST_F(AppTest, HaltAllStopsAllTrafficAndRestartAllResumes)
 {
+    // No panels, so that every command on the line is the test's own.
+    for (const char* key : {"iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
+                            "iDisplaySensor", "iDisplayInfo"})
+        profile.writeInt("Default", key, 0);
     CTqk5820ConfigDoc* doc = openController();
     ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && !doc->AnyOutstanding(); }));
     app->OnCommand(cmd::kHaltAll);

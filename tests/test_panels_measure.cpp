@@ -1,0 +1,366 @@
+// The Status and Measurement panels of a controller window, driven through
+// their widgets in the window program against the in-process simulator.
+
+#include "config/CTqk5820ConfigMeasureDialog.h"
+#include "config/CTqk5820ConfigStatusDialog.h"
+#include "controls/CLibDatamineEdit.h"
+#include "controls/CLibLampStatic.h"
+#include "controls/CLibNumberStatic.h"
+#include "controls/CLibSpinButtonCtrl.h"
+#include "link/InstrumentLink.h"
+#include "link/ParameterTable.h"
+#include "link/Protocol.h"
+#include "resources/Menus.h"
+#include "tests/support/AppBench.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+using Measure = CTqk5820ConfigMeasureDialog;
+using Status = CTqk5820ConfigStatusDialog;
+
+const QString kDegrees = QString(QChar(0x00B0)) + "C";
+
+class PanelTest : public AppBench {
+protected:
+    // Only the two panels under test; the others have tests of their own.
+    void SetUp() override
+    {
+        AppBench::SetUp();
+        for (const char* key : {"iDisplayLimits", "iDisplayPid", "iDisplaySensor", "iDisplayInfo"})
+            profile.writeInt("Default", key, 0);
+    }
+
+    sim::SimUnit& unit7() { return *sim->sim().unit(7); }
+    // What the unit holds; empty while it is switched off.
+    std::string held(int parameter)
+    {
+        const auto answer = unit7().handle(1, parameter, "+000.000");
+        return answer ? answer->data : std::string();
+    }
+    void force(int parameter, const std::string& text)
+    {
+        std::string error;
+        ASSERT_TRUE(unit7().force(parameter, text, &error)) << error;
+    }
+
+    static Measure* measure(CTqk5820ConfigDoc* doc) { return panelOf<Measure>(doc, 1); }
+    static Status* status(CTqk5820ConfigDoc* doc) { return panelOf<Status>(doc, 0); }
+    static QString shown(const QLineEdit* entry) { return entry->text().trimmed(); }
+    static QString shown(const QLabel* display) { return display->text().trimmed(); }
+
+    // A controller on unit 7 whose panel shows its set point and output word.
+    CTqk5820ConfigDoc* openSettled()
+    {
+        CTqk5820ConfigDoc* doc = openOnline(7);
+        Measure* m = measure(doc);
+        EXPECT_TRUE(runUntil([&] { return m->SetPointEntry()->hasValue() && !m->IsBusy(); }));
+        return doc;
+    }
+
+    // Types into the entry as a user does and leaves it with Tab.
+    void typeInto(CLibDatamineEdit* entry, const char* text)
+    {
+        QWidget* window = entry->window();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        entry->setFocus();
+        entry->selectAll();
+        QTest::keyClicks(entry, text);
+        QTest::keyClick(entry, Qt::Key_Tab);
+        ASSERT_TRUE(entry->committed());
+    }
+
+    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+};
+
+TEST_F(PanelTest, ATypedSetPointIsWrittenAndTheInstrumentsEchoShown)
+{
+    force(3, "+020.000");
+    CTqk5820ConfigDoc* doc = openOnline(7);
+    Measure* m = measure(doc);
+    CLibDatamineEdit* entry = m->SetPointEntry();
+    ASSERT_TRUE(runUntil([&] { return shown(entry) == "20.00"; }));
+    EXPECT_EQ(m->ActualUnitCaption()->text(), kDegrees);
+    EXPECT_EQ(m->SetPointUnitCaption()->text(), kDegrees);
+    EXPECT_EQ(m->AuxUnitCaption()->text(), kDegrees);
+
+    typeInto(entry, "25");
+    ASSERT_TRUE(runUntil([&] { return held(3) == "+025.000"; }));
+    EXPECT_TRUE(runUntil([&] { return !m->IsSetPointPending() && !entry->committed(); }));
+    EXPECT_TRUE(runUntil([&] { return doc->ValueText(3) == "+025.000" && shown(entry) == "25.00"; }));
+
+    // Out of range: the entry clamps to 999.9, the instrument to its own
+    // range, and the panel shows what the instrument holds.
+    typeInto(entry, "1234.5");
+    ASSERT_TRUE(runUntil([&] { return held(3) == "+199.900"; }));
+    EXPECT_TRUE(runUntil([&] { return shown(entry) == "199.90"; }));
+    // The spin stops at the end of the set-temperature row.
+    CLibSpinButtonCtrl* spin = m->SetPointSpin();
+    EXPECT_EQ(spin->upper(), ParameterTable::maximum(1));
+    EXPECT_EQ(spin->GetPos(), ParameterTable::maximum(1));
+    QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(spin->width() / 2, 1));
+    EXPECT_EQ(shown(entry), "199.90");
+    EXPECT_FALSE(entry->spinPending());
+}
+
+TEST_F(PanelTest, OnOffSwitchesByTheLampAndResetsAnError)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CLibLampStatic* lamp = m->OutputLamp();
+    QPushButton* button = m->OutputButton();
+    ASSERT_EQ(lamp->state(), 0);
+    EXPECT_EQ(button->text(), "ON/OFF");
+
+    click(button);
+    ASSERT_TRUE(runUntil([&] { return held(51) == "+000.001"; }));
+    EXPECT_TRUE(runUntil([&] { return lamp->state() == 1; }));
+
+    click(button);
+    ASSERT_TRUE(runUntil([&] { return held(51) == "+000.000"; }));
+    EXPECT_TRUE(runUntil([&] { return lamp->state() == 0; }));
+
+    // The instrument tripped the output with an error.
+    force(51, "+000.100");
+    ASSERT_TRUE(runUntil([&] { return button->text() == "Reset Error"; }));
+    EXPECT_EQ(lamp->state(), 0);
+    click(button);
+    ASSERT_TRUE(runUntil([&] { return held(51) == "+000.001"; }));
+    EXPECT_TRUE(runUntil([&] { return button->text() == "ON/OFF" && lamp->state() == 1; }));
+}
+
+TEST_F(PanelTest, TheStatusLampsShowExactlyTheFlagsOfTheStatusWord)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Status* s = status(doc);
+    EXPECT_EQ(s->BusyLampControl()->logic().onColor(), (Rgb {255, 255, 0}));
+    EXPECT_EQ(s->TemperatureLimitLamp()->logic().onColor(), (Rgb {255, 0, 0}));
+    EXPECT_EQ(s->CurrentLimitLamp()->logic().onColor(), kGreen);
+    EXPECT_EQ(s->SensorErrorLamp()->logic().onColor(), (Rgb {255, 0, 0}));
+
+    struct Example {
+        const char* word;
+        int temperature, current, sensor;
+    };
+    // Each differs from the one before, so a match means the word was read.
+    const Example examples[] = {
+        {"+000.000", 0, 0, 0}, {"+010.000", 0, 0, 1}, {"+000.100", 1, 0, 0}, {"+000.010", 0, 1, 0},
+        {"+000.001", 0, 0, 0}, {"+100.000", 0, 0, 1}, {"+001.000", 1, 0, 0}, {"+111.110", 1, 1, 1},
+    };
+    auto lamps = [&] {
+        return std::make_tuple(s->TemperatureLimitLamp()->state(), s->CurrentLimitLamp()->state(),
+                               s->SensorErrorLamp()->state());
+    };
+    for (const Example& e : examples) {
+        force(35, e.word);
+        const auto wanted = std::make_tuple(e.temperature, e.current, e.sensor);
+        EXPECT_TRUE(runUntil([&] { return lamps() == wanted; })) << e.word;
+    }
+    // And they stay so over the next reads.
+    runFor(1500);
+    EXPECT_EQ(lamps(), std::make_tuple(1, 1, 1));
+}
+
+TEST_F(PanelTest, AResistanceModeSensorMovesTheSetPointToKiloOhms)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CLibDatamineEdit* entry = m->SetPointEntry();
+    ASSERT_TRUE(doc->IsConsumer(1, m));
+
+    doc->SensorTypes().RequestType(1);
+    ASSERT_TRUE(runUntil([&] { return m->GetMode() == Measure::kResistance; }, 10000));
+    EXPECT_EQ(m->ActualUnitCaption()->text(), "kOhms");
+    EXPECT_EQ(m->SetPointUnitCaption()->text(), "kOhms");
+    EXPECT_EQ(m->AuxUnitCaption()->text(), kDegrees);
+    EXPECT_EQ(entry->parameterId(), 43);
+    EXPECT_EQ(m->SetPointSpin()->lower(), ParameterTable::minimum(43));
+    EXPECT_EQ(m->SetPointSpin()->upper(), ParameterTable::maximum(43));
+    EXPECT_TRUE(doc->IsConsumer(2, m));
+    EXPECT_FALSE(doc->IsConsumer(1, m));
+    // The set point and the reading come from 4 and 2 now.
+    const float setResistance = static_cast<float>(protocol::textToDouble(held(4)));
+    EXPECT_TRUE(runUntil([&] { return entry->hasValue() && entry->value() == setResistance; }));
+    EXPECT_TRUE(runUntil([&] { return m->ActualDisplay()->hasValue() && doc->ValueText(2).size() == 8; }));
+
+    typeInto(entry, "12.5");
+    EXPECT_TRUE(runUntil([&] { return held(4) == "+012.500"; }));
+    EXPECT_TRUE(runUntil([&] { return shown(entry) == "12.500"; }));
+
+    doc->SensorTypes().RequestType(0);
+    ASSERT_TRUE(runUntil([&] { return m->GetMode() == Measure::kTemperature; }, 10000));
+    EXPECT_EQ(m->SetPointUnitCaption()->text(), kDegrees);
+    EXPECT_EQ(entry->parameterId(), 1);
+    EXPECT_TRUE(doc->IsConsumer(1, m));
+    EXPECT_FALSE(doc->IsConsumer(2, m));
+}
+
+TEST_F(PanelTest, AUnitThatGoesAwayBlinksAndTheWindowRecoversByItself)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    Status* s = status(doc);
+    const std::vector<CLibNumberStatic*> displays {m->ActualDisplay(), m->AuxDisplay(), m->CurrentDisplay(),
+                                                   m->VoltageDisplay()};
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue(); });
+    }));
+
+    sim->sim().control("off 7");
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    // From the first offline pass on, for a while: nothing stale is shown,
+    // and everything blinks.
+    ASSERT_TRUE(runUntil([&] { return !m->ActualDisplay()->hasValue(); }, 1000));
+    bool displayLit = false, entryLit = false, lampLit = false, lampDark = false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        runFor(20);
+        for (CLibNumberStatic* d : displays) {
+            EXPECT_TRUE(shown(d).isEmpty()) << shown(d).toStdString();
+            displayLit |= d->blinkOn();
+        }
+        EXPECT_TRUE(shown(m->SetPointEntry()).isEmpty());
+        entryLit |= m->SetPointEntry()->blinkOn();
+        lampLit |= s->SensorErrorLamp()->state() == 1;
+        lampDark |= s->SensorErrorLamp()->state() == 0;
+    }
+    EXPECT_TRUE(displayLit);
+    EXPECT_TRUE(entryLit);
+    EXPECT_TRUE(lampLit && lampDark);
+
+    sim->sim().control("on 7");
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 10000));
+    EXPECT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue() && !d->blinkOn(); })
+            && m->SetPointEntry()->hasValue() && !m->SetPointEntry()->blinkOn();
+    }));
+    EXPECT_EQ(shown(m->SetPointEntry()), "25.00");
+    EXPECT_TRUE(runUntil([&] {
+        return s->SensorErrorLamp()->state() == 0 && s->TemperatureLimitLamp()->state() == 0
+            && m->OutputLamp()->state() == 0;
+    }));
+}
+
+TEST_F(PanelTest, ASetPointWriteTheDocumentRefusesIsTriedAgainUntilTaken)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    app->OnCommand(cmd::kHaltAll);
+    // A read of 3 in flight: the document takes no write of 3 until it is in.
+    ASSERT_TRUE(doc->RequestRead(3));
+    typeInto(m->SetPointEntry(), "26");
+    ASSERT_TRUE(m->Refresh());
+    EXPECT_TRUE(m->IsSetPointPending());
+    app->OnCommand(cmd::kRestartAll);
+    ASSERT_TRUE(runUntil([&] { return held(3) == "+026.000"; }));
+    EXPECT_TRUE(runUntil([&] { return shown(m->SetPointEntry()) == "26.00"; }));
+}
+
+TEST_F(PanelTest, ASetPointTypedWhileTheUnitIsAwayIsWrittenWhenItAnswers)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    sim->sim().control("off 7");
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    runFor(300);
+    typeInto(m->SetPointEntry(), "30");
+
+    sim->sim().control("on 7");
+    ASSERT_TRUE(runUntil([&] { return held(3) == "+030.000"; }, 12000));
+    EXPECT_TRUE(runUntil([&] { return shown(m->SetPointEntry()) == "30.00"; }));
+}
+
+TEST_F(PanelTest, ASetPointWriteLostWithTheUnitIsSentAgainWhenItAnswers)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    app->OnCommand(cmd::kHaltAll);
+    typeInto(m->SetPointEntry(), "31");
+    sim->sim().control("off 7");
+    app->OnCommand(cmd::kRestartAll);
+    // The write goes out and is never answered.
+    ASSERT_TRUE(runUntil([&] { return doc->IsOutstanding(3); }));
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+
+    sim->sim().control("on 7");
+    ASSERT_TRUE(runUntil([&] { return held(3) == "+031.000"; }, 12000));
+    EXPECT_TRUE(runUntil([&] { return shown(m->SetPointEntry()) == "31.00"; }));
+}
+
+TEST_F(PanelTest, OnOffAfterAnOfflinePeriodWaitsForTheOutputWord)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CTqk5820ConfigView* view = viewOf(doc);
+    ASSERT_EQ(m->OutputLamp()->state(), 0);
+    ASSERT_FALSE(unit7().outputOn());
+
+    // Passes by hand from here, so nothing runs between the steps.
+    app->OnCommand(cmd::kHaltAll);
+    doc->GoOffline();
+    view->RefreshPass();
+    // Blinking may leave the lamp lit.
+    m->OutputLamp()->SetState(1);
+    ASSERT_TRUE(runUntil([&] { doc->ServiceStep(); return doc->IsOnline(); }, 10000));
+
+    click(m->OutputButton());
+    bool written = false;
+    EXPECT_TRUE(runUntil([&] {
+        if (!written) {
+            view->RefreshPass();
+            doc->ServiceStep();
+            written = !m->IsOutputPending() && !doc->IsOutstanding(51);
+        }
+        return written;
+    }));
+    EXPECT_EQ(held(51), "+000.001");
+    EXPECT_TRUE(unit7().outputOn());
+}
+
+TEST_F(PanelTest, HidingAndShowingPanelsRecreatesThemWithFreshState)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    CTqk5820ConfigView* view = viewOf(doc);
+    // Only compared once the panels are gone, never used.
+    const ParameterConsumer* oldStatus = status(doc);
+    const ParameterConsumer* oldMeasure = measure(doc);
+    ASSERT_NE(doc->GetBusyLamp(), nullptr);
+
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kStatus);
+    EXPECT_EQ(status(doc), nullptr);
+    EXPECT_EQ(doc->GetBusyLamp(), nullptr);
+    EXPECT_FALSE(doc->IsConsumer(35, oldStatus));
+    // Commands still run without a lamp to light.
+    runFor(300);
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kStatus);
+    Status* s = status(doc);
+    ASSERT_NE(s, nullptr);
+    EXPECT_NE(doc->GetBusyLamp(), nullptr);
+    EXPECT_TRUE(doc->IsConsumer(35, s));
+
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kMeasure);
+    EXPECT_EQ(measure(doc), nullptr);
+    for (int p : {1, 2, 5, 6, 9})
+        EXPECT_FALSE(doc->IsConsumer(p, oldMeasure)) << p;
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kMeasure);
+    Measure* m = measure(doc);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->GetMode(), Measure::kUnknown);
+    EXPECT_FALSE(m->SetPointEntry()->hasValue());
+    EXPECT_TRUE(m->ActualUnitCaption()->text().isEmpty());
+    for (int p : {5, 6, 9})
+        EXPECT_TRUE(doc->IsConsumer(p, m)) << p;
+
+    EXPECT_TRUE(runUntil([&] {
+        return m->GetMode() == Measure::kTemperature && shown(m->SetPointEntry()) == "25.00"
+            && m->ActualDisplay()->hasValue() && m->CurrentDisplay()->hasValue();
+    }));
+    EXPECT_EQ(m->ActualUnitCaption()->text(), kDegrees);
+}
+
+} // namespace

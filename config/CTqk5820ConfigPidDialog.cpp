@@ -1,13 +1,61 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 
+#include "config/CTqk5820ConfigDoc.h"
 #include "resources/DialogTemplates.h"
+
+namespace {
+
+// Parameter-table rows of the three entries.
+constexpr std::uint8_t kProportionalRow = 6;
+constexpr std::uint8_t kIntegralRow = 53;
+constexpr std::uint8_t kDerivativeRow = 8;
+
+} // namespace
 
 CTqk5820ConfigPidDialog::CTqk5820ConfigPidDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kPidPanel, parent)
+    , terms_ {{
+          {1123, 1124, kProportionalRow, pn::kPidP},
+          {1127, 1128, kIntegralRow, pn::kPidI},
+          {1129, 1130, kDerivativeRow, pn::kPidD},
+      }}
 {
 }
 
 CTqk5820ConfigPidDialog::~CTqk5820ConfigPidDialog()
 {
     Destroy();
+}
+
+void CTqk5820ConfigPidDialog::BindControls()
+{
+    for (CPanelSetting& term : terms_)
+        term.Attach(this);
+}
+
+void CTqk5820ConfigPidDialog::OnInitDialog()
+{
+    for (CPanelSetting& term : terms_)
+        term.Bind();
+}
+
+bool CTqk5820ConfigPidDialog::Refresh()
+{
+    for (CPanelSetting& term : terms_)
+        term.Collect();
+    CTqk5820ConfigDoc& doc = Doc();
+    if (doc.IsOnline()) {
+        for (CPanelSetting& term : terms_)
+            term.Read(doc);
+        for (CPanelSetting& term : terms_)
+            term.Write(doc);
+    } else {
+        for (CPanelSetting& term : terms_)
+            term.Offline();
+    }
+    for (const CPanelSetting& term : terms_) {
+        if (term.IsBusy())
+            return true;
+    }
+    return false;
 }

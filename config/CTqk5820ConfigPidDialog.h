@@ -1,11 +1,30 @@
 #pragma once
 
-#include "config/CTqk5820ConfigPanel.h"
+#include "config/CTqk5820ConfigLimitsDialog.h"
 
-// The Pid panel of a controller window.
+#include <array>
+
+// The PID panel of a controller window: the P, I and D terms of the control
+// loop. They are read once, and again only after the panel's own writes or
+// after an offline period; the view does not re-arm them.
 class CTqk5820ConfigPidDialog : public CTqk5820ConfigPanel {
     Q_OBJECT
 public:
+    enum Term { kP, kI, kD, kTermCount };
+
     explicit CTqk5820ConfigPidDialog(QWidget* parent = nullptr);
     ~CTqk5820ConfigPidDialog() override;
+
+    bool Refresh() override;
+
+    const CPanelSetting& GetSetting(Term t) const { return terms_[static_cast<std::size_t>(t)]; }
+    CLibDatamineEdit* Entry(Term t) const { return GetSetting(t).Entry(); }
+    CLibSpinButtonCtrl* Spin(Term t) const { return GetSetting(t).Spin(); }
+
+protected:
+    void BindControls() override;
+    void OnInitDialog() override;
+
+private:
+    std::array<CPanelSetting, kTermCount> terms_;
 };

@@ -32,16 +32,6 @@ const char* const kModulationItems[] = {"1:1", "1:10", "1:100", "Disabled", "Cus
 // The word each ratio item writes; Custom writes the word as last read.
 const char* const kModulationWords[] = {"+000.001", "+000.010", "+000.100", "+000.000"};
 
-// The Auto mark shows the modulation word as the instrument reports it; a
-// click asks for the other mode but leaves the mark alone.
-class AutoMark : public CLibTabButton {
-public:
-    using CLibTabButton::CLibTabButton;
-
-protected:
-    void nextCheckState() override {}
-};
-
 template <class Control>
 Control* attachControl(Control* control, QWidget* panel, int id)
 {
@@ -95,7 +85,7 @@ CTqk5820ConfigInfoDialog::Modulation CTqk5820ConfigInfoDialog::DecodeModulation(
 void CTqk5820ConfigInfoDialog::BindControls()
 {
     serial_ = attachControl(new CLibNumberStatic(this), this, kSerialId);
-    auto_ = attachControl<CLibTabButton>(new AutoMark(this), this, kAutoId);
+    auto_ = attachControl<CLibTabButton>(new CLibTabButton(this), this, kAutoId);
     modulationList_ = attachControl(new CLibComboBox(this), this, kModulationListId);
     address_ = attachControl(new CLibDatamineEdit(this), this, kAddressId);
     addressSpin_ = attachControl(new CLibSpinButtonCtrl(this), this, kAddressSpinId);

@@ -27,14 +27,6 @@ constexpr L::Setting kReadOrder[] = {L::kNegativeCurrent, L::kPositiveCurrent, L
 constexpr L::Setting kWriteOrder[] = {L::kNegativeCurrent, L::kPositiveCurrent, L::kLowTemperature,
                                       L::kHighTemperature};
 
-// The unit of degrees: character 176 of the Windows Latin-1 code page (the
-// degree sign), then "C".
-QString degreesCelsius()
-{
-    const char text[] = {static_cast<char>(176), 'C'};
-    return QString::fromLatin1(text, 2);
-}
-
 } // namespace
 
 // ---- One setting ----------------------------------------------------------------
@@ -164,7 +156,7 @@ void CTqk5820ConfigLimitsDialog::OnInitDialog()
         At(s).Bind();
     for (int id : {kHighUnitCaption, kLowUnitCaption}) {
         if (auto* caption = control<QLabel>(this, id))
-            caption->setText(degreesCelsius());
+            caption->setText(CTqk5820ConfigPanel::DegreesCelsius());
     }
 }
 

@@ -62,14 +62,6 @@ Control* attachControl(QWidget* panel, int id)
 
 } // namespace
 
-QString CTqk5820ConfigMeasureDialog::DegreesCelsius()
-{
-    // Position 176 of the Windows Latin-1 page is the degree sign, as it is
-    // in ISO Latin-1, which Qt decodes.
-    const char text[] = {static_cast<char>(176), 'C'};
-    return QString::fromLatin1(text, sizeof text);
-}
-
 CTqk5820ConfigMeasureDialog::CTqk5820ConfigMeasureDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kMeasurePanel, parent)
 {

@@ -55,9 +55,6 @@ public:
     QLabel* SetPointUnitCaption() const { return setPointUnit_; }
     QLabel* AuxUnitCaption() const { return auxUnit_; }
 
-    // "°C": the degree sign (character 176 of the Windows Latin-1 code page)
-    // followed by "C".
-    static QString DegreesCelsius();
 
 protected:
     void BindControls() override;

@@ -37,3 +37,9 @@ void CTqk5820ConfigPanel::Destroy()
         OnDestroy();
     }
 }
+
+QString CTqk5820ConfigPanel::DegreesCelsius()
+{
+    const char text[] = {static_cast<char>(176), 'C'};
+    return QString::fromLatin1(text, sizeof text);
+}

@@ -28,6 +28,10 @@ public:
 
     int TemplateId() const { return templateId_; }
 
+    // The unit text of degrees: character 176 of the Windows Latin-1 code
+    // page (the degree sign, as in ISO Latin-1), then "C".
+    static QString DegreesCelsius();
+
 protected:
     explicit CTqk5820ConfigPanel(int templateId, QWidget* parent);
 

@@ -76,23 +76,16 @@ constexpr TypeLayoutRow kLayouts[SensorTypeTracker::kTypeCount + 1] = {
      {false, false, false, false, false, false}},
 };
 
-// The degree sign is character 176 of the Windows Latin-1 code page.
-QString degreesCelsius()
-{
-    const char text[] = {static_cast<char>(176), 'C', '\0'};
-    return QString::fromLatin1(text);
-}
-
 QString unitText(Unit unit)
 {
     switch (unit) {
-    case kDegrees: return degreesCelsius();
+    case kDegrees: return CTqk5820ConfigPanel::DegreesCelsius();
     case kKiloOhms: return QStringLiteral("kOhms");
     case kMicroAmpsPerKelvin: return QStringLiteral("uA/K");
     case kMicroAmps: return QStringLiteral("uA");
     case kMilliVoltsPerKelvin: return QStringLiteral("mV/K");
     case kMilliVolts: return QStringLiteral("mV");
-    case kMilliVoltsPerDegree: return QStringLiteral("mV/") + degreesCelsius();
+    case kMilliVoltsPerDegree: return QStringLiteral("mV/") + CTqk5820ConfigPanel::DegreesCelsius();
     case kNone: break;
     }
     return QString();
@@ -118,16 +111,6 @@ constexpr int kPtcOffset = 5;
 
 // Character 7 of the status word.
 constexpr std::size_t kLockCharacter = 7;
-
-// Takes no mark of its own on a click: the Auto mark shows the word that
-// the instrument reports, not the click.
-class ManualTabButton : public CLibTabButton {
-public:
-    using CLibTabButton::CLibTabButton;
-
-protected:
-    void nextCheckState() override {}
-};
 
 template <class Control>
 Control* attachControl(QWidget* panel, int id, Control* control)
@@ -197,7 +180,7 @@ QLabel* CTqk5820ConfigSensorDialog::Caption(int slot) const
 void CTqk5820ConfigSensorDialog::BindControls()
 {
     typeList_ = attachControl(this, kIdTypeList, new CLibComboBox(this));
-    auto_ = attachControl<CLibTabButton>(this, kIdAuto, new ManualTabButton(this));
+    auto_ = attachControl<CLibTabButton>(this, kIdAuto, new CLibTabButton(this));
     modeList_ = attachControl(this, kIdModeList, new CLibComboBox(this));
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         entries_[k] = attachControl(this, kSlotIds[k].entry, new CLibDatamineEdit(this));

@@ -58,6 +58,7 @@ bool CLibTabButton::attach(QWidget* placeholder)
         setCheckable(button->isCheckable());
         setChecked(button->isChecked());
         setAutoExclusive(button->autoExclusive());
+        setManualMark(button->property("manualMark").toBool());
     }
     return controls::takePlaceOf(this, placeholder);
 }
@@ -65,6 +66,12 @@ bool CLibTabButton::attach(QWidget* placeholder)
 bool CLibTabButton::attach(QWidget* parent, int controlId)
 {
     return attach(controls::findChildControl(parent, controlId));
+}
+
+void CLibTabButton::nextCheckState()
+{
+    if (!manualMark_)
+        QAbstractButton::nextCheckState();
 }
 
 void CLibTabButton::setKind(Kind kind)

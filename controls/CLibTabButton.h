@@ -27,8 +27,9 @@ public:
 
     // Take the place of a template builder's placeholder (see
     // controls/ControlSupport.h). A QCheckBox placeholder makes a check box,
-    // any other a push button; text and check state are kept. False when
-    // there is no such placeholder.
+    // any other a push button; text and check state are kept, and so is a
+    // mark that a click does not change (the "manualMark" property). False
+    // when there is no such placeholder.
     bool attach(QWidget* placeholder);
     bool attach(QWidget* parent, int controlId);
 
@@ -38,6 +39,9 @@ public:
     // A check box is checkable and drawn as a check box.
     void setKind(Kind kind);
     Kind kind() const { return kind_; }
+    // A click reports itself but leaves the mark to the program.
+    void setManualMark(bool manual) { manualMark_ = manual; }
+    bool manualMark() const { return manualMark_; }
 
     QSize sizeHint() const override;
 
@@ -46,6 +50,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void nextCheckState() override;
 
 private:
     struct Defaults {};
@@ -54,4 +59,5 @@ private:
     std::unique_ptr<QtPrompts> ownPrompts_;
     TabButtonLogic logic_;
     Kind kind_ = Kind::PushButton;
+    bool manualMark_ = false;
 };

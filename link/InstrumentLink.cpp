@@ -164,11 +164,25 @@ bool InstrumentLink::servicePort(int port)
     if (written && p.received >= protocol::kReplyLength && p.reply[0] == '@') {
         p.reply[protocol::kReplyLength] = '\0';
         auto reply = std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds());
+        const char* c = p.pending;
+        const int deviceDigit = digit(c[1]);
+        const int unit = 10 * digit(c[2]) + digit(c[3]);
+        const int cls = digit(c[4]);
+        const int param = 10 * digit(c[5]) + digit(c[6]);
         if (reply->endCode() == protocol::kEndUnparsable || reply->endCode() == protocol::kEndChecksum) {
             // Only one command is out on a line, so this is its answer,
             // whatever a damaged header says.
-            const char* c = p.pending;
-            reply->addressAs(digit(c[1]), 10 * digit(c[2]) + digit(c[3]), digit(c[4]), 10 * digit(c[5]) + digit(c[6]));
+            reply->addressAs(deviceDigit, unit, cls, param);
+        } else if (reply->deviceDigit() != deviceDigit || reply->unitNumber() != unit || reply->commandClass() != cls
+                   || reply->parameterNumber() != param) {
+            // A sound reply to another command: a late answer to one that
+            // has timed out already. Its sender has its end code 98; taking
+            // this as the answer to the command now out would leave that one
+            // unanswered for good and put every later reply one behind.
+            std::memset(p.reply, 0, sizeof p.reply);
+            p.received = 0;
+            device.startRead(p.reply, protocol::kReplyLength);
+            return true;
         }
         p.pending[0] = '\0';
         replies_.push_back(std::move(reply));

@@ -302,6 +302,29 @@ TEST(TabButtonWidget, ARingOfPassFocusButtonsKeepsTheFocus)
 
 // ---- Look ------------------------------------------------------------------------
 
+TEST(TabButtonWidget, AManualMarkIsLeftToTheProgram)
+{
+    QWidget form;
+    auto* manual = new QCheckBox("Auto", &form);
+    manual->setProperty("controlId", 1050);
+    manual->setProperty("manualMark", true);
+    auto* plain = new QCheckBox("Other", &form);
+    plain->setProperty("controlId", 1051);
+    auto* autoBox = new CLibTabButton(&form);
+    auto* otherBox = new CLibTabButton(&form);
+    ASSERT_TRUE(autoBox->attach(&form, 1050));
+    ASSERT_TRUE(otherBox->attach(&form, 1051));
+    form.show();
+    QSignalSpy clicks(autoBox, &QAbstractButton::clicked);
+    QTest::mouseClick(autoBox, Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_FALSE(autoBox->isChecked());
+    autoBox->setChecked(true);
+    EXPECT_TRUE(autoBox->isChecked());
+    QTest::mouseClick(otherBox, Qt::LeftButton);
+    EXPECT_TRUE(otherBox->isChecked());
+}
+
 TEST(ControlLook, EntriesAreGreenOnBlackAndBlinkSolidGreen)
 {
     Form form;

@@ -207,6 +207,28 @@ TEST_F(LinkTest, AReplyWithADamagedHeaderReachesTheSenderOfTheCommand)
     }
 }
 
+TEST_F(LinkTest, ALateAnswerToAnEarlierCommandIsNotTakenForTheOneOut)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 56);
+    nextCommand(line);
+    clock.advanceSeconds(2);
+    link.servicePort(0);
+    ASSERT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
+
+    link.postRead(0, 1, 5, 1, 1);
+    nextCommand(line);
+    // The answer to 56 comes late, then the answer to 1.
+    line.write(reply(5, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
+    ASSERT_TRUE(serviceUntilReply());
+    auto r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->parameterNumber(), 1);
+    EXPECT_EQ(r->data(), "+021.500");
+    EXPECT_FALSE(link.isAwaiting(0));
+    EXPECT_EQ(link.replyCount(), 0u);
+}
+
 TEST_F(LinkTest, TakeDropAndCancelWorkByUnit)
 {
     ASSERT_TRUE(link.openPort(0));

@@ -135,6 +135,7 @@ QWidget* createControl(const DialogControl& c, const QRect& rect, QWidget* host)
     }
     case ControlKind::CheckBox: {
         QCheckBox* box = manual ? new ManualCheckBox(text, host) : new QCheckBox(text, host);
+        box->setProperty(kManualMarkProperty, manual);
         if (c.styles & ControlStyle::kTextLeft)
             box->setLayoutDirection(Qt::RightToLeft);
         w = box;
@@ -142,6 +143,7 @@ QWidget* createControl(const DialogControl& c, const QRect& rect, QWidget* host)
     }
     case ControlKind::RadioButton: {
         QRadioButton* radio = manual ? new ManualRadioButton(text, host) : new QRadioButton(text, host);
+        radio->setProperty(kManualMarkProperty, manual);
         // The program sets each mark on its own; none clears another.
         if (manual)
             radio->setAutoExclusive(false);

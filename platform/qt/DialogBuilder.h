@@ -24,6 +24,10 @@ class QDialog;
 // The dynamic property that holds a control's template id.
 inline constexpr const char* kControlIdProperty = "controlId";
 
+// Set (true) on check boxes and radio buttons whose mark a click does not
+// change: only the program sets it, from what the instrument reports.
+inline constexpr const char* kManualMarkProperty = "manualMark";
+
 // Dialog base units of a font, in pixels: the average character width and
 // the character height.
 struct DialogBaseUnits {

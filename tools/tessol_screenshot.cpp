@@ -1,14 +1,17 @@
 // Opens controller windows in the real program, lets it run against its
 // instruments for a while and saves a picture of the main window:
 //
-//   tessol_screenshot OUT.png [--windows N] [--seconds S]
+//   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame]
 //
+// --frame saves only the first controller window instead of the main window.
 // The ports lead where they always do (TESSOL_COM2 and so on).
 
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 
 #include <QEventLoop>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdlib>
@@ -23,11 +26,14 @@ int main(int argc, char** argv)
     const char* out = argv[1];
     int windows = 1;
     double seconds = 3.0;
-    for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--windows") == 0)
-            windows = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--seconds") == 0)
-            seconds = std::atof(argv[i + 1]);
+    bool frameOnly = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
+            windows = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--frame") == 0)
+            frameOnly = true;
     }
     CTessolApp app(argc, argv);
     if (!app.InitInstance())
@@ -37,7 +43,11 @@ int main(int argc, char** argv)
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
-    const bool saved = app.GetMainFrame()->grab().save(out);
+    QWidget* shown = app.GetMainFrame();
+    const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
+    if (frameOnly && !frames.isEmpty())
+        shown = frames.front();
+    const bool saved = shown->grab().save(out);
     app.ExitInstance();
     return saved ? 0 : 1;
 }

@@ -32,15 +32,6 @@ const char* const kModulationItems[] = {"1:1", "1:10", "1:100", "Disabled", "Cus
 // The word each ratio item writes; Custom writes the word as last read.
 const char* const kModulationWords[] = {"+000.001", "+000.010", "+000.100", "+000.000"};
 
-template <class Control>
-Control* attachControl(Control* control, QWidget* panel, int id)
-{
-    if (control->attach(panel, id))
-        return control;
-    delete control;
-    return nullptr;
-}
-
 bool userIsWorking(const CLibDatamineEdit& entry)
 {
     return entry.spinPending() || (entry.hasFocus() && entry.modified());
@@ -84,13 +75,13 @@ CTqk5820ConfigInfoDialog::Modulation CTqk5820ConfigInfoDialog::DecodeModulation(
 
 void CTqk5820ConfigInfoDialog::BindControls()
 {
-    serial_ = attachControl(new CLibNumberStatic(this), this, kSerialId);
-    auto_ = attachControl<CLibTabButton>(new CLibTabButton(this), this, kAutoId);
-    modulationList_ = attachControl(new CLibComboBox(this), this, kModulationListId);
-    address_ = attachControl(new CLibDatamineEdit(this), this, kAddressId);
-    addressSpin_ = attachControl(new CLibSpinButtonCtrl(this), this, kAddressSpinId);
-    version_ = attachControl(new CLibNumberStatic(this), this, kVersionId);
-    portList_ = attachControl(new CLibComboBox(this), this, kPortListId);
+    serial_ = AttachControl<CLibNumberStatic>(kSerialId);
+    auto_ = AttachControl<CLibTabButton>(kAutoId);
+    modulationList_ = AttachControl<CLibComboBox>(kModulationListId);
+    address_ = AttachControl<CLibDatamineEdit>(kAddressId);
+    addressSpin_ = AttachControl<CLibSpinButtonCtrl>(kAddressSpinId);
+    version_ = AttachControl<CLibNumberStatic>(kVersionId);
+    portList_ = AttachControl<CLibComboBox>(kPortListId);
 }
 
 void CTqk5820ConfigInfoDialog::OnInitDialog()

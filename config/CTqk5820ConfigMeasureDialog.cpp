@@ -49,17 +49,6 @@ bool flagSet(const std::string& word, std::size_t i)
     return i < word.size() && word[i] == '1';
 }
 
-template <class Control>
-Control* attachControl(QWidget* panel, int id)
-{
-    auto* control = new Control(panel);
-    if (!control->attach(panel, id)) {
-        delete control;
-        return nullptr;
-    }
-    return control;
-}
-
 } // namespace
 
 CTqk5820ConfigMeasureDialog::CTqk5820ConfigMeasureDialog(QWidget* parent)
@@ -74,13 +63,13 @@ CTqk5820ConfigMeasureDialog::~CTqk5820ConfigMeasureDialog()
 
 void CTqk5820ConfigMeasureDialog::BindControls()
 {
-    actual_ = attachControl<CLibNumberStatic>(this, kIdActual);
-    current_ = attachControl<CLibNumberStatic>(this, kIdCurrent);
-    voltage_ = attachControl<CLibNumberStatic>(this, kIdVoltage);
-    aux_ = attachControl<CLibNumberStatic>(this, kIdAux);
-    setPoint_ = attachControl<CLibDatamineEdit>(this, kIdSetPoint);
-    spin_ = attachControl<CLibSpinButtonCtrl>(this, kIdSpin);
-    outputLamp_ = attachControl<CLibLampStatic>(this, kIdOutputLamp);
+    actual_ = AttachControl<CLibNumberStatic>(kIdActual);
+    current_ = AttachControl<CLibNumberStatic>(kIdCurrent);
+    voltage_ = AttachControl<CLibNumberStatic>(kIdVoltage);
+    aux_ = AttachControl<CLibNumberStatic>(kIdAux);
+    setPoint_ = AttachControl<CLibDatamineEdit>(kIdSetPoint);
+    spin_ = AttachControl<CLibSpinButtonCtrl>(kIdSpin);
+    outputLamp_ = AttachControl<CLibLampStatic>(kIdOutputLamp);
     button_ = control<QPushButton>(this, kIdOutputButton);
     actualUnit_ = control<QLabel>(this, kIdActualUnit);
     setPointUnit_ = control<QLabel>(this, kIdSetPointUnit);

@@ -43,6 +43,19 @@ protected:
     // its window goes.
     virtual void OnDestroy() {}
 
+    // A new control object in the place of the template's control `id`, or
+    // null (nothing made) when the template has no such control.
+    template <class Control>
+    Control* AttachControl(int id)
+    {
+        auto* control = new Control(this);
+        if (!control->attach(this, id)) {
+            delete control;
+            return nullptr;
+        }
+        return control;
+    }
+
     CTqk5820ConfigDoc& Doc() const { return *doc_; }
     CTqk5820ConfigView& View() const { return *view_; }
 

@@ -112,16 +112,6 @@ constexpr int kPtcOffset = 5;
 // Character 7 of the status word.
 constexpr std::size_t kLockCharacter = 7;
 
-template <class Control>
-Control* attachControl(QWidget* panel, int id, Control* control)
-{
-    if (!control->attach(panel, id)) {
-        delete control;
-        return nullptr;
-    }
-    return control;
-}
-
 } // namespace
 
 CTqk5820ConfigSensorDialog::CTqk5820ConfigSensorDialog(QWidget* parent)
@@ -179,12 +169,12 @@ QLabel* CTqk5820ConfigSensorDialog::Caption(int slot) const
 
 void CTqk5820ConfigSensorDialog::BindControls()
 {
-    typeList_ = attachControl(this, kIdTypeList, new CLibComboBox(this));
-    auto_ = attachControl<CLibTabButton>(this, kIdAuto, new CLibTabButton(this));
-    modeList_ = attachControl(this, kIdModeList, new CLibComboBox(this));
+    typeList_ = AttachControl<CLibComboBox>(kIdTypeList);
+    auto_ = AttachControl<CLibTabButton>(kIdAuto);
+    modeList_ = AttachControl<CLibComboBox>(kIdModeList);
     for (std::size_t k = 0; k < entries_.size(); ++k) {
-        entries_[k] = attachControl(this, kSlotIds[k].entry, new CLibDatamineEdit(this));
-        spins_[k] = attachControl(this, kSlotIds[k].spin, new CLibSpinButtonCtrl(this));
+        entries_[k] = AttachControl<CLibDatamineEdit>(kSlotIds[k].entry);
+        spins_[k] = AttachControl<CLibSpinButtonCtrl>(kSlotIds[k].spin);
         captions_[k] = control<QLabel>(this, kSlotIds[k].caption);
     }
 }

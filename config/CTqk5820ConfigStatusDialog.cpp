@@ -21,16 +21,6 @@ bool flagSet(const std::string& word, std::size_t i)
     return i < word.size() && word[i] == '1';
 }
 
-CLibLampStatic* attachLamp(QWidget* panel, int id)
-{
-    auto* lamp = new CLibLampStatic(panel);
-    if (!lamp->attach(panel, id)) {
-        delete lamp;
-        return nullptr;
-    }
-    return lamp;
-}
-
 } // namespace
 
 void CTqk5820ConfigStatusDialog::BusyLampAdapter::SetState(bool on)
@@ -51,10 +41,10 @@ CTqk5820ConfigStatusDialog::~CTqk5820ConfigStatusDialog()
 
 void CTqk5820ConfigStatusDialog::BindControls()
 {
-    busy_ = attachLamp(this, kIdBusy);
-    temperatureLimit_ = attachLamp(this, kIdTemperatureLimit);
-    currentLimit_ = attachLamp(this, kIdCurrentLimit);
-    sensorError_ = attachLamp(this, kIdSensorError);
+    busy_ = AttachControl<CLibLampStatic>(kIdBusy);
+    temperatureLimit_ = AttachControl<CLibLampStatic>(kIdTemperatureLimit);
+    currentLimit_ = AttachControl<CLibLampStatic>(kIdCurrentLimit);
+    sensorError_ = AttachControl<CLibLampStatic>(kIdSensorError);
 }
 
 void CTqk5820ConfigStatusDialog::OnInitDialog()

@@ -1,5 +1,7 @@
 #include "controls/ControlSupport.h"
 
+#include "platform/qt/DialogBuilder.h"
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QVariant>
@@ -9,59 +11,18 @@ namespace controls {
 
 QWidget* findChildControl(QWidget* parent, int id)
 {
-    if (!parent)
-        return nullptr;
-    for (QObject* child : parent->children()) {
-        auto* w = qobject_cast<QWidget*>(child);
-        if (!w)
-            continue;
-        const QVariant value = w->property(kControlIdProperty);
-        if (value.isValid() && value.toInt() == id)
-            return w;
-    }
-    return nullptr;
+    return findControl(parent, id);
 }
 
 bool takePlaceOf(QWidget* self, QWidget* placeholder)
 {
-    if (!self || !placeholder || self == placeholder)
+    if (!self || !placeholder || self == placeholder || !placeholder->parentWidget())
         return false;
-    QWidget* parent = placeholder->parentWidget();
-    if (!parent)
-        return false;
-
-    const bool visible = placeholder->isVisibleTo(parent);
-    const bool hadFocus = placeholder->hasFocus();
-    self->setParent(parent);
-    self->setGeometry(placeholder->geometry());
     if (placeholder->testAttribute(Qt::WA_SetFont))
         self->setFont(placeholder->font());
-    if (self->objectName().isEmpty())
-        self->setObjectName(placeholder->objectName());
-    const QVariant id = placeholder->property(kControlIdProperty);
-    if (id.isValid())
-        self->setProperty(kControlIdProperty, id);
     if (!placeholder->toolTip().isEmpty())
         self->setToolTip(placeholder->toolTip());
-    self->setEnabled(placeholder->isEnabledTo(parent));
-    self->stackUnder(placeholder);
-
-    // Slot self into the focus chain right after the placeholder, so that
-    // deleting the placeholder leaves self at its place. Qt ignores tab-order
-    // requests for widgets that take no focus, so both take it for the move.
-    const Qt::FocusPolicy oldPolicy = placeholder->focusPolicy();
-    const Qt::FocusPolicy ownPolicy = self->focusPolicy();
-    placeholder->setFocusPolicy(Qt::TabFocus);
-    self->setFocusPolicy(Qt::TabFocus);
-    QWidget::setTabOrder(placeholder, self);
-    placeholder->setFocusPolicy(oldPolicy);
-    self->setFocusPolicy(ownPolicy);
-
-    self->setVisible(visible);
-    delete placeholder;
-    if (hadFocus)
-        self->setFocus(Qt::OtherFocusReason);
-    return true;
+    return takeWidgetPlace(self, placeholder);
 }
 
 QWidget* nextTabStop(QWidget* from, bool (*skip)(QWidget*))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/qt/DialogBuilder.h"
+
 #include "controls/ControlHost.h"
 
 #include <QColor>
@@ -23,7 +25,7 @@ class QWidget;
 // placeholder is deleted.
 namespace controls {
 
-inline constexpr const char* kControlIdProperty = "controlId";
+using ::kControlIdProperty;
 
 // The first direct child of parent whose "controlId" is id; nullptr if none.
 QWidget* findChildControl(QWidget* parent, int id);

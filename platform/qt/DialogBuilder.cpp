@@ -328,17 +328,21 @@ QWidget* findControl(QWidget* dialog, int id)
     return nullptr;
 }
 
-QWidget* replaceControl(QWidget* dialog, int id, QWidget* replacement)
+bool takeWidgetPlace(QWidget* replacement, QWidget* old)
 {
-    QWidget* old = findControl(dialog, id);
-    if (!old || !replacement || old == replacement)
-        return nullptr;
-    replacement->setParent(dialog);
+    QWidget* parent = old != nullptr ? old->parentWidget() : nullptr;
+    if (parent == nullptr || replacement == nullptr || old == replacement)
+        return false;
+    const bool visible = old->isVisibleTo(parent);
+    const bool hadFocus = old->hasFocus();
+    replacement->setParent(parent);
     replacement->setGeometry(old->geometry());
-    replacement->setProperty(kControlIdProperty, id);
+    const QVariant id = old->property(kControlIdProperty);
+    if (id.isValid())
+        replacement->setProperty(kControlIdProperty, id);
     if (replacement->objectName().isEmpty())
         replacement->setObjectName(old->objectName());
-    replacement->setEnabled(old->isEnabled());
+    replacement->setEnabled(old->isEnabledTo(parent));
     replacement->stackUnder(old);
     // Slot the replacement into the focus chain right after the old control,
     // so that removing the old one leaves it at the old place. Qt ignores
@@ -351,7 +355,15 @@ QWidget* replaceControl(QWidget* dialog, int id, QWidget* replacement)
     QWidget::setTabOrder(old, replacement);
     old->setFocusPolicy(oldPolicy);
     replacement->setFocusPolicy(newPolicy);
-    replacement->setVisible(old->isVisibleTo(dialog));
+    replacement->setVisible(visible);
     delete old;
-    return replacement;
+    if (hadFocus)
+        replacement->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+QWidget* replaceControl(QWidget* dialog, int id, QWidget* replacement)
+{
+    QWidget* old = findControl(dialog, id);
+    return takeWidgetPlace(replacement, old) ? replacement : nullptr;
 }

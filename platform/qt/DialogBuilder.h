@@ -96,3 +96,7 @@ T* control(QWidget* dialog, int id)
 // (replacement left untouched and still the caller's) if there is no such
 // control.
 QWidget* replaceControl(QWidget* dialog, int id, QWidget* replacement);
+// The same for a given widget: replacement takes old's parent, rectangle,
+// controlId, enabled state, visibility, focus and places in the tab and
+// stacking orders; old is deleted. False (nothing changed) without a parent.
+bool takeWidgetPlace(QWidget* replacement, QWidget* old);

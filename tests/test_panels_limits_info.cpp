@@ -45,9 +45,6 @@ protected:
             profile.writeInt("Default", CTqk5820ConfigDoc::kDisplayKeys[i], shown ? 1 : 0);
         }
         CTqk5820ConfigDoc* doc = openController();
-        // The simulator runs in this thread: loops that wait for an answer
-        // (the final command before a unit or port change) let it answer.
-        doc->SetWaitHandler([this] { sim->pump(); });
         if (online) {
             EXPECT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 10000));
         }

@@ -9,6 +9,8 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/UnitRegistry.h"
+#include "link/InstrumentLink.h"
+#include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
@@ -75,6 +77,14 @@ protected:
     CTqk5820ConfigDoc* openController(int unit = 0)
     {
         auto* doc = static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
+        // The simulator runs in this thread: loops that wait for an answer
+        // (the final command before a unit or port change) let it answer.
+        if (doc != nullptr) {
+            doc->SetWaitHandler([this, doc] {
+                sim->pump();
+                waitForReadable(app->GetLink().readinessHandle(doc->GetPortIndex()), 2);
+            });
+        }
         if (doc != nullptr && unit > 0 && unit != doc->GetUnitNumber())
             doc->ChangeUnitNumber(unit);
         return doc;

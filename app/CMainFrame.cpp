@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMdiArea>
@@ -119,6 +120,13 @@ void CMainFrame::OnCommand(int commandId)
     }
     if (handler_)
         handler_(commandId);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (closeHandler_)
+        closeHandler_();
+    QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::AddChildFrame(CChildFrame* frame)

@@ -26,6 +26,8 @@ public:
 
     // Commands the frame does not handle itself go here.
     void SetCommandHandler(CommandHandler handler) { handler_ = std::move(handler); }
+    // Runs when the main window closes, before it goes.
+    void SetCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
     void OnCommand(int commandId);
 
     void AddChildFrame(CChildFrame* frame);
@@ -51,6 +53,9 @@ public:
     QSize GetClientSize();
     QAction* FindCommandAction(int commandId) const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void UpdateTitle();
 
@@ -58,4 +63,5 @@ private:
     QLabel* messagePane_;
     WindowSlots slots_;
     CommandHandler handler_;
+    std::function<void()> closeHandler_;
 };

@@ -117,7 +117,12 @@ bool CTessolApp::InitInstance()
     soon_->setSingleShot(true);
     soon_->setInterval(0);
     connect(soon_, &QTimer::timeout, this, &CTessolApp::OnIdle);
-    connect(this, &QApplication::lastWindowClosed, this, [this] { ExitInstance(); });
+    // Closing the main window closes every document (each closes its port);
+    // the frame and the link go once the event loop has ended.
+    mainFrame_->SetCloseHandler([this] {
+        if (configTemplate_)
+            configTemplate_->CloseAllDocuments();
+    });
     tick_->start();
 
     polling_ = true;

@@ -68,6 +68,18 @@ TEST_F(AppTest, TheMainFrameCarriesTheMenuAndAcceleratorsOfTheResources)
     EXPECT_TRUE(app->IsPolling());
 }
 
+TEST_F(AppTest, ExitClosesEveryControllerAndItsPort)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }));
+    openController();
+    EXPECT_EQ(app->GetLink().openCount(1), 2);
+    action(cmd::kAppExit)->trigger();
+    runFor(50);
+    EXPECT_TRUE(app->ConfigTemplate().GetDocuments().empty());
+    EXPECT_EQ(app->GetLink().openCount(1), 0);
+}
+
 TEST_F(AppTest, DisplayEntriesFollowTheActiveController)
 {
     const int display[] = {cmd::kDisplayStatus, cmd::kDisplayMeasurement, cmd::kDisplayLimits,

@@ -37,14 +37,8 @@ float clampedValue(const std::string& text)
 
 int integerValue(const std::string& text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = protocol::skipBlanksAndSign(text, negative);
     // Accumulate as a negative number so that INT_MIN itself fits.
     constexpr int kMin = std::numeric_limits<int>::min();
     int value = 0;

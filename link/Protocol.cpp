@@ -54,16 +54,23 @@ std::string renderNumber(double value)
     return text;
 }
 
-double textToDouble(const std::string& text)
+std::size_t skipBlanksAndSign(const std::string& text, bool& negative)
 {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
         ++i;
-    bool negative = false;
+    negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
         ++i;
     }
+    return i;
+}
+
+double textToDouble(const std::string& text)
+{
+    bool negative = false;
+    const std::size_t i = skipBlanksAndSign(text, negative);
     // Only plain decimal numbers: digits with at most one decimal point.
     std::size_t end = i;
     bool point = false;

@@ -38,6 +38,10 @@ std::string formatFixed(double value, int width, int precision, bool zeroPad);
 // A value that is not finite gives an empty text, which packets replace too.
 std::string renderNumber(double value);
 
+// Where the number of a text starts under the standard conversions: past
+// leading blanks and an optional sign (`negative` tells which sign).
+std::size_t skipBlanksAndSign(const std::string& text, bool& negative);
+
 // The standard text-to-double conversion: leading blanks, optional sign,
 // digits and decimal point; stops at the first character that does not fit;
 // 0 when nothing converts.

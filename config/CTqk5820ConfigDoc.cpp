@@ -111,7 +111,7 @@ bool CTqk5820ConfigDoc::OnNewDocument()
     if (portUsable_) {
         link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
     } else {
-        report::showMessage(prompts_, msg::kComPortRefusesOpenIt);
+        ReportOpenFailure(msg::kComPortRefusesOpenIt);
         display_[kInfo] = true;
     }
     return true;
@@ -143,6 +143,10 @@ void CTqk5820ConfigDoc::DeleteContents()
         }
         draining_ = false;
     }
+    // Whatever still waits in the queue was asked for by contents that are
+    // gone; sent later it would reach the instrument out of its context (or
+    // on a line this document has left).
+    CancelQueued();
     for (int p = 1; p < kParameterCount; ++p) {
         ClearFlags(p);
         value_[static_cast<std::size_t>(p)].clear();
@@ -150,6 +154,12 @@ void CTqk5820ConfigDoc::DeleteContents()
     tracker_.Reset();
     online_ = false;
     Document::DeleteContents();
+}
+
+void CTqk5820ConfigDoc::CancelQueued()
+{
+    if (port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0)
+        link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
 }
 
 bool CTqk5820ConfigDoc::CanSend() const
@@ -167,11 +177,18 @@ void CTqk5820ConfigDoc::ClearFlags(int p)
 
 bool CTqk5820ConfigDoc::RequestRead(int p)
 {
+    return PostRead(p, false);
+}
+
+bool CTqk5820ConfigDoc::PostRead(int p, bool probe)
+{
     if (!ValidParameter(p))
         return false;
     const auto i = static_cast<std::size_t>(p);
     value_[i].clear();
-    const bool posted = CanSend() && link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p);
+    const bool posted = CanSend()
+        && (probe ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)
+                  : link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p));
     readPending_.set(i, posted);
     fresh_.set(i, posted);
     if (busyLamp_ != nullptr)
@@ -389,7 +406,7 @@ void CTqk5820ConfigDoc::Probe()
     } else if (secondsBetween(lastProbe_, clock_.seconds()) > kProbeInterval) {
         link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
         DeleteContents();
-        RequestRead(kProbeParameter);
+        PostRead(kProbeParameter, true);
         lastProbe_ = clock_.seconds();
     }
 }
@@ -434,6 +451,7 @@ void CTqk5820ConfigDoc::ChangePort(int b)
         DeleteContents();
         link_.closePort(port_);
     }
+    CancelQueued();
     port_ = b;
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {
@@ -442,8 +460,21 @@ void CTqk5820ConfigDoc::ChangePort(int b)
             lastProbe_ = clock_.seconds() - 5;
         }
     } else {
-        report::showMessage(prompts_, msg::kComPortRefusesOpen);
+        ReportOpenFailure(msg::kComPortRefusesOpen);
     }
+}
+
+void CTqk5820ConfigDoc::ReportOpenFailure(const char* message)
+{
+    // The box keeps its words; the status line says which device failed and
+    // why, so the user knows what to fix.
+    std::string status = link_.lastError(port_);
+    const std::string& detail = link_.lastErrorDetail(port_);
+    if (!detail.empty())
+        status += " (" + detail + ")";
+    if (!status.empty())
+        prompts_.showStatusMessage(status);
+    report::showMessage(prompts_, message);
 }
 
 bool CTqk5820ConfigDoc::GetDisplayFlag(int panel) const

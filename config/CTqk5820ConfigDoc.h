@@ -51,7 +51,8 @@ public:
     // without one; the text asked for is ignored.
     void SetTitle(const std::string& requested) override;
     // Reset of contents: while online, sends 53 as the last command and waits
-    // (at most about 4 s) for what is outstanding; then clears the cache and
+    // (at most about 4 s) for what is outstanding; then cancels this
+    // document's commands that still wait in the queue, clears the cache and
     // the tracker and goes offline.
     void DeleteContents() override;
     // Port from the profile, a free unit number, the display flags, the port
@@ -202,6 +203,14 @@ private:
     static bool ValidParameter(int p) { return p >= 1 && p < kParameterCount; }
     // Commands go out only with a usable port and a unit number of 1 to 99.
     bool CanSend() const;
+    // A read of p; a probe waits behind other commands and is given up
+    // early when nothing answers (see InstrumentLink::postProbe).
+    bool PostRead(int p, bool probe);
+    // Removes this document's commands that still wait in the link's queue.
+    void CancelQueued();
+    // The open-failure box, after the failed device and its reason in the
+    // status line.
+    void ReportOpenFailure(const char* message);
     void File(const ReplyPacket& reply);
     void Probe();
     void ClearFlags(int p);

@@ -15,6 +15,14 @@ namespace {
 // How long a transaction may take, in whole seconds of the wall clock: a
 // command is given up once more than this has passed since it was written.
 constexpr int kReplyTimeout = 1;
+// How long a probe waits for the first byte of an answer after its command
+// has been handed to the line. A unit that answers at all starts within a few
+// tens of milliseconds at 19200 baud (17 byte times to receive the command,
+// then its own turn-around); the rest is room for the driver and the pass.
+constexpr std::int64_t kProbeSilenceMs = 150;
+// Whole seconds (modulo 60) between two attempts to open a lost device
+// again, more than this.
+constexpr int kReopenInterval = 1;
 
 int digit(char c)
 {
@@ -45,19 +53,26 @@ bool InstrumentLink::openPort(int port)
     Port& p = port_[port];
     if (p.openCount != 0) {
         ++p.openCount;
-        return p.device != nullptr;
+        // A lost device is being opened again for the users it has.
+        return p.device != nullptr || p.lost;
     }
-    const std::string name = std::string("COM") + static_cast<char>('1' + port);
+    const std::string name = portName(port);
     unsigned long osError = 0;
     std::unique_ptr<SerialDevice> device = ports_.openPort(name, osError);
     if (!device) {
         p.lastError = "ERROR - " + name + " Port Open failed : OS Error = " + std::to_string(osError);
+        p.lastErrorDetail = ports_.describeOpenFailure(name, osError);
         return false;
     }
     device->purge();
     p.device = std::move(device);
     p.openCount = 1;
     return true;
+}
+
+std::string InstrumentLink::portName(int port)
+{
+    return std::string("COM") + static_cast<char>('1' + port);
 }
 
 bool InstrumentLink::closePort(int port)
@@ -67,8 +82,9 @@ bool InstrumentLink::closePort(int port)
     Port& p = port_[port];
     if (--p.openCount > 0)
         return true;
-    const bool closed = p.device->close();
+    const bool closed = p.device ? p.device->close() : true;
     p.device.reset();
+    p.lost = false;
     // Whatever was out on this line will never be answered through it.
     p.state = State::Idle;
     p.pending[0] = '\0';
@@ -92,8 +108,30 @@ const std::string& InstrumentLink::lastError(int port) const
     return validPort(port) ? port_[port].lastError : none;
 }
 
+const std::string& InstrumentLink::lastErrorDetail(int port) const
+{
+    static const std::string none;
+    return validPort(port) ? port_[port].lastErrorDetail : none;
+}
+
 bool InstrumentLink::postCommand(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
                                  const std::string& data)
+{
+    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, data, false);
+}
+
+bool InstrumentLink::postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
+{
+    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, protocol::kZeroData, false);
+}
+
+bool InstrumentLink::postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber)
+{
+    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, true);
+}
+
+bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
+                          const std::string& data, bool probe)
 {
     // Anything else would not fit the 17 bytes of the packet.
     if (!validPort(port) || deviceDigit < 0 || deviceDigit > 9 || unitNumber < 0 || unitNumber > 99
@@ -108,53 +146,65 @@ bool InstrumentLink::postCommand(int port, int deviceDigit, int unitNumber, int 
     }
     Port& p = port_[port];
     if (p.pending[0] != '\0' || p.state != State::Idle) {
-        queue_.push_back(std::move(packet));
+        queue_.push_back(Queued {std::move(packet), probe});
         return true;
     }
     const std::string text = packet->text();
     std::memcpy(p.pending, text.data(), protocol::kCommandLength);
     p.pending[protocol::kCommandLength] = '\0';
+    p.pendingIsProbe = probe;
     servicePort(port);
     return true;
 }
 
-bool InstrumentLink::postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
-{
-    return postCommand(port, deviceDigit, unitNumber, commandClass, parameterNumber, protocol::kZeroData);
-}
-
 bool InstrumentLink::servicePort(int port)
 {
-    if (!validPort(port) || !port_[port].device)
+    if (!validPort(port))
         return false;
     Port& p = port_[port];
-    SerialDevice& device = *p.device;
+    if (p.device && p.device->lost())
+        loseDevice(p, port);
+    if (p.lost && secondsBetween(p.lostAt, clock_.seconds()) > kReopenInterval)
+        reopen(p, port);
+    if (!p.device && !p.lost)
+        return false;
 
     if (p.state == State::Idle) {
         if (p.pending[0] == '\0') {
-            const auto it = std::find_if(queue_.begin(), queue_.end(),
-                                         [port](const auto& c) { return c->portIndex() == port; });
+            // A probe never goes ahead of another command for its port: an
+            // absent unit must not hold up the ones that answer.
+            auto it = std::find_if(queue_.begin(), queue_.end(),
+                                   [port](const Queued& q) { return q.packet->portIndex() == port && !q.probe; });
+            if (it == queue_.end())
+                it = std::find_if(queue_.begin(), queue_.end(),
+                                  [port](const Queued& q) { return q.packet->portIndex() == port; });
             if (it != queue_.end()) {
-                const std::string text = (*it)->text();
+                const std::string text = it->packet->text();
                 std::memcpy(p.pending, text.data(), protocol::kCommandLength);
                 p.pending[protocol::kCommandLength] = '\0';
+                p.pendingIsProbe = it->probe;
                 queue_.erase(it);
             }
         }
         if (p.pending[0] == '\0')
             return false;
-        std::memset(p.reply, 0, sizeof p.reply);
-        device.startWrite(p.pending, protocol::kCommandLength);
-        device.startRead(p.reply, protocol::kReplyLength);
-        p.start = clock_.seconds();
-        p.state = State::Awaiting;
-        p.received = 0;
+        startTransaction(p);
         ++p.progress;
         return true;
     }
 
+    if (!p.device) {
+        // Nothing can answer on a lost line: its commands end in the usual
+        // time-out, as on a line without instruments.
+        if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
+            giveUp(p, port);
+        return true;
+    }
+    SerialDevice& device = *p.device;
     const bool written = device.pollWrite() >= protocol::kCommandLength;
     if (written) {
+        if (p.writtenAt < 0)
+            p.writtenAt = clock_.utcMillis();
         const std::size_t received = device.pollRead();
         if (received != p.received) {
             p.received = received;
@@ -191,6 +241,10 @@ bool InstrumentLink::servicePort(int port)
         ++p.progress;
         return true;
     }
+    if (p.pendingIsProbe && written && p.received == 0 && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs) {
+        giveUp(p, port);
+        return true;
+    }
     // The time-out also bounds a write that never completes (a line held
     // back by its driver), so that no port can stay busy for good.
     if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
@@ -198,14 +252,58 @@ bool InstrumentLink::servicePort(int port)
     return true;
 }
 
-void InstrumentLink::giveUp(Port& p, int port)
+void InstrumentLink::startTransaction(Port& p)
+{
+    std::memset(p.reply, 0, sizeof p.reply);
+    if (p.device) {
+        p.device->startWrite(p.pending, protocol::kCommandLength);
+        p.device->startRead(p.reply, protocol::kReplyLength);
+    }
+    p.start = clock_.seconds();
+    p.writtenAt = -1;
+    p.state = State::Awaiting;
+    p.received = 0;
+}
+
+void InstrumentLink::loseDevice(Port& p, int port)
 {
     p.device->purge();
+    p.device->close();
+    p.device.reset();
+    p.lost = true;
+    p.lostAt = clock_.seconds();
+    p.received = 0;
+    ++p.progress;
+    prompts_.showStatusMessage(portName(port) + ": device lost, retrying");
+}
+
+void InstrumentLink::reopen(Port& p, int port)
+{
+    p.lostAt = clock_.seconds();
+    unsigned long osError = 0;
+    std::unique_ptr<SerialDevice> device = ports_.openPort(portName(port), osError);
+    if (!device)
+        return;
+    device->purge();
+    p.device = std::move(device);
+    p.lost = false;
+    ++p.progress;
+    prompts_.showStatusMessage(portName(port) + ": device back");
+    // A command that was waiting out its time on the lost line goes out now.
+    if (p.state == State::Awaiting)
+        startTransaction(p);
+}
+
+void InstrumentLink::giveUp(Port& p, int port)
+{
+    if (p.device)
+        p.device->purge();
     const std::string text = ReplyPacket::timeoutText(p.pending);
     p.pending[0] = '\0';
     replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), text, clock_.seconds()));
     std::memset(p.reply, 0, sizeof p.reply);
     p.state = State::Idle;
+    p.pendingIsProbe = false;
     ++p.progress;
 }
 
@@ -241,12 +339,17 @@ bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber)
 {
     const auto before = queue_.size();
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
-                                [&](const auto& c) {
-                                    return c->portIndex() == port && c->deviceDigit() == deviceDigit
-                                        && c->unitNumber() == unitNumber;
+                                [&](const Queued& q) {
+                                    return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
+                                        && q.packet->unitNumber() == unitNumber;
                                 }),
                  queue_.end());
     return queue_.size() != before;
+}
+
+bool InstrumentLink::isLost(int port) const
+{
+    return validPort(port) && port_[port].lost;
 }
 
 bool InstrumentLink::isAwaiting(int port) const
@@ -266,7 +369,7 @@ int InstrumentLink::readinessHandle(int port) const
 
 bool InstrumentLink::awaitsInput(int port) const
 {
-    return isAwaiting(port) && port_[port].received < protocol::kReplyLength;
+    return isAwaiting(port) && port_[port].device && port_[port].received < protocol::kReplyLength;
 }
 
 std::uint64_t InstrumentLink::progress(int port) const

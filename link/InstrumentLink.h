@@ -39,6 +39,9 @@ public:
     int openCount(int port) const;
     // "ERROR - COM3 Port Open failed : OS Error = 2", or empty.
     const std::string& lastError(int port) const;
+    // The device and the reason behind lastError() in words a user can act
+    // on ("/dev/ttyS2: No such device"), or empty.
+    const std::string& lastErrorDetail(int port) const;
 
     // Queues a command, or sends it at once when its port is idle. Returns
     // false (after telling the user) only if memory ran out, or if an
@@ -47,10 +50,21 @@ public:
                      const std::string& data);
     // postCommand with data "+000.000".
     bool postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
+    // A read that asks whether a unit is there at all. It waits in the queue
+    // behind every other command for its port, and is given up (end code 98)
+    // as soon as no byte of an answer has begun a short while after it went
+    // out, so that absent units cost a shared line little. Results as
+    // postCommand.
+    bool postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber);
 
     // One step of the port's transaction: send the next command, or look for
     // its reply, or give up on it after the time-out with an end code 98
     // reply. Returns false if the port is not open or had nothing to do.
+    //
+    // A device that is lost (unplugged, hung up, re-created at its path) is
+    // closed and opened again by name about every 2 seconds while the port
+    // stays open for its users; meanwhile its commands end in the usual
+    // time-out, so documents go offline and come back by themselves.
     bool servicePort(int port);
     // servicePort for 0, 1, 2, 3; true if any of them returned true.
     bool serviceAllPorts();
@@ -63,6 +77,9 @@ public:
     // is out on the line is not affected. True if any was removed.
     bool cancelCommands(int port, int deviceDigit, int unitNumber);
 
+    // Whether the port is held open but its device has been lost and is
+    // being opened again.
+    bool isLost(int port) const;
     // Whether the port has a command out and awaits its reply.
     bool isAwaiting(int port) const;
     // The text of the command that is out, or empty.
@@ -88,18 +105,36 @@ private:
         char pending[18] = {};
         char reply[22] = {};
         std::int64_t start = 0;
+        // When the pending command had all its bytes written (UTC ms), or -1.
+        std::int64_t writtenAt = -1;
+        bool pendingIsProbe = false;
         std::size_t received = 0;
         std::uint64_t progress = 0;
         std::string lastError;
+        std::string lastErrorDetail;
+        // The device was lost while the port was held; `lostAt` is the time
+        // of the last attempt to open it again.
+        bool lost = false;
+        std::int64_t lostAt = 0;
+    };
+    struct Queued {
+        std::unique_ptr<CommandPacket> packet;
+        bool probe = false;
     };
 
     static bool validPort(int port) { return port >= 0 && port < kPortCount; }
+    static std::string portName(int port);
+    bool post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
+              const std::string& data, bool probe);
+    void startTransaction(Port& p);
     void giveUp(Port& p, int port);
+    void loseDevice(Port& p, int port);
+    void reopen(Port& p, int port);
 
     SerialPorts& ports_;
     Clock& clock_;
     UserPrompts& prompts_;
     Port port_[kPortCount];
-    std::deque<std::unique_ptr<CommandPacket>> queue_;
+    std::deque<Queued> queue_;
     std::deque<std::unique_ptr<ReplyPacket>> replies_;
 };

@@ -4,18 +4,48 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
+// Errors after which a device is no use any more, as against a moment
+// without data.
+bool hardError(int e)
+{
+    return e != EAGAIN && e != EWOULDBLOCK && e != EINTR;
+}
+
+std::int64_t monotonicMillis()
+{
+    timespec t {};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// How often lost() looks at the path and the descriptor's hang-up state; a
+// read or write error counts at once.
+constexpr std::int64_t kLostCheckMs = 500;
+
 class PosixSerialDevice : public SerialDevice {
 public:
-    explicit PosixSerialDevice(int fd) : fd_(fd) {}
+    PosixSerialDevice(int fd, std::string path) : fd_(fd), path_(std::move(path))
+    {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0) {
+            dev_ = st.st_rdev;
+            ino_ = st.st_ino;
+        }
+    }
     ~PosixSerialDevice() override { close(); }
 
     bool startWrite(const char* data, std::size_t n) override
@@ -46,8 +76,10 @@ public:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                if (n < 0 && hardError(errno)) {
                     writeFailed_ = true;
+                    gone_ = true;
+                }
                 break;
             }
         }
@@ -67,10 +99,17 @@ public:
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
-                // 0 is end of file (the other side hung up); EAGAIN means
-                // nothing more for now. Either way the count stays short.
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                // With VMIN and VTIME at 0 a terminal answers 0 when it has
+                // nothing for now; EAGAIN means the same. Anything else (EIO
+                // once the other side of a line has gone) ends the device.
+                if (n < 0 && hardError(errno)) {
                     readFailed_ = true;
+                    gone_ = true;
+                } else if (n == 0 && hungUp()) {
+                    // A hung-up terminal (its adapter unplugged, the other
+                    // side of a pseudo-terminal closed) also reads as 0.
+                    gone_ = true;
+                }
                 break;
             }
         }
@@ -96,8 +135,39 @@ public:
 
     int readinessHandle() const override { return fd_; }
 
+    bool lost() override
+    {
+        if (fd_ < 0 || gone_)
+            return true;
+        const std::int64_t now = monotonicMillis();
+        if (now - checkedAt_ < kLostCheckMs)
+            return false;
+        checkedAt_ = now;
+        if (hungUp())
+            gone_ = true;
+        // The path must still lead to the device node that was opened: an
+        // unplugged adapter takes its node along, and a re-created line
+        // (a pseudo-terminal behind a link) names a new one.
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) != 0 ? errno == ENOENT || errno == ENOTDIR
+                                              : st.st_rdev != dev_ || st.st_ino != ino_)
+            gone_ = true;
+        return gone_;
+    }
+
 private:
+    bool hungUp() const
+    {
+        pollfd p {fd_, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    }
+
     int fd_;
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    bool gone_ = false;
+    std::int64_t checkedAt_ = 0;
     const char* writeData_ = nullptr;
     std::size_t writeWanted_ = 0;
     std::size_t writeDone_ = 0;
@@ -165,5 +235,26 @@ std::unique_ptr<SerialDevice> PosixSerialPorts::openDevice(const std::string& pa
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(fd, TIOCMBIC, &lines);
     ::tcflush(fd, TCIOFLUSH);
-    return std::make_unique<PosixSerialDevice>(fd);
+    return std::make_unique<PosixSerialDevice>(fd, path);
+}
+
+std::string PosixSerialPorts::describeOpenFailure(const std::string& name, unsigned long osError) const
+{
+    return describeDeviceFailure(pathOf(name), osError);
+}
+
+std::string PosixSerialPorts::describeDeviceFailure(const std::string& path, unsigned long osError)
+{
+    const int e = static_cast<int>(osError);
+    std::string why;
+    switch (e) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: why = "No such device"; break;
+    case EACCES:
+    case EPERM: why = "Permission denied - join the dialout group"; break;
+    case EBUSY: why = "Held by another program"; break;
+    default: why = std::strerror(e); break;
+    }
+    return path + ": " + why;
 }

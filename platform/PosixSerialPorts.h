@@ -20,6 +20,10 @@ public:
     std::string pathOf(const std::string& name) const;
 
     std::unique_ptr<SerialDevice> openPort(const std::string& name, unsigned long& osError) override;
+    std::string describeOpenFailure(const std::string& name, unsigned long osError) const override;
+    // "/dev/ttyUSB0: Permission denied - join the dialout group": the path
+    // and the reason, in words a user can act on.
+    static std::string describeDeviceFailure(const std::string& path, unsigned long osError);
 
     // Opens a device by path with the instrument line settings.
     static std::unique_ptr<SerialDevice> openDevice(const std::string& path, unsigned long& osError);

@@ -31,6 +31,10 @@ public:
     // A descriptor that becomes readable when bytes arrive, or -1. The window
     // program watches it so that an idle program sleeps until the line speaks.
     virtual int readinessHandle() const = 0;
+    // Whether the device has gone for good: a hard read or write error, a
+    // hang-up, or its path no longer names the device that was opened (an
+    // adapter unplugged, a line re-created). Cheap enough to ask every pass.
+    virtual bool lost() = 0;
 };
 
 // Opens serial devices by the program's port names "COM1" to "COM4".
@@ -40,4 +44,8 @@ public:
     // Opens the port exclusively with the instrument line settings. Returns
     // the device, or null with `osError` set to the OS error code.
     virtual std::unique_ptr<SerialDevice> openPort(const std::string& name, unsigned long& osError) = 0;
+    // What to tell the user about a failed open of `name`: the device it
+    // leads to and why, e.g. "/dev/ttyUSB0: Permission denied - join the
+    // dialout group". Empty when there is nothing to add.
+    virtual std::string describeOpenFailure(const std::string& name, unsigned long osError) const = 0;
 };

@@ -100,6 +100,10 @@ TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
     CTqk5820ConfigDoc& doc = b.newDoc();
     ASSERT_EQ(b.prompts.boxes.size(), 1u);
     EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
+    // The status line says which device failed and why.
+    EXPECT_EQ(b.prompts.statusMessages,
+              (std::vector<std::string> {"ERROR - COM2 Port Open failed : OS Error = 2 "
+                                         "(/nonexistent/tessol-line: No such device)"}));
     EXPECT_EQ(b.prompts.boxes[0].caption, "Tessol");
     EXPECT_EQ(b.prompts.boxes[0].buttons, MessageButtons::Ok);
     EXPECT_FALSE(doc.IsPortUsable());
@@ -306,6 +310,50 @@ TEST(ConfigDocOnline, AnOfflineInstrumentIsProbedEveryFiveSeconds)
     b.control("on 1");
     b.clock.advanceSeconds(4);
     ASSERT_TRUE(b.runUntil([&] { return doc.IsOnline(); }));
+}
+
+// One unit that answers and five numbers that nothing answers, all on one
+// line: the absent ones' probes must not starve the present one, nor keep it
+// from coming back after an outage.
+TEST(ConfigDocOnline, AbsentUnitsOnTheSameLineLeaveThePresentOneItsPace)
+{
+    SimBench b;
+    b.passMillis = 10;
+    CTqk5820ConfigDoc& present = b.newDoc(1);
+    int reads = 0;
+    b.refresh = [&] {
+        float v = 0;
+        if (present.IsOnline() && present.ReadActualTemperature(v))
+            ++reads;
+    };
+    bringOnline(b, present);
+    auto readsIn = [&](int seconds) {
+        reads = 0;
+        const std::int64_t end = b.clock.utcMillis() + seconds * 1000;
+        while (b.clock.utcMillis() < end)
+            b.pass();
+        return reads;
+    };
+    const int alone = readsIn(10);
+    ASSERT_GT(alone, 50);
+
+    std::vector<CTqk5820ConfigDoc*> absent;
+    for (int unit = 2; unit <= 6; ++unit)
+        absent.push_back(&b.newDoc(unit));
+    const int beside = readsIn(10);
+    EXPECT_GE(beside * 10, alone * 8) << "alone " << alone << ", beside five absent " << beside;
+    EXPECT_TRUE(present.IsOnline());
+    for (CTqk5820ConfigDoc* d : absent)
+        EXPECT_FALSE(d->IsOnline());
+
+    // Switched off and on again, it is back within six seconds.
+    b.control("off 1");
+    ASSERT_TRUE(b.runUntil([&] { return !present.IsOnline(); }, 1000));
+    b.control("on 1");
+    const std::int64_t on = b.clock.utcMillis();
+    ASSERT_TRUE(b.runUntil([&] { return present.IsOnline(); }, 1000));
+    EXPECT_LE(b.clock.utcMillis() - on, 6000);
+    EXPECT_TRUE(b.prompts.boxes.empty());
 }
 
 TEST(ConfigDocOnline, AProbeAnsweredWithAShortTextNeverBringsItOnline)
@@ -706,6 +754,42 @@ TEST(ConfigDocCallers, AWriteHeldBackWhileOfflineReachesTheInstrumentWhenItRetur
 }
 
 // ------------------------------------------------------------ reset and close
+
+// A document's commands that still wait in the queue go with the contents
+// they were asked for: never later on a line the document has left, for a
+// unit number it has given up, or after it has closed.
+TEST(ConfigDocReset, QueuedCommandsDoNotOutliveAPortChangeAUnitChangeOrAClose)
+{
+    for (const char* change : {"port", "unit", "close"}) {
+        SCOPED_TRACE(change);
+        ScriptBench b;
+        b.silent = true;
+        PtyPair com1;
+        b.ports.setPath("COM1", com1.slavePath());
+        CTqk5820ConfigDoc& first = b.newDoc();
+        b.pass();   // its probe now holds the line
+        ASSERT_EQ(b.commands.size(), 1u);
+        CTqk5820ConfigDoc& doc = b.newDoc();
+        ASSERT_EQ(doc.GetUnitNumber(), 2);
+        ASSERT_TRUE(doc.WriteSetTemperature(25.0f));
+        ASSERT_EQ(b.link.queuedCount(), 1u);
+
+        if (std::string(change) == "port") {
+            b.prompts.answers.push_back(MessageAnswer::No);
+            doc.ChangePort(0);
+        } else if (std::string(change) == "unit") {
+            doc.ChangeUnitNumber(7);
+        } else {
+            b.closeDoc(doc);
+        }
+        b.passMillis = 100;
+        for (int i = 0; i < 60; ++i)
+            b.pass();
+        for (const std::string& c : b.commands)
+            EXPECT_NE(c.substr(0, 7), "!102203") << c;
+        EXPECT_FALSE(first.IsOnline());
+    }
+}
 
 TEST(ConfigDocReset, ClosingAnOnlineDocumentSendsTheFinalCommandLast)
 {

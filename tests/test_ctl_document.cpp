@@ -261,7 +261,7 @@ TEST_F(CtlDocumentTest, AUnitThatDoesNotAnswerOrAPortThatWillNotOpenEndsWithAMes
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "ERROR - ComPort refuses our request to Open it!\n"
-                     "ERROR - COM3 Port Open failed : OS Error = 2\n");
+                     "ERROR - COM3 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)\n");
 }
 
 TEST_F(CtlDocumentTest, BadArgumentsPrintUsageAndExitWith2)

@@ -6,8 +6,12 @@
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScriptedPrompts.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -303,6 +307,7 @@ TEST_F(LinkTest, OpenFailuresRecordTheOsErrorAndLeaveTheCountAtZero)
     ports.setPath("COM3", "/nonexistent/tessol-test-device");
     EXPECT_FALSE(link.openPort(2));
     EXPECT_EQ(link.lastError(2), "ERROR - COM3 Port Open failed : OS Error = 2");
+    EXPECT_EQ(link.lastErrorDetail(2), "/nonexistent/tessol-test-device: No such device");
     EXPECT_EQ(link.openCount(2), 0);
 
     unsigned long error = 0;
@@ -310,6 +315,7 @@ TEST_F(LinkTest, OpenFailuresRecordTheOsErrorAndLeaveTheCountAtZero)
     ASSERT_TRUE(holder);
     EXPECT_FALSE(link.openPort(0));
     EXPECT_EQ(link.lastError(0), "ERROR - COM1 Port Open failed : OS Error = 16");
+    EXPECT_EQ(link.lastErrorDetail(0), line.slavePath() + ": Held by another program");
     EXPECT_EQ(link.openCount(0), 0);
     holder.reset();
     EXPECT_TRUE(link.openPort(0));
@@ -343,6 +349,195 @@ TEST_F(LinkTest, ArgumentsThatDoNotFitThePacketAreRefused)
     EXPECT_FALSE(link.postRead(-1, 1, 5, 1, 1));
     EXPECT_FALSE(link.isAwaiting(0));
     EXPECT_TRUE(prompts.boxes.empty());
+}
+
+TEST(DeviceFailureText, NamesThePathAndAReasonTheUserCanActOn)
+{
+    const std::pair<unsigned long, const char*> cases[] = {
+        {ENOENT, "/dev/ttyUSB0: No such device"},
+        {EACCES, "/dev/ttyUSB0: Permission denied - join the dialout group"},
+        {EBUSY, "/dev/ttyUSB0: Held by another program"},
+        {EIO, "/dev/ttyUSB0: Input/output error"},
+    };
+    for (const auto& [error, text] : cases)
+        EXPECT_EQ(PosixSerialPorts::describeDeviceFailure("/dev/ttyUSB0", error), text);
+}
+
+// ------------------------------------------------------- probes of absent units
+
+TEST_F(LinkTest, AProbeWaitsBehindTheOtherCommandsOfItsPort)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 1);      // out on the line
+    link.postProbe(0, 1, 9, 56);       // queued first...
+    link.postRead(0, 1, 5, 1, 2);      // ...but this one goes before it
+    link.postProbe(0, 1, 8, 56);
+    const char* expected[] = {"!105101", "!105102", "!109156", "!108156"};
+    for (const char* want : expected) {
+        const std::string command = nextCommand(line);
+        ASSERT_EQ(command.substr(0, 7), want);
+        line.write(reply(command[3] - '0', 1, std::stoi(command.substr(5, 2)), 0, "+001.300"));
+        ASSERT_TRUE(serviceUntilReply());
+        link.servicePort(0);
+    }
+    EXPECT_EQ(link.queuedCount(), 0u);
+}
+
+TEST_F(LinkTest, AProbeThatHearsNothingEndsEarlyWhileOtherCommandsKeepTheirTimeout)
+{
+    ASSERT_TRUE(link.openPort(0));
+    clock.toEndOfSecond();
+    link.postProbe(0, 1, 9, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    clock.advanceMillis(140);
+    link.servicePort(0);
+    EXPECT_TRUE(link.isAwaiting(0));
+    clock.advanceMillis(20);
+    link.servicePort(0);
+    EXPECT_FALSE(link.isAwaiting(0));
+    auto r = link.takeReply(0, 1, 9);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 98);
+    EXPECT_EQ(r->parameterNumber(), 56);
+
+    // An answer that has begun is waited for as long as any other.
+    link.postProbe(0, 1, 5, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    line.write(reply(5, 1, 56, 0, "+001.300").substr(0, 4));
+    ASSERT_TRUE(waitReadable(link.readinessHandle(0), 1000));
+    clock.advanceMillis(900);
+    link.servicePort(0);
+    EXPECT_TRUE(link.isAwaiting(0));
+    line.write(reply(5, 1, 56, 0, "+001.300").substr(4));
+    ASSERT_TRUE(serviceUntilReply());
+    r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 0);
+
+    // A plain read of an absent unit keeps the whole-second time-out.
+    clock.toEndOfSecond();
+    link.postRead(0, 1, 9, 1, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    clock.advanceMillis(900);
+    link.servicePort(0);
+    EXPECT_TRUE(link.isAwaiting(0));
+}
+
+// ------------------------------------------------------------ lost devices
+
+// A line at a fixed path (a symbolic link, as the simulator makes) whose
+// pseudo-terminal can be taken away and replaced by a new one.
+class LostLineTest : public LinkTest {
+protected:
+    void SetUp() override
+    {
+        LinkTest::SetUp();
+        char dir[] = "/tmp/tessol-lost-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        path_ = dir_ + "/line";
+        replace();
+        ports.setPath("COM1", path_);
+    }
+    void TearDown() override
+    {
+        ::unlink(path_.c_str());
+        ::rmdir(dir_.c_str());
+    }
+    // A new pseudo-terminal behind the path; the old one goes away.
+    void replace()
+    {
+        pty_.reset();
+        ::unlink(path_.c_str());
+        pty_ = std::make_unique<PtyPair>();
+        ASSERT_EQ(::symlink(pty_->slavePath().c_str(), path_.c_str()), 0);
+    }
+    void remove()
+    {
+        pty_.reset();
+        ::unlink(path_.c_str());
+    }
+
+    std::string dir_;
+    std::string path_;
+    std::unique_ptr<PtyPair> pty_;
+};
+
+TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 1);
+    ASSERT_EQ(nextCommand(*pty_).substr(0, 7), "!105101");
+    remove();
+    for (int i = 0; i < 100 && !link.isLost(0); ++i) {
+        link.servicePort(0);
+        ::usleep(10000);
+    }
+    EXPECT_TRUE(link.isLost(0));
+    EXPECT_FALSE(link.isPortOpen(0));
+    EXPECT_EQ(link.openCount(0), 1);
+    EXPECT_EQ(link.readinessHandle(0), -1);
+    EXPECT_FALSE(link.awaitsInput(0));
+    ASSERT_EQ(prompts.statusMessages.size(), 1u);
+    EXPECT_EQ(prompts.statusMessages[0], "COM1: device lost, retrying");
+
+    // Its users see the usual time-outs, and no box about it.
+    for (int s = 0; s < 6; ++s) {
+        clock.advanceSeconds(1);
+        link.postRead(0, 1, 5, 1, 2);
+        for (int i = 0; i < 3; ++i)
+            link.servicePort(0);
+    }
+    int timeouts = 0;
+    while (auto r = link.takeReply(0, 1, 5)) {
+        EXPECT_EQ(r->endCode(), 98);
+        ++timeouts;
+    }
+    EXPECT_GE(timeouts, 2);
+    EXPECT_TRUE(link.isLost(0));
+    EXPECT_EQ(prompts.statusMessages.size(), 1u);
+    EXPECT_TRUE(prompts.boxes.empty());
+
+    // Back at the same path: opened again, and the line works.
+    replace();
+    link.dropReplies(0, 1, 5);
+    for (int i = 0; i < 3 && link.isLost(0); ++i) {
+        clock.advanceSeconds(1);
+        link.servicePort(0);
+    }
+    EXPECT_FALSE(link.isLost(0));
+    EXPECT_TRUE(link.isPortOpen(0));
+    EXPECT_EQ(prompts.statusMessages.back(), "COM1: device back");
+    while (link.isAwaiting(0) || link.queuedCount() > 0) {
+        const std::string command = nextCommand(*pty_);
+        ASSERT_EQ(command.size(), 17u);
+        pty_->write(reply(5, 1, std::stoi(command.substr(5, 2)), 0, "+021.000"));
+        ASSERT_TRUE(serviceUntilReply());
+        link.servicePort(0);
+    }
+    auto r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 0);
+    EXPECT_EQ(link.openCount(0), 1);
+    EXPECT_TRUE(link.closePort(0));
+    EXPECT_FALSE(link.isLost(0));
+}
+
+TEST_F(LostLineTest, ADeviceReplacedAtItsPathIsTakenForLost)
+{
+    ASSERT_TRUE(link.openPort(0));
+    // The old pseudo-terminal stays alive; only the path now leads elsewhere.
+    PtyPair other;
+    ::unlink(path_.c_str());
+    ASSERT_EQ(::symlink(other.slavePath().c_str(), path_.c_str()), 0);
+    for (int i = 0; i < 100 && !link.isLost(0); ++i) {
+        link.servicePort(0);
+        ::usleep(10000);
+    }
+    EXPECT_TRUE(link.isLost(0));
 }
 
 } // namespace

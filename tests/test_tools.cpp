@@ -120,7 +120,7 @@ TEST_F(ToolsTest, APortThatCannotBeOpenedExitsWith3)
     RunResult r = runProgram({TESSOLCTL_PATH, "--port", "COM3", "read", "56"}, 30000,
                              {"TESSOL_COM3=/nonexistent/tessol-line"});
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.err, "ERROR - COM3 Port Open failed : OS Error = 2\n");
+    EXPECT_EQ(r.err, "ERROR - COM3 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)\n");
 }
 
 TEST_F(ToolsTest, BadArgumentsPrintUsageAndExitWith2)

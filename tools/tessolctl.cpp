@@ -88,6 +88,34 @@ bool succeeded(const ReplyPacket& r)
     return r.endCode() == protocol::kEndOk || r.endCode() == protocol::kEndOkAlternate;
 }
 
+// Waits at most `ms` for the line to bring something the link will take.
+// Only while the link still lacks reply bytes does it wait on the line's
+// descriptor; otherwise (nothing out, 21 bytes of junk taken with more
+// waiting, a hung-up device) that descriptor may stay ready for good, and a
+// loop around this wait would spin a core, so it just lets the time pass.
+void waitOnLink(const InstrumentLink& link, int port, int ms)
+{
+    pollfd p {link.readinessHandle(port), POLLIN, 0};
+    if (p.fd < 0 || !link.awaitsInput(port)) {
+        ::poll(nullptr, 0, ms);
+        return;
+    }
+    if (::poll(&p, 1, ms) > 0 && (p.revents & (POLLHUP | POLLERR)))
+        ::poll(nullptr, 0, ms);
+}
+
+// The link's open error and, after it, the device and the reason:
+// "ERROR - COM2 Port Open failed : OS Error = 13 (/dev/ttyUSB0: Permission denied - ...)".
+void printOpenError(const InstrumentLink& link, int port)
+{
+    if (link.lastError(port).empty())
+        return;
+    std::string text = link.lastError(port);
+    if (!link.lastErrorDetail(port).empty())
+        text += " (" + link.lastErrorDetail(port) + ")";
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
 class Session {
 public:
     Session() : ports_(nullptr), link_(ports_, clock_, prompts_) {}
@@ -103,7 +131,7 @@ public:
     {
         if (link_.openPort(port_))
             return true;
-        std::fprintf(stderr, "%s\n", link_.lastError(port_).c_str());
+        printOpenError(link_, port_);
         return false;
     }
 
@@ -118,12 +146,7 @@ public:
             link_.servicePort(port_);
             if (auto r = link_.takeReply(port_, protocol::kDeviceDigit, unit))
                 return r;
-            pollfd p {link_.readinessHandle(port_), POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0 && (p.revents & (POLLHUP | POLLERR))) {
-                // The other end has gone: let the time-out run without spinning.
-                const timespec pause {0, 20'000'000};
-                ::nanosleep(&pause, nullptr);
-            }
+            waitOnLink(link_, port_, 20);
         }
     }
 
@@ -238,8 +261,7 @@ public:
     {
         doc_.OnNewDocument();
         if (!doc_.IsPortUsable()) {
-            if (!link_.lastError(port_).empty())
-                std::fprintf(stderr, "%s\n", link_.lastError(port_).c_str());
+            printOpenError(link_, port_);
             return false;
         }
         if (unit_ != doc_.GetUnitNumber())
@@ -297,18 +319,7 @@ public:
     }
 
 private:
-    void waitForLine(int ms)
-    {
-        pollfd p {link_.readinessHandle(port_), POLLIN, 0};
-        if (p.fd < 0 || !link_.awaitsInput(port_)) {
-            ::poll(nullptr, 0, ms);
-            return;
-        }
-        if (::poll(&p, 1, ms) > 0 && (p.revents & (POLLHUP | POLLERR))) {
-            // The other end has gone: let the time-out run without spinning.
-            ::poll(nullptr, 0, ms);
-        }
-    }
+    void waitForLine(int ms) { waitOnLink(link_, port_, ms); }
 
     SystemClock clock_;
     ToolPrompts prompts_;

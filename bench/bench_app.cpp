@@ -2,8 +2,11 @@
 // (offscreen) with controller windows online against tqk5820-sim at line
 // rate and prints its CPU use and the transactions per second it achieved,
 // beside the line's limit and what a tight loop over the same link reaches.
+// With --absent N, N more windows on the same line are for unit numbers that
+// nothing answers; it then also prints how long a present unit that is
+// switched off and on again takes to come back online.
 //
-//   bench_app [--windows N] [--seconds S] [--sim PATH]
+//   bench_app [--windows N] [--absent N] [--seconds S] [--sim PATH]
 
 #include "app/CMainFrame.h"
 #include "bench/BenchSupport.h"
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -70,15 +74,24 @@ struct SimProcess {
         return text;
     }
 
-    // Commands the simulator has seen so far.
-    long commands()
+    // Commands the simulator has seen so far, and the replies it has sent.
+    long commands() { return count("commands="); }
+    long replies() { return count("replies="); }
+
+    long count(const std::string& key)
     {
         const char ask[] = "status\n";
         if (::write(in, ask, sizeof ask - 1) < 0)
             return -1;
         const std::string answer = line(2000);
-        const auto at = answer.find("commands=");
-        return at == std::string::npos ? -1 : std::atol(answer.c_str() + at + 9);
+        const auto at = answer.find(key);
+        return at == std::string::npos ? -1 : std::atol(answer.c_str() + at + key.size());
+    }
+
+    bool control(const std::string& text)
+    {
+        const std::string l = text + "\n";
+        return ::write(in, l.data(), l.size()) == static_cast<ssize_t>(l.size()) && line(2000) == "ok";
     }
 
     void stop()
@@ -95,22 +108,25 @@ struct SimProcess {
 int main(int argc, char** argv)
 {
     int windows = 4;
+    int absentWindows = 0;
     double seconds = 20;
     std::string simPath = besideMe("tqk5820-sim");
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--windows" && i + 1 < argc)
             windows = std::atoi(argv[++i]);
+        else if (a == "--absent" && i + 1 < argc)
+            absentWindows = std::atoi(argv[++i]);
         else if (a == "--seconds" && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (a == "--sim" && i + 1 < argc)
             simPath = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_app [--windows N] [--seconds S] [--sim PATH]\n");
+            std::fprintf(stderr, "usage: bench_app [--windows N] [--absent N] [--seconds S] [--sim PATH]\n");
             return 2;
         }
     }
-    if (windows < 1 || windows > 99 || seconds <= 0)
+    if (windows < 1 || absentWindows < 0 || windows + absentWindows > 99 || seconds <= 0)
         return 2;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
@@ -137,6 +153,20 @@ int main(int argc, char** argv)
     std::vector<CTqk5820ConfigDoc*> docs;
     for (int i = 0; i < windows; ++i)
         docs.push_back(static_cast<CTqk5820ConfigDoc*>(app.OnFileNew()));
+    // Unit numbers are handed out lowest first, so these are the ones beyond
+    // the simulator's units.
+    for (int i = 0; i < absentWindows; ++i)
+        app.OnFileNew();
+    const auto waitFor = [](const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms) {
+            QEventLoop wait;
+            QTimer::singleShot(20, &wait, &QEventLoop::quit);
+            wait.exec();
+        }
+        return done() ? static_cast<double>(t.elapsed()) / 1000.0 : -1.0;
+    };
 
     auto allOnline = [&] {
         for (CTqk5820ConfigDoc* d : docs) {
@@ -159,6 +189,7 @@ int main(int argc, char** argv)
     }
 
     const long commands0 = sim.commands();
+    const long replies0 = sim.replies();
     const double cpu0 = cpuSeconds();
     timer.restart();
     QEventLoop loop;
@@ -167,6 +198,12 @@ int main(int argc, char** argv)
     const double wall = static_cast<double>(timer.elapsed()) / 1000.0;
     const double cpu = cpuSeconds() - cpu0;
     const long commands = sim.commands() - commands0;
+    const long replies = sim.replies() - replies0;
+
+    // A present unit switched off and on again: how long until it is back.
+    double comeback = -1;
+    if (sim.control("off 1") && waitFor([&] { return !docs[0]->IsOnline(); }, 10000) >= 0 && sim.control("on 1"))
+        comeback = waitFor([&] { return docs[0]->IsOnline(); }, 30000);
     app.ExitInstance();
 
     // The same line driven by a loop that never rests, for comparison.
@@ -195,10 +232,12 @@ int main(int argc, char** argv)
 
     const double limit = 1920.0 / 38.0;
     const double rate = commands / wall;
-    std::printf("controller windows        %d on one line\n", windows);
+    std::printf("controller windows        %d on one line, %d more for absent units\n", windows, absentWindows);
     std::printf("measured for              %.1f s\n", wall);
     std::printf("program CPU               %.2f %% of one core\n", 100.0 * cpu / wall);
     std::printf("transactions per second   %.1f\n", rate);
+    std::printf("answered per second       %.1f (the present units' transactions)\n", replies / wall);
+    std::printf("back online after off/on  %.1f s\n", comeback);
     std::printf("tight loop, same line     %.1f per second (program reaches %.0f %%)\n", tight,
                 tight > 0 ? 100.0 * rate / tight : 0.0);
     std::printf("line limit                %.1f per second (38 bytes at 1920 bytes/s)\n", limit);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -288,6 +289,48 @@ TEST_F(CtlDocumentTest, BadArgumentsPrintUsageAndExitWith2)
         EXPECT_NE(r.err.find("usage: tessolctl"), std::string::npos);
         EXPECT_EQ(r.out, "");
     }
+}
+
+// The simulator goes away and comes back at the same path (as a USB adapter
+// that is unplugged and plugged in again): the line is opened again by
+// itself and the log carries on with readings.
+TEST(CtlLostLine, ALineThatDisappearsAndReappearsAtItsPathIsOpenedAgain)
+{
+    char dir[] = "/tmp/tessol-ctllost-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/com2";
+    const std::vector<std::string> simArgs = {TQK5820_SIM_PATH, "--link", link, "--units", "1"};
+    auto sim = std::make_unique<BackgroundProcess>();
+    ASSERT_TRUE(sim->start(simArgs));
+    ASSERT_NE(sim->readLine(10000).find(link), std::string::npos);
+
+    BackgroundProcess watch;
+    ASSERT_TRUE(watch.start({TESSOLCTL_PATH, "--device", link, "--unit", "1", "watch", "--count", "18"}));
+    std::vector<std::string> out;
+    const auto next = [&] {
+        out.push_back(watch.readLine(15000));
+        return out.back();
+    };
+    next();
+    next();
+    ASSERT_TRUE(isFullRow(next())) << out.back();
+    EXPECT_EQ(sim->stop(), 0);
+    bool missing = false;
+    for (int i = 0; i < 6 && !missing; ++i)
+        missing = isMissingRow(next());
+    ASSERT_TRUE(missing) << out.back();
+    next();
+    sim = std::make_unique<BackgroundProcess>();
+    ASSERT_TRUE(sim->start(simArgs));
+    ASSERT_NE(sim->readLine(10000).find(link), std::string::npos);
+    while (out.size() < 20 && !next().empty()) {
+    }
+    EXPECT_EQ(watch.stop(20000), 0);
+    EXPECT_EQ(sim->stop(), 0);
+    ::rmdir(dir);
+    ASSERT_EQ(out.size(), 20u);
+    EXPECT_TRUE(isFullRow(out.back())) << "the line did not come back: " << out.back();
+    EXPECT_TRUE(isFullRow(out[out.size() - 2])) << out[out.size() - 2];
 }
 
 } // namespace

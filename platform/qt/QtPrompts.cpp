@@ -80,6 +80,7 @@ void QtPrompts::report(const std::string& key, const std::string& caption, const
     auto* box = new QMessageBox(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                                 QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
                                 owner_.data());
+    // A message box makes itself modal unless told otherwise.
     box->setWindowModality(Qt::NonModal);
     box->setAttribute(Qt::WA_ShowWithoutActivating);
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);

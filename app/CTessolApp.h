@@ -33,7 +33,8 @@ struct TessolServices {
 // when a line has bytes for a waiting transaction, right after a pass that
 // moved something on, and on a short timer for the clock-driven work; a
 // program with nothing to do sleeps. While a modal dialog or message box is
-// open the pass does nothing.
+// open the pass does nothing; a report (an OK box that is not modal) leaves
+// it running.
 class CTessolApp : public QApplication {
     Q_OBJECT
 public:

@@ -246,6 +246,56 @@ TEST_F(PanelTest, AUnitThatGoesAwayBlinksAndTheWindowRecoversByItself)
     }));
 }
 
+// The program's real report boxes, which do not wait for the user.
+class ReportPanelTest : public PanelTest {
+protected:
+    bool realReports() const override { return true; }
+};
+
+TEST_F(ReportPanelTest, AUnitSwitchedOffWhileAReportIsOpenIsShownOfflineInTime)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    const std::vector<CLibNumberStatic*> displays {m->ActualDisplay(), m->CurrentDisplay(), m->VoltageDisplay()};
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue(); });
+    }));
+    sim->sim().control("faults corrupt=1");
+    ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }));
+    sim->sim().control("faults corrupt=0");
+
+    // Nobody answers the report; the unit goes away meanwhile.
+    sim->sim().control("off 7");
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 5000));
+    // The panels ask at least once a second, and a reply is given up after
+    // more than one whole second (at most two): about three seconds at most.
+    EXPECT_LT(t.elapsed(), 4000);
+    ASSERT_TRUE(runUntil([&] { return !m->ActualDisplay()->hasValue(); }, 1000));
+    bool displayLit = false, displayDark = false;
+    t.restart();
+    while (t.elapsed() < 1000) {
+        runFor(20);
+        for (CLibNumberStatic* d : displays) {
+            EXPECT_TRUE(shown(d).isEmpty()) << shown(d).toStdString();
+            displayLit |= d->blinkOn();
+            displayDark |= !d->blinkOn();
+        }
+        EXPECT_TRUE(shown(m->SetPointEntry()).isEmpty());
+    }
+    EXPECT_TRUE(displayLit && displayDark);
+    EXPECT_EQ(reporting.openReports(), 1);
+
+    // And it is back as soon as it answers again, the report still open.
+    sim->sim().control("on 7");
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 10000));
+    EXPECT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue() && !d->blinkOn(); });
+    }));
+    EXPECT_EQ(reporting.openReports(), 1);
+}
+
 TEST_F(PanelTest, ASetPointWriteTheDocumentRefusesIsTriedAgainUntilTaken)
 {
     CTqk5820ConfigDoc* doc = openSettled();

@@ -81,12 +81,6 @@ void CTqk5820ConfigView::OnDisplayToggle(int panel)
     doc.UpdateAllViews(nullptr);
 }
 
-void CTqk5820ConfigView::OnProductionCommand(int)
-{
-    // Calibration and diagnostics open behind the production access dialog,
-    // which this window does not have yet.
-}
-
 CTqk5820ConfigPanel* CTqk5820ConfigView::MakePanel(int index, QWidget* parent)
 {
     switch (index) {

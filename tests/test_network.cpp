@@ -329,7 +329,10 @@ TEST_F(Ser2netTest, AnAbsentUnitEndsWithCode98InTheUsualTime)
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.err.find("End Code 98"), std::string::npos) << r.err;
-        EXPECT_LT(s, 4.0);
+        // The link gives up within two whole seconds (about 2.5 s for the
+        // whole tool here); the bound only tells that from a line that hangs
+        // on, and leaves room for a busy machine.
+        EXPECT_LT(s, 8.0);
     }
 }
 

@@ -220,6 +220,7 @@ TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
     CChildFrame* first = viewOf(docs[0])->GetFrame();
     main->GetClientArea()->setActiveSubWindow(first);
     EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-02.cfg", "&3 TQK-5820-03.cfg"}));
+    ASSERT_EQ(main->GetWindowListActions().size(), 4); // with the separator
     // The list is part of the Window menu.
     QAction* arrange = action(cmd::kWindowArrange);
     for (QAction* a : main->GetWindowListActions())
@@ -256,6 +257,9 @@ TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
     frames[0]->showMinimized();
     frames[2]->showMinimized();
     runFor(50);
+    // Moved out of line by the user.
+    frames[0]->move(150, 40);
+    frames[2]->move(300, 60);
     const QRect middle = frames[1]->geometry();
     action(cmd::kWindowArrange)->trigger();
     const QRect area = main->GetClientArea()->viewport()->rect();

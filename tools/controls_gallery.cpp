@@ -58,7 +58,7 @@ struct Gallery {
         form.setPalette(palette);
         form.setAutoFillBackground(true);
         form.setWindowTitle(QStringLiteral("Tessol controls"));
-        form.resize(500, 400);
+        form.resize(500, 440);
 
         caption(&form, QStringLiteral("online"), 140, 6);
         caption(&form, QStringLiteral("offline, on"), 290, 6);

@@ -34,12 +34,13 @@ QIcon programIcon()
     pixmap.fill(Qt::black);
     QPainter painter(&pixmap);
     painter.setPen(QColor(0, 255, 0));
-    QFont font = painter.font();
-    font.setPixelSize(14);
+    // The dialog face, as large as fits inside the border with a pixel to spare.
+    QFont font(dialogFontFace(QStringLiteral("MS Sans Serif")));
     font.setBold(true);
+    font.setPixelSize(fittedPixelSize(font, {QStringLiteral("TQK")}, 26, 14));
     painter.setFont(font);
     painter.drawRect(0, 0, 31, 31);
-    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, "TQK");
+    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("TQK"));
     return QIcon(pixmap);
 }
 

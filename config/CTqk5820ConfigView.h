@@ -72,10 +72,15 @@ public:
     int GetTotalHeight() const { return total_; }
     // Whether the scroll sizes have been set at least once.
     bool HasScrollSizes() const { return scrollSized_; }
+    // Whether a fit of the frame waits for the frame's normal state.
+    bool IsFitPending() const { return fitPending_; }
 
 private:
     void Layout();
+    // Sizes and places the frame for the panels, in its slot of the grid;
+    // in the normal state only, otherwise once the frame is restored.
     void FitFrame();
+    static bool IsNormalState(Qt::WindowStates states);
     static CTqk5820ConfigPanel* MakePanel(int index, QWidget* parent);
 
     CMainFrame* mainFrame_;
@@ -89,6 +94,7 @@ private:
     int widest_ = 0;
     int total_ = 0;
     bool scrollSized_ = false;
+    bool fitPending_ = false;
     std::int64_t lastRearm_;
     ProductionServices production_;
 };

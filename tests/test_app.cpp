@@ -19,6 +19,9 @@
 #include <QAction>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QMdiSubWindow>
+#include <QPixmap>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -168,6 +171,144 @@ TEST_F(AppTest, TogglingAPanelAddsOrRemovesExactlyThatPanelAndStoresTheFlag)
     EXPECT_EQ(view->GetTotalHeight(), height);
     EXPECT_EQ(profile.readInt("Default", "iDisplayLimits", -1), 1);
     EXPECT_EQ(view->GetPanel(2)->y(), measure->y() + measure->height());
+}
+
+TEST_F(AppTest, APanelToggledOnAMaximizedOrMinimizedWindowFitsTheFrameOnlyOnceRestored)
+{
+    app->GetMainFrame()->resize(4000, 3000);
+    CTqk5820ConfigDoc* doc = openController();
+    CTqk5820ConfigView* view = viewOf(doc);
+    CChildFrame* frame = view->GetFrame();
+    const QRect normal = frame->geometry();
+    const int limitsHeight = view->GetPanel(CTqk5820ConfigDoc::kLimits)->height();
+
+    frame->showMaximized();
+    runFor(50);
+    const QRect maximized = frame->geometry();
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    runFor(50);
+    EXPECT_TRUE(frame->isMaximized());
+    EXPECT_EQ(frame->geometry(), maximized);
+    EXPECT_TRUE(view->IsFitPending());
+    frame->showNormal();
+    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+    EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), QSize(normal.width(), normal.height() - limitsHeight)));
+
+    frame->showMinimized();
+    runFor(50);
+    const QRect minimized = frame->geometry();
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    runFor(50);
+    EXPECT_TRUE(frame->isMinimized());
+    EXPECT_EQ(frame->geometry(), minimized);
+    frame->showNormal();
+    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+    EXPECT_EQ(frame->geometry(), normal);
+}
+
+TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(700, 500);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 3; ++i)
+        docs.push_back(openController());
+    const auto entries = [main] {
+        main->UpdateWindowList();
+        QStringList list;
+        for (QAction* a : main->GetWindowListActions()) {
+            if (!a->isSeparator())
+                list << a->text() + (a->isChecked() ? " *" : "");
+        }
+        return list;
+    };
+    CChildFrame* first = viewOf(docs[0])->GetFrame();
+    main->GetClientArea()->setActiveSubWindow(first);
+    EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-02.cfg", "&3 TQK-5820-03.cfg"}));
+    ASSERT_EQ(main->GetWindowListActions().size(), 4); // with the separator
+    // The list is part of the Window menu.
+    QAction* arrange = action(cmd::kWindowArrange);
+    for (QAction* a : main->GetWindowListActions())
+        EXPECT_TRUE(arrange->associatedObjects().front() == a->associatedObjects().front());
+
+    // The third opened beyond the right edge of the client area.
+    CChildFrame* third = viewOf(docs[2])->GetFrame();
+    const QRect area = main->GetClientArea()->viewport()->rect();
+    ASSERT_GT(third->geometry().right(), area.right());
+    main->GetWindowListActions().back()->trigger();
+    EXPECT_EQ(main->GetActiveChildFrame(), third);
+    EXPECT_TRUE(area.contains(third->geometry())) << third->geometry().x() << " " << area.width();
+    EXPECT_EQ(entries().back(), "&3 TQK-5820-03.cfg *");
+
+    // A minimized window chosen from the list comes back.
+    first->showMinimized();
+    runFor(50);
+    main->UpdateWindowList();
+    main->GetWindowListActions()[1]->trigger();
+    EXPECT_FALSE(first->isMinimized());
+    EXPECT_EQ(main->GetActiveChildFrame(), first);
+
+    app->ConfigTemplate().CloseDocument(docs[1]);
+    EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-03.cfg"}));
+}
+
+TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(700, 500);
+    std::vector<CChildFrame*> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(viewOf(openController())->GetFrame());
+    frames[0]->showMinimized();
+    frames[2]->showMinimized();
+    runFor(50);
+    // Moved out of line by the user.
+    frames[0]->move(150, 40);
+    frames[2]->move(300, 60);
+    const QRect middle = frames[1]->geometry();
+    action(cmd::kWindowArrange)->trigger();
+    const QRect area = main->GetClientArea()->viewport()->rect();
+    EXPECT_EQ(frames[0]->geometry().bottomLeft(), area.bottomLeft());
+    EXPECT_EQ(frames[2]->geometry().bottom(), area.bottom());
+    EXPECT_EQ(frames[2]->x(), frames[0]->geometry().right() + 1);
+    EXPECT_EQ(frames[1]->geometry(), middle);
+    EXPECT_TRUE(frames[0]->isMinimized() && frames[2]->isMinimized());
+}
+
+TEST_F(AppTest, AMaximizedWindowsTitleAppearsOnceInTheCaption)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    CChildFrame* frame = viewOf(doc)->GetFrame();
+    app->GetMainFrame()->GetClientArea()->setActiveSubWindow(frame);
+    const QString title = "TQK-5820-01.cfg";
+    ASSERT_TRUE(runUntil([&] { return app->GetMainFrame()->windowTitle() == "KORVATH ELECTRONICS ORVANE - " + title; }));
+    frame->showMaximized();
+    runFor(100);
+    const QString caption = app->GetMainFrame()->windowTitle();
+    EXPECT_EQ(caption.count(title), 1) << caption.toStdString();
+    EXPECT_TRUE(caption.startsWith("KORVATH ELECTRONICS ORVANE - ")) << caption.toStdString();
+    // Menus opening and idle passes leave it so.
+    app->GetMainFrame()->UpdateCommandUi();
+    runFor(100);
+    EXPECT_EQ(app->GetMainFrame()->windowTitle(), caption);
+    frame->showNormal();
+    EXPECT_TRUE(runUntil([&] { return app->GetMainFrame()->windowTitle() == "KORVATH ELECTRONICS ORVANE - " + title; }));
+}
+
+TEST_F(AppTest, TheProgramIconShowsItsLettersWithinItsBorder)
+{
+    const QImage icon = QApplication::windowIcon().pixmap(32, 32).toImage();
+    ASSERT_EQ(icon.size(), QSize(32, 32));
+    // The border is the outermost ring; the letters stay off the ring inside it.
+    QRect ink;
+    for (int y = 1; y < 31; ++y)
+        for (int x = 1; x < 31; ++x)
+            if (icon.pixelColor(x, y).green() > 64)
+                ink |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_GT(ink.left(), 1);
+    EXPECT_LT(ink.right(), 30);
+    EXPECT_GT(ink.width(), 16);
 }
 
 TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)

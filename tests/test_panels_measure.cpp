@@ -10,9 +10,12 @@
 #include "link/InstrumentLink.h"
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
+#include "controls/NumberFormat.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -294,6 +297,67 @@ TEST_F(ReportPanelTest, AUnitSwitchedOffWhileAReportIsOpenIsShownOfflineInTime)
         return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue() && !d->blinkOn(); });
     }));
     EXPECT_EQ(reporting.openReports(), 1);
+
+TEST_F(PanelTest, WhileTheUnitIsAwayTheSetPointEntryBeingTypedInHoldsStill)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CLibDatamineEdit* entry = m->SetPointEntry();
+    QWidget* window = entry->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    m->OutputButton()->setFocus();
+    sim->sim().control("off 7");
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    ASSERT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+
+    entry->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(entry, "-1");
+    bool entryLit = false;
+    bool displayToggled = false;
+    const bool displayLit = m->ActualDisplay()->blinkOn();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        runFor(20);
+        entryLit |= entry->blinkOn();
+        displayToggled |= m->ActualDisplay()->blinkOn() != displayLit;
+    }
+    EXPECT_FALSE(entryLit);
+    EXPECT_TRUE(displayToggled); // the rest of the panel blinks on
+    QTest::keyClicks(entry, "5");
+    EXPECT_EQ(entry->text(), "-15");
+
+    // Left, it blinks again; the value waits for the unit.
+    QTest::keyClick(entry, Qt::Key_Tab);
+    EXPECT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+    sim->sim().control("on 7");
+    EXPECT_TRUE(runUntil([&] { return held(3) == "-015.000"; }, 12000));
+}
+
+TEST_F(PanelTest, TheActualTempDisplayShowsANegativeTemperatureWholeWithItsSign)
+{
+    force(1, "-012.345");
+    CTqk5820ConfigDoc* doc = openOnline(7);
+    Measure* m = measure(doc);
+    CLibNumberStatic* actual = m->ActualDisplay();
+    ASSERT_TRUE(runUntil([&] { return shown(actual) == "-12.345"; }));
+    for (CLibNumberStatic* display : {actual, m->CurrentDisplay(), m->VoltageDisplay(), m->AuxDisplay()}) {
+        const QFontMetrics metrics(display->font());
+        for (const std::string& text : numberformat::widestTexts(display->parameterId())) {
+            SCOPED_TRACE(text);
+            EXPECT_LE(metrics.horizontalAdvance(QString::fromStdString(text)), display->contentsRect().width());
+        }
+    }
+    // The sign is drawn: the green figures keep clear of the left edge.
+    const QImage image = actual->grab().toImage();
+    int left = image.width();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).green() > 128)
+                left = std::min(left, x);
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, image.width() / 2);
 }
 
 TEST_F(PanelTest, ASetPointWriteTheDocumentRefusesIsTriedAgainUntilTaken)

@@ -297,6 +297,7 @@ TEST_F(ReportPanelTest, AUnitSwitchedOffWhileAReportIsOpenIsShownOfflineInTime)
         return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue() && !d->blinkOn(); });
     }));
     EXPECT_EQ(reporting.openReports(), 1);
+}
 
 TEST_F(PanelTest, WhileTheUnitIsAwayTheSetPointEntryBeingTypedInHoldsStill)
 {

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -137,6 +138,9 @@ int main(int argc, char** argv)
     }
     if (minutes <= 0 || units < 2 || units > 99)
         return 2;
+    // A simulator that has died must not take the run with it when it is
+    // told something.
+    std::signal(SIGPIPE, SIG_IGN);
     const double total = minutes * 60;
     const std::string base = "/tmp/tessol-soak-" + std::to_string(::getpid());
     const std::string line1 = base + "-com1";

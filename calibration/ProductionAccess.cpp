@@ -204,8 +204,15 @@ bool ProductionAccess::Ok()
         report::showMessage(prompts_, error);
         return false;
     }
-    if (serial_ != instrumentSerial_)
+    if (serial_ != instrumentSerial_) {
         serialWritten_ = WriteAndWait(pn::kSerialNumber, serial_);
+        // Only a number the instrument has taken counts: one that it refused
+        // or never answered must not use up the counter, nor close the
+        // dialog as though it were done (the refusal has been reported; an
+        // instrument gone offline blinks).
+        if (!serialWritten_ || doc_.IsOutstanding(pn::kSerialNumber) || doc_.ValueText(pn::kSerialNumber) != serial_)
+            return false;
+    }
     if (serial_ == NextSerialNumber(masterLast_)) {
         masterLast_ = serial_;
         profile_.writeText(kProfileSection, kMasterSerialKey, masterLast_);

@@ -154,7 +154,17 @@ void DiagnosticViewLogic::OnDestroy()
 {
     active_ = false;
     CTqk5820ConfigDoc* owner = document_.GetOwnerDocument();
-    if (owner != nullptr && owner->IsOnline()) {
+    if (owner == nullptr || !owner->IsOnline())
+        return;
+    // A pattern still on its way would make the document refuse the one that
+    // puts the lamps out, and they would stay lit: let it land first.
+    const std::int64_t start = clock_.seconds();
+    while (owner->IsOnline() && owner->IsOutstanding(pn::kLampPattern)
+           && secondsBetween(start, clock_.seconds()) <= kCloseWaitSeconds) {
+        owner->ServiceStep();
+        owner->WaitForLine();
+    }
+    if (owner->IsOnline()) {
         pattern_ = kLampsOff;
         patternPending_ = true;
         RefreshPass();

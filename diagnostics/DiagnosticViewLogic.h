@@ -55,6 +55,9 @@ public:
     // A loop that waits for the instrument gives up after this many whole
     // seconds even while the instrument stays online.
     static constexpr int kLoopLimitSeconds = 15;
+    // How long a close waits for a lamp pattern in flight before it puts the
+    // lamps out (whole seconds, more than this): the reply time-out's bound.
+    static constexpr int kCloseWaitSeconds = 2;
 
     DiagnosticViewLogic(CTqk5820DiagnosticDoc& document, DiagnosticFormHost& host, Clock& clock,
                         UserPrompts& prompts);

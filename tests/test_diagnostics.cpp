@@ -351,6 +351,20 @@ TEST(DiagnosticClose, AnOnlineCloseWritesTheLampsOffOnceAndAnUnboundFormClosesAt
     EXPECT_EQ(form.closes, 1);
 }
 
+TEST(DiagnosticClose, AClosePutsTheLampsOutEvenWhileAPatternIsStillOnItsWay)
+{
+    ScriptDiagnostics d(instrumentAnswers);
+    d.b.delayMs = 60;
+    d.logic->OnLampButton(1053);
+    d.b.pass();   // the pattern is out and not yet answered
+    ASSERT_TRUE(d.config->IsOutstanding(91));
+    d.form.CloseDocument();
+    d.b.passMillis = 20;
+    ASSERT_TRUE(d.settle());
+    EXPECT_EQ(d.b.count(2, 91), 2);
+    EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
+}
+
 // ---------------------------------------------------------------- halt
 
 TEST(DiagnosticHalt, CancelDoesNothing)

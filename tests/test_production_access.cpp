@@ -230,6 +230,29 @@ TEST(ProductionAccessSerial, AHandTypedNumberIsWrittenButLeavesTheCounter)
     EXPECT_EQ(a.access->MasterLastNumber(), "0E0A2850");
 }
 
+// A number the instrument refuses, or never answers, is not written: the
+// counter stays, nothing is stored and the dialog does not close as done.
+TEST(ProductionAccessSerial, ARefusedOrUnansweredSerialWriteLeavesTheCounterAndKeepsTheDialogOpen)
+{
+    for (const bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "unanswered" : "refused");
+        ScriptAccess a([](ScriptBench& b) {
+            lockedInstrument(b);
+            b.answer(1, 54, "00000001");
+        });
+        ASSERT_TRUE(a.access->PasswordValid());
+        if (silent)
+            a.b.answers.erase({2, 55});
+        else
+            a.b.answer(2, 55, "", 5);
+        a.access->EnterSerialField();
+        EXPECT_FALSE(a.ok("Jane Doe", a.access->Password(), a.access->SerialNumber()));
+        EXPECT_EQ(writesOf(a.b, 55), (std::vector<std::string> {"0E0A2851"}));
+        EXPECT_EQ(a.profileText("sMasterSerialNum"), "<none>");
+        EXPECT_EQ(a.profileText("sLastUserName"), "<none>");
+    }
+}
+
 TEST(ProductionAccessSerial, UpdateStoresAWellFormedNumberAsTheMasterLast)
 {
     ScriptAccess a(lockedInstrument);
@@ -289,7 +312,7 @@ TEST(ProductionAccessChecks, TheFirstFailingCheckIsTheOnlyOneReportedAndNothingI
     EXPECT_EQ(writesOf(a.b, 54), (std::vector<std::string> {kPassword}));
     EXPECT_TRUE(writesOf(a.b, 55).empty());
 
-    // The same instrument serial as before: nothing to write.
+    // The instrument still has the blank serial: the proposal is written.
     a.b.prompts.boxes.clear();
     EXPECT_TRUE(a.ok("Jane  Doe", "", "0E0A2851"));
     EXPECT_EQ(writesOf(a.b, 54).size(), 1u) << "access was granted once";

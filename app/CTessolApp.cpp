@@ -94,7 +94,10 @@ bool CTessolApp::InitInstance()
             return doc;
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
-            return new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
+            auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame,
+                                                *clock_);
+            view->SetLogging(prompts_, logDirectory_);
+            return view;
         });
 
     mainFrame_ = std::make_unique<CMainFrame>();

@@ -64,6 +64,11 @@ public:
     CKvtDocTemplate& ConfigTemplate() const { return *configTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
+    UserPrompts& GetPrompts() const { return *prompts_; }
+    // Every controller window opened from now on logs its readings to
+    // TQK-5820-NN.csv in this folder (none when empty).
+    void SetLogDirectory(const std::string& folder) { logDirectory_ = folder; }
+    const std::string& GetLogDirectory() const { return logDirectory_; }
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 
@@ -88,6 +93,7 @@ private:
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CKvtDocTemplate> configTemplate_;
 
+    std::string logDirectory_;
     bool polling_ = false;
     bool inPass_ = false;
     std::uint64_t passes_ = 0;

@@ -23,5 +23,7 @@ inline constexpr const char* kHaltWarning =
 inline constexpr const char* kUserNameTwoWords = "ERROR - User name must be at least 2 words";
 inline constexpr const char* kInvalidPassword = "ERROR - Invalid Password";
 inline constexpr const char* kSerialNumberFormat = "ERROR - Serial Number format";
+// A readings log that cannot be written: its path, then the system's reason.
+inline constexpr const char* kLogFileFailed = "ERROR - Cannot write the log file %s: %s. Logging has stopped.";
 
 } // namespace msg

@@ -222,6 +222,10 @@ void ReadingSampler::Read()
         return;
     }
     sawOnline_ = true;
+    // Asked for first, so that the log's first lines can name the unit's
+    // serial number.
+    if (logging_)
+        TakeSerial();
     FollowMode();
     float v = 0.0f;
     if (mode_ != kUnknown) {
@@ -260,7 +264,6 @@ void ReadingSampler::Read()
             wantOutput_ = false;
         }
     }
-    TakeSerial();
 }
 
 void ReadingSampler::TakeSerial()

@@ -64,11 +64,9 @@ public:
     CKvtDocTemplate& ConfigTemplate() const { return *configTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
-    UserPrompts& GetPrompts() const { return *prompts_; }
     // Every controller window opened from now on logs its readings to
     // TQK-5820-NN.csv in this folder (none when empty).
     void SetLogDirectory(const std::string& folder) { logDirectory_ = folder; }
-    const std::string& GetLogDirectory() const { return logDirectory_; }
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 

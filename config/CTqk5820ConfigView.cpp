@@ -220,9 +220,9 @@ void CTqk5820ConfigView::RefreshPass()
         if (frame_->windowTitle() != title)
             frame_->setWindowTitle(title);
     }
+    FollowLogFolder();
     // The sampler starts the reads of a new second before the panels ask,
     // so that a panel that shows the same reading takes the fresh value.
-    FollowLogFolder();
     sampler_->Step();
     for (int i = 0; i < kPanelCount; ++i) {
         CTqk5820ConfigPanel* panel = panels_[static_cast<std::size_t>(i)];

@@ -29,6 +29,7 @@ const std::pair<int, int> kDisplayCommands[] = {
     {cmd::kDisplayStatus, CTqk5820ConfigDoc::kStatus},   {cmd::kDisplayMeasurement, CTqk5820ConfigDoc::kMeasure},
     {cmd::kDisplayLimits, CTqk5820ConfigDoc::kLimits},   {cmd::kDisplayPid, CTqk5820ConfigDoc::kPid},
     {cmd::kDisplaySensor, CTqk5820ConfigDoc::kSensor},   {cmd::kDisplayInfo, CTqk5820ConfigDoc::kInfo},
+    {cmd::kDisplayGraph, CTqk5820ConfigDoc::kGraph},
 };
 
 const int kNeverEnabled[] = {cmd::kHalt,     cmd::kRestart,  cmd::kViewToolbar,  cmd::kWindowNew, cmd::kFileOpen,

@@ -105,6 +105,7 @@ bool CTessolApp::InitInstance()
             view->SetProductionServices({profile_, prompts_,
                                          [this](const std::string& name) { return OpenDocumentFile(name); },
                                          [this](const std::string& name) { return OpenDocuments(name); }});
+            view->SetLogging(prompts_, logDirectory_);
             return view;
         });
     RegisterDiagnosticTemplate();

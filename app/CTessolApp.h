@@ -67,6 +67,9 @@ public:
     CKvtDocTemplate& DiagnosticTemplate() const { return *diagnosticTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
+    // Every controller window opened from now on logs its readings to
+    // TQK-5820-NN.csv in this folder (none when empty).
+    void SetLogDirectory(const std::string& folder) { logDirectory_ = folder; }
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 
@@ -98,6 +101,7 @@ private:
     // configuration documents, go first.
     std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
 
+    std::string logDirectory_;
     bool polling_ = false;
     bool inPass_ = false;
     std::uint64_t passes_ = 0;

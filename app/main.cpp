@@ -1,8 +1,29 @@
 #include "app/CTessolApp.h"
+#include "app/CommandLine.h"
+
+#include <QDir>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
+    // Qt takes its own options (-platform and the like) out of argv first.
     CTessolApp app(argc, argv);
+    const CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (!line.ok) {
+        std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
+        return 2;
+    }
+    if (!line.logDirectory.empty()) {
+        const QString folder = QDir(QString::fromStdString(line.logDirectory)).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            std::fprintf(stderr, "tessol: cannot create the log folder %s\n%s\n", line.logDirectory.c_str(),
+                         kCommandLineUsage);
+            return 2;
+        }
+        app.SetLogDirectory(folder.toStdString());
+    }
     if (!app.InitInstance())
         return 1;
     const int code = app.exec();

@@ -4,15 +4,19 @@
 // beside the line's limit and what a tight loop over the same link reaches.
 // With --absent N, N more windows on the same line are for unit numbers that
 // nothing answers; it then also prints how long a present unit that is
-// switched off and on again takes to come back online.
+// switched off and on again takes to come back online. With --graph on or
+// --graph off every window shows only its Status and Measurement panels and,
+// with on, its Graph panel, all in view: the two runs give the graph's cost.
 //
-//   bench_app [--windows N] [--absent N] [--seconds S] [--sim PATH]
+//   bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]
 
 #include "app/CMainFrame.h"
 #include "bench/BenchSupport.h"
 #include "bench/SimProcess.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigPanel.h"
+#include "config/CTqk5820ConfigView.h"
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/MemoryProfile.h"
@@ -41,6 +45,7 @@ int main(int argc, char** argv)
 {
     int windows = 4;
     int absentWindows = 0;
+    std::string graph;   // empty: the panels as stored by default
     double seconds = 20;
     std::string simPath = besideMe("tqk5820-sim");
     for (int i = 1; i < argc; ++i) {
@@ -49,12 +54,16 @@ int main(int argc, char** argv)
             windows = std::atoi(argv[++i]);
         else if (a == "--absent" && i + 1 < argc)
             absentWindows = std::atoi(argv[++i]);
+        else if (a == "--graph" && i + 1 < argc && (std::strcmp(argv[i + 1], "on") == 0
+                                                      || std::strcmp(argv[i + 1], "off") == 0))
+            graph = argv[++i];
         else if (a == "--seconds" && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (a == "--sim" && i + 1 < argc)
             simPath = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_app [--windows N] [--absent N] [--seconds S] [--sim PATH]\n");
+            std::fprintf(stderr,
+                         "usage: bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]\n");
             return 2;
         }
     }
@@ -74,6 +83,11 @@ int main(int argc, char** argv)
     }
 
     MemoryProfile profile;
+    if (!graph.empty()) {
+        for (const char* key : {"iDisplayLimits", "iDisplayPid", "iDisplaySensor", "iDisplayInfo"})
+            profile.writeInt("Default", key, 0);
+        profile.writeInt("Default", "iDisplayGraph", graph == "on" ? 1 : 0);
+    }
     PosixSerialPorts ports(&profile);
     ports.setPath("COM2", link);
     int qtArgc = 1;
@@ -82,6 +96,10 @@ int main(int argc, char** argv)
     CTessolApp app(qtArgc, qtArgv, TessolServices {&ports, nullptr, &profile, nullptr});
     if (!app.InitInstance())
         return 1;
+    // A desk wide enough for four windows side by side, so that every panel
+    // is drawn.
+    if (!graph.empty())
+        app.GetMainFrame()->resize(2200, 900);
     std::vector<CTqk5820ConfigDoc*> docs;
     for (int i = 0; i < windows; ++i)
         docs.push_back(static_cast<CTqk5820ConfigDoc*>(app.OnFileNew()));
@@ -118,6 +136,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_app: not every controller came online\n");
         sim.stop();
         return 1;
+    }
+
+    // Graph panels that the user would see: in view, not scrolled away or
+    // under another window.
+    int graphsInView = 0;
+    for (CTqk5820ConfigDoc* d : docs) {
+        auto* view = dynamic_cast<CTqk5820ConfigView*>(d->GetViews().front());
+        CTqk5820ConfigPanel* panel = view != nullptr ? view->GetPanel(CTqk5820ConfigDoc::kGraph) : nullptr;
+        graphsInView += panel != nullptr && !panel->visibleRegion().isEmpty() ? 1 : 0;
     }
 
     const long commands0 = sim.commands();
@@ -165,6 +192,8 @@ int main(int argc, char** argv)
     const double limit = 1920.0 / 38.0;
     const double rate = commands / wall;
     std::printf("controller windows        %d on one line, %d more for absent units\n", windows, absentWindows);
+    if (!graph.empty())
+        std::printf("graph panels              %s, %d in view\n", graph == "on" ? "shown" : "hidden", graphsInView);
     std::printf("measured for              %.1f s\n", wall);
     std::printf("program CPU               %.2f %% of one core\n", 100.0 * cpu / wall);
     std::printf("transactions per second   %.1f\n", rate);

@@ -105,8 +105,11 @@ bool CTqk5820ConfigDoc::OnNewDocument()
     if (unit_ == 0)
         report::showMessage(prompts_, msg::kExceededMaxUnits);
     SetTitle(GetTitle());
-    for (int i = 0; i < kDisplayCount; ++i)
-        display_[static_cast<std::size_t>(i)] = profile_.readInt(kProfileSection, kDisplayKeys[i], 1) == 1;
+    // Nothing stored shows every panel but the graph.
+    for (int i = 0; i < kDisplayCount; ++i) {
+        const int fallback = i == kGraph ? 0 : 1;
+        display_[static_cast<std::size_t>(i)] = profile_.readInt(kProfileSection, kDisplayKeys[i], fallback) == 1;
+    }
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {
         link_.dropReplies(port_, protocol::kDeviceDigit, unit_);

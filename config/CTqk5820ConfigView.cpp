@@ -3,12 +3,14 @@
 #include "app/CChildFrame.h"
 #include "app/CMainFrame.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigGraphDialog.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "config/CTqk5820ConfigLimitsDialog.h"
 #include "config/CTqk5820ConfigMeasureDialog.h"
 #include "config/CTqk5820ConfigPidDialog.h"
 #include "config/CTqk5820ConfigSensorDialog.h"
 #include "config/CTqk5820ConfigStatusDialog.h"
+#include "config/ReadingSampler.h"
 #include "platform/Clock.h"
 
 #include <QMdiArea>
@@ -29,6 +31,7 @@ CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* 
     , clock_(clock)
     , canvas_(new QWidget)
     , lastRearm_(clock.seconds())
+    , sampler_(std::make_unique<ReadingSampler>(document, clock))
 {
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
@@ -74,12 +77,42 @@ CTqk5820ConfigDoc& CTqk5820ConfigView::GetConfigDoc() const
     return static_cast<CTqk5820ConfigDoc&>(GetDocument());
 }
 
+void CTqk5820ConfigView::SetLogging(UserPrompts* prompts, const std::string& logDirectory)
+{
+    sampler_->SetPrompts(prompts);
+    logDirectory_ = logDirectory;
+}
+
 void CTqk5820ConfigView::OnInitialUpdate()
 {
     if (mainFrame_ != nullptr)
         slot_ = mainFrame_->TakeWindowSlot();
-    GetConfigDoc().SetDisplayFlag(CTqk5820ConfigDoc::kGraph, false);
     Layout();
+    FollowLogFolder();
+}
+
+void CTqk5820ConfigView::FollowLogFolder()
+{
+    if (logDirectory_.empty())
+        return;
+    // Stopped by the user, failed, or replaced by a log of the user's
+    // choosing: it stays so.
+    if (folderLog_ && !(sampler_->IsLogging() && sampler_->LogPath() == folderLogPath_)) {
+        folderLog_ = false;
+        folderLogEnded_ = true;
+    }
+    const int unit = GetConfigDoc().GetUnitNumber();
+    if (folderLogEnded_ || unit <= 0 || (folderLog_ && unit == folderLogUnit_))
+        return;
+    std::string path = logDirectory_;
+    if (path.back() != '/')
+        path += '/';
+    path += ReadingSampler::LogFileName(unit);
+    folderLogUnit_ = unit;
+    folderLogPath_ = path;
+    // Added to: a new run of the program keeps the rows of the last.
+    folderLog_ = sampler_->StartLog(path, false);
+    folderLogEnded_ = !folderLog_;
 }
 
 void CTqk5820ConfigView::OnUpdate(DocumentView*, long)
@@ -103,7 +136,8 @@ CTqk5820ConfigPanel* CTqk5820ConfigView::MakePanel(int index, QWidget* parent)
     case 2: return new CTqk5820ConfigLimitsDialog(parent);
     case 3: return new CTqk5820ConfigPidDialog(parent);
     case 4: return new CTqk5820ConfigSensorDialog(parent);
-    default: return new CTqk5820ConfigInfoDialog(parent);
+    case 5: return new CTqk5820ConfigInfoDialog(parent);
+    default: return new CTqk5820ConfigGraphDialog(parent);
     }
 }
 
@@ -133,6 +167,8 @@ void CTqk5820ConfigView::Layout()
             changed = true;
         }
     }
+    sampler_->SetOutputWordReadElsewhere(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
+    sampler_->SetPlotting(panels_[CTqk5820ConfigDoc::kGraph] != nullptr);
     if (!changed)
         return;
 
@@ -197,6 +233,10 @@ void CTqk5820ConfigView::RefreshPass()
         if (frame_->windowTitle() != title)
             frame_->setWindowTitle(title);
     }
+    FollowLogFolder();
+    // The sampler starts the reads of a new second before the panels ask,
+    // so that a panel that shows the same reading takes the fresh value.
+    sampler_->Step();
     for (int i = 0; i < kPanelCount; ++i) {
         CTqk5820ConfigPanel* panel = panels_[static_cast<std::size_t>(i)];
         busy_[static_cast<std::size_t>(i)] = panel != nullptr && panel->Refresh();

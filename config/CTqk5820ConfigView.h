@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <memory>
+#include <string>
 
 class CChildFrame;
 class CMainFrame;
@@ -16,17 +18,19 @@ class CTqk5820ConfigDoc;
 class CTqk5820ConfigPanel;
 class Clock;
 class Profile;
+class ReadingSampler;
 class UserPrompts;
 
-// The window of one controller: up to six panels stacked in a fixed order
-// (Status, Measurement, Limits, PID, Sensor, Info) as the document's display
-// flags ask, on a grey background that scrolls when the main window is
-// smaller. It places its frame in the next free slot of a grid four across
-// and drives the panels' refresh from the idle pass.
+// The window of one controller: up to seven panels stacked in a fixed order
+// (Status, Measurement, Limits, PID, Sensor, Info, Graph) as the document's
+// display flags ask, on a grey background that scrolls when the main window
+// is smaller. It places its frame in the next free slot of a grid four across
+// and drives the panels' refresh from the idle pass. Its ReadingSampler
+// collects the readings of the graph and of the readings log.
 class CTqk5820ConfigView : public QScrollArea, public CView {
     Q_OBJECT
 public:
-    static constexpr int kPanelCount = 6;
+    static constexpr int kPanelCount = 7;
 
     // What the production commands reach outside the window.
     struct ProductionServices {
@@ -45,7 +49,12 @@ public:
     QWidget* widget() override { return this; }
     CTqk5820ConfigDoc& GetConfigDoc() const;
 
-    // Takes a window slot, clears the graph flag and lays the panels out.
+    // Where an "ERROR - " box about the log goes, and the folder in which
+    // the window logs from its start (TQK-5820-NN.csv; none when empty).
+    void SetLogging(UserPrompts* prompts, const std::string& logDirectory);
+
+    // Takes a window slot, lays the panels out and starts the log of the
+    // log folder.
     void OnInitialUpdate() override;
     void OnUpdate(DocumentView* sender, long hint) override;
 
@@ -66,6 +75,7 @@ public:
     void NotifyLimits();
 
     CTqk5820ConfigPanel* GetPanel(int index) const { return panels_[static_cast<std::size_t>(index)]; }
+    ReadingSampler& Sampler() const { return *sampler_; }
     CChildFrame* GetFrame() const { return frame_; }
     int GetWindowSlot() const { return slot_; }
     int GetWidestWidth() const { return widest_; }
@@ -81,6 +91,8 @@ private:
     // in the normal state only, otherwise once the frame is restored.
     void FitFrame();
     static bool IsNormalState(Qt::WindowStates states);
+    // The log of the log folder follows the unit number to its file.
+    void FollowLogFolder();
     static CTqk5820ConfigPanel* MakePanel(int index, QWidget* parent);
 
     CMainFrame* mainFrame_;
@@ -97,4 +109,12 @@ private:
     bool fitPending_ = false;
     std::int64_t lastRearm_;
     ProductionServices production_;
+    std::unique_ptr<ReadingSampler> sampler_;
+    std::string logDirectory_;
+    // The log in the log folder: running, for this unit into this file;
+    // ended for good once stopped, failed or replaced.
+    bool folderLog_ = false;
+    bool folderLogEnded_ = false;
+    int folderLogUnit_ = 0;
+    std::string folderLogPath_;
 };

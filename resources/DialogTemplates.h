@@ -68,6 +68,7 @@ inline constexpr int kLimitsPanel = 133;
 inline constexpr int kPidPanel = 134;
 inline constexpr int kSensorPanel = 135;
 inline constexpr int kInfoPanel = 136;
+inline constexpr int kGraphPanel = 137;
 inline constexpr int kDiagnosticForm = 139;
 inline constexpr int kCalibrateForm = 141;
 inline constexpr int kProductionAccessDialog = 145;

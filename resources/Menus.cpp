@@ -62,6 +62,7 @@ MenuResource buildMainMenu()
                           command("&P I D\tP", cmd::kDisplayPid, kChecked),
                           command("Se&nsor\tN", cmd::kDisplaySensor, kChecked),
                           command("&Information\tI", cmd::kDisplayInfo, kChecked),
+                          command("&Graph\tG", cmd::kDisplayGraph),
                           separator(),
                           popup("P&assword Protected",
                                 {

@@ -25,5 +25,7 @@ inline constexpr const char* kInvalidPassword = "ERROR - Invalid Password";
 inline constexpr const char* kSerialNumberFormat = "ERROR - Serial Number format";
 // The standard refusal of a field that holds more than its limit; %1 is the limit.
 inline constexpr const char* kMaxChars = "Please enter no more than %1 characters.";
+// A readings log that cannot be written: its path, then the system's reason.
+inline constexpr const char* kLogFileFailed = "ERROR - Cannot write the log file %s: %s. Logging has stopped.";
 
 } // namespace msg

@@ -54,15 +54,15 @@ TEST(ConfigDocNew, TakesPortAndDisplayFlagsFromTheProfile)
     EXPECT_EQ(plain.GetUnitNumber(), 1);
     EXPECT_EQ(plain.GetTitle(), "TQK-5820-01.cfg");
     EXPECT_TRUE(plain.IsPortUsable());
-    // Nothing stored reads as 1 for all seven, the graph flag included (the
-    // view clears that one when it first shows).
-    for (int i = 0; i < 7; ++i)
+    // Nothing stored reads as 1 for the first six and 0 for the graph.
+    for (int i = 0; i < 6; ++i)
         EXPECT_TRUE(plain.GetDisplayFlag(i)) << i;
+    EXPECT_FALSE(plain.GetDisplayFlag(CTqk5820ConfigDoc::kGraph));
 
     // Only a stored 1 shows a panel.
     b.profile.writeInt("Default", "iDisplayPid", 0);
     b.profile.writeInt("Default", "iDisplayLimits", 2);
-    b.profile.writeInt("Default", "iDisplayGraph", 0);
+    b.profile.writeInt("Default", "iDisplayGraph", 2);
     b.profile.writeInt("Default", "iComPort", 0);
     PtyPair com1;
     b.ports.setPath("COM1", com1.slavePath());
@@ -75,6 +75,9 @@ TEST(ConfigDocNew, TakesPortAndDisplayFlagsFromTheProfile)
     EXPECT_FALSE(stored.GetDisplayFlag(CTqk5820ConfigDoc::kGraph));
     EXPECT_TRUE(stored.GetDisplayFlag(CTqk5820ConfigDoc::kStatus));
     EXPECT_TRUE(b.prompts.boxes.empty());
+
+    b.profile.writeInt("Default", "iDisplayGraph", 1);
+    EXPECT_TRUE(b.newDoc().GetDisplayFlag(CTqk5820ConfigDoc::kGraph));
 }
 
 TEST(ConfigDocNew, StoresItsDisplayFlagsAsZeroOrOne)

@@ -294,15 +294,18 @@ TEST(MenuBuilder, BarCarriesTheResourceTextsIdsAndStates)
     EXPECT_TRUE(save->shortcut().isEmpty()); // the accelerator table binds the key, not the action
 
     const QList<QAction*> display = submenu(bar->actions(), "&Display")->actions();
-    ASSERT_EQ(display.size(), 11);
+    ASSERT_EQ(display.size(), 12);
     EXPECT_EQ(display[0]->text(), "&Status\tS");
     EXPECT_EQ(commandIdOf(display[0]), cmd::kDisplayStatus);
     EXPECT_TRUE(display[0]->isCheckable() && display[0]->isChecked());
     EXPECT_EQ(display[0]->statusTip(), "Toggles the Status window for this instrument On/Off");
     EXPECT_EQ(display[0]->toolTip(), "Toggle Status View");
-    EXPECT_TRUE(display[6]->isSeparator());
-    EXPECT_TRUE(display[8]->isSeparator());
-    EXPECT_EQ(commandIdOf(display[7]), 0);
+    EXPECT_EQ(display[6]->text(), "&Graph\tG");
+    EXPECT_EQ(commandIdOf(display[6]), cmd::kDisplayGraph);
+    EXPECT_EQ(display[6]->statusTip(), "Toggles the Graphics window for this instrument On/Off");
+    EXPECT_TRUE(display[7]->isSeparator());
+    EXPECT_TRUE(display[9]->isSeparator());
+    EXPECT_EQ(commandIdOf(display[8]), 0);
     QMenu* password = submenu(display, "P&assword Protected");
     ASSERT_NE(password, nullptr);
     ASSERT_EQ(password->actions().size(), 2);

@@ -35,14 +35,14 @@ bool has(const DialogControl& c, unsigned style)
 
 TEST(DialogTemplates, EveryTemplateIsFoundByItsIdAndNoOther)
 {
-    EXPECT_EQ(dialogTemplateIds(), (std::vector<int>{100, 131, 132, 133, 134, 135, 136, 139, 141, 145}));
+    EXPECT_EQ(dialogTemplateIds(), (std::vector<int>{100, 131, 132, 133, 134, 135, 136, 137, 139, 141, 145}));
     for (int id : dialogTemplateIds()) {
         EXPECT_EQ(tpl(id).id, id);
         EXPECT_EQ(tpl(id).modal, id == 100 || id == 145) << id;
         EXPECT_EQ(tpl(id).title.empty(), !tpl(id).modal) << id;
     }
     EXPECT_EQ(dialogTemplate(0), nullptr);
-    EXPECT_EQ(dialogTemplate(137), nullptr);
+    EXPECT_EQ(dialogTemplate(138), nullptr);
     EXPECT_EQ(tpl(145).title, "User / Password / Serial Number Dialog");
     EXPECT_EQ(tpl(100).title, "About Tessol");
 }
@@ -187,7 +187,7 @@ TEST(MainMenu, SeparatorsAndNestedPopupsStandWhereTheyBelong)
     EXPECT_EQ(outline(popupNamed(file, "&New").items), "&Temperature Controller | Current Source | -");
     const auto& display = popupNamed(mainMenu().popups, "&Display").items;
     EXPECT_EQ(outline(display), "&Status\tS | &Measurement\tM | &Limits\tL | &P I D\tP | Se&nsor\tN | "
-                                "&Information\tI | - | >P&assword Protected | - | &Toolbar | &Status Bar");
+                                "&Information\tI | &Graph\tG | - | >P&assword Protected | - | &Toolbar | &Status Bar");
     EXPECT_EQ(findMenuCommand(mainMenu(), cmd::kDiagnostics)->text, "&Diagnostics");
     EXPECT_EQ(findMenuCommand(mainMenu(), cmd::kHelp), nullptr);
 }
@@ -202,7 +202,7 @@ TEST(MainMenu, CommandIdsAreUniqueAndStatesAreTheResources)
         if (item->state & MenuState::kChecked)
             checked.insert(item->commandId);
     }
-    EXPECT_EQ(ids.size(), 30u);
+    EXPECT_EQ(ids.size(), 31u);
     EXPECT_EQ(grey, (std::set<int>{32773, 57601, 57603, 57604, 57616, 59392}));
     EXPECT_EQ(checked, (std::set<int>{32774, 32775, 32776, 32777, 32780, 32778}));
 }
@@ -256,10 +256,10 @@ TEST(StringTable, StatusLinePromptIsTheTextBeforeTheTooltip)
     EXPECT_EQ(statusLinePrompt(32774), "Toggles the Status window for this instrument On/Off");
     EXPECT_EQ(statusLinePrompt(32771), "Opens the next new Temperature Controller");
     EXPECT_EQ(statusLinePrompt(57601), "");
-    // Every prompt belongs to a command of the menu, or to the graph toggle that has none.
+    // Every prompt belongs to a command of the menu.
     for (int id = 32768; id < 33000; ++id) {
         if (stringResource(id)) {
-            EXPECT_TRUE(id == cmd::kDisplayGraph || findMenuCommand(mainMenu(), id)) << id;
+            EXPECT_TRUE(findMenuCommand(mainMenu(), id)) << id;
         }
     }
 }

@@ -2,6 +2,7 @@
 // instruments for a while and saves a picture of the main window:
 //
 //   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame]
+//                    [--output-on] [--step S VALUE] [--span MINUTES]
 //
 // --frame saves only the first controller window instead of the main window.
 // --diagnostics USER PASSWORD runs Diagnostics on the first controller window
@@ -9,6 +10,10 @@
 // the proposed serial number), lights the 7-segment lamps and then saves the
 // main window; --dialog DIALOG.png also saves the filled dialog.
 // The ports lead where they always do (TESSOL_COM2 and so on).
+// --output-on presses the first window's ON/OFF button once its output is
+// known to be off; --step types VALUE into its set point S seconds after the
+// start; --span picks the time its Graph panel shows. The panels shown and
+// the ports are the stored settings (TESSOL_COM2 and so on).
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
@@ -23,7 +28,14 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigGraphDialog.h"
+#include "config/CTqk5820ConfigMeasureDialog.h"
+#include "config/CTqk5820ConfigView.h"
+#include "controls/CLibDatamineEdit.h"
+#include "controls/CLibLampStatic.h"
 
+#include <QComboBox>
 #include <QEventLoop>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -82,9 +94,20 @@ int main(int argc, char** argv)
     bool frameOnly = false;
     bool diagnostics = false;
     std::string user, password, dialogPicture;
+    bool outputOn = false;
+    double stepAt = -1;
+    float stepValue = 0;
+    int span = 0;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--output-on") == 0)
+            outputOn = true;
+        else if (std::strcmp(argv[i], "--step") == 0 && i + 2 < argc) {
+            stepAt = std::atof(argv[++i]);
+            stepValue = static_cast<float>(std::atof(argv[++i]));
+        } else if (std::strcmp(argv[i], "--span") == 0 && i + 1 < argc)
+            span = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--frame") == 0)
@@ -120,6 +143,50 @@ int main(int argc, char** argv)
             }
         }
     }
+
+    // The first window's panels, as a user works them.
+    const auto firstView = [&app]() -> CTqk5820ConfigView* {
+        const auto open = app.ConfigTemplate().GetDocuments();
+        if (open.empty() || open.front()->GetViews().empty())
+            return nullptr;
+        return dynamic_cast<CTqk5820ConfigView*>(open.front()->GetViews().front());
+    };
+    const auto measure = [&] {
+        CTqk5820ConfigView* view = firstView();
+        return view != nullptr ? dynamic_cast<CTqk5820ConfigMeasureDialog*>(view->GetPanel(1)) : nullptr;
+    };
+    if (span > 0 && firstView() != nullptr) {
+        if (auto* graph = dynamic_cast<CTqk5820ConfigGraphDialog*>(firstView()->GetPanel(6))) {
+            const auto& spans = CTqk5820ConfigGraphDialog::Spans();
+            for (std::size_t i = 0; i < spans.size(); ++i) {
+                if (spans[i] == span)
+                    graph->SpanSelector()->setCurrentIndex(static_cast<int>(i));
+            }
+        }
+    }
+    QTimer press;
+    if (outputOn) {
+        // Once the panel has read the output word: pressed while dark only.
+        press.setInterval(100);
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            CTqk5820ConfigMeasureDialog* m = measure();
+            if (m == nullptr || !firstView()->GetConfigDoc().IsOnline() || m->IsBusy())
+                return;
+            if (m->OutputLamp()->state() == 0)
+                m->OnOutputButton();
+            press.stop();
+        });
+        press.start();
+    }
+    if (stepAt >= 0) {
+        QTimer::singleShot(static_cast<int>(stepAt * 1000), [&] {
+            if (CTqk5820ConfigMeasureDialog* m = measure()) {
+                m->SetPointEntry()->SetValue(stepValue);
+                m->SetPointEntry()->SetCommitted(true);
+            }
+        });
+    }
+
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();

@@ -11,6 +11,7 @@
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
+#include "platform/ReadingsCsv.h"
 #include "platform/SystemClock.h"
 #include "resources/Messages.h"
 
@@ -20,12 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <poll.h>
 #include <string>
-#include <time.h>
 #include <vector>
 
 namespace {
@@ -200,9 +199,7 @@ bool printable8(const std::string& text)
 
 // ---------------------------------------------------------------- through the document
 
-const char* const kDegrees = "\xc2\xb0"
-                             "C";   // the degree sign in UTF-8
-const char* const kNoReading = "???.???";
+const char* const kNoReading = csvlog::kNoReading;
 // How long status, set-point and output wait for the unit to answer, and
 // then for what they asked, in milliseconds.
 constexpr std::int64_t kAnswerWaitMs = 10000;
@@ -339,19 +336,14 @@ struct Readings {
     {
         wantActual = wantSetPoint = wantCurrent = wantVoltage = wantOutput = true;
         actual = setPoint = current = voltage = kNoReading;
-        output = "???";
+        output = csvlog::kNoOutput;
     }
 
     bool complete() const { return !(wantActual || wantSetPoint || wantCurrent || wantVoltage || wantOutput); }
 
-    const char* unit() const { return resistance ? "kOhms" : kDegrees; }
+    std::string unit() const { return csvlog::unitText(resistance); }
 
-    static std::string number(float v)
-    {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(v));
-        return text;
-    }
+    static std::string number(float v) { return csvlog::number(static_cast<double>(v)); }
 
     // Follows the sensor type (a type not established keeps the mode), then
     // takes what has arrived. False while the document is offline.
@@ -381,7 +373,7 @@ struct Readings {
             wantVoltage = false;
         }
         if (wantOutput && doc.ReadOutputState(text)) {
-            output = text[7] == '1' ? "on" : "off";
+            output = csvlog::outputText(text);
             wantOutput = false;
         }
         return true;
@@ -443,8 +435,8 @@ int runStatus(DocSession& s)
     std::printf("firmware       %s\n", firmware.c_str());
     std::printf("serial number  %s\n", serial.c_str());
     std::printf("sensor type    %s\n", type == SensorTypeTracker::kNoType ? "unknown" : SensorTypeTracker::TypeName(type));
-    std::printf("actual         %s %s\n", r.actual.c_str(), r.unit());
-    std::printf("set point      %s %s\n", r.setPoint.c_str(), r.unit());
+    std::printf("actual         %s %s\n", r.actual.c_str(), r.unit().c_str());
+    std::printf("set point      %s %s\n", r.setPoint.c_str(), r.unit().c_str());
     std::printf("output         %s\n", r.output.c_str());
     std::printf("TE current     %s A\n", r.current.c_str());
     std::printf("TE voltage     %s V\n", r.voltage.c_str());
@@ -466,7 +458,7 @@ int runSetPoint(DocSession& s, float value)
     float back = 0;
     if (!s.runUntil([&] { return doc.GetNumber(p, back); }, kAnswerWaitMs))
         return kRefused;
-    std::printf("set point %.3f %s\n", static_cast<double>(back), resistance ? "kOhms" : kDegrees);
+    std::printf("set point %.3f %s\n", static_cast<double>(back), csvlog::unitText(resistance).c_str());
     return kOk;
 }
 
@@ -487,20 +479,6 @@ int runOutput(DocSession& s, bool on)
     return kOk;
 }
 
-// Local time as ISO 8601 with its offset: 2024-05-01T14:03:07+02:00.
-std::string isoTime(std::int64_t utcMillis)
-{
-    const time_t t = static_cast<time_t>(utcMillis / 1000);
-    tm local {};
-    localtime_r(&t, &local);
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;
-    std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
-                  std::labs(offset) % 60);
-    return text;
-}
-
 struct WatchOptions {
     double intervalSeconds = 1.0;
     long count = 0;   // 0: until stopped
@@ -509,56 +487,53 @@ struct WatchOptions {
 
 int runWatch(DocSession& s, const WatchOptions& options)
 {
-    std::FILE* csv = nullptr;
-    if (!options.csv.empty()) {
-        csv = std::fopen(options.csv.c_str(), "w");
-        if (csv == nullptr) {
-            std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", options.csv.c_str(), std::strerror(errno));
-            return kFileFailed;
-        }
+    csvlog::File csv;
+    if (!options.csv.empty() && !csv.start(options.csv, true)) {
+        std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", options.csv.c_str(), csv.error().c_str());
+        return kFileFailed;
     }
-    const auto emit = [csv](const std::string& line) {
-        std::printf("%s\n", line.c_str());
+    // False once the file could not take the lines; the terminal has them.
+    const auto emit = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines)
+            std::printf("%s\n", line.c_str());
         std::fflush(stdout);
-        if (csv != nullptr) {
-            std::fprintf(csv, "%s\n", line.c_str());
-            std::fflush(csv);
-        }
-    };
-    const auto finish = [csv](int code) {
-        if (csv != nullptr)
-            std::fclose(csv);
-        return code;
+        if (options.csv.empty() || csv.append(lines))
+            return true;
+        std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", options.csv.c_str(), csv.error().c_str());
+        return false;
     };
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
     if (!s.open())
-        return finish(kPortFailed);
+        return kPortFailed;
     if (!s.waitOnline(kAnswerWaitMs))
-        return finish(notAnswering(s));
-    std::string serial, firmware;
-    identity(s, serial, firmware);
+        return notAnswering(s);
+    csvlog::Identity who;
+    who.unit = s.doc().GetUnitNumber();
+    who.port = s.portName();
+    std::string firmware;
+    identity(s, who.serial, firmware);
 
+    csvlog::Writer writer;
     Readings r;
     r.resistance = SensorTypeTracker::IsResistanceMode(s.doc().GetSensorType());
-    bool headerResistance = !r.resistance;
     const auto intervalMs = static_cast<std::int64_t>(options.intervalSeconds * 1000.0 + 0.5);
     std::int64_t tick = s.clock().utcMillis();
     for (long row = 0; (options.count == 0 || row < options.count) && !stopRequested; ++row) {
         r.arm();
         const std::int64_t next = tick + intervalMs;
         s.runUntil([&] { return !r.refresh(s.doc()) || r.complete(); }, next - s.clock().utcMillis());
-        if (headerResistance != r.resistance) {
-            headerResistance = r.resistance;
-            char unit[8];
-            std::snprintf(unit, sizeof unit, "%02d", s.doc().GetUnitNumber());
-            emit(std::string("# unit ") + unit + ", serial number " + serial + ", " + s.portName());
-            emit(std::string("time,actual (") + r.unit() + "),set point (" + r.unit()
-                 + "),TE current (A),TE voltage (V),output");
-        }
-        emit(isoTime(tick) + "," + r.actual + "," + r.setPoint + "," + r.current + "," + r.voltage + ","
-             + r.output);
+        who.resistance = r.resistance;
+        csvlog::Row line;
+        line.utcMillis = tick;
+        line.actual = r.actual;
+        line.setPoint = r.setPoint;
+        line.current = r.current;
+        line.voltage = r.voltage;
+        line.output = r.output;
+        if (!emit(writer.lines(who, line)))
+            return kFileFailed;
         if (options.count != 0 && row + 1 >= options.count)
             break;
         // The line keeps working until the next row is due: the document
@@ -566,7 +541,7 @@ int runWatch(DocSession& s, const WatchOptions& options)
         s.runUntil([] { return false; }, next - s.clock().utcMillis());
         tick = next;
     }
-    return finish(kOk);
+    return kOk;
 }
 
 } // namespace

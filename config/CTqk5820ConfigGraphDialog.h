@@ -1,0 +1,113 @@
+#pragma once
+
+#include "config/CTqk5820ConfigPanel.h"
+#include "config/ReadingSampler.h"
+
+#include <QPointF>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class CLibLampStatic;
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QValueAxis;
+
+// The Graph panel of a controller window: the actual value and the set point
+// (degrees Celsius, or kOhms in a resistance mode) and, on a second axis, the
+// TE current against time, over a span of 1, 5, 15 or 60 minutes, green on
+// black. The curves break where the instrument was offline. The samples come
+// from the view's ReadingSampler, which reads them once a second while this
+// panel is shown; the panel only draws them. Its "Log..." button starts a
+// CSV log of the readings (and stops a running one).
+class CTqk5820ConfigGraphDialog : public CTqk5820ConfigPanel {
+    Q_OBJECT
+public:
+    // Asks for the file to log to, offering `suggested`; empty: cancelled.
+    using FileChooser = std::function<QString(QWidget* parent, const QString& suggested)>;
+
+    explicit CTqk5820ConfigGraphDialog(QWidget* parent = nullptr);
+    ~CTqk5820ConfigGraphDialog() override;
+
+    // Draws the samples that are new since the last refresh; never busy.
+    bool Refresh() override;
+
+    // The spans offered, in minutes.
+    static const std::vector<int>& Spans();
+    int SpanMinutes() const;
+    // A file dialog by default.
+    void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+    // Log...: asks for a file and logs to it; while logging: stops.
+    void OnLogButton();
+    // TQK-5820-07.csv for unit 7 in the user's documents folder.
+    QString DefaultLogPath() const;
+
+    QChart* Chart() const { return chart_; }
+    QChartView* ChartView() const { return chartView_; }
+    QDateTimeAxis* TimeAxis() const { return timeAxis_; }
+    QValueAxis* ValueAxis() const { return valueAxis_; }
+    QValueAxis* CurrentAxis() const { return currentAxis_; }
+    QComboBox* SpanSelector() const { return span_; }
+    QPushButton* LogButton() const { return logButton_; }
+    CLibLampStatic* LogLamp() const { return logLamp_; }
+    QLabel* LogCaption() const { return logCaption_; }
+    // Stretches of curve drawn, each ended by a gap.
+    int SegmentCount() const { return static_cast<int>(segments_.size()); }
+    // Points of the actual value, of the set point and of the TE current drawn.
+    int ActualPoints() const;
+    int SetPointPoints() const;
+    int CurrentPoints() const;
+
+protected:
+    void BindControls() override;
+    void OnInitDialog() override;
+
+private:
+    struct Segment {
+        QLineSeries* actual;
+        QLineSeries* setPoint;
+        QLineSeries* current;
+    };
+
+    ReadingSampler& Sampler() const;
+    void BuildChart();
+    void ShowMode(ReadingSampler::Mode mode);
+    // Everything again from the ring (a new span, a new unit of measure).
+    void Redraw();
+    // The samples pushed since the last update.
+    void DrawNew();
+    void Draw(const GraphSample& sample);
+    Segment& NewSegment();
+    void DropOld(std::int64_t from);
+    void FitAxes(std::int64_t now);
+    void ShowLogState();
+
+    CLibLampStatic* logLamp_ = nullptr;
+    QLabel* logCaption_ = nullptr;
+    QPushButton* logButton_ = nullptr;
+    QComboBox* span_ = nullptr;
+    QChartView* chartView_ = nullptr;
+    QChart* chart_ = nullptr;
+    QDateTimeAxis* timeAxis_ = nullptr;
+    QValueAxis* valueAxis_ = nullptr;
+    QValueAxis* currentAxis_ = nullptr;
+
+    QPointF valueRange_;
+    QPointF currentRange_;
+    std::vector<Segment> segments_;
+    // The newest segment takes the next sample unless a gap came between.
+    bool segmentOpen_ = false;
+    std::int64_t lastDrawn_ = 0;
+    std::uint64_t seen_ = 0;
+    ReadingSampler::Mode shownMode_ = ReadingSampler::kUnknown;
+    bool shownLogging_ = false;
+    std::string shownLogPath_;
+    FileChooser chooser_;
+};

@@ -1,0 +1,305 @@
+#include "config/ReadingSampler.h"
+
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/ParameterNumbers.h"
+#include "config/SensorTypeTracker.h"
+#include "platform/Clock.h"
+#include "platform/MessageReport.h"
+#include "resources/Messages.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+const char* const kUnknownSerial = "????????";
+
+} // namespace
+
+ReadingSampler::ReadingSampler(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts)
+    : doc_(doc)
+    , clock_(clock)
+    , prompts_(prompts)
+    , serial_(kUnknownSerial)
+{
+}
+
+ReadingSampler::~ReadingSampler()
+{
+    Unregister();
+}
+
+std::string ReadingSampler::LogFileName(int unit)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "TQK-5820-%02d.csv", unit);
+    return name;
+}
+
+std::string ReadingSampler::LogErrorText(const std::string& path, const std::string& reason)
+{
+    std::vector<char> text(std::strlen(msg::kLogFileFailed) + path.size() + reason.size() + 1);
+    std::snprintf(text.data(), text.size(), msg::kLogFileFailed, path.c_str(), reason.c_str());
+    return text.data();
+}
+
+void ReadingSampler::SetPlotting(bool on)
+{
+    const bool was = IsActive();
+    plotting_ = on;
+    SetActive(was);
+}
+
+bool ReadingSampler::StartLog(const std::string& path, bool truncate)
+{
+    if (!file_.start(path, truncate)) {
+        StopLog();
+        if (prompts_ != nullptr)
+            report::showMessage(*prompts_, LogErrorText(path, file_.error()));
+        return false;
+    }
+    const bool was = IsActive();
+    writer_.restart();
+    logging_ = true;
+    SetActive(was);
+    // The second under way gets its first row complete.
+    wantVoltage_ = wantOutput_ = true;
+    // The TE voltage joins the readings this sampler drives.
+    Unregister();
+    Register();
+    return true;
+}
+
+void ReadingSampler::StopLog()
+{
+    if (!logging_)
+        return;
+    const bool was = IsActive();
+    logging_ = false;
+    SetActive(was);
+    if (IsActive()) {
+        Unregister();
+        Register();
+    }
+}
+
+void ReadingSampler::SetActive(bool wasActive)
+{
+    if (IsActive() == wasActive)
+        return;
+    if (IsActive()) {
+        Register();
+        return;
+    }
+    // What was collected of the current second is dropped; a later start
+    // begins with a gap.
+    Unregister();
+    open_ = false;
+}
+
+void ReadingSampler::Register()
+{
+    if (!IsActive())
+        return;
+    doc_.RegisterConsumer(pn::kTeCurrent, this);
+    if (mode_ != kUnknown)
+        doc_.RegisterConsumer(ActualParameter(), this);
+    if (logging_)
+        doc_.RegisterConsumer(pn::kTeVoltage, this);
+}
+
+void ReadingSampler::Unregister()
+{
+    for (int p : {pn::kActualTemperature, pn::kSensorResistance, pn::kTeCurrent, pn::kTeVoltage})
+        doc_.UnregisterConsumer(p, this);
+}
+
+int ReadingSampler::ActualParameter() const
+{
+    return mode_ == kResistance ? pn::kSensorResistance : pn::kActualTemperature;
+}
+
+void ReadingSampler::Step()
+{
+    if (!IsActive())
+        return;
+    const std::int64_t now = clock_.seconds();
+    if (!open_) {
+        // A gap first, so that a curve does not join the samples of before.
+        if (!ring_.empty() && ring_.back().online) {
+            GraphSample gap;
+            gap.utcMillis = clock_.utcMillis();
+            gap.resistance = mode_ == kResistance;
+            ring_.push(gap);
+        }
+        OpenSecond(now);
+    } else if (now != second_) {
+        const std::int64_t last = second_;
+        CloseSecond();
+        // A log that failed just now may have been all that kept it going.
+        if (!IsActive())
+            return;
+        // Seconds in which no pass ran (a modal box was open): gaps, and
+        // rows without readings.
+        if (now > last + 1 && now - last - 1 <= kMaxFill) {
+            for (std::int64_t s = last + 1; s < now; ++s) {
+                GraphSample missed;
+                missed.utcMillis = secondMillis_ + (s - last) * 1000;
+                missed.resistance = mode_ == kResistance;
+                ring_.push(missed);
+                if (logging_)
+                    WriteRow(missed, csvlog::kNoReading, std::string());
+            }
+            if (!IsActive())
+                return;
+        }
+        OpenSecond(now);
+    }
+    Read();
+}
+
+void ReadingSampler::OpenSecond(std::int64_t second)
+{
+    open_ = true;
+    second_ = second;
+    secondMillis_ = clock_.utcMillis();
+    sample_ = GraphSample();
+    sample_.utcMillis = secondMillis_;
+    sawOnline_ = false;
+    wantActual_ = wantSetPoint_ = wantCurrent_ = true;
+    wantVoltage_ = wantOutput_ = logging_;
+    voltage_ = csvlog::kNoReading;
+    outputWord_.clear();
+}
+
+void ReadingSampler::CloseSecond()
+{
+    sample_.online = sawOnline_;
+    sample_.resistance = mode_ == kResistance;
+    ring_.push(sample_);
+    if (logging_) {
+        // Answers filed after this sampler's last look in the second that
+        // ended: the Measurement panel's output word, the serial number.
+        if (wantOutput_ && outputElsewhere_ && sawOnline_ && doc_.ValueText(pn::kOutputState).size() == 8)
+            outputWord_ = doc_.ValueText(pn::kOutputState);
+        TakeSerial();
+        WriteRow(sample_, voltage_, outputWord_);
+    }
+    open_ = false;
+}
+
+void ReadingSampler::FollowMode()
+{
+    const int type = doc_.GetSensorType();
+    if (type == SensorTypeTracker::kNoType)
+        return;
+    const Mode wanted = SensorTypeTracker::IsResistanceMode(type) ? kResistance : kTemperature;
+    if (wanted == mode_)
+        return;
+    if (mode_ != kUnknown)
+        doc_.UnregisterConsumer(ActualParameter(), this);
+    mode_ = wanted;
+    doc_.RegisterConsumer(ActualParameter(), this);
+    // What was read so far in this second is in the other unit.
+    sample_.have = 0;
+    wantActual_ = wantSetPoint_ = true;
+}
+
+void ReadingSampler::Read()
+{
+    if (!doc_.IsOnline()) {
+        // Another instrument may answer when this one is back.
+        serialRead_ = false;
+        return;
+    }
+    sawOnline_ = true;
+    // Asked for first, so that the log's first lines can name the unit's
+    // serial number.
+    if (logging_)
+        TakeSerial();
+    FollowMode();
+    float v = 0.0f;
+    if (mode_ != kUnknown) {
+        if (wantActual_ && doc_.GetNumber(ActualParameter(), v, this)) {
+            sample_.actual = v;
+            sample_.have |= GraphSample::kActual;
+            wantActual_ = false;
+        }
+        const int setPoint = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+        if (wantSetPoint_ && doc_.GetNumber(setPoint, v)) {
+            sample_.setPoint = v;
+            sample_.have |= GraphSample::kSetPoint;
+            wantSetPoint_ = false;
+        }
+    }
+    if (wantCurrent_ && doc_.ReadTeCurrent(v, this)) {
+        sample_.current = v;
+        sample_.have |= GraphSample::kCurrent;
+        wantCurrent_ = false;
+    }
+    if (!logging_)
+        return;
+    if (wantVoltage_ && doc_.ReadTeVoltage(v, this)) {
+        voltage_ = csvlog::number(static_cast<double>(v));
+        wantVoltage_ = false;
+    }
+    if (wantOutput_) {
+        std::string word;
+        if (outputElsewhere_) {
+            // The Measurement panel reads the word; the newest text of this
+            // second is taken as it stands, without a read of its own.
+            if (doc_.ValueText(pn::kOutputState).size() == 8)
+                outputWord_ = doc_.ValueText(pn::kOutputState);
+        } else if (doc_.ReadOutputState(word)) {
+            outputWord_ = word;
+            wantOutput_ = false;
+        }
+    }
+}
+
+void ReadingSampler::TakeSerial()
+{
+    std::string serial;
+    if (!serialRead_ && doc_.IsOnline() && doc_.ReadSerialNumber(serial)) {
+        serial_ = trimmed(serial);
+        serialRead_ = true;
+    }
+}
+
+void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output)
+{
+    csvlog::Identity who;
+    who.unit = doc_.GetUnitNumber();
+    who.serial = serial_;
+    char port[24];
+    std::snprintf(port, sizeof port, "COM%d", doc_.GetPortIndex() + 1);
+    who.port = port;
+    who.resistance = sample.resistance;
+
+    csvlog::Row row;
+    row.utcMillis = sample.utcMillis;
+    if (sample.has(GraphSample::kActual))
+        row.actual = csvlog::number(static_cast<double>(sample.actual));
+    if (sample.has(GraphSample::kSetPoint))
+        row.setPoint = csvlog::number(static_cast<double>(sample.setPoint));
+    if (sample.has(GraphSample::kCurrent))
+        row.current = csvlog::number(static_cast<double>(sample.current));
+    row.voltage = voltage;
+    row.output = csvlog::outputText(output);
+    if (file_.append(writer_.lines(who, row)))
+        return;
+    // Once, and the log stops; the graph and the polling go on.
+    const std::string path = file_.path();
+    StopLog();
+    if (prompts_ != nullptr)
+        report::showMessage(*prompts_, LogErrorText(path, file_.error()));
+}

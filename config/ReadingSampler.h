@@ -1,0 +1,105 @@
+#pragma once
+
+#include "config/ParameterConsumer.h"
+#include "config/SampleRing.h"
+#include "platform/ReadingsCsv.h"
+
+#include <cstdint>
+#include <string>
+
+class CTqk5820ConfigDoc;
+class Clock;
+class UserPrompts;
+
+// Collects a controller's readings once a second for its graph and its log:
+// the actual value and set point (in kOhms in a resistance mode, otherwise
+// degrees Celsius) and the TE current into a ring of samples, and while a log
+// is open also the TE voltage and the output state, one CSV row a second.
+//
+// It reads through the document's cache as one more consumer of the shared
+// readings, so it drives their fresh reads in place of the Measurement panel
+// when both show them (one read per value and second, whichever shows it),
+// and goes on reading when that panel is hidden. It works only while the
+// graph is shown or a log is open, and then starts the reads of a new second
+// as soon as that second begins. Each second closes with a sample, also when
+// the instrument was offline (a gap) or the idle pass did not run (a modal
+// box: the seconds it missed follow as gaps).
+class ReadingSampler : public ParameterConsumer {
+public:
+    enum Mode { kTemperature, kResistance, kUnknown };
+    // Missed seconds beyond this (a clock set forward) are not filled in.
+    static constexpr std::int64_t kMaxFill = 3600;
+
+    // `prompts` may be null: a log that fails then just stops.
+    ReadingSampler(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts = nullptr);
+    ~ReadingSampler() override;
+    ReadingSampler(const ReadingSampler&) = delete;
+    ReadingSampler& operator=(const ReadingSampler&) = delete;
+
+    void SetPrompts(UserPrompts* prompts) { prompts_ = prompts; }
+    // Whether a graph shows the samples.
+    void SetPlotting(bool on);
+    // Whether the Measurement panel reads the output-state word every
+    // second; the log then takes the word from the cache instead of reading
+    // it a second time.
+    void SetOutputWordReadElsewhere(bool on) { outputElsewhere_ = on; }
+
+    // Logs to `path`, emptied first when `truncate`, otherwise added to.
+    // False, after an "ERROR - " box, when it cannot be written.
+    bool StartLog(const std::string& path, bool truncate);
+    void StopLog();
+    bool IsLogging() const { return logging_; }
+    const std::string& LogPath() const { return file_.path(); }
+
+    // One step of an idle pass: closes the second that has ended, then
+    // takes what the instrument has answered for the current one.
+    void Step();
+
+    bool IsActive() const { return plotting_ || logging_; }
+    Mode GetMode() const { return mode_; }
+    const SampleRing& Samples() const { return ring_; }
+    const Clock& GetClock() const { return clock_; }
+
+    // TQK-5820-07.csv for unit 7.
+    static std::string LogFileName(int unit);
+    // "ERROR - Cannot write the log file ..." for `path` and `reason`.
+    static std::string LogErrorText(const std::string& path, const std::string& reason);
+
+private:
+    void SetActive(bool wasActive);
+    void OpenSecond(std::int64_t second);
+    void CloseSecond();
+    void Read();
+    void FollowMode();
+    void TakeSerial();
+    int ActualParameter() const;
+    void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
+    void Register();
+    void Unregister();
+
+    CTqk5820ConfigDoc& doc_;
+    const Clock& clock_;
+    UserPrompts* prompts_;
+    SampleRing ring_;
+    bool plotting_ = false;
+    bool logging_ = false;
+    bool outputElsewhere_ = false;
+    Mode mode_ = kUnknown;
+
+    // The second being collected.
+    bool open_ = false;
+    std::int64_t second_ = 0;
+    std::int64_t secondMillis_ = 0;
+    GraphSample sample_;
+    bool sawOnline_ = false;
+    bool wantActual_ = false, wantSetPoint_ = false, wantCurrent_ = false, wantVoltage_ = false,
+         wantOutput_ = false;
+    std::string voltage_;
+    std::string outputWord_;
+
+    // The log.
+    csvlog::File file_;
+    csvlog::Writer writer_;
+    std::string serial_;
+    bool serialRead_ = false;
+};

@@ -1,0 +1,45 @@
+#include "config/SampleRing.h"
+
+#include <algorithm>
+
+SampleRing::SampleRing(std::size_t capacity)
+    : capacity_(std::max<std::size_t>(capacity, 1))
+{
+}
+
+void SampleRing::push(const GraphSample& sample)
+{
+    ++pushed_;
+    // The storage grows with the samples up to the capacity, then the
+    // oldest is overwritten in place.
+    if (samples_.size() < capacity_) {
+        if (samples_.empty())
+            samples_.reserve(capacity_);
+        samples_.push_back(sample);
+        size_ = samples_.size();
+        return;
+    }
+    samples_[head_] = sample;
+    head_ = (head_ + 1) % capacity_;
+}
+
+void SampleRing::clear()
+{
+    samples_.clear();
+    head_ = 0;
+    size_ = 0;
+    pushed_ = 0;
+}
+
+const GraphSample& SampleRing::at(std::size_t i) const
+{
+    return samples_[(head_ + i) % samples_.size()];
+}
+
+std::size_t SampleRing::firstFrom(std::int64_t utcMillis) const
+{
+    std::size_t i = size_;
+    while (i > 0 && at(i - 1).utcMillis >= utcMillis)
+        --i;
+    return i;
+}

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The log of a controller's readings as CSV, one row per interval:
+//
+//   # unit 05, serial number CALLKV, COM2
+//   time,actual (°C),set point (°C),TE current (A),TE voltage (V),output
+//   2024-05-01T14:03:07+02:00,24.998,25.000,0.412,1.020,on
+//
+// A reading that did not come shows as ???.??? (the output as ???). The
+// comment and column lines stand before the first row and again whenever
+// what they say changes (a sensor switched to a resistance mode, another
+// unit number). tessolctl's watch and the window program's logs both write
+// it, so a file from either reads the same. Texts are UTF-8.
+namespace csvlog {
+
+inline constexpr const char* kNoReading = "???.???";
+inline constexpr const char* kNoOutput = "???";
+
+// One row. Readings are the texts to show: number() of a value, or
+// kNoReading / kNoOutput.
+struct Row {
+    std::int64_t utcMillis = 0;
+    std::string actual = kNoReading;
+    std::string setPoint = kNoReading;
+    std::string current = kNoReading;
+    std::string voltage = kNoReading;
+    std::string output = kNoOutput;
+};
+
+// "%.3f": 24.998, -5.500.
+std::string number(double value);
+// "on" or "off" from the output-state word (its last character "1" is on);
+// kNoOutput for a word that is not 8 characters.
+std::string outputText(const std::string& word);
+// Local time with its offset from UTC, to the second: 2024-05-01T14:03:07+02:00.
+std::string isoTime(std::int64_t utcMillis);
+// The unit of actual value and set point: "kOhms" in a resistance mode,
+// otherwise the degree sign and C.
+std::string unitText(bool resistance);
+
+std::string commentLine(int unit, const std::string& serial, const std::string& port);
+std::string headerLine(bool resistance);
+std::string rowLine(const Row& row);
+
+// Who the rows are about; a change puts the comment and column lines out again.
+struct Identity {
+    int unit = 0;
+    std::string serial;
+    std::string port;
+    bool resistance = false;
+
+    bool operator==(const Identity& o) const
+    {
+        return unit == o.unit && serial == o.serial && port == o.port && resistance == o.resistance;
+    }
+    bool operator!=(const Identity& o) const { return !(*this == o); }
+};
+
+// Turns rows into lines, with the comment and column lines first and again
+// after each change of identity.
+class Writer {
+public:
+    // The lines for this row: the row alone, or comment, columns and row.
+    std::vector<std::string> lines(const Identity& who, const Row& row);
+    // The next row starts with comment and columns again (a new file).
+    void restart() { started_ = false; }
+
+private:
+    bool started_ = false;
+    Identity last_;
+};
+
+// A CSV file that is opened, written and closed for every batch of lines,
+// so that a removed folder or a full disk shows at the next write instead of
+// going into a file nobody can reach.
+class File {
+public:
+    // Creates the file (emptied when `truncate`, otherwise kept and added
+    // to). False with error() set when it cannot be written.
+    bool start(const std::string& path, bool truncate);
+    // Adds the lines, each with "\n". False with error() set when any of it
+    // could not be written; nothing more is written after that.
+    bool append(const std::vector<std::string>& lines);
+    bool failed() const { return failed_; }
+    const std::string& path() const { return path_; }
+    // The reason of the last failure: "No space left on device".
+    const std::string& error() const { return error_; }
+
+private:
+    bool fail(int osError);
+
+    std::string path_;
+    std::string error_;
+    bool failed_ = false;
+};
+
+} // namespace csvlog

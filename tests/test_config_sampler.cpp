@@ -1,0 +1,158 @@
+// The sampler behind a controller window's graph and readings log, on the
+// document with the in-process simulator and a manual clock.
+
+#include "config/ReadingSampler.h"
+#include "tests/test_config_bench.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> fileLines(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::size_t rowsOf(const std::vector<std::string>& lines)
+{
+    std::size_t rows = 0;
+    for (const std::string& line : lines)
+        rows += line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0 ? 1 : 0;
+    return rows;
+}
+
+// A document online on unit 1 with a sampler driven at the start of every
+// pass, as the view drives it.
+struct SamplerBench : SimBench {
+    CTqk5820ConfigDoc& doc;
+    ReadingSampler sampler;
+
+    SamplerBench() : doc(newDoc()), sampler(doc, clock, &prompts)
+    {
+        refresh = [this] { sampler.Step(); };
+        EXPECT_TRUE(runUntil([this] { return doc.IsOnline() && doc.GetSensorType() != 7; }, 2000));
+    }
+
+    ~SamplerBench() override
+    {
+        for (auto& d : docs)
+            d->OnCloseDocument();
+    }
+
+    // One second of the clock, in passes of 100 ms.
+    void second()
+    {
+        for (int i = 0; i < 10; ++i) {
+            pass();
+            clock.advanceMillis(100);
+        }
+    }
+};
+
+TEST(ReadingSampler, DoesNothingWhileNeitherAGraphNorALogWantsIt)
+{
+    SamplerBench b;
+    b.drain();
+    const auto seen = b.sim->commandsSeen();
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    EXPECT_FALSE(b.sampler.IsActive());
+    EXPECT_TRUE(b.sampler.Samples().empty());
+    EXPECT_FALSE(b.doc.IsConsumer(5, &b.sampler));
+    // Only the sensor-type tracker's own reads went out, if any.
+    EXPECT_LE(b.sim->commandsSeen() - seen, 3u);
+
+    b.sampler.SetPlotting(true);
+    EXPECT_TRUE(b.doc.IsConsumer(5, &b.sampler));
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    EXPECT_GE(b.sampler.Samples().size(), 2u);
+    b.sampler.SetPlotting(false);
+    for (int p : {1, 2, 5, 6})
+        EXPECT_FALSE(b.doc.IsConsumer(p, &b.sampler)) << p;
+}
+
+TEST(ReadingSampler, HoursOfRunningKeepTheLastHourInTheRoomOfAnHour)
+{
+    SamplerBench b;
+    b.sampler.SetPlotting(true);
+    const int seconds = 2 * 3600 + 17;
+    for (int s = 0; s < seconds; ++s)
+        b.second();
+    const SampleRing& ring = b.sampler.Samples();
+    EXPECT_EQ(ring.size(), SampleRing::kHourCapacity);
+    EXPECT_EQ(ring.pushed(), static_cast<std::uint64_t>(seconds - 1));
+    // The second under way is still open.
+    EXPECT_EQ(ring.back().utcMillis / 1000, b.clock.seconds() - 2);
+    EXPECT_LE(b.clock.utcMillis() - ring.at(0).utcMillis, 3700 * 1000);
+    // The readings kept coming all along.
+    int complete = 0;
+    for (std::size_t i = 0; i < ring.size(); ++i)
+        complete += ring.at(i).online && ring.at(i).have == 7 ? 1 : 0;
+    EXPECT_EQ(complete, static_cast<int>(ring.size()));
+}
+
+TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
+{
+    SamplerBench b;
+    char dir[] = "/tmp/tessol-sampler-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/log.csv";
+    ASSERT_TRUE(b.sampler.StartLog(path, true));
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    const std::uint64_t before = b.sampler.Samples().pushed();
+
+    // A modal box held the program for 5 seconds: the second under way
+    // closes, the five after it are gaps.
+    b.clock.advanceSeconds(5);
+    b.pass();
+    const SampleRing& ring = b.sampler.Samples();
+    ASSERT_EQ(ring.pushed(), before + 6);
+    for (std::size_t i = ring.size() - 5; i < ring.size(); ++i) {
+        EXPECT_FALSE(ring.at(i).online);
+        EXPECT_EQ(ring.at(i).have, 0);
+        EXPECT_EQ(ring.at(i).utcMillis - ring.at(i - 1).utcMillis, 1000);
+    }
+    const auto lines = fileLines(path);
+    ASSERT_EQ(rowsOf(lines), 3u + 5u);
+    for (std::size_t i = lines.size() - 5; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].substr(25), ",???.???,???.???,???.???,???.???,???") << lines[i];
+
+    // A clock set forward by a day is not filled in.
+    b.clock.advanceSeconds(24 * 3600);
+    b.pass();
+    EXPECT_EQ(ring.pushed(), before + 7);
+    EXPECT_EQ(rowsOf(fileLines(path)), 3u + 5u + 1u);
+    b.sampler.StopLog();
+    std::remove(path.c_str());
+    ::rmdir(dir);
+}
+
+TEST(ReadingSampler, AFullDiskStopsTheLogWithOneBoxAndTheGraphGoesOn)
+{
+    SamplerBench b;
+    b.sampler.SetPlotting(true);
+    ASSERT_TRUE(b.sampler.StartLog("/dev/full", false));
+    EXPECT_TRUE(b.doc.IsConsumer(6, &b.sampler));
+    for (int i = 0; i < 4; ++i)
+        b.second();
+    ASSERT_EQ(b.prompts.boxes.size(), 1u);
+    EXPECT_EQ(b.prompts.boxes[0].text,
+              "ERROR - Cannot write the log file /dev/full: No space left on device. Logging has stopped.");
+    EXPECT_FALSE(b.sampler.IsLogging());
+    EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
+    EXPECT_TRUE(b.sampler.IsActive());
+    EXPECT_GE(b.sampler.Samples().size(), 3u);
+    EXPECT_TRUE(b.sampler.Samples().back().online);
+    EXPECT_TRUE(b.doc.IsOnline());
+}
+
+} // namespace

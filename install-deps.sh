@@ -3,7 +3,7 @@
 # nothing when it is all there already.
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev
+packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev libgl-dev ser2net
           xvfb xauth imagemagick)
 missing=()
 for p in "${packages[@]}"; do

@@ -91,6 +91,8 @@ void CKvtDocTemplate::CloseDocument(Document* document)
     if (entry == nullptr || entry->closing)
         return;
     entry->closing = true;
+    if (closing_)
+        closing_(*document);
     // Closes the windows through the close handler, then empties the document.
     document->OnCloseDocument();
     const auto it = std::find_if(open_.begin(), open_.end(),

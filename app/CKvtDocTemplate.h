@@ -37,6 +37,9 @@ public:
     bool MatchesFile(const std::string& name) const;
 
     void SetMainFrame(CMainFrame* frame) { mainFrame_ = frame; }
+    // Runs first when a document of this kind closes, while it is still
+    // whole: documents bound to it close before it.
+    void SetClosingHandler(std::function<void(Document&)> handler) { closing_ = std::move(handler); }
 
     // A new document (empty name) or one opened by name, with its frame and
     // view; null if the document could not be made.
@@ -68,6 +71,7 @@ private:
     DocumentFactory makeDocument_;
     ViewFactory makeView_;
     CMainFrame* mainFrame_ = nullptr;
+    std::function<void(Document&)> closing_;
     std::list<Entry> open_; // entries stay put while documents close
     std::vector<std::unique_ptr<Document>> closed_;
 };

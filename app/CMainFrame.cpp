@@ -13,6 +13,9 @@
 #include <QLayout>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMdiSubWindow>
+#include <QPointer>
+#include <QScrollBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
@@ -48,6 +51,14 @@ CMainFrame::CMainFrame()
         if (QMenu* menu = action->menu())
             connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
     }
+    if (QAction* arrange = FindCommandAction(cmd::kWindowArrange)) {
+        for (QAction* action : bar->actions()) {
+            if (action->menu() != nullptr && action->menu()->actions().contains(arrange))
+                windowMenu_ = action->menu();
+        }
+    }
+    if (windowMenu_ != nullptr)
+        connect(windowMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateWindowList);
     connect(bar, &QMenuBar::triggered, this, [this](QAction* action) {
         if (const int id = commandIdOf(action))
             OnCommand(id);
@@ -101,6 +112,7 @@ void CMainFrame::OnCommand(int commandId)
         client_->tileSubWindows();
         return;
     case cmd::kWindowArrange:
+        ArrangeIcons();
         return;
     default:
         break;
@@ -133,6 +145,91 @@ void CMainFrame::AddChildFrame(CChildFrame* frame)
 {
     client_->addSubWindow(frame);
     frame->setGeometry(0, 0, 100, 180);
+    // The caption depends on whether the active frame is maximized; queued,
+    // so that the client area has finished the change first.
+    connect(frame, &QMdiSubWindow::windowStateChanged, this,
+            [this] { QMetaObject::invokeMethod(this, [this] { UpdateTitle(); }, Qt::QueuedConnection); });
+}
+
+void CMainFrame::UpdateWindowList()
+{
+    if (windowMenu_ == nullptr)
+        return;
+    for (QAction* action : windowList_) {
+        windowMenu_->removeAction(action);
+        delete action;
+    }
+    windowList_.clear();
+    const QList<QMdiSubWindow*> frames = client_->subWindowList(QMdiArea::CreationOrder);
+    if (frames.isEmpty())
+        return;
+    windowList_.append(windowMenu_->addSeparator());
+    const QMdiSubWindow* active = GetActiveChildFrame();
+    int number = 0;
+    for (QMdiSubWindow* frame : frames) {
+        ++number;
+        // The first nine carry their digit as the mnemonic.
+        const QString title = frame->windowTitle().replace('&', QStringLiteral("&&"));
+        const QString text = number <= 9 ? QStringLiteral("&%1 %2").arg(number).arg(title)
+                                         : QStringLiteral("%1 %2").arg(number).arg(title);
+        QAction* entry = windowMenu_->addAction(text);
+        entry->setCheckable(true);
+        entry->setChecked(frame == active);
+        QPointer<QMdiSubWindow> target(frame);
+        connect(entry, &QAction::triggered, this, [this, target] {
+            if (target)
+                ActivateChildFrame(target);
+        });
+        windowList_.append(entry);
+    }
+}
+
+void CMainFrame::ActivateChildFrame(QMdiSubWindow* frame)
+{
+    if (frame == nullptr)
+        return;
+    if (frame->isMinimized())
+        frame->showNormal();
+    client_->setActiveSubWindow(frame);
+    if (frame->isMaximized())
+        return;
+    // Frames opened beyond the edge of the client area come into view.
+    const QRect area = client_->viewport()->rect();
+    const QRect shown = frame->geometry();
+    const auto scrollBy = [](int low, int high, int areaLow, int areaHigh) {
+        if (high > areaHigh)
+            return std::min(low - areaLow, high - areaHigh);
+        if (low < areaLow)
+            return low - areaLow;
+        return 0;
+    };
+    const int dx = scrollBy(shown.left(), shown.right(), area.left(), area.right());
+    const int dy = scrollBy(shown.top(), shown.bottom(), area.top(), area.bottom());
+    if (dx != 0)
+        client_->horizontalScrollBar()->setValue(client_->horizontalScrollBar()->value() + dx);
+    if (dy != 0)
+        client_->verticalScrollBar()->setValue(client_->verticalScrollBar()->value() + dy);
+}
+
+void CMainFrame::ArrangeIcons()
+{
+    const QRect area = client_->viewport()->rect();
+    int x = area.left();
+    int bottom = area.bottom() + 1;
+    int rowHeight = 0;
+    for (QMdiSubWindow* frame : client_->subWindowList(QMdiArea::CreationOrder)) {
+        if (!frame->isMinimized() || frame->isHidden())
+            continue;
+        const QSize size = frame->size();
+        if (x > area.left() && x + size.width() > area.right() + 1) {
+            x = area.left();
+            bottom -= rowHeight;
+            rowHeight = 0;
+        }
+        frame->move(x, bottom - size.height());
+        x += size.width();
+        rowHeight = std::max(rowHeight, size.height());
+    }
 }
 
 CChildFrame* CMainFrame::GetActiveChildFrame() const
@@ -219,8 +316,14 @@ void CMainFrame::UpdateTitle()
 {
     QString title = QString::fromUtf8(stringResource(res::kMainFrame));
     if (CChildFrame* frame = GetActiveChildFrame()) {
-        if (frame->GetActiveView() != nullptr && !frame->GetActiveView()->GetDocument().GetTitle().empty())
-            title += " - " + QString::fromStdString(frame->GetActiveView()->GetDocument().GetTitle());
+        if (frame->GetActiveView() != nullptr && !frame->GetActiveView()->GetDocument().GetTitle().empty()) {
+            const QString document = QString::fromStdString(frame->GetActiveView()->GetDocument().GetTitle());
+            // A maximized child has no caption of its own: its title joins
+            // the main one in brackets. The client area adds the brackets to
+            // a caption that lacks them, so the document's title is given
+            // in that form only, never twice.
+            title += frame->isMaximized() ? " - [" + document + "]" : " - " + document;
+        }
     }
     if (windowTitle() != title)
         setWindowTitle(title);

@@ -2,6 +2,7 @@
 
 #include "app/WindowSlots.h"
 
+#include <QList>
 #include <QMainWindow>
 
 #include <functional>
@@ -13,6 +14,8 @@ class CTqk5820ConfigView;
 class QAction;
 class QLabel;
 class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
 
 // The main window: the menu, the status bar, the green client area in which
 // every document has its child frame, the enabling and check marks of the
@@ -48,6 +51,18 @@ public:
     // Enabling and check marks of every command, from the current state.
     void UpdateCommandUi();
 
+    // Activates a child frame as the Window menu's list does: a minimized
+    // one is restored, and the client area scrolls to show it.
+    void ActivateChildFrame(QMdiSubWindow* frame);
+    // Places the minimized child frames side by side along the bottom of the
+    // client area, in the order they were opened, in rows from the bottom up.
+    void ArrangeIcons();
+    // The entries that list the open child frames at the end of the Window
+    // menu, as it was last opened.
+    QList<QAction*> GetWindowListActions() const { return windowList_; }
+    // Fills the list from the open child frames, the active one checked.
+    void UpdateWindowList();
+
     QMdiArea* GetClientArea() const { return client_; }
     // The size of the client area as it is laid out now.
     QSize GetClientSize();
@@ -61,6 +76,8 @@ private:
 
     QMdiArea* client_;
     QLabel* messagePane_;
+    QMenu* windowMenu_ = nullptr;
+    QList<QAction*> windowList_;
     WindowSlots slots_;
     CommandHandler handler_;
     std::function<void()> closeHandler_;

@@ -5,6 +5,8 @@
 #include "app/CMainFrame.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "diagnostics/CTqk5820DiagnosticDoc.h"
+#include "diagnostics/CTqk5820DiagnosticView.h"
 #include "link/InstrumentLink.h"
 #include "platform/LineWait.h"
 #include "platform/PosixSerialPorts.h"
@@ -32,12 +34,13 @@ QIcon programIcon()
     pixmap.fill(Qt::black);
     QPainter painter(&pixmap);
     painter.setPen(QColor(0, 255, 0));
-    QFont font = painter.font();
-    font.setPixelSize(14);
+    // The dialog face, as large as fits inside the border with a pixel to spare.
+    QFont font(dialogFontFace(QStringLiteral("MS Sans Serif")));
     font.setBold(true);
+    font.setPixelSize(fittedPixelSize(font, {QStringLiteral("TQK")}, 26, 14));
     painter.setFont(font);
     painter.drawRect(0, 0, 31, 31);
-    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, "TQK");
+    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("TQK"));
     return QIcon(pixmap);
 }
 
@@ -94,12 +97,18 @@ bool CTessolApp::InitInstance()
             return doc;
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
-            return new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
+            auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
+            view->SetProductionServices({profile_, prompts_,
+                                         [this](const std::string& name) { return OpenDocumentFile(name); },
+                                         [this](const std::string& name) { return OpenDocuments(name); }});
+            return view;
         });
+    RegisterDiagnosticTemplate();
 
     mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->SetCommandHandler([this](int id) { OnCommand(id); });
     configTemplate_->SetMainFrame(mainFrame_.get());
+    diagnosticTemplate_->SetMainFrame(mainFrame_.get());
     if (ownPrompts_) {
         ownPrompts_->setOwner(mainFrame_.get());
         ownPrompts_->setStatusBar(mainFrame_->statusBar());
@@ -133,12 +142,15 @@ void CTessolApp::ExitInstance()
 {
     if (tick_ != nullptr)
         tick_->stop();
+    if (diagnosticTemplate_)
+        diagnosticTemplate_->CloseAllDocuments();
     if (configTemplate_)
         configTemplate_->CloseAllDocuments();
     for (QSocketNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;
     }
+    diagnosticTemplate_.reset();
     configTemplate_.reset();
     mainFrame_.reset();
     link_.reset();
@@ -171,9 +183,11 @@ void CTessolApp::OnIdle()
             if (configTemplate_->IsOpen(doc))
                 config->Poll();
         }
+        RefreshDiagnostics();
         link_->serviceAllPorts();
     }
     configTemplate_->DeleteClosed();
+    diagnosticTemplate_->DeleteClosed();
     const bool moved = LinkProgress() != before;
     inPass_ = false;
     SyncNotifiers();
@@ -223,7 +237,7 @@ Document* CTessolApp::OnFileNew()
 
 Document* CTessolApp::OpenDocumentFile(const std::string& name)
 {
-    for (CKvtDocTemplate* t : {configTemplate_.get()}) {
+    for (CKvtDocTemplate* t : {configTemplate_.get(), diagnosticTemplate_.get()}) {
         if (t->MatchesFile(name))
             return t->OpenDocumentFile(name);
     }
@@ -248,4 +262,51 @@ void CTessolApp::OnAppAbout()
         connectStandardButtons(dialog);
         dialog->exec();
     }
+}
+
+void CTessolApp::RegisterDiagnosticTemplate()
+{
+    diagnosticTemplate_ = std::make_unique<CKvtDocTemplate>(
+        res::kDiagnosticDocString, [] { return std::make_unique<CTqk5820DiagnosticDoc>(); },
+        [this](Document& doc, CChildFrame& frame) -> CView* {
+            CTqk5820DiagnosticView::Services services;
+            services.clock = clock_;
+            services.prompts = prompts_;
+            services.activeChildFrame = [this]() -> QMdiSubWindow* {
+                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
+            };
+            services.closeDocument = [this, &doc] { diagnosticTemplate_->CloseDocument(&doc); };
+            return new CTqk5820DiagnosticView(static_cast<CTqk5820DiagnosticDoc&>(doc), &frame, services);
+        });
+    // A controller window closes its diagnostics window first, the normal
+    // way, so that any lamp group still lit goes out.
+    configTemplate_->SetClosingHandler([this](Document& config) {
+        for (Document* doc : diagnosticTemplate_->GetDocuments()) {
+            if (static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument() == &config)
+                diagnosticTemplate_->CloseDocument(doc);
+        }
+    });
+}
+
+void CTessolApp::RefreshDiagnostics()
+{
+    for (Document* doc : diagnosticTemplate_->GetDocuments()) {
+        // A view that closes its document goes with it: each pass asks the
+        // template again.
+        for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {
+            if (!diagnosticTemplate_->IsOpen(doc))
+                break;
+            if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(view))
+                form->RefreshPass();
+        }
+    }
+}
+
+std::vector<Document*> CTessolApp::OpenDocuments(const std::string& name) const
+{
+    for (CKvtDocTemplate* t : {configTemplate_.get(), diagnosticTemplate_.get()}) {
+        if (t->MatchesFile(name))
+            return t->GetDocuments();
+    }
+    return {};
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CKvtDocTemplate;
 class CMainFrame;
@@ -33,7 +34,8 @@ struct TessolServices {
 // when a line has bytes for a waiting transaction, right after a pass that
 // moved something on, and on a short timer for the clock-driven work; a
 // program with nothing to do sleeps. While a modal dialog or message box is
-// open the pass does nothing.
+// open the pass does nothing; a report (an OK box that is not modal) leaves
+// it running.
 class CTessolApp : public QApplication {
     Q_OBJECT
 public:
@@ -62,6 +64,7 @@ public:
     CMainFrame* GetMainFrame() const { return mainFrame_.get(); }
     InstrumentLink& GetLink() const { return *link_; }
     CKvtDocTemplate& ConfigTemplate() const { return *configTemplate_; }
+    CKvtDocTemplate& DiagnosticTemplate() const { return *diagnosticTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
 
@@ -71,6 +74,10 @@ private:
     std::uint64_t LinkProgress() const;
     void SyncNotifiers();
     void OnLineReady(int port);
+    void RegisterDiagnosticTemplate();
+    void RefreshDiagnostics();
+    // The open documents of the kind `name` opens.
+    std::vector<Document*> OpenDocuments(const std::string& name) const;
 
     // Owned stand-ins for whatever the caller did not supply.
     std::unique_ptr<SerialPorts> ownPorts_;
@@ -87,6 +94,9 @@ private:
     std::unique_ptr<InstrumentLink> link_;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CKvtDocTemplate> configTemplate_;
+    // Declared after the configuration template: its documents, bound to
+    // configuration documents, go first.
+    std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
 
     bool polling_ = false;
     bool inPass_ = false;

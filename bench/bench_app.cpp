@@ -10,6 +10,7 @@
 
 #include "app/CMainFrame.h"
 #include "bench/BenchSupport.h"
+#include "bench/SimProcess.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "link/InstrumentLink.h"
@@ -35,75 +36,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-// The simulator as a child with its control channel on pipes.
-struct SimProcess {
-    pid_t pid = -1;
-    int in = -1;
-    int out = -1;
-
-    bool start(const std::string& program, const std::string& link, const std::string& units)
-    {
-        int toSim[2];
-        int fromSim[2];
-        if (::pipe(toSim) != 0 || ::pipe(fromSim) != 0)
-            return false;
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(toSim[0], 0);
-            ::dup2(fromSim[1], 1);
-            ::execl(program.c_str(), program.c_str(), "--link", link.c_str(), "--units", units.c_str(), "--line-rate",
-                    static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(toSim[0]);
-        ::close(fromSim[1]);
-        in = toSim[1];
-        out = fromSim[0];
-        return !line(5000).empty();
-    }
-
-    std::string line(int ms)
-    {
-        std::string text;
-        char c = 0;
-        pollfd p {out, POLLIN, 0};
-        while (::poll(&p, 1, ms) > 0 && ::read(out, &c, 1) == 1 && c != '\n')
-            text += c;
-        return text;
-    }
-
-    // Commands the simulator has seen so far, and the replies it has sent.
-    long commands() { return count("commands="); }
-    long replies() { return count("replies="); }
-
-    long count(const std::string& key)
-    {
-        const char ask[] = "status\n";
-        if (::write(in, ask, sizeof ask - 1) < 0)
-            return -1;
-        const std::string answer = line(2000);
-        const auto at = answer.find(key);
-        return at == std::string::npos ? -1 : std::atol(answer.c_str() + at + key.size());
-    }
-
-    bool control(const std::string& text)
-    {
-        const std::string l = text + "\n";
-        return ::write(in, l.data(), l.size()) == static_cast<ssize_t>(l.size()) && line(2000) == "ok";
-    }
-
-    void stop()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-} // namespace
 
 int main(int argc, char** argv)
 {

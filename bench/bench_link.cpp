@@ -1,10 +1,12 @@
 // Transactions per second through the instrument link against the simulator
 // on a paced pseudo-terminal, beside what a 19200-baud line allows.
 //
-//   bench_link [--count N] [--units K] [--spin] [--sim PATH]
+//   bench_link [--count N] [--units K] [--spin] [--net socket|rfc2217] [--sim PATH]
 //
 // By default the loop waits for the line with poll() as the window program
-// does; --spin services the port in a tight loop instead.
+// does; --spin services the port in a tight loop instead. --net puts ser2net
+// (raw or RFC 2217) on a loopback port in front of the simulator's line and
+// reaches it as socket:// or rfc2217://.
 
 #include "bench/BenchSupport.h"
 #include "link/InstrumentLink.h"
@@ -30,6 +32,7 @@ int main(int argc, char** argv)
     int count = 500;
     int units = 1;
     bool spin = false;
+    std::string net;
     std::string simPath = besideMe("tqk5820-sim");
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -39,10 +42,12 @@ int main(int argc, char** argv)
             units = std::atoi(argv[++i]);
         else if (a == "--spin")
             spin = true;
+        else if (a == "--net" && i + 1 < argc && (std::string(argv[i + 1]) == "socket" || std::string(argv[i + 1]) == "rfc2217"))
+            net = argv[++i];
         else if (a == "--sim" && i + 1 < argc)
             simPath = argv[++i];
         else {
-            std::fprintf(stderr, "usage: bench_link [--count N] [--units K] [--spin] [--sim PATH]\n");
+            std::fprintf(stderr, "usage: bench_link [--count N] [--units K] [--spin] [--net socket|rfc2217] [--sim PATH]\n");
             return 2;
         }
     }
@@ -64,14 +69,47 @@ int main(int argc, char** argv)
     for (int i = 0; i < 200 && ::access(linkPath.c_str(), F_OK) != 0; ++i)
         ::poll(nullptr, 0, 25);
 
+    std::string lineName = linkPath;
+    pid_t server = -1;
+    const std::string config = linkPath + "-ser2net.yaml";
+    if (!net.empty()) {
+        const int port = 20000 + ::getpid() % 20000;
+        std::FILE* yaml = std::fopen(config.c_str(), "w");
+        if (yaml == nullptr)
+            return 3;
+        std::fprintf(yaml, "connection: &bench\n  accepter: %stcp,127.0.0.1,%d\n  connector: serialdev,%s,19200n81,local\n",
+                     net == "rfc2217" ? "telnet(rfc2217)," : "", port, linkPath.c_str());
+        std::fclose(yaml);
+        server = ::fork();
+        if (server == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execlp("ser2net", "ser2net", "-n", "-u", "-c", config.c_str(), "-P", (config + ".pid").c_str(),
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        lineName = net + "://127.0.0.1:" + std::to_string(port);
+        // Ready once it takes a connection.
+        for (int i = 0; i < 100; ++i) {
+            unsigned long error = 0;
+            if (PosixSerialPorts::openDevice(lineName, error))
+                break;
+            ::poll(nullptr, 0, 50);
+        }
+        ::poll(nullptr, 0, 200);
+    }
+
     SystemClock clock;
     ConsolePrompts prompts;
     PosixSerialPorts ports;
-    ports.setPath("COM1", linkPath);
+    ports.setPath("COM1", lineName);
     InstrumentLink link(ports, clock, prompts);
     if (!link.openPort(0)) {
-        std::fprintf(stderr, "%s\n", link.lastError(0).c_str());
+        std::fprintf(stderr, "%s (%s)\n", link.lastError(0).c_str(), link.lastErrorDetail(0).c_str());
         ::kill(sim, SIGTERM);
+        if (server > 0)
+            ::kill(server, SIGTERM);
         return 3;
     }
 
@@ -97,10 +135,16 @@ int main(int argc, char** argv)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double cpu = cpuSeconds() - cpu0;
     link.closePort(0);
+    if (server > 0) {
+        ::kill(server, SIGTERM);
+        ::waitpid(server, nullptr, 0);
+        std::remove(config.c_str());
+    }
     ::kill(sim, SIGTERM);
     ::waitpid(sim, nullptr, 0);
 
     const double limit = 1920.0 / 38.0;
+    std::printf("line                      %s\n", lineName.c_str());
     std::printf("mode                      %s\n", spin ? "tight loop" : "poll() on the line");
     std::printf("transactions              %d (%d ok, %d failed)\n", count, ok, failed);
     std::printf("wall time                 %.2f s\n", wall);

@@ -331,6 +331,13 @@ std::string CTqk5820ConfigDoc::EndCodeText(int unit, int commandClass, int param
     return text;
 }
 
+std::string CTqk5820ConfigDoc::ReportKey(int port, int unit)
+{
+    char key[32];
+    std::snprintf(key, sizeof key, "COM%d unit %02d", port + 1, unit);
+    return key;
+}
+
 void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
 {
     const int e = reply.endCode();
@@ -370,7 +377,9 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
             writePending_.reset(i);
         }
     }
-    report::showMessage(prompts_, EndCodeText(unit_, c, p, e));
+    // Told without waiting for the user, so that a refused or mangled reply
+    // never holds up the instruments.
+    report::showReport(prompts_, ReportKey(port_, unit_), EndCodeText(unit_, c, p, e));
 }
 
 void CTqk5820ConfigDoc::Poll()

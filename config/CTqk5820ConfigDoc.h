@@ -26,8 +26,8 @@ class UserPrompts;
 // read-pending, fresh and write-pending flags, turns the requests of panels,
 // calibration, diagnostics and production access into commands on the link,
 // files the replies for its unit once per poll, probes an offline instrument
-// by reading parameter 56 every 5 seconds, reports instrument end codes and
-// carries the sensor-type tracker. Documents store no file content.
+// by reading parameter 56 every 5 seconds, reports instrument end codes (in
+// reports that do not wait for the user) and carries the sensor-type tracker. Documents store no file content.
 //
 // Reads and writes never wait: they return false when the value is not at
 // hand or the command cannot go now, and the caller asks again on a later
@@ -142,6 +142,10 @@ public:
 
     // "ERROR - Unit #%02d Command %d-%02d, returned End Code %02d."
     static std::string EndCodeText(int unit, int commandClass, int parameter, int endCode);
+    // What names one controller's end-code reports, so that those of one
+    // controller share a box: its port and unit. The report holds only its
+    // text, so it may stay open after the document has closed.
+    static std::string ReportKey(int port, int unit);
 
     // Typed access for every parameter number the program uses.
     bool ReadActualTemperature(float& v, const ParameterConsumer* w = nullptr) { return GetNumber(pn::kActualTemperature, v, w); }

@@ -105,16 +105,9 @@ void CPanelSetting::Write(CTqk5820ConfigDoc& doc)
 void CPanelSetting::Offline()
 {
     reread_ = true;
-    if (entry_ == nullptr || entry_->spinPending())
-        return;
-    if (entry_->hasFocus()) {
-        // The user is in the field: no stale value, but no blinking either,
-        // which would wipe out what is being typed.
-        if (!entry_->modified() && (entry_->hasValue() || entry_->blinkOn()))
-            entry_->ClearValue();
-        return;
-    }
-    entry_->Blink();
+    // The entry leaves a field the user is working in alone by itself.
+    if (entry_ != nullptr)
+        entry_->Blink();
 }
 
 void CPanelSetting::SetEnabled(bool enabled)

@@ -33,7 +33,7 @@ public:
     // Online: sends the held value when the document takes the write.
     void Write(CTqk5820ConfigDoc& doc);
     // Offline: the value is to be fetched again, and the entry blinks
-    // instead of showing it, except while the user is working in it.
+    // instead of showing it (an entry the user works in holds still).
     void Offline();
 
     void Reread() { reread_ = true; }

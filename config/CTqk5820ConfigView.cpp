@@ -43,6 +43,20 @@ CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* 
     canvas_->setAutoFillBackground(true);
     canvas_->resize(0, 0);
     setWidget(canvas_);
+    if (frame_ != nullptr) {
+        // A fit skipped while the frame was maximized or minimized is made
+        // once it is back in the normal state; queued, so that the frame has
+        // put its own normal geometry back first.
+        connect(frame_, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates, Qt::WindowStates now) {
+            if (fitPending_ && IsNormalState(now))
+                QMetaObject::invokeMethod(this, [this] { FitFrame(); }, Qt::QueuedConnection);
+        });
+    }
+}
+
+bool CTqk5820ConfigView::IsNormalState(Qt::WindowStates states)
+{
+    return !(states & (Qt::WindowMaximized | Qt::WindowMinimized));
 }
 
 CTqk5820ConfigView::~CTqk5820ConfigView()
@@ -79,12 +93,6 @@ void CTqk5820ConfigView::OnDisplayToggle(int panel)
     doc.SetDisplayFlag(panel, !doc.GetDisplayFlag(panel));
     doc.StoreDisplayFlags();
     doc.UpdateAllViews(nullptr);
-}
-
-void CTqk5820ConfigView::OnProductionCommand(int)
-{
-    // Calibration and diagnostics open behind the production access dialog,
-    // which this window does not have yet.
 }
 
 CTqk5820ConfigPanel* CTqk5820ConfigView::MakePanel(int index, QWidget* parent)
@@ -148,6 +156,11 @@ void CTqk5820ConfigView::Layout()
 void CTqk5820ConfigView::FitFrame()
 {
     if (mainFrame_ == nullptr || frame_ == nullptr)
+        return;
+    // A maximized frame fills the client area and a minimized one is a
+    // title bar; a geometry set now would break either.
+    fitPending_ = !IsNormalState(frame_->windowState());
+    if (fitPending_)
         return;
     const QSize client = mainFrame_->GetClientSize();
     const int W = client.width();

@@ -52,17 +52,45 @@ bool CLibNumberStatic::attach(QWidget* parent, int controlId)
     return attach(controls::findChildControl(parent, controlId));
 }
 
+bool CLibNumberStatic::SetParameterId(std::uint8_t row)
+{
+    const bool set = logic_.SetParameterId(row);
+    if (fitted_)
+        fitFont();
+    return set;
+}
+
 void CLibNumberStatic::CreateFittedFont()
 {
-    const numberformat::FontRequest request = numberformat::fittedFontRequest(contentsRect().height());
+    fitted_ = true;
+    fitFont();
+}
+
+void CLibNumberStatic::fitFont()
+{
+    const QRect box = contentsRect().marginsRemoved(QMargins(margin(), margin(), margin(), margin()));
+    const numberformat::FontRequest request = numberformat::fittedFontRequest(box.height());
     QFont fitted = font();
-    fitted.setFamily(controls::installedSansFace(QString::fromStdString(request.face)));
+    fitted.setFamily(dialogFontFace(QString::fromStdString(request.face)));
     fitted.setStyleHint(QFont::SansSerif);
     fitted.setWeight(static_cast<QFont::Weight>(request.weight));
-    if (request.height < 0)
-        fitted.setPixelSize(-request.height);
+    QStringList widest;
+    for (const std::string& text : numberformat::widestTexts(logic_.parameterId()))
+        widest << QString::fromStdString(text);
+    // A negative height asks for a character height; the font's ascent and
+    // descent reach beyond it, so the line is centred on the rectangle
+    // rather than hung from its top edge.
+    fitted.setPixelSize(fittedPixelSize(fitted, widest, box.width(), request.height < 0 ? -request.height : 1));
     setFont(fitted);
+    setAlignment((alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
     update();
+}
+
+void CLibNumberStatic::resizeEvent(QResizeEvent* e)
+{
+    QLabel::resizeEvent(e);
+    if (fitted_)
+        fitFont();
 }
 
 void CLibNumberStatic::setOwnColors(bool on)

@@ -28,16 +28,21 @@ public:
     bool attach(QWidget* placeholder);
     bool attach(QWidget* parent, int controlId);
 
-    bool SetParameterId(std::uint8_t row) { return logic_.SetParameterId(row); }
+    // A fitted font is fitted again to the row's widest texts.
+    bool SetParameterId(std::uint8_t row);
     void SetValue(float value) { logic_.SetValue(value); }
     void SetText(const std::string& text) { logic_.SetText(text); }
     void SetText(const QString& text) { logic_.SetText(text.toStdString()); }
     void ClearValue() { logic_.ClearValue(); }
     void Blink() { logic_.Blink(); }
-    // A font of face "MS Sans Serif" (an installed sans-serif face where it
-    // is missing), normal weight, whose character height is the client
-    // height. Call once the control has its size.
+    // A font of face "MS Sans Serif" (its stand-in where it is missing),
+    // normal weight, whose character height is the client height, or less
+    // where the row's widest texts ("-999.999", "???.???" with the row's
+    // decimals) would not fit the client width otherwise. The text is
+    // centred vertically and keeps its horizontal alignment. The font is
+    // fitted again whenever the size or the row changes.
     void CreateFittedFont();
+    bool hasFittedFont() const { return fitted_; }
 
     bool hasValue() const { return logic_.hasValue(); }
     float value() const { return logic_.value(); }
@@ -53,15 +58,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     class Host;
     struct Defaults {};
     CLibNumberStatic(Defaults, Clock* clock, QWidget* parent);
     void applyColors();
+    void fitFont();
 
     std::unique_ptr<SystemClock> ownClock_;
     std::unique_ptr<Host> host_;
     NumberStaticLogic logic_;
     bool ownColors_ = true;
+    bool fitted_ = false;
 };

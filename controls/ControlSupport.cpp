@@ -2,8 +2,6 @@
 
 #include "platform/qt/DialogBuilder.h"
 
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QVariant>
 #include <QWidget>
 
@@ -44,25 +42,15 @@ QWidget* nextTabStop(QWidget* from, bool (*skip)(QWidget*))
 
 void moveFocusForward(QWidget* from)
 {
+    // As a tab: an entry reached this way selects its whole text, so that
+    // typing replaces the value.
     if (QWidget* next = nextTabStop(from))
-        next->setFocus(Qt::OtherFocusReason);
+        next->setFocus(Qt::TabFocusReason);
 }
 
 QColor toQColor(Rgb colour)
 {
     return QColor(colour.r, colour.g, colour.b);
-}
-
-QString installedSansFace(const QString& face)
-{
-    if (!face.isEmpty() && QFontDatabase::hasFamily(face))
-        return face;
-    for (const char* similar : {"Microsoft Sans Serif", "Liberation Sans", "Arial", "DejaVu Sans"})
-        if (QFontDatabase::hasFamily(QString::fromLatin1(similar)))
-            return QString::fromLatin1(similar);
-    QFont probe(QStringLiteral("Sans Serif"));
-    probe.setStyleHint(QFont::SansSerif);
-    return QFontInfo(probe).family();
 }
 
 QPalette numericPalette(QPalette base, const QColor& background)

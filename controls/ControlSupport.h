@@ -41,13 +41,11 @@ bool takePlaceOf(QWidget* self, QWidget* placeholder);
 // other than from.
 QWidget* nextTabStop(QWidget* from, bool (*skip)(QWidget*) = nullptr);
 
-// Gives the focus to nextTabStop(from), if any.
+// Gives the focus to nextTabStop(from), if any, as the Tab key does: a line
+// edit that gets it selects its whole text.
 void moveFocusForward(QWidget* from);
 
 QColor toQColor(Rgb colour);
-
-// face when installed, otherwise an installed sans-serif face.
-QString installedSansFace(const QString& face);
 
 // Green characters on the given background; disabled text grey.
 QPalette numericPalette(QPalette base, const QColor& background);

@@ -83,6 +83,14 @@ bool DatamineEditLogic::IsCommitted()
 
 void DatamineEditLogic::Blink()
 {
+    if (blinkHoldsStill(focused(), spinPending_)) {
+        // No stale value, but no blinking either: a toggle would paint the
+        // typed text green on green and wipe a half-typed value.
+        if (!modified() && hasValue_ && !spinPending_)
+            ClearValue();
+        stopBlinking();
+        return;
+    }
     const std::int64_t now = clock_.utcMillis();
     if (!blinkDue(lastBlinkMillis_, now))
         return;
@@ -101,6 +109,12 @@ void DatamineEditLogic::onSpinStep(int proposedPosition)
     lastSpinSeconds_ = clock_.seconds();
     spinPending_ = true;
     SetValue(ParameterTable::positionToValue(row_, proposedPosition));
+}
+
+void DatamineEditLogic::onFocusGained()
+{
+    NumberEditLogic::onFocusGained();
+    stopBlinking();
 }
 
 void DatamineEditLogic::onTextChanged()

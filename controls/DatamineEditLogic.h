@@ -42,7 +42,9 @@ public:
     bool IsCommitted();
     // One blink step: toggles between solid green and black when a new
     // second has begun or more than 250 ms have passed; the first toggle
-    // clears the shown value.
+    // clears the shown value. An entry the user works in (focused, or a spin
+    // step pending) holds still on black instead: it keeps what the user
+    // typed or stepped, and an unchanged value is cleared.
     void Blink();
 
     bool hasValue() const { return hasValue_; }
@@ -56,6 +58,8 @@ public:
     // Ignored while a committed value waits for the owner.
     void onSpinStep(int proposedPosition);
     void onTextChanged() override;
+    // A field entered while lit goes dark at once (see Blink()).
+    void onFocusGained() override;
 
 private:
     friend class SpinButtonLogic;

@@ -60,11 +60,13 @@ void NumberEditLogic::onTextChanged()
 
 void NumberEditLogic::onFocusGained()
 {
+    focused_ = true;
     modified_ = false;
 }
 
 void NumberEditLogic::onFocusLost()
 {
+    focused_ = false;
     if (modified_) {
         modified_ = false;
         committed_ = true;

@@ -35,6 +35,8 @@ public:
     void SetCommitted(bool flag) { committed_ = flag; }
     // true when the text changed since the field last gained the focus.
     bool modified() const { return modified_; }
+    // true from focus gained to focus lost: the user is in the field.
+    bool focused() const { return focused_; }
     // The text as a number, clamped to -999.9 ... 999.9; unreadable text is 0.
     float GetValue() const;
 
@@ -48,7 +50,7 @@ public:
     std::optional<std::string> onPaste(const std::string& clip);
     // The field's text changed, by the user or by the owner.
     virtual void onTextChanged();
-    void onFocusGained();
+    virtual void onFocusGained();
     void onFocusLost();
 
 protected:
@@ -60,4 +62,5 @@ private:
 
     bool committed_ = false;
     bool modified_ = false;
+    bool focused_ = false;
 };

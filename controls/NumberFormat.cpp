@@ -25,6 +25,11 @@ std::string displayText(std::uint8_t row, float value)
     return ' ' + text.substr(first, last - first + 1) + ' ';
 }
 
+std::vector<std::string> widestTexts(std::uint8_t row)
+{
+    return {displayText(row, -999.999f), displayText(row, kNoReading)};
+}
+
 float clampedValue(const std::string& text)
 {
     const float value = static_cast<float>(protocol::textToDouble(text));

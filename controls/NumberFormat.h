@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Number rules shared by the numeric entries and displays.
 namespace numberformat {
@@ -15,6 +16,11 @@ inline constexpr const char* kNoReadingText = "???.???";
 // no-reading value, otherwise three decimals when unbound (row 255) or the
 // row's decimals, in each case trimmed and framed by one space on each side.
 std::string displayText(std::uint8_t row, float value);
+
+// The widest texts that displayText() gives for the row: the no-reading text
+// and the most negative value of the 8-character field, -999.999, with the
+// row's decimals (which may round it up to "-1000.0").
+std::vector<std::string> widestTexts(std::uint8_t row);
 
 // The text read as a number (leading blanks skipped, the longest decimal
 // prefix used, 0 without one), narrowed to single precision and clamped to

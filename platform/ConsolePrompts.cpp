@@ -17,3 +17,9 @@ MessageAnswer ConsolePrompts::messageBox(const std::string&, const std::string& 
         return MessageAnswer::Ok;
     }
 }
+
+void ConsolePrompts::report(const std::string&, const std::string& caption, const std::string& text,
+                            MessageIcon icon)
+{
+    messageBox(caption, text, MessageButtons::Ok, icon);
+}

@@ -2,6 +2,8 @@
 
 #include "resources/Menus.h"
 
+#include <string>
+
 namespace report {
 
 const char* const kCaption = "Tessol";
@@ -33,6 +35,18 @@ MessageAnswer showMessageById(UserPrompts& prompts, int stringId)
     if (text == nullptr)
         return MessageAnswer::Cancel;
     return showMessage(prompts, text, MessageButtons::Ok);
+}
+
+void showReport(UserPrompts& prompts, const std::string& key, const std::string& text)
+{
+    prompts.report(key, kCaption, text, iconFor(MessageButtons::Ok));
+}
+
+std::string countedReportText(const std::string& text, int more)
+{
+    if (more <= 0)
+        return text;
+    return text + "\n(" + std::to_string(more) + " more since)";
 }
 
 std::string errorWithCausesText(const std::string& error, const std::string& causes)

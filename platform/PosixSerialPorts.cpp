@@ -1,5 +1,6 @@
 #include "platform/PosixSerialPorts.h"
 
+#include "platform/NetworkSerial.h"
 #include "platform/PortNames.h"
 
 #include <algorithm>
@@ -213,6 +214,8 @@ std::unique_ptr<SerialDevice> PosixSerialPorts::openPort(const std::string& name
 std::unique_ptr<SerialDevice> PosixSerialPorts::openDevice(const std::string& path, unsigned long& osError)
 {
     osError = 0;
+    if (isNetworkLine(path))
+        return openNetworkLine(path, osError);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         osError = static_cast<unsigned long>(errno);

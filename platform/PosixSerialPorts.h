@@ -9,7 +9,9 @@ class Profile;
 // Serial lines through termios: 19200 baud, 8 data bits, no parity, one stop
 // bit, raw, XON/XOFF (0x11/0x13) on input only, no hardware flow control,
 // DTR and RTS off where the device has them. Devices are opened exclusively:
-// a second open of a device that is held fails with EBUSY.
+// a second open of a device that is held fails with EBUSY. A name with the
+// scheme socket:// or rfc2217:// leads to a network line instead
+// (platform/NetworkSerial.h); nothing above this layer can tell the two apart.
 class PosixSerialPorts : public SerialPorts {
 public:
     // `profile` (may be null) takes part in resolving port names to paths.

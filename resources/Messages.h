@@ -23,5 +23,7 @@ inline constexpr const char* kHaltWarning =
 inline constexpr const char* kUserNameTwoWords = "ERROR - User name must be at least 2 words";
 inline constexpr const char* kInvalidPassword = "ERROR - Invalid Password";
 inline constexpr const char* kSerialNumberFormat = "ERROR - Serial Number format";
+// The standard refusal of a field that holds more than its limit; %1 is the limit.
+inline constexpr const char* kMaxChars = "Please enter no more than %1 characters.";
 
 } // namespace msg

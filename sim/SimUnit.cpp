@@ -120,6 +120,8 @@ constexpr double kSinkTau = 60.0;           // s
 constexpr double kIntegralBand = 0.5;       // C; the integral acts only this close
 constexpr double kStep = 0.05;              // s, integration step
 constexpr double kMaxAdvance = 600.0;       // s
+constexpr double kSelectorSeconds = 3.0;    // s on each display-selector position
+constexpr double kDigipotRate = 40.0;       // digipot counts per second
 // Front end: the sensor voltage saturates at 5 V; the AD590 and the
 // resistor procedure use the internal 10 kOhm sense resistor, whose true
 // value is a little low, as on a real board before calibration.
@@ -356,6 +358,7 @@ void SimUnit::setPowered(bool on)
 {
     if (on && !powered_) {
         halted_ = false;
+        digipot_ = 0.0;
         accessWord_ = "00000000";
         lampPattern_ = "-000.000";
     }
@@ -619,8 +622,17 @@ std::string SimUnit::readText(int p) const
         word[7] = outputOn() ? '1' : '0';
         return word;
     }
-    case 93: return "+000.001";   // front-panel selector on ACT T
-    case 94: return render(std::round(255.0 * effectivePosLimit() / 5.0));   // current-limit digipot
+    case 93: {
+        // One position of the display selector: ACT T, SET T, TE I, TE V,
+        // LIM I, AUX T in turn.
+        static constexpr int kPositions[] = {7, 6, 5, 3, 2, 1};
+        // (The small term keeps sums of integration steps on their second.)
+        const auto step = static_cast<long long>(selectorTime_ / kSelectorSeconds + 1e-6) % 6;
+        std::string word = "+000.000";
+        word[static_cast<std::size_t>(kPositions[step])] = '1';
+        return word;
+    }
+    case 94: return render(std::round(digipot_));   // current-limit digipot
     default: break;
     }
     if (p >= 21 && p <= 26)
@@ -650,6 +662,12 @@ void SimUnit::advance(double dtSeconds)
     while (left > 0) {
         const double dt = std::min(left, kStep);
         step(dt, sensor, target);
+        if (powered_ && !halted_) {
+            selectorTime_ = std::fmod(selectorTime_ + dt, 6 * kSelectorSeconds);
+            const double position = std::round(255.0 * effectivePosLimit() / 5.0);
+            const double move = kDigipotRate * dt;
+            digipot_ = digipot_ < position ? std::min(position, digipot_ + move) : std::max(position, digipot_ - move);
+        }
         left -= dt;
     }
 }

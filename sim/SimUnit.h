@@ -124,6 +124,8 @@ public:
     double trueTemperature() const { return temperature_; }
     double teCurrent() const { return current_; }
     bool outputOn() const { return outputWord_[7] == '1'; }
+    // The last lamp-test pattern written (91); "-000.000" for none.
+    const std::string& lampPattern() const { return lampPattern_; }
     // Sensor type 0 to 6 as the coefficients 21 to 24 encode it.
     int sensorType() const;
 
@@ -197,6 +199,12 @@ private:
     std::string lampPattern_ = "-000.000";
     bool powered_ = true;
     bool halted_ = false;
+
+    // The front-panel display selector (93) steps through its positions;
+    // the current-limit digipot (94) slews toward the limit's position,
+    // from 0 after a power-up.
+    double selectorTime_ = 0.0;
+    double digipot_ = 0.0;
 
     double temperature_ = kAmbient;
     double auxTemperature_ = kAmbient;

@@ -9,17 +9,25 @@
 #include "config/CTqk5820ConfigView.h"
 #include "link/InstrumentLink.h"
 #include "platform/MemoryProfile.h"
+#include "platform/MessageReport.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QMdiSubWindow>
+#include <QPixmap>
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -165,6 +173,144 @@ TEST_F(AppTest, TogglingAPanelAddsOrRemovesExactlyThatPanelAndStoresTheFlag)
     EXPECT_EQ(view->GetPanel(2)->y(), measure->y() + measure->height());
 }
 
+TEST_F(AppTest, APanelToggledOnAMaximizedOrMinimizedWindowFitsTheFrameOnlyOnceRestored)
+{
+    app->GetMainFrame()->resize(4000, 3000);
+    CTqk5820ConfigDoc* doc = openController();
+    CTqk5820ConfigView* view = viewOf(doc);
+    CChildFrame* frame = view->GetFrame();
+    const QRect normal = frame->geometry();
+    const int limitsHeight = view->GetPanel(CTqk5820ConfigDoc::kLimits)->height();
+
+    frame->showMaximized();
+    runFor(50);
+    const QRect maximized = frame->geometry();
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    runFor(50);
+    EXPECT_TRUE(frame->isMaximized());
+    EXPECT_EQ(frame->geometry(), maximized);
+    EXPECT_TRUE(view->IsFitPending());
+    frame->showNormal();
+    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+    EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), QSize(normal.width(), normal.height() - limitsHeight)));
+
+    frame->showMinimized();
+    runFor(50);
+    const QRect minimized = frame->geometry();
+    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+    runFor(50);
+    EXPECT_TRUE(frame->isMinimized());
+    EXPECT_EQ(frame->geometry(), minimized);
+    frame->showNormal();
+    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+    EXPECT_EQ(frame->geometry(), normal);
+}
+
+TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(700, 500);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 3; ++i)
+        docs.push_back(openController());
+    const auto entries = [main] {
+        main->UpdateWindowList();
+        QStringList list;
+        for (QAction* a : main->GetWindowListActions()) {
+            if (!a->isSeparator())
+                list << a->text() + (a->isChecked() ? " *" : "");
+        }
+        return list;
+    };
+    CChildFrame* first = viewOf(docs[0])->GetFrame();
+    main->GetClientArea()->setActiveSubWindow(first);
+    EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-02.cfg", "&3 TQK-5820-03.cfg"}));
+    ASSERT_EQ(main->GetWindowListActions().size(), 4); // with the separator
+    // The list is part of the Window menu.
+    QAction* arrange = action(cmd::kWindowArrange);
+    for (QAction* a : main->GetWindowListActions())
+        EXPECT_TRUE(arrange->associatedObjects().front() == a->associatedObjects().front());
+
+    // The third opened beyond the right edge of the client area.
+    CChildFrame* third = viewOf(docs[2])->GetFrame();
+    const QRect area = main->GetClientArea()->viewport()->rect();
+    ASSERT_GT(third->geometry().right(), area.right());
+    main->GetWindowListActions().back()->trigger();
+    EXPECT_EQ(main->GetActiveChildFrame(), third);
+    EXPECT_TRUE(area.contains(third->geometry())) << third->geometry().x() << " " << area.width();
+    EXPECT_EQ(entries().back(), "&3 TQK-5820-03.cfg *");
+
+    // A minimized window chosen from the list comes back.
+    first->showMinimized();
+    runFor(50);
+    main->UpdateWindowList();
+    main->GetWindowListActions()[1]->trigger();
+    EXPECT_FALSE(first->isMinimized());
+    EXPECT_EQ(main->GetActiveChildFrame(), first);
+
+    app->ConfigTemplate().CloseDocument(docs[1]);
+    EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-03.cfg"}));
+}
+
+TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(700, 500);
+    std::vector<CChildFrame*> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(viewOf(openController())->GetFrame());
+    frames[0]->showMinimized();
+    frames[2]->showMinimized();
+    runFor(50);
+    // Moved out of line by the user.
+    frames[0]->move(150, 40);
+    frames[2]->move(300, 60);
+    const QRect middle = frames[1]->geometry();
+    action(cmd::kWindowArrange)->trigger();
+    const QRect area = main->GetClientArea()->viewport()->rect();
+    EXPECT_EQ(frames[0]->geometry().bottomLeft(), area.bottomLeft());
+    EXPECT_EQ(frames[2]->geometry().bottom(), area.bottom());
+    EXPECT_EQ(frames[2]->x(), frames[0]->geometry().right() + 1);
+    EXPECT_EQ(frames[1]->geometry(), middle);
+    EXPECT_TRUE(frames[0]->isMinimized() && frames[2]->isMinimized());
+}
+
+TEST_F(AppTest, AMaximizedWindowsTitleAppearsOnceInTheCaption)
+{
+    CTqk5820ConfigDoc* doc = openController();
+    CChildFrame* frame = viewOf(doc)->GetFrame();
+    app->GetMainFrame()->GetClientArea()->setActiveSubWindow(frame);
+    const QString title = "TQK-5820-01.cfg";
+    ASSERT_TRUE(runUntil([&] { return app->GetMainFrame()->windowTitle() == "KORVATH ELECTRONICS ORVANE - " + title; }));
+    frame->showMaximized();
+    runFor(100);
+    const QString caption = app->GetMainFrame()->windowTitle();
+    EXPECT_EQ(caption.count(title), 1) << caption.toStdString();
+    EXPECT_TRUE(caption.startsWith("KORVATH ELECTRONICS ORVANE - ")) << caption.toStdString();
+    // Menus opening and idle passes leave it so.
+    app->GetMainFrame()->UpdateCommandUi();
+    runFor(100);
+    EXPECT_EQ(app->GetMainFrame()->windowTitle(), caption);
+    frame->showNormal();
+    EXPECT_TRUE(runUntil([&] { return app->GetMainFrame()->windowTitle() == "KORVATH ELECTRONICS ORVANE - " + title; }));
+}
+
+TEST_F(AppTest, TheProgramIconShowsItsLettersWithinItsBorder)
+{
+    const QImage icon = QApplication::windowIcon().pixmap(32, 32).toImage();
+    ASSERT_EQ(icon.size(), QSize(32, 32));
+    // The border is the outermost ring; the letters stay off the ring inside it.
+    QRect ink;
+    for (int y = 1; y < 31; ++y)
+        for (int x = 1; x < 31; ++x)
+            if (icon.pixelColor(x, y).green() > 64)
+                ink |= QRect(x, y, 1, 1);
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_GT(ink.left(), 1);
+    EXPECT_LT(ink.right(), 30);
+    EXPECT_GT(ink.width(), 16);
+}
+
 TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)
 {
     for (const char* key : {"iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
@@ -233,6 +379,157 @@ TEST_F(AppTest, AnIdleProgramSleeps)
     // Only the clock's tick wakes a halted program: a few dozen passes a
     // second, not the thousands of a spinning loop.
     EXPECT_LT(app->IdlePassCount() - passes, 40u);
+}
+
+// ------------------------------------------------------------ reports that do not wait
+
+class ReportTest : public AppTest {
+protected:
+    bool realReports() const override { return true; }
+
+    static QMessageBox* onlyBox()
+    {
+        const auto boxes = ReportingPrompts::shownBoxes();
+        return boxes.size() == 1 ? boxes.front() : nullptr;
+    }
+    QString statusLine() const { return app->GetMainFrame()->statusBar()->currentMessage(); }
+};
+
+TEST_F(ReportTest, InstrumentWorkGoesOnWhileAnEndCodeReportIsOpen)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    sim->sim().control("faults corrupt=0.2");
+    ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }, 10000));
+    QMessageBox* box = onlyBox();
+    ASSERT_NE(box, nullptr);
+    // More may have come already; the first text stays on the first line.
+    const std::string first = box->text().split('\n').front().toStdString();
+    EXPECT_EQ(first.rfind("ERROR - Unit #01 Command ", 0), 0u) << first;
+    EXPECT_EQ(first.find(", returned End Code 99."), first.size() - 23) << first;
+    EXPECT_EQ(box->windowTitle(), "Tessol");
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // Corrupted replies keep coming: polling goes on, they are counted on the
+    // one box, and the status line follows the latest.
+    const auto passes = app->IdlePassCount();
+    const auto seen = sim->sim().commandsSeen();
+    ASSERT_TRUE(runUntil([&] { return box->text().contains("more since"); }, 10000));
+    ASSERT_TRUE(runUntil([&] { return sim->sim().commandsSeen() > seen + 20; }, 10000));
+    EXPECT_GT(app->IdlePassCount(), passes + 20);
+    EXPECT_EQ(reporting.openReports(), 1);
+    EXPECT_EQ(ReportingPrompts::shownBoxes().size(), 1u);
+    EXPECT_TRUE(box->text().startsWith(QString::fromStdString(first) + "\n("));
+    EXPECT_TRUE(box->text().endsWith(" more since)"));
+    EXPECT_TRUE(statusLine().startsWith("ERROR - Unit #01 Command ")) << statusLine().toStdString();
+    EXPECT_TRUE(doc->IsOnline());
+    EXPECT_TRUE(prompts.boxes.empty());   // nothing asked, nothing waited for
+
+    // Writes and a new controller from the menu go on with the box still up.
+    sim->sim().control("faults corrupt=0");
+    bool taken = false;
+    ASSERT_TRUE(runUntil([&] { return taken = taken || doc->WriteSetTemperature(31.5f); }));
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOutstanding(3); }));
+    EXPECT_EQ(doc->ValueText(3), "+031.500");
+    action(cmd::kNewTemperatureController)->trigger();
+    ASSERT_EQ(app->ConfigTemplate().GetDocuments().size(), 2u);
+    auto* second = static_cast<CTqk5820ConfigDoc*>(app->ConfigTemplate().GetDocuments().back());
+    EXPECT_TRUE(runUntil([&] { return second->IsOnline(); }, 10000));
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(reporting.openReports(), 1);
+}
+
+TEST_F(ReportTest, ReportsOfOneControllerShareOneBoxUntilItIsClosed)
+{
+    const std::string a1 = "ERROR - Unit #01 Command 1-01, returned End Code 99.";
+    const std::string a2 = "ERROR - Unit #01 Command 1-05, returned End Code 97.";
+    const std::string a3 = "ERROR - Unit #01 Command 2-03, returned End Code 05.";
+    const std::string b1 = "ERROR - Unit #02 Command 1-01, returned End Code 99.";
+    const std::string key1 = CTqk5820ConfigDoc::ReportKey(1, 1);
+    const std::string key2 = CTqk5820ConfigDoc::ReportKey(1, 2);
+    for (const std::string* text : {&a1, &a2, &a3})
+        report::showReport(reporting, key1, *text);
+    report::showReport(reporting, key2, b1);
+    runFor(50);
+    EXPECT_EQ(reporting.openReports(), 2);
+    const auto boxes = ReportingPrompts::shownBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    QMessageBox* box1 = boxes[0]->text().startsWith("ERROR - Unit #01") ? boxes[0] : boxes[1];
+    QMessageBox* box2 = box1 == boxes[0] ? boxes[1] : boxes[0];
+    EXPECT_EQ(box1->text().toStdString(), a1 + "\n(2 more since)");
+    EXPECT_EQ(box2->text().toStdString(), b1);
+    EXPECT_EQ(statusLine().toStdString(), b1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    const auto passes = app->IdlePassCount();
+    EXPECT_TRUE(runUntil([&] { return app->IdlePassCount() > passes + 3; }));
+
+    // Once the user has pressed OK, the next report opens a fresh box.
+    QTest::mouseClick(box1->button(QMessageBox::Ok), Qt::LeftButton);
+    ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }));
+    report::showReport(reporting, key1, a2);
+    runFor(50);
+    EXPECT_EQ(reporting.openReports(), 2);
+    bool fresh = false;
+    for (QMessageBox* box : ReportingPrompts::shownBoxes())
+        fresh |= box->text().toStdString() == a2;
+    EXPECT_TRUE(fresh);
+}
+
+TEST_F(ReportTest, AReportOutlivesItsControllerButNotTheMainWindow)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    // The unit refuses a write to a reading.
+    ASSERT_TRUE(doc->WriteNumber(1, 5.0f));
+    ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }));
+    QPointer<QMessageBox> box = onlyBox();
+    ASSERT_FALSE(box.isNull());
+    EXPECT_EQ(box->text(), "ERROR - Unit #01 Command 2-01, returned End Code 04.");
+
+    app->ConfigTemplate().CloseDocument(doc);
+    runFor(100);
+    EXPECT_TRUE(app->ConfigTemplate().GetDocuments().empty());
+    ASSERT_FALSE(box.isNull());
+    EXPECT_TRUE(box->isVisible());
+    // The next controller with that unit on that port shares the box.
+    CTqk5820ConfigDoc* again = openOnline();
+    ASSERT_EQ(again->GetUnitNumber(), 1);
+    ASSERT_TRUE(again->WriteNumber(1, 5.0f));
+    ASSERT_TRUE(runUntil([&] { return box->text().endsWith("\n(1 more since)"); }));
+
+    app->ExitInstance();
+    EXPECT_TRUE(box.isNull());
+    EXPECT_EQ(reporting.openReports(), 0);
+}
+
+TEST_F(ReportTest, AQuestionStillSuspendsTheIdlePassAndAReportDoesNot)
+{
+    openOnline();
+    report::showReport(reporting, CTqk5820ConfigDoc::ReportKey(1, 1), "ERROR - x");
+    runFor(50);
+    ASSERT_EQ(reporting.openReports(), 1);
+    const auto passes = app->IdlePassCount();
+    ASSERT_TRUE(runUntil([&] { return app->IdlePassCount() > passes + 3; }));
+
+    // The real question box, answered after a while by "pressing" No.
+    std::uint64_t passesAsked = 0, seenAsked = 0, passesLater = 1, seenLater = 1;
+    QTimer::singleShot(200, [&] {
+        passesAsked = app->IdlePassCount();
+        seenAsked = sim->sim().commandsSeen();
+    });
+    QTimer::singleShot(900, [&] {
+        passesLater = app->IdlePassCount();
+        seenLater = sim->sim().commandsSeen();
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+    });
+    const MessageAnswer answer
+        = reporting.QtPrompts::messageBox("Tessol", "Change the default to port COM1: ?", MessageButtons::YesNo,
+                                          MessageIcon::Exclamation);
+    EXPECT_EQ(answer, MessageAnswer::No);
+    EXPECT_EQ(passesLater, passesAsked);
+    EXPECT_EQ(seenLater, seenAsked);
+    EXPECT_TRUE(runUntil([&] { return app->IdlePassCount() > passesLater + 3; }));
 }
 
 } // namespace

@@ -588,6 +588,61 @@ TEST(EntryBlink, TogglesOncePerRuleAndForgetsTheValue)
     EXPECT_EQ(rig.field.repaints, 4);
 }
 
+TEST(EntryBlink, AnEntryTheUserWorksInHoldsStillAndKeepsTheTyping)
+{
+    DatamineRig rig;
+    rig.edit.SetParameterId(kRowOneDecimal);
+    rig.edit.SetValue(25.0f);
+    rig.clock.advanceMillis(900);
+    rig.edit.Blink();
+    ASSERT_TRUE(rig.edit.blinkOn());
+
+    // Entering a lit field darkens it at once.
+    rig.field.focus();
+    EXPECT_FALSE(rig.edit.blinkOn());
+    rig.field.type("-1");
+    for (int i = 0; i < 8; ++i) {
+        rig.clock.advanceMillis(300);
+        rig.edit.Blink();
+        EXPECT_FALSE(rig.edit.blinkOn());
+    }
+    EXPECT_EQ(rig.field.text, "-1");
+    rig.field.leave();
+    EXPECT_TRUE(rig.edit.committed());
+    rig.clock.advanceMillis(300);
+    rig.edit.Blink();
+    EXPECT_TRUE(rig.edit.blinkOn());
+
+    // Entered while it shows a value (the instrument went away meanwhile): no
+    // stale value, but no blinking either.
+    DatamineRig shown;
+    shown.edit.SetParameterId(kRowOneDecimal);
+    shown.edit.SetValue(25.0f);
+    shown.field.focus();
+    shown.clock.advanceMillis(900);
+    shown.edit.Blink();
+    EXPECT_FALSE(shown.edit.blinkOn());
+    EXPECT_FALSE(shown.edit.hasValue());
+    EXPECT_EQ(shown.field.text, "");
+}
+
+TEST(EntryBlink, ASteppedValueWaitingToCommitIsNotBlinkedAway)
+{
+    DatamineRig rig;
+    SpinButtonLogic spin;
+    rig.edit.SetParameterId(kRowOneDecimal);
+    spin.AttachEdit(rig.edit);
+    rig.edit.SetValue(25.0f);
+    ASSERT_TRUE(spin.step(1));
+    for (int i = 0; i < 4; ++i) {
+        rig.clock.advanceMillis(300);
+        rig.edit.Blink();
+    }
+    EXPECT_TRUE(rig.edit.spinPending());
+    EXPECT_FALSE(rig.edit.blinkOn());
+    EXPECT_EQ(rig.field.text, " 25.1 ");
+}
+
 // ---- Number display ------------------------------------------------------------
 
 struct DisplayRig {

@@ -6,6 +6,7 @@
 #include "controls/CLibSpinButtonCtrl.h"
 #include "controls/CLibTabButton.h"
 #include "controls/ControlSupport.h"
+#include "controls/NumberFormat.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -25,6 +26,7 @@
 
 #include "tests/support/QtTestApp.h"
 
+#include <map>
 #include <memory>
 
 namespace {
@@ -172,6 +174,30 @@ TEST(EntryWidget, EnterAndShiftTabAlsoMoveForward)
     // pass-focus button hands on to the entry after it.
     QTest::keyClick(form.bound, Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(form.focus(), form.after);
+}
+
+TEST(EntryWidget, TabAndEnterIntoAnEntrySelectItsTextSoTypingReplacesIt)
+{
+    Form form;
+    ASSERT_TRUE(form.active);
+    form.bound->SetValue(123.4f);
+    form.first->setFocus();
+    QTest::keyClick(form.first, Qt::Key_Tab);
+    ASSERT_EQ(form.focus(), form.bound);
+    EXPECT_EQ(form.bound->selectedText(), form.bound->text());
+    QTest::keyClicks(form.bound, "-5.2");
+    EXPECT_EQ(form.bound->text(), "-5.2");
+
+    // A field already at the typing limit: without the selection the first
+    // key would only beep.
+    form.bound->SetValue(-999.9f);
+    ASSERT_EQ(form.bound->text().size(), 8);
+    form.first->setFocus();
+    QTest::keyClick(form.first, Qt::Key_Return);
+    ASSERT_EQ(form.focus(), form.bound);
+    QTest::keyClicks(form.bound, "7");
+    EXPECT_EQ(form.bound->text(), "7");
+    EXPECT_EQ(form.prompts.beeps, 0);
 }
 
 TEST(EntryWidget, LosingTheFocusToAClickCommits)
@@ -365,9 +391,64 @@ TEST(ControlLook, LampsAndDisplaysPaintTheirColours)
     EXPECT_EQ(display->text(), " 1.000 ");
     EXPECT_EQ(display->palette().color(QPalette::WindowText), kQtGreen);
 
+    // Wide enough for every text at the full height.
+    display->resize(120, 16);
     display->CreateFittedFont();
     EXPECT_EQ(display->font().pixelSize(), 16);
     EXPECT_EQ(display->font().weight(), QFont::Normal);
+}
+
+// The rectangle around the green pixels of a widget; empty when there are none.
+QRect greenInk(QWidget* w)
+{
+    const QImage image = w->grab().toImage();
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).green() > 128)
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
+TEST(ControlLook, AFittedDisplayShowsItsWidestTextsWholeWithTheSign)
+{
+    ManualClock clock;
+    QWidget window;
+    auto* display = new CLibNumberStatic(clock, &window);
+    display->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    // As large as the Actual Temp display: far wider than high.
+    display->setGeometry(0, 0, 111, 39);
+    window.show();
+    display->CreateFittedFont();
+    ASSERT_TRUE(display->alignment() & Qt::AlignRight);
+
+    std::map<float, QRect> inks;
+    for (float v : {-999.999f, numberformat::kNoReading, -12.345f, 12.345f, 123.456f}) {
+        display->SetValue(v);
+        SCOPED_TRACE(display->text().toStdString());
+        EXPECT_LE(QFontMetrics(display->font()).horizontalAdvance(display->text()), display->contentsRect().width());
+        const QRect ink = greenInk(display);
+        inks[v] = ink;
+        // Clear of every edge: nothing cut off.
+        EXPECT_GT(ink.left(), 0);
+        EXPECT_GT(ink.top(), 0);
+        EXPECT_LT(ink.right(), display->width() - 1);
+        EXPECT_LT(ink.bottom(), display->height() - 1);
+        // And not shrunk to a speck: the digits fill a good part of the height.
+        EXPECT_GE(ink.height(), display->height() / 3);
+    }
+    // Right-aligned: the minus sign stands left of the same digits.
+    EXPECT_EQ(inks[-12.345f].right(), inks[12.345f].right());
+    EXPECT_LT(inks[-12.345f].left(), inks[12.345f].left() - 2);
+
+    // A narrower rectangle or a row with other decimals fits the font anew.
+    const int before = display->font().pixelSize();
+    display->resize(80, 39);
+    EXPECT_LT(display->font().pixelSize(), before);
+    display->SetParameterId(1);
+    display->SetValue(-999.99f);
+    EXPECT_EQ(display->text(), " -999.99 ");
+    EXPECT_LE(QFontMetrics(display->font()).horizontalAdvance(" -1000.00 "), display->contentsRect().width());
 }
 
 TEST(ControlLook, TheComboBoxAndItsListAreGreenOnBlack)

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -189,6 +190,77 @@ TEST(DialogBuilder, ReplacementTakesThePlaceholdersPlaceAndTabStop)
     QLineEdit stray;
     EXPECT_EQ(replaceControl(measure.get(), 4242, &stray), nullptr);
     EXPECT_EQ(stray.parent(), nullptr);
+}
+
+// ---- Text metrics ----------------------------------------------------------------
+
+TEST(DialogFont, FittedSizesKeepEveryTextWithinTheWidth)
+{
+    QFont font(dialogFontFace("MS Sans Serif"));
+    const QStringList texts = {" -999.999 ", " ???.??? "};
+    const auto widest = [&](int size) {
+        font.setPixelSize(size);
+        const QFontMetrics m(font);
+        return std::max(m.horizontalAdvance(texts[0]), m.horizontalAdvance(texts[1]));
+    };
+    for (int width : {20, 60, 111, 400}) {
+        const int size = fittedPixelSize(font, texts, width, 39);
+        SCOPED_TRACE(width);
+        EXPECT_LE(size, 39);
+        if (size > 1) {
+            EXPECT_LE(widest(size), width);
+        }
+        if (size < 39) {
+            EXPECT_GT(widest(size + 1), width); // the largest that fits
+        }
+    }
+    EXPECT_EQ(fittedPixelSize(font, texts, 1000, 39), 39);
+    EXPECT_EQ(fittedPixelSize(font, texts, 0, 39), 1);
+}
+
+TEST(DialogBuilder, EveryCaptionFitsItsRectangle)
+{
+    for (int id : dialogTemplateIds()) {
+        auto dialog = build(id);
+        for (QLabel* label : dialog->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (label->text().isEmpty())
+                continue;
+            SCOPED_TRACE("template " + std::to_string(id) + " \"" + label->text().toStdString() + "\"");
+            if (label->wordWrap())
+                EXPECT_LE(label->heightForWidth(label->width()), label->height());
+            else
+                EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->contentsRect().width());
+        }
+    }
+}
+
+TEST(DialogBuilder, GroupBoxFramesRunThroughTheirTitleAboveTheFirstRow)
+{
+    for (int id : {131, 132, 133, 134, 135, 136}) {
+        auto panel = build(id);
+        panel->show();
+        const QImage image = panel->grab().toImage();
+        const QColor background = panel->palette().color(QPalette::Window);
+        const auto children = panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QGroupBox* box : panel->findChildren<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly)) {
+            SCOPED_TRACE("template " + std::to_string(id) + " " + box->title().toStdString());
+            int firstRow = box->geometry().bottom();
+            for (QWidget* w : children) {
+                if (w != box && box->geometry().contains(w->geometry().center()))
+                    firstRow = std::min(firstRow, w->y());
+            }
+            // A column inside the frame's right edge, clear of the controls.
+            const int x = box->geometry().right() - 3;
+            int frameTop = -1;
+            for (int y = box->y(); y < firstRow && frameTop < 0; ++y) {
+                if (image.pixelColor(x, y) != background)
+                    frameTop = y;
+            }
+            ASSERT_GE(frameTop, 0) << "no frame above the first row at " << firstRow;
+            EXPECT_LT(frameTop - box->y(), QFontMetrics(box->font()).height()) << "the frame runs below the title";
+            EXPECT_LT(frameTop + 1, firstRow);
+        }
+    }
 }
 
 // ---- Menu bar and accelerators --------------------------------------------------

@@ -10,9 +10,12 @@
 #include "link/InstrumentLink.h"
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
+#include "controls/NumberFormat.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -244,6 +247,118 @@ TEST_F(PanelTest, AUnitThatGoesAwayBlinksAndTheWindowRecoversByItself)
         return s->SensorErrorLamp()->state() == 0 && s->TemperatureLimitLamp()->state() == 0
             && m->OutputLamp()->state() == 0;
     }));
+}
+
+// The program's real report boxes, which do not wait for the user.
+class ReportPanelTest : public PanelTest {
+protected:
+    bool realReports() const override { return true; }
+};
+
+TEST_F(ReportPanelTest, AUnitSwitchedOffWhileAReportIsOpenIsShownOfflineInTime)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    const std::vector<CLibNumberStatic*> displays {m->ActualDisplay(), m->CurrentDisplay(), m->VoltageDisplay()};
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue(); });
+    }));
+    sim->sim().control("faults corrupt=1");
+    ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }));
+    sim->sim().control("faults corrupt=0");
+
+    // Nobody answers the report; the unit goes away meanwhile.
+    sim->sim().control("off 7");
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 5000));
+    // The panels ask at least once a second, and a reply is given up after
+    // more than one whole second (at most two): about three seconds at most.
+    EXPECT_LT(t.elapsed(), 4000);
+    ASSERT_TRUE(runUntil([&] { return !m->ActualDisplay()->hasValue(); }, 1000));
+    bool displayLit = false, displayDark = false;
+    t.restart();
+    while (t.elapsed() < 1000) {
+        runFor(20);
+        for (CLibNumberStatic* d : displays) {
+            EXPECT_TRUE(shown(d).isEmpty()) << shown(d).toStdString();
+            displayLit |= d->blinkOn();
+            displayDark |= !d->blinkOn();
+        }
+        EXPECT_TRUE(shown(m->SetPointEntry()).isEmpty());
+    }
+    EXPECT_TRUE(displayLit && displayDark);
+    EXPECT_EQ(reporting.openReports(), 1);
+
+    // And it is back as soon as it answers again, the report still open.
+    sim->sim().control("on 7");
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 10000));
+    EXPECT_TRUE(runUntil([&] {
+        return std::all_of(displays.begin(), displays.end(), [](auto* d) { return d->hasValue() && !d->blinkOn(); });
+    }));
+    EXPECT_EQ(reporting.openReports(), 1);
+}
+
+TEST_F(PanelTest, WhileTheUnitIsAwayTheSetPointEntryBeingTypedInHoldsStill)
+{
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CLibDatamineEdit* entry = m->SetPointEntry();
+    QWidget* window = entry->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    m->OutputButton()->setFocus();
+    sim->sim().control("off 7");
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    ASSERT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+
+    entry->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(entry, "-1");
+    bool entryLit = false;
+    bool displayToggled = false;
+    const bool displayLit = m->ActualDisplay()->blinkOn();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        runFor(20);
+        entryLit |= entry->blinkOn();
+        displayToggled |= m->ActualDisplay()->blinkOn() != displayLit;
+    }
+    EXPECT_FALSE(entryLit);
+    EXPECT_TRUE(displayToggled); // the rest of the panel blinks on
+    QTest::keyClicks(entry, "5");
+    EXPECT_EQ(entry->text(), "-15");
+
+    // Left, it blinks again; the value waits for the unit.
+    QTest::keyClick(entry, Qt::Key_Tab);
+    EXPECT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+    sim->sim().control("on 7");
+    EXPECT_TRUE(runUntil([&] { return held(3) == "-015.000"; }, 12000));
+}
+
+TEST_F(PanelTest, TheActualTempDisplayShowsANegativeTemperatureWholeWithItsSign)
+{
+    force(1, "-012.345");
+    CTqk5820ConfigDoc* doc = openOnline(7);
+    Measure* m = measure(doc);
+    CLibNumberStatic* actual = m->ActualDisplay();
+    ASSERT_TRUE(runUntil([&] { return shown(actual) == "-12.345"; }));
+    for (CLibNumberStatic* display : {actual, m->CurrentDisplay(), m->VoltageDisplay(), m->AuxDisplay()}) {
+        const QFontMetrics metrics(display->font());
+        for (const std::string& text : numberformat::widestTexts(display->parameterId())) {
+            SCOPED_TRACE(text);
+            EXPECT_LE(metrics.horizontalAdvance(QString::fromStdString(text)), display->contentsRect().width());
+        }
+    }
+    // The sign is drawn: the green figures keep clear of the left edge.
+    const QImage image = actual->grab().toImage();
+    int left = image.width();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixelColor(x, y).green() > 128)
+                left = std::min(left, x);
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, image.width() / 2);
 }
 
 TEST_F(PanelTest, ASetPointWriteTheDocumentRefusesIsTriedAgainUntilTaken)

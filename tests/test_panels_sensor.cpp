@@ -10,6 +10,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
 
@@ -275,6 +276,32 @@ TEST_F(SensorPanelTest, AnInstrumentAwayBlinksAndChoicesMadeMeanwhileReachItWhen
     EXPECT_EQ(captions(panel), QStringList({"", "", "mV/K", "", "mV", ""}));
     EXPECT_TRUE(runUntil([&] { return panel->ModeList()->currentText() == "NTC-10mA"; }));
     EXPECT_FALSE(panel->Entry(0)->blinkOn());
+}
+
+TEST_F(SensorPanelTest, WhileTheInstrumentIsAwayTheCoefficientBeingTypedInHoldsStill)
+{
+    Sensor* panel = open(4);
+    panel->TypeList()->setFocus();
+    sim->sim().control("off 4");
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    ASSERT_TRUE(runUntil([&] { return panel->Entry(2)->blinkOn(); }, 2000));
+
+    CLibDatamineEdit* entry = panel->Entry(2);
+    entry->setFocus(Qt::MouseFocusReason);
+    QTest::keyClicks(entry, "3");
+    bool lit = false;
+    bool othersBlink = false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        runFor(20);
+        lit |= entry->blinkOn();
+        othersBlink |= panel->Entry(0)->blinkOn();
+    }
+    QTest::keyClicks(entry, "0.5");
+    EXPECT_FALSE(lit);
+    EXPECT_TRUE(othersBlink);
+    EXPECT_EQ(entry->text(), "30.5");
 }
 
 TEST_F(SensorPanelTest, ACoefficientLostWithTheInstrumentIsWrittenWhenItIsBack)

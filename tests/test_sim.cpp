@@ -523,6 +523,35 @@ TEST(SimProduction, EepromWipeRestoresDefaultsAndAddressOne)
     EXPECT_EQ(readText(unit, 55), "0E0A2851");   // the serial number survives
 }
 
+TEST(SimProduction, TheSwitchSelectorStepsAndTheDigipotSlewsTowardTheLimit)
+{
+    SimUnit unit;
+    EXPECT_EQ(readText(unit, 94), "+000.000") << "a power-up starts the digipot at 0";
+    // The selector: one position at a time, 3 s each, round the six.
+    std::vector<std::string> seen;
+    for (int i = 0; i < 7; ++i) {
+        seen.push_back(readText(unit, 93));
+        unit.advance(3.0);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string> {"+000.001", "+000.010", "+000.100", "+001.000", "+010.000",
+                                               "+100.000", "+000.001"}));
+    // 2.5 A is digipot position 128, reached at 40 counts a second.
+    EXPECT_EQ(readText(unit, 94), "+128.000");
+    write(unit, 7, "+001.250");
+    unit.advance(0.5);
+    EXPECT_EQ(readText(unit, 94), "+108.000") << "on its way down";
+    unit.advance(2.0);
+    EXPECT_EQ(readText(unit, 94), "+064.000");
+    // The lamp test is kept until a power-up.
+    EXPECT_EQ(unit.lampPattern(), "-000.000");
+    EXPECT_EQ(write(unit, 91, "+010.000").data, "+010.000");
+    EXPECT_EQ(unit.lampPattern(), "+010.000");
+    unit.setPowered(false);
+    unit.setPowered(true);
+    EXPECT_EQ(unit.lampPattern(), "-000.000");
+    EXPECT_EQ(readText(unit, 94), "+000.000");
+}
+
 TEST(SimProduction, HaltAcknowledgesThenSilencesUntilPowerUp)
 {
     SimUnit unit;

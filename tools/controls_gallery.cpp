@@ -14,6 +14,7 @@
 #include "controls/ControlSupport.h"
 #include "controls/NumberFormat.h"
 #include "platform/Clock.h"
+#include "platform/qt/DialogBuilder.h"
 #include "platform/qt/QtPrompts.h"
 
 #include <QAbstractItemView>
@@ -48,7 +49,7 @@ QLabel* caption(QWidget* form, const QString& text, int x, int y, int w = 120)
 struct Gallery {
     explicit Gallery(StillClock& clock, QtPrompts& prompts) : clock_(clock), prompts_(prompts)
     {
-        QFont font(controls::installedSansFace(QStringLiteral("MS Sans Serif")));
+        QFont font(dialogFontFace(QStringLiteral("MS Sans Serif")));
         font.setPixelSize(11);
         form.setFont(font);
         QPalette palette = form.palette();
@@ -57,7 +58,7 @@ struct Gallery {
         form.setPalette(palette);
         form.setAutoFillBackground(true);
         form.setWindowTitle(QStringLiteral("Tessol controls"));
-        form.resize(500, 400);
+        form.resize(500, 440);
 
         caption(&form, QStringLiteral("online"), 140, 6);
         caption(&form, QStringLiteral("offline, on"), 290, 6);

@@ -4,10 +4,25 @@
 //   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame]
 //
 // --frame saves only the first controller window instead of the main window.
+// --diagnostics USER PASSWORD runs Diagnostics on the first controller window
+// once it is online, filling the access dialog with USER and PASSWORD (and
+// the proposed serial number), lights the 7-segment lamps and then saves the
+// main window; --dialog DIALOG.png also saves the filled dialog.
 // The ports lead where they always do (TESSOL_COM2 and so on).
 
+#include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
+#include "calibration/ProductionAccessDialog.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "diagnostics/CTqk5820DiagnosticView.h"
+#include "resources/Menus.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <QEventLoop>
 #include <QMdiArea>
@@ -16,6 +31,44 @@
 #include <QTimer>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+namespace {
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Fills the access dialog as soon as it is up, saves its picture, presses OK.
+void fillAccessDialog(QTimer& watch, const std::string& user, const std::string& password,
+                      const std::string& picture)
+{
+    watch.setInterval(20);
+    QObject::connect(&watch, &QTimer::timeout, [&watch, user, password, picture] {
+        auto* dialog = qobject_cast<ProductionAccessDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        watch.stop();
+        dialog->UserNameField()->setText(QString::fromStdString(user));
+        dialog->PasswordField()->setText(QString::fromStdString(password));
+        dialog->SerialNumberField()->setFocus(Qt::TabFocusReason);
+        QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(dialog->SerialNumberField(), &in);
+        runFor(200);
+        if (!picture.empty())
+            dialog->grab().save(QString::fromStdString(picture));
+        dialog->OkButton()->click();
+        // A refused dialog stays: give up rather than wait for a user.
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    watch.start();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -27,6 +80,8 @@ int main(int argc, char** argv)
     int windows = 1;
     double seconds = 3.0;
     bool frameOnly = false;
+    bool diagnostics = false;
+    std::string user, password, dialogPicture;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -34,12 +89,37 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--frame") == 0)
             frameOnly = true;
+        else if (std::strcmp(argv[i], "--diagnostics") == 0 && i + 2 < argc) {
+            diagnostics = true;
+            user = argv[++i];
+            password = argv[++i];
+        } else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
+            dialogPicture = argv[++i];
     }
     CTessolApp app(argc, argv);
     if (!app.InitInstance())
         return 1;
+    std::vector<Document*> docs;
     for (int i = 0; i < windows; ++i)
-        app.OnFileNew();
+        docs.push_back(app.OnFileNew());
+    if (diagnostics && !docs.empty() && docs.front() != nullptr) {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
+        for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)
+            runFor(50);
+        runFor(1500);
+        const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
+        app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
+        QTimer watch;
+        fillAccessDialog(watch, user, password, dialogPicture);
+        app.GetMainFrame()->OnCommand(cmd::kDiagnostics);
+        watch.stop();
+        for (Document* d : app.DiagnosticTemplate().GetDocuments()) {
+            if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(d->GetViews().front())) {
+                if (QAbstractButton* lamps = form->Button(DiagnosticViewLogic::kSevenSegmentLeds))
+                    lamps->click();
+            }
+        }
+    }
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();

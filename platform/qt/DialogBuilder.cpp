@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -48,20 +49,50 @@ int logicalDpi()
     return dpi > 0 ? dpi : 96;
 }
 
-// The template's face where installed; otherwise a face of similar metrics
-// (texts laid out for the original face then still fit their rectangles),
-// and failing those the system's sans-serif face.
-QString installedFace(const QString& face)
+const QString kAlphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+
+// The width of kAlphabet in MS Sans Serif at a character height of
+// pixelSize: 312 pixels at 11 (8 points on a 96-dpi display), in proportion
+// at other heights.
+int referenceAlphabetWidth(int pixelSize)
 {
-    if (!face.isEmpty() && QFontDatabase::hasFamily(face))
-        return face;
-    for (const char* similar : {"Microsoft Sans Serif", "Liberation Sans", "Arial"})
-        if (QFontDatabase::hasFamily(QString::fromLatin1(similar)))
-            return QString::fromLatin1(similar);
-    QFont probe(QStringLiteral("Sans Serif"));
-    probe.setStyleHint(QFont::SansSerif);
-    return QFontInfo(probe).family();
+    return static_cast<int>((312LL * pixelSize + 5) / 11);
 }
+
+QFont atPixelSize(QFont font, int pixelSize)
+{
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+// A group box as dialogs draw one: an etched frame whose top edge runs
+// through the middle of the title, and the title on the dialog's background
+// over the frame. Templates place their first row of controls just below
+// the title; a frame drawn below the title, as some styles do, crosses them.
+class TemplateGroupBox : public QGroupBox {
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -1, -1);
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.adjusted(1, 1, 0, 0));
+        if (title().isEmpty())
+            return;
+        const int gap = std::max(1, metrics.averageCharWidth() / 2);
+        const QRect text(metrics.averageCharWidth(), 0, metrics.horizontalAdvance(title()) + 2 * gap,
+                         metrics.height());
+        painter.fillRect(text, palette().color(QPalette::Window));
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(text, Qt::AlignCenter | Qt::TextSingleLine, title());
+    }
+};
 
 bool takesFocus(const DialogControl& c)
 {
@@ -125,7 +156,7 @@ QWidget* createControl(const DialogControl& c, const QRect& rect, QWidget* host)
         break;
     }
     case ControlKind::GroupBox:
-        w = new QGroupBox(text, host);
+        w = new TemplateGroupBox(text, host);
         break;
     case ControlKind::ComboBox: {
         auto* combo = new QComboBox(host);
@@ -208,7 +239,7 @@ DialogBaseUnits dialogBaseUnits(int alphabetWidth, int fontHeight)
 DialogBaseUnits dialogBaseUnits(const QFont& font)
 {
     const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width = metrics.horizontalAdvance(kAlphabet);
     return dialogBaseUnits(width, metrics.height());
 }
 
@@ -222,15 +253,57 @@ QSize dialogSizeToPixels(const DialogBaseUnits& units, int cx, int cy)
     return {mulDiv(cx, units.x, 4), mulDiv(cy, units.y, 8)};
 }
 
+QString dialogFontFace(const QString& face)
+{
+    if (!face.isEmpty() && QFontDatabase::hasFamily(face))
+        return face;
+    for (const char* similar : {"Microsoft Sans Serif", "Arial", "Liberation Sans", "Arimo", "Nimbus Sans",
+                                "Nimbus Sans L", "Helvetica", "FreeSans", "TeX Gyre Heros"})
+        if (QFontDatabase::hasFamily(QString::fromLatin1(similar)))
+            return QString::fromLatin1(similar);
+    QFont probe(QStringLiteral("Sans Serif"));
+    probe.setStyleHint(QFont::SansSerif);
+    return QFontInfo(probe).family();
+}
+
 QFont dialogFont(const DialogTemplate& dialog)
 {
     QFont font;
-    font.setFamily(installedFace(QString::fromStdString(dialog.fontFace)));
+    font.setFamily(dialogFontFace(QString::fromStdString(dialog.fontFace)));
     font.setStyleHint(QFont::SansSerif);
     font.setWeight(QFont::Normal);
     // Windows asks for a character height of points × dpi ÷ 72 pixels.
-    font.setPixelSize(std::max(1, mulDiv(dialog.fontPoints, logicalDpi(), 72)));
+    const int height = std::max(1, mulDiv(dialog.fontPoints, logicalDpi(), 72));
+    const int widest = referenceAlphabetWidth(height);
+    int size = height;
+    while (size > 1 && QFontMetrics(atPixelSize(font, size)).horizontalAdvance(kAlphabet) > widest)
+        --size;
+    font.setPixelSize(size);
     return font;
+}
+
+int fittedPixelSize(QFont font, const QStringList& texts, int width, int maxPixelSize)
+{
+    const auto widest = [&](int size) {
+        const QFontMetrics metrics(atPixelSize(font, size));
+        int w = 0;
+        for (const QString& text : texts)
+            w = std::max(w, metrics.horizontalAdvance(text));
+        return w;
+    };
+    const int largest = std::max(1, maxPixelSize);
+    const int full = widest(largest);
+    if (full <= width)
+        return largest;
+    // Text widths grow about in proportion to the size: one step close to
+    // the answer, then pixel by pixel.
+    int size = std::clamp(static_cast<int>(static_cast<std::int64_t>(largest) * std::max(width, 0) / full), 1,
+                          largest - 1);
+    while (size + 1 < largest && widest(size + 1) <= width)
+        ++size;
+    while (size > 1 && widest(size) > width)
+        --size;
+    return size;
 }
 
 QColor dialogBackgroundColor()

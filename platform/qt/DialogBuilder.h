@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 #include <QWidget>
 
 class QDialog;
@@ -14,7 +15,8 @@ class QDialog;
 // Turns a dialog template (resources/DialogTemplates.h) into Qt widgets.
 //
 // Every control becomes one direct child of the host widget, of the natural
-// Qt kind: QLabel (static, icon), QLineEdit, QPushButton, QGroupBox,
+// Qt kind: QLabel (static, icon), QLineEdit, QPushButton, QGroupBox (with
+// its frame's top edge through the middle of its title, as dialogs draw it),
 // QComboBox, QCheckBox, QRadioButton, and a plain QWidget placeholder for an
 // up-down control. Each child carries the dynamic property "controlId" with
 // its template id (-1 for captions and frames), sits at its template
@@ -51,10 +53,24 @@ DialogBaseUnits dialogBaseUnits(const QFont& font);
 QRect dialogRectToPixels(const DialogBaseUnits& units, int x, int y, int cx, int cy);
 QSize dialogSizeToPixels(const DialogBaseUnits& units, int cx, int cy);
 
-// The template's font: its face where installed, otherwise the installed
-// sans-serif face, at the template's point size converted to pixels as a
-// character height (the way the template's font is created on Windows).
+// The face that stands in for a dialog face: the face itself where
+// installed; otherwise the first installed face drawn to about its widths
+// (Microsoft Sans Serif, Arial, and the faces made to Arial's or Helvetica's
+// widths); failing those the system's sans-serif face.
+QString dialogFontFace(const QString& face);
+
+// The template's font: its face or the stand-in (dialogFontFace), at the
+// template's point size converted to pixels as a character height (the way
+// the template's font is created on Windows). A face wider than MS Sans
+// Serif is made smaller, one pixel at a time, until the alphabet (A to Z, a
+// to z) is no wider than in MS Sans Serif at the template's size (312 pixels
+// at 11): the templates' captions were sized for MS Sans Serif, and a wider
+// face would lose their tails.
 QFont dialogFont(const DialogTemplate& dialog);
+
+// The largest pixel size, from maxPixelSize down to 1, at which every text
+// in the font's face, weight and style is no wider than width pixels.
+int fittedPixelSize(QFont font, const QStringList& texts, int width, int maxPixelSize);
 
 // Dialogs and panels: white text on RGB(0, 62, 62). Edit fields and push
 // buttons keep the palette's own colours.

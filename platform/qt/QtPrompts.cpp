@@ -1,8 +1,26 @@
 #include "platform/qt/QtPrompts.h"
 
+#include "platform/MessageReport.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QStatusBar>
+
+namespace {
+
+bool onScreen(const QMessageBox* box)
+{
+    return box != nullptr && box->isVisible();
+}
+
+} // namespace
+
+QtPrompts::~QtPrompts()
+{
+    // Reports without an owner would outlive the prompts that count them.
+    for (auto& entry : reports_)
+        delete entry.second.box.data();
+}
 
 MessageAnswer QtPrompts::messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
                                     MessageIcon icon)
@@ -36,6 +54,46 @@ MessageAnswer QtPrompts::messageBox(const std::string& caption, const std::strin
         default: return MessageAnswer::Cancel;
         }
     }
+}
+
+void QtPrompts::report(const std::string& key, const std::string& caption, const std::string& text,
+                       MessageIcon icon)
+{
+    showStatusMessage(text);
+    for (auto it = reports_.begin(); it != reports_.end();) {
+        if (onScreen(it->second.box)) {
+            ++it;
+        } else {
+            delete it->second.box.data();
+            it = reports_.erase(it);
+        }
+    }
+    auto open = reports_.find(key);
+    if (open != reports_.end()) {
+        OpenReport& r = open->second;
+        ++r.more;
+        r.box->setText(QString::fromStdString(report::countedReportText(r.text, r.more)));
+        r.box->raise();
+        return;
+    }
+    // Gone by itself once answered; the owner takes along what is still open.
+    auto* box = new QMessageBox(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
+                                QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                                owner_.data());
+    // A message box makes itself modal unless told otherwise.
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
+    reports_[key] = OpenReport {box, text, 0};
+    box->show();
+}
+
+int QtPrompts::openReports() const
+{
+    int n = 0;
+    for (const auto& entry : reports_)
+        n += onScreen(entry.second.box) ? 1 : 0;
+    return n;
 }
 
 void QtPrompts::beginWaitCursor()

@@ -6,22 +6,46 @@
 #include <QStatusBar>
 #include <QWidget>
 
+#include <map>
+#include <string>
+
+class QMessageBox;
 
 // Message boxes, the wait cursor, the status-bar message and the beep on Qt.
-// Boxes are owned by the main window, which they block while open.
+// Boxes are owned by the main window. A message box blocks the whole program
+// while it is open; a report is a box that blocks nothing (it is not modal,
+// so the idle pass does not see it as an open dialog), one per key, and it
+// lives until the user presses OK or its owner goes.
 class QtPrompts : public UserPrompts {
 public:
+    QtPrompts() = default;
+    ~QtPrompts() override;
+    QtPrompts(const QtPrompts&) = delete;
+    QtPrompts& operator=(const QtPrompts&) = delete;
+
     void setOwner(QWidget* owner) { owner_ = owner; }
     void setStatusBar(QStatusBar* bar) { statusBar_ = bar; }
 
     MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override;
+    void report(const std::string& key, const std::string& caption, const std::string& text,
+                MessageIcon icon) override;
     void beginWaitCursor() override;
     void endWaitCursor() override;
     void showStatusMessage(const std::string& text) override;
     void beep() override;
 
+    // The reports on screen now.
+    int openReports() const;
+
 private:
+    struct OpenReport {
+        QPointer<QMessageBox> box;
+        std::string text;   // the text it opened with
+        int more = 0;       // reports with its key since
+    };
+
     QPointer<QWidget> owner_;
     QPointer<QStatusBar> statusBar_;
+    std::map<std::string, OpenReport> reports_;
 };

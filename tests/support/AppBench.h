@@ -15,6 +15,7 @@
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "tests/support/QtSim.h"
+#include "tests/support/ReportingPrompts.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QElapsedTimer>
@@ -48,6 +49,9 @@ class AppBench : public ::testing::Test {
 protected:
     // The units on the simulated line COM2; COM1 leads nowhere.
     virtual std::vector<int> simulatedUnits() const { return {1, 2, 3, 4, 5, 6, 7}; }
+    // Whether reports show as the program's real boxes (`reporting`) rather
+    // than only being recorded; questions are answered by `prompts` either way.
+    virtual bool realReports() const { return false; }
 
     void SetUp() override
     {
@@ -58,12 +62,15 @@ protected:
         static int argc = 1;
         static char name[] = "tessol-test";
         static char* argv[] = {name, nullptr};
-        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
+        UserPrompts* shown = realReports() ? static_cast<UserPrompts*>(&reporting) : &prompts;
+        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, shown});
         sim::Options options;
         options.units = simulatedUnits();
         sim = std::make_unique<QtSim>(options, link_);
         ASSERT_TRUE(sim->ok());
         ASSERT_TRUE(app->InitInstance());
+        reporting.setOwner(app->GetMainFrame());
+        reporting.setStatusBar(app->GetMainFrame()->statusBar());
     }
 
     void TearDown() override
@@ -115,6 +122,7 @@ protected:
     SystemClock clock;
     MemoryProfile profile;
     ScriptedPrompts prompts;
+    ReportingPrompts reporting {prompts};
     std::unique_ptr<CTessolApp> app;
     std::unique_ptr<QtSim> sim;
 };

@@ -7,7 +7,8 @@
 #include <vector>
 
 // Records every box and answers from a script (the box's first button when
-// the script is empty).
+// the script is empty). Reports are recorded as OK boxes that did not wait,
+// each one, since nobody here closes them.
 class ScriptedPrompts : public UserPrompts {
 public:
     struct Box {
@@ -15,12 +16,14 @@ public:
         std::string text;
         MessageButtons buttons;
         MessageIcon icon;
+        bool waited = true;   // false for a report
+        std::string key;      // a report's key
     };
 
     MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override
     {
-        boxes.push_back({caption, text, buttons, icon});
+        boxes.push_back({caption, text, buttons, icon, true, {}});
         if (!answers.empty()) {
             const MessageAnswer a = answers.front();
             answers.pop_front();
@@ -33,6 +36,12 @@ public:
         case MessageButtons::RetryCancel: return MessageAnswer::Retry;
         default: return MessageAnswer::Ok;
         }
+    }
+    void report(const std::string& key, const std::string& caption, const std::string& text,
+                MessageIcon icon) override
+    {
+        boxes.push_back({caption, text, MessageButtons::Ok, icon, false, key});
+        statusMessages.push_back(text);
     }
     void beginWaitCursor() override { ++waitDepth; }
     void endWaitCursor() override { --waitDepth; }

@@ -1,0 +1,282 @@
+#include "platform/NetworkSerial.h"
+
+#include "platform/TelnetCodec.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kRawScheme = "socket://";
+constexpr const char* kTelnetScheme = "rfc2217://";
+constexpr int kConnectWaitMs = 250;
+// What is read ahead of the link; beyond it the socket's own buffer holds
+// the rest, so a flood of junk cannot grow memory.
+constexpr std::size_t kInboxLimit = 4096;
+
+bool startsWith(const std::string& s, const char* prefix)
+{
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// "HOST:PORT" or "[V6]:PORT".
+bool splitHostPort(const std::string& rest, std::string& host, std::string& port)
+{
+    std::size_t colon;
+    if (!rest.empty() && rest[0] == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+            return false;
+        host = rest.substr(1, close - 1);
+        colon = close + 1;
+    } else {
+        colon = rest.rfind(':');
+        if (colon == std::string::npos)
+            return false;
+        host = rest.substr(0, colon);
+    }
+    port = rest.substr(colon + 1);
+    return !host.empty() && !port.empty()
+        && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int connectWithin(const addrinfo& a, int ms, int& error)
+{
+    const int fd = ::socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    if (::connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS) {
+            error = errno;
+            ::close(fd);
+            return -1;
+        }
+        pollfd p {fd, POLLOUT, 0};
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (::poll(&p, 1, ms) <= 0) {
+            error = ETIMEDOUT;
+            ::close(fd);
+            return -1;
+        }
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
+            error = soError != 0 ? soError : errno;
+            ::close(fd);
+            return -1;
+        }
+    }
+    // Commands are 17 bytes and wait for their answer: send each at once.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+class NetworkSerialDevice : public SerialDevice {
+public:
+    NetworkSerialDevice(int fd, bool telnet) : fd_(fd), telnet_(telnet)
+    {
+        if (telnet_) {
+            control_ = TelnetCodec::opening();
+            flush();
+        }
+    }
+    ~NetworkSerialDevice() override { close(); }
+
+    bool startWrite(const char* data, std::size_t n) override
+    {
+        wire_ = telnet_ ? TelnetCodec::encode(data, n) : std::string(data, n);
+        source_ = std::string(data, n);
+        wireSent_ = 0;
+        flush();
+        return !gone_;
+    }
+
+    bool startRead(char* buffer, std::size_t n) override
+    {
+        readBuffer_ = buffer;
+        readWanted_ = n;
+        readDone_ = 0;
+        return !gone_;
+    }
+
+    std::size_t pollWrite() override
+    {
+        flush();
+        // The line's bytes whose encoding has gone out in full.
+        std::size_t done = 0;
+        std::size_t wire = 0;
+        for (char c : source_) {
+            wire += telnet_ && static_cast<std::uint8_t>(c) == TelnetCodec::kIac ? 2 : 1;
+            if (wire > wireSent_)
+                break;
+            ++done;
+        }
+        return done;
+    }
+
+    std::size_t pollRead() override
+    {
+        receive();
+        flush();
+        const std::size_t n = std::min(readWanted_ - readDone_, inbox_.size());
+        if (n > 0) {
+            std::memcpy(readBuffer_ + readDone_, inbox_.data(), n);
+            inbox_.erase(0, n);
+            readDone_ += n;
+        }
+        return readDone_;
+    }
+
+    void purge() override
+    {
+        receive();
+        inbox_.clear();
+        wire_.clear();
+        source_.clear();
+        wireSent_ = 0;
+        readWanted_ = readDone_ = 0;
+        if (telnet_)
+            control_ += TelnetCodec::purgeBoth();
+        flush();
+    }
+
+    bool close() override
+    {
+        if (fd_ < 0)
+            return true;
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+    int readinessHandle() const override { return fd_; }
+
+    bool lost() override { return fd_ < 0 || gone_; }
+
+private:
+    // Sends what the socket takes now: telnet answers first, then the line's
+    // bytes. Never waits.
+    void flush()
+    {
+        while (!gone_ && !control_.empty()) {
+            const ssize_t n = ::send(fd_, control_.data(), control_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (!sent(n))
+                return;
+            control_.erase(0, static_cast<std::size_t>(n));
+        }
+        while (!gone_ && wireSent_ < wire_.size()) {
+            const ssize_t n = ::send(fd_, wire_.data() + wireSent_, wire_.size() - wireSent_,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (!sent(n))
+                return;
+            wireSent_ += static_cast<std::size_t>(n);
+        }
+    }
+
+    bool sent(ssize_t n)
+    {
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            gone_ = true;
+        return false;
+    }
+
+    // Takes what has arrived, as far as the inbox has room.
+    void receive()
+    {
+        char chunk[512];
+        while (!gone_ && inbox_.size() < kInboxLimit) {
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n == 0) {
+                gone_ = true;   // the server closed the connection
+                return;
+            }
+            if (n < 0) {
+                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                    gone_ = true;
+                return;
+            }
+            std::string data;
+            if (telnet_)
+                codec_.feed(chunk, static_cast<std::size_t>(n), data, control_);
+            else
+                data.assign(chunk, static_cast<std::size_t>(n));
+            // NUL bytes are dropped, as a serial line set to discard them does.
+            data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+            inbox_ += data;
+        }
+    }
+
+    int fd_;
+    bool telnet_;
+    bool gone_ = false;
+    TelnetCodec codec_;
+    std::string control_;
+    std::string source_;
+    std::string wire_;
+    std::size_t wireSent_ = 0;
+    std::string inbox_;
+    char* readBuffer_ = nullptr;
+    std::size_t readWanted_ = 0;
+    std::size_t readDone_ = 0;
+};
+
+} // namespace
+
+bool isNetworkLine(const std::string& name)
+{
+    return startsWith(name, kRawScheme) || startsWith(name, kTelnetScheme);
+}
+
+std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned long& osError)
+{
+    osError = 0;
+    const bool telnet = startsWith(name, kTelnetScheme);
+    if (!telnet && !startsWith(name, kRawScheme)) {
+        osError = EINVAL;
+        return nullptr;
+    }
+    std::string host;
+    std::string port;
+    if (!splitHostPort(name.substr(std::strlen(telnet ? kTelnetScheme : kRawScheme)), host, port)) {
+        osError = EINVAL;
+        return nullptr;
+    }
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
+        osError = EHOSTUNREACH;
+        return nullptr;
+    }
+    // One bounded wait for all the host's addresses together.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+    int error = ETIMEDOUT;
+    int fd = -1;
+    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        fd = connectWithin(*a, static_cast<int>(left.count()), error);
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) {
+        osError = static_cast<unsigned long>(error);
+        return nullptr;
+    }
+    return std::make_unique<NetworkSerialDevice>(fd, telnet);
+}

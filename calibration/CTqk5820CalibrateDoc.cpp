@@ -98,10 +98,16 @@ void CTqk5820CalibrateDoc::OnCloseDocument()
         return;
     closeStarted_ = true;
     if (config_ != nullptr && config_->IsOnline()) {
-        // A saved 7 (no type was established) has nothing to go back to.
-        if (validated_ && savedType_ != kResistanceType && savedType_ >= 0 && savedType_ != kNoSensorType)
-            config_->SensorTypes().RequestType(savedType_);
         closing_ = true;
+        // A saved 7 (no type was established) has nothing to go back to.
+        if (validated_ && savedType_ != kResistanceType && savedType_ >= 0 && savedType_ != kNoSensorType) {
+            // The tracker carries out one change at a time: the switch to
+            // resistance mode, if still under way, ends first, or the way
+            // back would be lost in it.
+            if (config_->SensorTypes().RequestedType() != SensorTypeTracker::kNoType)
+                Drain();
+            config_->SensorTypes().RequestType(savedType_);
+        }
         Drain();
         if (validated_) {
             for (int i : {CalibrationRecord::kBiasMode, CalibrationRecord::kSetPoint, CalibrationRecord::kPosLimit,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CView.h"
+#include "config/ConfigViewNotifications.h"
 
 #include <QScrollArea>
 
@@ -23,7 +24,7 @@ class UserPrompts;
 // flags ask, on a grey background that scrolls when the main window is
 // smaller. It places its frame in the next free slot of a grid four across
 // and drives the panels' refresh from the idle pass.
-class CTqk5820ConfigView : public QScrollArea, public CView {
+class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNotifications {
     Q_OBJECT
 public:
     static constexpr int kPanelCount = 6;
@@ -62,8 +63,8 @@ public:
     void RefreshPass();
     // The Measurement panel re-reads its set point, the Limits panel its
     // limits; nothing while that panel is hidden.
-    void NotifySetPoint();
-    void NotifyLimits();
+    void NotifySetPoint() override;
+    void NotifyLimits() override;
 
     CTqk5820ConfigPanel* GetPanel(int index) const { return panels_[static_cast<std::size_t>(index)]; }
     CChildFrame* GetFrame() const { return frame_; }

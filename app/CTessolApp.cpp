@@ -94,7 +94,11 @@ bool CTessolApp::InitInstance()
             auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, *prompts_);
             CTqk5820ConfigDoc* raw = doc.get();
             raw->SetWaitHandler([this, raw] {
-                waitForReadable(link_->readinessHandle(raw->GetPortIndex()), kLineWaitMs);
+                // Only while the link still lacks reply bytes is the line
+                // worth watching; a descriptor with bytes it will not take
+                // (or none at all) would end every wait at once.
+                const int port = raw->GetPortIndex();
+                waitForReadable(link_->awaitsInput(port) ? link_->readinessHandle(port) : -1, kLineWaitMs);
             });
             return doc;
         },

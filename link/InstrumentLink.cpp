@@ -241,7 +241,8 @@ bool InstrumentLink::servicePort(int port)
         ++p.progress;
         return true;
     }
-    if (p.pendingIsProbe && written && p.received == 0 && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs) {
+    if (p.pendingIsProbe && written && p.received == 0
+        && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs + device.extraLatencyMs()) {
         giveUp(p, port);
         return true;
     }

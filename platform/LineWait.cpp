@@ -4,8 +4,10 @@
 
 bool waitForReadable(int fd, int ms)
 {
-    if (fd < 0)
+    if (fd < 0) {
+        ::poll(nullptr, 0, ms);
         return false;
+    }
     pollfd p {fd, POLLIN, 0};
     const int n = ::poll(&p, 1, ms);
     if (n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0) {

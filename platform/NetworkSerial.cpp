@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -22,6 +24,7 @@ constexpr int kConnectWaitMs = 250;
 // What is read ahead of the link; beyond it the socket's own buffer holds
 // the rest, so a flood of junk cannot grow memory.
 constexpr std::size_t kInboxLimit = 4096;
+constexpr int kServerHoldMs = 25;
 
 bool startsWith(const std::string& s, const char* prefix)
 {
@@ -49,14 +52,55 @@ bool splitHostPort(const std::string& rest, std::string& host, std::string& port
         && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-int connectWithin(const addrinfo& a, int ms, int& error)
+// One address to connect to, as the resolver gave it.
+struct Address {
+    int family = 0;
+    int protocol = 0;
+    sockaddr_storage address {};
+    socklen_t length = 0;
+};
+
+// The addresses of HOST:PORT. An address in numbers needs no lookup. A host
+// name is looked up with the system resolver once, at the line's first
+// open, and kept: opening a lost line again every 2 seconds must never wait
+// on a name server.
+std::vector<Address> resolve(const std::string& host, const std::string& port)
 {
-    const int fd = ::socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol);
+    static std::map<std::string, std::vector<Address>> known;
+    const std::string key = host + " " + port;
+    if (const auto it = known.find(key); it != known.end())
+        return it->second;
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
+        return {};
+    std::vector<Address> addresses;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Address entry;
+        entry.family = a->ai_family;
+        entry.protocol = a->ai_protocol;
+        std::memcpy(&entry.address, a->ai_addr, a->ai_addrlen);
+        entry.length = a->ai_addrlen;
+        addresses.push_back(entry);
+    }
+    ::freeaddrinfo(found);
+    known[key] = addresses;
+    return addresses;
+}
+
+int connectWithin(const Address& a, int ms, int& error)
+{
+    const int fd = ::socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
     if (fd < 0) {
         error = errno;
         return -1;
     }
-    if (::connect(fd, a.ai_addr, a.ai_addrlen) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) != 0) {
         if (errno != EINPROGRESS) {
             error = errno;
             ::close(fd);
@@ -84,7 +128,7 @@ int connectWithin(const addrinfo& a, int ms, int& error)
 
 class NetworkSerialDevice : public SerialDevice {
 public:
-    NetworkSerialDevice(int fd, bool telnet) : fd_(fd), telnet_(telnet)
+    NetworkSerialDevice(int fd, bool telnet, int connectMs) : fd_(fd), telnet_(telnet), connectMs_(connectMs)
     {
         if (telnet_) {
             control_ = TelnetCodec::opening();
@@ -164,6 +208,11 @@ public:
 
     bool lost() override { return fd_ < 0 || gone_; }
 
+    // The connect took one round trip; a command and its answer take one
+    // more, twice over for safety, and a server such as ser2net holds
+    // received bytes up to 20 ms before it forwards them.
+    int extraLatencyMs() const override { return 2 * connectMs_ + kServerHoldMs; }
+
 private:
     // Sends what the socket takes now: telnet answers first, then the line's
     // bytes. Never waits.
@@ -221,6 +270,7 @@ private:
 
     int fd_;
     bool telnet_;
+    int connectMs_;
     bool gone_ = false;
     TelnetCodec codec_;
     std::string control_;
@@ -254,29 +304,26 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
         osError = EINVAL;
         return nullptr;
     }
-    addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
+    const std::vector<Address> addresses = resolve(host, port);
+    if (addresses.empty()) {
         osError = EHOSTUNREACH;
         return nullptr;
     }
     // One bounded wait for all the host's addresses together.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+    const auto begin = std::chrono::steady_clock::now();
+    const auto end = begin + std::chrono::milliseconds(kConnectWaitMs);
     int error = ETIMEDOUT;
     int fd = -1;
-    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+    for (const Address& a : addresses) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 || fd >= 0)
             break;
-        fd = connectWithin(*a, static_cast<int>(left.count()), error);
+        fd = connectWithin(a, static_cast<int>(left.count()), error);
     }
-    ::freeaddrinfo(found);
     if (fd < 0) {
         osError = static_cast<unsigned long>(error);
         return nullptr;
     }
-    return std::make_unique<NetworkSerialDevice>(fd, telnet);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
+    return std::make_unique<NetworkSerialDevice>(fd, telnet, static_cast<int>(took.count()));
 }

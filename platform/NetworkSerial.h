@@ -25,5 +25,7 @@ bool isNetworkLine(const std::string& name);
 // this from its idle pass (again every 2 seconds while a lost line is being
 // opened again), and a host that silently drops the connection must not
 // freeze the user interface. A host farther away than that is not a serial
-// line worth polling at 19200 baud.
+// line worth polling at 19200 baud. A host name is looked up only at the
+// first open and remembered, so no retry waits on a name server; a host
+// given by address needs no lookup at all.
 std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned long& osError);

@@ -136,6 +136,8 @@ public:
 
     int readinessHandle() const override { return fd_; }
 
+    int extraLatencyMs() const override { return 0; }
+
     bool lost() override
     {
         if (fd_ < 0 || gone_)

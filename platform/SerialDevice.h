@@ -35,6 +35,10 @@ public:
     // hang-up, or its path no longer names the device that was opened (an
     // adapter unplugged, a line re-created). Cheap enough to ask every pass.
     virtual bool lost() = 0;
+    // How much later than on a local line an answer can begin, in
+    // milliseconds: a network line's round trip and its server's buffering;
+    // 0 for a local line.
+    virtual int extraLatencyMs() const = 0;
 };
 
 // Opens serial devices by the program's port names "COM1" to "COM4".

@@ -29,6 +29,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -366,6 +367,31 @@ TEST_F(AppTest, AModalDialogSuspendsTheIdlePass)
     EXPECT_EQ(sim->sim().commandsSeen(), seen);
     dialog.close();
     EXPECT_TRUE(runUntil([&] { return app->IdlePassCount() > passes; }));
+}
+
+// The simulator goes away and comes back at the same path, as a USB adapter
+// unplugged and plugged in again: the window goes offline, the status bar
+// says so once, and it comes back online by itself.
+TEST_F(AppTest, ALineThatIsLostAndComesBackIsOpenedAgainAndItsWindowReturns)
+{
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    ASSERT_TRUE(doc->IsOnline());
+    sim.reset();
+    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 5000));
+    ASSERT_TRUE(runUntil([&] { return app->GetLink().isLost(1); }, 5000));
+    runFor(3000);   // retries that find nothing say nothing more
+    const auto lost = std::count(prompts.statusMessages.begin(), prompts.statusMessages.end(),
+                                 std::string("COM2: device lost, retrying"));
+    EXPECT_EQ(lost, 1);
+    EXPECT_TRUE(prompts.boxes.empty());
+
+    sim::Options options;
+    options.units = simulatedUnits();
+    sim = std::make_unique<QtSim>(options, link_);
+    ASSERT_TRUE(sim->ok());
+    EXPECT_TRUE(runUntil([&] { return doc->IsOnline(); }, 12000));
+    EXPECT_FALSE(app->GetLink().isLost(1));
+    EXPECT_EQ(app->GetLink().openCount(1), 1);
 }
 
 TEST_F(AppTest, AnIdleProgramSleeps)

@@ -8,6 +8,7 @@
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
+#include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
@@ -91,17 +92,11 @@ bool succeeded(const ReplyPacket& r)
 // Waits at most `ms` for the line to bring something the link will take.
 // Only while the link still lacks reply bytes does it wait on the line's
 // descriptor; otherwise (nothing out, 21 bytes of junk taken with more
-// waiting, a hung-up device) that descriptor may stay ready for good, and a
+// waiting, a lost device) that descriptor may stay ready for good, and a
 // loop around this wait would spin a core, so it just lets the time pass.
 void waitOnLink(const InstrumentLink& link, int port, int ms)
 {
-    pollfd p {link.readinessHandle(port), POLLIN, 0};
-    if (p.fd < 0 || !link.awaitsInput(port)) {
-        ::poll(nullptr, 0, ms);
-        return;
-    }
-    if (::poll(&p, 1, ms) > 0 && (p.revents & (POLLHUP | POLLERR)))
-        ::poll(nullptr, 0, ms);
+    waitForReadable(link.awaitsInput(port) ? link.readinessHandle(port) : -1, ms);
 }
 
 // The link's open error and, after it, the device and the reason:

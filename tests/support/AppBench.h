@@ -88,8 +88,12 @@ protected:
         // (the final command before a unit or port change) let it answer.
         if (doc != nullptr) {
             doc->SetWaitHandler([this, doc] {
-                sim->pump();
-                waitForReadable(app->GetLink().readinessHandle(doc->GetPortIndex()), 2);
+                if (sim)
+                    sim->pump();
+                waitForReadable(app->GetLink().awaitsInput(doc->GetPortIndex())
+                                    ? app->GetLink().readinessHandle(doc->GetPortIndex())
+                                    : -1,
+                                2);
             });
         }
         if (doc != nullptr && unit > 0 && unit != doc->GetUnitNumber())

@@ -3,6 +3,8 @@
 #include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
+#include "calibration/CTqk5820CalibrateDoc.h"
+#include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
@@ -108,11 +110,13 @@ bool CTessolApp::InitInstance()
             view->SetLogging(prompts_, logDirectory_);
             return view;
         });
+    RegisterCalibrationTemplate();
     RegisterDiagnosticTemplate();
 
     mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->SetCommandHandler([this](int id) { OnCommand(id); });
     configTemplate_->SetMainFrame(mainFrame_.get());
+    calibrationTemplate_->SetMainFrame(mainFrame_.get());
     diagnosticTemplate_->SetMainFrame(mainFrame_.get());
     if (ownPrompts_) {
         ownPrompts_->setOwner(mainFrame_.get());
@@ -147,6 +151,10 @@ void CTessolApp::ExitInstance()
 {
     if (tick_ != nullptr)
         tick_->stop();
+    // Calibration goes first, while its controllers still answer, so that
+    // their settings are put back.
+    if (calibrationTemplate_)
+        calibrationTemplate_->CloseAllDocuments();
     if (diagnosticTemplate_)
         diagnosticTemplate_->CloseAllDocuments();
     if (configTemplate_)
@@ -156,6 +164,7 @@ void CTessolApp::ExitInstance()
         n = nullptr;
     }
     diagnosticTemplate_.reset();
+    calibrationTemplate_.reset();
     configTemplate_.reset();
     mainFrame_.reset();
     link_.reset();
@@ -188,10 +197,12 @@ void CTessolApp::OnIdle()
             if (configTemplate_->IsOpen(doc))
                 config->Poll();
         }
+        RefreshCalibration();
         RefreshDiagnostics();
         link_->serviceAllPorts();
     }
     configTemplate_->DeleteClosed();
+    calibrationTemplate_->DeleteClosed();
     diagnosticTemplate_->DeleteClosed();
     const bool moved = LinkProgress() != before;
     inPass_ = false;
@@ -242,7 +253,7 @@ Document* CTessolApp::OnFileNew()
 
 Document* CTessolApp::OpenDocumentFile(const std::string& name)
 {
-    for (CKvtDocTemplate* t : {configTemplate_.get(), diagnosticTemplate_.get()}) {
+    for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()}) {
         if (t->MatchesFile(name))
             return t->OpenDocumentFile(name);
     }
@@ -269,6 +280,47 @@ void CTessolApp::OnAppAbout()
     }
 }
 
+void CTessolApp::RegisterCalibrationTemplate()
+{
+    calibrationTemplate_ = std::make_unique<CKvtDocTemplate>(
+        res::kCalibrateDocString,
+        [this]() -> std::unique_ptr<Document> {
+            auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, *prompts_);
+            CTqk5820CalibrateDoc* raw = doc.get();
+            // Going offline and Clear EEPROM close the document from inside;
+            // the template closes it, so that its entry goes too.
+            raw->SetCloseRequest([this, raw] { calibrationTemplate_->CloseDocument(raw); });
+            return doc;
+        },
+        [this](Document& doc, CChildFrame& frame) -> CView* {
+            CTqk5820CalibrateView::Services services;
+            services.clock = clock_;
+            services.prompts = prompts_;
+            services.activeChildFrame = [this]() -> QMdiSubWindow* {
+                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
+            };
+            services.closeDocument = [this, &doc] { calibrationTemplate_->CloseDocument(&doc); };
+            return new CTqk5820CalibrateView(static_cast<CTqk5820CalibrateDoc&>(doc), &frame, services);
+        });
+}
+
+void CTessolApp::RefreshCalibration()
+{
+    for (Document* doc : calibrationTemplate_->GetDocuments()) {
+        // Each view's refresh, then the document's pass; either may close
+        // the document (a box that let the user close it, or the instrument
+        // gone), so each step asks the template again.
+        for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {
+            if (!calibrationTemplate_->IsOpen(doc))
+                break;
+            if (auto* form = dynamic_cast<CTqk5820CalibrateView*>(view))
+                form->RefreshPass();
+        }
+        if (calibrationTemplate_->IsOpen(doc))
+            static_cast<CTqk5820CalibrateDoc*>(doc)->PeriodicPass();
+    }
+}
+
 void CTessolApp::RegisterDiagnosticTemplate()
 {
     diagnosticTemplate_ = std::make_unique<CKvtDocTemplate>(
@@ -286,6 +338,12 @@ void CTessolApp::RegisterDiagnosticTemplate()
     // A controller window closes its diagnostics window first, the normal
     // way, so that any lamp group still lit goes out.
     configTemplate_->SetClosingHandler([this](Document& config) {
+        // Calibration closes the normal way too, while the controller still
+        // answers: the user's settings and sensor type go back.
+        for (Document* doc : calibrationTemplate_->GetDocuments()) {
+            if (static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc() == &config)
+                calibrationTemplate_->CloseDocument(doc);
+        }
         for (Document* doc : diagnosticTemplate_->GetDocuments()) {
             if (static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument() == &config)
                 diagnosticTemplate_->CloseDocument(doc);
@@ -309,7 +367,7 @@ void CTessolApp::RefreshDiagnostics()
 
 std::vector<Document*> CTessolApp::OpenDocuments(const std::string& name) const
 {
-    for (CKvtDocTemplate* t : {configTemplate_.get(), diagnosticTemplate_.get()}) {
+    for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()}) {
         if (t->MatchesFile(name))
             return t->GetDocuments();
     }

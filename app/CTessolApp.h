@@ -64,6 +64,7 @@ public:
     CMainFrame* GetMainFrame() const { return mainFrame_.get(); }
     InstrumentLink& GetLink() const { return *link_; }
     CKvtDocTemplate& ConfigTemplate() const { return *configTemplate_; }
+    CKvtDocTemplate& CalibrationTemplate() const { return *calibrationTemplate_; }
     CKvtDocTemplate& DiagnosticTemplate() const { return *diagnosticTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
@@ -77,6 +78,9 @@ private:
     std::uint64_t LinkProgress() const;
     void SyncNotifiers();
     void OnLineReady(int port);
+    void RegisterCalibrationTemplate();
+    // Each calibration window's refresh, then its document's pass.
+    void RefreshCalibration();
     void RegisterDiagnosticTemplate();
     void RefreshDiagnostics();
     // The open documents of the kind `name` opens.
@@ -99,6 +103,7 @@ private:
     std::unique_ptr<CKvtDocTemplate> configTemplate_;
     // Declared after the configuration template: its documents, bound to
     // configuration documents, go first.
+    std::unique_ptr<CKvtDocTemplate> calibrationTemplate_;
     std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
 
     std::string logDirectory_;

@@ -344,7 +344,7 @@ void CTqk5820ConfigGraphDialog::Redraw()
     }
     segments_.clear();
     segmentOpen_ = false;
-    const SampleRing& ring = Sampler().Samples();
+    const ReadingHistory& ring = Sampler().Samples();
     const std::int64_t now = Sampler().GetClock().utcMillis();
     const std::int64_t from = now - std::int64_t {SpanMinutes()} * 60'000;
     // Whole stretches at once: one change per series instead of one per point.
@@ -390,7 +390,7 @@ void CTqk5820ConfigGraphDialog::Redraw()
 
 void CTqk5820ConfigGraphDialog::DrawNew()
 {
-    const SampleRing& ring = Sampler().Samples();
+    const ReadingHistory& ring = Sampler().Samples();
     const std::uint64_t fresh = ring.pushed() - seen_;
     // More than the ring holds went by unseen: start again from what is there.
     if (fresh > ring.size()) {
@@ -438,7 +438,7 @@ void CTqk5820ConfigGraphDialog::FitAxes(std::int64_t now)
     double high = std::numeric_limits<double>::lowest();
     double lowI = low;
     double highI = high;
-    const SampleRing& ring = Sampler().Samples();
+    const ReadingHistory& ring = Sampler().Samples();
     for (std::size_t i = ring.firstFrom(from); i < ring.size(); ++i) {
         const GraphSample& s = ring.at(i);
         if (!s.online || s.resistance != (shownMode_ == ReadingSampler::kResistance))

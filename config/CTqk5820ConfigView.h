@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CView.h"
+#include "config/ConfigViewNotifications.h"
 
 #include <QScrollArea>
 
@@ -27,7 +28,7 @@ class UserPrompts;
 // is smaller. It places its frame in the next free slot of a grid four across
 // and drives the panels' refresh from the idle pass. Its ReadingSampler
 // collects the readings of the graph and of the readings log.
-class CTqk5820ConfigView : public QScrollArea, public CView {
+class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNotifications {
     Q_OBJECT
 public:
     static constexpr int kPanelCount = 7;
@@ -71,8 +72,8 @@ public:
     void RefreshPass();
     // The Measurement panel re-reads its set point, the Limits panel its
     // limits; nothing while that panel is hidden.
-    void NotifySetPoint();
-    void NotifyLimits();
+    void NotifySetPoint() override;
+    void NotifyLimits() override;
 
     CTqk5820ConfigPanel* GetPanel(int index) const { return panels_[static_cast<std::size_t>(index)]; }
     ReadingSampler& Sampler() const { return *sampler_; }

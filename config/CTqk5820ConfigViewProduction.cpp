@@ -3,6 +3,8 @@
 
 #include "config/CTqk5820ConfigView.h"
 
+#include "calibration/CTqk5820CalibrateDoc.h"
+#include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
@@ -12,8 +14,6 @@
 
 namespace {
 
-const char* const kCalibrationFileName = "5820_1.cal";
-
 // The diagnostic document already bound to `owner`, or null.
 CTqk5820DiagnosticDoc* openDiagnostics(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& owner)
 {
@@ -21,6 +21,17 @@ CTqk5820DiagnosticDoc* openDiagnostics(const std::vector<Document*>& documents, 
         auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(document);
         if (diagnostics != nullptr && diagnostics->GetOwnerDocument() == &owner)
             return diagnostics;
+    }
+    return nullptr;
+}
+
+// The calibration document already bound to `owner`, or null.
+CTqk5820CalibrateDoc* openCalibration(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& owner)
+{
+    for (Document* document : documents) {
+        auto* calibration = dynamic_cast<CTqk5820CalibrateDoc*>(document);
+        if (calibration != nullptr && calibration->GetConfigDoc() == &owner)
+            return calibration;
     }
     return nullptr;
 }
@@ -47,11 +58,18 @@ void CTqk5820ConfigView::OnProductionCommand(int commandId)
             info->RereadSerialNumber();
     }
 
-    const std::string name = commandId == cmd::kCalibration ? kCalibrationFileName : CTqk5820DiagnosticDoc::kFileName;
+    const std::string name =
+        commandId == cmd::kCalibration ? CTqk5820CalibrateDoc::kFileName : CTqk5820DiagnosticDoc::kFileName;
     Document* opened = nullptr;
     bool existing = false;
     if (commandId == cmd::kDiagnostics && production_.openDocuments) {
         opened = openDiagnostics(production_.openDocuments(name), doc);
+        existing = opened != nullptr;
+    }
+    // One calibration per controller: a second one would put the settings
+    // back twice, the second time from values that calibration had set.
+    if (commandId == cmd::kCalibration && production_.openDocuments) {
+        opened = openCalibration(production_.openDocuments(name), doc);
         existing = opened != nullptr;
     }
     if (opened == nullptr && production_.openDocument)
@@ -68,6 +86,15 @@ void CTqk5820ConfigView::OnProductionCommand(int commandId)
         if (existing) {
             for (DocumentView* view : diagnostics->GetViews()) {
                 if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(view))
+                    form->BringForward();
+            }
+        }
+    }
+    if (auto* calibration = dynamic_cast<CTqk5820CalibrateDoc*>(opened)) {
+        calibration->Link(serial, doc, this);
+        if (existing) {
+            for (DocumentView* view : calibration->GetViews()) {
+                if (auto* form = dynamic_cast<CTqk5820CalibrateView*>(view))
                     form->BringForward();
             }
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/ParameterConsumer.h"
-#include "config/SampleRing.h"
+#include "config/ReadingHistory.h"
 #include "platform/ReadingsCsv.h"
 
 #include <cstdint>
@@ -57,7 +57,7 @@ public:
 
     bool IsActive() const { return plotting_ || logging_; }
     Mode GetMode() const { return mode_; }
-    const SampleRing& Samples() const { return ring_; }
+    const ReadingHistory& Samples() const { return ring_; }
     const Clock& GetClock() const { return clock_; }
 
     // TQK-5820-07.csv for unit 7.
@@ -80,7 +80,7 @@ private:
     CTqk5820ConfigDoc& doc_;
     const Clock& clock_;
     UserPrompts* prompts_;
-    SampleRing ring_;
+    ReadingHistory ring_;
     bool plotting_ = false;
     bool logging_ = false;
     bool outputElsewhere_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "link/Protocol.h"
 
@@ -127,13 +128,103 @@ constexpr double kDigipotRate = 40.0;       // digipot counts per second
 constexpr double kMaxSensorVolts = 5.0;
 constexpr double kMinSensorVolts = 0.0005;
 constexpr double kAutoBiasVolts = 2.5;
-constexpr double kSenseResistor = 9.987;    // kOhm
 constexpr double kKelvin = 273.15;
 constexpr double kCurrentCeiling = 5.99;    // A
+// The test box: its mount, the noise picked up after a change of drive, and
+// the burden of a bias ammeter left in the sensor line.
+constexpr double kTestMountDegreesPerAmp = 12.0;
+constexpr double kTestMountTau = 4.0;       // s
+constexpr double kNoiseVolts = 0.02;        // V right after a change
+constexpr double kNoiseSettle = 1.5;        // s, time constant of its decay
+constexpr double kAmmeterBurden = 1.5;      // kOhm
+
+// A number from -1 to 1 that depends only on its two arguments.
+double hashUnit(std::uint64_t a, std::uint64_t b)
+{
+    std::uint64_t z = a * 0x9e3779b97f4a7c15ULL + b + 0x632be59bd9b4e019ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) / static_cast<double>(1ULL << 52) - 1.0;
+}
 
 } // namespace
 
 SimUnit::SimUnit(int address) : address_(address) {}
+
+SimUnit::Board SimUnit::uncalibratedBoard()
+{
+    Board b;
+    b.rawGain = {0.985, 1.012, 0.993};
+    b.rawOffset = {0.004, -0.006, 0.011};
+    b.biasFactor = {1.021, 0.987, 1.009, 0.994};
+    b.senseResistor = 9.987;
+    b.setPointGain = 1.03;
+    b.setPointOffset = -0.15;
+    b.posLimitGain = 1.04;
+    b.posLimitOffset = -0.03;
+    b.negLimitGain = 0.97;
+    b.negLimitOffset = 0.02;
+    b.refPlus = 4.995;
+    b.refMinus = -5.012;
+    return b;
+}
+
+void SimUnit::attachTestBox(bool on)
+{
+    testBox_ = on;
+    if (!on) {
+        testResistor_ = 0.0;
+        biasAmmeter_ = false;
+    }
+    changed();
+}
+
+void SimUnit::setTestResistor(double kiloOhms)
+{
+    testResistor_ = testBox_ && kiloOhms > 0 ? kiloOhms : 0.0;
+    changed();
+}
+
+void SimUnit::setBiasAmmeter(bool connected)
+{
+    biasAmmeter_ = testBox_ && connected;
+    changed();
+}
+
+SimUnit::Plant SimUnit::plant() const
+{
+    if (testBox_)
+        return {kTestMountDegreesPerAmp, kTestMountTau};
+    return {kDegreesPerAmp, kThermalTau};
+}
+
+double SimUnit::noise(int parameter) const
+{
+    if (!testBox_)
+        return 0.0;
+    const double age = elapsed_ - lastChange_;
+    if (age < 0 || age > 30.0 * kNoiseSettle)
+        return 0.0;
+    const auto tick = static_cast<std::uint64_t>(elapsed_ * 10.0);
+    return kNoiseVolts * std::exp(-age / kNoiseSettle) * hashUnit(tick, static_cast<std::uint64_t>(parameter));
+}
+
+SimUnit::Meters SimUnit::meters() const
+{
+    const SensorCurve sensor = curve();
+    const double socket = testResistor_ > 0 ? testResistor_ : sensor.resistance(temperature_);
+    const Bias b = bias(socket);
+    Meters m {};
+    m.sensorVolts = (b.reference ? board_.senseResistor : socket) * 1000.0 * b.amps;
+    m.biasCurrent = b.amps / (b.nominal >= 1e-3 ? 1e-3 : 1e-6);
+    m.teCurrent = current_;
+    m.teVolts = voltage_;
+    m.refPlus = board_.refPlus;
+    m.refMinus = board_.refMinus;
+    m.senseResistor = board_.senseResistor;
+    return m;
+}
 
 std::optional<SimUnit::Answer> SimUnit::handle(int commandClass, int parameter, const std::string& data8)
 {
@@ -159,12 +250,16 @@ std::optional<SimUnit::Answer> SimUnit::write(int parameter, const std::string& 
         return Answer {kEndUnknownParameter, data8};
     if (info->kind == Kind::Text) {
         switch (parameter) {
-        case 41: settings_.bias = data8; break;
+        case 41:
+            settings_.bias = data8;
+            changed();
+            break;
         case 42: settings_.modulation = data8; break;
         case 51:
             if (!outputOn())
                 integral_ = 0.0;
             outputWord_ = data8;
+            changed();
             break;
         case 54: accessWord_ = data8 == kPassword ? "00000001" : "00000000"; break;
         case 55: serial_ = data8; break;
@@ -178,6 +273,8 @@ std::optional<SimUnit::Answer> SimUnit::write(int parameter, const std::string& 
     if (!isNumberText(data8))
         return refused;
     const double value = protocol::textToDouble(data8);
+    if (parameter == 3 || parameter == 4 || parameter == 7 || parameter == 8)
+        changed();
     switch (parameter) {
     case 52:
         if (value != 0)
@@ -356,7 +453,7 @@ SimUnit::Bias SimUnit::bias(double trueKiloOhms) const
             chosen = nullptr;
     }
     const bool reference = word.size() == protocol::kDataLength && word[2] == '1';
-    const double ohms = (reference ? kSenseResistor : trueKiloOhms) * 1000.0;
+    const double ohms = (reference ? board_.senseResistor : trueKiloOhms) * 1000.0;
     if (!chosen) {
         // Automatic (and custom) bias: the largest current that keeps the
         // sensor voltage within the comfortable part of the input span.
@@ -367,7 +464,8 @@ SimUnit::Bias SimUnit::bias(double trueKiloOhms) const
                 break;
             }
     }
-    return {chosen->amps, settings_.references[chosen->reference] * chosen->unit, reference};
+    return {chosen->amps * board_.biasFactor[chosen->reference], chosen->amps,
+            settings_.references[chosen->reference] * chosen->unit, reference};
 }
 
 SimUnit::Reading SimUnit::reading(double trueCelsius, const SensorCurve& sensor) const
@@ -381,12 +479,13 @@ SimUnit::Reading SimUnit::reading(double trueCelsius, const SensorCurve& sensor)
         const double kelvin = trueCelsius + kKelvin;
         double volts = 0;
         if (type == 4)
-            volts = kelvin * 1e-6 * kSenseResistor * 1000.0;   // 1 uA/K into the sense resistor
+            volts = kelvin * 1e-6 * board_.senseResistor * 1000.0;   // 1 uA/K into the sense resistor
         else if (type == 5)
             volts = kelvin * 0.010;                            // 10 mV/K
         else
             volts = trueCelsius * 0.010;                       // 10 mV/C
-        r.raw = std::clamp(volts, -kMaxSensorVolts, kMaxSensorVolts);
+        r.raw = board_.rawGain[0] * std::clamp(volts, -kMaxSensorVolts, kMaxSensorVolts) + board_.rawOffset[0]
+                + noise(71);
         r.open = std::fabs(volts) >= kMaxSensorVolts;
         const double shown = slope * r.raw + offset;
         const double gain = c[2];
@@ -404,10 +503,13 @@ SimUnit::Reading SimUnit::reading(double trueCelsius, const SensorCurve& sensor)
         r.resistance = sensor.resistance(r.temperature);
         return r;
     }
-    const double trueKiloOhms = sensor.resistance(trueCelsius);
+    double trueKiloOhms = testResistor_ > 0 ? testResistor_ : sensor.resistance(trueCelsius);
     const Bias b = bias(trueKiloOhms);
-    const double volts = (b.reference ? kSenseResistor : trueKiloOhms) * 1000.0 * b.amps;
-    r.raw = std::min(volts, kMaxSensorVolts);
+    double loadKiloOhms = b.reference ? board_.senseResistor : trueKiloOhms;
+    if (biasAmmeter_)
+        loadKiloOhms += kAmmeterBurden;
+    const double volts = loadKiloOhms * 1000.0 * b.amps;
+    r.raw = board_.rawGain[0] * std::min(volts, kMaxSensorVolts) + board_.rawOffset[0] + noise(71);
     r.open = volts >= kMaxSensorVolts;
     r.shorted = volts < kMinSensorVolts;
     if (b.calibrated <= 0) {
@@ -438,6 +540,7 @@ double SimUnit::targetCelsius(const SensorCurve& sensor) const
         double kiloOhms = settings_.calibration[6] * setPointKiloOhms(sensor);
         if (settings_.references[1] > 0)
             kiloOhms += settings_.calibration[7] * 1000.0 / settings_.references[1];
+        kiloOhms = board_.setPointGain * kiloOhms + board_.setPointOffset;
         return sensor.temperature(std::max(kiloOhms, 0.0001));
     }
     const double wanted = setPointCelsius(sensor);
@@ -448,14 +551,14 @@ double SimUnit::targetCelsius(const SensorCurve& sensor) const
 
 double SimUnit::effectivePosLimit() const
 {
-    return std::clamp(settings_.calibration[10] * settings_.posLimit + settings_.calibration[11], 0.0,
-                      kCurrentCeiling);
+    const double asked = settings_.calibration[10] * settings_.posLimit + settings_.calibration[11];
+    return std::clamp(board_.posLimitGain * asked + board_.posLimitOffset, 0.0, kCurrentCeiling);
 }
 
 double SimUnit::effectiveNegLimit() const
 {
-    return std::clamp(settings_.calibration[12] * settings_.negLimit + settings_.calibration[13],
-                      -kCurrentCeiling, 0.0);
+    const double asked = settings_.calibration[12] * settings_.negLimit + settings_.calibration[13];
+    return std::clamp(board_.negLimitGain * asked + board_.negLimitOffset, -kCurrentCeiling, 0.0);
 }
 
 bool SimUnit::beyondHighLimit(const Reading& now) const
@@ -492,8 +595,8 @@ std::string SimUnit::readText(int p) const
     case 2: return render(reading(temperature_, curve()).resistance);
     case 3: return render(setPointCelsius(curve()));
     case 4: return render(setPointKiloOhms(curve()));
-    case 5: return render(s.calibration[2] * current_ + s.calibration[3]);
-    case 6: return render(s.calibration[4] * voltage_ + s.calibration[5]);
+    case 5: return render(s.calibration[2] * rawTe(72) + s.calibration[3]);
+    case 6: return render(s.calibration[4] * rawTe(73) + s.calibration[5]);
     case 7: return render(s.posLimit);
     case 8: return render(s.negLimit);
     case 9: return render(auxTemperature_);
@@ -510,8 +613,8 @@ std::string SimUnit::readText(int p) const
     case 55: return serial_;
     case 56: return kFirmwareVersion;
     case 71: return render(reading(temperature_, curve()).raw);
-    case 72: return render(current_);
-    case 73: return render(voltage_);
+    case 72: return render(rawTe(72));
+    case 73: return render(rawTe(73));
     case 92: {
         const Reading now = reading(temperature_, curve());
         std::string word = "+000.000";
@@ -541,10 +644,18 @@ std::string SimUnit::readText(int p) const
     return render(0);
 }
 
+double SimUnit::rawTe(int parameter) const
+{
+    const std::size_t channel = parameter == 72 ? 1 : 2;
+    const double truth = parameter == 72 ? current_ : voltage_;
+    return board_.rawGain[channel] * truth + board_.rawOffset[channel] + noise(parameter);
+}
+
 void SimUnit::advance(double dtSeconds)
 {
     if (!(dtSeconds > 0))
         return;
+    elapsed_ += dtSeconds;
     double left = std::min(dtSeconds, kMaxAdvance);
     const SensorCurve sensor = curve();
     const double target = targetCelsius(sensor);
@@ -575,7 +686,7 @@ void SimUnit::step(double dt, const SensorCurve& sensor, double target)
         } else {
             const double error = now.temperature - target;
             const double demand =
-                (kAmbient - target) / kDegreesPerAmp + 0.02 * settings_.p * error + integral_;
+                (kAmbient - target) / plant().degreesPerAmp + 0.02 * settings_.p * error + integral_;
             const double high = effectivePosLimit();
             const double low = effectiveNegLimit();
             current_ = std::clamp(demand, low, high);
@@ -587,7 +698,8 @@ void SimUnit::step(double dt, const SensorCurve& sensor, double target)
         current_ = 0.0;
         integral_ = 0.0;
     }
-    temperature_ += dt * (kAmbient - kDegreesPerAmp * current_ - temperature_) / kThermalTau;
+    const Plant mount = plant();
+    temperature_ += dt * (kAmbient - mount.degreesPerAmp * current_ - temperature_) / mount.tau;
     voltage_ = current_ == 0.0 ? 0.0 : kTeResistance * current_ + kSeebeck * (kAmbient - temperature_);
     const double sink = kAmbient + kSinkRise * std::fabs(current_ * voltage_);
     auxTemperature_ += dt * (sink - auxTemperature_) / kSinkTau;

@@ -20,11 +20,44 @@ namespace sim {
 // current limits. Readings go through the same chain as in the instrument:
 // sensor resistance or voltage -> raw channel volts (71, 72, 73) ->
 // calibration slopes and offsets -> shown values (1, 2, 5, 6).
+//
+// The board's analogue errors (Board) are what calibration takes out; a
+// fresh unit has an ideal board. On the production test box the sensor
+// socket holds a fixed resistor or the box's small test mount, readings
+// carry a little noise that dies away after each change of drive, and the
+// operator's meters (meters()) read the true quantities.
 class SimUnit {
 public:
     struct Answer {
         int endCode;
         std::string data;
+    };
+
+    // Analogue errors of the unit's board. The defaults are ideal apart from
+    // the 10 kOhm sense resistor, which is always a little low.
+    struct Board {
+        std::array<double, 3> rawGain {1.0, 1.0, 1.0};        // 71, 72, 73: volts read per true volt (or ampere)
+        std::array<double, 3> rawOffset {0.0, 0.0, 0.0};      // V
+        std::array<double, 4> biasFactor {1.0, 1.0, 1.0, 1.0}; // true 10 uA, 100 uA, 1 mA, 10 mA per nominal
+        double senseResistor = 9.987;                         // kOhm
+        double setPointGain = 1.0, setPointOffset = 0.0;      // kOhm reached per kOhm asked; kOhm
+        double posLimitGain = 1.0, posLimitOffset = 0.0;      // A driven per A asked; A
+        double negLimitGain = 1.0, negLimitOffset = 0.0;
+        double refPlus = 5.0, refMinus = -5.0;                // V, the set-point references
+    };
+    // A plausible board straight from assembly: every path a percent or
+    // two off.
+    static Board uncalibratedBoard();
+
+    // What the operator's meters on the test box read, free of noise.
+    struct Meters {
+        double sensorVolts;    // V across the sensor socket
+        double biasCurrent;    // the selected bias current, in uA (10, 100 uA) or mA (1, 10 mA)
+        double teCurrent;      // A
+        double teVolts;        // V
+        double refPlus;        // V
+        double refMinus;       // V
+        double senseResistor;  // kOhm, the 10 kOhm resistor of the AD590 path
     };
 
     // Refusals. Reads and writes that succeed answer 0.
@@ -70,6 +103,23 @@ public:
     bool force(int parameter, const std::string& text, std::string* error);
     void release(int parameter);
 
+    void setBoard(const Board& board) { board_ = board; }
+    const Board& board() const { return board_; }
+
+    // The production test box: its small test mount (12 C per ampere, time
+    // constant 4 s, so set points from 10 to 40 kOhm are in reach) in the
+    // sensor socket, and settling noise on the raw readings.
+    void attachTestBox(bool on);
+    bool testBoxAttached() const { return testBox_; }
+    // A fixed resistor in the sensor socket instead of the test mount's
+    // thermistor; 0 (or less) takes it out. Only with the test box.
+    void setTestResistor(double kiloOhms);
+    double testResistor() const { return testResistor_; }
+    // The bias ammeter left in the sensor line adds its burden to every
+    // resistance the unit measures. Only with the test box.
+    void setBiasAmmeter(bool connected);
+    Meters meters() const;
+
     // The unit's state, for the simulator's status line and for tests.
     double trueTemperature() const { return temperature_; }
     double teCurrent() const { return current_; }
@@ -97,6 +147,7 @@ private:
 
     struct Bias {
         double amps;        // true current through the sensor
+        double nominal;     // the range's nominal current
         double calibrated;  // the unit's belief of that current (61-64), in A
         bool reference;     // the internal 10 kOhm resistor is switched in
     };
@@ -109,7 +160,18 @@ private:
         bool shorted;        // under range
     };
 
+    struct Plant {
+        double degreesPerAmp;
+        double tau;
+    };
+
     std::string readText(int parameter) const;
+    Plant plant() const;
+    // Settling noise of raw channel 71, 72 or 73 now, in volts.
+    double noise(int parameter) const;
+    // Raw channel 72 (TE current) or 73 (TE voltage) as the unit reads it.
+    double rawTe(int parameter) const;
+    void changed() { lastChange_ = elapsed_; }
     std::optional<Answer> write(int parameter, const std::string& data8);
     void storeNumber(int parameter, double value);
     void loadSensorDefaults(int family);
@@ -152,6 +214,13 @@ private:
     bool currentLimited_ = false;
 
     std::map<int, std::string> pinned_;
+
+    Board board_;
+    bool testBox_ = false;
+    double testResistor_ = 0.0;
+    bool biasAmmeter_ = false;
+    double elapsed_ = 0.0;       // s of model time
+    double lastChange_ = -1e9;   // model time of the last change of drive
 };
 
 } // namespace sim

@@ -96,6 +96,10 @@ Simulator::Simulator(const Options& options) : options_(options), random_(option
         if (number < 1 || number > 99 || unit(number))
             continue;
         units_.push_back(std::make_unique<SimUnit>(number));
+        if (options_.testBox) {
+            units_.back()->setBoard(SimUnit::uncalibratedBoard());
+            units_.back()->attachTestBox(true);
+        }
     }
 }
 
@@ -410,6 +414,50 @@ std::string Simulator::control(const std::string& line)
         options_.faults = f;
         return "ok";
     }
+    if (verb == "testbox") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string what;
+        std::string value;
+        in >> what >> value;
+        if (what == "on" || what == "off") {
+            target->attachTestBox(what == "on");
+            return "ok";
+        }
+        if (!target->testBoxAttached())
+            return "error: unit has no test box (testbox U on)";
+        if (what == "resistor") {
+            char* end = nullptr;
+            const double kiloOhms = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || !(kiloOhms >= 0.0 && kiloOhms <= 1000.0))
+                return "error: resistor needs kOhms from 0 (none) to 1000";
+            target->setTestResistor(kiloOhms);
+            return "ok";
+        }
+        if (what == "ammeter" && (value == "on" || value == "off")) {
+            target->setBiasAmmeter(value == "on");
+            return "ok";
+        }
+        return "error: testbox U on|off, testbox U resistor KOHMS, testbox U ammeter on|off";
+    }
+    if (verb == "board") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string kind;
+        in >> kind;
+        if (kind != "ideal" && kind != "uncalibrated")
+            return "error: board U ideal|uncalibrated";
+        target->setBoard(kind == "ideal" ? SimUnit::Board {} : SimUnit::uncalibratedBoard());
+        return "ok";
+    }
+    if (verb == "meters") {
+        if (!unitArgument(&target, &why))
+            return why;
+        const SimUnit::Meters m = target->meters();
+        return "ok sensor_v=" + fixed(m.sensorVolts, 4) + " bias=" + fixed(m.biasCurrent, 3)
+               + " te_i=" + fixed(m.teCurrent, 4) + " te_v=" + fixed(m.teVolts, 4) + " ref+=" + fixed(m.refPlus, 3)
+               + " ref-=" + fixed(m.refMinus, 3) + " r10k=" + fixed(m.senseResistor, 3);
+    }
     if (verb == "status") {
         std::string summary = "ok units=";
         for (std::size_t i = 0; i < units_.size(); ++i) {
@@ -427,7 +475,8 @@ std::string Simulator::control(const std::string& line)
     }
     if (verb.empty())
         return "error: empty control line";
-    return "error: unknown control '" + verb + "' (off, on, halt, set, release, faults, status)";
+    return "error: unknown control '" + verb
+           + "' (off, on, halt, set, release, faults, testbox, board, meters, status)";
 }
 
 } // namespace sim

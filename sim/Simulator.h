@@ -26,6 +26,7 @@ struct Options {
     Faults faults;
     int replyDelayMs = 0;   // extra delay before each reply
     bool lineRate = false;  // pace like a 19200-baud line: 17 byte times before replying, then 21 for the reply
+    bool testBox = false;   // every unit an uncalibrated board on the production test box
 };
 
 // One RS-232 line with its units, served on a pseudo-terminal. The client
@@ -64,7 +65,9 @@ public:
 
     // One run-time control line; answers "ok", "ok <summary>" for status,
     // or "error: <why>". Lines: off U | on U | halt U | set U P VALUE |
-    // release U P | faults [drop=P] [corrupt=P] [garble=P] | status.
+    // release U P | faults [drop=P] [corrupt=P] [garble=P] | testbox U
+    // on|off | testbox U resistor KOHMS | testbox U ammeter on|off | board U
+    // ideal|uncalibrated | meters U | status.
     std::string control(const std::string& line);
 
     // The unit answering to `unitNumber`; nullptr if none on the line.

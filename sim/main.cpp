@@ -29,7 +29,7 @@ void usage(std::FILE* to)
 {
     std::fprintf(to,
         "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
-        "                   [--garble P] [--reply-delay-ms N] [--line-rate]\n"
+        "                   [--garble P] [--reply-delay-ms N] [--line-rate] [--test-box]\n"
         "\n"
         "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
         "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
@@ -42,6 +42,7 @@ void usage(std::FILE* to)
         "  --garble P           probability that a reply does not fit the reply layout\n"
         "  --reply-delay-ms N   extra delay before each reply\n"
         "  --line-rate          pace commands and replies like a 19200-baud line\n"
+        "  --test-box           uncalibrated boards on the production test box\n"
         "  --help               this text\n"
         "\n"
         "Control lines on standard input, one answer line each on standard output:\n"
@@ -51,6 +52,11 @@ void usage(std::FILE* to)
         "                       (quote texts with blanks: \" CALLKV \"); readings stay pinned\n"
         "  release U P          unpin a reading\n"
         "  faults drop=P corrupt=P garble=P   (any subset)\n"
+        "  testbox U on|off     the production test box at unit U (test mount, settling noise)\n"
+        "  testbox U resistor R a fixed R kOhm in the sensor socket (0: the test mount)\n"
+        "  testbox U ammeter on|off   the bias ammeter left in the sensor line\n"
+        "  board U ideal|uncalibrated   the analogue errors of unit U's board\n"
+        "  meters U             what the test box's meters read\n"
         "  status\n"
         "\n"
         "Production access password (write it to parameter 54): %s\n",
@@ -130,6 +136,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--line-rate") {
             options.lineRate = true;
+            continue;
+        }
+        if (arg == "--test-box") {
+            options.testBox = true;
             continue;
         }
         if (!hasValue)

@@ -86,8 +86,8 @@ TEST(ReadingSampler, HoursOfRunningKeepTheLastHourInTheRoomOfAnHour)
     const int seconds = 2 * 3600 + 17;
     for (int s = 0; s < seconds; ++s)
         b.second();
-    const SampleRing& ring = b.sampler.Samples();
-    EXPECT_EQ(ring.size(), SampleRing::kHourCapacity);
+    const ReadingHistory& ring = b.sampler.Samples();
+    EXPECT_EQ(ring.size(), ReadingHistory::kHourCapacity);
     EXPECT_EQ(ring.pushed(), static_cast<std::uint64_t>(seconds - 1));
     // The second under way is still open.
     EXPECT_EQ(ring.back().utcMillis / 1000, b.clock.seconds() - 2);
@@ -114,7 +114,7 @@ TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
     // closes, the five after it are gaps.
     b.clock.advanceSeconds(5);
     b.pass();
-    const SampleRing& ring = b.sampler.Samples();
+    const ReadingHistory& ring = b.sampler.Samples();
     ASSERT_EQ(ring.pushed(), before + 6);
     for (std::size_t i = ring.size() - 5; i < ring.size(); ++i) {
         EXPECT_FALSE(ring.at(i).online);

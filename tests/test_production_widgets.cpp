@@ -149,14 +149,15 @@ TEST_F(ProductionTest, TheAccessDialogIsBuiltFromItsTemplateAndRefusesWhatItMust
     ASSERT_TRUE(runUntil([&] { return doc->ReadSerialNumber(serial); }));
     EXPECT_EQ(serial, " CALLKV ") << "nothing written after the refusals and Cancel";
 
-    // Calibration after a confirmed dialog opens nothing yet; the unit is
+    // Calibration after a confirmed dialog opens its window; the unit is
     // unlocked now, and the next dialog needs no password.
     ASSERT_TRUE(command(cmd::kCalibration, [&](ProductionAccessDialog& d) {
         grant(d);
         EXPECT_FALSE(d.isVisible());
     }));
-    EXPECT_EQ(app->GetMainFrame()->GetClientArea()->subWindowList().size(), windows);
+    EXPECT_EQ(app->GetMainFrame()->GetClientArea()->subWindowList().size(), windows + 1);
     EXPECT_TRUE(diagnostics().empty());
+    activate(doc);
     ASSERT_TRUE(command(cmd::kCalibration, [&](ProductionAccessDialog& d) {
         EXPECT_EQ(d.PasswordField()->text().size(), 7);
         EXPECT_EQ(d.UserNameField()->text(), "Jane Doe");

@@ -1,7 +1,7 @@
 // The readings log shared by tessolctl and the window program, and the ring
 // of samples behind the graph.
 
-#include "config/SampleRing.h"
+#include "config/ReadingHistory.h"
 #include "platform/ReadingsCsv.h"
 
 #include <cstdio>
@@ -28,9 +28,9 @@ GraphSample sampleAt(std::int64_t second, float actual = 0.0f)
 
 // ---------------------------------------------------------------- ring
 
-TEST(SampleRing, KeepsTheNewestSamplesOnceFull)
+TEST(ReadingHistory, KeepsTheNewestSamplesOnceFull)
 {
-    SampleRing ring(5);
+    ReadingHistory ring(5);
     EXPECT_TRUE(ring.empty());
     for (int i = 1; i <= 3; ++i)
         ring.push(sampleAt(i, static_cast<float>(i)));
@@ -52,25 +52,25 @@ TEST(SampleRing, KeepsTheNewestSamplesOnceFull)
     EXPECT_EQ(ring.back().actual, 20.0f);
 }
 
-TEST(SampleRing, TenHoursOfSecondsKeepTheLastHourInTheSameRoom)
+TEST(ReadingHistory, TenHoursOfSecondsKeepTheLastHourInTheSameRoom)
 {
-    SampleRing ring;
+    ReadingHistory ring;
     const std::int64_t start = 1'700'000'000;
     for (std::int64_t s = 0; s < 10 * 3600; ++s)
         ring.push(sampleAt(start + s));
-    EXPECT_EQ(ring.size(), SampleRing::kHourCapacity);
+    EXPECT_EQ(ring.size(), ReadingHistory::kHourCapacity);
     EXPECT_GE(ring.size(), 3600u);
     const std::int64_t last = start + 10 * 3600 - 1;
     EXPECT_EQ(ring.back().utcMillis, last * 1000);
     // Exactly the newest, in order.
-    EXPECT_EQ(ring.at(0).utcMillis, (last - static_cast<std::int64_t>(SampleRing::kHourCapacity) + 1) * 1000);
+    EXPECT_EQ(ring.at(0).utcMillis, (last - static_cast<std::int64_t>(ReadingHistory::kHourCapacity) + 1) * 1000);
     for (std::size_t i = 1; i < ring.size(); ++i)
         ASSERT_EQ(ring.at(i).utcMillis - ring.at(i - 1).utcMillis, 1000) << i;
 }
 
-TEST(SampleRing, FirstFromFindsTheStartOfASpan)
+TEST(ReadingHistory, FirstFromFindsTheStartOfASpan)
 {
-    SampleRing ring(100);
+    ReadingHistory ring(100);
     EXPECT_EQ(ring.firstFrom(0), 0u);
     for (int s = 10; s < 20; ++s)
         ring.push(sampleAt(s));

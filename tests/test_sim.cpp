@@ -329,6 +329,164 @@ TEST(SimModel, CalibrationSlopesScaleTheReadings)
     EXPECT_NEAR(readNumber(unit, 71), readNumber(unit, 2) * 0.1, 0.002);
 }
 
+// --- Test box --------------------------------------------------------------
+
+// A unit with an uncalibrated board on the test box, switched to
+// "Thermistor R mode" (code pair 0, 0).
+SimUnit testBoxUnit()
+{
+    SimUnit unit;
+    unit.setBoard(SimUnit::uncalibratedBoard());
+    unit.attachTestBox(true);
+    write(unit, 21, "+000.000");
+    write(unit, 22, "+000.000");
+    return unit;
+}
+
+double fitSlope(double e1, double e2, double m1, double m2)
+{
+    return (e2 - e1) / (m2 - m1);
+}
+
+TEST(SimTestBox, RawReadingsSettleAndFollowTheBoardsErrors)
+{
+    SimUnit unit = testBoxUnit();
+    const SimUnit::Board board = SimUnit::uncalibratedBoard();
+    unit.setTestResistor(10.0);
+    write(unit, 41, "+000.010");
+    // Right after the change the reading jitters; it has settled within 10 s.
+    std::set<std::string> early;
+    for (int i = 0; i < 6; ++i) {
+        unit.advance(0.2);
+        early.insert(readText(unit, 71));
+    }
+    EXPECT_GT(early.size(), 1u);
+    run(unit, 10);
+    const std::string settled = readText(unit, 71);
+    unit.advance(1.0);
+    EXPECT_EQ(readText(unit, 71), settled);
+
+    const SimUnit::Meters m = unit.meters();
+    EXPECT_NEAR(m.biasCurrent, 100.0 * board.biasFactor[1], 1e-9);
+    EXPECT_NEAR(m.sensorVolts, 10.0 * 0.1 * board.biasFactor[1], 1e-9);
+    EXPECT_NEAR(readNumber(unit, 71), board.rawGain[0] * m.sensorVolts + board.rawOffset[0], 0.0006);
+    // The resistance the unit believes is off by the bias and the ADC errors.
+    EXPECT_GT(std::fabs(readNumber(unit, 2) - 10.0), 0.05);
+
+    // The same history gives the same readings.
+    SimUnit twin = testBoxUnit();
+    twin.setTestResistor(10.0);
+    write(twin, 41, "+000.010");
+    for (int i = 0; i < 6; ++i)
+        twin.advance(0.2);
+    run(twin, 10);
+    twin.advance(1.0);
+    EXPECT_EQ(readText(twin, 71), settled);
+}
+
+TEST(SimTestBox, ConstantsFromTheMetersMakeTheReadingsTrue)
+{
+    SimUnit unit = testBoxUnit();
+    write(unit, 41, "+000.010");
+    unit.setTestResistor(10.0);
+    run(unit, 12);
+    const double e1 = unit.meters().sensorVolts;
+    const double m1 = readNumber(unit, 71);
+    const double bias = unit.meters().biasCurrent;
+    unit.setTestResistor(40.0);
+    run(unit, 12);
+    const double e2 = unit.meters().sensorVolts;
+    const double m2 = readNumber(unit, 71);
+    const double slope = fitSlope(e1, e2, m1, m2);
+    write(unit, 74, protocol::renderNumber(slope));
+    write(unit, 75, protocol::renderNumber(e2 - slope * m2));
+    write(unit, 62, protocol::renderNumber(bias));
+    unit.setTestResistor(25.0);
+    run(unit, 12);
+    EXPECT_NEAR(readNumber(unit, 2), 25.0, 0.03);
+
+    // TE current: two points, full cooling and full heating.
+    write(unit, 41, "-000.000");
+    write(unit, 4, "+449.000");
+    write(unit, 51, "+000.001");
+    run(unit, 12);
+    const double i1 = unit.meters().teCurrent;
+    const double r1 = readNumber(unit, 72);
+    EXPECT_GT(i1, 2.5);   // the limit's own error drives a little more
+    write(unit, 4, "+000.100");
+    run(unit, 12);
+    const double i2 = unit.meters().teCurrent;
+    const double r2 = readNumber(unit, 72);
+    EXPECT_LT(i2, -2.3);
+    const double teSlope = fitSlope(i1, i2, r1, r2);
+    write(unit, 76, protocol::renderNumber(teSlope));
+    write(unit, 77, protocol::renderNumber(i2 - teSlope * r2));
+    EXPECT_NEAR(readNumber(unit, 5), unit.meters().teCurrent, 0.003);
+}
+
+TEST(SimTestBox, TheTestMountReachesBothSetPointsAndTheFitCorrectsTheSetPointPath)
+{
+    SimUnit unit = testBoxUnit();
+    const SimUnit::Board board = SimUnit::uncalibratedBoard();
+    write(unit, 41, "-000.000");
+    write(unit, 51, "+000.001");
+    write(unit, 4, "+010.000");
+    run(unit, 60);
+    const double low = readNumber(unit, 2);
+    write(unit, 4, "+040.000");
+    run(unit, 60);
+    const double high = readNumber(unit, 2);
+    EXPECT_EQ(readText(unit, 35)[6], '0');   // not current-limited: in reach
+    // Believed resistances: the set-point path's error, seen through the
+    // uncalibrated measurement.
+    EXPECT_GT(high - low, 25.0);
+    const double sp = -30.0 / (low - high);
+    const double op = (10.0 - low * sp) * readNumber(unit, 62) * 0.001;
+    EXPECT_NEAR(sp, 1.0 / board.setPointGain, 0.05);
+    write(unit, 80, protocol::renderNumber(sp));
+    write(unit, 81, protocol::renderNumber(op));
+    write(unit, 4, "+020.000");
+    run(unit, 60);
+    EXPECT_NEAR(readNumber(unit, 2), 20.0, 0.1);
+}
+
+TEST(SimTestBox, CurrentLimitsCarryTheBoardsErrorUntilCalibrated)
+{
+    SimUnit unit = testBoxUnit();
+    write(unit, 4, "+449.000");
+    write(unit, 7, "+001.000");
+    write(unit, 51, "+000.001");
+    run(unit, 10);
+    const double i1 = unit.meters().teCurrent;
+    EXPECT_NEAR(i1, 1.04 * 1.0 - 0.03, 1e-6);
+    write(unit, 7, "+003.500");
+    run(unit, 10);
+    const double i2 = unit.meters().teCurrent;
+    const double slope = 2.5 / (i2 - i1);
+    write(unit, 84, protocol::renderNumber(slope));
+    write(unit, 85, protocol::renderNumber(3.5 - slope * i2));
+    write(unit, 7, "+002.000");
+    run(unit, 10);
+    EXPECT_NEAR(unit.meters().teCurrent, 2.0, 0.005);
+    // The sensor on the test mount stays within the input span at full cooling.
+    EXPECT_EQ(readText(unit, 35)[1], '0');
+    EXPECT_TRUE(unit.outputOn());
+}
+
+TEST(SimTestBox, TheAmmeterInTheSensorLineShowsInTheReferenceResistance)
+{
+    SimUnit unit = testBoxUnit();
+    write(unit, 41, "+010.010");
+    run(unit, 12);
+    // The board's errors, no calibration yet: bias, then the ADC.
+    const SimUnit::Board board = SimUnit::uncalibratedBoard();
+    const double volts = board.senseResistor * 0.1 * board.biasFactor[1];
+    EXPECT_NEAR(readNumber(unit, 2), (board.rawGain[0] * volts + board.rawOffset[0]) / 0.1, 0.001);
+    unit.setBiasAmmeter(true);
+    run(unit, 12);
+    EXPECT_GT(readNumber(unit, 2), 11.0);
+}
+
 // --- Production ----------------------------------------------------------
 
 TEST(SimProduction, AccessWordEndsInOneOnlyAfterThePassword)
@@ -576,6 +734,18 @@ TEST_F(SimLine, ControlLinesForceValuesAndSilenceUnits)
     deliver(4);
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
     EXPECT_EQ(simulator->control("status").rfind("ok units=1:halted", 0), 0u);
+
+    EXPECT_EQ(simulator->control("testbox 1 resistor 10").rfind("error: ", 0), 0u);   // no box yet
+    EXPECT_EQ(simulator->control("testbox 1 on"), "ok");
+    EXPECT_EQ(simulator->control("testbox 1 resistor 12.5"), "ok");
+    EXPECT_EQ(simulator->unit(1)->testResistor(), 12.5);
+    EXPECT_EQ(simulator->control("testbox 1 resistor -3").rfind("error: ", 0), 0u);
+    EXPECT_EQ(simulator->control("board 1 uncalibrated"), "ok");
+    EXPECT_EQ(simulator->unit(1)->board().setPointGain, SimUnit::uncalibratedBoard().setPointGain);
+    EXPECT_EQ(simulator->control("meters 1").rfind("ok sensor_v=", 0), 0u);
+    EXPECT_EQ(simulator->control("board 1 perfect").rfind("error: ", 0), 0u);
+    EXPECT_EQ(simulator->control("testbox 1 off"), "ok");
+    EXPECT_EQ(simulator->unit(1)->testResistor(), 0.0);
 }
 
 TEST_F(SimLine, AnEepromWipeMovesTheUnitToAddressOne)

@@ -9,6 +9,9 @@
 // once it is online, filling the access dialog with USER and PASSWORD (and
 // the proposed serial number), lights the 7-segment lamps and then saves the
 // main window; --dialog DIALOG.png also saves the filled dialog.
+// --calibration USER PASSWORD runs Calibration the same way instead, starts
+// the "Pos SET T Low" step once the instrument is in resistance mode, and
+// saves the main window while the step runs.
 // The ports lead where they always do (TESSOL_COM2 and so on).
 // --output-on presses the first window's ON/OFF button once its output is
 // known to be off; --step types VALUE into its set point S seconds after the
@@ -18,6 +21,8 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
+#include "calibration/CTqk5820CalibrateDoc.h"
+#include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
@@ -93,6 +98,7 @@ int main(int argc, char** argv)
     double seconds = 3.0;
     bool frameOnly = false;
     bool diagnostics = false;
+    bool calibration = false;
     std::string user, password, dialogPicture;
     bool outputOn = false;
     double stepAt = -1;
@@ -116,6 +122,10 @@ int main(int argc, char** argv)
             diagnostics = true;
             user = argv[++i];
             password = argv[++i];
+        } else if (std::strcmp(argv[i], "--calibration") == 0 && i + 2 < argc) {
+            calibration = true;
+            user = argv[++i];
+            password = argv[++i];
         } else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
             dialogPicture = argv[++i];
     }
@@ -125,6 +135,28 @@ int main(int argc, char** argv)
     std::vector<Document*> docs;
     for (int i = 0; i < windows; ++i)
         docs.push_back(app.OnFileNew());
+    if (calibration && !docs.empty() && docs.front() != nullptr) {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
+        for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)
+            runFor(50);
+        runFor(1500);
+        const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
+        app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
+        QTimer watch;
+        fillAccessDialog(watch, user, password, dialogPicture);
+        app.GetMainFrame()->OnCommand(cmd::kCalibration);
+        watch.stop();
+        const auto opened = app.CalibrationTemplate().GetDocuments();
+        auto* cal = opened.empty() ? nullptr : static_cast<CTqk5820CalibrateDoc*>(opened.front());
+        for (int waited = 0; cal != nullptr && (!cal->IsValidated() || cal->IsBusy()) && waited < 10000; waited += 50)
+            runFor(50);
+        if (cal != nullptr && !cal->GetViews().empty()) {
+            if (auto* form = dynamic_cast<CTqk5820CalibrateView*>(cal->GetViews().front())) {
+                if (QAbstractButton* low = form->Button(CTqk5820CalibrateView::kSetPointLowButton))
+                    low->click();
+            }
+        }
+    }
     if (diagnostics && !docs.empty() && docs.front() != nullptr) {
         auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
         for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)

@@ -1,13 +1,13 @@
-#include "config/SampleRing.h"
+#include "config/ReadingHistory.h"
 
 #include <algorithm>
 
-SampleRing::SampleRing(std::size_t capacity)
+ReadingHistory::ReadingHistory(std::size_t capacity)
     : capacity_(std::max<std::size_t>(capacity, 1))
 {
 }
 
-void SampleRing::push(const GraphSample& sample)
+void ReadingHistory::push(const GraphSample& sample)
 {
     ++pushed_;
     // The storage grows with the samples up to the capacity, then the
@@ -23,7 +23,7 @@ void SampleRing::push(const GraphSample& sample)
     head_ = (head_ + 1) % capacity_;
 }
 
-void SampleRing::clear()
+void ReadingHistory::clear()
 {
     samples_.clear();
     head_ = 0;
@@ -31,12 +31,12 @@ void SampleRing::clear()
     pushed_ = 0;
 }
 
-const GraphSample& SampleRing::at(std::size_t i) const
+const GraphSample& ReadingHistory::at(std::size_t i) const
 {
     return samples_[(head_ + i) % samples_.size()];
 }
 
-std::size_t SampleRing::firstFrom(std::int64_t utcMillis) const
+std::size_t ReadingHistory::firstFrom(std::int64_t utcMillis) const
 {
     std::size_t i = size_;
     while (i > 0 && at(i - 1).utcMillis >= utcMillis)

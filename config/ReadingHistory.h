@@ -27,12 +27,12 @@ struct GraphSample {
 // The newest samples, at most `capacity` of them: a ring that overwrites its
 // oldest sample once full, so hours of running cost no more memory than the
 // first hour.
-class SampleRing {
+class ReadingHistory {
 public:
     // One sample a second for an hour, with room to spare.
     static constexpr std::size_t kHourCapacity = 3600 + 60;
 
-    explicit SampleRing(std::size_t capacity = kHourCapacity);
+    explicit ReadingHistory(std::size_t capacity = kHourCapacity);
 
     // Adds a sample as the newest, dropping the oldest when full.
     void push(const GraphSample& sample);

@@ -1,0 +1,499 @@
+// The calibration window under the offscreen platform against the
+// simulator's production test box, with real mouse, key and focus events.
+// The program and the simulator run on one clock that goes six times as
+// fast as the wall clock, so that procedures that wait for half a minute of
+// settled readings end in seconds.
+
+#include "app/CChildFrame.h"
+#include "app/CKvtDocTemplate.h"
+#include "app/CMainFrame.h"
+#include "app/CTessolApp.h"
+#include "calibration/CTqk5820CalibrateDoc.h"
+#include "calibration/CTqk5820CalibrateView.h"
+#include "calibration/ProductionAccessDialog.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigView.h"
+#include "config/UnitRegistry.h"
+#include "controls/CLibDatamineEdit.h"
+#include "controls/CLibNumberEdit.h"
+#include "controls/CLibNumberStatic.h"
+#include "controls/CLibTabButton.h"
+#include "link/InstrumentLink.h"
+#include "link/Protocol.h"
+#include "platform/Clock.h"
+#include "platform/LineWait.h"
+#include "platform/MemoryProfile.h"
+#include "platform/PosixSerialPorts.h"
+#include "resources/CalibrationMessages.h"
+#include "resources/Menus.h"
+#include "sim/Simulator.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using R = CalibrationRecord;
+using Cal = CTqk5820CalibrateDoc;
+using Form = CTqk5820CalibrateView;
+
+constexpr int kSpeed = 6;
+constexpr const char* kPassword = "TQK58CAL";
+
+// The wall clock, `kSpeed` times as fast.
+class FastClock : public Clock {
+public:
+    FastClock() { timer_.start(); }
+    std::int64_t utcMillis() const override { return 1'700'000'000'000 + timer_.elapsed() * kSpeed; }
+    std::int64_t seconds() const override { return utcMillis() / 1000; }
+
+private:
+    QElapsedTimer timer_;
+};
+
+// The simulator in the event loop on the fast clock.
+class FastSim : public QObject {
+public:
+    FastSim(const sim::Options& options, const std::string& link, const Clock& clock) : sim_(options), clock_(clock)
+    {
+        std::string error;
+        ok_ = sim_.open(link, &error);
+        if (!ok_)
+            return;
+        notifier_ = std::make_unique<QSocketNotifier>(sim_.masterFd(), QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { pump(); });
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { pump(); });
+        timer_.start();
+    }
+    bool ok() const { return ok_; }
+    sim::Simulator& sim() { return sim_; }
+    void pump() { sim_.pump(static_cast<double>(clock_.utcMillis()) / 1000.0); }
+
+private:
+    sim::Simulator sim_;
+    const Clock& clock_;
+    bool ok_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer timer_;
+};
+
+// Runs the event loop until `done` holds or `ms` of wall-clock time pass.
+template <class F>
+bool runUntil(F done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done();
+}
+
+class CalibrationFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UnitRegistry::program().clear();
+        link_ = "/tmp/tessol-cal-" + std::to_string(::getpid()) + "-com2";
+        ports.setPath("COM2", link_);
+        ports.setPath("COM1", "/nonexistent/tessol-com1");
+        static int argc = 1;
+        static char name[] = "tessol-test";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
+        sim::Options options;
+        options.units = {1, 2};
+        options.testBox = true;
+        sim = std::make_unique<FastSim>(options, link_, clock);
+        ASSERT_TRUE(sim->ok());
+        ASSERT_TRUE(app->InitInstance());
+    }
+
+    void TearDown() override
+    {
+        dialogWatch_.reset();
+        app->ExitInstance();
+        sim.reset();
+        app.reset();
+    }
+
+    sim::SimUnit& unit(int n = 1) { return *sim->sim().unit(n); }
+    std::string held(int p, int n = 1) { return unit(n).handle(1, p, "+000.000")->data; }
+    double heldNumber(int p, int n = 1) { return protocol::textToDouble(held(p, n)); }
+
+    CTqk5820ConfigDoc* openOnline(int unitNumber = 1)
+    {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
+        if (doc == nullptr)
+            return nullptr;
+        doc->SetWaitHandler([this, doc] {
+            sim->pump();
+            waitForReadable(app->GetLink().readinessHandle(doc->GetPortIndex()), 2);
+        });
+        if (unitNumber != doc->GetUnitNumber())
+            doc->ChangeUnitNumber(unitNumber);
+        EXPECT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 10000));
+        return doc;
+    }
+
+    static CTqk5820ConfigView* viewOf(CTqk5820ConfigDoc* doc)
+    {
+        return dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
+    }
+
+    // The Calibration command of the controller's window with the access
+    // granted; the calibration window it opened, validated, the main window
+    // active so that focus events flow.
+    Form* openCalibration(CTqk5820ConfigDoc* doc)
+    {
+        app->GetMainFrame()->GetClientArea()->setActiveSubWindow(viewOf(doc)->GetFrame());
+        dialogWatch_ = std::make_unique<QTimer>();
+        dialogWatch_->setInterval(10);
+        QObject::connect(dialogWatch_.get(), &QTimer::timeout, [this] {
+            if (auto* d = qobject_cast<ProductionAccessDialog*>(QApplication::activeModalWidget())) {
+                dialogWatch_->stop();
+                d->UserNameField()->setText("Jane Doe");
+                d->PasswordField()->setText(kPassword);
+                QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+                QApplication::sendEvent(d->SerialNumberField(), &in);
+                d->OkButton()->click();
+            }
+        });
+        dialogWatch_->start();
+        app->GetMainFrame()->OnCommand(cmd::kCalibration);
+        dialogWatch_->stop();
+        Cal* cal = calibrationOf(doc);
+        if (cal == nullptr)
+            return nullptr;
+        EXPECT_TRUE(runUntil([&] { return cal->IsValidated() && !cal->IsBusy(); }, 10000));
+        app->GetMainFrame()->activateWindow();
+        EXPECT_TRUE(runUntil([&] { return QApplication::activeWindow() == app->GetMainFrame(); }));
+        // The form's first box hands the focus to the 10 uA entry, whose
+        // bias word the next refresh sends.
+        Form* form = formOf(cal);
+        EXPECT_TRUE(runUntil([&] { return form != nullptr && !form->BiasWaiting() && !cal->IsBusy(); }));
+        return form;
+    }
+
+    Cal* calibrationOf(CTqk5820ConfigDoc* doc) const
+    {
+        for (Document* d : app->CalibrationTemplate().GetDocuments()) {
+            if (static_cast<Cal*>(d)->GetConfigDoc() == doc)
+                return static_cast<Cal*>(d);
+        }
+        return nullptr;
+    }
+
+    static Form* formOf(Cal* cal)
+    {
+        return cal == nullptr || cal->GetViews().empty() ? nullptr : dynamic_cast<Form*>(cal->GetViews().front());
+    }
+
+    bool statusShown(const std::string& text) const
+    {
+        return std::find(prompts.statusMessages.begin(), prompts.statusMessages.end(), text)
+            != prompts.statusMessages.end();
+    }
+
+    // A click as the user makes it.
+    static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(4, w->height() / 2)); }
+
+    // Types over whatever the focused field holds and leaves it with Tab.
+    static void typeAndLeave(QWidget* field, double value)
+    {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.3f", value);
+        QTest::keyClicks(field, QString::fromLatin1(text).left(8));
+        QTest::keyClick(field, Qt::Key_Tab);
+    }
+
+    // Waits `seconds` of the program's clock.
+    void wait(double seconds) { runUntil([] { return false; }, static_cast<int>(seconds * 1000 / kSpeed)); }
+
+    std::string link_;
+    PosixSerialPorts ports;
+    FastClock clock;
+    MemoryProfile profile;
+    ScriptedPrompts prompts;
+    std::unique_ptr<CTessolApp> app;
+    std::unique_ptr<FastSim> sim;
+    std::unique_ptr<QTimer> dialogWatch_;
+};
+
+// ---------------------------------------------------------------- the window
+
+TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyOnce)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    Cal& cal = form->GetCalibrateDoc();
+    EXPECT_EQ(cal.GetTitle(), "0E0A2851.cal");
+    EXPECT_EQ(form->GetFrame()->windowTitle(), "0E0A2851.cal");
+    EXPECT_EQ(form->GetFrame()->pos(), QPoint(viewOf(doc)->GetFrame()->width(), 0));
+    EXPECT_EQ(form->GetFrame()->contentsRect().size(), form->size());
+    EXPECT_TRUE(statusShown(msg::kPasswordValidated));
+    EXPECT_TRUE(runUntil([&] { return unit().sensorType() == 1; }));
+
+    // What the template and the initial update make of the form.
+    EXPECT_FALSE(form->Button(Form::kPreviousButton)->isEnabled());
+    EXPECT_FALSE(form->Button(Form::kAbortButton)->isEnabled());
+    EXPECT_TRUE(form->Button(Form::kClearEepromButton)->isEnabled());
+    for (int id : {Form::k10uABox, Form::k100uABox, Form::k1mABox, Form::k10mABox, Form::kRefPlusBox, Form::kRefMinusBox})
+        EXPECT_TRUE(form->Box(id)->passFocus()) << id;
+    EXPECT_FALSE(form->Box(Form::kResistorButton)->passFocus());
+    EXPECT_EQ(form->Box(Form::kActualV1Box)->layoutDirection(), Qt::RightToLeft);
+    for (int i = 0; i < Form::kBiasCount; ++i)
+        EXPECT_EQ(form->BiasEntry(i)->parameterId(), 33 + i);
+    EXPECT_EQ(form->ResistorDisplay()->parameterId(), 52);
+    // The first refresh shows the record: the measured bias currents and the
+    // resistor, no box set.
+    EXPECT_TRUE(runUntil([&] { return form->ResistorDisplay()->text() == " 10.000 "; }))
+        << form->ResistorDisplay()->text().toStdString();
+    EXPECT_TRUE(runUntil([&] { return form->BiasEntry(1)->text() == " 100.00 "; }))
+        << form->BiasEntry(1)->text().toStdString();
+    EXPECT_FALSE(form->Box(Form::k100uABox)->isChecked());
+
+    // A click on a check box does not change its mark.
+    click(form->Box(Form::kActualV2Box));
+    EXPECT_FALSE(form->Box(Form::kActualV2Box)->isChecked());
+
+    // A second Calibration command finds the open window.
+    const int windows = app->GetMainFrame()->GetClientArea()->subWindowList().size();
+    EXPECT_EQ(openCalibration(doc), form);
+    EXPECT_EQ(app->CalibrationTemplate().GetDocuments().size(), 1u);
+    EXPECT_EQ(app->GetMainFrame()->GetClientArea()->subWindowList().size(), windows);
+}
+
+TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWithItsBox)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    CLibDatamineEdit* entry = form->BiasEntry(0);
+    ASSERT_TRUE(runUntil([&] { return entry->hasValue(); }));
+
+    // The box hands the focus to its entry; the refresh sends its current's word.
+    click(form->Box(Form::k10uABox));
+    ASSERT_TRUE(runUntil([&] { return entry->hasFocus(); }));
+    EXPECT_EQ(entry->selectedText(), entry->text());
+    EXPECT_FALSE(form->Box(Form::k10uABox)->isChecked());
+    ASSERT_TRUE(runUntil([&] { return held(41) == "+000.001"; })) << held(41);
+
+    const double meter = unit().meters().biasCurrent;
+    typeAndLeave(entry, meter);
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "+%07.3f", meter);
+    EXPECT_TRUE(runUntil([&] { return held(61) == expected; })) << held(61);
+    EXPECT_TRUE(runUntil([&] { return form->Box(Form::k10uABox)->isChecked(); }));
+    EXPECT_EQ(entry->text().trimmed().toStdString(), std::string(expected).substr(2));
+    EXPECT_FALSE(entry->committed());
+    EXPECT_FLOAT_EQ(form->GetCalibrateDoc().Record().values[R::k10uA], static_cast<float>(protocol::textToDouble(expected)));
+}
+
+TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    Cal& cal = form->GetCalibrateDoc();
+
+    // Tabbing through a capture field starts and ends a capture but commits nothing.
+    form->Entry(0)->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(runUntil([&] { return held(41) == "+000.010"; }));
+    QTest::keyClick(form->Entry(0), Qt::Key_Tab);
+    ASSERT_TRUE(runUntil([&] { return !form->Entry(0)->hasFocus(); }));
+    EXPECT_FALSE(form->Entry(0)->committed());
+    EXPECT_FALSE(form->Box(Form::kActualV1Box)->isChecked());
+
+    // From here the passes are the test's.
+    ASSERT_TRUE(runUntil([&] { return !cal.IsBusy(); }));
+    app->SetPolling(false);
+    click(form->Box(Form::kRefPlusBox));
+    ASSERT_TRUE(form->Entry(6)->hasFocus());
+    typeAndLeave(form->Entry(6), 4.995);
+    ASSERT_TRUE(form->Entry(6)->committed());
+    form->RefreshPass();
+    EXPECT_TRUE(cal.ReferenceEntered(Cal::kRefPlus));
+    EXPECT_FLOAT_EQ(cal.GetReference(Cal::kRefPlus), 4.995f);
+    EXPECT_FALSE(form->Box(Form::kRefPlusBox)->isChecked());
+    EXPECT_TRUE(form->Entry(6)->committed());
+    form->RefreshPass();
+    EXPECT_TRUE(form->Box(Form::kRefPlusBox)->isChecked());
+    EXPECT_FALSE(form->Entry(6)->committed());
+    EXPECT_FALSE(cal.ReferenceEntered(Cal::kRefMinus));
+    app->SetPolling(true);
+}
+
+TEST_F(CalibrationFormTest, ClosingTheControllerWindowClosesCalibrationFirstAndPutsTheSettingsBack)
+{
+    unit().handle(2, 41, "-000.100");
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    ASSERT_TRUE(runUntil([&] { return unit().sensorType() == 1; }));
+    click(form->Box(Form::k1mABox));
+    ASSERT_TRUE(runUntil([&] { return held(41) == "+000.100"; }));
+
+    viewOf(doc)->GetFrame()->close();
+    ASSERT_TRUE(runUntil([&] { return app->ConfigTemplate().GetDocuments().empty(); }));
+    EXPECT_TRUE(app->CalibrationTemplate().GetDocuments().empty());
+    EXPECT_EQ(unit().sensorType(), 0);
+    EXPECT_EQ(held(41), "-000.100");
+}
+
+TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    ASSERT_NE(openCalibration(doc), nullptr);
+    sim->sim().control("off 1");
+    ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 8000));
+    EXPECT_FALSE(doc->IsOnline());
+    EXPECT_EQ(app->ConfigTemplate().GetDocuments().size(), 1u);
+    sim->sim().control("on 1");
+    EXPECT_EQ(unit().sensorType(), 1) << "nothing put back on a unit that did not answer";
+}
+
+TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    unit().handle(2, 76, "+001.250");
+    click(form->Button(Form::kClearEepromButton));
+    ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 8000));
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_EQ(prompts.boxes.back().buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(held(76), "+001.000");
+    EXPECT_EQ(held(55), "0E0A2851");   // the serial number stays
+    // The controller window probes its unit again and finds it.
+    EXPECT_TRUE(runUntil([&] { return doc->IsOnline(); }, 8000));
+}
+
+// ---------------------------------------------------------------- a whole calibration
+
+TEST_F(CalibrationFormTest, ASimulatedUnitIsCalibratedCompletelyThroughTheForm)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    Cal& cal = form->GetCalibrateDoc();
+    const sim::SimUnit::Board board = sim::SimUnit::uncalibratedBoard();
+    const auto idle = [&](int ms = 10000) { return runUntil([&] { return !cal.IsBusy(); }, ms); };
+
+    // ACT T: a 10 kOhm and a 40 kOhm resistor in the sensor socket, the
+    // voltmeter across it.
+    const auto capture = [&](int index, const std::function<double()>& meter) {
+        CLibNumberEdit* entry = form->Entry(index);
+        click(entry);
+        EXPECT_TRUE(entry->hasFocus()) << index;
+        EXPECT_TRUE(runUntil([&] { return held(41) == (index < 2 ? "+000.010" : "-000.000"); })) << index;
+        wait(24);
+        EXPECT_EQ(held(41), index < 2 ? "+000.010" : "-000.000") << index;
+        typeAndLeave(entry, meter());
+        EXPECT_FALSE(entry->hasFocus()) << index;
+    };
+    unit().setTestResistor(10.0);
+    capture(0, [&] { return unit().meters().sensorVolts; });
+    unit().setTestResistor(40.0);
+    capture(1, [&] { return unit().meters().sensorVolts; });
+    ASSERT_TRUE(runUntil([&] {
+        return form->Box(Form::kActualV1Box)->isChecked() && form->Box(Form::kActualV2Box)->isChecked();
+    }, 10000));
+    unit().setTestResistor(0.0);
+
+    // The bias currents, read on the ammeter.
+    const int biasBoxes[] = {Form::k10uABox, Form::k100uABox, Form::k1mABox, Form::k10mABox};
+    const char* const biasWords[] = {"+000.001", "+000.010", "+000.100", "+001.000"};
+    for (int i = 0; i < Form::kBiasCount; ++i) {
+        const int box = biasBoxes[i];
+        click(form->Box(box));
+        ASSERT_TRUE(runUntil([&] { return form->BiasEntry(i)->hasFocus(); })) << i;
+        ASSERT_TRUE(runUntil([&] { return held(41) == biasWords[i]; })) << i;
+        typeAndLeave(form->BiasEntry(i), unit().meters().biasCurrent);
+        ASSERT_TRUE(runUntil([&] { return form->Box(box)->isChecked(); }, 10000)) << i;
+    }
+
+    // The 10 kOhm resistor of the AD590 path.
+    click(form->Box(Form::kResistorButton));
+    EXPECT_FALSE(form->Box(Form::kResistorButton)->isChecked());
+    ASSERT_TRUE(runUntil([&] { return form->Box(Form::kResistorButton)->isChecked(); }, 30000));
+    EXPECT_NEAR(heldNumber(65), board.senseResistor, 0.01);
+    EXPECT_EQ(form->ResistorDisplay()->text(), " " + QString::number(heldNumber(65), 'f', 3) + " ");
+
+    // TE current and voltage at full cooling and full heating.
+    capture(2, [&] { return unit().meters().teCurrent; });
+    capture(3, [&] { return unit().meters().teCurrent; });
+    capture(4, [&] { return unit().meters().teVolts; });
+    capture(5, [&] { return unit().meters().teVolts; });
+    ASSERT_TRUE(runUntil([&] {
+        return form->Box(Form::kTeVoltageV1Box)->isChecked() && form->Box(Form::kTeVoltageV2Box)->isChecked()
+            && form->Box(Form::kTeCurrentA2Box)->isChecked();
+    }, 10000));
+    EXPECT_FALSE(unit().outputOn());
+
+    // The references, then both set points.
+    click(form->Box(Form::kRefPlusBox));
+    typeAndLeave(form->Entry(6), unit().meters().refPlus);
+    click(form->Box(Form::kRefMinusBox));
+    typeAndLeave(form->Entry(7), unit().meters().refMinus);
+    ASSERT_TRUE(runUntil([&] {
+        return form->Box(Form::kRefPlusBox)->isChecked() && form->Box(Form::kRefMinusBox)->isChecked();
+    }));
+    for (int button : {Form::kSetPointLowButton, Form::kSetPointHighButton, Form::kPosLimitButton,
+                       Form::kNegLimitButton}) {
+        ASSERT_TRUE(idle());
+        click(form->Box(button));
+        ASSERT_TRUE(runUntil([&] { return form->Box(button)->isChecked(); }, 40000)) << button;
+    }
+    ASSERT_TRUE(idle());
+
+    // The constants take out the board's errors.
+    EXPECT_NEAR(heldNumber(61), 10.0 * board.biasFactor[0], 0.002);
+    EXPECT_NEAR(heldNumber(62), 100.0 * board.biasFactor[1], 0.002);
+    EXPECT_NEAR(heldNumber(63), 1.0 * board.biasFactor[2], 0.002);
+    EXPECT_NEAR(heldNumber(64), 10.0 * board.biasFactor[3], 0.002);
+    EXPECT_NEAR(heldNumber(74), 1.0 / board.rawGain[0], 0.002);
+    EXPECT_NEAR(heldNumber(75), -board.rawOffset[0] / board.rawGain[0], 0.002);
+    EXPECT_NEAR(heldNumber(76), 1.0 / board.rawGain[1], 0.002);
+    EXPECT_NEAR(heldNumber(77), -board.rawOffset[1] / board.rawGain[1], 0.002);
+    EXPECT_NEAR(heldNumber(78), 1.0 / board.rawGain[2], 0.002);
+    EXPECT_NEAR(heldNumber(80), 1.0 / board.setPointGain, 0.005);
+    EXPECT_NEAR(heldNumber(82), heldNumber(80) * std::fabs(board.refPlus / board.refMinus), 0.002);
+    EXPECT_EQ(held(83), held(81));
+    EXPECT_NEAR(heldNumber(84), 1.0 / board.posLimitGain, 0.005);
+    EXPECT_NEAR(heldNumber(85), -board.posLimitOffset / board.posLimitGain, 0.005);
+    EXPECT_NEAR(heldNumber(86), 1.0 / board.negLimitGain, 0.005);
+    EXPECT_NEAR(heldNumber(87), -board.negLimitOffset / board.negLimitGain, 0.005);
+    EXPECT_TRUE(std::any_of(prompts.statusMessages.begin(), prompts.statusMessages.end(), [](const std::string& s) {
+        return s.rfind("SetPoint Updated : Pos Slope = ", 0) == 0 && s.find("Neg Slope = ") != std::string::npos;
+    }));
+    EXPECT_TRUE(prompts.boxes.empty());
+
+    // CLOSE: the user's settings and sensor type come back.
+    click(form->Button(Form::kCloseButton));
+    ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 10000));
+    EXPECT_EQ(unit().sensorType(), 0);
+    EXPECT_EQ(held(41), "-000.010");
+    EXPECT_EQ(held(7), "+002.500");
+    EXPECT_EQ(held(8), "-002.500");
+}
+
+} // namespace

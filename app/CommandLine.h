@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-// The window program's command line, after Qt has taken its own options:
-// nothing, or --log-dir DIR (also --log-dir=DIR) once.
+// The window program's command line, read before Qt sees it: nothing, or
+// --log-dir DIR (also --log-dir=DIR) once.
 struct CommandLine {
     bool ok = true;
     std::string logDirectory;   // empty: no logging from the start

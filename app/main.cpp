@@ -8,13 +8,15 @@
 
 int main(int argc, char** argv)
 {
-    // Qt takes its own options (-platform and the like) out of argv first.
-    CTessolApp app(argc, argv);
+    // Read before the window system is touched, so that a wrong option gets
+    // its usage line even where no display can be opened. --log-dir is the
+    // only option; Qt's own (-style and the like) are refused with the rest.
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (!line.ok) {
         std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
         return 2;
     }
+    CTessolApp app(argc, argv);
     if (!line.logDirectory.empty()) {
         const QString folder = QDir(QString::fromStdString(line.logDirectory)).absolutePath();
         if (!QDir().mkpath(folder)) {

@@ -63,8 +63,7 @@ bool ReadingSampler::StartLog(const std::string& path, bool truncate)
 {
     if (!file_.start(path, truncate)) {
         StopLog();
-        if (prompts_ != nullptr)
-            report::showMessage(*prompts_, LogErrorText(path, file_.error()));
+        ReportLogError(path);
         return false;
     }
     const bool was = IsActive();
@@ -151,6 +150,10 @@ void ReadingSampler::Step()
         // Seconds in which no pass ran (a modal box was open): gaps, and
         // rows without readings.
         if (now > last + 1 && now - last - 1 <= kMaxFill) {
+            // Written as one batch: an hour held up is one file write, not
+            // thousands in one pass.
+            std::vector<std::string> batch;
+            batch_ = &batch;
             for (std::int64_t s = last + 1; s < now; ++s) {
                 GraphSample missed;
                 missed.utcMillis = secondMillis_ + (s - last) * 1000;
@@ -159,6 +162,9 @@ void ReadingSampler::Step()
                 if (logging_)
                     WriteRow(missed, csvlog::kNoReading, std::string());
             }
+            batch_ = nullptr;
+            if (logging_ && !batch.empty())
+                Append(batch);
             if (!IsActive())
                 return;
         }
@@ -295,11 +301,27 @@ void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& volt
         row.current = csvlog::number(static_cast<double>(sample.current));
     row.voltage = voltage;
     row.output = csvlog::outputText(output);
-    if (file_.append(writer_.lines(who, row)))
+    std::vector<std::string> lines = writer_.lines(who, row);
+    if (batch_ != nullptr)
+        batch_->insert(batch_->end(), lines.begin(), lines.end());
+    else
+        Append(lines);
+}
+
+void ReadingSampler::Append(const std::vector<std::string>& lines)
+{
+    if (file_.append(lines))
         return;
     // Once, and the log stops; the graph and the polling go on.
     const std::string path = file_.path();
     StopLog();
+    ReportLogError(path);
+}
+
+void ReadingSampler::ReportLogError(const std::string& path)
+{
+    // A report, not a question: every other window goes on polling and
+    // logging while it is on the screen.
     if (prompts_ != nullptr)
-        report::showMessage(*prompts_, LogErrorText(path, file_.error()));
+        report::showReport(*prompts_, "log " + path, LogErrorText(path, file_.error()));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CTqk5820ConfigDoc;
 class Clock;
@@ -74,12 +75,16 @@ private:
     void TakeSerial();
     int ActualParameter() const;
     void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
+    void Append(const std::vector<std::string>& lines);
+    void ReportLogError(const std::string& path);
     void Register();
     void Unregister();
 
     CTqk5820ConfigDoc& doc_;
     const Clock& clock_;
     UserPrompts* prompts_;
+    // Where rows go while missed seconds are filled in, or null.
+    std::vector<std::string>* batch_ = nullptr;
     ReadingHistory ring_;
     bool plotting_ = false;
     bool logging_ = false;

@@ -147,6 +147,7 @@ TEST(ReadingSampler, AFullDiskStopsTheLogWithOneBoxAndTheGraphGoesOn)
     ASSERT_EQ(b.prompts.boxes.size(), 1u);
     EXPECT_EQ(b.prompts.boxes[0].text,
               "ERROR - Cannot write the log file /dev/full: No space left on device. Logging has stopped.");
+    EXPECT_FALSE(b.prompts.boxes[0].waited) << "a report: the other windows go on polling and logging";
     EXPECT_FALSE(b.sampler.IsLogging());
     EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
     EXPECT_TRUE(b.sampler.IsActive());

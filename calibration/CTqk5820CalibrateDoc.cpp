@@ -99,6 +99,8 @@ void CTqk5820CalibrateDoc::OnCloseDocument()
     closeStarted_ = true;
     if (config_ != nullptr && config_->IsOnline()) {
         closing_ = true;
+        // A TE capture still under way has the output on.
+        EndActiveCapture();
         // A saved 7 (no type was established) has nothing to go back to.
         if (validated_ && savedType_ != kResistanceType && savedType_ >= 0 && savedType_ != kNoSensorType) {
             // The tracker carries out one change at a time: the switch to

@@ -55,12 +55,13 @@ struct CalibrationRecord {
 // the two bounded drains of the close and Clear EEPROM.
 //
 // Procedures (resistor, set point low and high, positive and negative
-// current limit) are step counters advanced one state per pass. A procedure
-// does not start while another one that shares its readings runs: the
-// resistor and both set-point steps share the resistance readings, the two
-// limit procedures the TE current. Fits that have no defined result (equal
-// readings) or whose result would not fit the instrument's data field write
-// nothing and say why in the status line.
+// current limit) are step counters advanced one state per pass. Every one
+// of them sets the bias word, and all but the resistor drive the set point,
+// limits and output, as the TE captures do: so neither a procedure nor a
+// capture starts while another procedure runs, nor before the instrument's
+// values are read (the copy the close puts back is taken then). Fits that
+// have no defined result (equal readings) or whose result would not fit the
+// instrument's data field write nothing and say why in the status line.
 class CTqk5820CalibrateDoc : public Document, public ParameterConsumer {
 public:
     // The name every Calibration command opens; its extension selects this
@@ -96,8 +97,9 @@ public:
     // While the instrument answers: the saved sensor type asked for again,
     // what is outstanding drained (at most about 6 s), bias word, set point
     // and limits put back and drained again, the controller window's panels
-    // told. Then the measurements end and the windows close. Before
-    // validation nothing is put back; offline nothing is sent at all.
+    // told. A capture still under way ends first (its output switched off).
+    // Then the measurements end and the windows close. Before validation
+    // nothing is put back; offline nothing is sent at all.
     void OnCloseDocument() override;
 
     // Serial text, configuration document and its window (for the set-point
@@ -123,7 +125,7 @@ public:
 
     // Each runs the procedure's current step once (from idle: its start).
     // False, with a status message and nothing done, when the procedure is
-    // idle and another one that shares its readings runs.
+    // idle and either another one runs or the document has not validated.
     bool StartResistorProcedure();
     bool StartSetPointLow();
     bool StartSetPointHigh();
@@ -132,16 +134,20 @@ public:
 
     // The operator enters (Begin) or leaves (End) a capture field: bias word
     // or drive set, ring reset, sampling of the row's raw channel on; off
-    // again on the way out (a TE point also switches the output off).
-    void BeginCapture(CapturePoint point);
+    // again on the way out (a TE point also switches the output off). Begin
+    // is refused like a procedure's start (false, a status message, nothing
+    // done); End of a capture that is not under way does nothing.
+    bool BeginCapture(CapturePoint point);
     void EndCapture(CapturePoint point);
     // The operator's meter reading for a point; tries the row's fit.
     void SetMeasuredValue(CapturePoint point, float value);
     // Sends the bias-mode word unless the record has it already.
     void SetBiasMode(const std::string& word);
     void SetReference(Reference which, float volts);
-    // Stores a value the operator typed (a bias current) and writes it.
-    void SetRecordValue(int index, float value);
+    // Stores a value the operator typed (a bias current) and writes it. A
+    // value the instrument cannot take is refused: false, a status message,
+    // the record as it was.
+    bool SetRecordValue(int index, float value);
     // Wipes the instrument's EEPROM after the warning, waits in place for
     // the answer (bounded), takes the controller offline and closes this
     // document.
@@ -177,8 +183,10 @@ public:
     // Whether a number reaches the instrument as itself: finite, and within
     // the eight characters of the data field.
     static bool Sendable(float value);
-    // The caption of a procedure's button, for messages.
+    // The caption of a procedure's button, and the name of a capture point,
+    // for messages.
     static const char* ProcedureName(int procedure);
+    static const char* CaptureName(int point);
 
 private:
     enum Side { kV1Side, kV2Side };
@@ -208,6 +216,11 @@ private:
     void SetStatus(const std::string& text) { status_ = text; }
 
     bool MayStart(int procedure);
+    // Whether the action `name` may begin now; `self` is the procedure that
+    // asks (-1 for a capture). Says why not in the status line.
+    bool MayBegin(const char* name, int self);
+    // Ends the capture under way, if any, as leaving its field does.
+    void EndActiveCapture();
     void ResistorStep();
     void SetPointStep(int procedure);
     void LimitStep(int procedure);

@@ -76,20 +76,6 @@ const char* const kRawMessages[3][2] = {
     {msg::kRawTevV1, msg::kRawTevV2},
 };
 
-// Which readings each procedure takes: procedures that share one do not
-// run at the same time.
-int sharedReadings(int procedure)
-{
-    switch (procedure) {
-    case CTqk5820CalibrateDoc::kResistorProcedure:
-    case CTqk5820CalibrateDoc::kSetPointLow:
-    case CTqk5820CalibrateDoc::kSetPointHigh:
-        return CTqk5820CalibrateDoc::kRingResistance;
-    default:
-        return CTqk5820CalibrateDoc::kRingTeCurrent;
-    }
-}
-
 } // namespace
 
 const char* CTqk5820CalibrateDoc::ProcedureName(int procedure)
@@ -100,6 +86,19 @@ const char* CTqk5820CalibrateDoc::ProcedureName(int procedure)
     case kSetPointHigh: return "Pos SET T High";
     case kNegativeLimit: return "NEG LIM I";
     case kPositiveLimit: return "POS LIM I";
+    default: return "";
+    }
+}
+
+const char* CTqk5820CalibrateDoc::CaptureName(int point)
+{
+    switch (point) {
+    case kActualV1: return "ACT T V1";
+    case kActualV2: return "ACT T V2";
+    case kTeCurrentA1: return "TE I A1";
+    case kTeCurrentA2: return "TE I A2";
+    case kTeVoltageV1: return "TE V V1";
+    case kTeVoltageV2: return "TE V V2";
     default: return "";
     }
 }
@@ -190,20 +189,26 @@ void CTqk5820CalibrateDoc::SetReference(Reference which, float volts)
     }
 }
 
-void CTqk5820CalibrateDoc::SetRecordValue(int index, float value)
+bool CTqk5820CalibrateDoc::SetRecordValue(int index, float value)
 {
     if (index < 0 || index >= R::kCount || index == R::kBiasMode)
-        return;
+        return false;
+    // Stored, it would count as the instrument's value without ever being sent.
+    if (!Sendable(value)) {
+        SetStatus(format(msg::kValueNotUpdated, static_cast<double>(value)));
+        return false;
+    }
     record_.values[static_cast<std::size_t>(index)] = value;
     pendingWrite_.set(static_cast<std::size_t>(index));
+    return true;
 }
 
 // --- Raw captures and their fits -----------------------------------------
 
-void CTqk5820CalibrateDoc::BeginCapture(CapturePoint point)
+bool CTqk5820CalibrateDoc::BeginCapture(CapturePoint point)
 {
-    if (point < 0 || point >= kCaptureCount)
-        return;
+    if (point < 0 || point >= kCaptureCount || !MayBegin(CaptureName(point), -1))
+        return false;
     const int row = point / 2;
     const bool second = point % 2 == 1;
     SampleRing& ring = rings_[static_cast<std::size_t>(point)];
@@ -217,17 +222,28 @@ void CTqk5820CalibrateDoc::BeginCapture(CapturePoint point)
     }
     side_[second ? kV2Side : kV1Side] = true;
     rawSampling_[static_cast<std::size_t>(row)] = true;
+    return true;
 }
 
 void CTqk5820CalibrateDoc::EndCapture(CapturePoint point)
 {
     if (point < 0 || point >= kCaptureCount)
         return;
-    const int row = point / 2;
-    side_[point % 2 == 1 ? kV2Side : kV1Side] = false;
-    rawSampling_[static_cast<std::size_t>(row)] = false;
+    const auto row = static_cast<std::size_t>(point / 2);
+    const std::size_t side = point % 2 == 1 ? kV2Side : kV1Side;
+    // A refused capture drove nothing: there is nothing to switch off.
+    if (!side_[side] || !rawSampling_[row])
+        return;
+    side_[side] = false;
+    rawSampling_[row] = false;
     if (row != 0)
         Output(false);
+}
+
+void CTqk5820CalibrateDoc::EndActiveCapture()
+{
+    for (int point = 0; point < kCaptureCount; ++point)
+        EndCapture(static_cast<CapturePoint>(point));
 }
 
 void CTqk5820CalibrateDoc::SetMeasuredValue(CapturePoint point, float value)
@@ -273,10 +289,22 @@ bool CTqk5820CalibrateDoc::MayStart(int procedure)
 {
     if (states_[static_cast<std::size_t>(procedure)] != 0)
         return true;
+    return MayBegin(ProcedureName(procedure), procedure);
+}
+
+bool CTqk5820CalibrateDoc::MayBegin(const char* name, int self)
+{
+    // Until then the copy that the close puts back is not taken: a drive
+    // begun now would be put back as the user's setting.
+    if (!validated_) {
+        SetStatus(format(msg::kNotReady, name));
+        return false;
+    }
+    // Two of them would overwrite each other's bias word, set point, limits
+    // or output, and fit constants to a drive that was not theirs.
     for (int other = 0; other < kProcedureCount; ++other) {
-        if (other != procedure && states_[static_cast<std::size_t>(other)] != 0
-            && sharedReadings(other) == sharedReadings(procedure)) {
-            SetStatus(format(msg::kProcedureBusy, ProcedureName(procedure), ProcedureName(other)));
+        if (other != self && states_[static_cast<std::size_t>(other)] != 0) {
+            SetStatus(format(msg::kProcedureBusy, name, ProcedureName(other)));
             return false;
         }
     }

@@ -43,16 +43,15 @@ const BiasEntry kBias[V::kBiasCount] = {
 };
 constexpr std::uint8_t kResistorRow = 52;
 
-// The capture entries, then Ref + and Ref -: their boxes and the pair whose
-// two-pass toggle they share.
+// The capture entries, then Ref + and Ref -, with their boxes.
 struct MeterEntry {
-    int entry, box, pair;
+    int entry, box;
 };
 const MeterEntry kMeters[V::kEntryCount] = {
-    {V::kActualV1Entry, V::kActualV1Box, 0},      {V::kActualV2Entry, V::kActualV2Box, 0},
-    {V::kTeCurrentA1Entry, V::kTeCurrentA1Box, 1}, {V::kTeCurrentA2Entry, V::kTeCurrentA2Box, 1},
-    {V::kTeVoltageV1Entry, V::kTeVoltageV1Box, 2}, {V::kTeVoltageV2Entry, V::kTeVoltageV2Box, 2},
-    {V::kRefPlusEntry, V::kRefPlusBox, 3},         {V::kRefMinusEntry, V::kRefMinusBox, 4},
+    {V::kActualV1Entry, V::kActualV1Box},      {V::kActualV2Entry, V::kActualV2Box},
+    {V::kTeCurrentA1Entry, V::kTeCurrentA1Box}, {V::kTeCurrentA2Entry, V::kTeCurrentA2Box},
+    {V::kTeVoltageV1Entry, V::kTeVoltageV1Box}, {V::kTeVoltageV2Entry, V::kTeVoltageV2Box},
+    {V::kRefPlusEntry, V::kRefPlusBox},         {V::kRefMinusEntry, V::kRefMinusBox},
 };
 constexpr int kCaptureEntries = 6;
 
@@ -240,14 +239,16 @@ void CTqk5820CalibrateView::OnEntryFocus(QObject* entry, bool gained)
     for (int i = 0; i < kEntryCount; ++i) {
         if (entry != entries_[static_cast<std::size_t>(i)])
             continue;
+        CLibTabButton* box = Box(kMeters[i].box);
+        const bool before = box != nullptr && box->isChecked();
         if (gained)
             SetBox(kMeters[i].box, false);
         if (i < kCaptureEntries) {
             const auto point = static_cast<CTqk5820CalibrateDoc::CapturePoint>(i);
-            if (gained)
-                doc.BeginCapture(point);
-            else
+            if (!gained)
                 doc.EndCapture(point);
+            else if (!doc.BeginCapture(point))
+                SetBox(kMeters[i].box, before);   // refused: nothing began
         }
         return;
     }
@@ -269,7 +270,8 @@ void CTqk5820CalibrateView::OnProcedureButton(int done)
     default: started = doc.StartNegativeLimit(); break;
     }
     if (!started) {
-        // Refused (another procedure shares its readings): nothing began.
+        // Refused (another procedure runs, or the values are still being
+        // read): nothing began.
         SetBox(id, before);
         return;
     }
@@ -307,9 +309,12 @@ void CTqk5820CalibrateView::RefreshPass()
             }
         } else if (entry->IsCommitted()) {
             // Blanked, so that the next refresh shows the record's value
-            // (once the instrument has it) and sets the box.
-            doc.SetRecordValue(kBias[i].value, entry->GetValue());
+            // (once the instrument has it) and sets the box; a refused
+            // value brings the record's back without the box.
+            const bool stored = doc.SetRecordValue(kBias[i].value, entry->GetValue());
             entry->ClearValue();
+            if (!stored)
+                entry->SetCommitted(false);
         }
     }
     for (int done = 0; done < kDoneCount; ++done) {
@@ -322,7 +327,7 @@ void CTqk5820CalibrateView::RefreshPass()
         CLibNumberEdit* entry = entries_[static_cast<std::size_t>(i)];
         if (entry == nullptr || !entry->committed())
             continue;
-        bool& toggle = handedOver_[static_cast<std::size_t>(kMeters[i].pair)];
+        bool& toggle = handedOver_[static_cast<std::size_t>(i)];
         if (toggle) {
             SetBox(kMeters[i].box, true);
             entry->SetCommitted(false);

@@ -112,8 +112,8 @@ private:
     bool biasWaiting_ = false;
     std::array<bool, kDoneCount> done_ {};
     bool showResistorValue_ = true;
-    // ACT T, TE I, TE V, Ref +, Ref -: a value handed over on one pass is
-    // confirmed by its check box on the next.
-    std::array<bool, 5> handedOver_ {};
+    // One per entry: a value handed over on one pass is confirmed by its
+    // check box on the next.
+    std::array<bool, kEntryCount> handedOver_ {};
     bool closing_ = false;
 };

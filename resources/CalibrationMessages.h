@@ -38,7 +38,12 @@ inline constexpr const char* kRawMeansEqual = "both raw readings are equal";
 inline constexpr const char* kResistancesEqual = "R Low equals R High";
 inline constexpr const char* kCurrentsEqual = "both currents are equal";
 inline constexpr const char* kResultOutOfRange = "result out of range";
-// A procedure that would share its readings with one still running.
+// A procedure or capture that would drive the instrument while a procedure
+// still does.
 inline constexpr const char* kProcedureBusy = "ERROR - %s not started, %s is still running";
+// A procedure or capture asked for before the instrument's values are read.
+inline constexpr const char* kNotReady = "ERROR - %s not started, the instrument is still being read";
+// A typed value that has no text the instrument takes.
+inline constexpr const char* kValueNotUpdated = "ERROR - Value not Updated, %f is out of range";
 
 } // namespace msg

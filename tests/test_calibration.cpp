@@ -315,6 +315,76 @@ TEST(CalDocument, ClosingBeforeValidationPutsNothingBackAndLeavesTheTypeAlone)
     EXPECT_FALSE(b.statusShown(msg::kPasswordValidated));
 }
 
+TEST(CalDocument, ClosingDuringATeCaptureSwitchesTheOutputOffAndEndsTheCapture)
+{
+    CalBench b;
+    b.openConfig();
+    b.force(7, "+002.000");
+    b.openValidated();
+    // The operator is still in the TE V V1 field when the window closes.
+    ASSERT_TRUE(b.cal->BeginCapture(Cal::kTeVoltageV1));
+    b.runSeconds(2);
+    ASSERT_TRUE(b.unit().outputOn());
+    const std::uint32_t samples = b.cal->GetRing(Cal::kRingTeVoltageV1).Count();
+
+    b.cal->OnCloseDocument();
+    EXPECT_TRUE(b.cal->IsClosed());
+    EXPECT_FALSE(b.unit().outputOn());
+    EXPECT_EQ(b.held(7), "+002.000");
+    EXPECT_LE(b.cal->GetRing(Cal::kRingTeVoltageV1).Count(), samples + 1);
+    EXPECT_EQ(b.cal->GetOutputStateWord(), "+000.000");
+}
+
+TEST(CalDocument, NothingStartsBeforeTheValuesAreReadSoTheCloseCopyHoldsTheUsersSettings)
+{
+    CalBench b;
+    b.openConfig();
+    b.force(7, "+002.000");
+    b.openCal();
+    b.pass();
+    ASSERT_FALSE(b.cal->IsValidated());
+    EXPECT_FALSE(b.cal->StartSetPointHigh());
+    EXPECT_FALSE(b.cal->StartResistorProcedure());
+    EXPECT_FALSE(b.cal->BeginCapture(Cal::kTeCurrentA1));
+    EXPECT_EQ(b.cal->ProcedureState(Cal::kSetPointHigh), 0);
+    EXPECT_EQ(b.cal->ProcedureState(Cal::kResistorProcedure), 0);
+    b.pass();
+    EXPECT_EQ(b.lastStatus(), "ERROR - TE I A1 not started, the instrument is still being read");
+    ASSERT_TRUE(b.runUntil([&] { return b.cal->IsValidated(); }));
+    EXPECT_NEAR(b.cal->RestoreCopy().values[R::kSetPoint], 10.0f, 0.001f);
+    EXPECT_FLOAT_EQ(b.cal->RestoreCopy().values[R::kPosLimit], 2.0f);
+    EXPECT_FALSE(b.unit().outputOn());
+    // A refused capture that is left again switches nothing.
+    b.cal->EndCapture(Cal::kTeCurrentA1);
+    EXPECT_FALSE(b.cal->PendingWrite(Cal::kOutputStateWrite));
+
+    // Once validated, both start.
+    ASSERT_TRUE(b.idle());
+    EXPECT_TRUE(b.cal->BeginCapture(Cal::kTeCurrentA1));
+    b.cal->EndCapture(Cal::kTeCurrentA1);
+    ASSERT_TRUE(b.idle());
+    b.cal->OnCloseDocument();
+    EXPECT_EQ(b.held(7), "+002.000");
+}
+
+TEST(CalDocument, ATypedValueTheInstrumentCannotTakeIsRefusedAndTheRecordKept)
+{
+    CalBench b;
+    b.openValidated();
+    const float before = b.cal->Record().values[R::k10uA];
+    EXPECT_FALSE(b.cal->SetRecordValue(R::k1mA, NAN));
+    EXPECT_FALSE(b.cal->SetRecordValue(R::k10uA, 10000.0f));
+    EXPECT_EQ(b.cal->Record().values[R::k10uA], before);
+    EXPECT_FALSE(b.cal->PendingWrite(R::k10uA));
+    EXPECT_FALSE(b.cal->PendingWrite(R::k1mA));
+    b.pass();
+    EXPECT_EQ(b.lastStatus(), "ERROR - Value not Updated, 10000.000000 is out of range");
+
+    EXPECT_TRUE(b.cal->SetRecordValue(R::k10uA, 10.5f));
+    ASSERT_TRUE(b.idle());
+    EXPECT_EQ(b.held(61), "+010.500");
+}
+
 TEST(CalDocument, AnInstrumentThatGoesAwayClosesTheDocumentWithoutPuttingAnythingBack)
 {
     CalBench b;
@@ -681,11 +751,10 @@ TEST(CalLimits, BothLimitProceduresFitTheTestBoxsLimitPaths)
     EXPECT_EQ(b.cal->ProcedureState(Cal::kNegativeLimit), 0);
     b.runSeconds(0.2);
     EXPECT_EQ(b.lastStatus(), "ERROR - NEG LIM I not started, POS LIM I is still running");
-    // Nor does a set-point step share them, so it may run beside it.
-    EXPECT_TRUE(b.cal->StartResistorProcedure());
-    b.runSeconds(0.1);
+    // Nor does the resistor procedure, whose bias word the drive would change.
+    EXPECT_FALSE(b.cal->StartResistorProcedure());
+    EXPECT_EQ(b.cal->ProcedureState(Cal::kResistorProcedure), 0);
     ASSERT_TRUE(b.procedureEnds(Cal::kPositiveLimit));
-    ASSERT_TRUE(b.procedureEnds(Cal::kResistorProcedure));
     ASSERT_TRUE(b.idle());
     // TE I is not calibrated here: the currents come through its raw channel's error.
     const sim::SimUnit::Board board = sim::SimUnit::uncalibratedBoard();
@@ -704,6 +773,40 @@ TEST(CalLimits, BothLimitProceduresFitTheTestBoxsLimitPaths)
     EXPECT_NEAR(b.heldNumber(86), 1.0 / (board.negLimitGain * gain), 0.002);
     EXPECT_EQ(b.lastStatus().rfind("Neg Limit Updated : Slope = ", 0), 0u) << b.lastStatus();
     EXPECT_EQ(b.held(8), "-003.500");
+}
+
+TEST(CalProcedures, NoProcedureOrCaptureStartsWhileAnotherProcedureRuns)
+{
+    CalBench b;
+    b.openValidated();
+    b.force(2, "+020.000");
+    ASSERT_TRUE(b.cal->StartSetPointLow());
+    b.runSeconds(1);
+    // Each of these would drive the set point, limits, output or bias word
+    // under the running step.
+    EXPECT_FALSE(b.cal->StartPositiveLimit());
+    b.runSeconds(1.2);
+    EXPECT_TRUE(b.statusShown("ERROR - POS LIM I not started, Pos SET T Low is still running"));
+    EXPECT_FALSE(b.cal->StartNegativeLimit());
+    EXPECT_FALSE(b.cal->StartSetPointHigh());
+    EXPECT_FALSE(b.cal->BeginCapture(Cal::kTeCurrentA2));
+    EXPECT_FALSE(b.cal->BeginCapture(Cal::kActualV1));
+    for (int p : {Cal::kPositiveLimit, Cal::kNegativeLimit, Cal::kSetPointHigh})
+        EXPECT_EQ(b.cal->ProcedureState(p), 0) << p;
+    b.runSeconds(1.2);
+    EXPECT_TRUE(b.statusShown("ERROR - ACT T V1 not started, Pos SET T Low is still running"));
+    EXPECT_EQ(b.held(4), "+010.000");
+    EXPECT_EQ(b.held(7), "+002.500");
+    EXPECT_EQ(b.held(41), "-000.000");
+    // Its own button runs its step again.
+    EXPECT_TRUE(b.cal->StartSetPointLow());
+
+    ASSERT_TRUE(b.procedureEnds(Cal::kSetPointLow));
+    EXPECT_NEAR(b.cal->GetRLow(), 20.0f, 0.001f);
+    EXPECT_TRUE(b.cal->StartPositiveLimit());
+    b.runSeconds(1);
+    EXPECT_FALSE(b.cal->BeginCapture(Cal::kTeVoltageV2));
+    EXPECT_FALSE(b.cal->StartSetPointLow());
 }
 
 TEST(CalLimits, EqualCurrentsWriteNoSlope)

@@ -342,6 +342,34 @@ TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
     app->SetPolling(true);
 }
 
+TEST_F(CalibrationFormTest, BothValuesOfAPairCommittedBeforeOneRefreshReachTheDocument)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    Cal& cal = form->GetCalibrateDoc();
+    form->Entry(0)->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(runUntil([&] { return held(41) == "+000.010" && !cal.IsBusy(); }));
+
+    // From here the passes are the test's: V1 and V2 are both typed first.
+    app->SetPolling(false);
+    typeAndLeave(form->Entry(0), 1.25);
+    form->Entry(1)->setFocus(Qt::MouseFocusReason);
+    typeAndLeave(form->Entry(1), 2.5);
+    ASSERT_TRUE(form->Entry(0)->committed());
+    ASSERT_TRUE(form->Entry(1)->committed());
+    ASSERT_FALSE(cal.IsBusy());
+    form->RefreshPass();
+    EXPECT_FLOAT_EQ(cal.MeasuredValue(Cal::kActualV1), 1.25f);
+    EXPECT_FLOAT_EQ(cal.MeasuredValue(Cal::kActualV2), 2.5f);
+    form->RefreshPass();
+    for (int box : {Form::kActualV1Box, Form::kActualV2Box})
+        EXPECT_TRUE(form->Box(box)->isChecked()) << box;
+    EXPECT_FALSE(form->Entry(0)->committed());
+    EXPECT_FALSE(form->Entry(1)->committed());
+    app->SetPolling(true);
+}
+
 TEST_F(CalibrationFormTest, ClosingTheControllerWindowClosesCalibrationFirstAndPutsTheSettingsBack)
 {
     unit().handle(2, 41, "-000.100");

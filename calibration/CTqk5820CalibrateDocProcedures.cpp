@@ -563,6 +563,10 @@ void CTqk5820CalibrateDoc::ClearEeprom()
     if (sent)
         waitWhile([&] { return config.IsOutstanding(pn::kClearEeprom); });
     prompts_.endWaitCursor();
+    // The instrument echoes the command when it has taken it; anything else
+    // must not pass for a wiped EEPROM.
+    if (!sent || config.IsOutstanding(pn::kClearEeprom) || config.ValueText(pn::kClearEeprom).size() != 8)
+        prompts_.showStatusMessage(msg::kEepromNotCleared);
 
     config.GoOffline();
     Close();

@@ -42,6 +42,8 @@ inline constexpr const char* kResultOutOfRange = "result out of range";
 // still does.
 inline constexpr const char* kProcedureBusy = "ERROR - %s not started, %s is still running";
 // A procedure or capture asked for before the instrument's values are read.
+// Clear EEPROM whose command the instrument never took.
+inline constexpr const char* kEepromNotCleared = "ERROR - EEPROM not cleared, the instrument did not take the command";
 inline constexpr const char* kNotReady = "ERROR - %s not started, the instrument is still being read";
 // A typed value that has no text the instrument takes.
 inline constexpr const char* kValueNotUpdated = "ERROR - Value not Updated, %f is out of range";

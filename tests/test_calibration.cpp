@@ -864,6 +864,21 @@ TEST(CalClearEeprom, TheWipeGoesLastAndTakesTheControllerOffline)
     EXPECT_FALSE(b.config->IsOnline());
     EXPECT_TRUE(b.cal->IsClosed());
     EXPECT_EQ(b.prompts.waitDepth, 0);
+    EXPECT_EQ(std::count(b.prompts.statusMessages.begin(), b.prompts.statusMessages.end(),
+                         std::string(msg::kEepromNotCleared)),
+              0);
+}
+
+TEST(CalClearEeprom, AWipeTheInstrumentNeverTookIsNotPassedOffAsDone)
+{
+    CalBench b;
+    b.openValidated();
+    b.control("off 1");
+    b.cal->ClearEeprom();
+    EXPECT_TRUE(b.cal->IsClosed());
+    EXPECT_FALSE(b.config->IsOnline());
+    ASSERT_FALSE(b.prompts.statusMessages.empty());
+    EXPECT_EQ(b.prompts.statusMessages.back(), msg::kEepromNotCleared);
 }
 
 TEST(CalClearEeprom, AnotherUnitNumberIsToldItReturnsToOne)

@@ -399,6 +399,11 @@ void CTqk5820CalibrateDoc::SetPointStep(int procedure)
         state = 1;
         return;
     case 1:
+        // A close ends a step that has not driven anything yet: it starts none.
+        if (closing_) {
+            state = 0;
+            return;
+        }
         // The coefficient resets reach the instrument before anything is driven.
         if (pendingWrite_.any())
             return;
@@ -476,6 +481,10 @@ void CTqk5820CalibrateDoc::LimitStep(int procedure)
         state = 1;
         return;
     case 1:
+        if (closing_) {
+            end();
+            return;
+        }
         if (pendingWrite_.any())
             return;
         Drive(positive ? kFullCooling : kFullHeating, kLimitFirst);

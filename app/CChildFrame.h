@@ -3,6 +3,7 @@
 #include <QMdiSubWindow>
 
 #include <functional>
+#include <string>
 
 class CView;
 
@@ -21,6 +22,17 @@ public:
     void SetCloseRequest(std::function<void()> request) { closeRequest_ = std::move(request); }
     // Closes the frame for good, without asking the document again.
     void CloseForGood();
+
+    // What the windows of a controller's production forms do with their
+    // frames (all do nothing for a null frame):
+    // the caption becomes `title` (the document's title), when it differs;
+    static void ShowTitle(QMdiSubWindow* frame, const std::string& title);
+    // the frame goes to the top of the main window, right of `neighbour`
+    // (the controller's window; at the left edge without one), fitted
+    // exactly round `form`;
+    static void PlaceBeside(QMdiSubWindow* frame, const QMdiSubWindow* neighbour, const QWidget& form);
+    // a minimized frame is restored, shown in front and activated.
+    static void BringForward(QMdiSubWindow* frame);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

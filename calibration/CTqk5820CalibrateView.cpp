@@ -1,5 +1,6 @@
 #include "calibration/CTqk5820CalibrateView.h"
 
+#include "app/CChildFrame.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "controls/CLibDatamineEdit.h"
@@ -11,7 +12,6 @@
 
 #include <QAbstractButton>
 #include <QFocusEvent>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 
 namespace {
@@ -164,17 +164,7 @@ void CTqk5820CalibrateView::SetBox(int controlId, bool checked)
 
 void CTqk5820CalibrateView::OnInitialUpdate()
 {
-    if (frame_ != nullptr) {
-        int left = 0;
-        QMdiSubWindow* active = services_.activeChildFrame ? services_.activeChildFrame() : nullptr;
-        if (active != nullptr && active != frame_)
-            left = active->width();
-        frame_->move(left, 0);
-        frame_->ensurePolished();
-        const QMargins decoration = frame_->contentsMargins();
-        frame_->resize(width() + decoration.left() + decoration.right(),
-                       height() + decoration.top() + decoration.bottom());
-    }
+    CChildFrame::PlaceBeside(frame_, services_.activeChildFrame ? services_.activeChildFrame() : nullptr, *this);
     for (int i = 0; i < kBiasCount; ++i) {
         if (CLibDatamineEdit* entry = bias_[static_cast<std::size_t>(i)])
             entry->SetParameterId(kBias[i].row);
@@ -195,21 +185,12 @@ void CTqk5820CalibrateView::OnUpdate(DocumentView*, long)
 
 void CTqk5820CalibrateView::UpdateCaption()
 {
-    const QString title = QString::fromStdString(GetDocument().GetTitle());
-    if (frame_ != nullptr && frame_->windowTitle() != title)
-        frame_->setWindowTitle(title);
+    CChildFrame::ShowTitle(frame_, GetDocument().GetTitle());
 }
 
 void CTqk5820CalibrateView::BringForward()
 {
-    if (frame_ == nullptr)
-        return;
-    if (frame_->isMinimized())
-        frame_->showNormal();
-    frame_->show();
-    frame_->raise();
-    if (QMdiArea* area = frame_->mdiArea())
-        area->setActiveSubWindow(frame_);
+    CChildFrame::BringForward(frame_);
 }
 
 bool CTqk5820CalibrateView::eventFilter(QObject* watched, QEvent* event)

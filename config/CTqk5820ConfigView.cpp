@@ -228,11 +228,7 @@ void CTqk5820ConfigView::FitFrame()
 void CTqk5820ConfigView::RefreshPass()
 {
     // The title follows the unit number, which the Info panel may change.
-    if (frame_ != nullptr) {
-        const QString title = QString::fromStdString(GetConfigDoc().GetTitle());
-        if (frame_->windowTitle() != title)
-            frame_->setWindowTitle(title);
-    }
+    CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
     FollowLogFolder();
     // The sampler starts the reads of a new second before the panels ask,
     // so that a panel that shows the same reading takes the fresh value.

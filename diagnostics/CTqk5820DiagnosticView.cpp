@@ -1,12 +1,12 @@
 #include "diagnostics/CTqk5820DiagnosticView.h"
 
+#include "app/CChildFrame.h"
 #include "controls/CLibNumberStatic.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
 #include <QAbstractButton>
-#include <QMdiArea>
 #include <QMdiSubWindow>
 
 CTqk5820DiagnosticView::CTqk5820DiagnosticView(CTqk5820DiagnosticDoc& document, QMdiSubWindow* frame,
@@ -60,17 +60,7 @@ QAbstractButton* CTqk5820DiagnosticView::Button(int controlId) const
 
 void CTqk5820DiagnosticView::OnInitialUpdate()
 {
-    if (frame_ != nullptr) {
-        int left = 0;
-        QMdiSubWindow* active = services_.activeChildFrame ? services_.activeChildFrame() : nullptr;
-        if (active != nullptr && active != frame_)
-            left = active->width();
-        frame_->move(left, 0);
-        frame_->ensurePolished();
-        const QMargins decoration = frame_->contentsMargins();
-        frame_->resize(width() + decoration.left() + decoration.right(),
-                       height() + decoration.top() + decoration.bottom());
-    }
+    CChildFrame::PlaceBeside(frame_, services_.activeChildFrame ? services_.activeChildFrame() : nullptr, *this);
     UpdateCaption();
     logic_.OnInitialUpdate();
 }
@@ -82,9 +72,7 @@ void CTqk5820DiagnosticView::OnUpdate(DocumentView*, long)
 
 void CTqk5820DiagnosticView::UpdateCaption()
 {
-    const QString title = QString::fromStdString(GetDocument().GetTitle());
-    if (frame_ != nullptr && frame_->windowTitle() != title)
-        frame_->setWindowTitle(title);
+    CChildFrame::ShowTitle(frame_, GetDocument().GetTitle());
 }
 
 bool CTqk5820DiagnosticView::RefreshPass()
@@ -94,14 +82,7 @@ bool CTqk5820DiagnosticView::RefreshPass()
 
 void CTqk5820DiagnosticView::BringForward()
 {
-    if (frame_ == nullptr)
-        return;
-    if (frame_->isMinimized())
-        frame_->showNormal();
-    frame_->show();
-    frame_->raise();
-    if (QMdiArea* area = frame_->mdiArea())
-        area->setActiveSubWindow(frame_);
+    CChildFrame::BringForward(frame_);
 }
 
 void CTqk5820DiagnosticView::SetMark(int controlId, int mark)

@@ -27,16 +27,16 @@
 #include "resources/CalibrationMessages.h"
 #include "resources/Menus.h"
 #include "sim/Simulator.h"
+#include "tests/support/QtSim.h"
+#include "tests/support/QtWait.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -65,47 +65,6 @@ private:
     QElapsedTimer timer_;
 };
 
-// The simulator in the event loop on the fast clock.
-class FastSim : public QObject {
-public:
-    FastSim(const sim::Options& options, const std::string& link, const Clock& clock) : sim_(options), clock_(clock)
-    {
-        std::string error;
-        ok_ = sim_.open(link, &error);
-        if (!ok_)
-            return;
-        notifier_ = std::make_unique<QSocketNotifier>(sim_.masterFd(), QSocketNotifier::Read);
-        QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { pump(); });
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] { pump(); });
-        timer_.start();
-    }
-    bool ok() const { return ok_; }
-    sim::Simulator& sim() { return sim_; }
-    void pump() { sim_.pump(static_cast<double>(clock_.utcMillis()) / 1000.0); }
-
-private:
-    sim::Simulator sim_;
-    const Clock& clock_;
-    bool ok_ = false;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    QTimer timer_;
-};
-
-// Runs the event loop until `done` holds or `ms` of wall-clock time pass.
-template <class F>
-bool runUntil(F done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
 class CalibrationFormTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -121,7 +80,7 @@ protected:
         sim::Options options;
         options.units = {1, 2};
         options.testBox = true;
-        sim = std::make_unique<FastSim>(options, link_, clock);
+        sim = std::make_unique<QtSim>(options, link_, &clock);
         ASSERT_TRUE(sim->ok());
         ASSERT_TRUE(app->InitInstance());
     }
@@ -233,7 +192,7 @@ protected:
     MemoryProfile profile;
     ScriptedPrompts prompts;
     std::unique_ptr<CTessolApp> app;
-    std::unique_ptr<FastSim> sim;
+    std::unique_ptr<QtSim> sim;
     std::unique_ptr<QTimer> dialogWatch_;
 };
 

@@ -2,6 +2,7 @@
 // document with the in-process simulator and a manual clock.
 
 #include "config/ReadingSampler.h"
+#include "tests/support/CsvText.h"
 #include "tests/test_config_bench.h"
 
 #include <cstdio>
@@ -10,15 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> fileLines(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
 
 std::size_t rowsOf(const std::vector<std::string>& lines)
 {

@@ -1,6 +1,7 @@
 // tessolctl's document commands (status, set-point, output, watch) against
 // tqk5820-sim over a real pseudo-terminal, both as child processes.
 
+#include "tests/support/CsvText.h"
 #include "tests/support/Process.h"
 
 #include <cstdio>
@@ -13,44 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> fields(const std::string& row)
-{
-    std::vector<std::string> out;
-    std::istringstream in(row);
-    for (std::string f; std::getline(in, f, ',');)
-        out.push_back(f);
-    return out;
-}
-
-bool digits(const std::string& s, std::size_t from, std::size_t n)
-{
-    if (s.size() < from + n)
-        return false;
-    for (std::size_t i = from; i < from + n; ++i) {
-        if (s[i] < '0' || s[i] > '9')
-            return false;
-    }
-    return true;
-}
-
-// A reading as the tool prints it: an optional minus, digits, three decimals.
-bool isNumber(const std::string& s)
-{
-    const std::size_t start = !s.empty() && s[0] == '-' ? 1 : 0;
-    const std::size_t point = s.find('.');
-    return point != std::string::npos && point > start && digits(s, start, point - start)
-        && s.size() == point + 4 && digits(s, point + 1, 3);
-}
 
 // 2024-05-01T14:03:07+02:00
 bool isIsoTime(const std::string& s)

@@ -18,6 +18,7 @@
 #include "platform/PosixSerialPorts.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
+#include "tests/support/CsvText.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -98,37 +99,6 @@ public:
 private:
     const Clock& clock_;
 };
-
-std::vector<std::string> fileLines(const std::string& path)
-{
-    std::ifstream in(path);
-    std::vector<std::string> out;
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> fields(const std::string& row)
-{
-    std::vector<std::string> out;
-    std::istringstream in(row);
-    for (std::string f; std::getline(in, f, ',');)
-        out.push_back(f);
-    return out;
-}
-
-// A reading as the log writes it: an optional minus, digits, three decimals.
-bool isNumber(const std::string& s)
-{
-    const std::size_t point = s.find('.');
-    if (point == std::string::npos || s.size() != point + 4 || point == (s[0] == '-' ? 1u : 0u))
-        return false;
-    for (std::size_t i = s[0] == '-' ? 1 : 0; i < s.size(); ++i) {
-        if (i != point && (s[i] < '0' || s[i] > '9'))
-            return false;
-    }
-    return true;
-}
 
 bool isFullRow(const std::string& row)
 {

@@ -135,7 +135,9 @@ int main(int argc, char** argv)
     std::vector<Document*> docs;
     for (int i = 0; i < windows; ++i)
         docs.push_back(app.OnFileNew());
-    if (calibration && !docs.empty() && docs.front() != nullptr) {
+    // Once the first controller is online and settled, its window runs
+    // `command` through the access dialog, filled in by the watch.
+    const auto throughAccessDialog = [&](int command) {
         auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
         for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)
             runFor(50);
@@ -144,8 +146,11 @@ int main(int argc, char** argv)
         app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
         QTimer watch;
         fillAccessDialog(watch, user, password, dialogPicture);
-        app.GetMainFrame()->OnCommand(cmd::kCalibration);
+        app.GetMainFrame()->OnCommand(command);
         watch.stop();
+    };
+    if (calibration && !docs.empty() && docs.front() != nullptr) {
+        throughAccessDialog(cmd::kCalibration);
         const auto opened = app.CalibrationTemplate().GetDocuments();
         auto* cal = opened.empty() ? nullptr : static_cast<CTqk5820CalibrateDoc*>(opened.front());
         for (int waited = 0; cal != nullptr && (!cal->IsValidated() || cal->IsBusy()) && waited < 10000; waited += 50)
@@ -158,16 +163,7 @@ int main(int argc, char** argv)
         }
     }
     if (diagnostics && !docs.empty() && docs.front() != nullptr) {
-        auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
-        for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)
-            runFor(50);
-        runFor(1500);
-        const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
-        app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
-        QTimer watch;
-        fillAccessDialog(watch, user, password, dialogPicture);
-        app.GetMainFrame()->OnCommand(cmd::kDiagnostics);
-        watch.stop();
+        throughAccessDialog(cmd::kDiagnostics);
         for (Document* d : app.DiagnosticTemplate().GetDocuments()) {
             if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(d->GetViews().front())) {
                 if (QAbstractButton* lamps = form->Button(DiagnosticViewLogic::kSevenSegmentLeds))

@@ -15,6 +15,7 @@
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "tests/support/QtSim.h"
+#include "tests/support/QtWait.h"
 #include "tests/support/ReportingPrompts.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -25,25 +26,6 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
-
-// Runs the event loop until `done` holds or `ms` pass; whether it holds.
-template <class F>
-bool runUntil(F done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
-inline void runFor(int ms)
-{
-    runUntil([] { return false; }, ms);
-}
 
 class AppBench : public ::testing::Test {
 protected:

@@ -37,6 +37,8 @@ public:
     // Clicking ON/OFF: the output write goes out on the next refresh.
     void OnOutputButton() { outputPending_ = true; }
 
+    // The output word has been read since the last outage or write.
+    bool IsOutputKnown() const { return outputKnown_; }
     // A reading is due or a write waits: what Refresh() returns.
     bool IsBusy() const;
     Mode GetMode() const { return mode_; }

@@ -60,7 +60,8 @@ protected:
     {
         CTqk5820ConfigDoc* doc = openOnline(7);
         Measure* m = measure(doc);
-        EXPECT_TRUE(runUntil([&] { return m->SetPointEntry()->hasValue() && !m->IsBusy(); }));
+        // The lamp blinks until the output word is in: settled means that too.
+        EXPECT_TRUE(runUntil([&] { return m->SetPointEntry()->hasValue() && m->IsOutputKnown() && !m->IsBusy(); }));
         return doc;
     }
 

@@ -25,6 +25,7 @@
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 
 namespace {
@@ -97,8 +98,7 @@ bool CTessolApp::InitInstance()
                 // Only while the link still lacks reply bytes is the line
                 // worth watching; a descriptor with bytes it will not take
                 // (or none at all) would end every wait at once.
-                const int port = raw->GetPortIndex();
-                waitForReadable(link_->awaitsInput(port) ? link_->readinessHandle(port) : -1, kLineWaitMs);
+                waitOnLine(link_->watch(raw->GetPortIndex()), kLineWaitMs);
             });
             return doc;
         },
@@ -135,6 +135,10 @@ bool CTessolApp::InitInstance()
     soon_->setSingleShot(true);
     soon_->setInterval(0);
     connect(soon_, &QTimer::timeout, this, &CTessolApp::OnIdle);
+    due_ = new QTimer(this);
+    due_->setSingleShot(true);
+    due_->setTimerType(Qt::PreciseTimer);
+    connect(due_, &QTimer::timeout, this, &CTessolApp::OnIdle);
     // Closing the main window closes every document (each closes its port);
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
@@ -186,8 +190,10 @@ void CTessolApp::OnIdle()
     ++passes_;
     const std::uint64_t before = LinkProgress();
     if (polling_) {
+        CTqk5820ConfigDoc* front = FrontConfigDoc();
         for (Document* doc : configTemplate_->GetDocuments()) {
             auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
+            config->SetInFront(config == front);
             for (DocumentView* view : std::vector<DocumentView*>(config->GetViews())) {
                 if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
                     configView->RefreshPass();
@@ -211,8 +217,24 @@ void CTessolApp::OnIdle()
         soon_->start();
 }
 
+CTqk5820ConfigDoc* CTessolApp::FrontConfigDoc() const
+{
+    CChildFrame* frame = mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
+    if (frame == nullptr || frame->GetActiveView() == nullptr)
+        return nullptr;
+    Document* doc = &frame->GetActiveView()->GetDocument();
+    if (auto* config = dynamic_cast<CTqk5820ConfigDoc*>(doc))
+        return config;
+    if (auto* calibration = dynamic_cast<CTqk5820CalibrateDoc*>(doc))
+        return calibration->GetConfigDoc();
+    if (auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(doc))
+        return diagnostics->GetOwnerDocument();
+    return nullptr;
+}
+
 void CTessolApp::SyncNotifiers()
 {
+    int quietMs = -1;
     for (int p = 0; p < InstrumentLink::kPortCount; ++p) {
         const int fd = link_->readinessHandle(p);
         if (fd != notifierFds_[p]) {
@@ -227,12 +249,20 @@ void CTessolApp::SyncNotifiers()
         }
         if (stale_[p] && link_->progress(p) != staleAt_[p])
             stale_[p] = false;
+        // A reply cannot be complete before its bytes have crossed the
+        // line: until then a timer stands in for the descriptor, which
+        // would wake the program for every few bytes.
+        const LineWatch line = link_->watch(p);
+        if (polling_ && line.fd >= 0 && line.quietMs > 0)
+            quietMs = quietMs < 0 ? line.quietMs : std::min(quietMs, line.quietMs);
         if (notifiers_[p] != nullptr) {
-            const bool watch = polling_ && link_->awaitsInput(p) && !stale_[p];
+            const bool watch = polling_ && line.fd >= 0 && line.quietMs == 0 && !stale_[p];
             if (notifiers_[p]->isEnabled() != watch)
                 notifiers_[p]->setEnabled(watch);
         }
     }
+    if (quietMs >= 0 && (!due_->isActive() || due_->remainingTime() > quietMs))
+        due_->start(quietMs);
 }
 
 void CTessolApp::OnLineReady(int port)

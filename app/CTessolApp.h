@@ -10,6 +10,7 @@
 
 class CKvtDocTemplate;
 class CMainFrame;
+class CTqk5820ConfigDoc;
 class Clock;
 class Document;
 class InstrumentLink;
@@ -77,6 +78,9 @@ public:
 private:
     std::uint64_t LinkProgress() const;
     void SyncNotifiers();
+    // The controller whose window (or calibration or diagnostics window) is
+    // the active one, or null.
+    CTqk5820ConfigDoc* FrontConfigDoc() const;
     void OnLineReady(int port);
     void RegisterCalibrationTemplate();
     // Each calibration window's refresh, then its document's pass.
@@ -112,6 +116,8 @@ private:
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;
     QTimer* soon_ = nullptr;
+    // Wakes the pass when a reply on some line may be complete.
+    QTimer* due_ = nullptr;
     std::array<QSocketNotifier*, 4> notifiers_ {};
     std::array<int, 4> notifierFds_ {-1, -1, -1, -1};
     // A line that was ready but moved nothing on (a hung-up device stays

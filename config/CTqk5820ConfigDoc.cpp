@@ -69,6 +69,7 @@ CTqk5820ConfigDoc::CTqk5820ConfigDoc(InstrumentLink& link, Clock& clock, Profile
     , tracker_(*this, clock)
     , lastProbe_(clock.seconds() - 5)
 {
+    readAt_.fill(-1);
     registry_.attach();
     tracker_.Reset();
 }
@@ -77,6 +78,7 @@ CTqk5820ConfigDoc::~CTqk5820ConfigDoc()
 {
     // A document destroyed without being closed still gives back what it holds.
     if (!closed_) {
+        MarkFront(false);
         if (unit_ > 0)
             registry_.release(unit_);
         if (portUsable_)
@@ -124,6 +126,7 @@ void CTqk5820ConfigDoc::OnCloseDocument()
 {
     if (closed_)
         return;
+    MarkFront(false);
     if (unit_ > 0)
         registry_.release(unit_);
     Document::OnCloseDocument();
@@ -353,6 +356,7 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
         if (c == protocol::kClassRead && in(kReadSet, p)) {
             value_[i] = reply.data();
             readPending_.reset(i);
+            readAt_[i] = clock_.utcMillis();
         } else if (c == protocol::kClassWrite && in(kWriteSet, p)) {
             value_[i] = reply.data();
             writePending_.reset(i);
@@ -423,6 +427,25 @@ void CTqk5820ConfigDoc::Probe()
     }
 }
 
+void CTqk5820ConfigDoc::SetInFront(bool front)
+{
+    if (front == inFront_)
+        return;
+    inFront_ = front;
+    MarkFront(front);
+}
+
+void CTqk5820ConfigDoc::MarkFront(bool front)
+{
+    if (port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0)
+        link_.setInFront(port_, protocol::kDeviceDigit, unit_, front && inFront_);
+}
+
+std::int64_t CTqk5820ConfigDoc::ReadAt(int p) const
+{
+    return ValidParameter(p) ? readAt_[static_cast<std::size_t>(p)] : -1;
+}
+
 void CTqk5820ConfigDoc::GoOffline()
 {
     online_ = false;
@@ -444,8 +467,10 @@ void CTqk5820ConfigDoc::ChangeUnitNumber(int b)
         registry_.release(unit_);
     DeleteContents();
     lastProbe_ = clock_.seconds() - 5;
+    MarkFront(false);
     unit_ = b;
     registry_.take(b);
+    MarkFront(true);
     SetTitle(GetTitle());
 }
 
@@ -464,7 +489,9 @@ void CTqk5820ConfigDoc::ChangePort(int b)
         link_.closePort(port_);
     }
     CancelQueued();
+    MarkFront(false);
     port_ = b;
+    MarkFront(true);
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {
         if (unit_ > 0) {

@@ -122,6 +122,14 @@ public:
     // Shows "ERROR - ComPort refuses our request to Open!" when it cannot be
     // opened (or b is no port at all, which changes nothing).
     void ChangePort(int b);
+    // Whether the user works in a window of this controller (its own, or
+    // its calibration or diagnostics window): its commands then get every
+    // other turn on its line, so its readings stay fresh however busy the
+    // line is. The mark follows the document to another unit or port.
+    void SetInFront(bool front);
+    bool IsInFront() const { return inFront_; }
+    // When a reply to a read of p last brought a value (UTC ms), or -1.
+    std::int64_t ReadAt(int p) const;
     bool GetDisplayFlag(int panel) const;
     void SetDisplayFlag(int panel, bool shown);
     // Writes the seven display flags to the profile.
@@ -218,6 +226,8 @@ private:
     void File(const ReplyPacket& reply);
     void Probe();
     void ClearFlags(int p);
+    // Marks or clears this document's unit as in front on the link.
+    void MarkFront(bool front);
     std::vector<ParameterConsumer*>* ConsumersOf(int p);
     const std::vector<ParameterConsumer*>* ConsumersOf(int p) const;
 
@@ -240,6 +250,8 @@ private:
     std::array<std::vector<ParameterConsumer*>, 6> consumers_;
     SensorTypeTracker tracker_;
     bool online_ = false;
+    bool inFront_ = false;
+    std::array<std::int64_t, kParameterCount> readAt_;
     std::int64_t lastProbe_;
 
     bool draining_ = false;

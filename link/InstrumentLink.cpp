@@ -7,6 +7,7 @@
 #include "resources/Messages.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <new>
 
@@ -20,6 +21,9 @@ constexpr int kReplyTimeout = 1;
 // tens of milliseconds at 19200 baud (17 byte times to receive the command,
 // then its own turn-around); the rest is room for the driver and the pass.
 constexpr std::int64_t kProbeSilenceMs = 150;
+// The command's 17 bytes and the reply's 21 at 19200 baud (10 bits a byte):
+// no reply can be complete sooner after its command went out.
+constexpr std::int64_t kLineMillisPerTransaction = (17 + 21) * 10 * 1000 / 19200;
 // Whole seconds (modulo 60) between two attempts to open a lost device
 // again, more than this.
 constexpr int kReopenInterval = 1;
@@ -144,16 +148,14 @@ bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int command
         report::showMessage(prompts_, msg::kOutOfMemoryPosting);
         return false;
     }
+    queue_.push_back(Queued {std::move(packet), probe});
+    // An idle line takes the next command at once and sends it, so that a
+    // command posted to a quiet line goes out before this returns.
     Port& p = port_[port];
-    if (p.pending[0] != '\0' || p.state != State::Idle) {
-        queue_.push_back(Queued {std::move(packet), probe});
-        return true;
+    if (p.pending[0] == '\0' && p.state == State::Idle) {
+        takeTurn(p, port);
+        servicePort(port);
     }
-    const std::string text = packet->text();
-    std::memcpy(p.pending, text.data(), protocol::kCommandLength);
-    p.pending[protocol::kCommandLength] = '\0';
-    p.pendingIsProbe = probe;
-    servicePort(port);
     return true;
 }
 
@@ -170,22 +172,8 @@ bool InstrumentLink::servicePort(int port)
         return false;
 
     if (p.state == State::Idle) {
-        if (p.pending[0] == '\0') {
-            // A probe never goes ahead of another command for its port: an
-            // absent unit must not hold up the ones that answer.
-            auto it = std::find_if(queue_.begin(), queue_.end(),
-                                   [port](const Queued& q) { return q.packet->portIndex() == port && !q.probe; });
-            if (it == queue_.end())
-                it = std::find_if(queue_.begin(), queue_.end(),
-                                  [port](const Queued& q) { return q.packet->portIndex() == port; });
-            if (it != queue_.end()) {
-                const std::string text = it->packet->text();
-                std::memcpy(p.pending, text.data(), protocol::kCommandLength);
-                p.pending[protocol::kCommandLength] = '\0';
-                p.pendingIsProbe = it->probe;
-                queue_.erase(it);
-            }
-        }
+        if (p.pending[0] == '\0')
+            takeTurn(p, port);
         if (p.pending[0] == '\0')
             return false;
         startTransaction(p);
@@ -234,10 +222,8 @@ bool InstrumentLink::servicePort(int port)
             device.startRead(p.reply, protocol::kReplyLength);
             return true;
         }
-        p.pending[0] = '\0';
+        endTransaction(p);
         replies_.push_back(std::move(reply));
-        std::memset(p.reply, 0, sizeof p.reply);
-        p.state = State::Idle;
         ++p.progress;
         return true;
     }
@@ -253,6 +239,46 @@ bool InstrumentLink::servicePort(int port)
     return true;
 }
 
+void InstrumentLink::takeTurn(Port& p, int port)
+{
+    // The oldest waiting command of each unit on this port, in the order
+    // those were posted.
+    std::vector<LineTurns::Candidate> candidates;
+    std::vector<std::deque<Queued>::iterator> heads;
+    std::bitset<LineTurns::kUnits> seen;
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        const int unit = it->packet->unitNumber();
+        if (it->packet->portIndex() != port || seen.test(static_cast<std::size_t>(unit)))
+            continue;
+        seen.set(static_cast<std::size_t>(unit));
+        candidates.push_back({unit, it->probe});
+        heads.push_back(it);
+    }
+    const int chosen = p.turns.choose(candidates);
+    if (chosen < 0)
+        return;
+    const auto it = heads[static_cast<std::size_t>(chosen)];
+    const std::string text = it->packet->text();
+    std::memcpy(p.pending, text.data(), protocol::kCommandLength);
+    p.pending[protocol::kCommandLength] = '\0';
+    p.pendingIsProbe = it->probe;
+    p.pendingContested = std::any_of(candidates.begin(), candidates.end(), [&](const LineTurns::Candidate& c) {
+        return !c.probe && c.unit != it->packet->unitNumber();
+    });
+    queue_.erase(it);
+}
+
+void InstrumentLink::endTransaction(Port& p)
+{
+    const int unit = 10 * digit(p.pending[2]) + digit(p.pending[3]);
+    p.turns.served(unit, p.pendingIsProbe, p.pendingContested, clock_.utcMillis() - p.startMs);
+    p.pending[0] = '\0';
+    std::memset(p.reply, 0, sizeof p.reply);
+    p.state = State::Idle;
+    p.pendingIsProbe = false;
+    p.pendingContested = false;
+}
+
 void InstrumentLink::startTransaction(Port& p)
 {
     std::memset(p.reply, 0, sizeof p.reply);
@@ -261,6 +287,7 @@ void InstrumentLink::startTransaction(Port& p)
         p.device->startRead(p.reply, protocol::kReplyLength);
     }
     p.start = clock_.seconds();
+    p.startMs = clock_.utcMillis();
     p.writtenAt = -1;
     p.state = State::Awaiting;
     p.received = 0;
@@ -300,11 +327,8 @@ void InstrumentLink::giveUp(Port& p, int port)
     if (p.device)
         p.device->purge();
     const std::string text = ReplyPacket::timeoutText(p.pending);
-    p.pending[0] = '\0';
+    endTransaction(p);
     replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), text, clock_.seconds()));
-    std::memset(p.reply, 0, sizeof p.reply);
-    p.state = State::Idle;
-    p.pendingIsProbe = false;
     ++p.progress;
 }
 
@@ -371,6 +395,31 @@ int InstrumentLink::readinessHandle(int port) const
 bool InstrumentLink::awaitsInput(int port) const
 {
     return isAwaiting(port) && port_[port].device && port_[port].received < protocol::kReplyLength;
+}
+
+int InstrumentLink::replyDueInMs(int port) const
+{
+    if (!awaitsInput(port))
+        return 0;
+    const Port& p = port_[port];
+    const std::int64_t due = p.startMs + kLineMillisPerTransaction - clock_.utcMillis();
+    return due > 0 ? static_cast<int>(due) : 0;
+}
+
+LineWatch InstrumentLink::watch(int port) const
+{
+    return LineWatch {awaitsInput(port) ? readinessHandle(port) : -1, replyDueInMs(port)};
+}
+
+void InstrumentLink::setInFront(int port, int deviceDigit, int unitNumber, bool front)
+{
+    if (validPort(port) && deviceDigit == protocol::kDeviceDigit)
+        port_[port].turns.setFront(unitNumber, front);
+}
+
+bool InstrumentLink::isInFront(int port, int deviceDigit, int unitNumber) const
+{
+    return validPort(port) && deviceDigit == protocol::kDeviceDigit && port_[port].turns.isFront(unitNumber);
 }
 
 std::uint64_t InstrumentLink::progress(int port) const

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "link/CommandPacket.h"
+#include "link/LineTurns.h"
 #include "link/ReplyPacket.h"
+#include "platform/LineWait.h"
 
 #include <cstdint>
 #include <deque>
@@ -50,12 +52,17 @@ public:
                      const std::string& data);
     // postCommand with data "+000.000".
     bool postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
-    // A read that asks whether a unit is there at all. It waits in the queue
-    // behind every other command for its port, and is given up (end code 98)
-    // as soon as no byte of an answer has begun a short while after it went
-    // out, so that absent units cost a shared line little. Results as
-    // postCommand.
+    // A read that asks whether a unit is there at all. It takes its unit's
+    // turn like any command, but probes share a bounded part of a busy line
+    // (see LineTurns), and it is given up (end code 98) as soon as no byte
+    // of an answer has begun a short while after it went out, so that
+    // absent units cost a shared line little. Results as postCommand.
     bool postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber);
+
+    // Marks the unit whose window the user works in; its commands get every
+    // other turn on its line while it has any (see LineTurns).
+    void setInFront(int port, int deviceDigit, int unitNumber, bool front);
+    bool isInFront(int port, int deviceDigit, int unitNumber) const;
 
     // One step of the port's transaction: send the next command, or look for
     // its reply, or give up on it after the time-out with an end code 98
@@ -91,6 +98,16 @@ public:
     // Whether the port waits for reply bytes that have not all arrived yet:
     // the time to watch its readiness descriptor.
     bool awaitsInput(int port) const;
+    // Milliseconds until the reply to the command that is out could be
+    // complete at the earliest: the command and its reply must both cross
+    // the line at 19200 baud. 0 when it may be complete now, or when nothing
+    // is awaited. A waiting caller sleeps this long before it watches the
+    // readiness descriptor, so that it wakes once per reply.
+    int replyDueInMs(int port) const;
+    // The readiness descriptor while awaitsInput(), else -1, with
+    // replyDueInMs() as the quiet time: what a loop waiting for this port
+    // hands to waitOnLine().
+    LineWatch watch(int port) const;
     // Counts every step that moved the port on (a command written, reply
     // bytes received, a transaction ended), so a caller can tell a pass that
     // did something from one that only looked.
@@ -105,9 +122,15 @@ private:
         char pending[18] = {};
         char reply[22] = {};
         std::int64_t start = 0;
+        // When the transaction began (UTC ms).
+        std::int64_t startMs = 0;
         // When the pending command had all its bytes written (UTC ms), or -1.
         std::int64_t writtenAt = -1;
         bool pendingIsProbe = false;
+        // Whether units other than probing ones were waiting when the
+        // pending command was chosen.
+        bool pendingContested = false;
+        LineTurns turns;
         std::size_t received = 0;
         std::uint64_t progress = 0;
         std::string lastError;
@@ -126,7 +149,9 @@ private:
     static std::string portName(int port);
     bool post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
               const std::string& data, bool probe);
+    void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
+    void endTransaction(Port& p);
     void giveUp(Port& p, int port);
     void loseDevice(Port& p, int port);
     void reopen(Port& p, int port);

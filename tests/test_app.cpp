@@ -7,6 +7,7 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigPanel.h"
 #include "config/CTqk5820ConfigView.h"
+#include "config/ParameterNumbers.h"
 #include "link/InstrumentLink.h"
 #include "platform/MemoryProfile.h"
 #include "platform/MessageReport.h"
@@ -30,6 +31,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -585,4 +587,41 @@ TEST(WindowSlots, TakeTheLowestFreeSlot)
     table.set(7, 1);
     EXPECT_EQ(table.size(), 8u);
     EXPECT_EQ(table.take(), 4);
+}
+
+// ------------------------------------------------------------ a full line
+
+class FullLineTest : public AppBench {
+protected:
+    std::vector<int> simulatedUnits() const override
+    {
+        std::vector<int> units;
+        for (int u = 1; u <= 16; ++u)
+            units.push_back(u);
+        return units;
+    }
+    bool pacedLine() const override { return true; }
+
+    static std::int64_t actualReadAt(const CTqk5820ConfigDoc* doc)
+    {
+        return std::max(doc->ReadAt(pn::kActualTemperature), doc->ReadAt(pn::kSensorResistance));
+    }
+};
+
+TEST_F(FullLineTest, SixteenUnitsOnOneLineAllComeOnlineAndAreAllPolled)
+{
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 16; ++i)
+        docs.push_back(openController());
+    const auto all = [&](const std::function<bool(CTqk5820ConfigDoc*)>& f) {
+        return std::all_of(docs.begin(), docs.end(), f);
+    };
+    ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }); }, 20000));
+    // Once every window shows readings, each one reads them again within a
+    // few seconds, the active one (the last opened) every second.
+    ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return actualReadAt(d) >= 0; }); }, 30000));
+    EXPECT_TRUE(docs.back()->IsInFront());
+    const std::int64_t since = clock.utcMillis();
+    EXPECT_TRUE(runUntil([&] { return all([&](CTqk5820ConfigDoc* d) { return actualReadAt(d) > since; }); }, 10000));
+    EXPECT_TRUE(runUntil([&] { return actualReadAt(docs.back()) > since + 1500; }, 3000));
 }

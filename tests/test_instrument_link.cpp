@@ -80,7 +80,7 @@ TEST_F(LinkTest, PostingToAnIdlePortWritesTheCommandAtOnce)
     EXPECT_EQ(nextCommand(line), "!105101+000.00020");
 }
 
-TEST_F(LinkTest, ABusyPortSendsQueuedCommandsInPostingOrder)
+TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
 {
     ASSERT_TRUE(link.openPort(0));
     link.postRead(0, 1, 5, 1, 1);
@@ -88,9 +88,10 @@ TEST_F(LinkTest, ABusyPortSendsQueuedCommandsInPostingOrder)
     link.postRead(0, 1, 6, 1, 56);
     EXPECT_EQ(link.queuedCount(), 2u);
 
-    const char* expected[] = {"!105101", "!105203", "!106156"};
-    const int params[] = {1, 3, 56};
-    const int units[] = {5, 5, 6};
+    // Unit 6 has its turn before unit 5's second command.
+    const char* expected[] = {"!105101", "!106156", "!105203"};
+    const int params[] = {1, 56, 3};
+    const int units[] = {5, 6, 5};
     for (int i = 0; i < 3; ++i) {
         const std::string command = nextCommand(line);
         EXPECT_EQ(command.substr(0, 7), expected[i]);
@@ -365,14 +366,14 @@ TEST(DeviceFailureText, NamesThePathAndAReasonTheUserCanActOn)
 
 // ------------------------------------------------------- probes of absent units
 
-TEST_F(LinkTest, AProbeWaitsBehindTheOtherCommandsOfItsPort)
+TEST_F(LinkTest, AProbeTakesItsUnitsTurnLikeAnyCommand)
 {
     ASSERT_TRUE(link.openPort(0));
     link.postRead(0, 1, 5, 1, 1);      // out on the line
-    link.postProbe(0, 1, 9, 56);       // queued first...
-    link.postRead(0, 1, 5, 1, 2);      // ...but this one goes before it
+    link.postRead(0, 1, 5, 1, 2);
+    link.postProbe(0, 1, 9, 56);
     link.postProbe(0, 1, 8, 56);
-    const char* expected[] = {"!105101", "!105102", "!109156", "!108156"};
+    const char* expected[] = {"!105101", "!109156", "!108156", "!105102"};
     for (const char* want : expected) {
         const std::string command = nextCommand(line);
         ASSERT_EQ(command.substr(0, 7), want);
@@ -406,7 +407,12 @@ TEST_F(LinkTest, AProbeThatHearsNothingEndsEarlyWhileOtherCommandsKeepTheirTimeo
     nextCommand(line);
     link.servicePort(0);
     line.write(reply(5, 1, 56, 0, "+001.300").substr(0, 4));
-    ASSERT_TRUE(waitReadable(link.readinessHandle(0), 1000));
+    const std::uint64_t before = link.progress(0);
+    for (int i = 0; i < 100 && link.progress(0) == before; ++i) {
+        waitReadable(link.readinessHandle(0), 10);
+        link.servicePort(0);
+    }
+    ASSERT_NE(link.progress(0), before);
     clock.advanceMillis(900);
     link.servicePort(0);
     EXPECT_TRUE(link.isAwaiting(0));

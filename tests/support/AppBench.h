@@ -31,6 +31,8 @@ class AppBench : public ::testing::Test {
 protected:
     // The units on the simulated line COM2; COM1 leads nowhere.
     virtual std::vector<int> simulatedUnits() const { return {1, 2, 3, 4, 5, 6, 7}; }
+    // Whether the simulated line is paced like a 19200-baud line.
+    virtual bool pacedLine() const { return false; }
     // Whether reports show as the program's real boxes (`reporting`) rather
     // than only being recorded; questions are answered by `prompts` either way.
     virtual bool realReports() const { return false; }
@@ -48,6 +50,7 @@ protected:
         app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, shown});
         sim::Options options;
         options.units = simulatedUnits();
+        options.lineRate = pacedLine();
         sim = std::make_unique<QtSim>(options, link_);
         ASSERT_TRUE(sim->ok());
         ASSERT_TRUE(app->InitInstance());
@@ -72,10 +75,7 @@ protected:
             doc->SetWaitHandler([this, doc] {
                 if (sim)
                     sim->pump();
-                waitForReadable(app->GetLink().awaitsInput(doc->GetPortIndex())
-                                    ? app->GetLink().readinessHandle(doc->GetPortIndex())
-                                    : -1,
-                                2);
+                waitOnLine(app->GetLink().watch(doc->GetPortIndex()), 2);
             });
         }
         if (doc != nullptr && unit > 0 && unit != doc->GetUnitNumber())

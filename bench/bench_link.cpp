@@ -12,6 +12,7 @@
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
+#include "platform/LineWait.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 
@@ -126,10 +127,8 @@ int main(int argc, char** argv)
                 (r->endCode() == protocol::kEndOk ? ok : failed) += 1;
                 break;
             }
-            if (!spin) {
-                pollfd p {link.readinessHandle(0), POLLIN, 0};
-                ::poll(&p, 1, 10);
-            }
+            if (!spin)
+                waitOnLine(link.watch(0), 50);
         }
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -18,3 +18,12 @@ bool waitForReadable(int fd, int ms)
     }
     return n > 0;
 }
+
+bool waitOnLine(const LineWatch& watch, int ms)
+{
+    if (watch.quietMs > 0) {
+        ::poll(nullptr, 0, watch.quietMs < ms ? watch.quietMs : ms);
+        return false;
+    }
+    return waitForReadable(watch.fd, ms);
+}

@@ -46,6 +46,7 @@ public:
             dev_ = st.st_rdev;
             ino_ = st.st_ino;
         }
+        haveSettings_ = ::tcgetattr(fd_, &settings_) == 0;
     }
     ~PosixSerialDevice() override { close(); }
 
@@ -65,6 +66,7 @@ public:
         readWanted_ = n;
         readDone_ = 0;
         readFailed_ = fd_ < 0;
+        wakeAfter(n);
         return !readFailed_;
     }
 
@@ -114,6 +116,8 @@ public:
                 break;
             }
         }
+        if (readDone_ < readWanted_)
+            wakeAfter(readWanted_ - readDone_);
         return readDone_;
     }
 
@@ -159,6 +163,19 @@ public:
     }
 
 private:
+    // Readiness comes only once `n` bytes wait in the driver (VMIN, with
+    // VTIME 0, is what poll() compares with), so a reply that trickles in
+    // at line rate wakes its reader once, not once per byte. Reads do not
+    // block whatever VMIN says: the descriptor is non-blocking.
+    void wakeAfter(std::size_t n)
+    {
+        const auto wanted = static_cast<cc_t>(std::clamp<std::size_t>(n, 1, 255));
+        if (!haveSettings_ || fd_ < 0 || settings_.c_cc[VMIN] == wanted)
+            return;
+        settings_.c_cc[VMIN] = wanted;
+        ::tcsetattr(fd_, TCSANOW, &settings_);
+    }
+
     bool hungUp() const
     {
         pollfd p {fd_, POLLIN, 0};
@@ -170,6 +187,8 @@ private:
     dev_t dev_ = 0;
     ino_t ino_ = 0;
     bool gone_ = false;
+    termios settings_ {};
+    bool haveSettings_ = false;
     std::int64_t checkedAt_ = 0;
     const char* writeData_ = nullptr;
     std::size_t writeWanted_ = 0;

@@ -94,3 +94,28 @@ TEST(PosixSerial, ReadsExactlyWhatWasAskedAndLeavesTheRest)
 }
 
 } // namespace
+
+TEST(PosixSerial, ReadinessComesOnceWhatTheReadLacksHasArrived)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    unsigned long error = 0;
+    auto device = PosixSerialPorts::openDevice(pty.slavePath(), error);
+    ASSERT_TRUE(device);
+    char buffer[22] = {};
+    const auto readable = [&] {
+        pollfd p {device->readinessHandle(), POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0;
+    };
+    ASSERT_TRUE(device->startRead(buffer, 21));
+    pty.write("@1051010");
+    EXPECT_FALSE(readable());
+    // A read in between takes what is there, and readiness then waits for
+    // the rest only.
+    EXPECT_EQ(device->pollRead(), 8u);
+    pty.write("0+001.30");
+    EXPECT_FALSE(readable());
+    pty.write("025\r\n");
+    EXPECT_TRUE(readable());
+    EXPECT_EQ(device->pollRead(), 21u);
+}

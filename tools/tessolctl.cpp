@@ -95,7 +95,7 @@ bool succeeded(const ReplyPacket& r)
 // loop around this wait would spin a core, so it just lets the time pass.
 void waitOnLink(const InstrumentLink& link, int port, int ms)
 {
-    waitForReadable(link.awaitsInput(port) ? link.readinessHandle(port) : -1, ms);
+    waitOnLine(link.watch(port), ms);
 }
 
 // The link's open error and, after it, the device and the reason:

@@ -2,6 +2,9 @@
 // (offscreen) with controller windows online against tqk5820-sim at line
 // rate and prints its CPU use and the transactions per second it achieved,
 // beside the line's limit and what a tight loop over the same link reaches.
+// It also prints how long until every window is online and shows readings,
+// and how old the actual value gets in the active window (the last present
+// unit's) and in any window.
 // With --absent N, N more windows on the same line are for unit numbers that
 // nothing answers; it then also prints how long a present unit that is
 // switched off and on again takes to come back online. With --graph on or
@@ -10,13 +13,16 @@
 //
 //   bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]
 
+#include "app/CChildFrame.h"
 #include "app/CMainFrame.h"
+#include "app/CView.h"
 #include "bench/BenchSupport.h"
 #include "bench/SimProcess.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigPanel.h"
 #include "config/CTqk5820ConfigView.h"
+#include "config/ParameterNumbers.h"
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/MemoryProfile.h"
@@ -25,8 +31,11 @@
 #include "platform/SystemClock.h"
 
 #include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -125,15 +134,32 @@ int main(int argc, char** argv)
         }
         return true;
     };
+    // The last present unit's window is made the active one: the window the
+    // user works in.
+    CTqk5820ConfigDoc* front = docs.back();
+    if (auto* area = app.GetMainFrame()->findChild<QMdiArea*>()) {
+        for (QMdiSubWindow* w : area->subWindowList()) {
+            auto* frame = dynamic_cast<CChildFrame*>(w);
+            if (frame != nullptr && frame->GetActiveView() != nullptr
+                && &frame->GetActiveView()->GetDocument() == front)
+                area->setActiveSubWindow(w);
+        }
+    }
     QElapsedTimer timer;
     timer.start();
-    while (!allOnline() && timer.elapsed() < 20000) {
+    const int onlineLimitMs = 20000 + 500 * windows;
+    while (!allOnline() && timer.elapsed() < onlineLimitMs) {
         QEventLoop wait;
         QTimer::singleShot(50, &wait, &QEventLoop::quit);
         wait.exec();
     }
+    const double allOnlineAfter = static_cast<double>(timer.elapsed()) / 1000.0;
     if (!allOnline()) {
-        std::fprintf(stderr, "bench_app: not every controller came online\n");
+        int online = 0;
+        for (CTqk5820ConfigDoc* d : docs)
+            online += d != nullptr && d->IsOnline() ? 1 : 0;
+        std::fprintf(stderr, "bench_app: not every controller came online (%d of %d after %.0f s)\n", online,
+                     windows, allOnlineAfter);
         sim.stop();
         return 1;
     }
@@ -147,13 +173,47 @@ int main(int argc, char** argv)
         graphsInView += panel != nullptr && !panel->visibleRegion().isEmpty() ? 1 : 0;
     }
 
+    // Every window first reads all its panels' settings and the sensor
+    // type, a few dozen commands each, before its readings begin; on a full
+    // line that takes a while. Ages are measured from then on.
+    SystemClock wallClock;
+    const int actual = pn::kActualTemperature;
+    const auto actualAt = [&](const CTqk5820ConfigDoc* d) {
+        // The actual value is a resistance in the resistance modes.
+        return std::max(d->ReadAt(actual), d->ReadAt(pn::kSensorResistance));
+    };
+    const auto allReading = [&] {
+        return std::all_of(docs.begin(), docs.end(), [&](const CTqk5820ConfigDoc* d) { return actualAt(d) >= 0; });
+    };
+    const double readingAfter = waitFor(allReading, 120000);
+    const double allReadingAfter = readingAfter < 0 ? -1 : readingAfter + allOnlineAfter;
+
     const long commands0 = sim.commands();
     const long replies0 = sim.replies();
     const double cpu0 = cpuSeconds();
     timer.restart();
+    // How old each window's actual value gets (since the reply that brought
+    // it), sampled every 50 ms.
+    std::int64_t frontOldestMs = 0;
+    std::int64_t anyOldestMs = 0;
+    const std::int64_t measuredFrom = wallClock.utcMillis();
+    const auto sampleAges = [&] {
+        const std::int64_t now = wallClock.utcMillis();
+        for (CTqk5820ConfigDoc* d : docs) {
+            const std::int64_t at = actualAt(d);
+            const std::int64_t age = now - (at >= 0 ? at : measuredFrom);
+            anyOldestMs = std::max(anyOldestMs, age);
+            if (d == front)
+                frontOldestMs = std::max(frontOldestMs, age);
+        }
+    };
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, sampleAges);
+    sampler.start(50);
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
+    sampler.stop();
     const double wall = static_cast<double>(timer.elapsed()) / 1000.0;
     const double cpu = cpuSeconds() - cpu0;
     const long commands = sim.commands() - commands0;
@@ -196,6 +256,10 @@ int main(int argc, char** argv)
         std::printf("graph panels              %s, %d in view\n", graph == "on" ? "shown" : "hidden", graphsInView);
     std::printf("measured for              %.1f s\n", wall);
     std::printf("program CPU               %.2f %% of one core\n", 100.0 * cpu / wall);
+    std::printf("all windows online after  %.1f s\n", allOnlineAfter);
+    std::printf("all showing readings at   %.1f s\n", allReadingAfter);
+    std::printf("actual value age          %.1f s at most in the active window, %.1f s in any window\n",
+                frontOldestMs / 1000.0, anyOldestMs / 1000.0);
     std::printf("transactions per second   %.1f\n", rate);
     std::printf("answered per second       %.1f (the present units' transactions)\n", replies / wall);
     std::printf("back online after off/on  %.1f s\n", comeback);

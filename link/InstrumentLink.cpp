@@ -317,9 +317,19 @@ void InstrumentLink::reopen(Port& p, int port)
     p.lost = false;
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device back");
-    // A command that was waiting out its time on the lost line goes out now.
-    if (p.state == State::Awaiting)
+    // A command that was waiting out its time on the lost line goes out now,
+    // within the time it had: a device that is lost again and again (a
+    // server that takes the connection and drops it) must not keep it from
+    // ever timing out.
+    if (p.state == State::Awaiting && secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
+        giveUp(p, port);
+    } else if (p.state == State::Awaiting) {
+        const std::int64_t start = p.start;
+        const std::int64_t startMs = p.startMs;
         startTransaction(p);
+        p.start = start;
+        p.startMs = startMs;
+    }
 }
 
 void InstrumentLink::giveUp(Port& p, int port)

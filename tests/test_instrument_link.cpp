@@ -517,19 +517,46 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
     EXPECT_FALSE(link.isLost(0));
     EXPECT_TRUE(link.isPortOpen(0));
     EXPECT_EQ(prompts.statusMessages.back(), "COM1: device back");
+    // What waited out its time on the lost line has its end code 98; the
+    // rest goes out now.
     while (link.isAwaiting(0) || link.queuedCount() > 0) {
+        link.servicePort(0);
         const std::string command = nextCommand(*pty_);
         ASSERT_EQ(command.size(), 17u);
         pty_->write(reply(5, 1, std::stoi(command.substr(5, 2)), 0, "+021.000"));
         ASSERT_TRUE(serviceUntilReply());
         link.servicePort(0);
     }
-    auto r = link.takeReply(0, 1, 5);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->endCode(), 0);
+    std::unique_ptr<ReplyPacket> last;
+    while (auto r = link.takeReply(0, 1, 5))
+        last = std::move(r);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->endCode(), 0);
     EXPECT_EQ(link.openCount(0), 1);
     EXPECT_TRUE(link.closePort(0));
     EXPECT_FALSE(link.isLost(0));
+}
+
+TEST_F(LostLineTest, ADeviceLostAgainAndAgainStillTimesItsCommandOut)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 1);
+    ASSERT_EQ(nextCommand(*pty_).substr(0, 7), "!105101");
+    // The device goes, comes back and goes again, as a server does that
+    // takes each connection and drops it at once.
+    for (int round = 0; round < 3 && link.replyCount() == 0; ++round) {
+        remove();
+        for (int i = 0; i < 100 && !link.isLost(0); ++i) {
+            link.servicePort(0);
+            ::usleep(10000);
+        }
+        replace();
+        clock.advanceMillis(1100);
+        link.servicePort(0);
+    }
+    auto r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->endCode(), 98);
 }
 
 TEST_F(LostLineTest, ADeviceReplacedAtItsPathIsTakenForLost)

@@ -15,6 +15,7 @@
 #include "platform/SystemClock.h"
 #include "resources/Messages.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -67,9 +68,25 @@ bool parseInt(const char* text, int low, int high, int& out)
     return true;
 }
 
+// A decimal number as a user types it: a sign, digits and one decimal
+// point. strtod alone would also take hexadecimal ("0x10" is 16), exponents
+// and words such as "inf", none of which a user means for a set point.
 bool parseNumber(const char* text, double& out)
 {
     if (text == nullptr || *text == '\0')
+        return false;
+    const char* c = text + (*text == '+' || *text == '-' ? 1 : 0);
+    int digits = 0;
+    int points = 0;
+    for (; *c != '\0'; ++c) {
+        if (*c == '.')
+            ++points;
+        else if (std::isdigit(static_cast<unsigned char>(*c)))
+            ++digits;
+        else
+            return false;
+    }
+    if (digits == 0 || points > 1)
         return false;
     char* end = nullptr;
     out = std::strtod(text, &end);

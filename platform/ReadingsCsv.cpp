@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <ctime>
 #include <time.h>
 
@@ -86,9 +87,17 @@ bool File::start(const std::string& path, bool truncate)
     path_ = path;
     error_.clear();
     failed_ = false;
-    std::FILE* f = std::fopen(path.c_str(), truncate ? "w" : "a");
+    std::FILE* f = std::fopen(path.c_str(), truncate ? "w+" : "a+");
     if (f == nullptr)
         return fail(errno);
+    // A run that met a full disk may have left its last row torn; rows
+    // added now start on a line of their own.
+    struct stat st {};
+    if (!truncate && ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+        && std::fseek(f, -1, SEEK_END) == 0 && std::fgetc(f) != '\n') {
+        std::fseek(f, 0, SEEK_END);
+        std::fputc('\n', f);
+    }
     if (std::fclose(f) != 0)
         return fail(errno);
     return true;

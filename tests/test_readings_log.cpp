@@ -211,6 +211,12 @@ TEST_F(CsvFileTest, StartsEmptiedOrAddsToWhatIsThere)
     ASSERT_TRUE(again.append({"d"}));
     EXPECT_EQ(contents(path), "a\nb\nc\nd\n");
 
+    // A row torn by a full disk in an earlier run stays alone on its line.
+    std::ofstream(path, std::ios::app) << "torn,12.3";
+    ASSERT_TRUE(again.start(path, false));
+    ASSERT_TRUE(again.append({"e"}));
+    EXPECT_EQ(contents(path), "a\nb\nc\nd\ntorn,12.3\ne\n");
+
     ASSERT_TRUE(again.start(path, true));
     EXPECT_EQ(contents(path), "");
 }

@@ -511,6 +511,11 @@ void CTqk5820ConfigDoc::ReportOpenFailure(const char* message)
     const std::string& detail = link_.lastErrorDetail(port_);
     if (!detail.empty())
         status += " (" + detail + ")";
+    if (port_ < 0 || port_ >= InstrumentLink::kPortCount) {
+        // Only a stored setting can name no port at all.
+        status = std::string("ERROR - Setting ") + kPortKey + " = " + std::to_string(port_) + " in section "
+            + kProfileSection + " is no port (0 to 3 stand for COM1 to COM4)";
+    }
     if (!status.empty())
         prompts_.showStatusMessage(status);
     report::showMessage(prompts_, message);

@@ -94,6 +94,19 @@ TEST(ConfigDocNew, StoresItsDisplayFlagsAsZeroOrOne)
         EXPECT_EQ(b.profile.readInt("Default", keys[i], -1), want[i]) << keys[i];
 }
 
+TEST(ConfigDocNew, AStoredPortThatIsNoPortIsNamedInTheStatusLine)
+{
+    ScriptBench b;
+    b.profile.writeInt("Default", "iComPort", 7);
+    CTqk5820ConfigDoc& doc = b.newDoc();
+    ASSERT_EQ(b.prompts.boxes.size(), 1u);
+    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
+    EXPECT_EQ(b.prompts.statusMessages,
+              (std::vector<std::string> {"ERROR - Setting iComPort = 7 in section Default is no port "
+                                         "(0 to 3 stand for COM1 to COM4)"}));
+    EXPECT_FALSE(doc.IsPortUsable());
+}
+
 TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
 {
     ScriptBench b;

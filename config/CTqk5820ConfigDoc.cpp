@@ -130,6 +130,9 @@ void CTqk5820ConfigDoc::OnCloseDocument()
     if (unit_ > 0)
         registry_.release(unit_);
     Document::OnCloseDocument();
+    // Closed by the user: nobody is left to write them for.
+    held_.reset();
+    entry_.reset();
     if (portUsable_)
         link_.closePort(port_);
     portUsable_ = false;
@@ -153,12 +156,14 @@ void CTqk5820ConfigDoc::DeleteContents()
     // gone; sent later it would reach the instrument out of its context (or
     // on a line this document has left).
     CancelQueued();
+    HoldEntries();
     for (int p = 1; p < kParameterCount; ++p) {
         ClearFlags(p);
         value_[static_cast<std::size_t>(p)].clear();
     }
     tracker_.Reset();
     online_ = false;
+    misses_ = 0;
     Document::DeleteContents();
 }
 
@@ -220,6 +225,76 @@ bool CTqk5820ConfigDoc::WriteText(int p, const std::string& text)
 bool CTqk5820ConfigDoc::WriteNumber(int p, float value)
 {
     return WriteText(p, protocol::renderNumber(value));
+}
+
+bool CTqk5820ConfigDoc::CommitText(int p, const std::string& text)
+{
+    if (!ValidParameter(p) || !CanSend() || IsOutstanding(p) || text.size() != protocol::kDataLength)
+        return false;
+    const auto i = static_cast<std::size_t>(p);
+    entryText_[i] = text;
+    if (!online_) {
+        // Sent now it would only time out: it waits for the unit instead.
+        entry_.set(i);
+        held_.set(i);
+        prompts_.showStatusMessage(UnitName() + " is not answering: the new value of parameter "
+                                   + std::to_string(p) + " is written when it answers again");
+        return true;
+    }
+    if (!WriteText(p, text))
+        return false;
+    entry_.set(i);
+    held_.reset(i);
+    return true;
+}
+
+bool CTqk5820ConfigDoc::CommitNumber(int p, float value)
+{
+    return CommitText(p, protocol::renderNumber(value));
+}
+
+bool CTqk5820ConfigDoc::IsHeld(int p) const
+{
+    return ValidParameter(p) && held_.test(static_cast<std::size_t>(p));
+}
+
+void CTqk5820ConfigDoc::HoldEntries()
+{
+    for (int p = 1; p < kParameterCount; ++p) {
+        const auto i = static_cast<std::size_t>(p);
+        if (entry_.test(i) && writePending_.test(i))
+            held_.set(i);
+    }
+}
+
+void CTqk5820ConfigDoc::WriteHeldEntries()
+{
+    for (int p = 1; p < kParameterCount; ++p) {
+        const auto i = static_cast<std::size_t>(p);
+        if (held_.test(i) && WriteText(p, entryText_[i]))
+            held_.reset(i);
+    }
+}
+
+void CTqk5820ConfigDoc::DropEntries()
+{
+    std::string dropped;
+    for (int p = 1; p < kParameterCount; ++p) {
+        const auto i = static_cast<std::size_t>(p);
+        if (held_.test(i))
+            dropped += (dropped.empty() ? "" : ", ") + std::to_string(p) + " = " + entryText_[i];
+    }
+    held_.reset();
+    entry_.reset();
+    if (!dropped.empty())
+        prompts_.showStatusMessage("ERROR - " + UnitName() + " never answered; not written: parameter " + dropped);
+}
+
+std::string CTqk5820ConfigDoc::UnitName() const
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d unit %02d", port_ + 1, unit_);
+    return name;
 }
 
 bool CTqk5820ConfigDoc::IsOutstanding(int p) const
@@ -353,6 +428,9 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
     const auto i = static_cast<std::size_t>(known ? p : 0);
 
     if (e == protocol::kEndOk || e == protocol::kEndOkAlternate) {
+        misses_ = 0;
+        if (c == protocol::kClassWrite && known)
+            entry_.reset(i);
         if (c == protocol::kClassRead && in(kReadSet, p)) {
             value_[i] = reply.data();
             readPending_.reset(i);
@@ -364,19 +442,11 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
         return;
     }
     if (e == protocol::kEndNoReply) {
-        if (online_) {
-            link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
-            // Online goes off first, so the reset sends no final command to
-            // an instrument that has stopped answering.
-            online_ = false;
-            DeleteContents();
-            lastProbe_ = clock_.seconds();
-        } else if (known) {
-            ClearFlags(p);
-        }
+        Missed(c, known ? p : 0);
         return;
     }
     if (known) {
+        entry_.reset(i);
         if (c == protocol::kClassRead) {
             readPending_.reset(i);
             fresh_.reset(i);
@@ -387,6 +457,52 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
     // Told without waiting for the user, so that a refused or mangled reply
     // never holds up the instruments.
     report::showReport(prompts_, ReportKey(port_, unit_), EndCodeText(unit_, c, p, e));
+}
+
+void CTqk5820ConfigDoc::Missed(int c, int p)
+{
+    const auto i = static_cast<std::size_t>(p);
+    if (!online_) {
+        if (p > 0)
+            ClearFlags(p);
+        return;
+    }
+    if (c == protocol::kClassWrite && p > 0 && entry_.test(i)) {
+        // It may have landed: it is not sent again, and the value shown
+        // from now on is read back from the instrument.
+        entry_.reset(i);
+        prompts_.showStatusMessage("ERROR - " + UnitName() + " did not confirm parameter " + std::to_string(p) + " = "
+                                   + entryText_[i] + "; the value shown is read back from it");
+    }
+    if (misses_ == 0) {
+        // One lost answer is ordinary on a shared line. The unit counts as
+        // gone only if it misses again: it is asked once more at once (a
+        // read given up early, as a probe is), with its other reads taken
+        // off the line so that a unit that has really gone is found out
+        // within about two seconds. Its writes stay in their order.
+        misses_ = 1;
+        link_.cancelCommands(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead);
+        for (std::size_t k = 1; k < kParameterCount; ++k) {
+            if (readPending_.test(k)) {
+                readPending_.reset(k);
+                fresh_.reset(k);
+            }
+        }
+        if (p > 0)
+            ClearFlags(p);
+        PostRead(p > 0 && in(kReadSet, p) ? p : kProbeParameter, true);
+        return;
+    }
+    link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
+    // Online goes off first, so the reset sends no final command to an
+    // instrument that has stopped answering.
+    online_ = false;
+    DeleteContents();
+    prompts_.showStatusMessage(UnitName() + " stopped answering");
+    stoppedAnswering_ = true;
+    // Asked again at once: a unit that only lost two answers in a row is
+    // back within moments rather than after the probe interval.
+    lastProbe_ = clock_.seconds() - 5;
 }
 
 void CTqk5820ConfigDoc::Poll()
@@ -416,6 +532,12 @@ void CTqk5820ConfigDoc::Probe()
     if (fresh_.test(i)) {
         if (value_[i].size() == protocol::kDataLength) {
             online_ = true;
+            if (stoppedAnswering_)
+                prompts_.showStatusMessage(UnitName() + " answers again");
+            stoppedAnswering_ = false;
+            // Entries made meanwhile go out before the panels read again,
+            // so that those read what was entered.
+            WriteHeldEntries();
             tracker_.DetectionStep();
         }
         fresh_.reset(i);
@@ -466,6 +588,8 @@ void CTqk5820ConfigDoc::ChangeUnitNumber(int b)
     if (unit_ > 0)
         registry_.release(unit_);
     DeleteContents();
+    DropEntries();
+    stoppedAnswering_ = false;
     lastProbe_ = clock_.seconds() - 5;
     MarkFront(false);
     unit_ = b;
@@ -489,6 +613,8 @@ void CTqk5820ConfigDoc::ChangePort(int b)
         link_.closePort(port_);
     }
     CancelQueued();
+    DropEntries();
+    stoppedAnswering_ = false;
     MarkFront(false);
     port_ = b;
     MarkFront(true);

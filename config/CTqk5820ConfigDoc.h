@@ -88,6 +88,17 @@ public:
     // WriteText of the number as "%08.3f" with a leading "0" replaced by "+".
     // False (nothing sent) for a number that does not fit 8 characters.
     bool WriteNumber(int p, float value);
+    // A value the user entered: written like WriteText, and never lost
+    // silently. While the unit does not answer it waits (IsHeld) and is
+    // written once the unit answers again; a move to another unit or port
+    // drops it and says so in the status line (a close drops it quietly),
+    // and a write whose answer was lost is said there too: it is not sent
+    // again, since it may have landed, and its value is read back instead.
+    // True when taken.
+    bool CommitText(int p, const std::string& text);
+    bool CommitNumber(int p, float value);
+    // An entry for p waits for the unit to answer again.
+    bool IsHeld(int p) const;
     // A read or a write of p is waiting for its reply.
     bool IsOutstanding(int p) const;
     // Any of 1 to 99 is outstanding.
@@ -228,6 +239,15 @@ private:
     void ClearFlags(int p);
     // Marks or clears this document's unit as in front on the link.
     void MarkFront(bool front);
+    // A reply that never came (end code 98) for p of class c.
+    void Missed(int c, int p);
+    // Unconfirmed entries wait for the unit; held ones go out once it answers.
+    void HoldEntries();
+    void WriteHeldEntries();
+    // Drops entries that can no longer be written, telling the user.
+    void DropEntries();
+    // "COM2 unit 07"
+    std::string UnitName() const;
     std::vector<ParameterConsumer*>* ConsumersOf(int p);
     const std::vector<ParameterConsumer*>* ConsumersOf(int p) const;
 
@@ -250,6 +270,16 @@ private:
     std::array<std::vector<ParameterConsumer*>, 6> consumers_;
     SensorTypeTracker tracker_;
     bool online_ = false;
+    // Replies missed in a row while online; the second takes it offline.
+    int misses_ = 0;
+    // Told in the status line that it stopped answering, and not yet that
+    // it answers again.
+    bool stoppedAnswering_ = false;
+    // User entries written but not yet confirmed, their texts, and those
+    // that wait for the unit to answer again.
+    std::bitset<kParameterCount> entry_;
+    std::bitset<kParameterCount> held_;
+    std::array<std::string, kParameterCount> entryText_;
     bool inFront_ = false;
     std::array<std::int64_t, kParameterCount> readAt_;
     std::int64_t lastProbe_;

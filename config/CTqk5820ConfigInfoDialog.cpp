@@ -163,7 +163,7 @@ void CTqk5820ConfigInfoDialog::RefreshModulation()
 {
     CTqk5820ConfigDoc& doc = Doc();
     if (modulationPending_) {
-        if (doc.WriteModulation(modulationWord_)) {
+        if (doc.CommitText(pn::kModulation, modulationWord_)) {
             modulationPending_ = false;
             rereadModulation_ = true;
         }

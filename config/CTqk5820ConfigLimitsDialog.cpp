@@ -96,7 +96,7 @@ void CPanelSetting::Write(CTqk5820ConfigDoc& doc)
 {
     if (!writePending_)
         return;
-    if (doc.WriteNumber(parameter_, pendingValue_)) {
+    if (doc.CommitNumber(parameter_, pendingValue_)) {
         writePending_ = false;
         reread_ = true;
     }

@@ -214,7 +214,7 @@ void CTqk5820ConfigMeasureDialog::RefreshOutput()
     }
     const bool on = outputLamp_ != nullptr && outputLamp_->state() == 1;
     const std::string text = std::string("+000.00") + (on ? "0" : "1");
-    if (doc.WriteOutputState(text)) {
+    if (doc.CommitText(pn::kOutputState, text)) {
         outputPending_ = false;
         outputKnown_ = false;
         rereadOutput_ = true;
@@ -257,7 +257,7 @@ void CTqk5820ConfigMeasureDialog::RefreshSetPoint()
     if (!setPointPending_)
         return;
     const int parameter = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
-    if (doc.WriteNumber(parameter, setPointValue_)) {
+    if (doc.CommitNumber(parameter, setPointValue_)) {
         setPointPending_ = false;
         setPointSent_ = true;
         setPointParameter_ = parameter;

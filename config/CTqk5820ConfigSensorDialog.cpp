@@ -325,7 +325,7 @@ void CTqk5820ConfigSensorDialog::RefreshOnline()
     // A word still to be written is not overwritten by a read: the read
     // comes after the write, and shows what the instrument made of it.
     if (biasWritePending_) {
-        if (doc.WriteBiasMode(biasWord_)) {
+        if (doc.CommitText(pn::kBiasMode, biasWord_)) {
             biasWritePending_ = false;
             biasUnanswered_ = true;
             biasReread_ = true;

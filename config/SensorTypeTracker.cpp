@@ -311,5 +311,5 @@ bool SensorTypeTracker::WriteCoefficient(int slot, float value)
 {
     if (CurrentType() == kNoType || slot < 0 || slot >= kSlotCount)
         return false;
-    return doc_.WriteNumber(kP21 + slot, value);
+    return doc_.CommitNumber(kP21 + slot, value);
 }

@@ -370,13 +370,14 @@ bool InstrumentLink::dropReplies(int port, int deviceDigit, int unitNumber)
     return found;
 }
 
-bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber)
+bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber, int commandClass)
 {
     const auto before = queue_.size();
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                                 [&](const Queued& q) {
                                     return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
-                                        && q.packet->unitNumber() == unitNumber;
+                                        && q.packet->unitNumber() == unitNumber
+                                        && (commandClass < 0 || q.packet->commandClass() == commandClass);
                                 }),
                  queue_.end());
     return queue_.size() != before;

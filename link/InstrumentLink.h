@@ -80,9 +80,10 @@ public:
     std::unique_ptr<ReplyPacket> takeReply(int port, int deviceDigit, int unitNumber);
     // Deletes every reply for (port, device, unit); true if there was one.
     bool dropReplies(int port, int deviceDigit, int unitNumber);
-    // Deletes every queued command for (port, device, unit); the command that
-    // is out on the line is not affected. True if any was removed.
-    bool cancelCommands(int port, int deviceDigit, int unitNumber);
+    // Deletes every queued command for (port, device, unit), or only those
+    // of `commandClass` when one is given; the command that is out on the
+    // line is not affected. True if any was removed.
+    bool cancelCommands(int port, int deviceDigit, int unitNumber, int commandClass = -1);
 
     // Whether the port is held open but its device has been lost and is
     // being opened again.

@@ -390,7 +390,7 @@ TEST(ConfigDocOnline, AProbeAnsweredWithAShortTextNeverBringsItOnline)
     EXPECT_TRUE(b.prompts.boxes.empty());
 }
 
-TEST(ConfigDocOnline, OneTimeOutTakesItOfflineAndCancelsWhatWaits)
+TEST(ConfigDocOnline, ASecondMissedAnswerInARowTakesItOfflineAndCancelsWhatWaits)
 {
     Lamp lamp;   // outlives the document that drives it
     SimBench b;
@@ -406,23 +406,47 @@ TEST(ConfigDocOnline, OneTimeOutTakesItOfflineAndCancelsWhatWaits)
     EXPECT_EQ(b.link.queuedCount(), 2u);
     b.pass();
     EXPECT_TRUE(doc.IsOnline());
+    // The first miss asks again at once, given up early; the second takes
+    // it offline, about two seconds after the first command went out.
     b.clock.advanceSeconds(2);
+    b.passMillis = 20;
     ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }, 20));
     EXPECT_EQ(b.link.queuedCount(), 0u);
-    EXPECT_FALSE(doc.AnyOutstanding());
     EXPECT_EQ(doc.GetSensorType(), kNoType);
     EXPECT_TRUE(doc.ValueText(56).empty());
     EXPECT_TRUE(b.prompts.boxes.empty());
-    // Only the read that was out reached the line: no final command is sent
-    // to an instrument that has stopped answering.
+    EXPECT_EQ(b.prompts.statusMessages.back(), "COM2 unit 01 stopped answering");
+    // It is probed again at once. Besides that probe, only the read that was
+    // out and the one asked again reached the line: no final command is
+    // sent to an instrument that has stopped answering.
+    for (int p = 1; p < 100; ++p)
+        EXPECT_EQ(doc.IsOutstanding(p), p == 56) << p;
     b.pass();
-    EXPECT_EQ(b.sim->commandsSeen(), seen + 1);
-    EXPECT_FALSE(lamp.state);
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 3);
 
-    // It comes back by itself once the instrument answers the probe.
+    // It comes back by itself once it answers.
     b.control("on 1");
-    b.clock.advanceSeconds(5);
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() == 0; }));
+    EXPECT_EQ(b.prompts.statusMessages.back(), "COM2 unit 01 answers again");
+}
+
+TEST(ConfigDocOnline, OneMissedAnswerIsAskedAgainAndTheUnitStaysOnline)
+{
+    SimBench b;
+    CTqk5820ConfigDoc& doc = b.newDoc();
+    bringOnline(b, doc);
+    b.control("off 1");
+    ASSERT_TRUE(doc.RequestRead(1));
+    ASSERT_TRUE(doc.RequestRead(5));
+    b.pass();
+    b.clock.advanceSeconds(2);
+    ASSERT_TRUE(b.runUntil([&] { return b.link.isAwaiting(1) && b.link.pendingCommand(1).substr(0, 7) == "!101101"; }, 20));
+    b.control("on 1");
+    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOutstanding(1); }));
+    EXPECT_TRUE(doc.IsOnline());
+    EXPECT_EQ(doc.ValueText(1).size(), 8u);
+    EXPECT_EQ(doc.GetSensorType(), 0);
+    EXPECT_TRUE(b.prompts.statusMessages.empty());
 }
 
 TEST(ConfigDocOnline, GoingOfflineClearsTheCacheAndRestartsTheProbeTimer)
@@ -746,7 +770,9 @@ TEST(ConfigDocCallers, AWriteHeldBackWhileOfflineReachesTheInstrumentWhenItRetur
     b.control("off 1");
     ASSERT_TRUE(doc.RequestRead(1));
     b.clock.advanceSeconds(2);
+    b.passMillis = 20;
     ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+    b.passMillis = 0;
     caller.commit(30.0f);
     for (int i = 0; i < 20; ++i)
         b.pass();

@@ -24,6 +24,17 @@ constexpr int kConnectWaitMs = 250;
 // What is read ahead of the link; beyond it the socket's own buffer holds
 // the rest, so a flood of junk cannot grow memory.
 constexpr std::size_t kInboxLimit = 4096;
+// What one pollRead() or purge() takes off the socket at most. Telnet
+// commands and NULs add nothing to the inbox, so without this bound a peer
+// sending nothing else would keep a single call reading for as long as it
+// sends, and the caller's time-out would never be looked at. 4 KiB is a few
+// microseconds of work and far more than a line at 19200 baud brings.
+constexpr std::size_t kReadPerCall = 4096;
+// Telnet answers not yet taken by the server. The codec refuses each option
+// once, so this is reached only by a server that reads nothing while it is
+// sent purges; beyond it a purge request is left out (the local purge still
+// happens).
+constexpr std::size_t kControlLimit = 4096;
 constexpr int kServerHoldMs = 25;
 
 bool startsWith(const std::string& s, const char* prefix)
@@ -31,7 +42,20 @@ bool startsWith(const std::string& s, const char* prefix)
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// "HOST:PORT" or "[V6]:PORT".
+// The TCP port `digits` names, or 0 when it is out of 1 to 65535 (a bigger
+// number must not wrap round to some other port).
+unsigned portNumber(const std::string& digits)
+{
+    unsigned long value = 0;
+    for (char c : digits) {
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+        if (value > 65535)
+            return 0;
+    }
+    return static_cast<unsigned>(value);
+}
+
+// "HOST:PORT" or "[V6]:PORT"; PORT is digits, range not checked.
 bool splitHostPort(const std::string& rest, std::string& host, std::string& port)
 {
     std::size_t colon;
@@ -96,13 +120,16 @@ std::vector<Address> resolve(const std::string& host, const std::string& port)
 int connectWithin(const Address& a, int ms, int& error)
 {
     const int fd = ::socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
+    // EADDRNOTAVAIL means a name that does not resolve to the caller; from
+    // connect() it means no local port was free, which is a busy address.
+    const auto fail = [&error](int e) { error = e == EADDRNOTAVAIL ? EADDRINUSE : e; };
     if (fd < 0) {
-        error = errno;
+        fail(errno);
         return -1;
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) != 0) {
         if (errno != EINPROGRESS) {
-            error = errno;
+            fail(errno);
             ::close(fd);
             return -1;
         }
@@ -115,7 +142,7 @@ int connectWithin(const Address& a, int ms, int& error)
             return -1;
         }
         if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
-            error = soError != 0 ? soError : errno;
+            fail(soError != 0 ? soError : errno);
             ::close(fd);
             return -1;
         }
@@ -190,7 +217,7 @@ public:
         source_.clear();
         wireSent_ = 0;
         readWanted_ = readDone_ = 0;
-        if (telnet_)
+        if (telnet_ && control_.size() < kControlLimit)
             control_ += TelnetCodec::purgeBoth();
         flush();
     }
@@ -206,7 +233,20 @@ public:
 
     int readinessHandle() const override { return fd_; }
 
-    bool lost() override { return fd_ < 0 || gone_; }
+    // A server that closes or resets the connection is gone even while
+    // bytes it sent before are still unread (a half reply, ser2net's "Port
+    // already in use"): asking the socket here does not wait for a read to
+    // reach the end of the stream, which a full inbox or a write that never
+    // completes would put off for good.
+    bool lost() override
+    {
+        if (fd_ < 0 || gone_)
+            return true;
+        pollfd p {fd_, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0)
+            gone_ = true;
+        return gone_;
+    }
 
     // The connect took one round trip; a command and its answer take one
     // more, twice over for safety, and a server such as ser2net holds
@@ -242,12 +282,18 @@ private:
         return false;
     }
 
-    // Takes what has arrived, as far as the inbox has room.
+    // Takes what has arrived, as far as the inbox has room and at most
+    // kReadPerCall bytes of the wire; what is left stays in the socket and
+    // keeps its descriptor readable for the next call.
     void receive()
     {
-        char chunk[512];
-        while (!gone_ && inbox_.size() < kInboxLimit) {
-            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        char chunk[1024];
+        std::size_t taken = 0;
+        while (!gone_ && inbox_.size() < kInboxLimit && taken < kReadPerCall) {
+            // Never more than the inbox has room for: line data can be as
+            // long as what carried it.
+            const std::size_t room = std::min({sizeof chunk, kInboxLimit - inbox_.size(), kReadPerCall - taken});
+            const ssize_t n = ::recv(fd_, chunk, room, MSG_DONTWAIT);
             if (n == 0) {
                 gone_ = true;   // the server closed the connection
                 return;
@@ -257,10 +303,14 @@ private:
                     gone_ = true;
                 return;
             }
+            taken += static_cast<std::size_t>(n);
             std::string data;
-            if (telnet_)
-                codec_.feed(chunk, static_cast<std::size_t>(n), data, control_);
-            else
+            if (telnet_) {
+                std::string replies;
+                codec_.feed(chunk, static_cast<std::size_t>(n), data, replies);
+                if (control_.size() + replies.size() <= kControlLimit)
+                    control_ += replies;
+            } else
                 data.assign(chunk, static_cast<std::size_t>(n));
             // NUL bytes are dropped, as a serial line set to discard them does.
             data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
@@ -290,6 +340,16 @@ bool isNetworkLine(const std::string& name)
     return startsWith(name, kRawScheme) || startsWith(name, kTelnetScheme);
 }
 
+namespace {
+
+// The HOST:PORT part of a network line's name.
+std::string addressPart(const std::string& name)
+{
+    return name.substr(std::strlen(startsWith(name, kTelnetScheme) ? kTelnetScheme : kRawScheme));
+}
+
+} // namespace
+
 std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned long& osError)
 {
     osError = 0;
@@ -300,13 +360,13 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
     }
     std::string host;
     std::string port;
-    if (!splitHostPort(name.substr(std::strlen(telnet ? kTelnetScheme : kRawScheme)), host, port)) {
+    if (!splitHostPort(addressPart(name), host, port) || portNumber(port) == 0) {
         osError = EINVAL;
         return nullptr;
     }
     const std::vector<Address> addresses = resolve(host, port);
     if (addresses.empty()) {
-        osError = EHOSTUNREACH;
+        osError = EADDRNOTAVAIL;
         return nullptr;
     }
     // One bounded wait for all the host's addresses together.
@@ -326,4 +386,24 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin);
     return std::make_unique<NetworkSerialDevice>(fd, telnet, static_cast<int>(took.count()));
+}
+
+std::unique_ptr<SerialDevice> networkLineOnSocket(int fd, bool telnet)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    return std::make_unique<NetworkSerialDevice>(fd, telnet, 0);
+}
+
+std::string describeNetworkFailure(const std::string& name, unsigned long osError)
+{
+    const int e = static_cast<int>(osError);
+    std::string host;
+    std::string port;
+    if (e == EINVAL && isNetworkLine(name) && splitHostPort(addressPart(name), host, port) && portNumber(port) == 0)
+        return "invalid port " + port + " in " + name;
+    if (e == EADDRNOTAVAIL)
+        return name + ": unknown host";
+    return name + ": " + std::strerror(e);
 }

@@ -269,6 +269,8 @@ std::string PosixSerialPorts::describeOpenFailure(const std::string& name, unsig
 
 std::string PosixSerialPorts::describeDeviceFailure(const std::string& path, unsigned long osError)
 {
+    if (isNetworkLine(path))
+        return describeNetworkFailure(path, osError);
     const int e = static_cast<int>(osError);
     std::string why;
     switch (e) {

@@ -98,10 +98,16 @@ void TelnetCodec::feed(const char* in, std::size_t n, std::string& data, std::st
         case State::Option:
             // What this client asked for it has asked already; anything else
             // is refused, and a refusal is never answered, so no loop forms.
-            if (verb_ == kDo && !wanted(b))
+            // A request repeated after its refusal changes nothing and is
+            // not answered again: a peer flooding requests would otherwise
+            // have the answers pile up faster than it reads them.
+            if (verb_ == kDo && !wanted(b) && !refusedDo_.test(b)) {
+                refusedDo_.set(b);
                 replies += bytes({kIac, kWont, b});
-            else if (verb_ == kWill && !wanted(b))
+            } else if (verb_ == kWill && !wanted(b) && !refusedWill_.test(b)) {
+                refusedWill_.set(b);
                 replies += bytes({kIac, kDont, b});
+            }
             state_ = State::Data;
             break;
         case State::Sub:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,6 +13,10 @@
 // line's data (IAC IAC undoubled) and telnet commands, which are consumed;
 // requests for options this client does not speak are refused, and the
 // answers to send go to `replies`.
+//
+// Whatever a peer sends, the codec's own memory stays a few dozen bytes and
+// its answers stay bounded: each option is refused at most once per
+// direction, and a subnegotiation is read past without being kept.
 class TelnetCodec {
 public:
     static constexpr std::uint8_t kIac = 255;
@@ -46,4 +51,8 @@ private:
 
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
+    // Options refused already, per verb answered: a peer that repeats
+    // DO or WILL without end gets one refusal, not one per request.
+    std::bitset<256> refusedDo_;
+    std::bitset<256> refusedWill_;
 };

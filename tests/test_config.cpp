@@ -795,6 +795,80 @@ TEST(ConfigDocCallers, AWriteHeldBackWhileOfflineReachesTheInstrumentWhenItRetur
     EXPECT_FLOAT_EQ(v, 30.0f);
 }
 
+// A value the user entered is written to the instrument or the user is told
+// it was not, whatever answers get lost on the way.
+TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgain)
+{
+    const struct {
+        int parameter;
+        const char* text;
+    } entries[] = {
+        {3, "+030.000"},    // set point
+        {7, "+001.500"},    // current limit
+        {12, "+008.000"},   // PID
+        {31, "+080.000"},   // temperature limit
+        {42, "00000001"},   // modulation
+    };
+    for (const auto& e : entries) {
+        SCOPED_TRACE(e.parameter);
+        SimBench b;
+        CTqk5820ConfigDoc& doc = b.newDoc();
+        bringOnline(b, doc);
+        b.control("off 1");
+        ASSERT_TRUE(doc.RequestRead(1));
+        b.clock.advanceSeconds(2);
+        b.passMillis = 20;
+        ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+        const auto seen = b.sim->commandsSeen();
+        ASSERT_TRUE(doc.CommitText(e.parameter, e.text));
+        EXPECT_TRUE(doc.IsHeld(e.parameter));
+        EXPECT_NE(b.prompts.statusMessages.back().find("is written when it answers again"), std::string::npos);
+        // Nothing is sent for it meanwhile, probe after probe.
+        for (int i = 0; i < 300; ++i)
+            b.pass();
+        EXPECT_TRUE(doc.IsHeld(e.parameter));
+        EXPECT_LE(b.sim->commandsSeen(), seen + 3);
+
+        b.control("on 1");
+        ASSERT_TRUE(b.runUntil([&] { return doc.IsOnline() && !doc.IsHeld(e.parameter) && !doc.IsOutstanding(e.parameter); }));
+        std::string text;
+        ASSERT_TRUE(b.runUntil([&] { return doc.GetText(e.parameter, text); }));
+        EXPECT_EQ(text, e.text);
+    }
+}
+
+TEST(ConfigDocEntries, AnEntryThatCannotBeWrittenOrWasNotConfirmedIsSaid)
+{
+    SimBench b;
+    CTqk5820ConfigDoc& doc = b.newDoc();
+    bringOnline(b, doc);
+
+    // Its answer lost: not sent again (it may have landed), read back, said.
+    b.control("off 1");
+    const auto seen = b.sim->commandsSeen();
+    ASSERT_TRUE(doc.CommitText(3, "+030.000"));
+    b.pass();
+    b.control("on 1");
+    b.clock.advanceSeconds(2);
+    b.passMillis = 20;
+    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOutstanding(3); }));
+    EXPECT_TRUE(doc.IsOnline());
+    EXPECT_FALSE(doc.IsHeld(3));
+    EXPECT_EQ(b.prompts.statusMessages.back(),
+              "ERROR - COM2 unit 01 did not confirm parameter 3 = +030.000; the value shown is read back from it");
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 2);   // the write once, the read back
+
+    // Held, then the window moves to another unit: dropped, and said.
+    b.control("off 1");
+    ASSERT_TRUE(doc.RequestRead(1));
+    b.clock.advanceSeconds(2);
+    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+    ASSERT_TRUE(doc.CommitText(12, "+012.000"));
+    doc.ChangeUnitNumber(5);
+    EXPECT_FALSE(doc.IsHeld(12));
+    EXPECT_EQ(b.prompts.statusMessages.back(), "ERROR - COM2 unit 01 never answered; not written: parameter 12 = +012.000");
+}
+
 // ------------------------------------------------------------ reset and close
 
 // A document's commands that still wait in the queue go with the contents

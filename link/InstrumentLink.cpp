@@ -121,21 +121,26 @@ const std::string& InstrumentLink::lastErrorDetail(int port) const
 bool InstrumentLink::postCommand(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
                                  const std::string& data)
 {
-    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, data, false);
+    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, data, false, false);
 }
 
 bool InstrumentLink::postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
 {
-    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, protocol::kZeroData, false);
+    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, protocol::kZeroData, false, false);
 }
 
 bool InstrumentLink::postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber)
 {
-    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, true);
+    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, true, true);
+}
+
+bool InstrumentLink::postRetry(int port, int deviceDigit, int unitNumber, int parameterNumber)
+{
+    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, false, true);
 }
 
 bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-                          const std::string& data, bool probe)
+                          const std::string& data, bool probe, bool quick)
 {
     // Anything else would not fit the 17 bytes of the packet.
     if (!validPort(port) || deviceDigit < 0 || deviceDigit > 9 || unitNumber < 0 || unitNumber > 99
@@ -148,7 +153,7 @@ bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int command
         report::showMessage(prompts_, msg::kOutOfMemoryPosting);
         return false;
     }
-    queue_.push_back(Queued {std::move(packet), probe});
+    queue_.push_back(Queued {std::move(packet), probe, quick});
     // An idle line takes the next command at once and sends it, so that a
     // command posted to a quiet line goes out before this returns.
     Port& p = port_[port];
@@ -176,6 +181,7 @@ bool InstrumentLink::servicePort(int port)
             takeTurn(p, port);
         if (p.pending[0] == '\0')
             return false;
+        p.reopened = false;
         startTransaction(p);
         ++p.progress;
         return true;
@@ -227,7 +233,7 @@ bool InstrumentLink::servicePort(int port)
         ++p.progress;
         return true;
     }
-    if (p.pendingIsProbe && written && p.received == 0
+    if (p.pendingIsQuick && written && p.received == 0
         && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs + device.extraLatencyMs()) {
         giveUp(p, port);
         return true;
@@ -262,6 +268,7 @@ void InstrumentLink::takeTurn(Port& p, int port)
     std::memcpy(p.pending, text.data(), protocol::kCommandLength);
     p.pending[protocol::kCommandLength] = '\0';
     p.pendingIsProbe = it->probe;
+    p.pendingIsQuick = it->quick;
     p.pendingContested = std::any_of(candidates.begin(), candidates.end(), [&](const LineTurns::Candidate& c) {
         return !c.probe && c.unit != it->packet->unitNumber();
     });
@@ -276,7 +283,9 @@ void InstrumentLink::endTransaction(Port& p)
     std::memset(p.reply, 0, sizeof p.reply);
     p.state = State::Idle;
     p.pendingIsProbe = false;
+    p.pendingIsQuick = false;
     p.pendingContested = false;
+    p.reopened = false;
 }
 
 void InstrumentLink::startTransaction(Port& p)
@@ -317,13 +326,20 @@ void InstrumentLink::reopen(Port& p, int port)
     p.lost = false;
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device back");
-    // A command that was waiting out its time on the lost line goes out now,
-    // within the time it had: a device that is lost again and again (a
-    // server that takes the connection and drops it) must not keep it from
-    // ever timing out.
-    if (p.state == State::Awaiting && secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
+    // A command that was waiting out its time on the lost line goes out now
+    // with a whole time-out of its own, once: a server that is still
+    // letting go of the previous client turns the first connection away.
+    // After that it keeps the time it had, so that a device lost again and
+    // again (a server that takes each connection and drops it) cannot keep
+    // it from ever timing out.
+    if (p.state != State::Awaiting)
+        return;
+    if (!p.reopened) {
+        p.reopened = true;
+        startTransaction(p);
+    } else if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
         giveUp(p, port);
-    } else if (p.state == State::Awaiting) {
+    } else {
         const std::int64_t start = p.start;
         const std::int64_t startMs = p.startMs;
         startTransaction(p);

@@ -58,6 +58,9 @@ public:
     // of an answer has begun a short while after it went out, so that
     // absent units cost a shared line little. Results as postCommand.
     bool postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber);
+    // A read asked again after one went unanswered: given up as early as a
+    // probe, but its unit's turn is an ordinary one. Results as postCommand.
+    bool postRetry(int port, int deviceDigit, int unitNumber, int parameterNumber);
 
     // Marks the unit whose window the user works in; its commands get every
     // other turn on its line while it has any (see LineTurns).
@@ -128,9 +131,13 @@ private:
         // When the pending command had all its bytes written (UTC ms), or -1.
         std::int64_t writtenAt = -1;
         bool pendingIsProbe = false;
+        // The pending command is given up early when nothing answers.
+        bool pendingIsQuick = false;
         // Whether units other than probing ones were waiting when the
         // pending command was chosen.
         bool pendingContested = false;
+        // The pending command has gone out again on a reopened device.
+        bool reopened = false;
         LineTurns turns;
         std::size_t received = 0;
         std::uint64_t progress = 0;
@@ -144,12 +151,13 @@ private:
     struct Queued {
         std::unique_ptr<CommandPacket> packet;
         bool probe = false;
+        bool quick = false;
     };
 
     static bool validPort(int port) { return port >= 0 && port < kPortCount; }
     static std::string portName(int port);
     bool post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-              const std::string& data, bool probe);
+              const std::string& data, bool probe, bool quick);
     void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
     void endTransaction(Port& p);

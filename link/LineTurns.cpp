@@ -29,13 +29,13 @@ void LineTurns::served(int unit, bool probe, bool contested, std::int64_t heldMs
 {
     if (!valid(unit))
         return;
-    heldMs = std::max<std::int64_t>(heldMs, 0);
+    heldMs = std::clamp<std::int64_t>(heldMs, 0, kMaxTurnMs);
     lastTurn_[static_cast<std::size_t>(unit)] = ++turn_;
     lastWasFront_ = isFront(unit);
     probeCreditMs_ += heldMs * kProbeSharePercent / 100;
     if (probe && contested && !isFront(unit))
         probeCreditMs_ -= heldMs;
-    probeCreditMs_ = std::min(probeCreditMs_, kMaxProbeCreditMs);
+    probeCreditMs_ = std::clamp(probeCreditMs_, -kMaxProbeDebtMs, kMaxProbeCreditMs);
 }
 
 void LineTurns::setFront(int unit, bool front)

@@ -28,6 +28,11 @@ public:
     // The most probe time that idle stretches can save up, so that a burst
     // of probes after a busy period stays short.
     static constexpr std::int64_t kMaxProbeCreditMs = 200;
+    // A turn counts for no more than a transaction can hold the line, and
+    // the debt of probes for no more than this: a clock step or a line that
+    // was not serviced for a while must not shut probes out for long.
+    static constexpr std::int64_t kMaxTurnMs = 2000;
+    static constexpr std::int64_t kMaxProbeDebtMs = 1000;
 
     struct Candidate {
         int unit;     // 0 to 99

@@ -544,7 +544,7 @@ TEST_F(LostLineTest, ADeviceLostAgainAndAgainStillTimesItsCommandOut)
     ASSERT_EQ(nextCommand(*pty_).substr(0, 7), "!105101");
     // The device goes, comes back and goes again, as a server does that
     // takes each connection and drops it at once.
-    for (int round = 0; round < 3 && link.replyCount() == 0; ++round) {
+    for (int round = 0; round < 5 && link.replyCount() == 0; ++round) {
         remove();
         for (int i = 0; i < 100 && !link.isLost(0); ++i) {
             link.servicePort(0);

@@ -126,13 +126,12 @@ void CTqk5820ConfigDoc::OnCloseDocument()
 {
     if (closed_)
         return;
-    MarkFront(false);
     if (unit_ > 0)
         registry_.release(unit_);
+    // The drain of the close keeps the window's turns on the line.
     Document::OnCloseDocument();
-    // Closed by the user: nobody is left to write them for.
-    held_.reset();
-    entry_.reset();
+    MarkFront(false);
+    DropEntries();
     if (portUsable_)
         link_.closePort(port_);
     portUsable_ = false;
@@ -191,15 +190,16 @@ bool CTqk5820ConfigDoc::RequestRead(int p)
     return PostRead(p, false);
 }
 
-bool CTqk5820ConfigDoc::PostRead(int p, bool probe)
+bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
 {
     if (!ValidParameter(p))
         return false;
     const auto i = static_cast<std::size_t>(p);
     value_[i].clear();
     const bool posted = CanSend()
-        && (probe ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)
-                  : link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p));
+        && (probe   ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)
+            : retry ? link_.postRetry(port_, protocol::kDeviceDigit, unit_, p)
+                    : link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p));
     readPending_.set(i, posted);
     fresh_.set(i, posted);
     if (busyLamp_ != nullptr)
@@ -233,6 +233,8 @@ bool CTqk5820ConfigDoc::CommitText(int p, const std::string& text)
         return false;
     const auto i = static_cast<std::size_t>(p);
     entryText_[i] = text;
+    entryOrder_[i] = ++entries_;
+    entryType_[i] = tracker_.CurrentType();
     if (!online_) {
         // Sent now it would only time out: it waits for the unit instead.
         entry_.set(i);
@@ -269,9 +271,31 @@ void CTqk5820ConfigDoc::HoldEntries()
 
 void CTqk5820ConfigDoc::WriteHeldEntries()
 {
+    // In the order they were made: a low limit entered before the high one
+    // goes first again.
+    std::vector<int> waiting;
     for (int p = 1; p < kParameterCount; ++p) {
+        if (held_.test(static_cast<std::size_t>(p)))
+            waiting.push_back(p);
+    }
+    std::sort(waiting.begin(), waiting.end(), [this](int a, int b) {
+        return entryOrder_[static_cast<std::size_t>(a)] < entryOrder_[static_cast<std::size_t>(b)];
+    });
+    for (int p : waiting) {
         const auto i = static_cast<std::size_t>(p);
-        if (held_.test(i) && WriteText(p, entryText_[i]))
+        const bool coefficient = p >= pn::kCoefficientFirst && p < pn::kCoefficientFirst + pn::kCoefficientCount;
+        if (coefficient && tracker_.CurrentType() != entryType_[i]) {
+            // Made for another sensor type than the unit now has (or one
+            // not known yet): written now it would set the wrong sensor up.
+            if (tracker_.CurrentType() == SensorTypeTracker::kNoType)
+                continue;
+            held_.reset(i);
+            entry_.reset(i);
+            prompts_.showStatusMessage("ERROR - " + UnitName() + " has another sensor type now; not written: parameter "
+                                       + std::to_string(p) + " = " + entryText_[i]);
+            continue;
+        }
+        if (WriteText(p, entryText_[i]))
             held_.reset(i);
     }
 }
@@ -429,8 +453,10 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
 
     if (e == protocol::kEndOk || e == protocol::kEndOkAlternate) {
         misses_ = 0;
-        if (c == protocol::kClassWrite && known)
+        if (c == protocol::kClassWrite && known) {
             entry_.reset(i);
+            held_.reset(i);
+        }
         if (c == protocol::kClassRead && in(kReadSet, p)) {
             value_[i] = reply.data();
             readPending_.reset(i);
@@ -446,7 +472,11 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
         return;
     }
     if (known) {
-        entry_.reset(i);
+        if (c == protocol::kClassWrite) {
+            // Refused: reported below, and not written again.
+            entry_.reset(i);
+            held_.reset(i);
+        }
         if (c == protocol::kClassRead) {
             readPending_.reset(i);
             fresh_.reset(i);
@@ -462,17 +492,20 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
 void CTqk5820ConfigDoc::Missed(int c, int p)
 {
     const auto i = static_cast<std::size_t>(p);
-    if (!online_) {
-        if (p > 0)
-            ClearFlags(p);
-        return;
-    }
     if (c == protocol::kClassWrite && p > 0 && entry_.test(i)) {
         // It may have landed: it is not sent again, and the value shown
         // from now on is read back from the instrument.
         entry_.reset(i);
+        held_.reset(i);
         prompts_.showStatusMessage("ERROR - " + UnitName() + " did not confirm parameter " + std::to_string(p) + " = "
                                    + entryText_[i] + "; the value shown is read back from it");
+    }
+    // Offline, or draining before a reset that ends it all anyway: nothing
+    // is asked again.
+    if (!online_ || draining_) {
+        if (p > 0)
+            ClearFlags(p);
+        return;
     }
     if (misses_ == 0) {
         // One lost answer is ordinary on a shared line. The unit counts as
@@ -490,7 +523,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
         }
         if (p > 0)
             ClearFlags(p);
-        PostRead(p > 0 && in(kReadSet, p) ? p : kProbeParameter, true);
+        PostRead(p > 0 && in(kReadSet, p) ? p : kProbeParameter, false, true);
         return;
     }
     link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
@@ -513,6 +546,8 @@ void CTqk5820ConfigDoc::Poll()
         // A reset drains what is outstanding; it starts nothing new.
         if (!draining_) {
             if (online_) {
+                if (held_.any())
+                    WriteHeldEntries();
                 tracker_.DetectionStep();
                 tracker_.ChangeStep();
             } else {

@@ -228,7 +228,7 @@ private:
     bool CanSend() const;
     // A read of p; a probe waits behind other commands and is given up
     // early when nothing answers (see InstrumentLink::postProbe).
-    bool PostRead(int p, bool probe);
+    bool PostRead(int p, bool probe, bool retry = false);
     // Removes this document's commands that still wait in the link's queue.
     void CancelQueued();
     // The open-failure box, after the failed device and its reason in the
@@ -280,6 +280,11 @@ private:
     std::bitset<kParameterCount> entry_;
     std::bitset<kParameterCount> held_;
     std::array<std::string, kParameterCount> entryText_;
+    // The order entries were made in, and the sensor type each was made for
+    // (coefficients belong to a type).
+    std::array<std::uint64_t, kParameterCount> entryOrder_ {};
+    std::array<int, kParameterCount> entryType_ {};
+    std::uint64_t entries_ = 0;
     bool inFront_ = false;
     std::array<std::int64_t, kParameterCount> readAt_;
     std::int64_t lastProbe_;

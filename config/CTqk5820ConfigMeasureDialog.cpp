@@ -267,11 +267,10 @@ void CTqk5820ConfigMeasureDialog::RefreshSetPoint()
 
 void CTqk5820ConfigMeasureDialog::RefreshOffline()
 {
-    // The document dropped the unanswered write with the rest of its cache.
-    if (setPointSent_) {
-        setPointSent_ = false;
-        setPointPending_ = true;
-    }
+    // An unanswered write is the document's now: it holds it for the
+    // instrument, or says that it was not confirmed. Sent again from here
+    // it would go out twice, or blindly after its answer was lost.
+    setPointSent_ = false;
     TakeCommittedSetPoint();
     for (CLibNumberStatic* display : {actual_, aux_, current_, voltage_}) {
         if (display != nullptr)

@@ -393,18 +393,11 @@ void CTqk5820ConfigSensorDialog::RefreshOffline()
     }
     // The lock is the first thing read when the instrument is back.
     statusReread_ = true;
-    // What went out without an answer went into the reset of the document
-    // with the instrument: it is sent again when the instrument is back.
-    for (CoefficientWrite& w : coefficientWrites_) {
-        if (w.unanswered) {
-            w.unanswered = false;
-            w.pending = true;
-        }
-    }
-    if (biasUnanswered_) {
-        biasUnanswered_ = false;
-        biasWritePending_ = true;
-    }
+    // What went out without an answer is the document's now: it holds it
+    // for the instrument, or says that it was not confirmed.
+    for (CoefficientWrite& w : coefficientWrites_)
+        w.unanswered = false;
+    biasUnanswered_ = false;
     wantedTypeSent_ = false;
     for (CLibDatamineEdit* entry : entries_) {
         if (entry != nullptr)

@@ -304,16 +304,25 @@ TEST_F(SensorPanelTest, WhileTheInstrumentIsAwayTheCoefficientBeingTypedInHoldsS
     EXPECT_EQ(entry->text(), "30.5");
 }
 
-TEST_F(SensorPanelTest, ACoefficientLostWithTheInstrumentIsWrittenWhenItIsBack)
+TEST_F(SensorPanelTest, ACoefficientWhoseAnswerWasLostIsNotSentAgainAndTheUserIsTold)
 {
     Sensor* panel = open(3);
     type(panel->Entry(3), "12.5", false);
     sim->sim().control("off 3");
     QTest::keyClick(panel->Entry(3), Qt::Key_Tab);
     ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+    const auto told = [&] {
+        for (const std::string& m : prompts.statusMessages) {
+            if (m.find("did not confirm parameter 24 = +012.500") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(told());
     sim->sim().control("on 3");
-    EXPECT_TRUE(holds(3, 24, "+012.500", 15000));
-    EXPECT_TRUE(runUntil([&] { return panel->Entry(3)->text() == " 12.500 "; }));
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 15000));
+    runFor(1500);
+    EXPECT_FALSE(holds(3, 24, "+012.500", 100));
 }
 
 } // namespace

@@ -55,6 +55,31 @@ constexpr int kLineWaitMs = 5;
 
 } // namespace
 
+// Marks a component's step as under way for as long as it lives.
+class BusyMark {
+public:
+    BusyMark(CTessolApp& app, const void* component) : app_(app)
+    {
+        app_.busy_.push_back(component);
+        ++app_.depth_;
+    }
+    ~BusyMark()
+    {
+        app_.busy_.pop_back();
+        --app_.depth_;
+    }
+    BusyMark(const BusyMark&) = delete;
+    BusyMark& operator=(const BusyMark&) = delete;
+
+private:
+    CTessolApp& app_;
+};
+
+bool CTessolApp::IsBusy(const void* component) const
+{
+    return std::find(busy_.begin(), busy_.end(), component) != busy_.end();
+}
+
 CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
     : QApplication(argc, argv)
 {
@@ -95,6 +120,11 @@ bool CTessolApp::InitInstance()
             auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, *prompts_);
             CTqk5820ConfigDoc* raw = doc.get();
             raw->SetWaitHandler([this, raw] {
+                // The other windows go on meanwhile; this one is under way.
+                {
+                    BusyMark mark(*this, raw);
+                    processEvents(QEventLoop::ExcludeUserInputEvents);
+                }
                 // Only while the link still lacks reply bytes is the line
                 // worth watching; a descriptor with bytes it will not take
                 // (or none at all) would end every wait at once.
@@ -184,9 +214,9 @@ std::uint64_t CTessolApp::LinkProgress() const
 
 void CTessolApp::OnIdle()
 {
-    if (inPass_ || !link_ || activeModalWidget() != nullptr)
+    if (!link_)
         return;
-    inPass_ = true;
+    BusyMark pass(*this, this);
     ++passes_;
     const std::uint64_t before = LinkProgress();
     if (polling_) {
@@ -194,6 +224,9 @@ void CTessolApp::OnIdle()
         for (Document* doc : configTemplate_->GetDocuments()) {
             auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
             config->SetInFront(config == front);
+            if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
+                continue;
+            BusyMark mark(*this, doc);
             for (DocumentView* view : std::vector<DocumentView*>(config->GetViews())) {
                 if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
                     configView->RefreshPass();
@@ -207,11 +240,12 @@ void CTessolApp::OnIdle()
         RefreshDiagnostics();
         link_->serviceAllPorts();
     }
-    configTemplate_->DeleteClosed();
-    calibrationTemplate_->DeleteClosed();
-    diagnosticTemplate_->DeleteClosed();
+    if (depth_ == 1) {
+        configTemplate_->DeleteClosed();
+        calibrationTemplate_->DeleteClosed();
+        diagnosticTemplate_->DeleteClosed();
+    }
     const bool moved = LinkProgress() != before;
-    inPass_ = false;
     SyncNotifiers();
     if (moved && polling_)
         soon_->start();
@@ -337,6 +371,10 @@ void CTessolApp::RegisterCalibrationTemplate()
 void CTessolApp::RefreshCalibration()
 {
     for (Document* doc : calibrationTemplate_->GetDocuments()) {
+        if (!calibrationTemplate_->IsOpen(doc) || IsBusy(doc)
+            || IsBusy(static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc()))
+            continue;
+        BusyMark mark(*this, doc);
         // Each view's refresh, then the document's pass; either may close
         // the document (a box that let the user close it, or the instrument
         // gone), so each step asks the template again.
@@ -384,6 +422,10 @@ void CTessolApp::RegisterDiagnosticTemplate()
 void CTessolApp::RefreshDiagnostics()
 {
     for (Document* doc : diagnosticTemplate_->GetDocuments()) {
+        if (!diagnosticTemplate_->IsOpen(doc) || IsBusy(doc)
+            || IsBusy(static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument()))
+            continue;
+        BusyMark mark(*this, doc);
         // A view that closes its document goes with it: each pass asks the
         // template again.
         for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {

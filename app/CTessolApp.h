@@ -34,9 +34,28 @@ struct TessolServices {
 // link, and the idle pass that drives all instrument work. The pass runs
 // when a line has bytes for a waiting transaction, right after a pass that
 // moved something on, and on a short timer for the clock-driven work; a
-// program with nothing to do sleeps. While a modal dialog or message box is
-// open the pass does nothing; a report (an OK box that is not modal) leaves
-// it running.
+// program with nothing to do sleeps.
+//
+// Dialogs never stop the instruments. The rules, which later work relies on:
+// - The pass goes on while any dialog or message box is open (their event
+//   loops run its timers): the link, every document's poll, every view's
+//   refresh, the graphs' sampling and the logs.
+// - A component whose step is under way (a configuration document with its
+//   views, a calibration document with its form, a diagnostics form) is
+//   skipped by a pass that starts inside that step, for example from the
+//   event loop of a box the step has opened and waits on. So a step never
+//   runs twice at once, and whatever waits for the user's answer holds only
+//   its own step: a calibration procedure on its Abort/Retry/Ignore box does
+//   not advance, a document asking about a port change does not change it.
+//   A calibration or diagnostics form is also skipped while its controller's
+//   step is under way.
+// - A loop that waits for an instrument in place (the drain before a reset
+//   or close, the access checks and the wait after a wrong password, the
+//   halt, Clear EEPROM) lets the event loop run between its steps, without
+//   user input, with its controller marked as under way; so the other
+//   windows stay live, and the loop's own window shows it is busy.
+// - Closed documents are deleted only by the outermost pass, never while a
+//   step or a waiting loop is under way.
 class CTessolApp : public QApplication {
     Q_OBJECT
 public:
@@ -112,7 +131,12 @@ private:
 
     std::string logDirectory_;
     bool polling_ = false;
-    bool inPass_ = false;
+    // Components whose step is under way, innermost last; passes and waiting
+    // loops under way.
+    std::vector<const void*> busy_;
+    int depth_ = 0;
+    bool IsBusy(const void* component) const;
+    friend class BusyMark;
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;
     QTimer* soon_ = nullptr;

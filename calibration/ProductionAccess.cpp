@@ -171,6 +171,7 @@ bool ProductionAccess::WriteAndWait(int p, const std::string& text)
 
 bool ProductionAccess::CheckPassword()
 {
+    prompts_.showStatusMessage("Checking the password...");
     std::string word;
     if (WriteAndWait(pn::kAccessWord, AccessText(password_))) {
         WaitCursor wait(prompts_);
@@ -188,6 +189,7 @@ bool ProductionAccess::CheckPassword()
                 doc_.WaitForLine();
         }
     }
+    prompts_.showStatusMessage("");
     return passwordValid_;
 }
 

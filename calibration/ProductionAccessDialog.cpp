@@ -7,7 +7,6 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
 #include <QValidator>
 
 namespace {
@@ -68,8 +67,6 @@ ProductionAccessDialog::ProductionAccessDialog(CTqk5820ConfigDoc& document, Prof
         connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     if (update_ != nullptr)
         connect(update_, &QPushButton::clicked, this, &ProductionAccessDialog::OnUpdate);
-    // The rejected password's wait sleeps in short steps.
-    access_.SetPause([] { QThread::msleep(20); });
 }
 
 void ProductionAccessDialog::Open()
@@ -101,14 +98,22 @@ void ProductionAccessDialog::ShowFields()
 void ProductionAccessDialog::OnOk()
 {
     TakeFields(true);
-    if (access_.Ok())
+    // The checks wait for the instrument (ten seconds after a wrong
+    // password) while the other windows go on: the dialog takes no input
+    // meanwhile, and looks it.
+    setEnabled(false);
+    const bool done = access_.Ok();
+    setEnabled(true);
+    if (done)
         accept();
 }
 
 void ProductionAccessDialog::OnUpdate()
 {
     TakeFields(true);
+    setEnabled(false);
     access_.Update();
+    setEnabled(true);
 }
 
 void ProductionAccessDialog::OnEnterSerialField()

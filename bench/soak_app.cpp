@@ -4,7 +4,9 @@
 // line's simulator restarted a third of the way in, and the faults switched
 // off for the last third. Not a test: it prints figures.
 //
-//   soak_app [--minutes M] [--units N] [--sim PATH]
+//   soak_app [--minutes M] [--units N] [--drop P] [--corrupt P] [--garble P] [--sim PATH]
+//
+// The fault rates are fractions of replies (by default 0.10, 0.05, 0.05).
 //
 // The program runs offscreen in a child process, so that a crash is seen
 // and counted rather than ending the run; once a second it tells the parent
@@ -121,6 +123,7 @@ struct Sample {
 int main(int argc, char** argv)
 {
     double minutes = 10;
+    double rates[3] = {0.10, 0.05, 0.05};   // dropped, corrupted, garbled
     int units = 4;
     std::string simPath = besideMe("tqk5820-sim");
     for (int i = 1; i < argc; ++i) {
@@ -131,8 +134,11 @@ int main(int argc, char** argv)
             units = std::atoi(argv[++i]);
         else if (a == "--sim" && i + 1 < argc)
             simPath = argv[++i];
+        else if ((a == "--drop" || a == "--corrupt" || a == "--garble") && i + 1 < argc)
+            rates[a == "--drop" ? 0 : a == "--corrupt" ? 1 : 2] = std::atof(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: soak_app [--minutes M] [--units N] [--sim PATH]\n");
+            std::fprintf(stderr, "usage: soak_app [--minutes M] [--units N] [--drop P] [--corrupt P] [--garble P] "
+                                 "[--sim PATH]\n");
             return 2;
         }
     }
@@ -152,7 +158,10 @@ int main(int argc, char** argv)
             s += (u > from ? "," : "") + std::to_string(u);
         return s;
     };
-    const std::vector<std::string> faults = {"--drop", "0.10", "--corrupt", "0.05", "--garble", "0.05"};
+    char rateText[3][32];
+    for (int k = 0; k < 3; ++k)
+        std::snprintf(rateText[k], sizeof rateText[k], "%g", rates[k]);
+    const std::vector<std::string> faults = {"--drop", rateText[0], "--corrupt", rateText[1], "--garble", rateText[2]};
     SimProcess sim1;
     SimProcess sim2;
     if (!sim1.start(simPath, line1, list(1, first), faults) || !sim2.start(simPath, line2, list(first + 1, units), faults)) {
@@ -218,9 +227,9 @@ int main(int argc, char** argv)
     sim2.stop();
 
     const bool crashed = WIFSIGNALED(status);
-    std::printf("soak: %d controllers on two lines, %.1f minutes, faults 10 %% dropped, 5 %% corrupted, "
-                "5 %% garbled until %.0f s,\n      line COM2 restarted at %.0f s\n",
-                units, minutes, faultsOffAt, restartAt);
+    std::printf("soak: %d controllers on two lines, %.1f minutes, faults %g %% dropped, %g %% corrupted, "
+                "%g %% garbled until %.0f s,\n      line COM2 restarted at %.0f s\n",
+                units, minutes, 100 * rates[0], 100 * rates[1], 100 * rates[2], faultsOffAt, restartAt);
     std::printf("crashes                   %d%s\n", crashed ? 1 : 0,
                 crashed ? (" (signal " + std::to_string(WTERMSIG(status)) + ")").c_str() : "");
     if (samples.size() < 2) {

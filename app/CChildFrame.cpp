@@ -44,7 +44,26 @@ void CChildFrame::PlaceBeside(QMdiSubWindow* frame, const QMdiSubWindow* neighbo
 {
     if (frame == nullptr)
         return;
-    frame->move(neighbour != nullptr && neighbour != frame ? neighbour->width() : 0, 0);
+    QPoint at(neighbour != nullptr && neighbour != frame ? neighbour->width() : 0, 0);
+    // The controller's other form (calibration beside diagnostics) would be
+    // placed exactly here too and hide this one, or be hidden: go on to the
+    // right of any window that already starts at this spot.
+    if (const QMdiArea* area = frame->mdiArea()) {
+        const QList<QMdiSubWindow*> others = area->subWindowList();
+        // Each pass moves right past a window or ends, so this ends.
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const QMdiSubWindow* other : others) {
+                if (other == frame || other == neighbour || other->isHidden() || other->isMinimized())
+                    continue;
+                if (other->pos() == at) {
+                    at.setX(other->geometry().right() + 1);
+                    moved = true;
+                }
+            }
+        }
+    }
+    frame->move(at);
     frame->ensurePolished();
     const QMargins decoration = frame->contentsMargins();
     frame->resize(form.width() + decoration.left() + decoration.right(),

@@ -217,6 +217,28 @@ TEST_F(ProductionTest, DiagnosticsOpenBesideTheControllerWindowAndFollowTheInstr
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
+TEST_F(ProductionTest, DiagnosticsOpenBesideTheCalibrationWindowNotOnTopOfIt)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    QMdiSubWindow* controller = viewOf(doc)->GetFrame();
+    activate(doc);
+    ASSERT_TRUE(command(cmd::kCalibration, grant));
+    QMdiSubWindow* calibration = nullptr;
+    for (QMdiSubWindow* w : app->GetMainFrame()->GetClientArea()->subWindowList()) {
+        if (w != controller)
+            calibration = w;
+    }
+    ASSERT_NE(calibration, nullptr);
+    EXPECT_EQ(calibration->pos(), QPoint(controller->width(), 0));
+
+    CTqk5820DiagnosticView* form = openDiagnostics(doc);
+    ASSERT_NE(form, nullptr);
+    QMdiSubWindow* diagnostics = form->GetFrame();
+    EXPECT_EQ(diagnostics->pos(), QPoint(calibration->geometry().right() + 1, 0));
+    EXPECT_FALSE(diagnostics->geometry().intersects(calibration->geometry()));
+    EXPECT_FALSE(diagnostics->geometry().intersects(controller->geometry()));
+}
+
 TEST_F(ProductionTest, ASecondDiagnosticsCommandBringsTheOpenWindowForward)
 {
     CTqk5820ConfigDoc* first = openOnline();

@@ -107,10 +107,10 @@ void CMainFrame::OnCommand(int commandId)
         UpdateCommandUi();
         return;
     case cmd::kWindowCascade:
-        client_->cascadeSubWindows();
+        Cascade();
         return;
     case cmd::kWindowTile:
-        client_->tileSubWindows();
+        Tile();
         return;
     case cmd::kWindowArrange:
         ArrangeIcons();
@@ -150,6 +150,19 @@ void CMainFrame::AddChildFrame(CChildFrame* frame)
     // so that the client area has finished the change first.
     connect(frame, &QMdiSubWindow::windowStateChanged, this,
             [this] { QMetaObject::invokeMethod(this, [this] { UpdateTitle(); }, Qt::QueuedConnection); });
+    // What the status bar says belongs to the windows (a calibration's
+    // measured resistance, a controller that stopped answering); with the
+    // last of them gone it would only mislead. Queued: while the frame is
+    // being destroyed the client area still lists it.
+    connect(frame, &QObject::destroyed, this, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (client_->subWindowList().isEmpty())
+                    ClearStatusMessage();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CMainFrame::UpdateWindowList()
@@ -233,6 +246,65 @@ void CMainFrame::ArrangeIcons()
     }
 }
 
+namespace {
+
+// The windows that Cascade and Tile place, in the Window menu's order; a
+// maximized one comes back to its normal state first.
+QList<QMdiSubWindow*> arrangedFrames(QMdiArea* client)
+{
+    QList<QMdiSubWindow*> frames;
+    for (QMdiSubWindow* frame : client->subWindowList(QMdiArea::CreationOrder)) {
+        if (frame->isHidden() || frame->isMinimized())
+            continue;
+        if (frame->isMaximized())
+            frame->showNormal();
+        frames.append(frame);
+    }
+    return frames;
+}
+
+} // namespace
+
+void CMainFrame::Cascade()
+{
+    // The client area's own cascade shrinks every window to a small default
+    // size; a controller window is fitted to its panels and keeps its size.
+    const QList<QMdiSubWindow*> frames = arrangedFrames(client_);
+    const QRect area = client_->viewport()->rect();
+    int step = 0;
+    for (QMdiSubWindow* frame : frames)
+        step = std::max(step, frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame));
+    step = std::max(step, 16);
+    int n = 0;
+    for (QMdiSubWindow* frame : frames) {
+        frame->move(area.left() + n * step, area.top() + n * step);
+        frame->raise();
+        ++n;
+    }
+}
+
+void CMainFrame::Tile()
+{
+    // The client area's own tile goes by the order of activation, which
+    // puts the window opened last top left; the Window menu's order is the
+    // one a user reads.
+    const QList<QMdiSubWindow*> frames = arrangedFrames(client_);
+    if (frames.isEmpty())
+        return;
+    const int count = static_cast<int>(frames.size());
+    int columns = 1;
+    while (columns * columns < count)
+        ++columns;
+    const int rows = (count + columns - 1) / columns;
+    // The whole client area: scroll bars shown now for windows beyond its
+    // edge go once the windows are tiled, and would leave a gap.
+    const QRect area(QPoint(0, 0), client_->contentsRect().size());
+    const int width = std::max(1, area.width() / columns);
+    const int height = std::max(1, area.height() / rows);
+    for (int i = 0; i < count; ++i)
+        frames[i]->setGeometry(area.left() + (i % columns) * width, area.top() + (i / columns) * height, width, height);
+}
+
 CChildFrame* CMainFrame::GetActiveChildFrame() const
 {
     QMdiSubWindow* active = client_->activeSubWindow();
@@ -261,6 +333,12 @@ bool CMainFrame::IsActiveConfigViewOnline() const
 {
     const CTqk5820ConfigView* view = GetActiveConfigView();
     return view != nullptr && view->GetConfigDoc().IsOnline();
+}
+
+void CMainFrame::ClearStatusMessage()
+{
+    statusBar()->clearMessage();
+    messagePane_->clear();
 }
 
 void CMainFrame::ShowStatusMessage(const QString& text)

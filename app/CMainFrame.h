@@ -48,6 +48,8 @@ public:
 
     // Sets the message pane and repaints it at once.
     void ShowStatusMessage(const QString& text);
+    // Empties the message pane and any message shown over it.
+    void ClearStatusMessage();
     // Enabling and check marks of every command, from the current state.
     void UpdateCommandUi();
 
@@ -57,6 +59,15 @@ public:
     // Places the minimized child frames side by side along the bottom of the
     // client area, in the order they were opened, in rows from the bottom up.
     void ArrangeIcons();
+    // Window, Cascade: the windows that are neither minimized nor hidden, in
+    // the order the Window menu lists them, keep their sizes and go one
+    // title-bar height down and right of the one before, from the top left
+    // corner; the last one ends up in front.
+    void Cascade();
+    // Window, Tile: the same windows share the client area in a grid of
+    // equal cells, as near square as can be, filled row by row in the order
+    // the Window menu lists them (the first top left).
+    void Tile();
     // The entries that list the open child frames at the end of the Window
     // menu, as it was last opened.
     QList<QAction*> GetWindowListActions() const { return windowList_; }

@@ -21,6 +21,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QMdiSubWindow>
 #include <QPixmap>
 #include <QMdiArea>
@@ -277,6 +278,93 @@ TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
     EXPECT_EQ(frames[2]->x(), frames[0]->geometry().right() + 1);
     EXPECT_EQ(frames[1]->geometry(), middle);
     EXPECT_TRUE(frames[0]->isMinimized() && frames[2]->isMinimized());
+}
+
+TEST_F(AppTest, CascadeKeepsEachWindowsSizeAndOnlyOffsetsThemInListOrder)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(900, 700);
+    std::vector<CChildFrame*> frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(viewOf(openController())->GetFrame());
+    std::vector<QSize> sizes;
+    for (CChildFrame* frame : frames)
+        sizes.push_back(frame->size());
+    ASSERT_GT(sizes[0].width(), 150);
+    frames[0]->showMaximized();
+    runFor(50);
+
+    action(cmd::kWindowCascade)->trigger();
+    runFor(50);
+    const QPoint origin = main->GetClientArea()->viewport()->rect().topLeft();
+    const int step = frames[1]->y() - frames[0]->y();
+    EXPECT_GE(step, 10);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_FALSE(frames[i]->isMaximized()) << i;
+        EXPECT_EQ(frames[i]->size(), sizes[i]) << i;
+        EXPECT_EQ(frames[i]->pos(), origin + QPoint(step, step) * static_cast<int>(i)) << i;
+    }
+    // The title is still whole, not cut down to "T...".
+    EXPECT_EQ(frames[2]->windowTitle(), "TQK-5820-03.cfg");
+}
+
+TEST_F(AppTest, TileFillsTheClientAreaInTheWindowListsOrder)
+{
+    CMainFrame* main = app->GetMainFrame();
+    main->resize(900, 700);
+    std::vector<CChildFrame*> frames;
+    for (int i = 0; i < 5; ++i)
+        frames.push_back(viewOf(openController())->GetFrame());
+    // Activated from last to first: the activation order is the reverse of
+    // the list's.
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it)
+        main->GetClientArea()->setActiveSubWindow(*it);
+    frames[3]->showMinimized();
+    runFor(50);
+
+    action(cmd::kWindowTile)->trigger();
+    runFor(50);
+    // Four shown windows: two by two, the first top left, the fifth bottom right.
+    const QRect area = main->GetClientArea()->viewport()->rect();
+    const int w = area.width() / 2;
+    const int h = area.height() / 2;
+    const struct {
+        int frame;
+        QRect expected;
+    } cells[] = {
+        {0, QRect(area.left(), area.top(), w, h)},
+        {1, QRect(area.left() + w, area.top(), w, h)},
+        {2, QRect(area.left(), area.top() + h, w, h)},
+        {4, QRect(area.left() + w, area.top() + h, w, h)},
+    };
+    for (const auto& c : cells)
+        EXPECT_EQ(frames[c.frame]->geometry(), c.expected) << c.frame;
+    EXPECT_TRUE(frames[3]->isMinimized());
+}
+
+TEST_F(AppTest, TheStatusBarIsClearedWhenTheLastWindowCloses)
+{
+    CMainFrame* main = app->GetMainFrame();
+    std::vector<CTqk5820ConfigDoc*> docs = {openController(), openController()};
+    const auto message = [main] { return main->statusBar()->currentMessage(); };
+    const auto paneSays = [main](const QString& text) {
+        for (const QLabel* label : main->statusBar()->findChildren<QLabel*>()) {
+            if (label->text() == text)
+                return true;
+        }
+        return false;
+    };
+    main->statusBar()->showMessage("Measured Resistance = 10.000 kOhms");
+    app->ConfigTemplate().CloseDocument(docs[0]);
+    runFor(50);
+    EXPECT_EQ(message(), "Measured Resistance = 10.000 kOhms") << "a window is still open";
+
+    main->ShowStatusMessage("unit 02 stopped answering");
+    ASSERT_TRUE(paneSays("unit 02 stopped answering"));
+    main->statusBar()->showMessage("Measured Resistance = 10.000 kOhms");
+    app->ConfigTemplate().CloseDocument(docs[1]);
+    EXPECT_TRUE(runUntil([&] { return message().isEmpty(); }, 2000));
+    EXPECT_FALSE(paneSays("unit 02 stopped answering"));
 }
 
 TEST_F(AppTest, AMaximizedWindowsTitleAppearsOnceInTheCaption)

@@ -19,6 +19,23 @@ std::uint8_t checksum(const std::string& text)
     return checksum(text.data(), text.size());
 }
 
+const char* endCodeMeaning(int endCode)
+{
+    switch (endCode) {
+    case kEndOk:
+    case kEndOkAlternate:
+        return "success";
+    case kEndUnparsable:
+        return "the reply could not be read";
+    case kEndNoReply:
+        return "no reply in time";
+    case kEndChecksum:
+        return "the reply's checksum is wrong";
+    default:
+        return "the instrument refused the command";
+    }
+}
+
 std::string checksumText(std::uint8_t sum)
 {
     static const char digits[] = "0123456789abcdef";

@@ -23,6 +23,11 @@ inline constexpr int kEndUnparsable = 97;
 inline constexpr int kEndNoReply = 98;
 inline constexpr int kEndChecksum = 99;
 
+// What an end code means, in a few words for a user: success, one of the
+// program's own failures (97, 98, 99), or the instrument refusing the
+// command (every other code).
+const char* endCodeMeaning(int endCode);
+
 // XOR of every byte of `text`, starting from 0.
 std::uint8_t checksum(const char* text, std::size_t length);
 std::uint8_t checksum(const std::string& text);

@@ -85,7 +85,8 @@ protected:
 
     static RunResult ctl(int unit, const std::vector<std::string>& args) { return runProgram(ctlArgs(unit, args)); }
 
-    static std::string port() { return "COM1 (" + link_ + ")"; }
+    // A line given by --device goes by the name the user gave it.
+    static std::string port() { return link_; }
 
     static std::string dir_;
     static std::string link_;

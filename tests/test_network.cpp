@@ -317,7 +317,7 @@ TEST_F(Ser2netTest, AServerThatIsNotThereFailsTheOpenWithItsOsError)
     const std::string device = "socket://127.0.0.1:" + std::to_string(freePort());
     const RunResult r = ctl(device, 1, {"read", "56"});
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.err, "ERROR - COM1 Port Open failed : OS Error = 111 (" + device + ": Connection refused)\n");
+    EXPECT_EQ(r.err, "ERROR - " + device + " Port Open failed : OS Error = 111 (" + device + ": Connection refused)\n");
 }
 
 } // namespace

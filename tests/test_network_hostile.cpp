@@ -241,7 +241,8 @@ TEST(NetworkNames, APortOutOfRangeOrAnUnknownHostIsRefusedBeforeConnectingAndSay
     // the refusal to count, so the tool's own words are checked too.
     const RunResult r = runProgram({TESSOLCTL_PATH, "--device", "socket://127.0.0.1:68937", "--unit", "1", "read", "56"});
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.err, "ERROR - COM1 Port Open failed : OS Error = 22 (invalid port 68937 in socket://127.0.0.1:68937)\n");
+    EXPECT_EQ(r.err, "ERROR - socket://127.0.0.1:68937 Port Open failed : OS Error = 22 "
+                     "(invalid port 68937 in socket://127.0.0.1:68937)\n");
 }
 
 } // namespace

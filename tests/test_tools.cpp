@@ -84,11 +84,12 @@ TEST_F(ToolsTest, RefusalsAndSilenceReportTheEndCode)
     RunResult r = ctl({"--unit", "1", "read", "99"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("ERROR - Unit #01 Command 1-99, returned End Code ", 0), 0u) << r.err;
+    // The window program's text, then what the code means.
+    EXPECT_EQ(r.err, "ERROR - Unit #01 Command 1-99, returned End Code 03. (the instrument refused the command)\n");
 
     r = ctl({"--unit", "3", "read", "56"});  // nobody answers to unit 3
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "ERROR - Unit #03 Command 1-56, returned End Code 98.\n");
+    EXPECT_EQ(r.err, "ERROR - Unit #03 Command 1-56, returned End Code 98. (no reply in time)\n");
 }
 
 TEST_F(ToolsTest, InjectedFaultsProduceTheirEndCodes)
@@ -96,12 +97,14 @@ TEST_F(ToolsTest, InjectedFaultsProduceTheirEndCodes)
     struct Case {
         const char* faults;
         const char* endCode;
-    } cases[] = {{"faults corrupt=1", "99"}, {"faults garble=1", "97"}, {"faults drop=1", "98"}};
+    } cases[] = {{"faults corrupt=1", "99. (the reply's checksum is wrong)"},
+                 {"faults garble=1", "97. (the reply could not be read)"},
+                 {"faults drop=1", "98. (no reply in time)"}};
     for (const Case& c : cases) {
         EXPECT_EQ(control(c.faults).rfind("ok", 0), 0u);
         const RunResult r = ctl({"--unit", "1", "read", "1"});
         EXPECT_EQ(r.exitCode, 1) << c.faults;
-        EXPECT_EQ(r.err, std::string("ERROR - Unit #01 Command 1-01, returned End Code ") + c.endCode + ".\n");
+        EXPECT_EQ(r.err, std::string("ERROR - Unit #01 Command 1-01, returned End Code ") + c.endCode + "\n");
         control("faults drop=0 corrupt=0 garble=0");
     }
     EXPECT_EQ(ctl({"--unit", "1", "read", "56"}).exitCode, 0);
@@ -121,6 +124,22 @@ TEST_F(ToolsTest, APortThatCannotBeOpenedExitsWith3)
                              {"TESSOL_COM3=/nonexistent/tessol-line"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.err, "ERROR - COM3 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)\n");
+}
+
+TEST_F(ToolsTest, ThePortIsNamedInEitherCaseAndADeviceByItsOwnName)
+{
+    for (const char* name : {"COM2", "com2", "Com2"}) {
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--port", name, "--unit", "1", "read", "56"}, 30000,
+                                       {"TESSOL_COM2=" + link_});
+        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        EXPECT_EQ(r.out, "+001.300\n") << name;
+    }
+    for (const char* name : {"cam2", "com", "com0", "com5", "COM12"})
+        EXPECT_EQ(runProgram({TESSOLCTL_PATH, "--port", name, "read", "56"}).exitCode, 2) << name;
+    const RunResult r = runProgram({TESSOLCTL_PATH, "--device", "/nonexistent/tessol-line", "read", "56"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "ERROR - /nonexistent/tessol-line Port Open failed : OS Error = 2 "
+                     "(/nonexistent/tessol-line: No such device)\n");
 }
 
 TEST_F(ToolsTest, BadArgumentsPrintUsageAndExitWith2)

@@ -45,7 +45,8 @@ const char* const kUsageText =
     "  watch [--interval S] [--count N] [--csv FILE]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
-    "The port defaults to COM2 and the unit to 1. COMn leads to $TESSOL_COMn, else /dev/ttyS(n-1).\n";
+    "The port defaults to COM2 and the unit to 1. COMn (either case) leads to $TESSOL_COMn, else\n"
+    "/dev/ttyS(n-1).\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -93,11 +94,49 @@ bool parseNumber(const char* text, double& out)
     return *end == '\0' && std::isfinite(out);
 }
 
+// A message that ends in "returned End Code NN." gets what NN means behind
+// it; the window program's message says the code alone, which tells a user
+// at a terminal nothing.
+std::string withEndCodeMeaning(const std::string& text)
+{
+    static const std::string kMarker = "returned End Code ";
+    const std::size_t at = text.rfind(kMarker);
+    if (at == std::string::npos)
+        return text;
+    const std::size_t digits = at + kMarker.size();
+    std::size_t end = digits;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end == digits || end - digits > 3 || end >= text.size() || text[end] != '.')
+        return text;
+    const int code = std::atoi(text.substr(digits, end - digits).c_str());
+    return text.substr(0, end + 1) + " (" + protocol::endCodeMeaning(code) + ")" + text.substr(end + 1);
+}
+
+// With --device the link still calls its line COM1; the user knows it by the
+// name given, so every "COM1" in what the tool prints becomes that name.
+std::string lineNamed(const std::string& text, const std::string& device)
+{
+    if (device.empty())
+        return text;
+    static const std::string kLine = "COM1";
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at = text.find(kLine); at != std::string::npos; at = text.find(kLine, at + kLine.size())) {
+        const std::size_t after = at + kLine.size();
+        if (after < text.size() && std::isdigit(static_cast<unsigned char>(text[after])))
+            continue;
+        out += text.substr(from, at - from) + device;
+        from = after;
+    }
+    return out + text.substr(from);
+}
+
 std::string endCodeText(const ReplyPacket& r, int unit, int cls, int param)
 {
     char text[128];
     std::snprintf(text, sizeof text, msg::kEndCode, unit, cls, param, r.endCode());
-    return text;
+    return withEndCodeMeaning(text);
 }
 
 bool succeeded(const ReplyPacket& r)
@@ -117,32 +156,38 @@ void waitOnLink(const InstrumentLink& link, int port, int ms)
 
 // The link's open error and, after it, the device and the reason:
 // "ERROR - COM2 Port Open failed : OS Error = 13 (/dev/ttyUSB0: Permission denied - ...)".
-void printOpenError(const InstrumentLink& link, int port)
+// With a device given, the device stands where the port's name would.
+void printOpenError(const InstrumentLink& link, int port, const std::string& device)
 {
     if (link.lastError(port).empty())
         return;
     std::string text = link.lastError(port);
     if (!link.lastErrorDetail(port).empty())
         text += " (" + link.lastErrorDetail(port) + ")";
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", lineNamed(text, device).c_str());
 }
 
 class Session {
 public:
     Session() : ports_(nullptr), link_(ports_, clock_, prompts_) {}
 
-    void usePort(int index) { port_ = index; }
+    void usePort(int index)
+    {
+        port_ = index;
+        device_.clear();
+    }
     void useDevice(const std::string& path)
     {
         ports_.setPath("COM1", path);
         port_ = 0;
+        device_ = path;
     }
 
     bool open()
     {
         if (link_.openPort(port_))
             return true;
-        printOpenError(link_, port_);
+        printOpenError(link_, port_, device_);
         return false;
     }
 
@@ -167,6 +212,7 @@ private:
     PosixSerialPorts ports_;
     InstrumentLink link_;
     int port_ = 1;
+    std::string device_;
 };
 
 int runTransaction(Session& session, int unit, int cls, int param, const std::string& data)
@@ -229,16 +275,18 @@ void onStopSignal(int)
 }
 
 // Console prompts that also count the boxes, so that a command can tell a
-// refusal the document reported from a success.
+// refusal the document reported from a success. End codes get their meaning,
+// and a line given by --device is called by that name.
 class ToolPrompts : public ConsolePrompts {
 public:
     MessageAnswer messageBox(const std::string& caption, const std::string& text, MessageButtons buttons,
                              MessageIcon icon) override
     {
         ++shown;
-        return ConsolePrompts::messageBox(caption, text, buttons, icon);
+        return ConsolePrompts::messageBox(caption, lineNamed(withEndCodeMeaning(text), device), buttons, icon);
     }
     int shown = 0;
+    std::string device;
 };
 
 // One controller's configuration document on its own link, driven by the
@@ -256,6 +304,7 @@ public:
     {
         if (!device.empty())
             ports_.setPath("COM1", device);
+        prompts_.device = device;
         // A settings store of its own: the tool changes nobody's defaults.
         profile_.writeInt(CTqk5820ConfigDoc::kProfileSection, CTqk5820ConfigDoc::kPortKey, port);
         doc_.SetWaitHandler([this] { waitForLine(10); });
@@ -270,7 +319,7 @@ public:
     {
         doc_.OnNewDocument();
         if (!doc_.IsPortUsable()) {
-            printOpenError(link_, port_);
+            printOpenError(link_, port_, device_);
             return false;
         }
         if (unit_ != doc_.GetUnitNumber())
@@ -284,8 +333,7 @@ public:
 
     std::string portName() const
     {
-        std::string name = std::string("COM") + static_cast<char>('1' + port_);
-        return device_.empty() ? name : name + " (" + device_ + ")";
+        return device_.empty() ? std::string("COM") + static_cast<char>('1' + port_) : device_;
     }
 
     // One idle pass. `waitMs` bounds the wait on the line afterwards.
@@ -582,7 +630,11 @@ int main(int argc, char** argv)
         ++i;
         if (option == "--port") {
             int n = 0;
-            if (std::strncmp(value, "COM", 3) != 0 || !parseInt(value + 3, 1, 4, n))
+            // com2 is as good as COM2.
+            std::string name = value;
+            for (char& c : name)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (name.compare(0, 3, "COM") != 0 || !parseInt(name.c_str() + 3, 1, 4, n))
                 return usage("--port takes COM1 to COM4");
             session.usePort(n - 1);
             portIndex = n - 1;

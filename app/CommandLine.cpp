@@ -17,6 +17,13 @@ CommandLine refuse(const std::string& problem)
 CommandLine parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
+    // Whatever else is there, the user asked how to call the program.
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            line.help = true;
+            return line;
+        }
+    }
     bool seen = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];

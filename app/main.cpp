@@ -12,6 +12,10 @@ int main(int argc, char** argv)
     // its usage line even where no display can be opened. --log-dir is the
     // only option; Qt's own (-style and the like) are refused with the rest.
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (line.help) {
+        std::printf("%s\n%s", kCommandLineUsage, kCommandLineHelp);
+        return 0;
+    }
     if (!line.ok) {
         std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
         return 2;

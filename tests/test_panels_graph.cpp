@@ -623,18 +623,30 @@ TEST_F(GraphTest, TheLogButtonAsksForAFileAndStopsWhatItStarted)
 
 // ---------------------------------------------------------------- the command line
 
-TEST(CommandLineTest, TakesOnlyALogFolder)
+TEST(CommandLineTest, TakesOnlyALogFolderOrAskForHelp)
 {
     EXPECT_TRUE(parseCommandLine({}).ok);
+    EXPECT_FALSE(parseCommandLine({"--log-dir", "/tmp/x"}).help);
+    for (const std::vector<std::string>& help : std::vector<std::vector<std::string>> {
+             {"--help"}, {"-h"}, {"--log-dir", "/tmp/x", "--help"}, {"--bogus", "--help"}}) {
+        const CommandLine line = parseCommandLine(help);
+        EXPECT_TRUE(line.ok && line.help) << help.back();
+    }
     EXPECT_EQ(parseCommandLine({"--log-dir", "/tmp/x"}).logDirectory, "/tmp/x");
     EXPECT_EQ(parseCommandLine({"--log-dir=/tmp/y"}).logDirectory, "/tmp/y");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>> {
-             {"--log-dir"}, {"--log-dir="}, {"--log-dir", ""}, {"--help"}, {"x"}, {"--log-dir", "a", "--log-dir", "b"},
+             {"--log-dir"}, {"--log-dir="}, {"--log-dir", ""}, {"x"}, {"--log-dir", "a", "--log-dir", "b"},
              {"--log-dir", "a", "extra"}, {"--logdir", "a"}}) {
         const CommandLine line = parseCommandLine(bad);
         EXPECT_FALSE(line.ok) << bad.front();
         EXPECT_FALSE(line.problem.empty());
     }
+
+    // Help goes to the terminal and ends well, with or without a display.
+    const RunResult help = runProgram({TESSOL_PATH, "--help"}, 20000, {"QT_QPA_PLATFORM=xcb", "DISPLAY="});
+    EXPECT_EQ(help.exitCode, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("usage: tessol [--log-dir DIR]\n", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("--log-dir DIR   log every controller"), std::string::npos) << help.out;
 
     const RunResult r = runProgram({TESSOL_PATH, "-platform", "offscreen", "--verbose"}, 20000);
     EXPECT_EQ(r.exitCode, 2);

@@ -157,7 +157,10 @@ bool CTessolApp::InitInstance()
     tick_ = new QTimer(this);
     tick_->setInterval(kTickMs);
     connect(tick_, &QTimer::timeout, this, [this] {
-        OnIdle();
+        // Through the single-shot timer: a timer whose handler is still
+        // under way (a pass that waits on a box) does not fire again in the
+        // box's event loop, and the passes must go on there.
+        soon_->start();
         if (mainFrame_ && activeModalWidget() == nullptr)
             mainFrame_->UpdateCommandUi();
     });

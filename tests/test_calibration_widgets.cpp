@@ -12,6 +12,7 @@
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/ParameterNumbers.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/UnitRegistry.h"
 #include "controls/CLibDatamineEdit.h"
@@ -344,6 +345,39 @@ TEST_F(CalibrationFormTest, ClosingTheControllerWindowClosesCalibrationFirstAndP
     EXPECT_TRUE(app->CalibrationTemplate().GetDocuments().empty());
     EXPECT_EQ(unit().sensorType(), 0);
     EXPECT_EQ(held(41), "-000.100");
+}
+
+// A procedure whose box waits for the user holds still meanwhile, and goes
+// on once, as answered; its controller keeps reading all along.
+TEST_F(CalibrationFormTest, AProcedureWaitingOnItsBoxHoldsStillWhileItsControllerGoesOn)
+{
+    sim::SimUnit::Board board = unit().board();
+    board.senseResistor = 12.5;   // out of tolerance
+    unit().setBoard(board);
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    int opened = 0;
+    std::size_t boxesMeanwhile = 99;
+    std::int64_t statusBefore = 0;
+    std::int64_t statusDuring = 0;
+    prompts.answers = {MessageAnswer::Ignore};
+    prompts.whileOpen = [&] {
+        if (++opened > 1)
+            return;
+        const std::size_t boxes = prompts.boxes.size();
+        statusBefore = doc->ReadAt(pn::kStatusWord);
+        runFor(3000);
+        statusDuring = doc->ReadAt(pn::kStatusWord);
+        boxesMeanwhile = prompts.boxes.size() - boxes;
+    };
+    click(form->Box(Form::kResistorButton));
+    ASSERT_TRUE(runUntil([&] { return opened > 0 && boxesMeanwhile != 99; }, 30000));
+    EXPECT_EQ(boxesMeanwhile, 0u);
+    EXPECT_GT(statusDuring, statusBefore);
+    // Ignored: the value is taken once and the procedure ends.
+    ASSERT_TRUE(runUntil([&] { return form->Box(Form::kResistorButton)->isChecked(); }, 30000));
+    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)

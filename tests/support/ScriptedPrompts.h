@@ -3,6 +3,7 @@
 #include "platform/UserPrompts.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
                              MessageIcon icon) override
     {
         boxes.push_back({caption, text, buttons, icon, true, {}});
+        // What happens while the user takes a while to answer.
+        if (whileOpen)
+            whileOpen();
         if (!answers.empty()) {
             const MessageAnswer a = answers.front();
             answers.pop_front();
@@ -50,6 +54,9 @@ public:
 
     std::vector<Box> boxes;
     std::deque<MessageAnswer> answers;
+    // Runs while a question is open, before it is answered (a test lets the
+    // event loop run here, as a real box does).
+    std::function<void()> whileOpen;
     std::vector<std::string> statusMessages;
     int waitDepth = 0;
     int beeps = 0;

@@ -492,7 +492,8 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
 void CTqk5820ConfigDoc::Missed(int c, int p)
 {
     const auto i = static_cast<std::size_t>(p);
-    if (c == protocol::kClassWrite && p > 0 && entry_.test(i)) {
+    const bool entry = c == protocol::kClassWrite && p > 0 && entry_.test(i);
+    if (entry) {
         // It may have landed: it is not sent again, and the value shown
         // from now on is read back from the instrument.
         entry_.reset(i);
@@ -500,6 +501,12 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
         prompts_.showStatusMessage("ERROR - " + UnitName() + " did not confirm parameter " + std::to_string(p) + " = "
                                    + entryText_[i] + "; the value shown is read back from it");
     }
+    // Any other write whose answer was lost (calibration, a sensor-type
+    // change, diagnostics) has nobody to tell and a procedure that counts on
+    // it: the unit counts as gone at once, as it always has, so that the
+    // procedure ends rather than goes on without it.
+    if (c == protocol::kClassWrite && !entry && online_ && !draining_)
+        misses_ = 1;
     // Offline, or draining before a reset that ends it all anyway: nothing
     // is asked again.
     if (!online_ || draining_) {

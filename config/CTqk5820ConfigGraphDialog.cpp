@@ -274,7 +274,9 @@ void CTqk5820ConfigGraphDialog::ShowLogState()
 QString CTqk5820ConfigGraphDialog::DefaultLogPath() const
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty())
+    // A file dialog shown a folder that does not exist starts in the
+    // working directory instead: the documents folder is made if need be.
+    if (folder.isEmpty() || !QDir().mkpath(folder))
         folder = QDir::homePath();
     return QDir(folder).filePath(QString::fromStdString(ReadingSampler::LogFileName(Doc().GetUnitNumber())));
 }
@@ -283,7 +285,7 @@ void CTqk5820ConfigGraphDialog::OnLogButton()
 {
     ReadingSampler& sampler = Sampler();
     if (sampler.IsLogging()) {
-        sampler.StopLog();
+        sampler.StopLog(true);
     } else if (chooser_) {
         const QString path = chooser_(this, DefaultLogPath());
         // The file dialog asked before replacing a file that was there.

@@ -78,7 +78,7 @@ bool ReadingSampler::StartLog(const std::string& path, bool truncate)
     return true;
 }
 
-void ReadingSampler::StopLog()
+void ReadingSampler::StopLog(bool sayWhere)
 {
     if (!logging_)
         return;
@@ -89,6 +89,8 @@ void ReadingSampler::StopLog()
         Unregister();
         Register();
     }
+    if (sayWhere && prompts_ != nullptr)
+        prompts_->showStatusMessage("Readings logged to " + file_.path());
 }
 
 void ReadingSampler::SetActive(bool wasActive)

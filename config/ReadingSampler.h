@@ -48,7 +48,9 @@ public:
     // Logs to `path`, emptied first when `truncate`, otherwise added to.
     // False, after an "ERROR - " box, when it cannot be written.
     bool StartLog(const std::string& path, bool truncate);
-    void StopLog();
+    // With `sayWhere`, the status line then names the file, so that the user
+    // knows where the readings went.
+    void StopLog(bool sayWhere = false);
     bool IsLogging() const { return logging_; }
     const std::string& LogPath() const { return file_.path(); }
 

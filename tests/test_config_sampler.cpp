@@ -123,7 +123,8 @@ TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
     b.pass();
     EXPECT_EQ(ring.pushed(), before + 7);
     EXPECT_EQ(rowsOf(fileLines(path)), 3u + 5u + 1u);
-    b.sampler.StopLog();
+    b.sampler.StopLog(true);
+    EXPECT_EQ(b.prompts.statusMessages.back(), "Readings logged to " + path);
     std::remove(path.c_str());
     ::rmdir(dir);
 }

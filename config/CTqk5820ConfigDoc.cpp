@@ -239,7 +239,7 @@ bool CTqk5820ConfigDoc::CommitText(int p, const std::string& text)
         // Sent now it would only time out: it waits for the unit instead.
         entry_.set(i);
         held_.set(i);
-        prompts_.showStatusMessage(UnitName() + " is not answering: the new value of parameter "
+        prompts_.showStatusMessage(ReportKey(port_, unit_) + " is not answering: the new value of parameter "
                                    + std::to_string(p) + " is written when it answers again");
         return true;
     }
@@ -291,7 +291,7 @@ void CTqk5820ConfigDoc::WriteHeldEntries()
                 continue;
             held_.reset(i);
             entry_.reset(i);
-            prompts_.showStatusMessage("ERROR - " + UnitName() + " has another sensor type now; not written: parameter "
+            prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
                                        + std::to_string(p) + " = " + entryText_[i]);
             continue;
         }
@@ -311,14 +311,7 @@ void CTqk5820ConfigDoc::DropEntries()
     held_.reset();
     entry_.reset();
     if (!dropped.empty())
-        prompts_.showStatusMessage("ERROR - " + UnitName() + " never answered; not written: parameter " + dropped);
-}
-
-std::string CTqk5820ConfigDoc::UnitName() const
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "COM%d unit %02d", port_ + 1, unit_);
-    return name;
+        prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " never answered; not written: parameter " + dropped);
 }
 
 bool CTqk5820ConfigDoc::IsOutstanding(int p) const
@@ -498,7 +491,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
         // from now on is read back from the instrument.
         entry_.reset(i);
         held_.reset(i);
-        prompts_.showStatusMessage("ERROR - " + UnitName() + " did not confirm parameter " + std::to_string(p) + " = "
+        prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " did not confirm parameter " + std::to_string(p) + " = "
                                    + entryText_[i] + "; the value shown is read back from it");
     }
     // Any other write whose answer was lost (calibration, a sensor-type
@@ -538,7 +531,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
     // instrument that has stopped answering.
     online_ = false;
     DeleteContents();
-    prompts_.showStatusMessage(UnitName() + " stopped answering");
+    prompts_.showStatusMessage(ReportKey(port_, unit_) + " stopped answering");
     stoppedAnswering_ = true;
     // Asked again at once: a unit that only lost two answers in a row is
     // back within moments rather than after the probe interval.
@@ -575,7 +568,7 @@ void CTqk5820ConfigDoc::Probe()
         if (value_[i].size() == protocol::kDataLength) {
             online_ = true;
             if (stoppedAnswering_)
-                prompts_.showStatusMessage(UnitName() + " answers again");
+                prompts_.showStatusMessage(ReportKey(port_, unit_) + " answers again");
             stoppedAnswering_ = false;
             // Entries made meanwhile go out before the panels read again,
             // so that those read what was entered.

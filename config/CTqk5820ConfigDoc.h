@@ -161,9 +161,10 @@ public:
 
     // "ERROR - Unit #%02d Command %d-%02d, returned End Code %02d."
     static std::string EndCodeText(int unit, int commandClass, int parameter, int endCode);
-    // What names one controller's end-code reports, so that those of one
-    // controller share a box: its port and unit. The report holds only its
-    // text, so it may stay open after the document has closed.
+    // What names one controller in its end-code reports and status lines,
+    // "COM2 unit 07", so that the reports of one controller share a box. The
+    // report holds only its text, so it may stay open after the document
+    // has closed.
     static std::string ReportKey(int port, int unit);
 
     // Typed access for every parameter number the program uses.
@@ -246,8 +247,6 @@ private:
     void WriteHeldEntries();
     // Drops entries that can no longer be written, telling the user.
     void DropEntries();
-    // "COM2 unit 07"
-    std::string UnitName() const;
     std::vector<ParameterConsumer*>* ConsumersOf(int p);
     const std::vector<ParameterConsumer*>* ConsumersOf(int p) const;
 

@@ -43,6 +43,15 @@ class AppTest : public AppBench {
 protected:
     std::vector<int> simulatedUnits() const override { return {1, 2, 3, 4, 5}; }
     QAction* action(int id) { return app->GetMainFrame()->FindCommandAction(id); }
+    // A main window of the given size with `count` controller windows.
+    std::vector<CChildFrame*> openFrames(int count, int width, int height)
+    {
+        app->GetMainFrame()->resize(width, height);
+        std::vector<CChildFrame*> frames;
+        for (int i = 0; i < count; ++i)
+            frames.push_back(viewOf(openController())->GetFrame());
+        return frames;
+    }
 };
 
 TEST_F(AppTest, StartsWithNoDocumentAndNoPortOpen)
@@ -260,10 +269,7 @@ TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
 TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
 {
     CMainFrame* main = app->GetMainFrame();
-    main->resize(700, 500);
-    std::vector<CChildFrame*> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(viewOf(openController())->GetFrame());
+    const std::vector<CChildFrame*> frames = openFrames(3, 700, 500);
     frames[0]->showMinimized();
     frames[2]->showMinimized();
     runFor(50);
@@ -283,10 +289,7 @@ TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
 TEST_F(AppTest, CascadeKeepsEachWindowsSizeAndOnlyOffsetsThemInListOrder)
 {
     CMainFrame* main = app->GetMainFrame();
-    main->resize(900, 700);
-    std::vector<CChildFrame*> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(viewOf(openController())->GetFrame());
+    const std::vector<CChildFrame*> frames = openFrames(3, 900, 700);
     std::vector<QSize> sizes;
     for (CChildFrame* frame : frames)
         sizes.push_back(frame->size());
@@ -311,10 +314,7 @@ TEST_F(AppTest, CascadeKeepsEachWindowsSizeAndOnlyOffsetsThemInListOrder)
 TEST_F(AppTest, TileFillsTheClientAreaInTheWindowListsOrder)
 {
     CMainFrame* main = app->GetMainFrame();
-    main->resize(900, 700);
-    std::vector<CChildFrame*> frames;
-    for (int i = 0; i < 5; ++i)
-        frames.push_back(viewOf(openController())->GetFrame());
+    const std::vector<CChildFrame*> frames = openFrames(5, 900, 700);
     // Activated from last to first: the activation order is the reverse of
     // the list's.
     for (auto it = frames.rbegin(); it != frames.rend(); ++it)

@@ -44,6 +44,17 @@ void bringOnline(DocBench& b, CTqk5820ConfigDoc& doc)
     ASSERT_TRUE(b.drain());
 }
 
+// Switches unit 1 off and runs, 20 ms a pass, until the document has found
+// it gone (a read missed, asked again, missed again).
+void silence(SimBench& b, CTqk5820ConfigDoc& doc)
+{
+    b.control("off 1");
+    ASSERT_TRUE(doc.RequestRead(1));
+    b.clock.advanceSeconds(2);
+    b.passMillis = 20;
+    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+}
+
 // ---------------------------------------------------------------- new document
 
 TEST(ConfigDocNew, TakesPortAndDisplayFlagsFromTheProfile)
@@ -94,19 +105,6 @@ TEST(ConfigDocNew, StoresItsDisplayFlagsAsZeroOrOne)
         EXPECT_EQ(b.profile.readInt("Default", keys[i], -1), want[i]) << keys[i];
 }
 
-TEST(ConfigDocNew, AStoredPortThatIsNoPortIsNamedInTheStatusLine)
-{
-    ScriptBench b;
-    b.profile.writeInt("Default", "iComPort", 7);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
-    EXPECT_EQ(b.prompts.statusMessages,
-              (std::vector<std::string> {"ERROR - Setting iComPort = 7 in section Default is no port "
-                                         "(0 to 3 stand for COM1 to COM4)"}));
-    EXPECT_FALSE(doc.IsPortUsable());
-}
-
 TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
 {
     ScriptBench b;
@@ -114,12 +112,20 @@ TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
     b.ports.setPath("COM2", "/nonexistent/tessol-line");
     b.profile.writeInt("Default", "iDisplayInfo", 0);
     CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
-    // The status line says which device failed and why.
-    EXPECT_EQ(b.prompts.statusMessages,
-              (std::vector<std::string> {"ERROR - COM2 Port Open failed : OS Error = 2 "
-                                         "(/nonexistent/tessol-line: No such device)"}));
+    // The status line says which device failed and why, or which stored
+    // setting names no port at all.
+    const auto refused = [](ScriptBench& bench, const std::string& status) {
+        ASSERT_EQ(bench.prompts.boxes.size(), 1u);
+        EXPECT_EQ(bench.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
+        EXPECT_EQ(bench.prompts.statusMessages, (std::vector<std::string> {status}));
+    };
+    refused(b, "ERROR - COM2 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)");
+    {
+        ScriptBench stored;
+        stored.profile.writeInt("Default", "iComPort", 7);
+        EXPECT_FALSE(stored.newDoc().IsPortUsable());
+        refused(stored, "ERROR - Setting iComPort = 7 in section Default is no port (0 to 3 stand for COM1 to COM4)");
+    }
     EXPECT_EQ(b.prompts.boxes[0].caption, "Tessol");
     EXPECT_EQ(b.prompts.boxes[0].buttons, MessageButtons::Ok);
     EXPECT_FALSE(doc.IsPortUsable());
@@ -767,11 +773,7 @@ TEST(ConfigDocCallers, AWriteHeldBackWhileOfflineReachesTheInstrumentWhenItRetur
     b.refresh = [&] { caller.refresh(); };
     bringOnline(b, doc);
 
-    b.control("off 1");
-    ASSERT_TRUE(doc.RequestRead(1));
-    b.clock.advanceSeconds(2);
-    b.passMillis = 20;
-    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+    silence(b, doc);
     b.passMillis = 0;
     caller.commit(30.0f);
     for (int i = 0; i < 20; ++i)
@@ -814,11 +816,7 @@ TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgai
         SimBench b;
         CTqk5820ConfigDoc& doc = b.newDoc();
         bringOnline(b, doc);
-        b.control("off 1");
-        ASSERT_TRUE(doc.RequestRead(1));
-        b.clock.advanceSeconds(2);
-        b.passMillis = 20;
-        ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+        silence(b, doc);
         const auto seen = b.sim->commandsSeen();
         ASSERT_TRUE(doc.CommitText(e.parameter, e.text));
         EXPECT_TRUE(doc.IsHeld(e.parameter));
@@ -859,10 +857,7 @@ TEST(ConfigDocEntries, AnEntryThatCannotBeWrittenOrWasNotConfirmedIsSaid)
     EXPECT_EQ(b.sim->commandsSeen(), seen + 2);   // the write once, the read back
 
     // Held, then the window moves to another unit: dropped, and said.
-    b.control("off 1");
-    ASSERT_TRUE(doc.RequestRead(1));
-    b.clock.advanceSeconds(2);
-    ASSERT_TRUE(b.runUntil([&] { return !doc.IsOnline(); }));
+    silence(b, doc);
     ASSERT_TRUE(doc.CommitText(12, "+012.000"));
     doc.ChangeUnitNumber(5);
     EXPECT_FALSE(doc.IsHeld(12));

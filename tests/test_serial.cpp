@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <termios.h>
 
@@ -57,13 +58,22 @@ TEST(PosixSerial, IsHeldExclusivelyUntilClosed)
     EXPECT_TRUE(PosixSerialPorts::openDevice(pty.slavePath(), error));
 }
 
-TEST(PosixSerial, ReadsExactlyWhatWasAskedAndLeavesTheRest)
-{
+// The device on the slave side of a pseudo-terminal, the test on its master.
+class PtyDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.ok());
+        unsigned long error = 0;
+        device = PosixSerialPorts::openDevice(pty.slavePath(), error);
+        ASSERT_TRUE(device);
+    }
     PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    unsigned long error = 0;
-    auto device = PosixSerialPorts::openDevice(pty.slavePath(), error);
-    ASSERT_TRUE(device);
+    std::unique_ptr<SerialDevice> device;
+};
+
+TEST_F(PtyDevice, ReadsExactlyWhatWasAskedAndLeavesTheRest)
+{
     char buffer[8] = {};
     ASSERT_TRUE(device->startRead(buffer, 4));
     EXPECT_EQ(device->pollRead(), 0u);
@@ -95,13 +105,8 @@ TEST(PosixSerial, ReadsExactlyWhatWasAskedAndLeavesTheRest)
 
 } // namespace
 
-TEST(PosixSerial, ReadinessComesOnceWhatTheReadLacksHasArrived)
+TEST_F(PtyDevice, ReadinessComesOnceWhatTheReadLacksHasArrived)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    unsigned long error = 0;
-    auto device = PosixSerialPorts::openDevice(pty.slavePath(), error);
-    ASSERT_TRUE(device);
     char buffer[22] = {};
     const auto readable = [&] {
         pollfd p {device->readinessHandle(), POLLIN, 0};

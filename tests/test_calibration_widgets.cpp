@@ -417,7 +417,11 @@ TEST_F(CalibrationFormTest, ASimulatedUnitIsCalibratedCompletelyThroughTheForm)
     ASSERT_NE(form, nullptr);
     Cal& cal = form->GetCalibrateDoc();
     const sim::SimUnit::Board board = sim::SimUnit::uncalibratedBoard();
-    const auto idle = [&](int ms = 10000) { return runUntil([&] { return !cal.IsBusy(); }, ms); };
+    // Idle once the procedures are over and their last constants have had
+    // their turn on the line.
+    const auto idle = [&](int ms = 10000) {
+        return runUntil([&] { return !cal.IsBusy() && !doc->AnyOutstanding(); }, ms);
+    };
 
     // ACT T: a 10 kOhm and a 40 kOhm resistor in the sensor socket, the
     // voltmeter across it.

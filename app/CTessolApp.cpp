@@ -11,7 +11,7 @@
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "link/InstrumentLink.h"
 #include "platform/LineWait.h"
-#include "platform/PosixSerialPorts.h"
+#include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "platform/qt/DialogBuilder.h"
 #include "platform/qt/QtProfile.h"
@@ -93,7 +93,7 @@ CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
         ownProfile_ = std::make_unique<QtProfile>();
     profile_ = services.profile != nullptr ? services.profile : ownProfile_.get();
     if (services.ports == nullptr)
-        ownPorts_ = std::make_unique<PosixSerialPorts>(profile_);
+        ownPorts_ = std::make_unique<SystemSerialPorts>(profile_);
     ports_ = services.ports != nullptr ? services.ports : ownPorts_.get();
     if (services.clock == nullptr)
         ownClock_ = std::make_unique<SystemClock>();

@@ -64,7 +64,10 @@ bool InstrumentLink::openPort(int port)
     unsigned long osError = 0;
     std::unique_ptr<SerialDevice> device = ports_.openPort(name, osError);
     if (!device) {
-        p.lastError = "ERROR - " + name + " Port Open failed : OS Error = " + std::to_string(osError);
+        // A failure before the device was reached names no device.
+        const std::string setup = ports_.setupFailure();
+        p.lastError = setup.empty() ? "ERROR - " + name + " Port Open failed : OS Error = " + std::to_string(osError)
+                                    : "ERROR -  Port Open failed : " + setup;
         p.lastErrorDetail = ports_.describeOpenFailure(name, osError);
         return false;
     }

@@ -1,19 +1,12 @@
 #include "platform/NetworkSerial.h"
 
+#include "platform/SocketCalls.h"
 #include "platform/TelnetCodec.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -76,13 +69,7 @@ bool splitHostPort(const std::string& rest, std::string& host, std::string& port
         && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// One address to connect to, as the resolver gave it.
-struct Address {
-    int family = 0;
-    int protocol = 0;
-    sockaddr_storage address {};
-    socklen_t length = 0;
-};
+using sock::Address;
 
 // The addresses of HOST:PORT. An address in numbers needs no lookup. A host
 // name is looked up with the system resolver once, at the line's first
@@ -94,68 +81,40 @@ std::vector<Address> resolve(const std::string& host, const std::string& port)
     const std::string key = host + " " + port;
     if (const auto it = known.find(key); it != known.end())
         return it->second;
-    addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
-        return {};
-    std::vector<Address> addresses;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        if (a->ai_addrlen > sizeof(sockaddr_storage))
-            continue;
-        Address entry;
-        entry.family = a->ai_family;
-        entry.protocol = a->ai_protocol;
-        std::memcpy(&entry.address, a->ai_addr, a->ai_addrlen);
-        entry.length = a->ai_addrlen;
-        addresses.push_back(entry);
-    }
-    ::freeaddrinfo(found);
-    known[key] = addresses;
+    std::vector<Address> addresses = sock::lookUp(host, port);
+    if (!addresses.empty())
+        known[key] = addresses;
     return addresses;
 }
 
-int connectWithin(const Address& a, int ms, int& error)
+sock::Handle connectWithin(const Address& a, int ms, int& error)
 {
-    const int fd = ::socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
     // EADDRNOTAVAIL means a name that does not resolve to the caller; from
     // connect() it means no local port was free, which is a busy address.
-    const auto fail = [&error](int e) { error = e == EADDRNOTAVAIL ? EADDRINUSE : e; };
-    if (fd < 0) {
-        fail(errno);
-        return -1;
+    const auto fail = [&error](int e) { error = e == sock::kAddressNotAvailable ? sock::kAddressInUse : e; };
+    int e = 0;
+    const sock::Handle s = sock::open(a.family, a.protocol, e);
+    if (s == sock::kNoSocket) {
+        fail(e);
+        return sock::kNoSocket;
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) != 0) {
-        if (errno != EINPROGRESS) {
-            fail(errno);
-            ::close(fd);
-            return -1;
-        }
-        pollfd p {fd, POLLOUT, 0};
-        int soError = 0;
-        socklen_t len = sizeof soError;
-        if (::poll(&p, 1, ms) <= 0) {
-            error = ETIMEDOUT;
-            ::close(fd);
-            return -1;
-        }
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
-            fail(soError != 0 ? soError : errno);
-            ::close(fd);
-            return -1;
-        }
+    if ((e = sock::connectWithin(s, a, ms)) != 0) {
+        if (e == sock::kTimedOut)
+            error = e;
+        else
+            fail(e);
+        sock::close(s);
+        return sock::kNoSocket;
     }
     // Commands are 17 bytes and wait for their answer: send each at once.
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
+    sock::sendAtOnce(s);
+    return s;
 }
 
 class NetworkSerialDevice : public SerialDevice {
 public:
-    NetworkSerialDevice(int fd, bool telnet, int connectMs) : fd_(fd), telnet_(telnet), connectMs_(connectMs)
+    NetworkSerialDevice(sock::Handle s, bool telnet, int connectMs)
+        : fd_(s), readiness_(sock::makeReadiness(s)), telnet_(telnet), connectMs_(connectMs)
     {
         if (telnet_) {
             control_ = TelnetCodec::opening();
@@ -224,14 +183,16 @@ public:
 
     bool close() override
     {
-        if (fd_ < 0)
+        if (fd_ == sock::kNoSocket)
             return true;
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0;
+        sock::dropReadiness(readiness_);
+        const bool ok = sock::close(fd_);
+        fd_ = sock::kNoSocket;
+        readiness_ = -1;
+        return ok;
     }
 
-    int readinessHandle() const override { return fd_; }
+    int readinessHandle() const override { return readiness_; }
 
     // A server that closes or resets the connection is gone even while
     // bytes it sent before are still unread (a half reply, ser2net's "Port
@@ -240,10 +201,9 @@ public:
     // completes would put off for good.
     bool lost() override
     {
-        if (fd_ < 0 || gone_)
+        if (fd_ == sock::kNoSocket || gone_)
             return true;
-        pollfd p {fd_, POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0)
+        if (sock::peerGone(fd_))
             gone_ = true;
         return gone_;
     }
@@ -259,25 +219,26 @@ private:
     void flush()
     {
         while (!gone_ && !control_.empty()) {
-            const ssize_t n = ::send(fd_, control_.data(), control_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (!sent(n))
+            int e = 0;
+            const long n = sock::send(fd_, control_.data(), control_.size(), e);
+            if (!sent(n, e))
                 return;
             control_.erase(0, static_cast<std::size_t>(n));
         }
         while (!gone_ && wireSent_ < wire_.size()) {
-            const ssize_t n = ::send(fd_, wire_.data() + wireSent_, wire_.size() - wireSent_,
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (!sent(n))
+            int e = 0;
+            const long n = sock::send(fd_, wire_.data() + wireSent_, wire_.size() - wireSent_, e);
+            if (!sent(n, e))
                 return;
             wireSent_ += static_cast<std::size_t>(n);
         }
     }
 
-    bool sent(ssize_t n)
+    bool sent(long n, int error)
     {
         if (n > 0)
             return true;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        if (n < 0 && !sock::wouldBlock(error))
             gone_ = true;
         return false;
     }
@@ -289,17 +250,19 @@ private:
     {
         char chunk[1024];
         std::size_t taken = 0;
+        sock::rearm(fd_, readiness_);
         while (!gone_ && inbox_.size() < kInboxLimit && taken < kReadPerCall) {
             // Never more than the inbox has room for: line data can be as
             // long as what carried it.
             const std::size_t room = std::min({sizeof chunk, kInboxLimit - inbox_.size(), kReadPerCall - taken});
-            const ssize_t n = ::recv(fd_, chunk, room, MSG_DONTWAIT);
+            int e = 0;
+            const long n = sock::recv(fd_, chunk, room, e);
             if (n == 0) {
                 gone_ = true;   // the server closed the connection
                 return;
             }
             if (n < 0) {
-                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                if (!sock::wouldBlock(e))
                     gone_ = true;
                 return;
             }
@@ -318,7 +281,8 @@ private:
         }
     }
 
-    int fd_;
+    sock::Handle fd_;
+    int readiness_;
     bool telnet_;
     int connectMs_;
     bool gone_ = false;
@@ -355,32 +319,32 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
     osError = 0;
     const bool telnet = startsWith(name, kTelnetScheme);
     if (!telnet && !startsWith(name, kRawScheme)) {
-        osError = EINVAL;
+        osError = static_cast<unsigned long>(sock::kInvalidArgument);
         return nullptr;
     }
     std::string host;
     std::string port;
     if (!splitHostPort(addressPart(name), host, port) || portNumber(port) == 0) {
-        osError = EINVAL;
+        osError = static_cast<unsigned long>(sock::kInvalidArgument);
         return nullptr;
     }
     const std::vector<Address> addresses = resolve(host, port);
     if (addresses.empty()) {
-        osError = EADDRNOTAVAIL;
+        osError = static_cast<unsigned long>(sock::kAddressNotAvailable);
         return nullptr;
     }
     // One bounded wait for all the host's addresses together.
     const auto begin = std::chrono::steady_clock::now();
     const auto end = begin + std::chrono::milliseconds(kConnectWaitMs);
-    int error = ETIMEDOUT;
-    int fd = -1;
+    int error = sock::kTimedOut;
+    sock::Handle fd = sock::kNoSocket;
     for (const Address& a : addresses) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || fd >= 0)
+        if (left.count() <= 0 || fd != sock::kNoSocket)
             break;
         fd = connectWithin(a, static_cast<int>(left.count()), error);
     }
-    if (fd < 0) {
+    if (fd == sock::kNoSocket) {
         osError = static_cast<unsigned long>(error);
         return nullptr;
     }
@@ -388,11 +352,9 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
     return std::make_unique<NetworkSerialDevice>(fd, telnet, static_cast<int>(took.count()));
 }
 
-std::unique_ptr<SerialDevice> networkLineOnSocket(int fd, bool telnet)
+std::unique_ptr<SerialDevice> networkLineOnSocket(sock::Handle fd, bool telnet)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    sock::makeNonBlocking(fd);
     return std::make_unique<NetworkSerialDevice>(fd, telnet, 0);
 }
 
@@ -401,9 +363,9 @@ std::string describeNetworkFailure(const std::string& name, unsigned long osErro
     const int e = static_cast<int>(osError);
     std::string host;
     std::string port;
-    if (e == EINVAL && isNetworkLine(name) && splitHostPort(addressPart(name), host, port) && portNumber(port) == 0)
+    if (e == sock::kInvalidArgument && isNetworkLine(name) && splitHostPort(addressPart(name), host, port) && portNumber(port) == 0)
         return "invalid port " + port + " in " + name;
-    if (e == EADDRNOTAVAIL)
+    if (e == sock::kAddressNotAvailable)
         return name + ": unknown host";
-    return name + ": " + std::strerror(e);
+    return name + ": " + sock::errorText(e);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SerialDevice.h"
+#include "platform/SocketCalls.h"
 
 #include <memory>
 #include <string>
@@ -40,7 +41,7 @@ std::unique_ptr<SerialDevice> openNetworkLine(const std::string& name, unsigned 
 // The device on a stream socket connected already (one end of a
 // socketpair, say); it takes the descriptor over and makes it non-blocking.
 // With `telnet` it sends the RFC 2217 opening at once.
-std::unique_ptr<SerialDevice> networkLineOnSocket(int fd, bool telnet);
+std::unique_ptr<SerialDevice> networkLineOnSocket(sock::Handle fd, bool telnet);
 
 // What to tell the user about a failed open of the line `name`:
 // "invalid port 68937 in socket://127.0.0.1:68937",

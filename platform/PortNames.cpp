@@ -17,5 +17,10 @@ std::string resolvePortPath(const std::string& portName, const Profile* profile)
         if (!stored.empty())
             return stored;
     }
+#ifdef _WIN32
+    // The native port; the "\\.\" form works for every port number.
+    return std::string("\\\\.\\COM") + digit;
+#else
     return std::string("/dev/ttyS") + static_cast<char>(digit - 1);
+#endif
 }

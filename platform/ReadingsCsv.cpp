@@ -28,10 +28,18 @@ std::string isoTime(std::int64_t utcMillis)
 {
     const time_t t = static_cast<time_t>(utcMillis / 1000);
     tm local {};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+    // The local time read as if it were UTC, less the time itself: the
+    // offset in force at that moment, summer time included.
+    tm asUtc = local;
+    const long offset = static_cast<long>(_mkgmtime(&asUtc) - t) / 60;
+#else
     localtime_r(&t, &local);
+    const long offset = local.tm_gmtoff / 60;
+#endif
     char text[40];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    const long offset = local.tm_gmtoff / 60;
     std::snprintf(text + n, sizeof text - n, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
                   std::labs(offset) % 60);
     return text;

@@ -52,4 +52,9 @@ public:
     // leads to and why, e.g. "/dev/ttyUSB0: Permission denied - join the
     // dialout group". Empty when there is nothing to add.
     virtual std::string describeOpenFailure(const std::string& name, unsigned long osError) const = 0;
+    // When the last failed open failed before the device was reached, what
+    // could not be made for it ("Read Event Creation"); empty when the
+    // device itself refused, and on systems where an open needs nothing
+    // beforehand.
+    virtual std::string setupFailure() const { return {}; }
 };

@@ -10,7 +10,7 @@
 #include "platform/ConsolePrompts.h"
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
-#include "platform/PosixSerialPorts.h"
+#include "platform/SystemSerialPorts.h"
 #include "platform/ReadingsCsv.h"
 #include "platform/SystemClock.h"
 #include "resources/Messages.h"
@@ -24,7 +24,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -209,7 +208,7 @@ public:
 private:
     SystemClock clock_;
     ConsolePrompts prompts_;
-    PosixSerialPorts ports_;
+    SystemSerialPorts ports_;
     InstrumentLink link_;
     int port_ = 1;
     std::string device_;
@@ -381,7 +380,7 @@ private:
     SystemClock clock_;
     ToolPrompts prompts_;
     MemoryProfile profile_;
-    PosixSerialPorts ports_;
+    SystemSerialPorts ports_;
     InstrumentLink link_;
     UnitRegistry registry_;
     CTqk5820ConfigDoc doc_;

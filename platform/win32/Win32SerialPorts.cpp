@@ -76,6 +76,8 @@ public:
     ~Win32SerialDevice() override { close(); }
 
     HANDLE handle() const { return port_; }
+    // The line settings this device gave the driver.
+    DCB applied {};
 
     bool startWrite(const char* data, std::size_t n) override
     {
@@ -250,6 +252,8 @@ private:
         DWORD n = 0;
         ::GetOverlappedResult(port_, &t.ov, &n, FALSE);
         t.issued = false;
+        // The cancelled transfer set its event; nothing is to come for it.
+        ::ResetEvent(t.event);
     }
 
     HANDLE port_;
@@ -260,8 +264,9 @@ private:
 };
 
 // Everything after the open, in the order the line wants it. False with the
-// OS error when the device does not take the line settings.
-bool configure(HANDLE port, DWORD& error)
+// OS error when the device does not take the line settings; `dcb` is what
+// it was given.
+bool configure(HANDLE port, DCB& dcb, DWORD& error)
 {
     DWORD mask = 0;
     ::GetCommMask(port, &mask);
@@ -277,7 +282,7 @@ bool configure(HANDLE port, DWORD& error)
     COMMPROP properties {};
     ::GetCommProperties(port, &properties);
 
-    DCB dcb {};
+    dcb = DCB {};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(port, &dcb)) {
         error = ::GetLastError();
@@ -364,7 +369,8 @@ std::unique_ptr<SerialDevice> Win32SerialPorts::openDevice(const std::string& pa
     HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     DWORD error = ::GetLastError();
-    if (port != INVALID_HANDLE_VALUE && !configure(port, error)) {
+    DCB dcb {};
+    if (port != INVALID_HANDLE_VALUE && !configure(port, dcb, error)) {
         ::CloseHandle(port);
         port = INVALID_HANDLE_VALUE;
     }
@@ -374,7 +380,9 @@ std::unique_ptr<SerialDevice> Win32SerialPorts::openDevice(const std::string& pa
         osError = error;
         return nullptr;
     }
-    return std::make_unique<Win32SerialDevice>(port, readEvent, writeEvent);
+    auto device = std::make_unique<Win32SerialDevice>(port, readEvent, writeEvent);
+    device->applied = dcb;
+    return device;
 }
 
 std::string Win32SerialPorts::describeOpenFailure(const std::string& name, unsigned long osError) const
@@ -406,17 +414,16 @@ std::string Win32SerialPorts::describeDeviceFailure(const std::string& path, uns
     return shownName(path) + ": " + why;
 }
 
-bool readLineState(SerialDevice& device, Win32LineState& s)
+bool readLineState(SerialDevice& device, Win32LineState& s, bool asDriverHasIt)
 {
     auto* serial = dynamic_cast<Win32SerialDevice*>(&device);
     if (serial == nullptr || serial->handle() == INVALID_HANDLE_VALUE)
         return false;
     const HANDLE port = serial->handle();
-    DCB dcb {};
-    dcb.DCBlength = sizeof dcb;
+    DCB dcb = serial->applied;
     COMMTIMEOUTS t {};
     DWORD mask = 0;
-    if (!::GetCommState(port, &dcb) || !::GetCommTimeouts(port, &t) || !::GetCommMask(port, &mask))
+    if ((asDriverHasIt && !::GetCommState(port, &dcb)) || !::GetCommTimeouts(port, &t) || !::GetCommMask(port, &mask))
         return false;
     s.baudRate = dcb.BaudRate;
     s.byteSize = dcb.ByteSize;

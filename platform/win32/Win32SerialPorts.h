@@ -72,5 +72,8 @@ struct Win32LineState {
 };
 
 // The line settings, time-outs and event mask of `device`; false if it is
-// not an open Windows serial device.
-bool readLineState(SerialDevice& device, Win32LineState& state);
+// not an open Windows serial device. The line settings are those the device
+// gave the driver, or with `asDriverHasIt` those the driver reports (which
+// a driver that stands in for Windows, such as Wine's, reports only in part:
+// speed, frame, XON/XOFF, not the modem lines, limits or error handling).
+bool readLineState(SerialDevice& device, Win32LineState& state, bool asDriverHasIt);

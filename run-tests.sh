@@ -4,5 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./install-deps.sh
 ./build.sh "$@"
+# The Windows build, which the wine.* tests run under Wine.
+./build-windows.sh "$@"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j2

@@ -9,7 +9,7 @@ add_test(NAME wine.setup COMMAND ${wine_line} ${TESSOL_WINDOWS_BUILD} $<TARGET_F
 add_test(NAME wine.cleanup COMMAND ${wine_line} ${TESSOL_WINDOWS_BUILD} $<TARGET_FILE:tqk5820-sim> cleanup)
 set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine_line)
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine_line)
-set(wine_checks test_windows read write scan status switched-off missing-port lost-and-back)
+set(wine_checks test_windows read write scan status switched-off missing-port lost-and-back network)
 foreach(check ${wine_checks})
   add_test(NAME wine.${check} COMMAND ${wine_line} ${TESSOL_WINDOWS_BUILD} $<TARGET_FILE:tqk5820-sim> ${check})
   set_tests_properties(wine.${check} PROPERTIES FIXTURES_REQUIRED wine_line)

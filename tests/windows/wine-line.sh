@@ -167,6 +167,44 @@ lost-and-back)
   expect "watch, exit code" "$rc" 0
   tail -n 1 "$state/watch.out" | grep -q '???' && fail "the line did not come back"
   ;;
+network)
+  # Winsock: the same simulated line through ser2net on loopback ports, raw
+  # and RFC 2217, and a port where nothing listens.
+  ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+  [ -x "$ser2net" ] || skip "ser2net is not installed"
+  free_port() {
+    local p
+    for ((p = 20000 + RANDOM % 20000; ; p++)); do
+      (exec 3<> "/dev/tcp/127.0.0.1/$p") 2> /dev/null || { echo "$p"; return; }
+    done
+  }
+  raw=$(free_port)
+  telnet=$((raw + 1))
+  cat > "$state/ser2net.yaml" <<YAML
+connection: &raw
+  accepter: tcp,127.0.0.1,$raw
+  connector: serialdev,$line,19200n81,local
+connection: &rfc2217
+  accepter: telnet(rfc2217),tcp,127.0.0.1,$telnet
+  connector: serialdev,$line,19200n81,local
+YAML
+  setsid "$ser2net" -n -u -c "$state/ser2net.yaml" -P "$state/ser2net.pid" < /dev/null > "$state/ser2net.log" 2>&1 &
+  server=$!
+  trap 'kill $server 2> /dev/null' EXIT
+  wait_for 50 bash -c "(exec 3<> /dev/tcp/127.0.0.1/$telnet) 2> /dev/null" || fail "ser2net does not listen"
+  run wine "$tessolctl" --device "socket://127.0.0.1:$raw" --unit 1 read 56
+  expect "socket://, exit code ($err)" "$rc" 0
+  expect "socket://" "$out" "+001.300"
+  # ser2net takes a moment to let go of the line for the other accepter.
+  wait_for 30 run wine "$tessolctl" --device "rfc2217://127.0.0.1:$telnet" --unit 2 write 3 24.5
+  expect "rfc2217://, exit code ($err)" "$rc" 0
+  expect "rfc2217://" "$out" "+024.500"
+  wait_for 30 run wine "$tessolctl" --device "rfc2217://127.0.0.1:$telnet" --unit 2 write 3 25
+  run wine "$tessolctl" --device "socket://127.0.0.1:$((telnet + 100))" read 56
+  echo "$err"
+  expect "nothing listening, exit code" "$rc" 3
+  expect_in "nothing listening" "$err" "ERROR - socket://127.0.0.1:$((telnet + 100)) Port Open failed : OS Error = 10061"
+  ;;
 *)
   echo "unknown check $check" >&2
   exit 2

@@ -14,6 +14,7 @@
 #include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "platform/qt/DialogBuilder.h"
+#include "platform/qt/LineNotifier.h"
 #include "platform/qt/QtProfile.h"
 #include "platform/qt/QtPrompts.h"
 #include "resources/DialogTemplates.h"
@@ -23,7 +24,6 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
@@ -196,7 +196,7 @@ void CTessolApp::ExitInstance()
         diagnosticTemplate_->CloseAllDocuments();
     if (configTemplate_)
         configTemplate_->CloseAllDocuments();
-    for (QSocketNotifier*& n : notifiers_) {
+    for (LineNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;
     }
@@ -280,8 +280,8 @@ void CTessolApp::SyncNotifiers()
             notifierFds_[p] = fd;
             stale_[p] = false;
             if (fd >= 0) {
-                notifiers_[p] = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-                connect(notifiers_[p], &QSocketNotifier::activated, this, [this, p] { OnLineReady(p); });
+                notifiers_[p] = new LineNotifier(fd, this);
+                connect(notifiers_[p], &LineNotifier::activated, this, [this, p] { OnLineReady(p); });
             }
         }
         if (stale_[p] && link_->progress(p) != staleAt_[p])

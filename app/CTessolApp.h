@@ -15,7 +15,7 @@ class Clock;
 class Document;
 class InstrumentLink;
 class Profile;
-class QSocketNotifier;
+class LineNotifier;
 class QTimer;
 class QtPrompts;
 class SerialPorts;
@@ -142,7 +142,7 @@ private:
     QTimer* soon_ = nullptr;
     // Wakes the pass when a reply on some line may be complete.
     QTimer* due_ = nullptr;
-    std::array<QSocketNotifier*, 4> notifiers_ {};
+    std::array<LineNotifier*, 4> notifiers_ {};
     std::array<int, 4> notifierFds_ {-1, -1, -1, -1};
     // A line that was ready but moved nothing on (a hung-up device stays
     // ready for good) is not watched again until its port moves on.

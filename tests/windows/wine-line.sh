@@ -98,8 +98,11 @@ setup)
   fi
   stop_sim
   start_sim
-  # One server for all the checks, its noise kept out of their output.
-  wineserver -p60 > "$state/wineserver.log" 2>&1
+  # One server for all the checks, and Wine's own background processes
+  # started now with their output in a file: started by a check, they
+  # would hold its output open (and ctest waiting) for as long as they run.
+  wineserver -p60 > "$state/wineserver.log" 2>&1 < /dev/null
+  wineboot > "$state/wine-start.log" 2>&1 < /dev/null
   ;;
 cleanup)
   stop_sim
@@ -107,8 +110,10 @@ cleanup)
   exit 0
   ;;
 test_windows)
-  TESSOL_TEST_PORT=COM2 wine "$tests" 2>&1 | tr -d '\r'
-  exit "${PIPESTATUS[0]}"
+  TESSOL_TEST_PORT=COM2 run wine "$tests"
+  echo "$out"
+  echo "$err"
+  exit "$rc"
   ;;
 read)
   ctl --unit 1 read 56

@@ -2,7 +2,6 @@
 // keyboard and mouse events under the offscreen platform, against the
 // in-process simulator.
 
-#include "app/CChildFrame.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "config/CTqk5820ConfigLimitsDialog.h"
 #include "config/CTqk5820ConfigPidDialog.h"
@@ -11,6 +10,7 @@
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibSpinButtonCtrl.h"
 #include "controls/CLibTabButton.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"

@@ -1,6 +1,5 @@
 #include "app/CTessolApp.h"
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
@@ -13,6 +12,7 @@
 #include "platform/LineWait.h"
 #include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "platform/qt/LineNotifier.h"
 #include "platform/qt/QtProfile.h"
@@ -134,9 +134,6 @@ bool CTessolApp::InitInstance()
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
             auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
-            view->SetProductionServices({profile_, prompts_,
-                                         [this](const std::string& name) { return OpenDocumentFile(name); },
-                                         [this](const std::string& name) { return OpenDocuments(name); }});
             view->SetLogging(prompts_, logDirectory_);
             return view;
         });
@@ -334,6 +331,8 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: polling_ = true; SyncNotifiers(); break;
     case cmd::kHaltAll: polling_ = false; SyncNotifiers(); break;
+    case cmd::kCalibration:
+    case cmd::kDiagnostics: OnProductionCommand(commandId); break;
     default: break; // Re&start and Hal&t have nothing to do
     }
 }
@@ -363,9 +362,7 @@ void CTessolApp::RegisterCalibrationTemplate()
             CTqk5820CalibrateView::Services services;
             services.clock = clock_;
             services.prompts = prompts_;
-            services.activeChildFrame = [this]() -> QMdiSubWindow* {
-                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
-            };
+            services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { calibrationTemplate_->CloseDocument(&doc); };
             return new CTqk5820CalibrateView(static_cast<CTqk5820CalibrateDoc&>(doc), &frame, services);
         });
@@ -400,9 +397,7 @@ void CTessolApp::RegisterDiagnosticTemplate()
             CTqk5820DiagnosticView::Services services;
             services.clock = clock_;
             services.prompts = prompts_;
-            services.activeChildFrame = [this]() -> QMdiSubWindow* {
-                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
-            };
+            services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { diagnosticTemplate_->CloseDocument(&doc); };
             return new CTqk5820DiagnosticView(static_cast<CTqk5820DiagnosticDoc&>(doc), &frame, services);
         });

@@ -80,6 +80,11 @@ public:
     Document* OpenDocumentFile(const std::string& name);
     void OnCommand(int commandId);
     void OnAppAbout();
+    // Calibration and Diagnostics of the active controller window: the
+    // production access dialog, then the document of that kind bound to
+    // that controller. A second Diagnostics command brings the controller's
+    // open diagnostics window forward.
+    void OnProductionCommand(int commandId);
 
     CMainFrame* GetMainFrame() const { return mainFrame_.get(); }
     InstrumentLink& GetLink() const { return *link_; }

@@ -1,8 +1,8 @@
 #include "config/ReadingSampler.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
 #include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
 #include "platform/Clock.h"
 #include "platform/MessageReport.h"
 #include "resources/Messages.h"

@@ -21,13 +21,21 @@ public:
     static constexpr int kNoType = 7;
     static constexpr int kSlotCount = 6;
 
+    // The phases of the detection, in the order they run.
+    enum DetectionPhases {
+        kAskCodePair = 0,         // the code pair (21, 22) is asked for
+        kReadCodePair = 1,        // its answer, after the settling time
+        kReadCoefficients = 2,    // the coefficients the pair leaves open
+        kDetected = 3,            // the type is established
+    };
+
     SensorTypeTracker(CTqk5820ConfigDoc& doc, const Clock& clock);
 
     // Every row to its defaults, loaded flags cleared, type 7, detection
-    // phase 0, no change requested.
+    // phase kAskCodePair, no change requested.
     void Reset();
 
-    // One step of the detection (phases 0 to 3); does nothing once established.
+    // One step of the detection; does nothing once established.
     void DetectionStep();
     // One step of a requested change; does nothing until the detection is done.
     void ChangeStep();
@@ -83,7 +91,7 @@ private:
     std::array<Row, kTypeCount> table_ {};
     std::array<bool, kTypeCount> loaded_ {};
     int currentType_ = kNoType;
-    int phase_ = 0;
+    int phase_ = kAskCodePair;
     std::int64_t detectionStart_ = 0;
     int requestedType_ = kNoType;
     int changeStep_ = 0;

@@ -4,7 +4,6 @@
 // fast as the wall clock, so that procedures that wait for half a minute of
 // settled readings end in seconds.
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
@@ -12,7 +11,6 @@
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/UnitRegistry.h"
 #include "controls/CLibDatamineEdit.h"
@@ -20,11 +18,13 @@
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibTabButton.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
+#include "platform/qt/CChildFrame.h"
 #include "resources/CalibrationMessages.h"
 #include "resources/Menus.h"
 #include "sim/Simulator.h"

@@ -3,7 +3,7 @@
 // the window program do on Windows, pass by pass.
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
+#include "link/ParameterNumbers.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "platform/MemoryProfile.h"

@@ -118,14 +118,6 @@ TEST_F(Win32Line, PurgeAbandonsAReadThatNobodyAnswers)
     EXPECT_FALSE(device->lost());
 }
 
-TEST_F(Win32Line, IsReleasedOnClose)
-{
-    EXPECT_TRUE(device->close());
-    EXPECT_EQ(device->readinessHandle(), -1);
-    unsigned long error = 0;
-    EXPECT_TRUE(ports.openPort(testPort(), error)) << error;
-}
-
 } // namespace
 
 // What the link records when a port cannot be opened, with the reason the

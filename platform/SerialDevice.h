@@ -28,8 +28,10 @@ public:
     virtual void purge() = 0;
     // Closes the device; returns false if the OS reported an error.
     virtual bool close() = 0;
-    // A descriptor that becomes readable when bytes arrive, or -1. The window
-    // program watches it so that an idle program sleeps until the line speaks.
+    // A descriptor that becomes readable when bytes arrive (on Windows an
+    // event that is set when the read has what it asked for), or -1. The
+    // window program watches it so that an idle program sleeps until the
+    // line speaks.
     virtual int readinessHandle() const = 0;
     // Whether the device has gone for good: a hard read or write error, a
     // hang-up, or its path no longer names the device that was opened (an

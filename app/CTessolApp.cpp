@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
@@ -346,13 +347,32 @@ void CTessolApp::OnAppAbout()
     }
 }
 
+WindowPrompts& CTessolApp::NewWindowPrompts()
+{
+    windowPrompts_.push_back(std::make_unique<WindowPrompts>(*prompts_));
+    return *windowPrompts_.back();
+}
+
+void CTessolApp::TakeBackStatus(const Document* doc)
+{
+    const auto it = promptsOf_.find(doc);
+    if (it == promptsOf_.end())
+        return;
+    if (mainFrame_ && !it->second->LastStatus().empty()
+        && mainFrame_->statusBar()->currentMessage().toStdString() == it->second->LastStatus())
+        mainFrame_->ClearStatusMessage();
+    promptsOf_.erase(it);
+}
+
 void CTessolApp::RegisterCalibrationTemplate()
 {
     calibrationTemplate_ = std::make_unique<CKvtDocTemplate>(
         res::kCalibrateDocString,
         [this]() -> std::unique_ptr<Document> {
-            auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, *prompts_);
+            WindowPrompts& prompts = NewWindowPrompts();
+            auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, prompts);
             CTqk5820CalibrateDoc* raw = doc.get();
+            promptsOf_[raw] = &prompts;
             // Going offline and Clear EEPROM close the document from inside;
             // the template closes it, so that its entry goes too.
             raw->SetCloseRequest([this, raw] { calibrationTemplate_->CloseDocument(raw); });
@@ -361,7 +381,10 @@ void CTessolApp::RegisterCalibrationTemplate()
         [this](Document& doc, CChildFrame& frame) -> CView* {
             CTqk5820CalibrateView::Services services;
             services.clock = clock_;
-            services.prompts = prompts_;
+            services.prompts = promptsOf_.count(&doc) != 0 ? promptsOf_[&doc] : prompts_;
+            connect(&frame, &QObject::destroyed, this, [this, key = &doc] {
+                QMetaObject::invokeMethod(this, [this, key] { TakeBackStatus(key); }, Qt::QueuedConnection);
+            });
             services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { calibrationTemplate_->CloseDocument(&doc); };
             return new CTqk5820CalibrateView(static_cast<CTqk5820CalibrateDoc&>(doc), &frame, services);
@@ -392,11 +415,19 @@ void CTessolApp::RefreshCalibration()
 void CTessolApp::RegisterDiagnosticTemplate()
 {
     diagnosticTemplate_ = std::make_unique<CKvtDocTemplate>(
-        res::kDiagnosticDocString, [] { return std::make_unique<CTqk5820DiagnosticDoc>(); },
+        res::kDiagnosticDocString,
+        [this] {
+            auto doc = std::make_unique<CTqk5820DiagnosticDoc>();
+            promptsOf_[doc.get()] = &NewWindowPrompts();
+            return doc;
+        },
         [this](Document& doc, CChildFrame& frame) -> CView* {
             CTqk5820DiagnosticView::Services services;
             services.clock = clock_;
-            services.prompts = prompts_;
+            services.prompts = promptsOf_.count(&doc) != 0 ? promptsOf_[&doc] : prompts_;
+            connect(&frame, &QObject::destroyed, this, [this, key = &doc] {
+                QMetaObject::invokeMethod(this, [this, key] { TakeBackStatus(key); }, Qt::QueuedConnection);
+            });
             services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { diagnosticTemplate_->CloseDocument(&doc); };
             return new CTqk5820DiagnosticView(static_cast<CTqk5820DiagnosticDoc&>(doc), &frame, services);

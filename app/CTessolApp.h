@@ -111,9 +111,13 @@ private:
     void OnLineReady(int port);
     // New prompts for the window of a document about to be made.
     WindowPrompts& NewWindowPrompts();
-    // Once the window of `doc` has gone: a status text that it put there
-    // and that still stands is taken back.
-    void TakeBackStatus(const Document* doc);
+    // Once a window has gone: a status text that it put there (through
+    // `prompts`) and that still stands is taken back.
+    void TakeBackStatus(const WindowPrompts* prompts);
+    // The prompts of `doc`'s window, or the shared ones; and the take-back
+    // when `frame` goes.
+    UserPrompts* PromptsOf(const Document& doc);
+    void TakeBackWhenClosed(const Document& doc, QObject& frame);
     void RegisterCalibrationTemplate();
     // Each calibration window's refresh, then its document's pass.
     void RefreshCalibration();
@@ -131,9 +135,9 @@ private:
     Clock* clock_;
     Profile* profile_;
     UserPrompts* prompts_;
-    // The prompts of the calibration and diagnostics windows, which remember
-    // their last status text (see TakeBackStatus). Kept until the program
-    // ends: a document may still speak while it is being destroyed.
+    // The prompts of the document windows, which remember their last status
+    // text (see TakeBackStatus). Kept until the program ends: a document may
+    // still speak while it is being destroyed.
     std::vector<std::unique_ptr<WindowPrompts>> windowPrompts_;
     std::map<const Document*, WindowPrompts*> promptsOf_;
 

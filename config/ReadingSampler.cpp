@@ -68,6 +68,17 @@ void ReadingSampler::SetKeeping(bool on)
 
 bool ReadingSampler::SaveHistory(const std::string& path)
 {
+    if (logging_ && path == file_.path()) {
+        // Emptied under the running log, the file would go on without its
+        // comment and column lines.
+        ReportLogError(path, "the readings are being logged to it");
+        return false;
+    }
+    if (ring_.empty()) {
+        if (prompts_ != nullptr)
+            prompts_->showStatusMessage("No readings kept yet");
+        return false;
+    }
     csvlog::File file;
     csvlog::Writer writer;
     std::vector<std::string> lines;

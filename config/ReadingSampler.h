@@ -59,7 +59,8 @@ public:
     // Writes the samples kept (up to the last hour) to `path` in the log's
     // format, the TE voltage and output state as not read, and says where
     // in the status line. False, after an "ERROR - " box, when it cannot be
-    // written.
+    // written or is the file being logged to; false with "No readings kept
+    // yet" in the status line when there is nothing to write.
     bool SaveHistory(const std::string& path);
     const std::string& LogPath() const { return file_.path(); }
 

@@ -691,6 +691,16 @@ TEST_F(GraphTest, TheLogButtonAsksForAFileAndStopsWhatItStarted)
     EXPECT_EQ(history.back().rfind(csvlog::isoTime(ring.back().utcMillis) + ",", 0), 0u) << history.back();
     EXPECT_EQ(history.back().substr(history.back().size() - 12), ",???.???,???");
     EXPECT_EQ(prompts.statusMessages.back(), "History saved to " + saved);
+
+    // Not over the file being logged to: that log would go on headless.
+    answer = QString::fromStdString(path);
+    QTest::mouseClick(graph->LogButton(), Qt::LeftButton);
+    ASSERT_TRUE(samplerOf(doc).IsLogging());
+    seconds(doc, 1);
+    QTest::mouseClick(graph->SaveHistoryButton(), Qt::LeftButton);
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_NE(prompts.boxes[1].text.find("the readings are being logged to it"), std::string::npos);
+    EXPECT_EQ(fileLines(path).front(), "# unit 07, serial number CALLKV, COM2");
 }
 
 // ---------------------------------------------------------------- the command line

@@ -169,6 +169,9 @@ void CTqk5820ConfigView::Layout()
     }
     sampler_->SetOutputWordReadElsewhere(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
     sampler_->SetPlotting(panels_[CTqk5820ConfigDoc::kGraph] != nullptr);
+    // The history is kept from the window's opening while it costs no
+    // commands of its own: the Measurement panel reads the same values.
+    sampler_->SetKeeping(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
     if (!changed)
         return;
 

@@ -59,11 +59,48 @@ void ReadingSampler::SetPlotting(bool on)
     SetActive(was);
 }
 
+void ReadingSampler::SetKeeping(bool on)
+{
+    const bool was = IsActive();
+    keeping_ = on;
+    SetActive(was);
+}
+
+bool ReadingSampler::SaveHistory(const std::string& path)
+{
+    if (logging_ && path == file_.path()) {
+        // Emptied under the running log, the file would go on without its
+        // comment and column lines.
+        ReportLogError(path, "the readings are being logged to it");
+        return false;
+    }
+    if (ring_.empty()) {
+        if (prompts_ != nullptr)
+            prompts_->showStatusMessage("No readings kept yet");
+        return false;
+    }
+    csvlog::File file;
+    csvlog::Writer writer;
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < ring_.size(); ++i) {
+        const GraphSample& sample = ring_.at(i);
+        const std::vector<std::string> more = writer.lines(Who(sample), RowOf(sample, csvlog::kNoReading, {}));
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    if (!file.start(path, true) || !file.append(lines)) {
+        ReportLogError(path, file.error());
+        return false;
+    }
+    if (prompts_ != nullptr)
+        prompts_->showStatusMessage("History saved to " + path);
+    return true;
+}
+
 bool ReadingSampler::StartLog(const std::string& path, bool truncate)
 {
     if (!file_.start(path, truncate)) {
         StopLog();
-        ReportLogError(path);
+        ReportLogError(path, file_.error());
         return false;
     }
     const bool was = IsActive();
@@ -283,7 +320,7 @@ void ReadingSampler::TakeSerial()
     }
 }
 
-void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output)
+csvlog::Identity ReadingSampler::Who(const GraphSample& sample) const
 {
     csvlog::Identity who;
     who.unit = doc_.GetUnitNumber();
@@ -292,7 +329,11 @@ void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& volt
     std::snprintf(port, sizeof port, "COM%d", doc_.GetPortIndex() + 1);
     who.port = port;
     who.resistance = sample.resistance;
+    return who;
+}
 
+csvlog::Row ReadingSampler::RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output)
+{
     csvlog::Row row;
     row.utcMillis = sample.utcMillis;
     if (sample.has(GraphSample::kActual))
@@ -303,7 +344,12 @@ void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& volt
         row.current = csvlog::number(static_cast<double>(sample.current));
     row.voltage = voltage;
     row.output = csvlog::outputText(output);
-    std::vector<std::string> lines = writer_.lines(who, row);
+    return row;
+}
+
+void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output)
+{
+    std::vector<std::string> lines = writer_.lines(Who(sample), RowOf(sample, voltage, output));
     if (batch_ != nullptr)
         batch_->insert(batch_->end(), lines.begin(), lines.end());
     else
@@ -317,13 +363,13 @@ void ReadingSampler::Append(const std::vector<std::string>& lines)
     // Once, and the log stops; the graph and the polling go on.
     const std::string path = file_.path();
     StopLog();
-    ReportLogError(path);
+    ReportLogError(path, file_.error());
 }
 
-void ReadingSampler::ReportLogError(const std::string& path)
+void ReadingSampler::ReportLogError(const std::string& path, const std::string& reason)
 {
     // A report, not a question: every other window goes on polling and
     // logging while it is on the screen.
     if (prompts_ != nullptr)
-        report::showReport(*prompts_, "log " + path, LogErrorText(path, file_.error()));
+        report::showReport(*prompts_, "log " + path, LogErrorText(path, reason));
 }

@@ -61,7 +61,7 @@ void SensorTypeTracker::Reset()
     currentType_ = kNoType;
     phase_ = kAskCodePair;
     requestedType_ = kNoType;
-    changeStep_ = 0;
+    changeStep_ = kNoChange;
 }
 
 void SensorTypeTracker::ResetType(int type)
@@ -206,7 +206,7 @@ void SensorTypeTracker::DetectionStep()
 
 int SensorTypeTracker::CurrentType() const
 {
-    return phase_ == kDetected && changeStep_ == 0 ? currentType_ : kNoType;
+    return phase_ == kDetected && changeStep_ == kNoChange ? currentType_ : kNoType;
 }
 
 int SensorTypeTracker::RequestType(int type)
@@ -221,7 +221,7 @@ int SensorTypeTracker::RequestType(int type)
 
 void SensorTypeTracker::FinishChange()
 {
-    changeStep_ = 0;
+    changeStep_ = kNoChange;
     requestedType_ = kNoType;
 }
 
@@ -249,7 +249,7 @@ void SensorTypeTracker::ChangeStepZero()
         if (SettleRtdMode()) {
             currentType_ = kNoType;
             phase_ = kReadCoefficients;
-            changeStep_ = 2;
+            changeStep_ = kChangeDone;
         }
         return;
     }
@@ -257,14 +257,14 @@ void SensorTypeTracker::ChangeStepZero()
         detectionStart_ = clock_.seconds();
         currentType_ = kNoType;
         phase_ = kReadCodePair;
-        changeStep_ = 1;
+        changeStep_ = kCodePairWritten;
     }
 }
 
 void SensorTypeTracker::ChangeStepOne()
 {
     if (requestedType_ == currentType_) {
-        changeStep_ = 2;
+        changeStep_ = kChangeDone;
         return;
     }
     // The code pair (1, 1) has been written; the RTD mode is settled by 23 and 24.
@@ -275,7 +275,7 @@ void SensorTypeTracker::ChangeStepOne()
         }
         currentType_ = kNoType;
         phase_ = kReadCoefficients;
-        changeStep_ = 2;
+        changeStep_ = kChangeDone;
     }
 }
 
@@ -284,8 +284,8 @@ void SensorTypeTracker::ChangeStep()
     if (phase_ != kDetected)
         return;
     switch (changeStep_) {
-    case 0: ChangeStepZero(); return;
-    case 1: ChangeStepOne(); return;
+    case kNoChange: ChangeStepZero(); return;
+    case kCodePairWritten: ChangeStepOne(); return;
     default: FinishChange(); return;
     }
 }

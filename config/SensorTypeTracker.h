@@ -21,6 +21,12 @@ public:
     static constexpr int kNoType = 7;
     static constexpr int kSlotCount = 6;
 
+    // The steps of a change of type.
+    enum ChangeSteps {
+        kNoChange = 0,        // none under way (or the next one starts here)
+        kCodePairWritten = 1, // the code pair went; an RTD mode is settled next
+        kChangeDone = 2,      // the coefficients are being read back
+    };
     // The phases of the detection, in the order they run.
     enum DetectionPhases {
         kAskCodePair = 0,         // the code pair (21, 22) is asked for
@@ -94,7 +100,7 @@ private:
     int phase_ = kAskCodePair;
     std::int64_t detectionStart_ = 0;
     int requestedType_ = kNoType;
-    int changeStep_ = 0;
+    int changeStep_ = kNoChange;
     std::array<float, 4> scratch_ {};
     std::array<float, 4> rtdBackup_ {};
 };

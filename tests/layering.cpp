@@ -74,7 +74,10 @@ int main(int argc, char** argv)
             std::smatch match;
             if (!std::regex_search(line, match, include))
                 continue;
-            const std::string target = match[1];
+            std::string target = match[1];
+            // "../app/X.h" counts as what it reaches.
+            if (target.find("..") != std::string::npos)
+                target = (relative.parent_path() / target).lexically_normal().generic_string();
             const std::string to = layerOf(target);
             if (to.empty() || to == from || kRanks.at(to) < kRanks.at(from))
                 continue;

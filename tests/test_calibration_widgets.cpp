@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -240,6 +241,23 @@ TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyO
     EXPECT_EQ(openCalibration(doc), form);
     EXPECT_EQ(app->CalibrationTemplate().GetDocuments().size(), 1u);
     EXPECT_EQ(app->GetMainFrame()->GetClientArea()->subWindowList().size(), windows);
+}
+
+TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    QStatusBar* bar = app->GetMainFrame()->statusBar();
+    for (const char* shown : {msg::kPasswordValidated, "COM2 unit 02 stopped answering"}) {
+        Form* form = openCalibration(doc);
+        ASSERT_NE(form, nullptr);
+        ASSERT_TRUE(runUntil([&] { return statusShown(msg::kPasswordValidated); }));
+        bar->showMessage(shown);
+        click(form->Button(Form::kCloseButton));
+        ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 10000));
+        runFor(50);
+        EXPECT_EQ(bar->currentMessage().isEmpty(), shown == msg::kPasswordValidated) << shown;
+        prompts.statusMessages.clear();
+    }
 }
 
 TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWithItsBox)

@@ -5,6 +5,7 @@
 #include "platform/ReadingsCsv.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,13 @@ public:
     // it a second time.
     void SetOutputWordReadElsewhere(bool on) { outputElsewhere_ = on; }
 
+    // Hands each second in which the instrument answered to `sink` as a
+    // row of the log (what did not come is ???.???), with whether actual
+    // value and set point are in kOhms; an empty function stops it. It
+    // reads as a log does, whether or not a log or graph is open.
+    using SecondSink = std::function<void(const csvlog::Row& row, bool resistance)>;
+    void SetSecondSink(SecondSink sink);
+
     // Logs to `path`, emptied first when `truncate`, otherwise added to.
     // False, after an "ERROR - " box, when it cannot be written.
     bool StartLog(const std::string& path, bool truncate);
@@ -58,7 +66,7 @@ public:
     // takes what the instrument has answered for the current one.
     void Step();
 
-    bool IsActive() const { return plotting_ || logging_; }
+    bool IsActive() const { return plotting_ || logging_ || static_cast<bool>(sink_); }
     Mode GetMode() const { return mode_; }
     const ReadingHistory& Samples() const { return ring_; }
     const Clock& GetClock() const { return clock_; }
@@ -76,6 +84,9 @@ private:
     void FollowMode();
     void TakeSerial();
     int ActualParameter() const;
+    // Whether the TE voltage and the output state are read too.
+    bool ReadsAll() const { return logging_ || static_cast<bool>(sink_); }
+    csvlog::Row RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output) const;
     void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
     void Append(const std::vector<std::string>& lines);
     void ReportLogError(const std::string& path);
@@ -91,6 +102,7 @@ private:
     bool plotting_ = false;
     bool logging_ = false;
     bool outputElsewhere_ = false;
+    SecondSink sink_;
     Mode mode_ = kUnknown;
 
     // The second being collected.

@@ -500,8 +500,11 @@ void CTessolApp::AttachPublisher(CTqk5820ConfigDoc& doc, CTqk5820ConfigView& vie
     entry.publisher = std::make_unique<MqttPublisher>(doc, *mqtt_, *mqttNotices_);
     entry.view = &view;
     MqttPublisher* publisher = entry.publisher.get();
-    view.Sampler().SetSecondSink(
-        [publisher](const csvlog::Row& row, bool resistance) { publisher->Publish(row, resistance); });
+    bool* moved = &entry.moved;
+    view.Sampler().SetSecondSink([publisher, moved](const csvlog::Row& row, bool resistance) {
+        publisher->Publish(row, resistance);
+        *moved = true;
+    });
     // A set point from the broker shows in the window at once.
     publisher->SetWrittenHandler([&view](int parameter) {
         if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance)
@@ -526,9 +529,18 @@ void CTessolApp::StepPublisher(const Document* doc, bool whole)
     if (it == publishers_.end())
         return;
     Publishing& entry = it->second;
-    const bool readable = entry.readable;
-    entry.readable = false;
     entry.steppedAt = passes_;
+    // Passes come by the hundred a second; a broker connection needs a look
+    // only when its socket is ready, a write from the broker waits, or the
+    // tick is due (the document's state, the keep-alive, a reconnection).
+    const std::int64_t now = clock_->utcMillis();
+    if (!entry.readable && !entry.writable && !entry.publisher->HasPending() && now >= entry.lastStepAt
+        && now - entry.lastStepAt < kTickMs)
+        return;
+    entry.lastStepAt = now;
+    entry.moved = true;
+    const bool readable = entry.readable;
+    entry.readable = entry.writable = false;
     if (whole)
         entry.publisher->Step(readable);
     else
@@ -538,6 +550,11 @@ void CTessolApp::StepPublisher(const Document* doc, bool whole)
 void CTessolApp::SyncBrokerNotifiers()
 {
     for (auto& [doc, entry] : publishers_) {
+        // Only a step or a publication changes the socket or what waits
+        // to go out.
+        if (!entry.moved)
+            continue;
+        entry.moved = false;
         const int fd = entry.publisher->Socket();
         if (fd != entry.fd) {
             entry.read.reset();
@@ -553,7 +570,12 @@ void CTessolApp::SyncBrokerNotifiers()
                     OnIdle();
                 });
                 entry.write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-                connect(entry.write.get(), &QSocketNotifier::activated, this, [this] { OnIdle(); });
+                connect(entry.write.get(), &QSocketNotifier::activated, this, [this, key] {
+                    const auto found = publishers_.find(key);
+                    if (found != publishers_.end())
+                        found->second.writable = true;
+                    OnIdle();
+                });
             }
         }
         if (entry.write) {

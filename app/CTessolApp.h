@@ -158,8 +158,12 @@ private:
         std::unique_ptr<QSocketNotifier> write;
         int fd = -1;
         bool readable = false;
-        // The pass that last stepped it.
+        bool writable = false;
+        // Stepped or published since the notifiers were last brought in line.
+        bool moved = true;
+        // The pass that last stepped it, and when its step last ran.
         std::uint64_t steppedAt = 0;
+        std::int64_t lastStepAt = 0;
     };
     std::unique_ptr<MqttSetup> mqtt_;
     std::unique_ptr<MqttNotices> mqttNotices_;

@@ -3,7 +3,8 @@
 // publishing off and on (each window to a mosquitto on a loopback port), so
 // that both see the same line and the same panels. Prints the program's CPU
 // each way, the difference (the cost of publishing), the messages that
-// reached a subscriber and the broker's own CPU.
+// reached a subscriber, the broker's own CPU and the line's transactions
+// each way (publishing adds none).
 //
 //   bench_mqtt [--windows N] [--seconds S] [--rounds R] [--sim PATH]
 
@@ -21,6 +22,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -116,12 +118,17 @@ int main(int argc, char** argv)
 
     const int ms = static_cast<int>(seconds * 1000);
     double cpuOff = 0, cpuOn = 0, brokerCpu = 0;
-    long messages = 0;
+    long messages = 0, commandsOff = 0, commandsOn = 0;
+    std::uint64_t passesOff = 0, passesOn = 0;
     int connected = 0;
     for (int round = 0; round < rounds; ++round) {
+        long c0 = sim.commands();
+        std::uint64_t p0 = app.IdlePassCount();
         double cpu0 = cpuSeconds();
         runFor(ms);
         cpuOff += cpuSeconds() - cpu0;
+        commandsOff += sim.commands() - c0;
+        passesOff += app.IdlePassCount() - p0;
 
         app.StartPublishing(setup);
         // Connected and announced before the measurement starts.
@@ -137,9 +144,13 @@ int main(int argc, char** argv)
             connected += app.PublisherOf(d) != nullptr && app.PublisherOf(d)->IsConnected() ? 1 : 0;
         const long m0 = broker.messages();
         const double b0 = broker.cpuSeconds();
+        c0 = sim.commands();
+        p0 = app.IdlePassCount();
         cpu0 = cpuSeconds();
         runFor(ms);
         cpuOn += cpuSeconds() - cpu0;
+        commandsOn += sim.commands() - c0;
+        passesOn += app.IdlePassCount() - p0;
         brokerCpu += broker.cpuSeconds() - b0;
         messages += broker.messages() - m0;
         app.StopPublishing();
@@ -160,5 +171,9 @@ int main(int argc, char** argv)
     std::printf("messages received         %.1f per second (%.1f per window)\n", messages / wall,
                 messages / wall / windows);
     std::printf("broker CPU                %.2f %% of one core\n", 100.0 * brokerCpu / wall);
+    std::printf("line transactions         %.1f per second without publishing, %.1f with\n", commandsOff / wall,
+                commandsOn / wall);
+    std::printf("idle passes               %.1f per second without publishing, %.1f with\n", passesOff / wall,
+                passesOn / wall);
     return 0;
 }

@@ -209,6 +209,7 @@ void MqttPublisher::FollowDocument()
         port_ = doc_.GetPortIndex();
         unit_ = doc_.GetUnitNumber();
         haveSerial_ = haveFirmware_ = false;
+        meta_.clear();
     }
     online_ = doc_.IsOnline();
     if (!online_) {
@@ -217,6 +218,8 @@ void MqttPublisher::FollowDocument()
         pending_.clear();
         return;
     }
+    if (haveSerial_ && haveFirmware_)
+        return;
     std::string text;
     if (!haveSerial_ && doc_.ReadSerialNumber(text)) {
         serial_ = trimmed(text);
@@ -230,6 +233,8 @@ void MqttPublisher::FollowDocument()
     }
     if (!haveSerial_ || !haveFirmware_)
         return;
+    // Who answers is known (again): the id and the meta data follow.
+    meta_ = MetaJson(unit_, LineName(), serial_, firmware_, setup_.host);
     const std::string id = MakeId(serial_, setup_.host, LineName(), unit_);
     if (id != id_) {
         Disconnect();
@@ -278,11 +283,8 @@ void MqttPublisher::SendState()
     const int online = online_ ? 1 : 0;
     if (online != onlineSent_ && client_->Publish(Topic("online"), online_ ? "true" : "false", true))
         onlineSent_ = online;
-    if (!haveSerial_ || !haveFirmware_)
-        return;
-    const std::string meta = MetaJson(unit_, LineName(), serial_, firmware_, setup_.host);
-    if (meta != metaSent_ && client_->Publish(Topic("meta"), meta, true))
-        metaSent_ = meta;
+    if (!meta_.empty() && meta_ != metaSent_ && client_->Publish(Topic("meta"), meta_, true))
+        metaSent_ = meta_;
 }
 
 void MqttPublisher::Step(bool readable)

@@ -92,6 +92,9 @@ public:
     // Empty until the unit has answered.
     const std::string& Id() const { return id_; }
     bool IsConnected() const;
+    // Writes from the broker wait for the document: Step() on every pass
+    // until they are taken.
+    bool HasPending() const { return !pending_.empty(); }
     // After a set point or output state from the broker went to the
     // document, with the parameter number: a window shows it at once.
     void SetWrittenHandler(std::function<void(int parameter)> written) { written_ = std::move(written); }
@@ -138,6 +141,7 @@ private:
     std::string serial_;
     std::string firmware_;
     std::string id_;
+    std::string meta_;
     // What this connection has published of the retained topics.
     int onlineSent_ = -1;
     std::string metaSent_;

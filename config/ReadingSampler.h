@@ -22,8 +22,8 @@ class UserPrompts;
 // readings, so it drives their fresh reads in place of the Measurement panel
 // when both show them (one read per value and second, whichever shows it),
 // and goes on reading when that panel is hidden. It works only while the
-// graph is shown or a log is open, and then starts the reads of a new second
-// as soon as that second begins. Each second closes with a sample, also when
+// graph is shown, a log is open or a sink takes the seconds (the broker),
+// and then starts the reads of a new second as soon as that second begins. Each second closes with a sample, also when
 // the instrument was offline (a gap) or the idle pass did not run (a modal
 // box: the seconds it missed follow as gaps).
 class ReadingSampler : public ParameterConsumer {

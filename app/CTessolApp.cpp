@@ -549,34 +549,38 @@ void CTessolApp::StepPublisher(const Document* doc, bool whole)
 
 void CTessolApp::SyncBrokerNotifiers()
 {
+    // Only a step or a publication changes the socket or what waits to go
+    // out. Notifiers of sockets that went go first: a new socket may have
+    // the number of another that went in the same pass.
     for (auto& [doc, entry] : publishers_) {
-        // Only a step or a publication changes the socket or what waits
-        // to go out.
+        if (entry.moved && entry.fd >= 0 && entry.publisher->Socket() != entry.fd) {
+            entry.read.reset();
+            entry.write.reset();
+            entry.fd = -1;
+        }
+    }
+    for (auto& [doc, entry] : publishers_) {
         if (!entry.moved)
             continue;
         entry.moved = false;
         const int fd = entry.publisher->Socket();
-        if (fd != entry.fd) {
-            entry.read.reset();
-            entry.write.reset();
+        if (fd >= 0 && fd != entry.fd) {
             entry.fd = fd;
-            if (fd >= 0) {
-                const Document* key = doc;
-                entry.read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-                connect(entry.read.get(), &QSocketNotifier::activated, this, [this, key] {
-                    const auto found = publishers_.find(key);
-                    if (found != publishers_.end())
-                        found->second.readable = true;
-                    OnIdle();
-                });
-                entry.write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-                connect(entry.write.get(), &QSocketNotifier::activated, this, [this, key] {
-                    const auto found = publishers_.find(key);
-                    if (found != publishers_.end())
-                        found->second.writable = true;
-                    OnIdle();
-                });
-            }
+            const Document* key = doc;
+            entry.read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            connect(entry.read.get(), &QSocketNotifier::activated, this, [this, key] {
+                const auto found = publishers_.find(key);
+                if (found != publishers_.end())
+                    found->second.readable = true;
+                OnIdle();
+            });
+            entry.write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+            connect(entry.write.get(), &QSocketNotifier::activated, this, [this, key] {
+                const auto found = publishers_.find(key);
+                if (found != publishers_.end())
+                    found->second.writable = true;
+                OnIdle();
+            });
         }
         if (entry.write) {
             const bool want = entry.publisher->WantsWrite();

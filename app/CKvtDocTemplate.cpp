@@ -1,8 +1,8 @@
 #include "app/CKvtDocTemplate.h"
 
-#include "app/CChildFrame.h"
 #include "app/CMainFrame.h"
-#include "app/CView.h"
+#include "platform/qt/CChildFrame.h"
+#include "platform/qt/CView.h"
 #include "resources/Menus.h"
 
 #include <QPointer>

@@ -1,8 +1,8 @@
 #include "app/CMainFrame.h"
 
-#include "app/CChildFrame.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/MenuBuilder.h"
 #include "resources/Menus.h"
 
@@ -125,11 +125,6 @@ void CMainFrame::OnCommand(int commandId)
             UpdateCommandUi();
             return;
         }
-    }
-    if (commandId == cmd::kCalibration || commandId == cmd::kDiagnostics) {
-        if (CTqk5820ConfigView* view = GetActiveConfigView())
-            view->OnProductionCommand(commandId);
-        return;
     }
     if (handler_)
         handler_(commandId);

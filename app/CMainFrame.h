@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/WindowSlots.h"
+#include "platform/qt/CChildFrame.h"
+#include "platform/qt/WindowHost.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -8,7 +10,6 @@
 #include <functional>
 #include <map>
 
-class CChildFrame;
 class CTqk5820ConfigDoc;
 class CTqk5820ConfigView;
 class QAction;
@@ -20,7 +21,7 @@ class QMenu;
 // The main window: the menu, the status bar, the green client area in which
 // every document has its child frame, the enabling and check marks of the
 // commands, and the slots that place controller windows in a grid.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public WindowHost {
     Q_OBJECT
 public:
     using CommandHandler = std::function<void(int commandId)>;
@@ -34,7 +35,7 @@ public:
     void OnCommand(int commandId);
 
     void AddChildFrame(CChildFrame* frame);
-    CChildFrame* GetActiveChildFrame() const;
+    CChildFrame* GetActiveChildFrame() const override;
     // The document of the active view of the active child frame, if it is a
     // configuration document; otherwise null.
     CTqk5820ConfigDoc* GetActiveConfigDoc() const;
@@ -42,7 +43,8 @@ public:
     // The active view is a configuration view whose document is online.
     bool IsActiveConfigViewOnline() const;
 
-    int TakeWindowSlot() { return slots_.take(); }
+    int TakeWindowSlot() override { return slots_.take(); }
+    void ReleaseWindowSlot(int slot) override { slots_.set(slot, 0); }
     void SetWindowSlot(int index, std::uint8_t value) { slots_.set(index, value); }
     const WindowSlots& GetWindowSlots() const { return slots_; }
 
@@ -76,7 +78,7 @@ public:
 
     QMdiArea* GetClientArea() const { return client_; }
     // The size of the client area as it is laid out now.
-    QSize GetClientSize();
+    QSize GetClientSize() override;
     QAction* FindCommandAction(int commandId) const;
 
 protected:

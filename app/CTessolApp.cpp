@@ -1,6 +1,5 @@
 #include "app/CTessolApp.h"
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
@@ -8,14 +7,15 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/MqttPublisher.h"
-#include "config/ParameterNumbers.h"
 #include "config/ReadingSampler.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "platform/LineWait.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "platform/qt/QtProfile.h"
 #include "platform/qt/QtPrompts.h"
@@ -27,6 +27,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
@@ -120,8 +121,10 @@ bool CTessolApp::InitInstance()
     configTemplate_ = std::make_unique<CKvtDocTemplate>(
         res::kConfigDocString,
         [this]() -> std::unique_ptr<Document> {
-            auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, *prompts_);
+            WindowPrompts& prompts = NewWindowPrompts();
+            auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
             CTqk5820ConfigDoc* raw = doc.get();
+            promptsOf_[raw] = &prompts;
             raw->SetWaitHandler([this, raw] {
                 // The other windows go on meanwhile; this one is under way.
                 {
@@ -137,10 +140,8 @@ bool CTessolApp::InitInstance()
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
             auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
-            view->SetProductionServices({profile_, prompts_,
-                                         [this](const std::string& name) { return OpenDocumentFile(name); },
-                                         [this](const std::string& name) { return OpenDocuments(name); }});
-            view->SetLogging(prompts_, logDirectory_);
+            view->SetLogging(PromptsOf(doc), logDirectory_);
+            TakeBackWhenClosed(doc, frame);
             if (mqtt_)
                 AttachPublisher(static_cast<CTqk5820ConfigDoc&>(doc), *view);
             return view;
@@ -349,6 +350,8 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: polling_ = true; SyncNotifiers(); break;
     case cmd::kHaltAll: polling_ = false; SyncNotifiers(); break;
+    case cmd::kCalibration:
+    case cmd::kDiagnostics: OnProductionCommand(commandId); break;
     default: break; // Re&start and Hal&t have nothing to do
     }
 }
@@ -362,13 +365,48 @@ void CTessolApp::OnAppAbout()
     }
 }
 
+WindowPrompts& CTessolApp::NewWindowPrompts()
+{
+    windowPrompts_.push_back(std::make_unique<WindowPrompts>(*prompts_));
+    return *windowPrompts_.back();
+}
+
+UserPrompts* CTessolApp::PromptsOf(const Document& doc)
+{
+    const auto it = promptsOf_.find(&doc);
+    return it != promptsOf_.end() ? it->second : prompts_;
+}
+
+void CTessolApp::TakeBackWhenClosed(const Document& doc, QObject& frame)
+{
+    const auto it = promptsOf_.find(&doc);
+    if (it == promptsOf_.end())
+        return;
+    const WindowPrompts* prompts = it->second;
+    // The document's address may serve a new one soon; the prompts are its
+    // own for good.
+    promptsOf_.erase(it);
+    connect(&frame, &QObject::destroyed, this, [this, prompts] {
+        QMetaObject::invokeMethod(this, [this, prompts] { TakeBackStatus(prompts); }, Qt::QueuedConnection);
+    });
+}
+
+void CTessolApp::TakeBackStatus(const WindowPrompts* prompts)
+{
+    if (mainFrame_ && !prompts->LastStatus().empty()
+        && mainFrame_->statusBar()->currentMessage().toStdString() == prompts->LastStatus())
+        mainFrame_->ClearStatusMessage();
+}
+
 void CTessolApp::RegisterCalibrationTemplate()
 {
     calibrationTemplate_ = std::make_unique<CKvtDocTemplate>(
         res::kCalibrateDocString,
         [this]() -> std::unique_ptr<Document> {
-            auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, *prompts_);
+            WindowPrompts& prompts = NewWindowPrompts();
+            auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, prompts);
             CTqk5820CalibrateDoc* raw = doc.get();
+            promptsOf_[raw] = &prompts;
             // Going offline and Clear EEPROM close the document from inside;
             // the template closes it, so that its entry goes too.
             raw->SetCloseRequest([this, raw] { calibrationTemplate_->CloseDocument(raw); });
@@ -377,10 +415,9 @@ void CTessolApp::RegisterCalibrationTemplate()
         [this](Document& doc, CChildFrame& frame) -> CView* {
             CTqk5820CalibrateView::Services services;
             services.clock = clock_;
-            services.prompts = prompts_;
-            services.activeChildFrame = [this]() -> QMdiSubWindow* {
-                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
-            };
+            services.prompts = PromptsOf(doc);
+            TakeBackWhenClosed(doc, frame);
+            services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { calibrationTemplate_->CloseDocument(&doc); };
             return new CTqk5820CalibrateView(static_cast<CTqk5820CalibrateDoc&>(doc), &frame, services);
         });
@@ -410,14 +447,18 @@ void CTessolApp::RefreshCalibration()
 void CTessolApp::RegisterDiagnosticTemplate()
 {
     diagnosticTemplate_ = std::make_unique<CKvtDocTemplate>(
-        res::kDiagnosticDocString, [] { return std::make_unique<CTqk5820DiagnosticDoc>(); },
+        res::kDiagnosticDocString,
+        [this] {
+            auto doc = std::make_unique<CTqk5820DiagnosticDoc>();
+            promptsOf_[doc.get()] = &NewWindowPrompts();
+            return doc;
+        },
         [this](Document& doc, CChildFrame& frame) -> CView* {
             CTqk5820DiagnosticView::Services services;
             services.clock = clock_;
-            services.prompts = prompts_;
-            services.activeChildFrame = [this]() -> QMdiSubWindow* {
-                return mainFrame_ ? mainFrame_->GetActiveChildFrame() : nullptr;
-            };
+            services.prompts = PromptsOf(doc);
+            TakeBackWhenClosed(doc, frame);
+            services.host = mainFrame_.get();
             services.closeDocument = [this, &doc] { diagnosticTemplate_->CloseDocument(&doc); };
             return new CTqk5820DiagnosticView(static_cast<CTqk5820DiagnosticDoc&>(doc), &frame, services);
         });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowPrompts.h"
+
 #include <QApplication>
 
 #include <array>
@@ -85,6 +87,11 @@ public:
     Document* OpenDocumentFile(const std::string& name);
     void OnCommand(int commandId);
     void OnAppAbout();
+    // Calibration and Diagnostics of the active controller window: the
+    // production access dialog, then the document of that kind bound to
+    // that controller. A second Diagnostics command brings the controller's
+    // open diagnostics window forward.
+    void OnProductionCommand(int commandId);
 
     CMainFrame* GetMainFrame() const { return mainFrame_.get(); }
     InstrumentLink& GetLink() const { return *link_; }
@@ -114,6 +121,15 @@ private:
     // the active one, or null.
     CTqk5820ConfigDoc* FrontConfigDoc() const;
     void OnLineReady(int port);
+    // New prompts for the window of a document about to be made.
+    WindowPrompts& NewWindowPrompts();
+    // Once a window has gone: a status text that it put there (through
+    // `prompts`) and that still stands is taken back.
+    void TakeBackStatus(const WindowPrompts* prompts);
+    // The prompts of `doc`'s window, or the shared ones; and the take-back
+    // when `frame` goes.
+    UserPrompts* PromptsOf(const Document& doc);
+    void TakeBackWhenClosed(const Document& doc, QObject& frame);
     void RegisterCalibrationTemplate();
     // Each calibration window's refresh, then its document's pass.
     void RefreshCalibration();
@@ -139,6 +155,11 @@ private:
     Clock* clock_;
     Profile* profile_;
     UserPrompts* prompts_;
+    // The prompts of the document windows, which remember their last status
+    // text (see TakeBackStatus). Kept until the program ends: a document may
+    // still speak while it is being destroyed.
+    std::vector<std::unique_ptr<WindowPrompts>> windowPrompts_;
+    std::map<const Document*, WindowPrompts*> promptsOf_;
 
     // Declared in the order of their lifetimes: documents go before the
     // frame that shows them, and both before the link.

@@ -13,22 +13,22 @@
 //
 //   bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]
 
-#include "app/CChildFrame.h"
 #include "app/CMainFrame.h"
-#include "app/CView.h"
-#include "bench/BenchSupport.h"
-#include "bench/SimProcess.h"
 #include "app/CTessolApp.h"
+#include "bench/BenchSupport.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigPanel.h"
 #include "config/CTqk5820ConfigView.h"
-#include "config/ParameterNumbers.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
-#include "platform/MemoryProfile.h"
 #include "platform/ConsolePrompts.h"
+#include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
+#include "platform/qt/CChildFrame.h"
+#include "platform/qt/CView.h"
+#include "tests/support/SimChild.h"
 
 #include <QElapsedTimer>
 #include <QMdiArea>
@@ -80,12 +80,12 @@ int main(int argc, char** argv)
         return 2;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    const std::string link = "/tmp/tessol-bench-app-" + std::to_string(::getpid());
     std::string units;
     for (int u = 1; u <= windows; ++u)
         units += (u > 1 ? "," : "") + std::to_string(u);
-    SimProcess sim;
-    if (!sim.start(simPath, link, units)) {
+    SimChild sim("bench-app");
+    const std::string link = sim.link();
+    if (!sim.start(simPath, units, {"--line-rate"})) {
         std::fprintf(stderr, "bench_app: the simulator did not start (%s)\n", simPath.c_str());
         sim.stop();
         return 3;
@@ -188,8 +188,8 @@ int main(int argc, char** argv)
     const double readingAfter = waitFor(allReading, 120000);
     const double allReadingAfter = readingAfter < 0 ? -1 : readingAfter + allOnlineAfter;
 
-    const long commands0 = sim.commands();
-    const long replies0 = sim.replies();
+    const long commands0 = sim.count("commands=");
+    const long replies0 = sim.count("replies=");
     const double cpu0 = cpuSeconds();
     timer.restart();
     // How old each window's actual value gets (since the reply that brought
@@ -216,12 +216,13 @@ int main(int argc, char** argv)
     sampler.stop();
     const double wall = static_cast<double>(timer.elapsed()) / 1000.0;
     const double cpu = cpuSeconds() - cpu0;
-    const long commands = sim.commands() - commands0;
-    const long replies = sim.replies() - replies0;
+    const long commands = sim.count("commands=") - commands0;
+    const long replies = sim.count("replies=") - replies0;
 
     // A present unit switched off and on again: how long until it is back.
     double comeback = -1;
-    if (sim.control("off 1") && waitFor([&] { return !docs[0]->IsOnline(); }, 10000) >= 0 && sim.control("on 1"))
+    if (sim.control("off 1") == "ok" && waitFor([&] { return !docs[0]->IsOnline(); }, 10000) >= 0
+        && sim.control("on 1") == "ok")
         comeback = waitFor([&] { return docs[0]->IsOnline(); }, 30000);
     app.ExitInstance();
 

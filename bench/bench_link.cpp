@@ -15,6 +15,7 @@
 #include "platform/LineWait.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
+#include "tests/support/SimChild.h"
 
 #include <chrono>
 #include <csignal>
@@ -55,20 +56,15 @@ int main(int argc, char** argv)
     if (count < 1 || units < 1 || units > 99)
         return 2;
 
-    const std::string linkPath = "/tmp/tessol-bench-" + std::to_string(::getpid());
     std::string unitList;
     for (int u = 1; u <= units; ++u)
         unitList += (u > 1 ? "," : "") + std::to_string(u);
-    const pid_t sim = ::fork();
-    if (sim == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::execl(simPath.c_str(), simPath.c_str(), "--link", linkPath.c_str(), "--units", unitList.c_str(),
-                "--line-rate", static_cast<char*>(nullptr));
-        ::_exit(127);
+    SimChild sim("bench-link");
+    const std::string linkPath = sim.link();
+    if (!sim.start(simPath, unitList, {"--line-rate"})) {
+        std::fprintf(stderr, "bench_link: the simulator did not start (%s)\n", simPath.c_str());
+        return 3;
     }
-    for (int i = 0; i < 200 && ::access(linkPath.c_str(), F_OK) != 0; ++i)
-        ::poll(nullptr, 0, 25);
 
     std::string lineName = linkPath;
     pid_t server = -1;
@@ -108,7 +104,6 @@ int main(int argc, char** argv)
     InstrumentLink link(ports, clock, prompts);
     if (!link.openPort(0)) {
         std::fprintf(stderr, "%s (%s)\n", link.lastError(0).c_str(), link.lastErrorDetail(0).c_str());
-        ::kill(sim, SIGTERM);
         if (server > 0)
             ::kill(server, SIGTERM);
         return 3;
@@ -139,8 +134,7 @@ int main(int argc, char** argv)
         ::waitpid(server, nullptr, 0);
         std::remove(config.c_str());
     }
-    ::kill(sim, SIGTERM);
-    ::waitpid(sim, nullptr, 0);
+    sim.stop();
 
     const double limit = 1920.0 / 38.0;
     std::printf("line                      %s\n", lineName.c_str());

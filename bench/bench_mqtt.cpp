@@ -10,13 +10,14 @@
 
 #include "app/CTessolApp.h"
 #include "bench/BenchSupport.h"
-#include "bench/BrokerProcess.h"
-#include "bench/SimProcess.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/MqttPublisher.h"
-#include "config/ParameterNumbers.h"
+#include "link/ParameterNumbers.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
+#include "tests/support/MosquittoBroker.h"
+#include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -25,8 +26,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,6 +50,35 @@ bool waitFor(const std::function<bool()>& done, int ms)
     while (!done() && t.elapsed() < ms)
         runFor(50);
     return done();
+}
+
+// Lines in a file: the messages the subscriber has written.
+long linesIn(const std::string& path)
+{
+    std::ifstream in(path);
+    long n = 0;
+    for (std::string line; std::getline(in, line);)
+        ++n;
+    return n;
+}
+
+// CPU seconds a child process has used so far.
+double cpuOf(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    // After the name: the state is field 3, user and system time 14 and 15.
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i >= 14)
+            ticks += std::atof(field.c_str());
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 } // namespace
@@ -74,22 +108,28 @@ int main(int argc, char** argv)
         return 2;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
-    const std::string link = "/tmp/tessol-bench-mqtt-" + std::to_string(::getpid());
     std::string units;
     for (int u = 1; u <= windows; ++u)
         units += (u > 1 ? "," : "") + std::to_string(u);
-    SimProcess sim;
-    BrokerProcess broker;
+    SimChild sim("bench-mqtt");
+    const std::string link = sim.link();
+    MosquittoBroker broker;
+    // Every message the broker passes on, written to a file by a subscriber.
+    BackgroundProcess subscriber;
     const auto fail = [&](const char* what) {
         std::fprintf(stderr, "bench_mqtt: %s\n", what);
-        sim.stop();
-        broker.stop();
         return 3;
     };
-    if (!sim.start(simPath, link, units))
+    if (!sim.start(simPath, units, {"--line-rate"}))
         return fail("the simulator did not start");
     if (!broker.start())
         return fail("mosquitto did not start");
+    const std::string received = broker.folder() + "/received.txt";
+    if (!subscriber.start({"/bin/sh", "-c",
+                           std::string("exec ") + MOSQUITTO_SUB_PATH + " -h 127.0.0.1 -p " + std::to_string(broker.port())
+                               + " -u " + MosquittoBroker::kUser + " -P " + MosquittoBroker::kPassword
+                               + " -t 'tessol/#' -v > " + received}))
+        return fail("mosquitto_sub did not start");
 
     MemoryProfile profile;
     PosixSerialPorts ports(&profile);
@@ -113,7 +153,8 @@ int main(int argc, char** argv)
 
     MqttSetup setup;
     std::string problem;
-    parseMqttUrl("mqtt://127.0.0.1:" + std::to_string(broker.port), setup.address, problem);
+    parseMqttUrl(broker.url(), setup.address, problem);
+    setup.login = {MosquittoBroker::kUser, MosquittoBroker::kPassword};
     setup.host = "bench";
 
     const int ms = static_cast<int>(seconds * 1000);
@@ -122,12 +163,12 @@ int main(int argc, char** argv)
     std::uint64_t passesOff = 0, passesOn = 0;
     int connected = 0;
     for (int round = 0; round < rounds; ++round) {
-        long c0 = sim.commands();
+        long c0 = sim.count("commands=");
         std::uint64_t p0 = app.IdlePassCount();
         double cpu0 = cpuSeconds();
         runFor(ms);
         cpuOff += cpuSeconds() - cpu0;
-        commandsOff += sim.commands() - c0;
+        commandsOff += sim.count("commands=") - c0;
         passesOff += app.IdlePassCount() - p0;
 
         app.StartPublishing(setup);
@@ -142,20 +183,21 @@ int main(int argc, char** argv)
         connected = 0;
         for (const CTqk5820ConfigDoc* d : docs)
             connected += app.PublisherOf(d) != nullptr && app.PublisherOf(d)->IsConnected() ? 1 : 0;
-        const long m0 = broker.messages();
-        const double b0 = broker.cpuSeconds();
-        c0 = sim.commands();
+        const long m0 = linesIn(received);
+        const double b0 = cpuOf(broker.pid());
+        c0 = sim.count("commands=");
         p0 = app.IdlePassCount();
         cpu0 = cpuSeconds();
         runFor(ms);
         cpuOn += cpuSeconds() - cpu0;
-        commandsOn += sim.commands() - c0;
+        commandsOn += sim.count("commands=") - c0;
         passesOn += app.IdlePassCount() - p0;
-        brokerCpu += broker.cpuSeconds() - b0;
-        messages += broker.messages() - m0;
+        brokerCpu += cpuOf(broker.pid()) - b0;
+        messages += linesIn(received) - m0;
         app.StopPublishing();
     }
     app.ExitInstance();
+    subscriber.stop();
     sim.stop();
     broker.stop();
 

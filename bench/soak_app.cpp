@@ -16,11 +16,11 @@
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "bench/BenchSupport.h"
-#include "bench/SimProcess.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/qt/QtPrompts.h"
+#include "tests/support/SimChild.h"
 
 #include <QStatusBar>
 #include <QTimer>
@@ -30,7 +30,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <poll.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -148,9 +151,10 @@ int main(int argc, char** argv)
     // told something.
     std::signal(SIGPIPE, SIG_IGN);
     const double total = minutes * 60;
-    const std::string base = "/tmp/tessol-soak-" + std::to_string(::getpid());
-    const std::string line1 = base + "-com1";
-    const std::string line2 = base + "-com2";
+    SimChild sim1("soak-com1");
+    SimChild sim2("soak-com2");
+    const std::string line1 = sim1.link();
+    const std::string line2 = sim2.link();
     const int first = (units + 1) / 2;
     auto list = [](int from, int to) {
         std::string s;
@@ -161,10 +165,9 @@ int main(int argc, char** argv)
     char rateText[3][32];
     for (int k = 0; k < 3; ++k)
         std::snprintf(rateText[k], sizeof rateText[k], "%g", rates[k]);
-    const std::vector<std::string> faults = {"--drop", rateText[0], "--corrupt", rateText[1], "--garble", rateText[2]};
-    SimProcess sim1;
-    SimProcess sim2;
-    if (!sim1.start(simPath, line1, list(1, first), faults) || !sim2.start(simPath, line2, list(first + 1, units), faults)) {
+    const std::vector<std::string> faults = {"--line-rate", "--drop",   rateText[0], "--corrupt",
+                                             rateText[1],   "--garble", rateText[2]};
+    if (!sim1.start(simPath, list(1, first), faults) || !sim2.start(simPath, list(first + 1, units), faults)) {
         std::fprintf(stderr, "soak_app: the simulator did not start (%s)\n", simPath.c_str());
         sim1.stop();
         sim2.stop();
@@ -213,7 +216,7 @@ int main(int argc, char** argv)
             restarted = true;
             sim2.stop();
             ::poll(nullptr, 0, 1000);
-            sim2.start(simPath, line2, list(first + 1, units), faults);
+            sim2.start(simPath, list(first + 1, units), faults);
         }
         if (!faultsOff && t >= faultsOffAt) {
             faultsOff = true;

@@ -2,7 +2,7 @@
 
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/ConfigViewNotifications.h"
-#include "config/ParameterNumbers.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/UserPrompts.h"

@@ -5,7 +5,7 @@
 #include "calibration/CTqk5820CalibrateDoc.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
+#include "link/ParameterNumbers.h"
 #include "platform/Clock.h"
 #include "platform/MessageReport.h"
 #include "platform/UserPrompts.h"

@@ -1,12 +1,12 @@
 #include "calibration/CTqk5820CalibrateView.h"
 
-#include "app/CChildFrame.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "controls/CLibDatamineEdit.h"
 #include "controls/CLibNumberEdit.h"
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibTabButton.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
@@ -164,7 +164,7 @@ void CTqk5820CalibrateView::SetBox(int controlId, bool checked)
 
 void CTqk5820CalibrateView::OnInitialUpdate()
 {
-    CChildFrame::PlaceBeside(frame_, services_.activeChildFrame ? services_.activeChildFrame() : nullptr, *this);
+    CChildFrame::PlaceBeside(frame_, services_.host != nullptr ? services_.host->GetActiveChildFrame() : nullptr, *this);
     for (int i = 0; i < kBiasCount; ++i) {
         if (CLibDatamineEdit* entry = bias_[static_cast<std::size_t>(i)])
             entry->SetParameterId(kBias[i].row);

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "app/CView.h"
+#include "platform/qt/CView.h"
+#include "platform/qt/WindowHost.h"
 
+#include <QMdiSubWindow>
 #include <QPointer>
 #include <QWidget>
 
@@ -16,7 +18,6 @@ class CLibTabButton;
 class CTqk5820CalibrateDoc;
 class Clock;
 class QAbstractButton;
-class QMdiSubWindow;
 class UserPrompts;
 
 // The calibration window of one controller: the form of dialog template
@@ -33,15 +34,7 @@ class CTqk5820CalibrateView : public QWidget, public CView {
     Q_OBJECT
 public:
     // What the window reaches outside itself.
-    struct Services {
-        Clock* clock = nullptr;
-        UserPrompts* prompts = nullptr;
-        // The main window's active child frame (the controller window the
-        // command came from while this one is being opened), or null.
-        std::function<QMdiSubWindow*()> activeChildFrame;
-        // Closes this document and its window (and this view with it).
-        std::function<void()> closeDocument;
-    };
+    using Services = FormServices;
 
     // Control ids of the form.
     enum ControlId {

@@ -2,8 +2,8 @@
 
 #include "config/BusyLamp.h"
 #include "config/ParameterConsumer.h"
-#include "config/ParameterNumbers.h"
 #include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
 #include "platform/Document.h"
 
 #include <array>

@@ -15,16 +15,22 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QEvent>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsSimpleTextItem>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -35,6 +41,7 @@ constexpr int kIdSpan = 1201;
 constexpr int kIdLog = 1202;
 constexpr int kIdLogLamp = 1203;
 constexpr int kIdLogCaption = 1204;
+constexpr int kIdSaveHistory = 1205;
 
 constexpr int kDefaultSpanIndex = 1;   // 5 minutes
 // Samples further apart than this are not joined: the sampler did not run
@@ -45,12 +52,33 @@ constexpr int kTrimBatch = 30;
 
 const QColor kChartBlack(0, 0, 0);
 const QColor kTraceGreen(0, 255, 0);
-const QColor kSetPointGreen(0, 190, 0);
-const QColor kCurrentGreen(170, 255, 120);
+const QColor kSetPointYellow(255, 215, 0);
+const QColor kCurrentCyan(0, 200, 255);
 const QColor kGridGreen(0, 70, 0);
+const QColor kMarkerGrey(170, 170, 170);
 
 const char* const kLogText = "Log...";
 const char* const kStopLogText = "Stop Log";
+const char* const kSaveHistoryText = "Save history...";
+
+// The three curves: colour, line style and width, told apart without colour too.
+struct Trace {
+    const char* name;
+    QColor colour;
+    Qt::PenStyle style;
+    qreal width;
+};
+const Trace kActualTrace {"Actual", kTraceGreen, Qt::SolidLine, 1.5};
+const Trace kSetPointTrace {"Set point", kSetPointYellow, Qt::DashLine, 1.5};
+const Trace kCurrentTrace {"TE current", kCurrentCyan, Qt::DotLine, 1.5};
+
+// Far beyond any axis range: a marker line spans the plot whatever it shows.
+constexpr qreal kMarkerReach = 1e7;
+
+QString unitOf(bool resistance)
+{
+    return resistance ? QString("k") + QChar(0x03A9) : QString(QChar(0x00B0)) + "C";
+}
 
 QString valueTitle(ReadingSampler::Mode mode)
 {
@@ -67,6 +95,11 @@ QLineSeries* makeSeries(const QColor& colour, Qt::PenStyle style, qreal width)
     pen.setWidthF(width);
     series->setPen(pen);
     return series;
+}
+
+QLineSeries* makeSeries(const Trace& trace)
+{
+    return makeSeries(trace.colour, trace.style, trace.width);
 }
 
 void styleAxis(QAbstractAxis* axis, const QFont& font)
@@ -121,7 +154,8 @@ CTqk5820ConfigGraphDialog::CTqk5820ConfigGraphDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kGraphPanel, parent)
 {
     chooser_ = [](QWidget* owner, const QString& suggested) {
-        return QFileDialog::getSaveFileName(owner, kLogText, suggested, "CSV files (*.csv);;All files (*)");
+        const QString caption = suggested.endsWith("-history.csv") ? kSaveHistoryText : kLogText;
+        return QFileDialog::getSaveFileName(owner, caption, suggested, "CSV files (*.csv);;All files (*)");
     };
 }
 
@@ -152,6 +186,7 @@ void CTqk5820ConfigGraphDialog::BindControls()
     logLamp_ = AttachControl<CLibLampStatic>(kIdLogLamp);
     logCaption_ = control<QLabel>(this, kIdLogCaption);
     logButton_ = control<QPushButton>(this, kIdLog);
+    saveButton_ = control<QPushButton>(this, kIdSaveHistory);
     span_ = control<QComboBox>(this, kIdSpan);
     chartView_ = new QChartView(this);
     if (replaceControl(this, kIdChart, chartView_) == nullptr) {
@@ -170,6 +205,8 @@ void CTqk5820ConfigGraphDialog::OnInitDialog()
     }
     if (logButton_ != nullptr)
         connect(logButton_, &QPushButton::clicked, this, [this] { OnLogButton(); });
+    if (saveButton_ != nullptr)
+        connect(saveButton_, &QPushButton::clicked, this, [this] { OnSaveHistoryButton(); });
     if (logLamp_ != nullptr)
         logLamp_->SetColors(kTraceGreen, kChartBlack);
     BuildChart();
@@ -192,6 +229,8 @@ void CTqk5820ConfigGraphDialog::BuildChart()
     chart_->legend()->setFont(small);
     chart_->legend()->setLabelColor(kTraceGreen);
     chart_->legend()->setAlignment(Qt::AlignTop);
+    // Each entry drawn as its curve: colour and line style.
+    chart_->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
 
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setTickCount(6);
@@ -203,6 +242,9 @@ void CTqk5820ConfigGraphDialog::BuildChart()
         styleAxis(axis, small);
     valueAxis_->setLabelFormat("%.1f");
     currentAxis_->setLabelFormat("%.2f");
+    // One grid: the time and value axes'. The current axis has its own
+    // ticks, whose lines would cross the other grid.
+    currentAxis_->setGridLineVisible(false);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     chart_->addAxis(valueAxis_, Qt::AlignLeft);
     chart_->addAxis(currentAxis_, Qt::AlignRight);
@@ -210,27 +252,41 @@ void CTqk5820ConfigGraphDialog::BuildChart()
     // The legend's three entries; the curves themselves come in stretches
     // between gaps and keep their markers out of the legend.
     const struct {
-        const char* name;
-        QColor colour;
-        Qt::PenStyle style;
+        const Trace& trace;
         QValueAxis* axis;
     } legend[] = {
-        {"Actual", kTraceGreen, Qt::SolidLine, valueAxis_},
-        {"Set point", kSetPointGreen, Qt::DashLine, valueAxis_},
-        {"TE current", kCurrentGreen, Qt::DotLine, currentAxis_},
+        {kActualTrace, valueAxis_},
+        {kSetPointTrace, valueAxis_},
+        {kCurrentTrace, currentAxis_},
     };
     for (const auto& entry : legend) {
-        QLineSeries* series = makeSeries(entry.colour, entry.style, 1.5);
-        series->setName(entry.name);
+        QLineSeries* series = makeSeries(entry.trace);
+        series->setName(entry.trace.name);
         chart_->addSeries(series);
         series->attachAxis(timeAxis_);
         series->attachAxis(entry.axis);
     }
+
+    // The read-out under the mouse: a cursor line and the values, over the plot.
+    cursor_ = new QGraphicsLineItem(chart_);
+    cursor_->setPen(QPen(kMarkerGrey, 0));
+    cursor_->setZValue(10);
+    cursor_->hide();
+    readout_ = new QGraphicsSimpleTextItem(chart_);
+    readout_->setBrush(QColor(255, 255, 255));
+    readout_->setFont(small);
+    readout_->setZValue(11);
+    readout_->hide();
+    connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceMarkers(); });
+
     if (chartView_ != nullptr) {
         chartView_->setChart(chart_);
         chartView_->setRenderHint(QPainter::Antialiasing, false);
         chartView_->setBackgroundBrush(kChartBlack);
         chartView_->setFrameShape(QFrame::NoFrame);
+        chartView_->setMouseTracking(true);
+        chartView_->viewport()->setMouseTracking(true);
+        chartView_->viewport()->installEventFilter(this);
     }
 }
 
@@ -295,10 +351,20 @@ void CTqk5820ConfigGraphDialog::OnLogButton()
     ShowLogState();
 }
 
+void CTqk5820ConfigGraphDialog::OnSaveHistoryButton()
+{
+    if (!chooser_)
+        return;
+    QString suggested = DefaultLogPath();
+    suggested.replace(QRegularExpression("\\.csv$"), "-history.csv");
+    const QString path = chooser_(this, suggested);
+    if (!path.isEmpty())
+        Sampler().SaveHistory(path.toStdString());
+}
+
 CTqk5820ConfigGraphDialog::Segment& CTqk5820ConfigGraphDialog::NewSegment()
 {
-    Segment s {makeSeries(kTraceGreen, Qt::SolidLine, 1.5), makeSeries(kSetPointGreen, Qt::DashLine, 1.0),
-               makeSeries(kCurrentGreen, Qt::DotLine, 1.0)};
+    Segment s {makeSeries(kActualTrace), makeSeries(kSetPointTrace), makeSeries(kCurrentTrace)};
     for (QLineSeries* series : {s.actual, s.setPoint, s.current}) {
         chart_->addSeries(series);
         series->attachAxis(timeAxis_);
@@ -311,16 +377,69 @@ CTqk5820ConfigGraphDialog::Segment& CTqk5820ConfigGraphDialog::NewSegment()
     return segments_.back();
 }
 
+void CTqk5820ConfigGraphDialog::FollowUnit(const GraphSample& sample)
+{
+    if (!sample.has(GraphSample::kActual) && !sample.has(GraphSample::kSetPoint))
+        return;
+    if (unitSeen_ && sample.resistance != lastResistance_) {
+        AddMarker(sample.utcMillis, sample.resistance);
+        // Values in another unit are never joined to the ones before.
+        segmentOpen_ = false;
+    }
+    unitSeen_ = true;
+    lastResistance_ = sample.resistance;
+}
+
+void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, bool resistance)
+{
+    QLineSeries* line = makeSeries(kMarkerGrey, Qt::DashDotLine, 1.0);
+    const auto x = static_cast<qreal>(utcMillis);
+    line->append(x, -kMarkerReach);
+    line->append(x, kMarkerReach);
+    chart_->addSeries(line);
+    line->attachAxis(timeAxis_);
+    line->attachAxis(valueAxis_);
+    for (QLegendMarker* marker : chart_->legend()->markers(line))
+        marker->setVisible(false);
+    auto* label = new QGraphicsSimpleTextItem(unitOf(resistance), chart_);
+    label->setBrush(kMarkerGrey);
+    label->setFont(font());
+    label->setZValue(9);
+    markers_.push_back({utcMillis, line, label});
+    PlaceMarkers();
+}
+
+void CTqk5820ConfigGraphDialog::RemoveMarkers(std::int64_t before)
+{
+    while (!markers_.empty() && markers_.front().utcMillis < before) {
+        chart_->removeSeries(markers_.front().line);
+        delete markers_.front().line;
+        delete markers_.front().label;
+        markers_.erase(markers_.begin());
+    }
+}
+
+void CTqk5820ConfigGraphDialog::PlaceMarkers()
+{
+    if (chart_ == nullptr)
+        return;
+    const QRectF plot = chart_->plotArea();
+    for (const Marker& m : markers_) {
+        const qreal x = chart_->mapToPosition(QPointF(static_cast<qreal>(m.utcMillis), 0), m.line).x();
+        m.label->setPos(x + 2, plot.top() + 1);
+        m.label->setVisible(x >= plot.left() && x <= plot.right());
+    }
+}
+
 void CTqk5820ConfigGraphDialog::Draw(const GraphSample& sample)
 {
-    const bool drawable = sample.online && (sample.resistance == (shownMode_ == ReadingSampler::kResistance))
-        && shownMode_ != ReadingSampler::kUnknown;
-    if (!drawable) {
+    if (!sample.online) {
         segmentOpen_ = false;
         return;
     }
     if (sample.have == 0)
         return;
+    FollowUnit(sample);
     if (segmentOpen_ && sample.utcMillis - lastDrawn_ > kJoinMillis)
         segmentOpen_ = false;
     Segment& s = segmentOpen_ ? segments_.back() : NewSegment();
@@ -346,6 +465,8 @@ void CTqk5820ConfigGraphDialog::Redraw()
     }
     segments_.clear();
     segmentOpen_ = false;
+    RemoveMarkers(std::numeric_limits<std::int64_t>::max());
+    unitSeen_ = false;
     const ReadingHistory& ring = Sampler().Samples();
     const std::int64_t now = Sampler().GetClock().utcMillis();
     const std::int64_t from = now - std::int64_t {SpanMinutes()} * 60'000;
@@ -355,15 +476,15 @@ void CTqk5820ConfigGraphDialog::Redraw()
     std::int64_t last = 0;
     for (std::size_t i = ring.firstFrom(from); i < ring.size(); ++i) {
         const GraphSample& sample = ring.at(i);
-        const bool drawable = sample.online && shownMode_ != ReadingSampler::kUnknown
-            && sample.resistance == (shownMode_ == ReadingSampler::kResistance);
-        if (!drawable) {
+        if (!sample.online) {
             open = false;
             continue;
         }
         if (sample.have == 0)
             continue;
-        if (!open || sample.utcMillis - last > kJoinMillis) {
+        segmentOpen_ = open;
+        FollowUnit(sample);
+        if (!segmentOpen_ || sample.utcMillis - last > kJoinMillis) {
             actual.emplace_back();
             setPoint.emplace_back();
             current.emplace_back();
@@ -410,7 +531,10 @@ void CTqk5820ConfigGraphDialog::DrawNew()
 void CTqk5820ConfigGraphDialog::DropOld(std::int64_t from)
 {
     const auto x = static_cast<qreal>(from);
-    const auto stale = [x](QLineSeries* series) { return series->count() == 0 || series->at(series->count() - 1).x() < x; };
+    const auto stale = [x](QLineSeries* series) {
+        return series->count() == 0 || series->at(series->count() - 1).x() < x;
+    };
+    RemoveMarkers(from);
     // Stretches that ended before the span go whole; the first that reaches
     // into it loses its points before the span.
     while (segments_.size() > (segmentOpen_ ? 1u : 0u)) {
@@ -443,7 +567,7 @@ void CTqk5820ConfigGraphDialog::FitAxes(std::int64_t now)
     const ReadingHistory& ring = Sampler().Samples();
     for (std::size_t i = ring.firstFrom(from); i < ring.size(); ++i) {
         const GraphSample& s = ring.at(i);
-        if (!s.online || s.resistance != (shownMode_ == ReadingSampler::kResistance))
+        if (!s.online)
             continue;
         for (std::uint8_t bit : {GraphSample::kActual, GraphSample::kSetPoint}) {
             if (s.has(bit)) {
@@ -469,6 +593,74 @@ void CTqk5820ConfigGraphDialog::FitAxes(std::int64_t now)
     padRange(lowI, highI, 0.2);
     setRangeIfChanged(valueAxis_, valueRange_, low, high);
     setRangeIfChanged(currentAxis_, currentRange_, lowI, highI);
+    PlaceMarkers();
+}
+
+QString CTqk5820ConfigGraphDialog::ShowReadout(std::int64_t utcMillis)
+{
+    const ReadingHistory& ring = Sampler().Samples();
+    const std::int64_t now = Sampler().GetClock().utcMillis();
+    const std::int64_t from = now - std::int64_t {SpanMinutes()} * 60'000;
+    // The sample nearest to the time, within a second of it.
+    const GraphSample* nearest = nullptr;
+    for (std::size_t i = ring.firstFrom(std::max(from, utcMillis - 1000)); i < ring.size(); ++i) {
+        const GraphSample& s = ring.at(i);
+        if (s.utcMillis > utcMillis + 1000)
+            break;
+        if (nearest == nullptr || std::llabs(s.utcMillis - utcMillis) < std::llabs(nearest->utcMillis - utcMillis))
+            nearest = &s;
+    }
+    QString text;
+    if (nearest != nullptr) {
+        const auto value = [&](std::uint8_t bit, float v, int decimals) {
+            return nearest->has(bit) ? QString::number(static_cast<double>(v), 'f', decimals) : QString("???.???");
+        };
+        text = QDateTime::fromMSecsSinceEpoch(nearest->utcMillis).toString("hh:mm:ss");
+        if (!nearest->online)
+            text += "  offline";
+        else
+            text += QString("  Act %1  Set %2 %3  TE %4 A")
+                        .arg(value(GraphSample::kActual, nearest->actual, 3),
+                             value(GraphSample::kSetPoint, nearest->setPoint, 3), unitOf(nearest->resistance),
+                             value(GraphSample::kCurrent, nearest->current, 3));
+    }
+    if (readout_ == nullptr || chart_ == nullptr)
+        return text;
+    readout_->setText(text);
+    readout_->setVisible(!text.isEmpty());
+    cursor_->setVisible(!text.isEmpty());
+    if (!text.isEmpty()) {
+        const QRectF plot = chart_->plotArea();
+        const qreal x = chart_->mapToPosition(QPointF(static_cast<qreal>(nearest->utcMillis), 0), nullptr).x();
+        cursor_->setLine(x, plot.top(), x, plot.bottom());
+        // Inside the plot, on the side away from the cursor.
+        const qreal width = readout_->boundingRect().width();
+        const qreal left = x - plot.left() > plot.width() / 2 ? plot.left() + 2 : plot.right() - width - 2;
+        readout_->setPos(std::max(plot.left(), left), plot.bottom() - readout_->boundingRect().height() - 1);
+    }
+    return text;
+}
+
+QString CTqk5820ConfigGraphDialog::ReadoutText() const
+{
+    return readout_ != nullptr && readout_->isVisible() ? readout_->text() : QString();
+}
+
+bool CTqk5820ConfigGraphDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (chartView_ != nullptr && watched == chartView_->viewport() && chart_ != nullptr) {
+        if (event->type() == QEvent::MouseMove) {
+            const QPointF scene = chartView_->mapToScene(static_cast<QMouseEvent*>(event)->position().toPoint());
+            const QPointF at = chart_->mapFromScene(scene);
+            if (chart_->plotArea().contains(at))
+                ShowReadout(static_cast<std::int64_t>(chart_->mapToValue(at).x()));
+            else
+                ShowReadout(std::numeric_limits<std::int64_t>::min() / 2);
+        } else if (event->type() == QEvent::Leave) {
+            ShowReadout(std::numeric_limits<std::int64_t>::min() / 2);
+        }
+    }
+    return CTqk5820ConfigPanel::eventFilter(watched, event);
 }
 
 int CTqk5820ConfigGraphDialog::ActualPoints() const

@@ -12,6 +12,8 @@
 
 class CLibLampStatic;
 class QChart;
+class QGraphicsLineItem;
+class QGraphicsSimpleTextItem;
 class QChartView;
 class QComboBox;
 class QDateTimeAxis;
@@ -22,11 +24,16 @@ class QValueAxis;
 
 // The Graph panel of a controller window: the actual value and the set point
 // (degrees Celsius, or kOhms in a resistance mode) and, on a second axis, the
-// TE current against time, over a span of 1, 5, 15 or 60 minutes, green on
-// black. The curves break where the instrument was offline. The samples come
-// from the view's ReadingSampler, which reads them once a second while this
-// panel is shown; the panel only draws them. Its "Log..." button starts a
-// CSV log of the readings (and stops a running one).
+// TE current against time, over a span of 1, 5, 15 or 60 minutes, on black:
+// the actual value solid green, the set point dashed yellow, the TE current
+// dotted cyan, each shown so in the legend. The curves break where the
+// instrument was offline; where the sensor changed between temperature and
+// resistance mode a grey line marks the change, labelled with the new unit,
+// and the history before it stays. With the mouse over the chart the time
+// and the three readings under it are shown. The samples come from the
+// view's ReadingSampler; the panel only draws them. Its "Log..." button
+// starts a CSV log of the readings (and stops a running one), "Save
+// history..." writes the samples kept so far in the same format.
 class CTqk5820ConfigGraphDialog : public CTqk5820ConfigPanel {
     Q_OBJECT
 public:
@@ -46,6 +53,8 @@ public:
     void SetFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
     // Log...: asks for a file and logs to it; while logging: stops.
     void OnLogButton();
+    // Save history...: asks for a file and writes the samples kept to it.
+    void OnSaveHistoryButton();
     // TQK-5820-07.csv for unit 7 in the user's documents folder.
     QString DefaultLogPath() const;
 
@@ -56,6 +65,7 @@ public:
     QValueAxis* CurrentAxis() const { return currentAxis_; }
     QComboBox* SpanSelector() const { return span_; }
     QPushButton* LogButton() const { return logButton_; }
+    QPushButton* SaveHistoryButton() const { return saveButton_; }
     CLibLampStatic* LogLamp() const { return logLamp_; }
     QLabel* LogCaption() const { return logCaption_; }
     // Stretches of curve drawn, each ended by a gap.
@@ -64,16 +74,29 @@ public:
     int ActualPoints() const;
     int SetPointPoints() const;
     int CurrentPoints() const;
+    // Lines that mark a change of the unit of measure in view.
+    int ModeMarkers() const { return static_cast<int>(markers_.size()); }
+    // The read-out of the sample nearest to `utcMillis` in view, shown over
+    // the chart ("14:03:07  Act 24.998  Set 25.000 °C  TE 0.412 A"); empty
+    // with none, which hides it.
+    QString ShowReadout(std::int64_t utcMillis);
+    QString ReadoutText() const;
 
 protected:
     void BindControls() override;
     void OnInitDialog() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Segment {
         QLineSeries* actual;
         QLineSeries* setPoint;
         QLineSeries* current;
+    };
+    struct Marker {
+        std::int64_t utcMillis;
+        QLineSeries* line;
+        QGraphicsSimpleTextItem* label;
     };
 
     ReadingSampler& Sampler() const;
@@ -88,10 +111,16 @@ private:
     void DropOld(std::int64_t from);
     void FitAxes(std::int64_t now);
     void ShowLogState();
+    // A change of unit between the last sample drawn and `sample` is marked.
+    void FollowUnit(const GraphSample& sample);
+    void AddMarker(std::int64_t utcMillis, bool resistance);
+    void RemoveMarkers(std::int64_t before);
+    void PlaceMarkers();
 
     CLibLampStatic* logLamp_ = nullptr;
     QLabel* logCaption_ = nullptr;
     QPushButton* logButton_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
     QComboBox* span_ = nullptr;
     QChartView* chartView_ = nullptr;
     QChart* chart_ = nullptr;
@@ -102,6 +131,12 @@ private:
     QPointF valueRange_;
     QPointF currentRange_;
     std::vector<Segment> segments_;
+    std::vector<Marker> markers_;
+    QGraphicsSimpleTextItem* readout_ = nullptr;
+    QGraphicsLineItem* cursor_ = nullptr;
+    // The unit of the last sample drawn with a value on the value axis.
+    bool unitSeen_ = false;
+    bool lastResistance_ = false;
     // The newest segment takes the next sample unless a gap came between.
     bool segmentOpen_ = false;
     std::int64_t lastDrawn_ = 0;

@@ -1,7 +1,5 @@
 #include "config/CTqk5820ConfigView.h"
 
-#include "app/CChildFrame.h"
-#include "app/CMainFrame.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigGraphDialog.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
@@ -12,6 +10,8 @@
 #include "config/CTqk5820ConfigStatusDialog.h"
 #include "config/ReadingSampler.h"
 #include "platform/Clock.h"
+#include "platform/qt/CChildFrame.h"
+#include "platform/qt/WindowHost.h"
 
 #include <QMdiArea>
 #include <QScrollBar>
@@ -23,10 +23,10 @@ const QColor kViewGrey(128, 128, 128);
 
 } // namespace
 
-CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* mainFrame, CChildFrame* frame,
+CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* host, CChildFrame* frame,
                                        Clock& clock)
     : CView(document)
-    , mainFrame_(mainFrame)
+    , host_(host)
     , frame_(frame)
     , clock_(clock)
     , canvas_(new QWidget)
@@ -68,8 +68,8 @@ CTqk5820ConfigView::~CTqk5820ConfigView()
         delete panel;
         panel = nullptr;
     }
-    if (slot_ >= 0 && mainFrame_ != nullptr)
-        mainFrame_->SetWindowSlot(slot_, 0);
+    if (slot_ >= 0 && host_ != nullptr)
+        host_->ReleaseWindowSlot(slot_);
 }
 
 CTqk5820ConfigDoc& CTqk5820ConfigView::GetConfigDoc() const
@@ -85,8 +85,8 @@ void CTqk5820ConfigView::SetLogging(UserPrompts* prompts, const std::string& log
 
 void CTqk5820ConfigView::OnInitialUpdate()
 {
-    if (mainFrame_ != nullptr)
-        slot_ = mainFrame_->TakeWindowSlot();
+    if (host_ != nullptr)
+        slot_ = host_->TakeWindowSlot();
     Layout();
     FollowLogFolder();
 }
@@ -169,6 +169,9 @@ void CTqk5820ConfigView::Layout()
     }
     sampler_->SetOutputWordReadElsewhere(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
     sampler_->SetPlotting(panels_[CTqk5820ConfigDoc::kGraph] != nullptr);
+    // The history is kept from the window's opening while it costs no
+    // commands of its own: the Measurement panel reads the same values.
+    sampler_->SetKeeping(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
     if (!changed)
         return;
 
@@ -191,14 +194,14 @@ void CTqk5820ConfigView::Layout()
 
 void CTqk5820ConfigView::FitFrame()
 {
-    if (mainFrame_ == nullptr || frame_ == nullptr)
+    if (host_ == nullptr || frame_ == nullptr)
         return;
     // A maximized frame fills the client area and a minimized one is a
     // title bar; a geometry set now would break either.
     fitPending_ = !IsNormalState(frame_->windowState());
     if (fitPending_)
         return;
-    const QSize client = mainFrame_->GetClientSize();
+    const QSize client = host_->GetClientSize();
     const int W = client.width();
     const int H = client.height();
     const int sizingFrame = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/CView.h"
 #include "config/ConfigViewNotifications.h"
+#include "platform/qt/CView.h"
 
 #include <QScrollArea>
 
@@ -14,13 +14,13 @@
 #include <string>
 
 class CChildFrame;
-class CMainFrame;
 class CTqk5820ConfigDoc;
 class CTqk5820ConfigPanel;
 class Clock;
 class Profile;
 class ReadingSampler;
 class UserPrompts;
+class WindowHost;
 
 // The window of one controller: up to seven panels stacked in a fixed order
 // (Status, Measurement, Limits, PID, Sensor, Info, Graph) as the document's
@@ -34,18 +34,7 @@ class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNo
 public:
     static constexpr int kPanelCount = 7;
 
-    // What the production commands reach outside the window.
-    struct ProductionServices {
-        Profile* profile = nullptr;
-        UserPrompts* prompts = nullptr;
-        // The application's open-document operation: the document opened
-        // for this name, or null.
-        std::function<Document*(const std::string& name)> openDocument;
-        // The documents of the kind this name opens that are open now.
-        std::function<std::vector<Document*>(const std::string& name)> openDocuments;
-    };
-
-    CTqk5820ConfigView(CTqk5820ConfigDoc& document, CMainFrame* mainFrame, CChildFrame* frame, Clock& clock);
+    CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* host, CChildFrame* frame, Clock& clock);
     ~CTqk5820ConfigView() override;
 
     QWidget* widget() override { return this; }
@@ -62,11 +51,6 @@ public:
 
     // Display commands: the panel's flag inverted and stored, every view told.
     void OnDisplayToggle(int panel);
-    // Calibration and Diagnostics: the production access dialog, then the
-    // document of that kind bound to this controller. A second Diagnostics
-    // command brings this controller's open diagnostics window forward.
-    void OnProductionCommand(int commandId);
-    void SetProductionServices(ProductionServices services) { production_ = std::move(services); }
 
     // One refresh of every live panel; about once a second, when all have
     // caught up and the instrument is online, their readings are re-armed.
@@ -97,7 +81,7 @@ private:
     void FollowLogFolder();
     static CTqk5820ConfigPanel* MakePanel(int index, QWidget* parent);
 
-    CMainFrame* mainFrame_;
+    WindowHost* host_;
     CChildFrame* frame_;
     Clock& clock_;
     QWidget* canvas_;
@@ -110,7 +94,6 @@ private:
     bool scrollSized_ = false;
     bool fitPending_ = false;
     std::int64_t lastRearm_;
-    ProductionServices production_;
     std::unique_ptr<ReadingSampler> sampler_;
     std::string logDirectory_;
     // The log in the log folder: running, for this unit into this file;

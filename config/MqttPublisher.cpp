@@ -1,8 +1,8 @@
 #include "config/MqttPublisher.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
 #include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
 

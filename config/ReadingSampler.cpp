@@ -1,8 +1,8 @@
 #include "config/ReadingSampler.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
 #include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
 #include "platform/Clock.h"
 #include "platform/MessageReport.h"
 #include "resources/Messages.h"
@@ -74,11 +74,48 @@ void ReadingSampler::SetSecondSink(SecondSink sink)
     Register();
 }
 
+void ReadingSampler::SetKeeping(bool on)
+{
+    const bool was = IsActive();
+    keeping_ = on;
+    SetActive(was);
+}
+
+bool ReadingSampler::SaveHistory(const std::string& path)
+{
+    if (logging_ && path == file_.path()) {
+        // Emptied under the running log, the file would go on without its
+        // comment and column lines.
+        ReportLogError(path, "the readings are being logged to it");
+        return false;
+    }
+    if (ring_.empty()) {
+        if (prompts_ != nullptr)
+            prompts_->showStatusMessage("No readings kept yet");
+        return false;
+    }
+    csvlog::File file;
+    csvlog::Writer writer;
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < ring_.size(); ++i) {
+        const GraphSample& sample = ring_.at(i);
+        const std::vector<std::string> more = writer.lines(Who(sample), RowOf(sample, csvlog::kNoReading, {}));
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    if (!file.start(path, true) || !file.append(lines)) {
+        ReportLogError(path, file.error());
+        return false;
+    }
+    if (prompts_ != nullptr)
+        prompts_->showStatusMessage("History saved to " + path);
+    return true;
+}
+
 bool ReadingSampler::StartLog(const std::string& path, bool truncate)
 {
     if (!file_.start(path, truncate)) {
         StopLog();
-        ReportLogError(path);
+        ReportLogError(path, file_.error());
         return false;
     }
     const bool was = IsActive();
@@ -302,8 +339,19 @@ void ReadingSampler::TakeSerial()
     }
 }
 
-csvlog::Row ReadingSampler::RowOf(const GraphSample& sample, const std::string& voltage,
-                                  const std::string& output) const
+csvlog::Identity ReadingSampler::Who(const GraphSample& sample) const
+{
+    csvlog::Identity who;
+    who.unit = doc_.GetUnitNumber();
+    who.serial = serial_;
+    char port[24];
+    std::snprintf(port, sizeof port, "COM%d", doc_.GetPortIndex() + 1);
+    who.port = port;
+    who.resistance = sample.resistance;
+    return who;
+}
+
+csvlog::Row ReadingSampler::RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output)
 {
     csvlog::Row row;
     row.utcMillis = sample.utcMillis;
@@ -320,14 +368,7 @@ csvlog::Row ReadingSampler::RowOf(const GraphSample& sample, const std::string& 
 
 void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output)
 {
-    csvlog::Identity who;
-    who.unit = doc_.GetUnitNumber();
-    who.serial = serial_;
-    char port[24];
-    std::snprintf(port, sizeof port, "COM%d", doc_.GetPortIndex() + 1);
-    who.port = port;
-    who.resistance = sample.resistance;
-    std::vector<std::string> lines = writer_.lines(who, RowOf(sample, voltage, output));
+    std::vector<std::string> lines = writer_.lines(Who(sample), RowOf(sample, voltage, output));
     if (batch_ != nullptr)
         batch_->insert(batch_->end(), lines.begin(), lines.end());
     else
@@ -341,13 +382,13 @@ void ReadingSampler::Append(const std::vector<std::string>& lines)
     // Once, and the log stops; the graph and the polling go on.
     const std::string path = file_.path();
     StopLog();
-    ReportLogError(path);
+    ReportLogError(path, file_.error());
 }
 
-void ReadingSampler::ReportLogError(const std::string& path)
+void ReadingSampler::ReportLogError(const std::string& path, const std::string& reason)
 {
     // A report, not a question: every other window goes on polling and
     // logging while it is on the screen.
     if (prompts_ != nullptr)
-        report::showReport(*prompts_, "log " + path, LogErrorText(path, file_.error()));
+        report::showReport(*prompts_, "log " + path, LogErrorText(path, reason));
 }

@@ -21,9 +21,11 @@ class UserPrompts;
 // It reads through the document's cache as one more consumer of the shared
 // readings, so it drives their fresh reads in place of the Measurement panel
 // when both show them (one read per value and second, whichever shows it),
-// and goes on reading when that panel is hidden. It works only while the
-// graph is shown, a log is open or a sink takes the seconds (the broker),
-// and then starts the reads of a new second as soon as that second begins. Each second closes with a sample, also when
+// and goes on reading when that panel is hidden. It works while the graph is
+// shown, a log is open, the window keeps a history (from the window's
+// opening, while the Measurement panel reads the same values anyway) or a
+// sink takes the seconds (publishing to a broker), and then starts the reads
+// of a new second as soon as that second begins. Each second closes with a sample, also when
 // the instrument was offline (a gap) or the idle pass did not run (a modal
 // box: the seconds it missed follow as gaps).
 class ReadingSampler : public ParameterConsumer {
@@ -41,6 +43,9 @@ public:
     void SetPrompts(UserPrompts* prompts) { prompts_ = prompts; }
     // Whether a graph shows the samples.
     void SetPlotting(bool on);
+    // Whether the samples are kept while neither a graph nor a log wants
+    // them, so that the graph has a history once it is shown.
+    void SetKeeping(bool on);
     // Whether the Measurement panel reads the output-state word every
     // second; the log then takes the word from the cache instead of reading
     // it a second time.
@@ -60,13 +65,19 @@ public:
     // knows where the readings went.
     void StopLog(bool sayWhere = false);
     bool IsLogging() const { return logging_; }
+    // Writes the samples kept (up to the last hour) to `path` in the log's
+    // format, the TE voltage and output state as not read, and says where
+    // in the status line. False, after an "ERROR - " box, when it cannot be
+    // written or is the file being logged to; false with "No readings kept
+    // yet" in the status line when there is nothing to write.
+    bool SaveHistory(const std::string& path);
     const std::string& LogPath() const { return file_.path(); }
 
     // One step of an idle pass: closes the second that has ended, then
     // takes what the instrument has answered for the current one.
     void Step();
 
-    bool IsActive() const { return plotting_ || logging_ || static_cast<bool>(sink_); }
+    bool IsActive() const { return plotting_ || logging_ || keeping_ || static_cast<bool>(sink_); }
     Mode GetMode() const { return mode_; }
     const ReadingHistory& Samples() const { return ring_; }
     const Clock& GetClock() const { return clock_; }
@@ -86,10 +97,11 @@ private:
     int ActualParameter() const;
     // Whether the TE voltage and the output state are read too.
     bool ReadsAll() const { return logging_ || static_cast<bool>(sink_); }
-    csvlog::Row RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output) const;
+    csvlog::Identity Who(const GraphSample& sample) const;
+    static csvlog::Row RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output);
     void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
     void Append(const std::vector<std::string>& lines);
-    void ReportLogError(const std::string& path);
+    void ReportLogError(const std::string& path, const std::string& reason);
     void Register();
     void Unregister();
 
@@ -101,6 +113,7 @@ private:
     ReadingHistory ring_;
     bool plotting_ = false;
     bool logging_ = false;
+    bool keeping_ = false;
     bool outputElsewhere_ = false;
     SecondSink sink_;
     Mode mode_ = kUnknown;

@@ -1,6 +1,7 @@
 #include "config/SensorTypeTracker.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
 
@@ -21,7 +22,15 @@ const char* const kNames[SensorTypeTracker::kTypeCount] = {
     "Thermistor T mode", "Thermistor R mode", "RTD T mode", "RTD R mode", "AD590", "LM335", "Thermocouple/LM35",
 };
 
-constexpr int kP21 = 21, kP22 = 22, kP23 = 23, kP24 = 24, kP25 = 25, kP26 = 26;
+// The coefficient slots as parameters. Slots 0 and 1 hold the code pair
+// that names the sensor family (a thermistor's own first two coefficients);
+// slots 2 to 5 the coefficients that the pair leaves open.
+constexpr int kCodeFirst = pn::kCoefficientFirst;
+constexpr int kCodeSecond = pn::kCoefficientFirst + 1;
+constexpr int kSlot2 = pn::kCoefficientFirst + 2;
+constexpr int kSlot3 = pn::kCoefficientFirst + 3;
+constexpr int kSlot4 = pn::kCoefficientFirst + 4;
+constexpr int kSlot5 = pn::kCoefficientFirst + 5;
 
 // After the code pair has been written the instrument is given this many
 // whole seconds before its coefficients are read back.
@@ -50,9 +59,9 @@ void SensorTypeTracker::Reset()
         ResetType(t);
     loaded_.fill(false);
     currentType_ = kNoType;
-    phase_ = 0;
+    phase_ = kAskCodePair;
     requestedType_ = kNoType;
-    changeStep_ = 0;
+    changeStep_ = kNoChange;
 }
 
 void SensorTypeTracker::ResetType(int type)
@@ -106,19 +115,19 @@ bool SensorTypeTracker::Take(int parameter, float& value)
 void SensorTypeTracker::DetectionStep()
 {
     switch (phase_) {
-    case 0:
+    case kAskCodePair:
         currentType_ = kNoType;
-        if (doc_.RequestRead(kP21) && doc_.RequestRead(kP22)) {
+        if (doc_.RequestRead(kCodeFirst) && doc_.RequestRead(kCodeSecond)) {
             detectionStart_ = clock_.seconds() - kSettleSeconds;
-            phase_ = 1;
+            phase_ = kReadCodePair;
         }
         return;
-    case 1: {
-        if (doc_.IsOutstanding(kP21) || doc_.IsOutstanding(kP22)
+    case kReadCodePair: {
+        if (doc_.IsOutstanding(kCodeFirst) || doc_.IsOutstanding(kCodeSecond)
             || secondsBetween(detectionStart_, clock_.seconds()) < kSettleSeconds)
             return;
         float a = 0, b = 0;
-        if (!Take(kP21, a) || !Take(kP22, b))
+        if (!Take(kCodeFirst, a) || !Take(kCodeSecond, b))
             return;
         if (a == 0.0f && b == 0.0f)
             currentType_ = 1;
@@ -137,20 +146,20 @@ void SensorTypeTracker::DetectionStep()
         }
         if (currentType_ == 1) {
             loaded_[1] = true;
-            phase_ = 3;
+            phase_ = kDetected;
             return;
         }
-        doc_.RequestRead(kP23);
+        doc_.RequestRead(kSlot2);
         if (currentType_ < 4 || currentType_ > 6) {
-            doc_.RequestRead(kP24);
-            doc_.RequestRead(kP26);
+            doc_.RequestRead(kSlot3);
+            doc_.RequestRead(kSlot5);
         }
-        doc_.RequestRead(kP25);
-        phase_ = 2;
+        doc_.RequestRead(kSlot4);
+        phase_ = kReadCoefficients;
         return;
     }
-    case 2: {
-        for (int p = kP23; p <= kP26; ++p) {
+    case kReadCoefficients: {
+        for (int p = kSlot2; p <= kSlot5; ++p) {
             if (doc_.IsOutstanding(p))
                 return;
         }
@@ -159,35 +168,35 @@ void SensorTypeTracker::DetectionStep()
             // Until 23 and 24 are at hand the mode is open: the reads asked
             // for again are awaited here rather than leaving the type unknown
             // for as long as the instrument stays online.
-            if (!Take(kP23, v[0]) || !Take(kP24, v[1]))
+            if (!Take(kSlot2, v[0]) || !Take(kSlot3, v[1]))
                 return;
             currentType_ = v[0] == 0.0f && v[1] == 0.0f ? 3 : 2;
             if (currentType_ == 2) {
                 table_[2][2] = v[0];
                 table_[2][3] = v[1];
-                if (Take(kP25, v[2])) {
+                if (Take(kSlot4, v[2])) {
                     table_[2][4] = v[2];
-                    if (Take(kP26, v[3]))
+                    if (Take(kSlot5, v[3]))
                         table_[2][5] = v[3];
                 }
             }
         } else if (currentType_ >= 4 && currentType_ <= 6) {
             Row& r = table_[static_cast<std::size_t>(currentType_)];
-            if (Take(kP23, v[0])) {
+            if (Take(kSlot2, v[0])) {
                 r[2] = v[0];
-                if (Take(kP25, v[2]))
+                if (Take(kSlot4, v[2]))
                     r[4] = v[2];
             }
         } else {
             for (int k = 0; k < 4; ++k) {
-                if (!Take(kP23 + k, v[k]))
+                if (!Take(kSlot2 + k, v[k]))
                     break;
                 table_[0][static_cast<std::size_t>(2 + k)] = v[k];
             }
         }
         if (validType(currentType_))
             loaded_[static_cast<std::size_t>(currentType_)] = true;
-        phase_ = 3;
+        phase_ = kDetected;
         return;
     }
     default:
@@ -197,7 +206,7 @@ void SensorTypeTracker::DetectionStep()
 
 int SensorTypeTracker::CurrentType() const
 {
-    return phase_ == 3 && changeStep_ == 0 ? currentType_ : kNoType;
+    return phase_ == kDetected && changeStep_ == kNoChange ? currentType_ : kNoType;
 }
 
 int SensorTypeTracker::RequestType(int type)
@@ -212,14 +221,14 @@ int SensorTypeTracker::RequestType(int type)
 
 void SensorTypeTracker::FinishChange()
 {
-    changeStep_ = 0;
+    changeStep_ = kNoChange;
     requestedType_ = kNoType;
 }
 
 bool SensorTypeTracker::SettleRtdMode()
 {
-    return doc_.WriteNumber(kP23, scratch_[0]) && doc_.WriteNumber(kP24, scratch_[1]) && doc_.RequestRead(kP25)
-        && doc_.RequestRead(kP26);
+    return doc_.WriteNumber(kSlot2, scratch_[0]) && doc_.WriteNumber(kSlot3, scratch_[1]) && doc_.RequestRead(kSlot4)
+        && doc_.RequestRead(kSlot5);
 }
 
 void SensorTypeTracker::ChangeStepZero()
@@ -239,23 +248,23 @@ void SensorTypeTracker::ChangeStepZero()
         // Between the two RTD modes only 23 and 24 change; the code pair stays.
         if (SettleRtdMode()) {
             currentType_ = kNoType;
-            phase_ = 2;
-            changeStep_ = 2;
+            phase_ = kReadCoefficients;
+            changeStep_ = kChangeDone;
         }
         return;
     }
-    if (doc_.WriteNumber(kP21, wanted[0]) && doc_.WriteNumber(kP22, wanted[1])) {
+    if (doc_.WriteNumber(kCodeFirst, wanted[0]) && doc_.WriteNumber(kCodeSecond, wanted[1])) {
         detectionStart_ = clock_.seconds();
         currentType_ = kNoType;
-        phase_ = 1;
-        changeStep_ = 1;
+        phase_ = kReadCodePair;
+        changeStep_ = kCodePairWritten;
     }
 }
 
 void SensorTypeTracker::ChangeStepOne()
 {
     if (requestedType_ == currentType_) {
-        changeStep_ = 2;
+        changeStep_ = kChangeDone;
         return;
     }
     // The code pair (1, 1) has been written; the RTD mode is settled by 23 and 24.
@@ -265,18 +274,18 @@ void SensorTypeTracker::ChangeStepOne()
                 table_[2][2 + k] = rtdBackup_[k];
         }
         currentType_ = kNoType;
-        phase_ = 2;
-        changeStep_ = 2;
+        phase_ = kReadCoefficients;
+        changeStep_ = kChangeDone;
     }
 }
 
 void SensorTypeTracker::ChangeStep()
 {
-    if (phase_ != 3)
+    if (phase_ != kDetected)
         return;
     switch (changeStep_) {
-    case 0: ChangeStepZero(); return;
-    case 1: ChangeStepOne(); return;
+    case kNoChange: ChangeStepZero(); return;
+    case kCodePairWritten: ChangeStepOne(); return;
     default: FinishChange(); return;
     }
 }
@@ -286,7 +295,7 @@ bool SensorTypeTracker::CoefficientValue(int slot, float& value)
     const int type = CurrentType();
     if (type == kNoType || slot < 0 || slot >= kSlotCount)
         return false;
-    const int p = kP21 + slot;
+    const int p = kCodeFirst + slot;
     if (doc_.IsOutstanding(p))
         return false;
     Row& row = table_[static_cast<std::size_t>(type)];
@@ -311,5 +320,5 @@ bool SensorTypeTracker::WriteCoefficient(int slot, float value)
 {
     if (CurrentType() == kNoType || slot < 0 || slot >= kSlotCount)
         return false;
-    return doc_.CommitNumber(kP21 + slot, value);
+    return doc_.CommitNumber(kCodeFirst + slot, value);
 }

@@ -21,13 +21,27 @@ public:
     static constexpr int kNoType = 7;
     static constexpr int kSlotCount = 6;
 
+    // The steps of a change of type.
+    enum ChangeSteps {
+        kNoChange = 0,        // none under way (or the next one starts here)
+        kCodePairWritten = 1, // the code pair went; an RTD mode is settled next
+        kChangeDone = 2,      // the coefficients are being read back
+    };
+    // The phases of the detection, in the order they run.
+    enum DetectionPhases {
+        kAskCodePair = 0,         // the code pair (21, 22) is asked for
+        kReadCodePair = 1,        // its answer, after the settling time
+        kReadCoefficients = 2,    // the coefficients the pair leaves open
+        kDetected = 3,            // the type is established
+    };
+
     SensorTypeTracker(CTqk5820ConfigDoc& doc, const Clock& clock);
 
     // Every row to its defaults, loaded flags cleared, type 7, detection
-    // phase 0, no change requested.
+    // phase kAskCodePair, no change requested.
     void Reset();
 
-    // One step of the detection (phases 0 to 3); does nothing once established.
+    // One step of the detection; does nothing once established.
     void DetectionStep();
     // One step of a requested change; does nothing until the detection is done.
     void ChangeStep();
@@ -83,10 +97,10 @@ private:
     std::array<Row, kTypeCount> table_ {};
     std::array<bool, kTypeCount> loaded_ {};
     int currentType_ = kNoType;
-    int phase_ = 0;
+    int phase_ = kAskCodePair;
     std::int64_t detectionStart_ = 0;
     int requestedType_ = kNoType;
-    int changeStep_ = 0;
+    int changeStep_ = kNoChange;
     std::array<float, 4> scratch_ {};
     std::array<float, 4> rtdBackup_ {};
 };

@@ -41,4 +41,7 @@ public:
     virtual std::size_t selectedLength() const = 0;
     // Gives the keyboard focus to the next control of the parent's tab order.
     virtual void moveFocusForward() = 0;
+    // The caption the user sees for this entry (its label on the form, as
+    // shown there, colon and all), or empty when it has none.
+    virtual std::string caption() const { return {}; }
 };

@@ -2,7 +2,10 @@
 
 #include "platform/qt/DialogBuilder.h"
 
+#include <QLabel>
 #include <QVariant>
+
+#include <climits>
 #include <QWidget>
 
 namespace controls {
@@ -66,6 +69,40 @@ QPalette numericPalette(QPalette base, const QColor& background)
         base.setColor(group, QPalette::ButtonText, text);
     }
     return base;
+}
+
+QString captionOf(const QWidget* control)
+{
+    const QWidget* parent = control != nullptr ? control->parentWidget() : nullptr;
+    if (parent == nullptr)
+        return {};
+    const QRect r = control->geometry();
+    const QLabel* left = nullptr;
+    const QLabel* above = nullptr;
+    int leftGap = INT_MAX;
+    int aboveGap = INT_MAX;
+    for (const QLabel* label : parent->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QVariant id = label->property(kControlIdProperty);
+        // Labels with an id show values or units, not captions.
+        if (!id.isValid() || id.toInt() != kNoControlId || label->text().trimmed().isEmpty())
+            continue;
+        const QRect l = label->geometry();
+        const bool sameLine = l.top() <= r.bottom() && l.bottom() >= r.top();
+        const bool sameColumn = l.left() <= r.right() && l.right() >= r.left();
+        if (sameLine && l.left() < r.left() && r.left() - l.right() < leftGap) {
+            leftGap = r.left() - l.right();
+            left = label;
+        } else if (sameColumn && l.top() < r.top() && l.bottom() <= r.top() + 1 && r.top() - l.bottom() <= r.height()
+                   && r.top() - l.bottom() < aboveGap) {
+            // Only a label right above counts; one further up belongs to
+            // whatever stands in between.
+            aboveGap = r.top() - l.bottom();
+            above = label;
+        }
+    }
+    if (left != nullptr)
+        return left->text();
+    return above != nullptr ? above->text() : QString();
 }
 
 } // namespace controls

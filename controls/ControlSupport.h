@@ -47,6 +47,13 @@ void moveFocusForward(QWidget* from);
 
 QColor toQColor(Rgb colour);
 
+// The caption a user reads for `control` on its form: the text of the
+// nearest caption label (a label of the template without an id of its own)
+// left of it on the same line, else one just above it (no further than the
+// control is high). Empty
+// when there is none.
+QString captionOf(const QWidget* control);
+
 // Green characters on the given background; disabled text grey.
 QPalette numericPalette(QPalette base, const QColor& background);
 

@@ -4,6 +4,7 @@
 #include "controls/NumberFormat.h"
 #include "link/ParameterTable.h"
 #include "platform/Clock.h"
+#include "platform/UserPrompts.h"
 
 #include <algorithm>
 
@@ -48,6 +49,18 @@ void DatamineEditLogic::showOwnText(const std::string& text)
 
 void DatamineEditLogic::SetValue(float value)
 {
+    if (limitWatch_) {
+        // The first value at the nearer end within a while of the commit is
+        // the instrument's answer to it; a value in between was shown before
+        // the write went, or the instrument took something else.
+        if (secondsBetween(limitSince_, clock_.seconds()) > kLimitWatchSeconds) {
+            limitWatch_ = false;
+        } else if (value != numberformat::kNoReading && numberformat::spinPosition(row_, value) == limitKept_) {
+            limitWatch_ = false;
+            prompts_.beep();
+            prompts_.showStatusMessage(LimitMessage(host_.caption(), row_, limitKept_));
+        }
+    }
     value_ = value;
     stopBlinking();
     const std::string text = numberformat::displayText(row_, value);
@@ -115,6 +128,48 @@ void DatamineEditLogic::onFocusGained()
 {
     NumberEditLogic::onFocusGained();
     stopBlinking();
+}
+
+void DatamineEditLogic::onFocusLost()
+{
+    const bool commits = modified();
+    NumberEditLogic::onFocusLost();
+    if (!commits)
+        return;
+    limitWatch_ = false;
+    if (row_ == ParameterTable::kUnbound)
+        return;
+    // The spin never leaves the row's range, but typing can. The value goes
+    // to the instrument as typed and the instrument keeps to its range; when
+    // its value comes back at the nearer end, the entry says so (see
+    // SetValue()) rather than let the value change silently.
+    const int lower = std::min(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
+    const int upper = std::max(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
+    const int typed = numberformat::spinPosition(row_, GetValue());
+    if (typed >= lower && typed <= upper)
+        return;
+    limitWatch_ = true;
+    limitKept_ = std::clamp(typed, lower, upper);
+    limitSince_ = clock_.seconds();
+}
+
+std::string DatamineEditLogic::LimitMessage(const std::string& caption, std::uint8_t row, int keptPosition)
+{
+    const auto trimmed = [](const std::string& text, const char* drop) {
+        const std::size_t first = text.find_first_not_of(drop);
+        if (first == std::string::npos)
+            return std::string();
+        return text.substr(first, text.find_last_not_of(drop) - first + 1);
+    };
+    const auto shown = [&](int position) {
+        return trimmed(ParameterTable::format(row, ParameterTable::positionToValue(row, position)), " ");
+    };
+    std::string name = trimmed(caption, " :\t");
+    if (name.empty())
+        name = "Value";
+    const int lower = std::min(ParameterTable::minimum(row), ParameterTable::maximum(row));
+    const int upper = std::max(ParameterTable::minimum(row), ParameterTable::maximum(row));
+    return name + " limited to " + shown(keptPosition) + " (range " + shown(lower) + " to " + shown(upper) + ")";
 }
 
 void DatamineEditLogic::onTextChanged()

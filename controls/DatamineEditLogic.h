@@ -60,6 +60,17 @@ public:
     void onTextChanged() override;
     // A field entered while lit goes dark at once (see Blink()).
     void onFocusGained() override;
+    // A typed value outside the bound row's range goes to the owner as
+    // typed; when the instrument's value that the owner shows next (within
+    // kLimitWatchSeconds) is the nearer end of the range, the entry beeps and
+    // says so in the status bar (see LimitMessage()).
+    void onFocusLost() override;
+    static constexpr int kLimitWatchSeconds = 10;
+
+    // "NEG LIM I limited to 0.00 (range -5.00 to 0.00)": the caption without
+    // its trailing colon ("Value" without a caption), the values with the
+    // row's decimals.
+    static std::string LimitMessage(const std::string& caption, std::uint8_t row, int keptPosition);
 
 private:
     friend class SpinButtonLogic;
@@ -78,6 +89,10 @@ private:
     SpinButtonLogic* spin_ = nullptr;
     std::int64_t lastSpinSeconds_ = 0;
     std::int64_t lastBlinkMillis_;
+    // A committed value beyond the row's range, awaiting the instrument's.
+    bool limitWatch_ = false;
+    int limitKept_ = 0;
+    std::int64_t limitSince_ = 0;
 };
 
 // The up-down companion of a bound entry: its range is the row's minimum and

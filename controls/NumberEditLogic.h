@@ -51,7 +51,7 @@ public:
     // The field's text changed, by the user or by the owner.
     virtual void onTextChanged();
     virtual void onFocusGained();
-    void onFocusLost();
+    virtual void onFocusLost();
 
 protected:
     EntryHost& host_;

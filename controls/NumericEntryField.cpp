@@ -11,7 +11,10 @@
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
+#include <QStatusBar>
 
 class NumericEntryField::Host final : public EntryHost {
 public:
@@ -20,6 +23,7 @@ public:
     void setWindowText(const std::string& text) override { field_.setText(QString::fromStdString(text)); }
     std::size_t selectedLength() const override { return field_.selectedText().toStdString().size(); }
     void moveFocusForward() override { controls::moveFocusForward(&field_); }
+    std::string caption() const override { return controls::captionOf(&field_).toStdString(); }
     void repaint() override
     {
         field_.applyColors();
@@ -32,6 +36,27 @@ private:
 
 namespace {
 
+// The prompts of a field that was given none: its messages go to the status
+// bar of the main window it sits in, found when the first one is shown (the
+// field may be made before its form is placed in that window).
+class FieldPrompts final : public QtPrompts {
+public:
+    explicit FieldPrompts(const QWidget& field) : field_(field) {}
+    void showStatusMessage(const std::string& text) override
+    {
+        if (!bar_) {
+            if (auto* main = qobject_cast<QMainWindow*>(field_.window()))
+                bar_ = main->findChild<QStatusBar*>(QString(), Qt::FindDirectChildrenOnly);
+            setStatusBar(bar_);
+        }
+        QtPrompts::showStatusMessage(text);
+    }
+
+private:
+    const QWidget& field_;
+    QPointer<QStatusBar> bar_;
+};
+
 constexpr Qt::KeyboardModifiers kShortcutModifiers = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
 
 } // namespace
@@ -39,7 +64,7 @@ constexpr Qt::KeyboardModifiers kShortcutModifiers = Qt::ControlModifier | Qt::A
 NumericEntryField::NumericEntryField(Clock* clock, UserPrompts* prompts, QWidget* parent)
     : QLineEdit(parent),
       ownClock_(clock ? nullptr : std::make_unique<SystemClock>()),
-      ownPrompts_(prompts ? nullptr : std::make_unique<QtPrompts>()),
+      ownPrompts_(prompts ? nullptr : std::make_unique<FieldPrompts>(*this)),
       clock_(clock ? clock : ownClock_.get()),
       prompts_(prompts ? prompts : ownPrompts_.get()),
       host_(std::make_unique<Host>(*this))

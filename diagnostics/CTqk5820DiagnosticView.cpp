@@ -1,8 +1,8 @@
 #include "diagnostics/CTqk5820DiagnosticView.h"
 
-#include "app/CChildFrame.h"
 #include "controls/CLibNumberStatic.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
@@ -60,7 +60,7 @@ QAbstractButton* CTqk5820DiagnosticView::Button(int controlId) const
 
 void CTqk5820DiagnosticView::OnInitialUpdate()
 {
-    CChildFrame::PlaceBeside(frame_, services_.activeChildFrame ? services_.activeChildFrame() : nullptr, *this);
+    CChildFrame::PlaceBeside(frame_, services_.host != nullptr ? services_.host->GetActiveChildFrame() : nullptr, *this);
     UpdateCaption();
     logic_.OnInitialUpdate();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/CView.h"
 #include "diagnostics/DiagnosticViewLogic.h"
+#include "platform/qt/CView.h"
+#include "platform/qt/WindowHost.h"
 
 #include <QMdiSubWindow>
 #include <QPointer>
@@ -25,15 +26,7 @@ class CTqk5820DiagnosticView : public QWidget, public CView, public DiagnosticFo
     Q_OBJECT
 public:
     // What the window reaches outside itself.
-    struct Services {
-        Clock* clock = nullptr;
-        UserPrompts* prompts = nullptr;
-        // The main window's active child frame (the controller window the
-        // command came from while this one is being opened), or null.
-        std::function<QMdiSubWindow*()> activeChildFrame;
-        // Closes this document and its window (and this view with it).
-        std::function<void()> closeDocument;
-    };
+    using Services = FormServices;
 
     CTqk5820DiagnosticView(CTqk5820DiagnosticDoc& document, QMdiSubWindow* frame, Services services);
     // The window's end: polling stops and an online instrument's lamps go out.

@@ -143,12 +143,13 @@ std::map<int, DialogTemplate> buildTemplates()
     // Graph panel: the chart takes the place of 1200.
     add({res::kGraphPanel, "", 268, 176, kFace, kPoints, false, {
         {-1, ControlKind::GroupBox, "GRAPH", 4, 0, 260, 172, 0},
-        {1200, ControlKind::Static, "", 8, 10, 252, 138, 0},
-        {-1, ControlKind::Static, "Span", 10, 154, 18, 10, 0},
-        {1201, ControlKind::ComboBox, "", 30, 152, 42, 60, S::kDropDownList},
-        {1202, ControlKind::PushButton, "Log...", 80, 152, 40, 14, 0},
-        {1203, ControlKind::Static, "", 126, 154, 16, 10, 0},
-        {1204, ControlKind::Static, "", 146, 154, 114, 10, 0},
+        {1200, ControlKind::Static, "", 8, 10, 252, 128, 0},
+        {-1, ControlKind::Static, "Span", 10, 144, 18, 10, 0},
+        {1201, ControlKind::ComboBox, "", 30, 142, 42, 60, S::kDropDownList},
+        {1202, ControlKind::PushButton, "Log...", 80, 142, 40, 14, 0},
+        {1203, ControlKind::Static, "", 126, 144, 16, 10, 0},
+        {1205, ControlKind::PushButton, "Save history...", 196, 142, 62, 14, 0},
+        {1204, ControlKind::Static, "", 10, 158, 250, 10, 0},
     }});
     // Diagnostic form.
     add({res::kDiagnosticForm, "", 168, 220, kFace, kPoints, false, {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 
 namespace sim {
@@ -29,22 +30,28 @@ std::optional<ParameterInfo> parameterInfo(int p)
     constexpr ParameterInfo text {true, true, Kind::Text};
     constexpr ParameterInfo writeText {false, true, Kind::Text};
     switch (p) {
-    case 1: case 2: case 5: case 6: case 9: case 71: case 72: case 73:
+    case pn::kActualTemperature: case pn::kSensorResistance: case pn::kTeCurrent: case pn::kTeVoltage:
+    case pn::kAuxTemperature: case pn::kRawActual: case pn::kRawTeCurrent: case pn::kRawTeVoltage:
         return readNumber;
-    case 3: case 4: case 7: case 8: case 10: case 11: case 12: case 31: case 32:
+    case pn::kSetTemperature: case pn::kSetResistance: case pn::kPositiveCurrentLimit:
+    case pn::kNegativeCurrentLimit: case pn::kPidP: case pn::kPidI: case pn::kPidD:
+    case pn::kHighTemperatureLimit: case pn::kLowTemperatureLimit:
         return number;
-    case 35: case 56: case 92: case 93: case 94:
+    case pn::kStatusWord: case pn::kFirmwareVersion: case pn::kOutputStatus: case pn::kSwitchStatus:
+    case pn::kPotCounter:
         return readText;
-    case 41: case 42: case 51: case 54: case 55:
+    case pn::kBiasMode: case pn::kModulation: case pn::kOutputState: case pn::kAccessWord: case pn::kSerialNumber:
         return text;
-    case 52: case 53: case 88:
+    case pn::kHalt: case pn::kSessionEnd: case pn::kClearEeprom:
         return writeNumber;
-    case 91:
+    case pn::kLampPattern:
         return writeText;
     default:
         break;
     }
-    if ((p >= 21 && p <= 26) || (p >= 61 && p <= 65) || (p >= 74 && p <= 87))
+    if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount)
+        || pn::within(p, pn::kReferenceFirst, pn::kReferenceCount)
+        || pn::within(p, pn::kCalibrationFirst, pn::kCalibrationCount))
         return number;
     return std::nullopt;
 }
@@ -250,20 +257,20 @@ std::optional<SimUnit::Answer> SimUnit::write(int parameter, const std::string& 
         return Answer {kEndUnknownParameter, data8};
     if (info->kind == Kind::Text) {
         switch (parameter) {
-        case 41:
+        case pn::kBiasMode:
             settings_.bias = data8;
             changed();
             break;
-        case 42: settings_.modulation = data8; break;
-        case 51:
+        case pn::kModulation: settings_.modulation = data8; break;
+        case pn::kOutputState:
             if (!outputOn())
                 integral_ = 0.0;
             outputWord_ = data8;
             changed();
             break;
-        case 54: accessWord_ = data8 == kPassword ? "00000001" : "00000000"; break;
-        case 55: serial_ = data8; break;
-        case 91:
+        case pn::kAccessWord: accessWord_ = data8 == kPassword ? "00000001" : "00000000"; break;
+        case pn::kSerialNumber: serial_ = data8; break;
+        case pn::kLampPattern:
             lampPattern_ = data8;
             return Answer {protocol::kEndOk, lampPattern_};
         default: break;
@@ -273,18 +280,19 @@ std::optional<SimUnit::Answer> SimUnit::write(int parameter, const std::string& 
     if (!isNumberText(data8))
         return refused;
     const double value = protocol::textToDouble(data8);
-    if (parameter == 3 || parameter == 4 || parameter == 7 || parameter == 8)
+    if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance
+        || parameter == pn::kPositiveCurrentLimit || parameter == pn::kNegativeCurrentLimit)
         changed();
     switch (parameter) {
-    case 52:
+    case pn::kHalt:
         if (value != 0)
             return refused;
         // The halt is acknowledged; after that the processor is gone.
         halted_ = true;
         return Answer {protocol::kEndOk, render(0)};
-    case 53:
+    case pn::kSessionEnd:
         return Answer {protocol::kEndOk, render(value)};
-    case 88:
+    case pn::kClearEeprom:
         if (value != 0)
             return refused;
         wipe();
@@ -299,34 +307,34 @@ void SimUnit::storeNumber(int p, double value)
 {
     Settings& s = settings_;
     switch (p) {
-    case 3:
+    case pn::kSetTemperature:
         s.setPoint = quantize(std::clamp(value, -199.9, 199.9));
         s.setPointIsResistance = false;
         return;
-    case 4:
+    case pn::kSetResistance:
         s.setPoint = quantize(std::clamp(value, 0.1, 499.9));
         s.setPointIsResistance = true;
         return;
-    case 7: s.posLimit = quantize(std::clamp(value, 0.0, 5.0)); return;
-    case 8: s.negLimit = quantize(std::clamp(value, -5.0, 0.0)); return;
-    case 10: s.p = quantize(std::clamp(value, 1.0, 100.0)); return;
-    case 11: s.i = quantize(std::clamp(value, 0.0, 10.0)); return;
-    case 12: s.d = quantize(std::clamp(value, 0.0, 10.0)); return;
-    case 31: s.highLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
-    case 32: s.lowLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
+    case pn::kPositiveCurrentLimit: s.posLimit = quantize(std::clamp(value, 0.0, 5.0)); return;
+    case pn::kNegativeCurrentLimit: s.negLimit = quantize(std::clamp(value, -5.0, 0.0)); return;
+    case pn::kPidP: s.p = quantize(std::clamp(value, 1.0, 100.0)); return;
+    case pn::kPidI: s.i = quantize(std::clamp(value, 0.0, 10.0)); return;
+    case pn::kPidD: s.d = quantize(std::clamp(value, 0.0, 10.0)); return;
+    case pn::kHighTemperatureLimit: s.highLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
+    case pn::kLowTemperatureLimit: s.lowLimit = quantize(std::clamp(value, -199.9, 199.9)); return;
     default: break;
     }
-    if (p >= 21 && p <= 26) {
+    if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount)) {
         const int before = codeFamily(s.coefficients[0], s.coefficients[1]);
-        s.coefficients[static_cast<std::size_t>(p - 21)] = quantize(value);
+        s.coefficients[static_cast<std::size_t>(p - pn::kCoefficientFirst)] = quantize(value);
         const int after = codeFamily(s.coefficients[0], s.coefficients[1]);
         // A new code pair starts that sensor with its factory coefficients.
-        if ((p == 21 || p == 22) && after != before)
+        if (p < pn::kCoefficientFirst + 2 && after != before)
             loadSensorDefaults(after);
-    } else if (p >= 61 && p <= 65) {
-        s.references[static_cast<std::size_t>(p - 61)] = quantize(value);
-    } else if (p >= 74 && p <= 87) {
-        s.calibration[static_cast<std::size_t>(p - 74)] = quantize(value);
+    } else if (pn::within(p, pn::kReferenceFirst, pn::kReferenceCount)) {
+        s.references[static_cast<std::size_t>(p - pn::kReferenceFirst)] = quantize(value);
+    } else if (pn::within(p, pn::kCalibrationFirst, pn::kCalibrationCount)) {
+        s.calibration[static_cast<std::size_t>(p - pn::kCalibrationFirst)] = quantize(value);
     }
 }
 
@@ -385,7 +393,7 @@ bool SimUnit::force(int parameter, const std::string& text, std::string* error)
         pinned_[parameter] = text;
         return true;
     }
-    if (parameter == 54) {
+    if (parameter == pn::kAccessWord) {
         accessWord_ = text;
         return true;
     }
@@ -591,38 +599,38 @@ std::string SimUnit::readText(int p) const
         return pin->second;
     const Settings& s = settings_;
     switch (p) {
-    case 1: return render(reading(temperature_, curve()).temperature);
-    case 2: return render(reading(temperature_, curve()).resistance);
-    case 3: return render(setPointCelsius(curve()));
-    case 4: return render(setPointKiloOhms(curve()));
-    case 5: return render(s.calibration[2] * rawTe(72) + s.calibration[3]);
-    case 6: return render(s.calibration[4] * rawTe(73) + s.calibration[5]);
-    case 7: return render(s.posLimit);
-    case 8: return render(s.negLimit);
-    case 9: return render(auxTemperature_);
-    case 10: return render(s.p);
-    case 11: return render(s.i);
-    case 12: return render(s.d);
-    case 31: return render(s.highLimit);
-    case 32: return render(s.lowLimit);
-    case 35: return statusWord();
-    case 41: return s.bias;
-    case 42: return s.modulation;
-    case 51: return outputWord_;
-    case 54: return accessWord_;
-    case 55: return serial_;
-    case 56: return kFirmwareVersion;
-    case 71: return render(reading(temperature_, curve()).raw);
-    case 72: return render(rawTe(72));
-    case 73: return render(rawTe(73));
-    case 92: {
+    case pn::kActualTemperature: return render(reading(temperature_, curve()).temperature);
+    case pn::kSensorResistance: return render(reading(temperature_, curve()).resistance);
+    case pn::kSetTemperature: return render(setPointCelsius(curve()));
+    case pn::kSetResistance: return render(setPointKiloOhms(curve()));
+    case pn::kTeCurrent: return render(s.calibration[2] * rawTe(pn::kRawTeCurrent) + s.calibration[3]);
+    case pn::kTeVoltage: return render(s.calibration[4] * rawTe(pn::kRawTeVoltage) + s.calibration[5]);
+    case pn::kPositiveCurrentLimit: return render(s.posLimit);
+    case pn::kNegativeCurrentLimit: return render(s.negLimit);
+    case pn::kAuxTemperature: return render(auxTemperature_);
+    case pn::kPidP: return render(s.p);
+    case pn::kPidI: return render(s.i);
+    case pn::kPidD: return render(s.d);
+    case pn::kHighTemperatureLimit: return render(s.highLimit);
+    case pn::kLowTemperatureLimit: return render(s.lowLimit);
+    case pn::kStatusWord: return statusWord();
+    case pn::kBiasMode: return s.bias;
+    case pn::kModulation: return s.modulation;
+    case pn::kOutputState: return outputWord_;
+    case pn::kAccessWord: return accessWord_;
+    case pn::kSerialNumber: return serial_;
+    case pn::kFirmwareVersion: return kFirmwareVersion;
+    case pn::kRawActual: return render(reading(temperature_, curve()).raw);
+    case pn::kRawTeCurrent: return render(rawTe(pn::kRawTeCurrent));
+    case pn::kRawTeVoltage: return render(rawTe(pn::kRawTeVoltage));
+    case pn::kOutputStatus: {
         const Reading now = reading(temperature_, curve());
         std::string word = "+000.000";
         word[5] = beyondHighLimit(now) || beyondLowLimit(now) ? '1' : '0';
         word[7] = outputOn() ? '1' : '0';
         return word;
     }
-    case 93: {
+    case pn::kSwitchStatus: {
         // One position of the display selector: ACT T, SET T, TE I, TE V,
         // LIM I, AUX T in turn.
         static constexpr int kPositions[] = {7, 6, 5, 3, 2, 1};
@@ -632,22 +640,22 @@ std::string SimUnit::readText(int p) const
         word[static_cast<std::size_t>(kPositions[step])] = '1';
         return word;
     }
-    case 94: return render(std::round(digipot_));   // current-limit digipot
+    case pn::kPotCounter: return render(std::round(digipot_));   // current-limit digipot
     default: break;
     }
-    if (p >= 21 && p <= 26)
-        return render(s.coefficients[static_cast<std::size_t>(p - 21)]);
-    if (p >= 61 && p <= 65)
-        return render(s.references[static_cast<std::size_t>(p - 61)]);
-    if (p >= 74 && p <= 87)
-        return render(s.calibration[static_cast<std::size_t>(p - 74)]);
+    if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount))
+        return render(s.coefficients[static_cast<std::size_t>(p - pn::kCoefficientFirst)]);
+    if (pn::within(p, pn::kReferenceFirst, pn::kReferenceCount))
+        return render(s.references[static_cast<std::size_t>(p - pn::kReferenceFirst)]);
+    if (pn::within(p, pn::kCalibrationFirst, pn::kCalibrationCount))
+        return render(s.calibration[static_cast<std::size_t>(p - pn::kCalibrationFirst)]);
     return render(0);
 }
 
 double SimUnit::rawTe(int parameter) const
 {
-    const std::size_t channel = parameter == 72 ? 1 : 2;
-    const double truth = parameter == 72 ? current_ : voltage_;
+    const std::size_t channel = parameter == pn::kRawTeCurrent ? 1 : 2;
+    const double truth = parameter == pn::kRawTeCurrent ? current_ : voltage_;
     return board_.rawGain[channel] * truth + board_.rawOffset[channel] + noise(parameter);
 }
 

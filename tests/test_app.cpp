@@ -1,18 +1,18 @@
 // The window program under the offscreen platform, against the simulator.
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigPanel.h"
 #include "config/CTqk5820ConfigView.h"
-#include "config/ParameterNumbers.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "platform/MemoryProfile.h"
 #include "platform/MessageReport.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
+#include "platform/qt/CChildFrame.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 

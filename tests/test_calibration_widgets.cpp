@@ -4,7 +4,6 @@
 // fast as the wall clock, so that procedures that wait for half a minute of
 // settled readings end in seconds.
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
@@ -12,7 +11,6 @@
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/ParameterNumbers.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/UnitRegistry.h"
 #include "controls/CLibDatamineEdit.h"
@@ -20,11 +18,13 @@
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibTabButton.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
+#include "platform/qt/CChildFrame.h"
 #include "resources/CalibrationMessages.h"
 #include "resources/Menus.h"
 #include "sim/Simulator.h"
@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -240,6 +241,23 @@ TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyO
     EXPECT_EQ(openCalibration(doc), form);
     EXPECT_EQ(app->CalibrationTemplate().GetDocuments().size(), 1u);
     EXPECT_EQ(app->GetMainFrame()->GetClientArea()->subWindowList().size(), windows);
+}
+
+TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    QStatusBar* bar = app->GetMainFrame()->statusBar();
+    for (const char* shown : {msg::kPasswordValidated, "COM2 unit 02 stopped answering"}) {
+        Form* form = openCalibration(doc);
+        ASSERT_NE(form, nullptr);
+        ASSERT_TRUE(runUntil([&] { return statusShown(msg::kPasswordValidated); }));
+        bar->showMessage(shown);
+        click(form->Button(Form::kCloseButton));
+        ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 10000));
+        runFor(50);
+        EXPECT_EQ(bar->currentMessage().isEmpty(), shown == msg::kPasswordValidated) << shown;
+        prompts.statusMessages.clear();
+    }
 }
 
 TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWithItsBox)

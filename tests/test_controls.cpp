@@ -43,6 +43,7 @@ public:
         }
     }
     void repaint() override { ++repaints; }
+    std::string caption() const override { return label; }
 
     void focus()
     {
@@ -77,6 +78,7 @@ public:
 
     NumberEditLogic* logic = nullptr;
     std::string text;
+    std::string label;
     std::size_t selected = 0;
     bool focused = false;
     bool notifiesUnchangedText = true;
@@ -311,6 +313,66 @@ TEST(BoundEntry, ShowsValuesWithTheRowsDecimalsBetweenTwoSpaces)
         EXPECT_TRUE(rig.edit.hasValue());
         EXPECT_EQ(rig.edit.value(), c.value);
     }
+}
+
+TEST(BoundEntry, AValueTheInstrumentLimitedToItsRangeIsSaidSo)
+{
+    const struct {
+        std::uint8_t row;
+        const char* caption;
+        const char* typed;
+        float instrument;     // the value the owner shows next
+        const char* message;  // empty: nothing said, no beep
+    } cases[] = {
+        {3, "NEG LIM I :", "3", 0.0f, "NEG LIM I limited to 0.00 (range -5.00 to 0.00)"},
+        {3, "NEG LIM I :", "-7.5", -5.0f, "NEG LIM I limited to -5.00 (range -5.00 to 0.00)"},
+        {1, "Set Temp", "1234", 199.9f, "Set Temp limited to 199.90 (range -199.90 to 199.90)"},
+        {6, "P:", "0", 1.0f, "P limited to 1 (range 1 to 100)"},
+        {0, "", "150", 99.0f, "Value limited to 99 (range 1 to 99)"},
+        {56, "x", "-6.0006", -6.0f, "x limited to -6.000 (range -6.000 to 6.000)"},
+        {56, "x", "-6.0004", -6.0f, ""},      // rounds onto the lower end: within range
+        {3, "NEG LIM I :", "3", -2.5f, ""},   // the old value, shown before the write went
+        {3, "NEG LIM I :", "-2.5", -2.5f, ""},
+        {ParameterTable::kUnbound, "", "500", 500.0f, ""},
+    };
+    for (const auto& c : cases) {
+        DatamineRig rig;
+        rig.field.label = c.caption;
+        rig.edit.SetParameterId(c.row);
+        rig.field.focus();
+        rig.field.type(c.typed);
+        rig.field.leave();
+        // The value goes to the owner as typed.
+        EXPECT_TRUE(rig.edit.committed()) << c.typed;
+        EXPECT_EQ(rig.field.text, c.typed);
+        EXPECT_EQ(rig.prompts.beeps, 0) << c.typed;
+        rig.edit.SetValue(c.instrument);
+        const bool said = *c.message != '\0';
+        EXPECT_EQ(rig.prompts.beeps, said ? 1 : 0) << c.typed;
+        EXPECT_EQ(rig.prompts.statusMessages,
+                  said ? std::vector<std::string> {c.message} : std::vector<std::string> {}) << c.typed;
+    }
+
+    // Said once, and only for a while after the commit; leaving without
+    // typing says nothing.
+    DatamineRig rig;
+    rig.edit.SetParameterId(3);
+    rig.field.focus();
+    rig.field.type("3");
+    rig.field.leave();
+    rig.edit.SetValue(-2.5f);   // before the write went: still watching
+    rig.edit.SetValue(0.0f);
+    rig.edit.SetValue(0.0f);
+    EXPECT_EQ(rig.prompts.beeps, 1);
+    rig.field.focus();
+    rig.field.type("4");
+    rig.field.leave();
+    rig.clock.advanceSeconds(DatamineEditLogic::kLimitWatchSeconds + 1);
+    rig.edit.SetValue(0.0f);
+    rig.field.focus();
+    rig.field.leave();
+    rig.edit.SetValue(0.0f);
+    EXPECT_EQ(rig.prompts.beeps, 1);
 }
 
 TEST(BoundEntry, TheNoReadingValueIsTheSinglePrecisionSentinel)

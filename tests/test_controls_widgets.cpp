@@ -17,6 +17,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -463,6 +465,50 @@ TEST(ControlLook, TheComboBoxAndItsListAreGreenOnBlack)
 }
 
 // ---- Attaching to template items ---------------------------------------------------
+
+TEST(EntryCaption, AnEntryIsNamedByItsLabelOnTheForm)
+{
+    const struct {
+        int templateId;
+        int entryId;
+        const char* caption;
+    } cases[] = {
+        {res::kLimitsPanel, 1134, "NEG LIM I :"}, // left, with other captions further left
+        {res::kLimitsPanel, 1125, "TE LIM HIGH:"},
+        {res::kPidPanel, 1123, "P:"},
+        {res::kMeasurePanel, 1005, "Set Temp"},  // above it
+        {res::kSensorPanel, 1108, ""},           // second row: no label of its own
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<QWidget> panel(createDialogPanel(*dialogTemplate(c.templateId), nullptr));
+        auto* entry = new CLibDatamineEdit(panel.get());
+        ASSERT_TRUE(entry->attach(panel.get(), c.entryId)) << c.entryId;
+        EXPECT_EQ(controls::captionOf(entry).toStdString(), c.caption) << c.entryId;
+    }
+}
+
+TEST(EntryCaption, AValueLimitedByItsRowIsToldInTheMainWindowsStatusBar)
+{
+    QMainWindow main;
+    QStatusBar* bar = main.statusBar();
+    QWidget* panel = createDialogPanel(*dialogTemplate(res::kLimitsPanel), &main);
+    main.setCentralWidget(panel);
+    // Made as the panels make them: no prompts of their own.
+    auto* entry = new CLibDatamineEdit(panel);
+    ASSERT_TRUE(entry->attach(panel, 1134));
+    entry->SetParameterId(3);
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    entry->setFocus();
+    QTest::keyClicks(entry, "3");
+    QTest::keyClick(entry, Qt::Key_Tab);
+    EXPECT_TRUE(entry->committed());
+    EXPECT_EQ(entry->text(), "3");
+    // The instrument keeps to its range.
+    entry->SetValue(0.0f);
+    EXPECT_EQ(bar->currentMessage(), "NEG LIM I limited to 0.00 (range -5.00 to 0.00)");
+}
 
 TEST(ControlAttach, ControlsTakeThePlaceOfTheBuildersPlaceholders)
 {

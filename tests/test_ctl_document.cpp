@@ -3,6 +3,7 @@
 
 #include "tests/support/CsvText.h"
 #include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
 
 #include <cstdio>
 #include <fstream>
@@ -53,29 +54,20 @@ class CtlDocumentTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/tessol-ctldoc-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        link_ = dir_ + "/com2";
-        sim_ = new BackgroundProcess;
-        ASSERT_TRUE(sim_->start({TQK5820_SIM_PATH, "--link", link_, "--units", "1,5", "--seed", "3"}));
-        const std::string banner = sim_->readLine(10000);
-        ASSERT_NE(banner.find(link_), std::string::npos) << banner;
+        sim_ = new SimChild("ctldoc");
+        dir_ = sim_->dir();
+        link_ = sim_->link();
+        ASSERT_TRUE(sim_->start(TQK5820_SIM_PATH, "1,5", {"--seed", "3"}));
     }
 
     static void TearDownTestSuite()
     {
         EXPECT_EQ(sim_->stop(), 0);
-        delete sim_;
         std::remove((dir_ + "/watch.csv").c_str());
-        ::rmdir(dir_.c_str());
+        delete sim_;
     }
 
-    static std::string control(const std::string& line)
-    {
-        sim_->writeLine(line);
-        return sim_->readLine();
-    }
+    static std::string control(const std::string& line) { return sim_->control(line); }
 
     static std::vector<std::string> ctlArgs(int unit, std::vector<std::string> args)
     {
@@ -90,12 +82,12 @@ protected:
 
     static std::string dir_;
     static std::string link_;
-    static BackgroundProcess* sim_;
+    static SimChild* sim_;
 };
 
 std::string CtlDocumentTest::dir_;
 std::string CtlDocumentTest::link_;
-BackgroundProcess* CtlDocumentTest::sim_ = nullptr;
+SimChild* CtlDocumentTest::sim_ = nullptr;
 
 TEST_F(CtlDocumentTest, StatusPrintsWhatTheDocumentReads)
 {
@@ -260,13 +252,9 @@ TEST_F(CtlDocumentTest, BadArgumentsPrintUsageAndExitWith2)
 // itself and the log carries on with readings.
 TEST(CtlLostLine, ALineThatDisappearsAndReappearsAtItsPathIsOpenedAgain)
 {
-    char dir[] = "/tmp/tessol-ctllost-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string link = std::string(dir) + "/com2";
-    const std::vector<std::string> simArgs = {TQK5820_SIM_PATH, "--link", link, "--units", "1"};
-    auto sim = std::make_unique<BackgroundProcess>();
-    ASSERT_TRUE(sim->start(simArgs));
-    ASSERT_NE(sim->readLine(10000).find(link), std::string::npos);
+    SimChild sim("ctllost");
+    const std::string link = sim.link();
+    ASSERT_TRUE(sim.start(TQK5820_SIM_PATH, "1"));
 
     BackgroundProcess watch;
     ASSERT_TRUE(watch.start({TESSOLCTL_PATH, "--device", link, "--unit", "1", "watch", "--count", "18"}));
@@ -278,20 +266,17 @@ TEST(CtlLostLine, ALineThatDisappearsAndReappearsAtItsPathIsOpenedAgain)
     next();
     next();
     ASSERT_TRUE(isFullRow(next())) << out.back();
-    EXPECT_EQ(sim->stop(), 0);
+    EXPECT_EQ(sim.stop(), 0);
     bool missing = false;
     for (int i = 0; i < 6 && !missing; ++i)
         missing = isMissingRow(next());
     ASSERT_TRUE(missing) << out.back();
     next();
-    sim = std::make_unique<BackgroundProcess>();
-    ASSERT_TRUE(sim->start(simArgs));
-    ASSERT_NE(sim->readLine(10000).find(link), std::string::npos);
+    ASSERT_TRUE(sim.start(TQK5820_SIM_PATH, "1"));
     while (out.size() < 20 && !next().empty()) {
     }
     EXPECT_EQ(watch.stop(20000), 0);
-    EXPECT_EQ(sim->stop(), 0);
-    ::rmdir(dir);
+    EXPECT_EQ(sim.stop(), 0);
     ASSERT_EQ(out.size(), 20u);
     EXPECT_TRUE(isFullRow(out.back())) << "the line did not come back: " << out.back();
     EXPECT_TRUE(isFullRow(out[out.size() - 2])) << out[out.size() - 2];

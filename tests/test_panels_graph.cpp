@@ -25,6 +25,8 @@
 
 #include <QAction>
 #include <QChart>
+#include <QChartView>
+#include <QLegend>
 #include <QComboBox>
 #include <QDateTimeAxis>
 #include <QLabel>
@@ -36,6 +38,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -277,7 +280,9 @@ TEST_F(GraphTest, TheDisplayEntryShowsTheGraphBelowTheOtherPanelsAndStoresItsFla
     EXPECT_TRUE(entry->isCheckable());
     EXPECT_FALSE(entry->isChecked());
     EXPECT_EQ(view->GetPanel(6), nullptr);
-    EXPECT_FALSE(samplerOf(doc).IsActive());
+    // The history is kept from the window's opening, on the Measurement
+    // panel's readings.
+    EXPECT_TRUE(samplerOf(doc).IsActive());
     const int height = view->GetTotalHeight();
 
     entry->trigger();
@@ -300,8 +305,13 @@ TEST_F(GraphTest, TheDisplayEntryShowsTheGraphBelowTheOtherPanelsAndStoresItsFla
     EXPECT_EQ(view->GetPanel(6), nullptr);
     EXPECT_FALSE(entry->isChecked());
     EXPECT_EQ(profile.readInt("Default", "iDisplayGraph", -1), 0);
+    EXPECT_TRUE(samplerOf(doc).IsActive());
+    // Without the Measurement panel nothing is kept: that would cost
+    // commands of its own.
+    action(cmd::kDisplayMeasurement)->trigger();
     EXPECT_FALSE(samplerOf(doc).IsActive());
     EXPECT_FALSE(doc->IsConsumer(5, &samplerOf(doc)));
+    action(cmd::kDisplayMeasurement)->trigger();
 
     // The stored flag holds for the next window.
     entry->trigger();
@@ -441,18 +451,64 @@ TEST_F(GraphTest, AResistanceModeSensorPlotsKiloOhms)
     EXPECT_EQ(graph->ValueAxis()->titleText(), kiloOhms);
     EXPECT_TRUE(doc->IsConsumer(2, &samplerOf(doc)));
     EXPECT_FALSE(doc->IsConsumer(1, &samplerOf(doc)));
-    // Only samples in kOhms are drawn, and they are the unit's resistances.
+    // The samples are the unit's resistances; the degrees before stay, and
+    // one line marks the change, labelled with the new unit.
     const GraphSample& last = samplerOf(doc).Samples().back();
     EXPECT_TRUE(last.resistance);
     EXPECT_FLOAT_EQ(last.setPoint, static_cast<float>(protocol::textToDouble(held(4))));
-    EXPECT_GE(graph->ActualPoints(), 2);
-    EXPECT_LE(graph->ActualPoints(), 4);
+    int degrees = 0;
+    for (std::size_t i = 0; i < samplerOf(doc).Samples().size(); ++i) {
+        const GraphSample& s = samplerOf(doc).Samples().at(i);
+        degrees += s.online && !s.resistance && s.has(GraphSample::kActual) ? 1 : 0;
+    }
+    EXPECT_GE(degrees, 2);
+    EXPECT_GE(graph->ActualPoints(), degrees + 2);
+    EXPECT_EQ(graph->ModeMarkers(), 1);
+    EXPECT_GE(graph->SegmentCount(), 2);
 
     doc->SensorTypes().RequestType(0);
     for (int i = 0; i < 40 && samplerOf(doc).GetMode() != ReadingSampler::kTemperature; ++i)
         seconds(doc, 1);
     seconds(doc, 1);
     EXPECT_EQ(graph->ValueAxis()->titleText(), QString("Temperature (") + QChar(0x00B0) + "C)");
+    EXPECT_EQ(graph->ModeMarkers(), 2);
+}
+
+TEST_F(GraphTest, TheCurvesAreToldApartAndTheMouseReadsThemOut)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Graph* graph = graphOf(doc);
+    seconds(doc, 5);
+    // Three colours and three line styles, each shown so in the legend.
+    std::set<QRgb> colours;
+    std::set<int> styles;
+    for (QAbstractSeries* series : graph->Chart()->series()) {
+        auto* line = static_cast<QLineSeries*>(series);
+        colours.insert(line->pen().color().rgb());
+        styles.insert(static_cast<int>(line->pen().style()));
+    }
+    EXPECT_EQ(colours.size(), 3u);
+    EXPECT_EQ(styles.size(), 3u);
+    EXPECT_EQ(graph->Chart()->legend()->markerShape(), QLegend::MarkerShapeFromSeries);
+    // One grid.
+    EXPECT_TRUE(graph->ValueAxis()->isGridLineVisible());
+    EXPECT_FALSE(graph->CurrentAxis()->isGridLineVisible());
+
+    // The read-out names the second under the mouse and its three readings.
+    const GraphSample& s = samplerOf(doc).Samples().back();
+    ASSERT_TRUE(s.online);
+    const QString time = QDateTime::fromMSecsSinceEpoch(s.utcMillis).toString("hh:mm:ss");
+    const QString expected = time + QString("  Act %1  Set %2 ").arg(s.actual, 0, 'f', 3).arg(s.setPoint, 0, 'f', 3)
+        + QChar(0x00B0) + QString("C  TE %1 A").arg(s.current, 0, 'f', 3);
+    EXPECT_EQ(graph->ShowReadout(s.utcMillis + 300), expected);
+    EXPECT_EQ(graph->ReadoutText(), expected);
+    // The mouse over the plot shows one; leaving the plot hides it.
+    const QPointF at = graph->Chart()->mapToPosition(QPointF(static_cast<qreal>(s.utcMillis), 0));
+    QTest::mouseMove(graph->ChartView()->viewport(), graph->ChartView()->mapFromScene(graph->Chart()->mapToScene(
+                                                         QPointF(at.x(), graph->Chart()->plotArea().center().y()))));
+    EXPECT_TRUE(graph->ReadoutText().startsWith(time.left(5))) << graph->ReadoutText().toStdString();
+    EXPECT_TRUE(graph->ShowReadout(s.utcMillis - 3'600'000).isEmpty());
+    EXPECT_TRUE(graph->ReadoutText().isEmpty());
 }
 
 TEST_F(GraphTest, TheSpanSelectorSetsTheTimeShownAndOlderPointsGo)
@@ -619,6 +675,32 @@ TEST_F(GraphTest, TheLogButtonAsksForAFileAndStopsWhatItStarted)
     EXPECT_FALSE(samplerOf(doc).IsLogging());
     ASSERT_EQ(prompts.boxes.size(), 1u);
     EXPECT_EQ(prompts.boxes[0].text.rfind("ERROR - Cannot write the log file ", 0), 0u);
+
+    // Save history...: every sample kept, in the log's format, and the
+    // status line says where.
+    const std::string saved = dir_ + "/history.csv";
+    answer = QString::fromStdString(saved);
+    EXPECT_EQ(graph->SaveHistoryButton()->text(), "Save history...");
+    QTest::mouseClick(graph->SaveHistoryButton(), Qt::LeftButton);
+    EXPECT_TRUE(offered.endsWith("/TQK-5820-07-history.csv")) << offered.toStdString();
+    const auto history = fileLines(saved);
+    const ReadingHistory& ring = samplerOf(doc).Samples();
+    ASSERT_GE(ring.size(), 5u);
+    ASSERT_EQ(history.size(), 2u + ring.size());
+    EXPECT_EQ(history[0], "# unit 07, serial number CALLKV, COM2");
+    EXPECT_EQ(history.back().rfind(csvlog::isoTime(ring.back().utcMillis) + ",", 0), 0u) << history.back();
+    EXPECT_EQ(history.back().substr(history.back().size() - 12), ",???.???,???");
+    EXPECT_EQ(prompts.statusMessages.back(), "History saved to " + saved);
+
+    // Not over the file being logged to: that log would go on headless.
+    answer = QString::fromStdString(path);
+    QTest::mouseClick(graph->LogButton(), Qt::LeftButton);
+    ASSERT_TRUE(samplerOf(doc).IsLogging());
+    seconds(doc, 1);
+    QTest::mouseClick(graph->SaveHistoryButton(), Qt::LeftButton);
+    ASSERT_EQ(prompts.boxes.size(), 2u);
+    EXPECT_NE(prompts.boxes[1].text.find("the readings are being logged to it"), std::string::npos);
+    EXPECT_EQ(fileLines(path).front(), "# unit 07, serial number CALLKV, COM2");
 }
 
 // ---------------------------------------------------------------- the command line

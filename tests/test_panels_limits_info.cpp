@@ -2,7 +2,6 @@
 // keyboard and mouse events under the offscreen platform, against the
 // in-process simulator.
 
-#include "app/CChildFrame.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "config/CTqk5820ConfigLimitsDialog.h"
 #include "config/CTqk5820ConfigPidDialog.h"
@@ -11,11 +10,13 @@
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibSpinButtonCtrl.h"
 #include "controls/CLibTabButton.h"
+#include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
 #include <QLabel>
+#include <QStatusBar>
 #include <QTest>
 
 #include <initializer_list>
@@ -148,7 +149,7 @@ TEST_F(PanelsTest, ACommittedValueIsWrittenOnceAndTheInstrumentsEchoShown)
     EXPECT_FALSE(pid->GetSetting(Pid::kP).IsWritePending());
 }
 
-TEST_F(PanelsTest, ATypedLimitOutOfRangeIsClampedAndTheInstrumentsLimitShown)
+TEST_F(PanelsTest, ATypedLimitOutOfRangeIsClampedByTheInstrumentShownAndSaid)
 {
     CTqk5820ConfigDoc* doc = open({CTqk5820ConfigDoc::kLimits});
     auto* limits = panelOf<Limits>(doc, 2);
@@ -161,6 +162,12 @@ TEST_F(PanelsTest, ATypedLimitOutOfRangeIsClampedAndTheInstrumentsLimitShown)
     }));
     EXPECT_EQ(held(1, 32), "-199.900");
     EXPECT_EQ(held(1, 7), "+005.000");
+    // Said in the status bar, by the entry's label, once the instrument's
+    // value is back.
+    type(limits->Entry(Limits::kNegativeCurrent), "3");
+    EXPECT_TRUE(runUntil([&] {
+        return app->GetMainFrame()->statusBar()->currentMessage() == "NEG LIM I limited to 0.00 (range -5.00 to 0.00)";
+    }));
 }
 
 TEST_F(PanelsTest, ASpinStepIsSentOnceTheUserStopsAndKeepsToTheRow)

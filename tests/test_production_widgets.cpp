@@ -2,13 +2,13 @@
 // platform against the simulator: the access dialog, the diagnostics
 // window beside its controller window, and how that window ends.
 
-#include "app/CChildFrame.h"
 #include "app/CKvtDocTemplate.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "controls/CLibNumberStatic.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
+#include "platform/qt/CChildFrame.h"
 #include "resources/Menus.h"
 #include "resources/Messages.h"
 #include "tests/support/AppBench.h"

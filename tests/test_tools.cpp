@@ -1,6 +1,7 @@
 // tessolctl against tqk5820-sim over a real pseudo-terminal.
 
 #include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -13,31 +14,21 @@ class ToolsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char dir[] = "/tmp/tessol-tools-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        link_ = dir_ + "/com2";
-        sim_ = new BackgroundProcess;
-        ASSERT_TRUE(sim_->start({TQK5820_SIM_PATH, "--link", link_, "--units", "1,5", "--seed", "7"}));
-        const std::string banner = sim_->readLine(10000);
-        ASSERT_NE(banner.find(link_), std::string::npos) << banner;
+        sim_ = new SimChild("tools");
+        link_ = sim_->link();
+        ASSERT_TRUE(sim_->start(TQK5820_SIM_PATH, "1,5", {"--seed", "7"}));
     }
 
     static void TearDownTestSuite()
     {
         EXPECT_EQ(sim_->stop(), 0);
-        delete sim_;
         EXPECT_NE(::access(link_.c_str(), F_OK), 0) << "the simulator leaves its link behind";
-        ::rmdir(dir_.c_str());
+        delete sim_;
     }
 
     void TearDown() override { control("faults drop=0 corrupt=0 garble=0"); }
 
-    static std::string control(const std::string& line)
-    {
-        sim_->writeLine(line);
-        return sim_->readLine();
-    }
+    static std::string control(const std::string& line) { return sim_->control(line); }
 
     static RunResult ctl(std::vector<std::string> args)
     {
@@ -45,14 +36,12 @@ protected:
         return runProgram(args);
     }
 
-    static std::string dir_;
     static std::string link_;
-    static BackgroundProcess* sim_;
+    static SimChild* sim_;
 };
 
-std::string ToolsTest::dir_;
 std::string ToolsTest::link_;
-BackgroundProcess* ToolsTest::sim_ = nullptr;
+SimChild* ToolsTest::sim_ = nullptr;
 
 TEST_F(ToolsTest, ReadPrintsTheDataFieldOfEachUnitOnTheLine)
 {

@@ -1,10 +1,11 @@
 // Opens controller windows in the real program, lets it run against its
 // instruments for a while and saves a picture of the main window:
 //
-//   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame]
+//   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade]
 //                    [--output-on] [--step S VALUE] [--span MINUTES]
 //
 // --frame saves only the first controller window instead of the main window.
+// --cascade arranges the windows with Window, Cascade before the picture.
 // --diagnostics USER PASSWORD runs Diagnostics on the first controller window
 // once it is online, filling the access dialog with USER and PASSWORD (and
 // the proposed serial number), lights the 7-segment lamps and then saves the
@@ -97,6 +98,7 @@ int main(int argc, char** argv)
     int windows = 1;
     double seconds = 3.0;
     bool frameOnly = false;
+    bool cascade = false;
     bool diagnostics = false;
     bool calibration = false;
     std::string user, password, dialogPicture;
@@ -116,6 +118,8 @@ int main(int argc, char** argv)
             span = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--cascade") == 0)
+            cascade = true;
         else if (std::strcmp(argv[i], "--frame") == 0)
             frameOnly = true;
         else if (std::strcmp(argv[i], "--diagnostics") == 0 && i + 2 < argc) {
@@ -218,6 +222,10 @@ int main(int argc, char** argv)
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
+    if (cascade) {
+        app.GetMainFrame()->OnCommand(cmd::kWindowCascade);
+        QCoreApplication::processEvents();
+    }
     QWidget* shown = app.GetMainFrame();
     const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
     if (frameOnly && !frames.isEmpty())

@@ -7,6 +7,7 @@
 #include "config/MqttPublisher.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
 #include "platform/LineWait.h"
@@ -242,7 +243,7 @@ int runScan(Session& session, int first, int last)
     int found = 0;
     for (int unit = first; unit <= last; ++unit) {
         std::fprintf(stderr, "scanning unit %02d of %02d-%02d\n", unit, first, last);
-        const auto r = session.transact(unit, protocol::kClassRead, 56, protocol::kZeroData);
+        const auto r = session.transact(unit, protocol::kClassRead, pn::kFirmwareVersion, protocol::kZeroData);
         if (r && succeeded(*r)) {
             std::printf("unit %02d  firmware %s\n", unit, r->data().c_str());
             std::fflush(stdout);

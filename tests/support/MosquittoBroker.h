@@ -23,6 +23,7 @@ public:
     // Stops it and waits until it has gone.
     void stop();
     bool running() const { return pid_ > 0; }
+    int pid() const { return pid_; }
 
     int port() const { return port_; }
     // mqtt://127.0.0.1:PORT, or mqtts://

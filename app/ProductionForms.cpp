@@ -1,16 +1,21 @@
 // The production commands of the controller window: Calibration and
-// Diagnostics, each behind the production access dialog.
+// Diagnostics, each behind the production access dialog. The application
+// opens them, since it wires the concrete documents together.
 
-#include "config/CTqk5820ConfigView.h"
+#include "app/CTessolApp.h"
 
+#include "app/CMainFrame.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigInfoDialog.h"
+#include "config/CTqk5820ConfigView.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "resources/Menus.h"
+
+#include <QPointer>
 
 namespace {
 
@@ -38,23 +43,25 @@ CTqk5820CalibrateDoc* openCalibration(const std::vector<Document*>& documents, c
 
 } // namespace
 
-void CTqk5820ConfigView::OnProductionCommand(int commandId)
+void CTessolApp::OnProductionCommand(int commandId)
 {
-    if (commandId != cmd::kCalibration && commandId != cmd::kDiagnostics)
+    CTqk5820ConfigView* view = mainFrame_ ? mainFrame_->GetActiveConfigView() : nullptr;
+    if (view == nullptr)
         return;
-    if (production_.profile == nullptr || production_.prompts == nullptr)
-        return;
-    CTqk5820ConfigDoc& doc = GetConfigDoc();
+    CTqk5820ConfigDoc& doc = view->GetConfigDoc();
 
+    // The other windows go on while the dialog is open; this one may close
+    // meanwhile, and with it its document.
+    const QPointer<CTqk5820ConfigView> guard(view);
     bool serialWritten = false;
     {
-        ProductionAccessDialog dialog(doc, *production_.profile, *production_.prompts, clock_, window());
-        if (!dialog.Run())
+        ProductionAccessDialog dialog(doc, *profile_, *prompts_, *clock_, view->window());
+        if (!dialog.Run() || guard.isNull())
             return;
         serialWritten = dialog.SerialWritten();
     }
     if (serialWritten) {
-        if (auto* info = dynamic_cast<CTqk5820ConfigInfoDialog*>(GetPanel(CTqk5820ConfigDoc::kInfo)))
+        if (auto* info = dynamic_cast<CTqk5820ConfigInfoDialog*>(view->GetPanel(CTqk5820ConfigDoc::kInfo)))
             info->RereadSerialNumber();
     }
 
@@ -62,18 +69,18 @@ void CTqk5820ConfigView::OnProductionCommand(int commandId)
         commandId == cmd::kCalibration ? CTqk5820CalibrateDoc::kFileName : CTqk5820DiagnosticDoc::kFileName;
     Document* opened = nullptr;
     bool existing = false;
-    if (commandId == cmd::kDiagnostics && production_.openDocuments) {
-        opened = openDiagnostics(production_.openDocuments(name), doc);
+    if (commandId == cmd::kDiagnostics) {
+        opened = openDiagnostics(OpenDocuments(name), doc);
         existing = opened != nullptr;
     }
     // One calibration per controller: a second one would put the settings
     // back twice, the second time from values that calibration had set.
-    if (commandId == cmd::kCalibration && production_.openDocuments) {
-        opened = openCalibration(production_.openDocuments(name), doc);
+    if (commandId == cmd::kCalibration) {
+        opened = openCalibration(OpenDocuments(name), doc);
         existing = opened != nullptr;
     }
-    if (opened == nullptr && production_.openDocument)
-        opened = production_.openDocument(name);
+    if (opened == nullptr)
+        opened = OpenDocumentFile(name);
     if (opened == nullptr)
         return;
 
@@ -82,19 +89,19 @@ void CTqk5820ConfigView::OnProductionCommand(int commandId)
     doc.ReadSerialNumber(serial);
     if (auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(opened)) {
         diagnostics->SetSerialNumber(serial);
-        diagnostics->Attach(doc, this);
+        diagnostics->Attach(doc, view);
         if (existing) {
-            for (DocumentView* view : diagnostics->GetViews()) {
-                if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(view))
+            for (DocumentView* shown : diagnostics->GetViews()) {
+                if (auto* form = dynamic_cast<CTqk5820DiagnosticView*>(shown))
                     form->BringForward();
             }
         }
     }
     if (auto* calibration = dynamic_cast<CTqk5820CalibrateDoc*>(opened)) {
-        calibration->Link(serial, doc, this);
+        calibration->Link(serial, doc, view);
         if (existing) {
-            for (DocumentView* view : calibration->GetViews()) {
-                if (auto* form = dynamic_cast<CTqk5820CalibrateView*>(view))
+            for (DocumentView* shown : calibration->GetViews()) {
+                if (auto* form = dynamic_cast<CTqk5820CalibrateView*>(shown))
                     form->BringForward();
             }
         }

@@ -32,6 +32,9 @@ inline constexpr int kReferenceFirst = 61;     // 61 to 65: bias currents and th
 inline constexpr int kReferenceCount = 5;
 inline constexpr int kRawFirst = 71;           // 71 to 73: raw actual, TE current, TE voltage
 inline constexpr int kRawCount = 3;
+inline constexpr int kRawActual = 71;
+inline constexpr int kRawTeCurrent = 72;
+inline constexpr int kRawTeVoltage = 73;
 inline constexpr int kCalibrationFirst = 74;   // 74 to 87: slopes and offsets
 inline constexpr int kCalibrationCount = 14;
 inline constexpr int kClearEeprom = 88;
@@ -39,5 +42,11 @@ inline constexpr int kLampPattern = 91;
 inline constexpr int kOutputStatus = 92;
 inline constexpr int kSwitchStatus = 93;
 inline constexpr int kPotCounter = 94;
+
+// Whether `p` is one of the `count` numbers from `first` on.
+constexpr bool within(int p, int first, int count)
+{
+    return p >= first && p < first + count;
+}
 
 } // namespace pn

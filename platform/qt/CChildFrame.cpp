@@ -1,6 +1,6 @@
-#include "app/CChildFrame.h"
+#include "platform/qt/CChildFrame.h"
 
-#include "app/CView.h"
+#include "platform/qt/CView.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>

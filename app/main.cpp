@@ -24,6 +24,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
         return 2;
     }
+    if (!line.mqttCaFile.empty()) {
+        std::FILE* ca = std::fopen(line.mqttCaFile.c_str(), "r");
+        if (ca == nullptr) {
+            std::fprintf(stderr, "tessol: cannot read %s: %s\n%s\n", line.mqttCaFile.c_str(), std::strerror(errno),
+                         kCommandLineUsage);
+            return 2;
+        }
+        std::fclose(ca);
+    }
     CTessolApp app(argc, argv);
     if (!line.logDirectory.empty()) {
         const QString folder = QDir(QString::fromStdString(line.logDirectory)).absolutePath();
@@ -38,15 +47,6 @@ int main(int argc, char** argv)
         MqttSetup setup;
         std::string problem;
         parseMqttUrl(line.mqttUrl, setup.address, problem);
-        if (!line.mqttCaFile.empty()) {
-            std::FILE* ca = std::fopen(line.mqttCaFile.c_str(), "r");
-            if (ca == nullptr) {
-                std::fprintf(stderr, "tessol: cannot read %s: %s\n%s\n", line.mqttCaFile.c_str(),
-                             std::strerror(errno), kCommandLineUsage);
-                return 2;
-            }
-            std::fclose(ca);
-        }
         setup.caFile = line.mqttCaFile;
         setup.control = line.mqttControl;
         setup.login = mqttLogin(&app.GetProfile());

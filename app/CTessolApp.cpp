@@ -6,9 +6,12 @@
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "config/MqttPublisher.h"
+#include "config/ReadingSampler.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "link/InstrumentLink.h"
+#include "link/ParameterNumbers.h"
 #include "platform/LineWait.h"
 #include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
@@ -139,6 +142,8 @@ bool CTessolApp::InitInstance()
             auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
             view->SetLogging(PromptsOf(doc), logDirectory_);
             TakeBackWhenClosed(doc, frame);
+            if (mqtt_)
+                AttachPublisher(static_cast<CTqk5820ConfigDoc&>(doc), *view);
             return view;
         });
     RegisterCalibrationTemplate();
@@ -189,6 +194,7 @@ void CTessolApp::ExitInstance()
 {
     if (tick_ != nullptr)
         tick_->stop();
+    StopPublishing();
     // Calibration goes first, while its controllers still answer, so that
     // their settings are put back.
     if (calibrationTemplate_)
@@ -239,10 +245,18 @@ void CTessolApp::OnIdle()
             // close this very document.
             if (configTemplate_->IsOpen(doc))
                 config->Poll();
+            if (configTemplate_->IsOpen(doc))
+                StepPublisher(doc, true);
         }
         RefreshCalibration();
         RefreshDiagnostics();
         link_->serviceAllPorts();
+    }
+    // Broker connections are kept up whatever the instruments do: a
+    // controller whose step is under way, or polling halted.
+    for (auto& [doc, entry] : publishers_) {
+        if (entry.steppedAt != passes_)
+            StepPublisher(doc, false);
     }
     if (depth_ == 1) {
         configTemplate_->DeleteClosed();
@@ -251,6 +265,7 @@ void CTessolApp::OnIdle()
     }
     const bool moved = LinkProgress() != before;
     SyncNotifiers();
+    SyncBrokerNotifiers();
     if (moved && polling_)
         soon_->start();
 }
@@ -450,6 +465,8 @@ void CTessolApp::RegisterDiagnosticTemplate()
     // A controller window closes its diagnostics window first, the normal
     // way, so that any lamp group still lit goes out.
     configTemplate_->SetClosingHandler([this](Document& config) {
+        // The broker hears that it goes offline.
+        DetachPublisher(&config);
         // Calibration closes the normal way too, while the controller still
         // answers: the user's settings and sensor type go back.
         for (Document* doc : calibrationTemplate_->GetDocuments()) {
@@ -488,4 +505,128 @@ std::vector<Document*> CTessolApp::OpenDocuments(const std::string& name) const
             return t->GetDocuments();
     }
     return {};
+}
+
+void CTessolApp::StartPublishing(const MqttSetup& setup)
+{
+    StopPublishing();
+    mqtt_ = std::make_unique<MqttSetup>(setup);
+    mqttNotices_ = std::make_unique<MqttNotices>([this](const std::string& text) { prompts_->showStatusMessage(text); });
+    if (!configTemplate_)
+        return;
+    for (Document* doc : configTemplate_->GetDocuments()) {
+        auto* view = doc->GetViews().empty() ? nullptr : dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
+        if (view != nullptr)
+            AttachPublisher(*static_cast<CTqk5820ConfigDoc*>(doc), *view);
+    }
+}
+
+void CTessolApp::StopPublishing()
+{
+    while (!publishers_.empty())
+        DetachPublisher(publishers_.begin()->first);
+    mqtt_.reset();
+    mqttNotices_.reset();
+}
+
+MqttPublisher* CTessolApp::PublisherOf(const CTqk5820ConfigDoc* doc) const
+{
+    const auto it = publishers_.find(doc);
+    return it == publishers_.end() ? nullptr : it->second.publisher.get();
+}
+
+void CTessolApp::AttachPublisher(CTqk5820ConfigDoc& doc, CTqk5820ConfigView& view)
+{
+    Publishing& entry = publishers_[&doc];
+    entry.publisher = std::make_unique<MqttPublisher>(doc, *mqtt_, *mqttNotices_);
+    entry.view = &view;
+    MqttPublisher* publisher = entry.publisher.get();
+    bool* moved = &entry.moved;
+    view.Sampler().SetSecondSink([publisher, moved](const csvlog::Row& row, bool resistance) {
+        publisher->Publish(row, resistance);
+        *moved = true;
+    });
+    // A set point from the broker shows in the window at once.
+    publisher->SetWrittenHandler([&view](int parameter) {
+        if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance)
+            view.NotifySetPoint();
+    });
+}
+
+void CTessolApp::DetachPublisher(const Document* doc)
+{
+    const auto it = publishers_.find(doc);
+    if (it == publishers_.end())
+        return;
+    it->second.view->Sampler().SetSecondSink({});
+    // Taken out of the map first: the publisher's goodbye may run no pass.
+    Publishing gone = std::move(it->second);
+    publishers_.erase(it);
+}
+
+void CTessolApp::StepPublisher(const Document* doc, bool whole)
+{
+    const auto it = publishers_.find(doc);
+    if (it == publishers_.end())
+        return;
+    Publishing& entry = it->second;
+    entry.steppedAt = passes_;
+    // Passes come by the hundred a second; a broker connection needs a look
+    // only when its socket is ready, a write from the broker waits, or the
+    // tick is due (the document's state, the keep-alive, a reconnection).
+    const std::int64_t now = clock_->utcMillis();
+    if (!entry.readable && !entry.writable && !entry.publisher->HasPending() && now >= entry.lastStepAt
+        && now - entry.lastStepAt < kTickMs)
+        return;
+    entry.lastStepAt = now;
+    entry.moved = true;
+    const bool readable = entry.readable;
+    entry.readable = entry.writable = false;
+    if (whole)
+        entry.publisher->Step(readable);
+    else
+        entry.publisher->KeepAlive(readable);
+}
+
+void CTessolApp::SyncBrokerNotifiers()
+{
+    // Only a step or a publication changes the socket or what waits to go
+    // out. Notifiers of sockets that went go first: a new socket may have
+    // the number of another that went in the same pass.
+    for (auto& [doc, entry] : publishers_) {
+        if (entry.moved && entry.fd >= 0 && entry.publisher->Socket() != entry.fd) {
+            entry.read.reset();
+            entry.write.reset();
+            entry.fd = -1;
+        }
+    }
+    for (auto& [doc, entry] : publishers_) {
+        if (!entry.moved)
+            continue;
+        entry.moved = false;
+        const int fd = entry.publisher->Socket();
+        if (fd >= 0 && fd != entry.fd) {
+            entry.fd = fd;
+            const Document* key = doc;
+            entry.read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            connect(entry.read.get(), &QSocketNotifier::activated, this, [this, key] {
+                const auto found = publishers_.find(key);
+                if (found != publishers_.end())
+                    found->second.readable = true;
+                OnIdle();
+            });
+            entry.write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+            connect(entry.write.get(), &QSocketNotifier::activated, this, [this, key] {
+                const auto found = publishers_.find(key);
+                if (found != publishers_.end())
+                    found->second.writable = true;
+                OnIdle();
+            });
+        }
+        if (entry.write) {
+            const bool want = entry.publisher->WantsWrite();
+            if (entry.write->isEnabled() != want)
+                entry.write->setEnabled(want);
+        }
+    }
 }

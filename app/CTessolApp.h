@@ -14,9 +14,13 @@
 class CKvtDocTemplate;
 class CMainFrame;
 class CTqk5820ConfigDoc;
+class CTqk5820ConfigView;
 class Clock;
 class Document;
 class InstrumentLink;
+class MqttNotices;
+class MqttPublisher;
+struct MqttSetup;
 class Profile;
 class LineNotifier;
 class QTimer;
@@ -99,6 +103,14 @@ public:
     // Every controller window opened from now on logs its readings to
     // TQK-5820-NN.csv in this folder (none when empty).
     void SetLogDirectory(const std::string& folder) { logDirectory_ = folder; }
+    // Every controller window, open or opened later, publishes its readings
+    // to the broker (through its graph's sampler, which then reads as a log
+    // does); the status bar says how the broker is doing. Stop ends it:
+    // each controller goes offline on the broker.
+    void StartPublishing(const MqttSetup& setup);
+    void StopPublishing();
+    // The publisher of a controller window, or null.
+    MqttPublisher* PublisherOf(const CTqk5820ConfigDoc* doc) const;
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 
@@ -125,6 +137,14 @@ private:
     void RefreshDiagnostics();
     // The open documents of the kind `name` opens.
     std::vector<Document*> OpenDocuments(const std::string& name) const;
+    void AttachPublisher(CTqk5820ConfigDoc& doc, CTqk5820ConfigView& view);
+    void DetachPublisher(const Document* doc);
+    // Each publisher's step: all of it, or only the connection's upkeep
+    // while its controller's step is under way.
+    void StepPublisher(const Document* doc, bool whole);
+    // Read notifiers on the brokers' sockets, and write notifiers while
+    // something waits to go out.
+    void SyncBrokerNotifiers();
 
     // Owned stand-ins for whatever the caller did not supply.
     std::unique_ptr<SerialPorts> ownPorts_;
@@ -152,6 +172,23 @@ private:
     std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
 
     std::string logDirectory_;
+    struct Publishing {
+        std::unique_ptr<MqttPublisher> publisher;
+        CTqk5820ConfigView* view = nullptr;
+        std::unique_ptr<QSocketNotifier> read;
+        std::unique_ptr<QSocketNotifier> write;
+        int fd = -1;
+        bool readable = false;
+        bool writable = false;
+        // Stepped or published since the notifiers were last brought in line.
+        bool moved = true;
+        // The pass that last stepped it, and when its step last ran.
+        std::uint64_t steppedAt = 0;
+        std::int64_t lastStepAt = 0;
+    };
+    std::unique_ptr<MqttSetup> mqtt_;
+    std::unique_ptr<MqttNotices> mqttNotices_;
+    std::map<const Document*, Publishing> publishers_;
     bool polling_ = false;
     // Components whose step is under way, innermost last; passes and waiting
     // loops under way.

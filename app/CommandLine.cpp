@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
 
-namespace {
+#include "platform/MqttClient.h"
 
-const std::string kLogDir = "--log-dir";
+namespace {
 
 CommandLine refuse(const std::string& problem)
 {
@@ -24,25 +24,52 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             return line;
         }
     }
-    bool seen = false;
+    const std::vector<std::string> valued = {"--log-dir", "--mqtt", "--mqtt-ca"};
+    std::vector<std::string> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        std::string value;
-        if (a == kLogDir) {
-            if (i + 1 >= args.size())
-                return refuse("--log-dir needs a folder");
-            value = args[++i];
-        } else if (a.compare(0, kLogDir.size() + 1, kLogDir + "=") == 0) {
-            value = a.substr(kLogDir.size() + 1);
-        } else {
-            return refuse("unknown argument " + a);
+        if (a == "--mqtt-control") {
+            line.mqttControl = true;
+            continue;
         }
+        std::string option;
+        std::string value;
+        for (const std::string& v : valued) {
+            if (a == v) {
+                if (i + 1 >= args.size())
+                    return refuse(v + " needs a value");
+                option = v;
+                value = args[++i];
+            } else if (a.compare(0, v.size() + 1, v + "=") == 0) {
+                option = v;
+                value = a.substr(v.size() + 1);
+            }
+        }
+        if (option.empty())
+            return refuse("unknown argument " + a);
         if (value.empty())
-            return refuse("--log-dir needs a folder");
-        if (seen)
-            return refuse("--log-dir given twice");
-        seen = true;
-        line.logDirectory = value;
+            return refuse(option + " needs a value");
+        for (const std::string& s : seen) {
+            if (s == option)
+                return refuse(option + " given twice");
+        }
+        seen.push_back(option);
+        if (option == "--log-dir")
+            line.logDirectory = value;
+        else if (option == "--mqtt")
+            line.mqttUrl = value;
+        else
+            line.mqttCaFile = value;
+    }
+    if (line.mqttUrl.empty() && (line.mqttControl || !line.mqttCaFile.empty()))
+        return refuse("--mqtt-control and --mqtt-ca go with --mqtt URL");
+    if (!line.mqttUrl.empty()) {
+        MqttAddress address;
+        std::string problem;
+        if (!parseMqttUrl(line.mqttUrl, address, problem))
+            return refuse(problem);
+        if (!line.mqttCaFile.empty() && !address.tls)
+            return refuse("--mqtt-ca goes with an mqtts:// broker");
     }
     return line;
 }

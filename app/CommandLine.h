@@ -3,20 +3,33 @@
 #include <string>
 #include <vector>
 
-// The window program's command line, read before Qt sees it: nothing, or
-// --log-dir DIR (also --log-dir=DIR) once, or --help (-h) for the usage.
+// The window program's command line, read before Qt sees it: --log-dir DIR
+// once, the broker options (--mqtt URL, with --mqtt-control and
+// --mqtt-ca FILE), each also as --option=VALUE, or --help (-h) for the usage.
 struct CommandLine {
     bool ok = true;
     bool help = false;          // print kCommandLineHelp and end with 0
     std::string logDirectory;   // empty: no logging from the start
+    std::string mqttUrl;        // empty: nothing published
+    bool mqttControl = false;
+    std::string mqttCaFile;
     std::string problem;        // what was wrong when not ok
 };
 
-inline constexpr const char* kCommandLineUsage = "usage: tessol [--log-dir DIR]";
+inline constexpr const char* kCommandLineUsage =
+    "usage: tessol [--log-dir DIR] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]";
 // What --help prints after the usage line.
 inline constexpr const char* kCommandLineHelp =
     "  --log-dir DIR   log every controller window from the moment it opens to\n"
     "                  DIR/TQK-5820-NN.csv (NN = unit number), adding to what is there\n"
+    "  --mqtt URL      publish every controller window's readings to the MQTT broker at\n"
+    "                  mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS) under tessol/<id>/;\n"
+    "                  the login comes from TESSOL_MQTT_USERNAME and TESSOL_MQTT_PASSWORD,\n"
+    "                  else from the settings (section MQTT, sUserName and sPassword)\n"
+    "  --mqtt-control  take set points and output switching from the broker\n"
+    "                  (tessol/<id>/setpoint/set, tessol/<id>/output/set)\n"
+    "  --mqtt-ca FILE  trust the certificates in FILE for an mqtts broker instead of\n"
+    "                  the system's\n"
     "  --help, -h      show this text and end\n";
 
 // `args` without the program's name.

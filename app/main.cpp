@@ -1,16 +1,20 @@
 #include "app/CTessolApp.h"
 #include "app/CommandLine.h"
+#include "config/MqttPublisher.h"
 
 #include <QDir>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv)
 {
     // Read before the window system is touched, so that a wrong option gets
-    // its usage line even where no display can be opened. --log-dir is the
-    // only option; Qt's own (-style and the like) are refused with the rest.
+    // its usage line even where no display can be opened. --log-dir and the
+    // broker options are all there is; Qt's own (-style and the like) are
+    // refused with the rest.
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     if (line.help) {
         std::printf("%s\n%s", kCommandLineUsage, kCommandLineHelp);
@@ -19,6 +23,15 @@ int main(int argc, char** argv)
     if (!line.ok) {
         std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
         return 2;
+    }
+    if (!line.mqttCaFile.empty()) {
+        std::FILE* ca = std::fopen(line.mqttCaFile.c_str(), "r");
+        if (ca == nullptr) {
+            std::fprintf(stderr, "tessol: cannot read %s: %s\n%s\n", line.mqttCaFile.c_str(), std::strerror(errno),
+                         kCommandLineUsage);
+            return 2;
+        }
+        std::fclose(ca);
     }
     CTessolApp app(argc, argv);
     if (!line.logDirectory.empty()) {
@@ -29,6 +42,16 @@ int main(int argc, char** argv)
             return 2;
         }
         app.SetLogDirectory(folder.toStdString());
+    }
+    if (!line.mqttUrl.empty()) {
+        MqttSetup setup;
+        std::string problem;
+        parseMqttUrl(line.mqttUrl, setup.address, problem);
+        setup.caFile = line.mqttCaFile;
+        setup.control = line.mqttControl;
+        setup.login = mqttLogin(&app.GetProfile());
+        setup.host = hostName();
+        app.StartPublishing(setup);
     }
     if (!app.InitInstance())
         return 1;

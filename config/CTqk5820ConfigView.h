@@ -27,7 +27,8 @@ class WindowHost;
 // display flags ask, on a grey background that scrolls when the main window
 // is smaller. It places its frame in the next free slot of a grid four across
 // and drives the panels' refresh from the idle pass. Its ReadingSampler
-// collects the readings of the graph and of the readings log.
+// collects the readings of the graph, of the readings log and of publishing
+// to a broker.
 class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNotifications {
     Q_OBJECT
 public:

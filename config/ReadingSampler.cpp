@@ -59,6 +59,21 @@ void ReadingSampler::SetPlotting(bool on)
     SetActive(was);
 }
 
+void ReadingSampler::SetSecondSink(SecondSink sink)
+{
+    const bool was = IsActive();
+    const bool hadSink = static_cast<bool>(sink_);
+    sink_ = std::move(sink);
+    SetActive(was);
+    if (hadSink == static_cast<bool>(sink_) || !IsActive())
+        return;
+    // The TE voltage joins or leaves the readings this sampler drives.
+    if (sink_)
+        wantVoltage_ = wantOutput_ = true;
+    Unregister();
+    Register();
+}
+
 void ReadingSampler::SetKeeping(bool on)
 {
     const bool was = IsActive();
@@ -151,7 +166,7 @@ void ReadingSampler::Register()
     doc_.RegisterConsumer(pn::kTeCurrent, this);
     if (mode_ != kUnknown)
         doc_.RegisterConsumer(ActualParameter(), this);
-    if (logging_)
+    if (ReadsAll())
         doc_.RegisterConsumer(pn::kTeVoltage, this);
 }
 
@@ -221,7 +236,7 @@ void ReadingSampler::OpenSecond(std::int64_t second)
     sample_.utcMillis = secondMillis_;
     sawOnline_ = false;
     wantActual_ = wantSetPoint_ = wantCurrent_ = true;
-    wantVoltage_ = wantOutput_ = logging_;
+    wantVoltage_ = wantOutput_ = ReadsAll();
     voltage_ = csvlog::kNoReading;
     outputWord_.clear();
 }
@@ -231,15 +246,19 @@ void ReadingSampler::CloseSecond()
     sample_.online = sawOnline_;
     sample_.resistance = mode_ == kResistance;
     ring_.push(sample_);
+    // An answer filed after this sampler's last look in the second that
+    // ended: the Measurement panel's output word.
+    if (ReadsAll() && wantOutput_ && outputElsewhere_ && sawOnline_
+        && doc_.ValueText(pn::kOutputState).size() == 8)
+        outputWord_ = doc_.ValueText(pn::kOutputState);
     if (logging_) {
-        // Answers filed after this sampler's last look in the second that
-        // ended: the Measurement panel's output word, the serial number.
-        if (wantOutput_ && outputElsewhere_ && sawOnline_ && doc_.ValueText(pn::kOutputState).size() == 8)
-            outputWord_ = doc_.ValueText(pn::kOutputState);
+        // And the serial number, for the log's comment line.
         TakeSerial();
         WriteRow(sample_, voltage_, outputWord_);
     }
     open_ = false;
+    if (sink_ && sawOnline_)
+        sink_(RowOf(sample_, voltage_, outputWord_), sample_.resistance);
 }
 
 void ReadingSampler::FollowMode()
@@ -291,7 +310,7 @@ void ReadingSampler::Read()
         sample_.have |= GraphSample::kCurrent;
         wantCurrent_ = false;
     }
-    if (!logging_)
+    if (!ReadsAll())
         return;
     if (wantVoltage_ && doc_.ReadTeVoltage(v, this)) {
         voltage_ = csvlog::number(static_cast<double>(v));

@@ -5,6 +5,7 @@
 #include "platform/ReadingsCsv.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ class UserPrompts;
 // readings, so it drives their fresh reads in place of the Measurement panel
 // when both show them (one read per value and second, whichever shows it),
 // and goes on reading when that panel is hidden. It works while the graph is
-// shown, a log is open or the window keeps a history (from the window's
-// opening, while the Measurement panel reads the same values anyway), and
-// then starts the reads of a new second as soon as that second begins. Each second closes with a sample, also when
+// shown, a log is open, the window keeps a history (from the window's
+// opening, while the Measurement panel reads the same values anyway) or a
+// sink takes the seconds (publishing to a broker), and then starts the reads
+// of a new second as soon as that second begins. Each second closes with a sample, also when
 // the instrument was offline (a gap) or the idle pass did not run (a modal
 // box: the seconds it missed follow as gaps).
 class ReadingSampler : public ParameterConsumer {
@@ -49,6 +51,13 @@ public:
     // it a second time.
     void SetOutputWordReadElsewhere(bool on) { outputElsewhere_ = on; }
 
+    // Hands each second in which the instrument answered to `sink` as a
+    // row of the log (what did not come is ???.???), with whether actual
+    // value and set point are in kOhms; an empty function stops it. It
+    // reads as a log does, whether or not a log or graph is open.
+    using SecondSink = std::function<void(const csvlog::Row& row, bool resistance)>;
+    void SetSecondSink(SecondSink sink);
+
     // Logs to `path`, emptied first when `truncate`, otherwise added to.
     // False, after an "ERROR - " box, when it cannot be written.
     bool StartLog(const std::string& path, bool truncate);
@@ -68,7 +77,7 @@ public:
     // takes what the instrument has answered for the current one.
     void Step();
 
-    bool IsActive() const { return plotting_ || logging_ || keeping_; }
+    bool IsActive() const { return plotting_ || logging_ || keeping_ || static_cast<bool>(sink_); }
     Mode GetMode() const { return mode_; }
     const ReadingHistory& Samples() const { return ring_; }
     const Clock& GetClock() const { return clock_; }
@@ -86,6 +95,8 @@ private:
     void FollowMode();
     void TakeSerial();
     int ActualParameter() const;
+    // Whether the TE voltage and the output state are read too.
+    bool ReadsAll() const { return logging_ || static_cast<bool>(sink_); }
     csvlog::Identity Who(const GraphSample& sample) const;
     static csvlog::Row RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output);
     void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
@@ -104,6 +115,7 @@ private:
     bool logging_ = false;
     bool keeping_ = false;
     bool outputElsewhere_ = false;
+    SecondSink sink_;
     Mode mode_ = kUnknown;
 
     // The second being collected.

@@ -27,3 +27,53 @@ bool waitOnLine(const LineWatch& watch, int ms)
     }
     return waitForReadable(watch.fd, ms);
 }
+
+bool waitOnLineAnd(const LineWatch& watch, std::vector<WaitFd>& others, int ms)
+{
+    bool any = false;
+    for (WaitFd& o : others) {
+        o.ready = false;
+        any = any || o.fd >= 0;
+    }
+    if (!any)
+        return waitOnLine(watch, ms);
+    // While a reply cannot be complete yet the line is not watched, only
+    // the others, for at most that long.
+    const bool line = watch.fd >= 0 && watch.quietMs == 0;
+    const int limit = watch.quietMs > 0 && watch.quietMs < ms ? watch.quietMs : ms;
+    std::vector<pollfd> fds;
+    if (line)
+        fds.push_back(pollfd {watch.fd, POLLIN, 0});
+    for (const WaitFd& o : others) {
+        if (o.fd >= 0)
+            fds.push_back(pollfd {o.fd, static_cast<short>(POLLIN | (o.write ? POLLOUT : 0)), 0});
+    }
+    if (::poll(fds.data(), fds.size(), limit) <= 0)
+        return false;
+    std::size_t at = line ? 1 : 0;
+    for (WaitFd& o : others) {
+        if (o.fd >= 0)
+            o.ready = fds[at++].revents != 0;
+    }
+    if (!line)
+        return false;
+    const short r = fds[0].revents;
+    if ((r & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (r & POLLIN) == 0) {
+        // A line whose other end is gone stays ready for good: the rest of
+        // the time is waited out on the others alone.
+        for (const WaitFd& o : others) {
+            if (o.ready)
+                return false;
+        }
+        std::vector<pollfd> rest(fds.begin() + 1, fds.end());
+        if (::poll(rest.data(), rest.size(), limit) > 0) {
+            at = 0;
+            for (WaitFd& o : others) {
+                if (o.fd >= 0)
+                    o.ready = o.ready || rest[at++].revents != 0;
+            }
+        }
+        return false;
+    }
+    return (r & POLLIN) != 0;
+}

@@ -149,4 +149,40 @@ TEST(ReadingSampler, AFullDiskStopsTheLogWithOneBoxAndTheGraphGoesOn)
     EXPECT_TRUE(b.doc.IsOnline());
 }
 
+TEST(ReadingSampler, ASinkGetsEachSecondTheUnitAnsweredWithEveryReading)
+{
+    SamplerBench b;
+    std::vector<csvlog::Row> rows;
+    b.sampler.SetSecondSink([&](const csvlog::Row& row, bool resistance) {
+        EXPECT_FALSE(resistance);
+        rows.push_back(row);
+    });
+    EXPECT_TRUE(b.sampler.IsActive());
+    EXPECT_TRUE(b.doc.IsConsumer(6, &b.sampler));
+    for (int i = 0; i < 4; ++i)
+        b.second();
+    ASSERT_GE(rows.size(), 3u);
+    // The first second may end before the output word's first answer.
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        for (const std::string& reading : {rows[i].actual, rows[i].setPoint, rows[i].current, rows[i].voltage})
+            EXPECT_TRUE(isNumber(reading)) << reading;
+        EXPECT_EQ(rows[i].output, "off");
+    }
+
+    // Seconds in which the unit did not answer hand nothing on.
+    b.control("off 1");
+    for (int i = 0; i < 10 && b.doc.IsOnline(); ++i)
+        b.second();
+    ASSERT_FALSE(b.doc.IsOnline());
+    b.second();
+    const std::size_t offline = rows.size();
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    EXPECT_EQ(rows.size(), offline);
+
+    b.sampler.SetSecondSink({});
+    EXPECT_FALSE(b.sampler.IsActive());
+    EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
+}
+
 } // namespace

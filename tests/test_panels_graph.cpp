@@ -727,7 +727,7 @@ TEST(CommandLineTest, TakesOnlyALogFolderOrAskForHelp)
     // Help goes to the terminal and ends well, with or without a display.
     const RunResult help = runProgram({TESSOL_PATH, "--help"}, 20000, {"QT_QPA_PLATFORM=xcb", "DISPLAY="});
     EXPECT_EQ(help.exitCode, 0) << help.err;
-    EXPECT_EQ(help.out.rfind("usage: tessol [--log-dir DIR]\n", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind(std::string(kCommandLineUsage) + "\n", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--log-dir DIR   log every controller"), std::string::npos) << help.out;
 
     const RunResult r = runProgram({TESSOL_PATH, "-platform", "offscreen", "--verbose"}, 20000);

@@ -4,6 +4,7 @@
 // controller's configuration document, exactly as the window's panels do.
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/MqttPublisher.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
@@ -42,9 +43,13 @@ const char* const kUsageText =
     "  status              wait until the unit answers (at most 10 s) and print its state\n"
     "  set-point VALUE     write the set point (in kOhms in a resistance mode) and print it as read back\n"
     "  output on|off       switch the output and print its state as read back\n"
-    "  watch [--interval S] [--count N] [--csv FILE]\n"
+    "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
+    "                      --mqtt publishes them to the broker at mqtt://HOST[:PORT] or\n"
+    "                      mqtts://HOST[:PORT] under tessol/<id>/ (log in with TESSOL_MQTT_USERNAME\n"
+    "                      and TESSOL_MQTT_PASSWORD); --mqtt-control takes setpoint/set and\n"
+    "                      output/set from it; --mqtt-ca trusts FILE's certificates for mqtts\n"
     "The port defaults to COM2 and the unit to 1. COMn (either case) leads to $TESSOL_COMn, else\n"
     "/dev/ttyS(n-1).\n";
 
@@ -310,7 +315,13 @@ public:
         doc_.SetWaitHandler([this] { waitForLine(10); });
     }
 
-    ~DocSession() { doc_.OnCloseDocument(); }
+    ~DocSession()
+    {
+        // The broker hears that this controller goes offline while the
+        // document still stands.
+        publisher_.reset();
+        doc_.OnCloseDocument();
+    }
 
     DocSession(const DocSession&) = delete;
     DocSession& operator=(const DocSession&) = delete;
@@ -327,6 +338,16 @@ public:
         return true;
     }
 
+    // Publishes this controller to a broker from now on; notices go to
+    // standard error.
+    void publish(const MqttSetup& setup)
+    {
+        notices_ = std::make_unique<MqttNotices>(
+            [](const std::string& text) { std::fprintf(stderr, "tessolctl: %s\n", text.c_str()); });
+        publisher_ = std::make_unique<MqttPublisher>(doc_, setup, *notices_, portName());
+    }
+    MqttPublisher* publisher() { return publisher_.get(); }
+
     CTqk5820ConfigDoc& doc() { return doc_; }
     const Clock& clock() const { return clock_; }
     int messagesShown() const { return prompts_.shown; }
@@ -341,6 +362,10 @@ public:
     {
         doc_.Poll();
         link_.servicePort(port_);
+        if (publisher_) {
+            publisher_->Step(brokerReady_);
+            brokerReady_ = false;
+        }
         waitForLine(waitMs);
     }
 
@@ -376,7 +401,17 @@ public:
     }
 
 private:
-    void waitForLine(int ms) { waitOnLink(link_, port_, ms); }
+    // On the line, and on the broker's socket while publishing.
+    void waitForLine(int ms)
+    {
+        if (!publisher_ || publisher_->Socket() < 0) {
+            waitOnLink(link_, port_, ms);
+            return;
+        }
+        std::vector<WaitFd> broker {WaitFd {publisher_->Socket(), publisher_->WantsWrite(), false}};
+        waitOnLineAnd(link_.watch(port_), broker, ms);
+        brokerReady_ = brokerReady_ || broker[0].ready;
+    }
 
     SystemClock clock_;
     ToolPrompts prompts_;
@@ -388,6 +423,9 @@ private:
     int port_;
     int unit_;
     std::string device_;
+    std::unique_ptr<MqttNotices> notices_;
+    std::unique_ptr<MqttPublisher> publisher_;
+    bool brokerReady_ = false;
 };
 
 // The readings that status and watch show, read as the Measurement panel
@@ -548,6 +586,8 @@ struct WatchOptions {
     double intervalSeconds = 1.0;
     long count = 0;   // 0: until stopped
     std::string csv;
+    std::string mqtt;      // the broker's URL, or empty
+    MqttSetup broker;
 };
 
 int runWatch(DocSession& s, const WatchOptions& options)
@@ -579,6 +619,8 @@ int runWatch(DocSession& s, const WatchOptions& options)
     who.port = s.portName();
     std::string firmware;
     identity(s, who.serial, firmware);
+    if (!options.mqtt.empty())
+        s.publish(options.broker);
 
     csvlog::Writer writer;
     Readings r;
@@ -599,6 +641,8 @@ int runWatch(DocSession& s, const WatchOptions& options)
         line.output = r.output;
         if (!emit(writer.lines(who, line)))
             return kFileFailed;
+        if (s.publisher() != nullptr)
+            s.publisher()->Publish(line, r.resistance);
         if (options.count != 0 && row + 1 >= options.count)
             break;
         // The line keeps working until the next row is due: the document
@@ -728,8 +772,37 @@ int main(int argc, char** argv)
                 options.csv = value;
                 continue;
             }
-            return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more) and --csv FILE");
+            if (option == "--mqtt" && value != nullptr) {
+                std::string problem;
+                if (!parseMqttUrl(value, options.broker.address, problem))
+                    return usage(problem.c_str());
+                options.mqtt = value;
+                continue;
+            }
+            if (option == "--mqtt-control") {
+                options.broker.control = true;
+                --i;
+                continue;
+            }
+            if (option == "--mqtt-ca" && value != nullptr && *value != '\0') {
+                options.broker.caFile = value;
+                continue;
+            }
+            return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more), --csv FILE, --mqtt URL,"
+                         " --mqtt-control and --mqtt-ca FILE");
         }
+        if (options.mqtt.empty() && (options.broker.control || !options.broker.caFile.empty()))
+            return usage("--mqtt-control and --mqtt-ca go with --mqtt URL");
+        if (!options.broker.caFile.empty()) {
+            if (!options.broker.address.tls)
+                return usage("--mqtt-ca goes with an mqtts:// broker");
+            std::FILE* ca = std::fopen(options.broker.caFile.c_str(), "r");
+            if (ca == nullptr)
+                return usage(("cannot read " + options.broker.caFile + ": " + std::strerror(errno)).c_str());
+            std::fclose(ca);
+        }
+        options.broker.login = mqttLogin(nullptr);
+        options.broker.host = hostName();
         DocSession s(portIndex, device, unit);
         return runWatch(s, options);
     }

@@ -35,3 +35,12 @@ bool waitOnLine(const LineWatch& watch, int ms)
     }
     return waitForReadable(watch.fd, ms);
 }
+
+bool waitOnLineAnd(const LineWatch& watch, std::vector<WaitFd>& others, int ms)
+{
+    // The Windows build has no broker connection (its MQTT client never
+    // connects), so nothing besides the line can be waited for.
+    for (WaitFd& other : others)
+        other.ready = false;
+    return waitOnLine(watch, ms);
+}

@@ -103,7 +103,8 @@ BackgroundProcess::~BackgroundProcess()
     stop(2000);
 }
 
-bool BackgroundProcess::start(const std::vector<std::string>& argv)
+bool BackgroundProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                              const std::string& errPath)
 {
     // A child that has gone must not take the test with it on the next write.
     ::signal(SIGPIPE, SIG_IGN);
@@ -115,6 +116,12 @@ bool BackgroundProcess::start(const std::vector<std::string>& argv)
     if (pid_ == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
+        if (!errPath.empty()) {
+            const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            ::dup2(err, 2);
+        }
+        for (const std::string& e : extraEnv)
+            ::putenv(const_cast<char*>(e.c_str()));
         auto args = argvOf(argv);
         ::execv(args[0], args.data());
         ::_exit(127);
@@ -167,4 +174,11 @@ int BackgroundProcess::stop(int timeoutMs)
         ::close(out_);
     in_ = out_ = -1;
     return code;
+}
+
+void BackgroundProcess::kill()
+{
+    if (pid_ > 0)
+        ::kill(pid_, SIGKILL);
+    stop();
 }

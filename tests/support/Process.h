@@ -25,13 +25,18 @@ public:
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
-    bool start(const std::vector<std::string>& argv);
+    // With `extraEnv` added to its environment ("NAME=value"), and its
+    // standard error into the file `errPath` when one is given.
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
+               const std::string& errPath = std::string());
     // The next line of its standard output without the line end, or empty
     // after `timeoutMs` (or end of output).
     std::string readLine(int timeoutMs = 5000);
     void writeLine(const std::string& line);
     // SIGTERM, then the exit code (-1 if it had to be killed).
     int stop(int timeoutMs = 5000);
+    // SIGKILL: it ends without a word, as a crash would.
+    void kill();
     bool running() const { return pid_ > 0; }
 
 private:

@@ -1,0 +1,402 @@
+#include "config/MqttPublisher.h"
+
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
+#include "link/ParameterTable.h"
+#include "link/Protocol.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The rows of the Measurement panel's set-point entry: degrees and kOhms.
+constexpr std::uint8_t kRowSetTemperature = 1;
+constexpr std::uint8_t kRowSetResistance = 43;
+
+// What a unit that was never given a serial number carries; every such unit
+// carries the same, so it names none of them.
+const char* const kBlankSerial = "CALLKV";
+
+const char* const kDegrees = "\xc2\xb0" "C";
+const char* const kKiloOhms = "k\xce\xa9";
+
+std::string trimmed(const std::string& text, const char* blanks = " ")
+{
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+std::string topicSafe(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')
+            out += c;
+    }
+    return out;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// A payload as an error message quotes it: short, and printable.
+std::string quoted(const std::string& payload)
+{
+    std::string shown;
+    for (char c : payload.substr(0, 32))
+        shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
+    return "\"" + shown + (payload.size() > 32 ? "...\"" : "\"");
+}
+
+// A decimal number as a user types it: a sign, digits and at most one
+// decimal point; no exponents, hexadecimal or words.
+bool parseDecimal(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    int digits = 0;
+    int points = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] == '.')
+            ++points;
+        else if (std::isdigit(static_cast<unsigned char>(text[i])))
+            ++digits;
+        else
+            return false;
+    }
+    if (digits == 0 || points > 1)
+        return false;
+    value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(value);
+}
+
+std::string bound(std::uint8_t row, std::int32_t position)
+{
+    const float scale = ParameterTable::scale(row);
+    const int decimals = scale >= 1000 ? 3 : scale >= 100 ? 2 : scale >= 10 ? 1 : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(position / scale));
+    return text;
+}
+
+} // namespace
+
+std::string MqttNotices::RefusedText(const MqttAddress& broker, const std::string& reason)
+{
+    return "MQTT broker " + broker.name() + " refused the login: " + reason;
+}
+
+void MqttNotices::Take(const MqttAddress& broker, const MqttEvent& event)
+{
+    const std::string name = "MQTT broker " + broker.name();
+    switch (event.kind) {
+    case MqttEvent::kConnected:
+        if (told_ == Told::kNothing)
+            say_("Publishing readings to " + name);
+        else if (told_ != Told::kPublishing)
+            say_(name + " is back; publishing again");
+        told_ = Told::kPublishing;
+        break;
+    case MqttEvent::kRefused:
+        if (told_ != Told::kRefused)
+            say_(RefusedText(broker, event.reason));
+        told_ = Told::kRefused;
+        break;
+    case MqttEvent::kUnreachable:
+        if (told_ == Told::kNothing) {
+            say_(name + " cannot be reached (" + event.reason + "); trying again");
+            told_ = Told::kAway;
+        }
+        break;
+    case MqttEvent::kLost:
+        if (told_ != Told::kAway && told_ != Told::kRefused)
+            say_(name + " went away (" + event.reason + "); trying again");
+        if (told_ != Told::kRefused)
+            told_ = Told::kAway;
+        break;
+    }
+}
+
+MqttPublisher::MqttPublisher(CTqk5820ConfigDoc& doc, const MqttSetup& setup, MqttNotices& notices,
+                             const std::string& line)
+    : doc_(doc)
+    , setup_(setup)
+    , notices_(notices)
+    , line_(line)
+{
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    Disconnect();
+}
+
+std::string MqttPublisher::MakeId(const std::string& serial, const std::string& host, const std::string& line,
+                                  int unit)
+{
+    const std::string given = trimmed(serial);
+    std::string id = given == kBlankSerial ? std::string() : topicSafe(given);
+    if (!id.empty())
+        return id;
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d", unit);
+    return topicSafe(host) + "-" + topicSafe(line) + "-" + number;
+}
+
+std::string MqttPublisher::MetaJson(int unit, const std::string& line, const std::string& serial,
+                                    const std::string& firmware, const std::string& host)
+{
+    return "{\"unit\":" + std::to_string(unit) + ",\"line\":" + jsonString(line) + ",\"serial\":"
+        + jsonString(serial) + ",\"firmware\":" + jsonString(firmware) + ",\"host\":" + jsonString(host) + "}";
+}
+
+std::string MqttPublisher::LineName() const
+{
+    return line_.empty() ? "COM" + std::to_string(port_ + 1) : line_;
+}
+
+std::string MqttPublisher::Topic(const std::string& leaf) const
+{
+    return "tessol/" + id_ + "/" + leaf;
+}
+
+int MqttPublisher::Socket() const
+{
+    return client_ ? client_->Socket() : -1;
+}
+
+bool MqttPublisher::WantsWrite() const
+{
+    return client_ && client_->WantsWrite();
+}
+
+bool MqttPublisher::IsConnected() const
+{
+    return client_ && client_->IsConnected();
+}
+
+void MqttPublisher::FollowDocument()
+{
+    if (doc_.GetPortIndex() != port_ || doc_.GetUnitNumber() != unit_) {
+        // Another controller: the one published so far goes offline.
+        Disconnect();
+        id_.clear();
+        pending_.clear();
+        port_ = doc_.GetPortIndex();
+        unit_ = doc_.GetUnitNumber();
+        haveSerial_ = haveFirmware_ = false;
+        meta_.clear();
+    }
+    online_ = doc_.IsOnline();
+    if (!online_) {
+        // Whoever answers next may be another instrument: asked again then.
+        haveSerial_ = haveFirmware_ = false;
+        pending_.clear();
+        return;
+    }
+    if (haveSerial_ && haveFirmware_)
+        return;
+    std::string text;
+    if (!haveSerial_ && doc_.ReadSerialNumber(text)) {
+        serial_ = trimmed(text);
+        haveSerial_ = true;
+    }
+    if (!haveFirmware_ && doc_.ReadFirmwareVersion(text)) {
+        char version[32];
+        std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(text));
+        firmware_ = version;
+        haveFirmware_ = true;
+    }
+    if (!haveSerial_ || !haveFirmware_)
+        return;
+    // Who answers is known (again): the id and the meta data follow.
+    meta_ = MetaJson(unit_, LineName(), serial_, firmware_, setup_.host);
+    const std::string id = MakeId(serial_, setup_.host, LineName(), unit_);
+    if (id != id_) {
+        Disconnect();
+        id_ = id;
+    }
+    if (!client_)
+        Connect();
+}
+
+void MqttPublisher::Connect()
+{
+    MqttClient::Options options;
+    options.address = setup_.address;
+    options.caFile = setup_.caFile;
+    options.login = setup_.login;
+    options.willTopic = Topic("online");
+    options.willPayload = "false";
+    client_ = std::make_unique<MqttClient>(options);
+    onlineSent_ = -1;
+    metaSent_.clear();
+}
+
+void MqttPublisher::Disconnect()
+{
+    if (!client_)
+        return;
+    if (client_->IsConnected())
+        client_->Publish(Topic("online"), "false", true);
+    client_.reset();
+    onlineSent_ = -1;
+    metaSent_.clear();
+}
+
+void MqttPublisher::Announce()
+{
+    // A broker that restarted has forgotten the retained topics and the
+    // subscription.
+    onlineSent_ = -1;
+    metaSent_.clear();
+    if (setup_.control)
+        client_->Subscribe(Topic("+/set"));
+}
+
+void MqttPublisher::SendState()
+{
+    const int online = online_ ? 1 : 0;
+    if (online != onlineSent_ && client_->Publish(Topic("online"), online_ ? "true" : "false", true))
+        onlineSent_ = online;
+    if (!meta_.empty() && meta_ != metaSent_ && client_->Publish(Topic("meta"), meta_, true))
+        metaSent_ = meta_;
+}
+
+void MqttPublisher::Step(bool readable)
+{
+    FollowDocument();
+    if (!KeepAlive(readable))
+        return;
+    for (const MqttMessage& message : client_->TakeMessages()) {
+        if (setup_.control)
+            TakeControl(message);
+    }
+    WritePending();
+}
+
+bool MqttPublisher::KeepAlive(bool readable)
+{
+    if (!client_)
+        return false;
+    client_->Service(readable);
+    for (const MqttEvent& event : client_->TakeEvents()) {
+        notices_.Take(setup_.address, event);
+        if (event.kind == MqttEvent::kConnected)
+            Announce();
+    }
+    if (!client_->IsConnected())
+        return false;
+    SendState();
+    return true;
+}
+
+void MqttPublisher::Publish(const csvlog::Row& row, bool resistance)
+{
+    if (!IsConnected())
+        return;
+    bool any = false;
+    const auto put = [&](const char* leaf, const std::string& text) {
+        if (text.empty() || text == csvlog::kNoReading || text == csvlog::kNoOutput)
+            return;
+        client_->Publish(Topic(leaf), text, false);
+        any = true;
+    };
+    put("actual", row.actual);
+    put("setpoint", row.setPoint);
+    put("te_current", row.current);
+    put("te_voltage", row.voltage);
+    put("output", row.output);
+    if (any)
+        client_->Publish(Topic("unit"), resistance ? kKiloOhms : kDegrees, false);
+}
+
+void MqttPublisher::Refuse(const std::string& what)
+{
+    client_->Publish(Topic("error"), what, false);
+}
+
+void MqttPublisher::TakeControl(const MqttMessage& message)
+{
+    const std::string prefix = Topic("");
+    if (message.topic.compare(0, prefix.size(), prefix) != 0)
+        return;
+    const std::string leaf = message.topic.substr(prefix.size());
+    const std::string value = trimmed(message.payload, " \t\r\n");
+    Pending entry;
+    if (leaf == "setpoint/set") {
+        double number = 0.0;
+        if (!parseDecimal(value, number))
+            return Refuse("setpoint/set " + quoted(message.payload) + ": not a number");
+        const int type = doc_.GetSensorType();
+        if (!doc_.IsOnline())
+            return Refuse("setpoint/set " + value + ": the controller does not answer");
+        if (type == SensorTypeTracker::kNoType)
+            return Refuse("setpoint/set " + value + ": the sensor type is not known yet");
+        const bool resistance = SensorTypeTracker::IsResistanceMode(type);
+        const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+        const auto v = static_cast<float>(number);
+        const float scale = ParameterTable::scale(row);
+        if (v < static_cast<float>(ParameterTable::minimum(row)) / scale
+            || v > static_cast<float>(ParameterTable::maximum(row)) / scale)
+            return Refuse("setpoint/set " + value + ": outside " + bound(row, ParameterTable::minimum(row)) + " to "
+                          + bound(row, ParameterTable::maximum(row)) + " " + (resistance ? kKiloOhms : kDegrees));
+        entry.parameter = resistance ? pn::kSetResistance : pn::kSetTemperature;
+        entry.number = true;
+        entry.value = v;
+    } else if (leaf == "output/set") {
+        if (value != "on" && value != "off")
+            return Refuse("output/set " + quoted(message.payload) + ": on or off");
+        if (!doc_.IsOnline())
+            return Refuse("output/set " + value + ": the controller does not answer");
+        entry.parameter = pn::kOutputState;
+        entry.text = value == "on" ? "+000.001" : "+000.000";
+    } else {
+        return Refuse(leaf + ": unknown topic; setpoint/set and output/set are taken");
+    }
+    // The newest value for a parameter replaces one that still waits.
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [&](const Pending& p) { return p.parameter == entry.parameter; }),
+                   pending_.end());
+    pending_.push_back(entry);
+}
+
+void MqttPublisher::WritePending()
+{
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        const bool taken = it->number ? doc_.CommitNumber(it->parameter, it->value)
+                                      : doc_.CommitText(it->parameter, it->text);
+        if (!taken) {
+            ++it;
+            continue;
+        }
+        const int parameter = it->parameter;
+        it = pending_.erase(it);
+        if (written_)
+            written_(parameter);
+    }
+}

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "platform/MqttClient.h"
+#include "platform/ReadingsCsv.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CTqk5820ConfigDoc;
+
+// What publishing to a broker needs besides the controller.
+struct MqttSetup {
+    MqttAddress address;
+    std::string caFile;    // mqtts only; empty: the system's certificates
+    MqttLogin login;
+    // Whether setpoint/set and output/set are taken; without it nothing is
+    // subscribed at all.
+    bool control = false;
+    std::string host;      // this computer's name
+};
+
+// Tells the user how the broker is doing, once per change, for all the
+// publishers of a program together: forty windows that lose the broker say
+// so once, not forty times.
+class MqttNotices {
+public:
+    explicit MqttNotices(std::function<void(const std::string&)> say) : say_(std::move(say)) {}
+    void Take(const MqttAddress& broker, const MqttEvent& event);
+
+    // "MQTT broker 127.0.0.1:1883 refused the login: not authorised"
+    static std::string RefusedText(const MqttAddress& broker, const std::string& reason);
+
+private:
+    enum class Told { kNothing, kPublishing, kAway, kRefused };
+    std::function<void(const std::string&)> say_;
+    Told told_ = Told::kNothing;
+};
+
+// Publishes one controller's readings and state under tessol/<id>/ and,
+// with control, takes set points and output switching from the broker.
+//
+//   tessol/<id>/actual, setpoint, te_current, te_voltage   numbers as text
+//   tessol/<id>/output                                      on / off
+//   tessol/<id>/unit                                        °C / kΩ
+//   tessol/<id>/online   true / false, retained; false by the broker's last
+//                        will when the program goes away
+//   tessol/<id>/meta     retained JSON: unit, line, serial, firmware, host
+//   tessol/<id>/error    why something published to .../set was refused
+//
+// <id> is the serial number with everything but letters, digits, - and _
+// dropped; a unit without one (or with the blank serial of a unit never
+// given one) is <host>-<line>-NN. The connection, with its last will on the
+// online topic, is made once the id is known, that is once the unit has
+// answered; another unit or line, or another instrument answering in its
+// place, ends it (the old id goes offline) and starts another.
+//
+// It reads nothing of its own on the line beyond the serial number and
+// firmware version once per unit (from the document's cache where a panel
+// has read them): the readings come from whoever reads them anyway, through
+// Publish(). Writes go through the document as a user's entry does.
+class MqttPublisher {
+public:
+    // `line` names the controller's line in the meta data and the id; empty,
+    // the document's port ("COM2").
+    MqttPublisher(CTqk5820ConfigDoc& doc, const MqttSetup& setup, MqttNotices& notices,
+                  const std::string& line = std::string());
+    // The controller goes offline on the broker, and the connection ends
+    // cleanly.
+    ~MqttPublisher();
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    // One step of the pass: follows the document (unit, line, online, the
+    // instrument's identity), services the connection (`readable`: its
+    // socket has bytes), takes what was published to .../set and writes
+    // what waits for the document.
+    void Step(bool readable = false);
+    // The connection's part of a step alone, for a pass that must leave the
+    // document alone (its step is under way): what was published to .../set
+    // waits for the next Step. True while connected.
+    bool KeepAlive(bool readable = false);
+    // One interval's readings: each that came (not ???.???) is published,
+    // with the unit of actual value and set point.
+    void Publish(const csvlog::Row& row, bool resistance);
+
+    // What to wait on: the broker's socket (-1 for none) and whether it
+    // waits to be written.
+    int Socket() const;
+    bool WantsWrite() const;
+    // Empty until the unit has answered.
+    const std::string& Id() const { return id_; }
+    bool IsConnected() const;
+    // Writes from the broker wait for the document: Step() on every pass
+    // until they are taken.
+    bool HasPending() const { return !pending_.empty(); }
+    // After a set point or output state from the broker went to the
+    // document, with the parameter number: a window shows it at once.
+    void SetWrittenHandler(std::function<void(int parameter)> written) { written_ = std::move(written); }
+
+    // The id rule.
+    static std::string MakeId(const std::string& serial, const std::string& host, const std::string& line,
+                              int unit);
+    static std::string MetaJson(int unit, const std::string& line, const std::string& serial,
+                                const std::string& firmware, const std::string& host);
+
+private:
+    struct Pending {
+        int parameter = 0;
+        bool number = false;
+        float value = 0.0f;
+        std::string text;
+    };
+
+    std::string LineName() const;
+    std::string Topic(const std::string& leaf) const;
+    void FollowDocument();
+    void Connect();
+    void Disconnect();
+    void Announce();
+    // The online flag and the meta data, where the broker lacks them.
+    void SendState();
+    void TakeControl(const MqttMessage& message);
+    void Refuse(const std::string& what);
+    void WritePending();
+
+    CTqk5820ConfigDoc& doc_;
+    MqttSetup setup_;
+    MqttNotices& notices_;
+    std::string line_;
+    std::unique_ptr<MqttClient> client_;
+    std::function<void(int)> written_;
+
+    // The controller as last seen, and who answers there.
+    int port_ = -1;
+    int unit_ = -1;
+    bool online_ = false;
+    bool haveSerial_ = false;
+    bool haveFirmware_ = false;
+    std::string serial_;
+    std::string firmware_;
+    std::string id_;
+    std::string meta_;
+    // What this connection has published of the retained topics.
+    int onlineSent_ = -1;
+    std::string metaSent_;
+    // Writes from the broker that the document has not taken yet.
+    std::vector<Pending> pending_;
+};

@@ -27,6 +27,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>

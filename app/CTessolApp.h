@@ -23,6 +23,7 @@ class MqttPublisher;
 struct MqttSetup;
 class Profile;
 class LineNotifier;
+class QSocketNotifier;
 class QTimer;
 class QtPrompts;
 class SerialPorts;

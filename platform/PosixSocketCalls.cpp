@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/AddressLookup.h"
+
 namespace sock {
 
 const Handle kNoSocket = -1;
@@ -20,20 +22,7 @@ const int kAddressInUse = EADDRINUSE;
 
 std::vector<Address> lookUp(const std::string& host, const std::string& port)
 {
-    addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr)
-        return {};
-    std::vector<Address> addresses;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        const auto* first = reinterpret_cast<const unsigned char*>(a->ai_addr);
-        addresses.push_back(Address {a->ai_family, a->ai_protocol, {first, first + a->ai_addrlen}});
-    }
-    ::freeaddrinfo(found);
-    return addresses;
+    return lookUpAddresses(host, port);
 }
 
 Handle open(int family, int protocol, int& error)

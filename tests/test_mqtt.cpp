@@ -8,11 +8,11 @@
 #include "tests/support/CsvText.h"
 #include "tests/support/MosquittoBroker.h"
 #include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
 #include "tests/support/TopicWatch.h"
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -122,14 +122,10 @@ protected:
 
     void SetUp() override
     {
-        char dir[] = "/tmp/tessol-mqtt-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        link_ = dir_ + "/com2";
-        ASSERT_TRUE(sim_.start({TQK5820_SIM_PATH, "--link", link_, "--units", "1", "--seed", "5"}));
-        ASSERT_NE(sim_.readLine(10000).find(link_), std::string::npos);
-        sim_.writeLine("set 1 55 \"SN-47/11\"");
-        ASSERT_EQ(sim_.readLine(), "ok");
+        dir_ = sim_.dir();
+        link_ = sim_.link();
+        ASSERT_TRUE(sim_.start(TQK5820_SIM_PATH, "1", {"--seed", "5"}));
+        ASSERT_EQ(sim_.control("set 1 55 \"SN-47/11\""), "ok");
         broker_ = std::make_unique<MosquittoBroker>(tls());
         ASSERT_TRUE(broker_->start()) << "mosquitto did not start (" << MOSQUITTO_PATH << ")";
         ASSERT_TRUE(topics_.start(*broker_));
@@ -141,8 +137,7 @@ protected:
         topics_.stop();
         sim_.stop();
         broker_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        std::remove((dir_ + "/stderr.txt").c_str());
     }
 
     std::vector<std::string> watchArgs(const std::vector<std::string>& extra, const std::string& url = "") const
@@ -190,7 +185,7 @@ protected:
 
     std::string dir_;
     std::string link_;
-    BackgroundProcess sim_;
+    SimChild sim_ {"mqtt"};
     std::unique_ptr<MosquittoBroker> broker_;
     TopicWatch topics_;
     BackgroundProcess watch_;
@@ -279,35 +274,42 @@ TEST_F(CtlMqttTest, WithoutControlNothingPublishedIsWritten)
     EXPECT_FALSE(topics_.seen(topic("error")));
 }
 
-TEST_F(CtlMqttTest, ARefusedLoginIsSaidOnceAndTheReadingsGoOn)
+// A broker that refuses the login, or is not there at all (nothing listens
+// on port 1): said once, and the rows come a second apart as without one.
+TEST_F(CtlMqttTest, ARefusedLoginOrAnAbsentBrokerIsSaidOnceAndTheReadingsGoOn)
 {
-    const RunResult r = runProgram(watchArgs({"--count", "4"}), 30000, broker_->loginEnv("not-the-password"));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(occurrences(r.err, "tessolctl: " + brokerName() + " refused the login: not authorised\n"), 1) << r.err;
-    const auto out = lines(r.out);
-    ASSERT_EQ(out.size(), 6u) << r.out;   // comment, columns, 4 rows
-    for (std::size_t i = 2; i < out.size(); ++i)
-        EXPECT_TRUE(isNumber(fields(out[i]).at(1))) << out[i];
+    const struct {
+        const char* name;
+        std::string url;
+        std::string password;
+        std::string said;
+        bool alone;   // nothing else said of the broker
+    } cases[] = {
+        {"refused", "", "not-the-password", "tessolctl: " + brokerName() + " refused the login: not authorised\n",
+         false},
+        {"absent", "mqtt://127.0.0.1:1", "",
+         "MQTT broker 127.0.0.1:1 cannot be reached (Connection refused); trying again\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto t0 = std::chrono::steady_clock::now();
+        const RunResult r = runProgram(watchArgs({"--count", "4"}, c.url), 30000,
+                                       c.password.empty() ? broker_->loginEnv() : broker_->loginEnv(c.password));
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(occurrences(r.err, c.said), 1) << r.err;
+        if (c.alone) {
+            EXPECT_EQ(occurrences(r.err, "MQTT broker"), 1) << r.err;
+        }
+        const auto out = lines(r.out);
+        ASSERT_EQ(out.size(), 6u) << r.out;   // comment, columns, 4 rows
+        for (std::size_t i = 2; i < out.size(); ++i)
+            EXPECT_TRUE(isNumber(fields(out[i]).at(1))) << out[i];
+        // Four rows a second apart, plus start-up: retries cost the rows nothing.
+        EXPECT_LT(seconds, 10.0);
+    }
     topics_.take();
     EXPECT_FALSE(topics_.seen(topic("actual")));
-}
-
-TEST_F(CtlMqttTest, ABrokerThatIsNotThereNeverSlowsTheWatch)
-{
-    // Nothing listens on port 1.
-    const auto t0 = std::chrono::steady_clock::now();
-    const RunResult r = runProgram(watchArgs({"--count", "4"}, "mqtt://127.0.0.1:1"), 30000, broker_->loginEnv());
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(occurrences(r.err, "MQTT broker 127.0.0.1:1 cannot be reached (Connection refused); trying again\n"), 1)
-        << r.err;
-    EXPECT_EQ(occurrences(r.err, "MQTT broker"), 1) << r.err;
-    const auto out = lines(r.out);
-    ASSERT_EQ(out.size(), 6u) << r.out;
-    for (std::size_t i = 2; i < out.size(); ++i)
-        EXPECT_TRUE(isNumber(fields(out[i]).at(1))) << out[i];
-    // Four rows a second apart, plus start-up: retries cost the rows nothing.
-    EXPECT_LT(seconds, 10.0);
 }
 
 TEST_F(CtlMqttTest, ABrokerStoppedAndStartedAgainGetsTheReadingsAndRetainedTopicsAgain)

@@ -122,6 +122,9 @@ private:
     // the active one, or null.
     CTqk5820ConfigDoc* FrontConfigDoc() const;
     void OnLineReady(int port);
+    // One step of a loop that waits in place for nothing but time: every
+    // window goes on meanwhile, none is marked as under way.
+    void PauseInPlace();
     // New prompts for the window of a document about to be made.
     WindowPrompts& NewWindowPrompts();
     // Once a window has gone: a status text that it put there (through
@@ -195,7 +198,16 @@ private:
     // loops under way.
     std::vector<const void*> busy_;
     int depth_ = 0;
+    // Loops that wait in place, under way now.
+    int waiting_ = 0;
+    // Each document's window prompts, which count its open boxes; kept until
+    // the document is deleted.
+    std::map<const Document*, const WindowPrompts*> boxesOf_;
     bool IsBusy(const void* component) const;
+    bool HasOwnBox(const Document* doc) const;
+    // Whether a pass leaves a calibration or diagnostics window (`form`, of
+    // `controller`) alone; `asks` for one whose steps may ask the user.
+    bool IsHeld(const Document* form, const Document* controller, bool asks) const;
     friend class BusyMark;
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;

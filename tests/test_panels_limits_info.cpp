@@ -520,7 +520,7 @@ TEST_F(PanelsTest, APortChangeAsksWhetherToMakeItTheDefault)
 // and nothing asks again; the change comes once, when answered.
 TEST_F(PanelsTest, APortQuestionHoldsOnlyThePortChange)
 {
-    CTqk5820ConfigDoc* doc = open({CTqk5820ConfigDoc::kInfo});
+    CTqk5820ConfigDoc* doc = open({CTqk5820ConfigDoc::kMeasure, CTqk5820ConfigDoc::kInfo});
     ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 8000));
     CLibComboBox* portList = panelOf<Info>(doc, 5)->PortList();
     int portMeanwhile = -1;

@@ -1,10 +1,13 @@
 // Opens controller windows in the real program, lets it run against its
 // instruments for a while and saves a picture of the main window:
 //
-//   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade]
+//   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade] [--about S] [--log-dir DIR]
 //                    [--output-on] [--step S VALUE] [--span MINUTES]
 //
 // --frame saves only the first controller window instead of the main window.
+// --about S opens the About box two seconds after the start and leaves it
+// open for S seconds; --log-dir DIR logs every window to DIR meanwhile, so
+// that the rows written under the box can be looked at.
 // --cascade arranges the windows with Window, Cascade before the picture.
 // --diagnostics USER PASSWORD runs Diagnostics on the first controller window
 // once it is online, filling the access dialog with USER and PASSWORD (and
@@ -47,6 +50,7 @@
 #include <QMdiSubWindow>
 #include <QPixmap>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -98,6 +102,8 @@ int main(int argc, char** argv)
     int windows = 1;
     double seconds = 3.0;
     bool frameOnly = false;
+    double aboutFor = 0;
+    const char* logDir = nullptr;
     bool cascade = false;
     bool diagnostics = false;
     bool calibration = false;
@@ -120,6 +126,10 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--cascade") == 0)
             cascade = true;
+        else if (std::strcmp(argv[i], "--about") == 0 && i + 1 < argc)
+            aboutFor = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--log-dir") == 0 && i + 1 < argc)
+            logDir = argv[++i];
         else if (std::strcmp(argv[i], "--frame") == 0)
             frameOnly = true;
         else if (std::strcmp(argv[i], "--diagnostics") == 0 && i + 2 < argc) {
@@ -134,6 +144,8 @@ int main(int argc, char** argv)
             dialogPicture = argv[++i];
     }
     CTessolApp app(argc, argv);
+    if (logDir != nullptr)
+        app.SetLogDirectory(logDir);
     if (!app.InitInstance())
         return 1;
     std::vector<Document*> docs;
@@ -216,6 +228,21 @@ int main(int argc, char** argv)
                 m->SetPointEntry()->SetValue(stepValue);
                 m->SetPointEntry()->SetCommitted(true);
             }
+        });
+    }
+
+    QTimer closeAbout;
+    if (aboutFor > 0) {
+        QTimer::singleShot(2000, [&] {
+            closeAbout.setSingleShot(true);
+            QObject::connect(&closeAbout, &QTimer::timeout, [] {
+                if (QWidget* box = QApplication::activeModalWidget())
+                    box->close();
+            });
+            closeAbout.start(static_cast<int>(aboutFor * 1000));
+            std::printf("About box opened\n");
+            app.GetMainFrame()->OnCommand(cmd::kAppAbout);
+            std::printf("About box closed\n");
         });
     }
 

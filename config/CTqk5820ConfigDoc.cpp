@@ -255,6 +255,33 @@ bool CTqk5820ConfigDoc::CommitNumber(int p, float value)
     return CommitText(p, protocol::renderNumber(value));
 }
 
+bool CTqk5820ConfigDoc::CommitCoefficient(int slot, float value, int sensorType)
+{
+    if (!InRange(slot, pn::kCoefficientCount))
+        return false;
+    const int p = pn::kCoefficientFirst + slot;
+    const std::string text = protocol::renderNumber(value);
+    const int current = tracker_.CurrentType();
+    if (online_ && current == SensorTypeTracker::kNoType)
+        return false;
+    if (online_ && current != sensorType) {
+        // In the unit's present layout the slot means something else.
+        RefuseForSensorType(p, text);
+        return true;
+    }
+    if (!CommitText(p, text))
+        return false;
+    // Offline the type is checked again before the held entry goes out.
+    entryType_[static_cast<std::size_t>(p)] = sensorType;
+    return true;
+}
+
+void CTqk5820ConfigDoc::RefuseForSensorType(int p, const std::string& text)
+{
+    prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
+                               + std::to_string(p) + " = " + text);
+}
+
 bool CTqk5820ConfigDoc::IsHeld(int p) const
 {
     return ValidParameter(p) && held_.test(static_cast<std::size_t>(p));
@@ -291,8 +318,7 @@ void CTqk5820ConfigDoc::WriteHeldEntries()
                 continue;
             held_.reset(i);
             entry_.reset(i);
-            prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
-                                       + std::to_string(p) + " = " + entryText_[i]);
+            RefuseForSensorType(p, entryText_[i]);
             continue;
         }
         if (WriteText(p, entryText_[i]))

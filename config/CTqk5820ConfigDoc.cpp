@@ -603,7 +603,11 @@ void CTqk5820ConfigDoc::Probe()
         }
         fresh_.reset(i);
     } else if (secondsBetween(lastProbe_, clock_.seconds()) > kProbeInterval) {
-        link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+        // Replies that came in since the unit went offline are filed, not
+        // dropped: one may confirm an entry's write, which would otherwise
+        // stay held and be written a second time.
+        while (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+            File(*reply);
         DeleteContents();
         PostRead(kProbeParameter, true);
         lastProbe_ = clock_.seconds();

@@ -80,6 +80,8 @@ Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVi
         mainFrame_->AddChildFrame(frame);
     frame->setWindowTitle(QString::fromStdString(doc->GetTitle()));
     view->OnInitialUpdate();
+    if (Entry* entry = find(doc))
+        entry->made = true;
     if (makeVisible)
         frame->show();
     return doc;
@@ -113,9 +115,24 @@ void CKvtDocTemplate::CloseAllDocuments()
         CloseDocument(open_.front().document.get());
 }
 
-void CKvtDocTemplate::DeleteClosed()
+std::vector<const Document*> CKvtDocTemplate::DeleteClosed(const std::function<bool(const Document&)>& keep)
 {
+    std::vector<const Document*> gone;
+    std::vector<std::unique_ptr<Document>> kept;
+    // Taken out first: a destructor may close another document meanwhile.
+    std::vector<std::unique_ptr<Document>> closing = std::move(closed_);
     closed_.clear();
+    for (std::unique_ptr<Document>& doc : closing) {
+        if (keep && keep(*doc)) {
+            kept.push_back(std::move(doc));
+        } else {
+            gone.push_back(doc.get());
+            doc.reset();
+        }
+    }
+    for (std::unique_ptr<Document>& doc : kept)
+        closed_.push_back(std::move(doc));
+    return gone;
 }
 
 std::vector<Document*> CKvtDocTemplate::GetDocuments() const
@@ -131,7 +148,7 @@ std::vector<Document*> CKvtDocTemplate::GetDocuments() const
 bool CKvtDocTemplate::IsOpen(const Document* document) const
 {
     return std::any_of(open_.begin(), open_.end(),
-                       [document](const Entry& e) { return e.document.get() == document && !e.closing; });
+                       [document](const Entry& e) { return e.document.get() == document && !e.closing && e.made; });
 }
 
 CKvtDocTemplate::Entry* CKvtDocTemplate::find(const Document* document)

@@ -48,10 +48,15 @@ public:
     // DeleteClosed(), so that whoever is still using it this pass is safe.
     void CloseDocument(Document* document);
     void CloseAllDocuments();
-    void DeleteClosed();
+    // Deletes the closed documents but those `keep` holds on to (all when
+    // none is given); returns the addresses of those that went, which must
+    // not be followed.
+    std::vector<const Document*> DeleteClosed(const std::function<bool(const Document&)>& keep = {});
 
     // The open documents, oldest first.
     std::vector<Document*> GetDocuments() const;
+    // Open, not closing, and whole: a document whose opening is still under
+    // way (a box of its own opening may be up) does not count yet.
     bool IsOpen(const Document* document) const;
 
     // Kept as the template's one field of its own; not otherwise used.
@@ -63,6 +68,8 @@ private:
         // Qt may have deleted a frame with the main window already.
         std::vector<QPointer<CChildFrame>> frames;
         bool closing;
+        // Its view has had its first update.
+        bool made = false;
     };
     Entry* find(const Document* document);
 

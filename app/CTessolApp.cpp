@@ -85,6 +85,17 @@ bool CTessolApp::IsBusy(const void* component) const
     return std::find(busy_.begin(), busy_.end(), component) != busy_.end();
 }
 
+bool CTessolApp::HasOwnBox(const Document* doc) const
+{
+    const auto it = boxesOf_.find(doc);
+    return it != boxesOf_.end() && it->second->HasOpenBox();
+}
+
+bool CTessolApp::IsHeld(const Document* form, const Document* controller, bool asks) const
+{
+    return IsBusy(form) || IsBusy(controller) || HasOwnBox(form) || (asks && waiting_ > 0);
+}
+
 CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
     : QApplication(argc, argv)
 {
@@ -126,11 +137,14 @@ bool CTessolApp::InitInstance()
             auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
             CTqk5820ConfigDoc* raw = doc.get();
             promptsOf_[raw] = &prompts;
+            boxesOf_[raw] = &prompts;
             raw->SetWaitHandler([this, raw] {
                 // The other windows go on meanwhile; this one is under way.
                 {
                     BusyMark mark(*this, raw);
+                    ++waiting_;
                     processEvents(QEventLoop::ExcludeUserInputEvents);
+                    --waiting_;
                 }
                 // Only while the link still lacks reply bytes is the line
                 // worth watching; a descriptor with bytes it will not take
@@ -260,9 +274,12 @@ void CTessolApp::OnIdle()
             StepPublisher(doc, false);
     }
     if (depth_ == 1) {
-        configTemplate_->DeleteClosed();
-        calibrationTemplate_->DeleteClosed();
-        diagnosticTemplate_->DeleteClosed();
+        // A window whose box is still open is used again once it is answered.
+        const auto keep = [this](const Document& doc) { return HasOwnBox(&doc); };
+        for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()}) {
+            for (const Document* gone : t->DeleteClosed(keep))
+                boxesOf_.erase(gone);
+        }
     }
     const bool moved = LinkProgress() != before;
     SyncNotifiers();
@@ -328,6 +345,14 @@ void CTessolApp::OnLineReady(int port)
         staleAt_[port] = before;
         SyncNotifiers();
     }
+}
+
+void CTessolApp::PauseInPlace()
+{
+    ++waiting_;
+    processEvents(QEventLoop::ExcludeUserInputEvents);
+    --waiting_;
+    waitOnLine({}, kLineWaitMs);
 }
 
 Document* CTessolApp::OnFileNew()
@@ -408,6 +433,7 @@ void CTessolApp::RegisterCalibrationTemplate()
             auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, prompts);
             CTqk5820CalibrateDoc* raw = doc.get();
             promptsOf_[raw] = &prompts;
+            boxesOf_[raw] = &prompts;
             // Going offline and Clear EEPROM close the document from inside;
             // the template closes it, so that its entry goes too.
             raw->SetCloseRequest([this, raw] { calibrationTemplate_->CloseDocument(raw); });
@@ -427,8 +453,8 @@ void CTessolApp::RegisterCalibrationTemplate()
 void CTessolApp::RefreshCalibration()
 {
     for (Document* doc : calibrationTemplate_->GetDocuments()) {
-        if (!calibrationTemplate_->IsOpen(doc) || IsBusy(doc)
-            || IsBusy(static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc()))
+        // Its procedures may ask the user.
+        if (!calibrationTemplate_->IsOpen(doc) || IsHeld(doc, static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc(), true))
             continue;
         BusyMark mark(*this, doc);
         // Each view's refresh, then the document's pass; either may close
@@ -451,7 +477,9 @@ void CTessolApp::RegisterDiagnosticTemplate()
         res::kDiagnosticDocString,
         [this] {
             auto doc = std::make_unique<CTqk5820DiagnosticDoc>();
-            promptsOf_[doc.get()] = &NewWindowPrompts();
+            WindowPrompts& prompts = NewWindowPrompts();
+            promptsOf_[doc.get()] = &prompts;
+            boxesOf_[doc.get()] = &prompts;
             return doc;
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
@@ -484,8 +512,8 @@ void CTessolApp::RegisterDiagnosticTemplate()
 void CTessolApp::RefreshDiagnostics()
 {
     for (Document* doc : diagnosticTemplate_->GetDocuments()) {
-        if (!diagnosticTemplate_->IsOpen(doc) || IsBusy(doc)
-            || IsBusy(static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument()))
+        if (!diagnosticTemplate_->IsOpen(doc)
+            || IsHeld(doc, static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument(), false))
             continue;
         BusyMark mark(*this, doc);
         // A view that closes its document goes with it: each pass asks the

@@ -48,22 +48,37 @@ struct TessolServices {
 // - The pass goes on while any dialog or message box is open (their event
 //   loops run its timers): the link, every document's poll, every view's
 //   refresh, the graphs' sampling and the logs.
-// - A component whose step is under way (a configuration document with its
-//   views, a calibration document with its form, a diagnostics form) is
-//   skipped by a pass that starts inside that step, for example from the
-//   event loop of a box the step has opened and waits on. So a step never
-//   runs twice at once, and whatever waits for the user's answer holds only
-//   its own step: a calibration procedure on its Abort/Retry/Ignore box does
-//   not advance, a document asking about a port change does not change it.
-//   A calibration or diagnostics form is also skipped while its controller's
-//   step is under way.
-// - A loop that waits for an instrument in place (the drain before a reset
-//   or close, the access checks and the wait after a wrong password, the
-//   halt, Clear EEPROM) lets the event loop run between its steps, without
-//   user input, with its controller marked as under way; so the other
-//   windows stay live, and the loop's own window shows it is busy.
+// - A component's step (a controller window: its views' refresh and its
+//   document's poll; a calibration window: its form's refresh and its
+//   document's pass; a diagnostics form's refresh) is marked as under way
+//   while it runs. A pass that starts inside it, from the event loop of a box
+//   the step opened, skips that component, so a step never runs twice at
+//   once and only the component waiting for the answer holds still: a
+//   calibration procedure on its Abort/Retry/Ignore box does not advance.
+//   Calibration and diagnostics windows are skipped too while their
+//   controller's step is under way.
+// - Boxes opened from a window's own buttons or lists come outside any
+//   pass. The window's prompts count them. A calibration or diagnostics
+//   window with a box of its own open is skipped as under way (the step
+//   behind Clear EEPROM or Halt goes on once answered, and its window must
+//   not close meanwhile, even when its unit goes away). A controller window
+//   is not: its readings, graph and log go on; its own question (a port
+//   change) holds only the change, which comes after the answer. Steps of
+//   a controller window do not ask inside the pass (a refused unit number
+//   is told once the pass is over), since that would hold its log.
+// - A loop that waits for an instrument in place (the drain before a reset,
+//   a close or a change of unit or port, the access checks, the halt, Clear
+//   EEPROM) lets the event loop run between its steps, without user input,
+//   with its controller marked as under way; it shows the wait cursor and a
+//   status text. The wait after a wrong password needs no instrument and
+//   marks none. While any such loop is under way, calibration windows,
+//   whose steps may ask the user, wait: a box there would hold the loop.
+// - A document is refreshed only once its window is made (its first
+//   update done): a box of its opening does not let a pass into a half-made
+//   window.
 // - Closed documents are deleted only by the outermost pass, never while a
-//   step or a waiting loop is under way.
+//   step or a waiting loop is under way, and never while a box of their own
+//   window is open.
 class CTessolApp : public QApplication {
     Q_OBJECT
 public:
@@ -122,6 +137,9 @@ private:
     // the active one, or null.
     CTqk5820ConfigDoc* FrontConfigDoc() const;
     void OnLineReady(int port);
+    // One step of a loop that waits in place for nothing but time: every
+    // window goes on meanwhile, none is marked as under way.
+    void PauseInPlace();
     // New prompts for the window of a document about to be made.
     WindowPrompts& NewWindowPrompts();
     // Once a window has gone: a status text that it put there (through
@@ -195,7 +213,16 @@ private:
     // loops under way.
     std::vector<const void*> busy_;
     int depth_ = 0;
+    // Loops that wait in place, under way now.
+    int waiting_ = 0;
+    // Each document's window prompts, which count its open boxes; kept until
+    // the document is deleted.
+    std::map<const Document*, const WindowPrompts*> boxesOf_;
     bool IsBusy(const void* component) const;
+    bool HasOwnBox(const Document* doc) const;
+    // Whether a pass leaves a calibration or diagnostics window (`form`, of
+    // `controller`) alone; `asks` for one whose steps may ask the user.
+    bool IsHeld(const Document* form, const Document* controller, bool asks) const;
     friend class BusyMark;
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;

@@ -56,6 +56,7 @@ void CTessolApp::OnProductionCommand(int commandId)
     bool serialWritten = false;
     {
         ProductionAccessDialog dialog(doc, *profile_, *prompts_, *clock_, view->window());
+        dialog.Access().SetPause([this] { PauseInPlace(); });
         if (!dialog.Run() || guard.isNull())
             return;
         serialWritten = dialog.SerialWritten();

@@ -545,7 +545,10 @@ void CTqk5820CalibrateDoc::ClearEeprom()
 {
     if (config_ == nullptr || closeStarted_)
         return;
-    if (report::showMessage(prompts_, msg::kWipeEepromWarning, MessageButtons::OkCancel) != MessageAnswer::Ok)
+    // The window stays while its box is open; its controller may have gone
+    // offline meanwhile, which the waits below find out for themselves.
+    if (report::showMessage(prompts_, msg::kWipeEepromWarning, MessageButtons::OkCancel) != MessageAnswer::Ok
+        || closed_ || config_ == nullptr)
         return;
     if (config_->GetUnitNumber() != 1)
         report::showMessage(prompts_, msg::kUnitNumberReturnsTo1);
@@ -561,17 +564,19 @@ void CTqk5820CalibrateDoc::ClearEeprom()
                 config.WaitForLine();
         }
     };
-    prompts_.beginWaitCursor();
-    waitWhile([&] { return config.AnyOutstanding(); });
-    bool sent = config.WriteClearEeprom();
-    waitWhile([&] {
-        if (!sent)
-            sent = config.WriteClearEeprom();
-        return !sent && config.IsPortUsable();
-    });
-    if (sent)
-        waitWhile([&] { return config.IsOutstanding(pn::kClearEeprom); });
-    prompts_.endWaitCursor();
+    bool sent = false;
+    {
+        const BusyNotice busy(prompts_, "Clearing the EEPROM...");
+        waitWhile([&] { return config.AnyOutstanding(); });
+        sent = config.WriteClearEeprom();
+        waitWhile([&] {
+            if (!sent)
+                sent = config.WriteClearEeprom();
+            return !sent && config.IsPortUsable();
+        });
+        if (sent)
+            waitWhile([&] { return config.IsOutstanding(pn::kClearEeprom); });
+    }
     // The instrument echoes the command when it has taken it; anything else
     // must not pass for a wiped EEPROM.
     if (!sent || config.IsOutstanding(pn::kClearEeprom) || config.ValueText(pn::kClearEeprom).size() != 8)

@@ -171,7 +171,7 @@ bool ProductionAccess::WriteAndWait(int p, const std::string& text)
 
 bool ProductionAccess::CheckPassword()
 {
-    prompts_.showStatusMessage("Checking the password...");
+    const BusyNotice busy(prompts_, "Checking the password...");
     std::string word;
     if (WriteAndWait(pn::kAccessWord, AccessText(password_))) {
         WaitCursor wait(prompts_);
@@ -180,7 +180,6 @@ bool ProductionAccess::CheckPassword()
     }
     if (!passwordValid_) {
         // A rejected password costs ten seconds.
-        WaitCursor wait(prompts_);
         const std::int64_t start = clock_.seconds();
         while (secondsBetween(start, clock_.seconds()) < kRejectSeconds) {
             if (pause_)
@@ -189,7 +188,6 @@ bool ProductionAccess::CheckPassword()
                 doc_.WaitForLine();
         }
     }
-    prompts_.showStatusMessage("");
     return passwordValid_;
 }
 

@@ -36,7 +36,9 @@ public:
     ProductionAccess(CTqk5820ConfigDoc& document, Profile& profile, UserPrompts& prompts, Clock& clock);
 
     // What the wait after a rejected password does between two looks at the
-    // clock; by default the document's wait for its line.
+    // clock; by default the document's wait for its line. That wait needs
+    // nothing from the instrument: the window program lets every window,
+    // this controller's too, go on meanwhile.
     void SetPause(std::function<void()> pause) { pause_ = std::move(pause); }
 
     // The master-last number plus one: its first four characters, then the

@@ -143,11 +143,14 @@ void CTqk5820ConfigDoc::DeleteContents()
     if (portUsable_ && online_ && !draining_) {
         draining_ = true;
         WriteSessionEnd();
-        const std::int64_t start = clock_.seconds();
-        while (AnyOutstanding() && secondsBetween(start, clock_.seconds()) <= kDrainLimit) {
-            ServiceStep();
-            if (AnyOutstanding())
-                WaitForLine();
+        if (AnyOutstanding()) {
+            const BusyNotice busy(prompts_, "Waiting for the controller's last replies...");
+            const std::int64_t start = clock_.seconds();
+            while (AnyOutstanding() && secondsBetween(start, clock_.seconds()) <= kDrainLimit) {
+                ServiceStep();
+                if (AnyOutstanding())
+                    WaitForLine();
+            }
         }
         draining_ = false;
     }

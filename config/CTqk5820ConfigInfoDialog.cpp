@@ -211,8 +211,18 @@ void CTqk5820ConfigInfoDialog::RefreshAddress()
         // The document refuses a number outside 1 to 99 with "ERROR - Unit
         // Number Range : 1-99" and one that another window uses with its own
         // message; either way the entry shows the number in force again.
-        if (unit != doc.GetUnitNumber())
-            doc.ChangeUnitNumber(unit);
+        // The change runs once this pass is over: a refusal's box would
+        // otherwise hold the whole controller, its readings log too, until
+        // the user answers it.
+        if (unit != doc.GetUnitNumber()) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, unit] {
+                    if (unit != Doc().GetUnitNumber())
+                        Doc().ChangeUnitNumber(unit);
+                },
+                Qt::QueuedConnection);
+        }
     } else if (showUnit_ && !userIsWorking(*address_)) {
         address_->SetValue(static_cast<float>(doc.GetUnitNumber()));
         showUnit_ = false;

@@ -201,8 +201,8 @@ void ReadingSampler::Step()
         // A log that failed just now may have been all that kept it going.
         if (!IsActive())
             return;
-        // Seconds in which no pass ran (a modal box was open): gaps, and
-        // rows without readings.
+        // Seconds in which no pass stepped this sampler (its controller was
+        // held, polling was halted): gaps, and rows without readings.
         if (now > last + 1 && now - last - 1 <= kMaxFill) {
             // Written as one batch: an hour held up is one file write, not
             // thousands in one pass.

@@ -177,7 +177,7 @@ void DiagnosticViewLogic::OnHalt()
         return;
     CTqk5820ConfigDoc* owner = document_.GetOwnerDocument();
     if (owner != nullptr) {
-        prompts_.beginWaitCursor();
+        const BusyNotice busy(prompts_, "Halting the controller...");
         const std::int64_t start = clock_.seconds();
         // Waits while the instrument answers, at most the loop limit.
         auto step = [&](auto waiting) {
@@ -191,7 +191,6 @@ void DiagnosticViewLogic::OnHalt()
         step([&] { return !(sent = owner->WriteHalt()); });
         if (sent)
             step([&] { return owner->IsOutstanding(pn::kHalt); });
-        prompts_.endWaitCursor();
     }
     host_.CloseDocument();
 }

@@ -23,7 +23,7 @@ constexpr int kReplyTimeout = 1;
 constexpr std::int64_t kProbeSilenceMs = 150;
 // The command's 17 bytes and the reply's 21 at 19200 baud (10 bits a byte):
 // no reply can be complete sooner after its command went out.
-constexpr std::int64_t kLineMillisPerTransaction = (17 + 21) * 10 * 1000 / 19200;
+constexpr std::int64_t kLineMillisPerTransaction = ((17 + 21) * 10 * 1000 + 19199) / 19200;
 // Whole seconds (modulo 60) between two attempts to open a lost device
 // again, more than this.
 constexpr int kReopenInterval = 1;

@@ -18,6 +18,7 @@ public:
     void beginWaitCursor() override {}
     void endWaitCursor() override {}
     void showStatusMessage(const std::string&) override {}
+    void takeBackStatusMessage(const std::string&) override {}
     void beep() override {}
 
 private:

@@ -22,8 +22,14 @@ bool waitForReadable(int fd, int ms)
 bool waitOnLine(const LineWatch& watch, int ms)
 {
     if (watch.quietMs > 0) {
-        ::poll(nullptr, 0, watch.quietMs < ms ? watch.quietMs : ms);
-        return false;
+        // Sleep through the time the reply needs, then wait for the rest of
+        // it: a terminal's readiness comes once all the read asked for has
+        // arrived, so the last few bytes cost no second trip through here.
+        const int quiet = watch.quietMs < ms ? watch.quietMs : ms;
+        ::poll(nullptr, 0, quiet);
+        if (watch.fd < 0 || quiet >= ms)
+            return false;
+        return waitForReadable(watch.fd, ms - quiet);
     }
     return waitForReadable(watch.fd, ms);
 }

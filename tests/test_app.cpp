@@ -15,6 +15,7 @@
 #include "platform/qt/CChildFrame.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
+#include "tests/support/CsvText.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -443,37 +444,48 @@ TEST_F(AppTest, HaltAllStopsAllTrafficAndRestartAllResumes)
     EXPECT_TRUE(doc->IsOnline());
 }
 
+// The About box, run modally as from its menu: both controller windows
+// read on and log a valid row every second it is open.
 TEST_F(AppTest, AModalDialogLeavesEveryWindowReadingAndLogging)
 {
     char dir[] = "/tmp/tessol-modal-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
     app->SetLogDirectory(dir);
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    openOnline(2);
+    const std::vector<CTqk5820ConfigDoc*> docs = {openOnline(1), openOnline(2)};
+    const auto rowsOf = [&](int unit) {
+        std::vector<std::string> rows;
+        for (const std::string& line : fileLines(std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv")) {
+            if (!line.empty() && line[0] != '#' && line.rfind("time,", 0) != 0)
+                rows.push_back(line);
+        }
+        return rows;
+    };
     // Every reading of both windows has come once.
     runFor(2500);
-    QDialog dialog(app->GetMainFrame());
-    dialog.setModal(true);
-    dialog.open();
-    ASSERT_NE(QApplication::activeModalWidget(), nullptr);
-    const std::int64_t opened = clock.utcMillis();
-    runFor(3500);
-    // Read again while the box was open, and logged every second.
-    EXPECT_GT(doc->ReadAt(pn::kActualTemperature), opened + 1000);
-    dialog.close();
-    std::ifstream log(std::string(dir) + "/TQK-5820-01.csv");
-    std::vector<std::string> rows;
-    for (std::string line; std::getline(log, line);) {
-        if (!line.empty() && line[0] != '#' && line.rfind("time,", 0) != 0)
-            rows.push_back(line);
+    std::size_t before[2] = {};
+    std::int64_t opened = 0;
+    std::int64_t closed = 0;
+    QTimer::singleShot(0, [&] {
+        before[0] = rowsOf(1).size();
+        before[1] = rowsOf(2).size();
+        opened = clock.utcMillis();
+        QTimer::singleShot(4000, [&] {
+            closed = clock.utcMillis();
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        app->OnCommand(cmd::kAppAbout);
+    });
+    ASSERT_TRUE(runUntil([&] { return closed != 0; }, 8000));
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_GT(doc->ReadAt(pn::kActualTemperature), opened + 2000);
+    for (int unit : {1, 2}) {
+        const std::vector<std::string> rows = rowsOf(unit);
+        ASSERT_GE(rows.size(), before[unit - 1] + static_cast<std::size_t>((closed - opened) / 1000 - 1)) << unit;
+        for (std::size_t i = before[unit - 1]; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].find("???.???"), std::string::npos) << rows[i];
+        std::remove((std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv").c_str());
     }
-    // The seconds the box was open (the first rows are from before the
-    // unit was online).
-    ASSERT_GE(rows.size(), 3u);
-    for (std::size_t i = rows.size() - 3; i < rows.size(); ++i)
-        EXPECT_EQ(rows[i].find("???.???"), std::string::npos) << rows[i];
-    std::remove((std::string(dir) + "/TQK-5820-01.csv").c_str());
-    std::remove((std::string(dir) + "/TQK-5820-02.csv").c_str());
     ::rmdir(dir);
 }
 

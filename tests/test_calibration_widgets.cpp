@@ -42,6 +42,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <utility>
 
 #include <algorithm>
 #include <memory>
@@ -408,6 +409,30 @@ TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
     EXPECT_EQ(app->ConfigTemplate().GetDocuments().size(), 1u);
     sim->sim().control("on 1");
     EXPECT_EQ(unit().sensorType(), 1) << "nothing put back on a unit that did not answer";
+}
+
+// The unit goes away while Clear EEPROM's warning waits: the window stays
+// until the warning is answered, then finds nothing to wipe and closes.
+TEST_F(CalibrationFormTest, ClearEepromAnsweredAfterTheUnitWentAwayClosesTheWindow)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    Form* form = openCalibration(doc);
+    ASSERT_NE(form, nullptr);
+    std::size_t formsMeanwhile = 0;
+    bool asked = false;
+    prompts.whileOpen = [&] {
+        if (std::exchange(asked, true))
+            return;
+        sim->sim().control("off 1");
+        EXPECT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 10000));
+        runFor(300);
+        formsMeanwhile = app->CalibrationTemplate().GetDocuments().size();
+    };
+    click(form->Button(Form::kClearEepromButton));
+    EXPECT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 20000));
+    EXPECT_EQ(formsMeanwhile, 1u);
+    EXPECT_EQ(prompts.statusMessages.back(), msg::kEepromNotCleared);
+    sim->sim().control("on 1");
 }
 
 TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)

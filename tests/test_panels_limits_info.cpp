@@ -10,6 +10,7 @@
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibSpinButtonCtrl.h"
 #include "controls/CLibTabButton.h"
+#include "link/ParameterNumbers.h"
 #include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/Menus.h"
@@ -20,6 +21,7 @@
 #include <QTest>
 
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -514,6 +516,35 @@ TEST_F(PanelsTest, APortChangeAsksWhetherToMakeItTheDefault)
     EXPECT_EQ(profile.readInt("Default", "iComPort", -1), 0);
     EXPECT_EQ(portList->currentText(), "COM2:");
     EXPECT_TRUE(runUntil([&] { return doc->IsOnline() && text(info->VersionDisplay()) == " 1.3 "; }, 8000));
+}
+
+// While the port question waits, the window stays on its port and reads on,
+// and nothing asks again; the change comes once, when answered.
+TEST_F(PanelsTest, APortQuestionHoldsOnlyThePortChange)
+{
+    CTqk5820ConfigDoc* doc = open({CTqk5820ConfigDoc::kMeasure, CTqk5820ConfigDoc::kInfo});
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 8000));
+    CLibComboBox* portList = panelOf<Info>(doc, 5)->PortList();
+    int portMeanwhile = -1;
+    std::int64_t readMeanwhile = 0;
+    std::size_t boxesMeanwhile = 0;
+    prompts.answers = {MessageAnswer::No};
+    bool once = false;
+    prompts.whileOpen = [&] {
+        if (std::exchange(once, true))
+            return;
+        const std::int64_t asked = clock.utcMillis();
+        runFor(2500);
+        portMeanwhile = doc->GetPortIndex();
+        readMeanwhile = doc->ReadAt(pn::kActualTemperature) - asked;
+        boxesMeanwhile = prompts.boxes.size();
+    };
+    QTest::keyClick(portList, Qt::Key_Up);
+    EXPECT_EQ(portMeanwhile, 1);
+    EXPECT_GT(readMeanwhile, 1000);
+    EXPECT_EQ(boxesMeanwhile, 1u);
+    EXPECT_EQ(doc->GetPortIndex(), 0);
+    EXPECT_EQ(prompts.boxes.front().text, "Change the default to port COM1: ?");
 }
 
 } // namespace

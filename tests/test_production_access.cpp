@@ -187,6 +187,31 @@ TEST(ProductionAccessPassword, AnInstrumentGoingOfflineEndsEveryLoopAndCountsAsR
 
 // ---------------------------------------------------------------- serial number
 
+// A wait in place shows the wait cursor and its text for as long as it
+// lasts; the text goes afterwards unless another window's text replaced it.
+TEST(BusyNotice, ShowsItsTextAndTakesBackOnlyItsOwn)
+{
+    struct Case {
+        const char* meanwhile;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {nullptr, {"Halting the controller...", ""}},
+        {"COM2 unit 02 stopped answering", {"Halting the controller...", "COM2 unit 02 stopped answering"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedPrompts prompts;
+        {
+            const BusyNotice busy(prompts, "Halting the controller...");
+            EXPECT_EQ(prompts.waitDepth, 1);
+            if (c.meanwhile != nullptr)
+                prompts.showStatusMessage(c.meanwhile);
+        }
+        EXPECT_EQ(prompts.waitDepth, 0);
+        EXPECT_EQ(prompts.statusMessages, c.shown);
+    }
+}
+
 TEST(ProductionAccessSerial, TheBlankSerialIsProposedTheNextNumberWhichOkWritesAndCounts)
 {
     SimAccess a;

@@ -7,6 +7,7 @@
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "controls/CLibNumberStatic.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
+#include "link/ParameterNumbers.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "platform/qt/CChildFrame.h"
 #include "resources/Menus.h"
@@ -20,6 +21,7 @@
 #include <QMdiArea>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -310,6 +312,52 @@ TEST_F(ProductionTest, HaltCpuSilencesTheUnitAndClosesTheWindow)
     EXPECT_EQ(prompts.boxes[1].text, msg::kHaltWarning);
     // The controller finds its unit silent and goes offline by itself.
     EXPECT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 10000));
+}
+
+// The unit goes away while Halt's box waits: the window stays until the box
+// is answered (the passes go on meanwhile), then closes.
+TEST_F(ProductionTest, HaltAnsweredAfterTheUnitWentAwayClosesTheWindowOnce)
+{
+    CTqk5820ConfigDoc* doc = openOnline();
+    ASSERT_NE(openDiagnostics(doc), nullptr);
+    CTqk5820DiagnosticView* form = formOf(diagnostics().front());
+    std::size_t formsMeanwhile = 0;
+    prompts.whileOpen = [&] {
+        sim->sim().control("off 1");
+        EXPECT_TRUE(runUntil([&] { return !doc->IsOnline(); }, 10000));
+        runFor(300);
+        formsMeanwhile = diagnostics().size();
+    };
+    form->Button(1150)->click();
+    EXPECT_TRUE(runUntil([&] { return diagnostics().empty(); }, 15000));
+    EXPECT_EQ(formsMeanwhile, 1u);
+    EXPECT_EQ(prompts.boxes.size(), 1u);
+    sim->sim().control("on 1");
+}
+
+// A wrong password costs ten seconds, during which every controller reads on,
+// the one the dialog is about too; the status bar says why the program waits.
+TEST_F(ProductionTest, TheWrongPasswordWaitLeavesEveryControllerReading)
+{
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    CTqk5820ConfigDoc* other = openOnline(2);
+    activate(doc);
+    std::int64_t pressed = 0;
+    bool busyShown = false;
+    EXPECT_TRUE(command(cmd::kCalibration, [&](ProductionAccessDialog& d) {
+        d.UserNameField()->setText("Jane Doe");
+        d.PasswordField()->setText("WRONG123");
+        pressed = clock.utcMillis();
+        d.OkButton()->click();
+        busyShown = std::count(prompts.statusMessages.begin(), prompts.statusMessages.end(),
+                               "Checking the password...") == 1;
+        d.CancelButton()->click();
+    }));
+    EXPECT_GE(clock.utcMillis() - pressed, 9000);
+    EXPECT_TRUE(busyShown);
+    EXPECT_EQ(prompts.statusMessages.back(), "") << "taken back once done";
+    for (CTqk5820ConfigDoc* d : {doc, other})
+        EXPECT_GT(d->ReadAt(pn::kActualTemperature), pressed + 8000);
 }
 
 } // namespace

@@ -37,7 +37,15 @@ MessageAnswer QtPrompts::messageBox(const std::string& caption, const std::strin
     QMessageBox box(icon == MessageIcon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon,
                     QString::fromStdString(caption), QString::fromStdString(text), set, owner_.data());
     box.setWindowModality(Qt::ApplicationModal);
-    switch (box.exec()) {
+    // A box that opens while some loop waits in place is answered with the
+    // arrow, not under that loop's wait cursor.
+    const bool waiting = QApplication::overrideCursor() != nullptr;
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+    const int pressed = box.exec();
+    if (waiting)
+        QApplication::restoreOverrideCursor();
+    switch (pressed) {
     case QMessageBox::Cancel: return MessageAnswer::Cancel;
     case QMessageBox::Yes: return MessageAnswer::Yes;
     case QMessageBox::No: return MessageAnswer::No;
@@ -112,6 +120,12 @@ void QtPrompts::showStatusMessage(const std::string& text)
         statusBar_->showMessage(QString::fromStdString(text));
         statusBar_->repaint();
     }
+}
+
+void QtPrompts::takeBackStatusMessage(const std::string& text)
+{
+    if (statusBar_ && statusBar_->currentMessage() == QString::fromStdString(text))
+        statusBar_->clearMessage();
 }
 
 void QtPrompts::beep()

@@ -12,10 +12,11 @@
 class QMessageBox;
 
 // Message boxes, the wait cursor, the status-bar message and the beep on Qt.
-// Boxes are owned by the main window. A message box blocks the whole program
-// while it is open; a report is a box that blocks nothing (it is not modal,
-// so the idle pass does not see it as an open dialog), one per key, and it
-// lives until the user presses OK or its owner goes.
+// Boxes are owned by the main window. A message box is application-modal:
+// it takes all input until answered, while the program's timers (and so the
+// idle pass) go on; a wait cursor of a loop under way gives way to the arrow
+// meanwhile. A report is a box that is not modal, one per key, and it lives
+// until the user presses OK or its owner goes.
 class QtPrompts : public UserPrompts {
 public:
     QtPrompts() = default;
@@ -33,6 +34,7 @@ public:
     void beginWaitCursor() override;
     void endWaitCursor() override;
     void showStatusMessage(const std::string& text) override;
+    void takeBackStatusMessage(const std::string& text) override;
     void beep() override;
 
     // The reports on screen now.

@@ -50,6 +50,12 @@ public:
     void beginWaitCursor() override { ++waitDepth; }
     void endWaitCursor() override { --waitDepth; }
     void showStatusMessage(const std::string& text) override { statusMessages.push_back(text); }
+    // An empty text stands for the cleared status bar.
+    void takeBackStatusMessage(const std::string& text) override
+    {
+        if (!statusMessages.empty() && statusMessages.back() == text)
+            statusMessages.emplace_back();
+    }
     void beep() override { ++beeps; }
 
     std::vector<Box> boxes;

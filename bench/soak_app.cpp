@@ -11,12 +11,15 @@
 // The program runs offscreen in a child process, so that a crash is seen
 // and counted rather than ending the run; once a second it tells the parent
 // which units are online, how many reports it has made and has on screen,
-// its resident memory and its CPU time.
+// its resident memory and its CPU time, and for which units a reading of
+// the actual value came in since the last time (a second without one is a
+// reading missing from the window).
 
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "bench/BenchSupport.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "link/ParameterNumbers.h"
 #include "platform/MemoryProfile.h"
 #include "platform/PosixSerialPorts.h"
 #include "platform/qt/QtPrompts.h"
@@ -27,6 +30,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -91,16 +95,24 @@ int runProgram(const std::string& line1, const std::string& line2, int units, do
         docs.push_back(static_cast<CTqk5820ConfigDoc*>(app.OnFileNew()));
     }
     const auto start = std::chrono::steady_clock::now();
+    std::vector<std::int64_t> lastReading(docs.size(), -1);
     QTimer every;
     every.setInterval(1000);
     QObject::connect(&every, &QTimer::timeout, [&] {
         const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::string online;
-        for (CTqk5820ConfigDoc* d : docs)
+        std::string fresh;
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+            CTqk5820ConfigDoc* d = docs[i];
             online += d != nullptr && d->IsOnline() ? '1' : '0';
-        char text[256];
-        const int n = std::snprintf(text, sizeof text, "%.1f %s %ld %d %ld %.2f\n", t, online.c_str(),
-                                    prompts.reports, prompts.openReports(), residentKb(), cpuSeconds());
+            const std::int64_t at = d == nullptr ? -1
+                                                 : std::max(d->ReadAt(pn::kActualTemperature), d->ReadAt(pn::kSensorResistance));
+            fresh += at > lastReading[i] ? '1' : '0';
+            lastReading[i] = at;
+        }
+        char text[512];
+        const int n = std::snprintf(text, sizeof text, "%.1f %s %ld %d %ld %.2f %s\n", t, online.c_str(),
+                                    prompts.reports, prompts.openReports(), residentKb(), cpuSeconds(), fresh.c_str());
         if (n > 0 && ::write(out, text, static_cast<std::size_t>(n)) < 0)
             app.quit();
         if (t >= seconds)
@@ -115,6 +127,7 @@ int runProgram(const std::string& line1, const std::string& line2, int units, do
 struct Sample {
     double t = 0;
     std::string online;
+    std::string fresh;
     long reports = 0;
     int open = 0;
     long rss = 0;
@@ -204,9 +217,11 @@ int main(int argc, char** argv)
         for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
             Sample s;
             char online[128] = {};
-            if (std::sscanf(pending.substr(0, nl).c_str(), "%lf %127s %ld %d %ld %lf", &s.t, online, &s.reports,
-                            &s.open, &s.rss, &s.cpu) == 6) {
+            char fresh[128] = {};
+            if (std::sscanf(pending.substr(0, nl).c_str(), "%lf %127s %ld %d %ld %lf %127s", &s.t, online, &s.reports,
+                            &s.open, &s.rss, &s.cpu, fresh) == 7) {
                 s.online = online;
+                s.fresh = fresh;
                 samples.push_back(s);
             }
             pending.erase(0, nl + 1);
@@ -249,25 +264,35 @@ int main(int argc, char** argv)
         maxOpen = std::max<long>(maxOpen, s.open);
     std::printf("reports                   %ld made, at most %ld boxes on screen at once\n", z.reports, maxOpen);
 
-    // Share of seconds online, per unit, during the faults and after them.
-    std::printf("online share              unit: during faults / after faults\n");
+    // Share of seconds online, per unit, during the faults and after them,
+    // and the seconds without a reading during the faults (the first ten,
+    // while the windows come up, not counted).
+    std::printf("online share              unit: during faults / after faults; readings missing during faults\n");
     for (int u = 0; u < units; ++u) {
         int during = 0;
         int duringOn = 0;
         int after = 0;
         int afterOn = 0;
+        int counted = 0;
+        int missing = 0;
+        const auto at = static_cast<std::size_t>(u);
         for (const Sample& s : samples) {
-            const bool on = static_cast<int>(s.online.size()) > u && s.online[static_cast<std::size_t>(u)] == '1';
+            const bool on = s.online.size() > at && s.online[at] == '1';
             if (s.t < faultsOffAt) {
                 ++during;
                 duringOn += on;
+                if (s.t >= 10 && s.fresh.size() > at) {
+                    ++counted;
+                    missing += s.fresh[at] != '1';
+                }
             } else {
                 ++after;
                 afterOn += on;
             }
         }
-        std::printf("                          %02d (COM%d): %5.1f %% / %5.1f %%\n", u + 1, u < first ? 1 : 2,
-                    during ? 100.0 * duringOn / during : 0.0, after ? 100.0 * afterOn / after : 0.0);
+        std::printf("                          %02d (COM%d): %5.1f %% / %5.1f %%; %5.1f %% (%d of %d s)\n", u + 1,
+                    u < first ? 1 : 2, during ? 100.0 * duringOn / during : 0.0, after ? 100.0 * afterOn / after : 0.0,
+                    counted ? 100.0 * missing / counted : 0.0, missing, counted);
     }
     // Recovery: how long after the restart each unit of that line was first
     // online again (faults still on), and how long after the faults ended

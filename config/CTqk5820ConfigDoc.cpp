@@ -258,6 +258,33 @@ bool CTqk5820ConfigDoc::CommitNumber(int p, float value)
     return CommitText(p, protocol::renderNumber(value));
 }
 
+bool CTqk5820ConfigDoc::CommitCoefficient(int slot, float value, int sensorType)
+{
+    if (!InRange(slot, pn::kCoefficientCount))
+        return false;
+    const int p = pn::kCoefficientFirst + slot;
+    const std::string text = protocol::renderNumber(value);
+    const int current = tracker_.CurrentType();
+    if (online_ && current == SensorTypeTracker::kNoType)
+        return false;
+    if (online_ && current != sensorType) {
+        // In the unit's present layout the slot means something else.
+        RefuseForSensorType(p, text);
+        return true;
+    }
+    if (!CommitText(p, text))
+        return false;
+    // Offline the type is checked again before the held entry goes out.
+    entryType_[static_cast<std::size_t>(p)] = sensorType;
+    return true;
+}
+
+void CTqk5820ConfigDoc::RefuseForSensorType(int p, const std::string& text)
+{
+    prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
+                               + std::to_string(p) + " = " + text);
+}
+
 bool CTqk5820ConfigDoc::IsHeld(int p) const
 {
     return ValidParameter(p) && held_.test(static_cast<std::size_t>(p));
@@ -294,8 +321,7 @@ void CTqk5820ConfigDoc::WriteHeldEntries()
                 continue;
             held_.reset(i);
             entry_.reset(i);
-            prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
-                                       + std::to_string(p) + " = " + entryText_[i]);
+            RefuseForSensorType(p, entryText_[i]);
             continue;
         }
         if (WriteText(p, entryText_[i]))
@@ -580,7 +606,11 @@ void CTqk5820ConfigDoc::Probe()
         }
         fresh_.reset(i);
     } else if (secondsBetween(lastProbe_, clock_.seconds()) > kProbeInterval) {
-        link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+        // Replies that came in since the unit went offline are filed, not
+        // dropped: one may confirm an entry's write, which would otherwise
+        // stay held and be written a second time.
+        while (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+            File(*reply);
         DeleteContents();
         PostRead(kProbeParameter, true);
         lastProbe_ = clock_.seconds();

@@ -90,13 +90,19 @@ public:
     bool WriteNumber(int p, float value);
     // A value the user entered: written like WriteText, and never lost
     // silently. While the unit does not answer it waits (IsHeld) and is
-    // written once the unit answers again; a move to another unit or port
-    // drops it and says so in the status line (a close drops it quietly),
-    // and a write whose answer was lost is said there too: it is not sent
-    // again, since it may have landed, and its value is read back instead.
+    // written once the unit answers again; a move to another unit or port,
+    // or a close, drops it and says so in the status line, and a write
+    // whose answer was lost is said there too: it is not sent again, since
+    // it may have landed, and its value is read back instead.
     // True when taken.
     bool CommitText(int p, const std::string& text);
     bool CommitNumber(int p, float value);
+    // A sensor coefficient (slot 0 to 5) entered in the layout of
+    // `sensorType`: as CommitNumber, but a unit that has another type by the
+    // time it can be written does not get it, and the status line says so.
+    // False (to be offered again) while the unit answers but its type is not
+    // known yet.
+    bool CommitCoefficient(int slot, float value, int sensorType);
     // An entry for p waits for the unit to answer again.
     bool IsHeld(int p) const;
     // A read or a write of p is waiting for its reply.
@@ -247,6 +253,9 @@ private:
     void WriteHeldEntries();
     // Drops entries that can no longer be written, telling the user.
     void DropEntries();
+    // Tells the user that a coefficient entry was not written because the
+    // unit has another sensor type now.
+    void RefuseForSensorType(int p, const std::string& text);
     std::vector<ParameterConsumer*>* ConsumersOf(int p);
     const std::vector<ParameterConsumer*>* ConsumersOf(int p) const;
 

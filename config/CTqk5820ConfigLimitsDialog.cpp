@@ -161,8 +161,6 @@ bool CTqk5820ConfigLimitsDialog::Refresh()
     if (doc.IsOnline()) {
         for (Setting s : kReadOrder)
             At(s).Read(doc);
-        for (Setting s : kWriteOrder)
-            At(s).Write(doc);
     } else {
         // Blinking has blanked the entries, so the limits are read again
         // once the instrument answers, and the sensor-type rule is applied
@@ -171,6 +169,10 @@ bool CTqk5820ConfigLimitsDialog::Refresh()
         for (CPanelSetting& setting : settings_)
             setting.Offline();
     }
+    // Offline too: the document holds an entry for the unit and says so, and
+    // drops it with a word if the window moves on or closes first.
+    for (Setting s : kWriteOrder)
+        At(s).Write(doc);
     for (const CPanelSetting& setting : settings_) {
         if (setting.IsBusy())
             return true;

@@ -30,7 +30,8 @@ public:
     void Collect();
     // Online: shows the instrument's value when one is due.
     void Read(CTqk5820ConfigDoc& doc);
-    // Online: sends the held value when the document takes the write.
+    // Hands the taken value to the document once it takes it: written at
+    // once online, held by the document for the unit while offline.
     void Write(CTqk5820ConfigDoc& doc);
     // Offline: the value is to be fetched again, and the entry blinks
     // instead of showing it (an entry the user works in holds still).

@@ -253,13 +253,22 @@ void CTqk5820ConfigMeasureDialog::RefreshSetPoint()
         }
     }
 
+    CommitSetPoint();
+}
+
+void CTqk5820ConfigMeasureDialog::CommitSetPoint()
+{
     TakeCommittedSetPoint();
-    if (!setPointPending_)
+    // Until the unit has told its sensor type once, it is not known whether
+    // the entry is a temperature or a resistance: the value waits here.
+    if (!setPointPending_ || mode_ == kUnknown)
         return;
+    CTqk5820ConfigDoc& doc = Doc();
     const int parameter = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
     if (doc.CommitNumber(parameter, setPointValue_)) {
         setPointPending_ = false;
-        setPointSent_ = true;
+        // Offline the document holds it for the unit and says so.
+        setPointSent_ = doc.IsOnline();
         setPointParameter_ = parameter;
         rereadSetPoint_ = true;
     }
@@ -271,7 +280,7 @@ void CTqk5820ConfigMeasureDialog::RefreshOffline()
     // instrument, or says that it was not confirmed. Sent again from here
     // it would go out twice, or blindly after its answer was lost.
     setPointSent_ = false;
-    TakeCommittedSetPoint();
+    CommitSetPoint();
     for (CLibNumberStatic* display : {actual_, aux_, current_, voltage_}) {
         if (display != nullptr)
             display->Blink();

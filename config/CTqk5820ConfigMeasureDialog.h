@@ -69,6 +69,8 @@ private:
     void RefreshOutput();
     void RefreshSetPoint();
     void TakeCommittedSetPoint();
+    // Hands a taken set point to the document, online or not.
+    void CommitSetPoint();
     void RefreshOffline();
 
     CLibNumberStatic* actual_ = nullptr;

@@ -47,12 +47,13 @@ bool CTqk5820ConfigPidDialog::Refresh()
     if (doc.IsOnline()) {
         for (CPanelSetting& term : terms_)
             term.Read(doc);
-        for (CPanelSetting& term : terms_)
-            term.Write(doc);
     } else {
         for (CPanelSetting& term : terms_)
             term.Offline();
     }
+    // Offline too: the document holds an entry until the unit answers.
+    for (CPanelSetting& term : terms_)
+        term.Write(doc);
     for (const CPanelSetting& term : terms_) {
         if (term.IsBusy())
             return true;

@@ -354,24 +354,21 @@ void CTqk5820ConfigSensorDialog::RefreshCoefficients()
             coefficientReread_[k] = false;
         }
     }
+    CommitCoefficients();
+}
+
+void CTqk5820ConfigSensorDialog::CommitCoefficients()
+{
+    CTqk5820ConfigDoc& doc = Doc();
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         CoefficientWrite& w = coefficientWrites_[k];
-        if (!w.pending)
-            continue;
-        // Reading a code pair may have started a change of type just now.
-        const int type = tracker.CurrentType();
-        if (type == kNoType)
-            return;
-        if (type != w.type) {
-            // Typed for a type the instrument no longer has: in this one the
-            // slot means something else.
+        // Reading a code pair may have started a change of type just now;
+        // one typed for a type the instrument no longer has is refused with
+        // a word by the document, and offline the document holds it.
+        if (w.pending && doc.CommitCoefficient(static_cast<int>(k), w.value, w.type)) {
             w.pending = false;
-            continue;
-        }
-        if (tracker.WriteCoefficient(static_cast<int>(k), w.value)) {
-            w.pending = false;
-            w.unanswered = true;
-            coefficientReread_[k] = true;
+            w.unanswered = doc.IsOutstanding(pn::kCoefficientFirst + static_cast<int>(k));
+            coefficientReread_[k] = doc.IsOnline();
         }
     }
 }
@@ -397,6 +394,7 @@ void CTqk5820ConfigSensorDialog::RefreshOffline()
     // for the instrument, or says that it was not confirmed.
     for (CoefficientWrite& w : coefficientWrites_)
         w.unanswered = false;
+    CommitCoefficients();
     biasUnanswered_ = false;
     wantedTypeSent_ = false;
     for (CLibDatamineEdit* entry : entries_) {

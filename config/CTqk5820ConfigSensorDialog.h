@@ -84,6 +84,8 @@ private:
     void RefreshOffline();
     void RequestWantedType();
     void TakeCommittedEntries();
+    // Hands taken coefficient entries to the document, online or not.
+    void CommitCoefficients();
     void RefreshCoefficients();
     void TypeLayout();
     void DecodeBias();

@@ -184,7 +184,6 @@ bool InstrumentLink::servicePort(int port)
             takeTurn(p, port);
         if (p.pending[0] == '\0')
             return false;
-        p.reopened = false;
         startTransaction(p);
         ++p.progress;
         return true;
@@ -288,7 +287,6 @@ void InstrumentLink::endTransaction(Port& p)
     p.pendingIsProbe = false;
     p.pendingIsQuick = false;
     p.pendingContested = false;
-    p.reopened = false;
 }
 
 void InstrumentLink::startTransaction(Port& p)
@@ -307,6 +305,8 @@ void InstrumentLink::startTransaction(Port& p)
 
 void InstrumentLink::loseDevice(Port& p, int port)
 {
+    if (p.state == State::Awaiting && p.writtenAt < 0 && p.device->pollWrite() >= protocol::kCommandLength)
+        p.writtenAt = clock_.utcMillis();
     p.device->purge();
     p.device->close();
     p.device.reset();
@@ -329,26 +329,23 @@ void InstrumentLink::reopen(Port& p, int port)
     p.lost = false;
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device back");
-    // A command that was waiting out its time on the lost line goes out now
-    // with a whole time-out of its own, once: a server that is still
-    // letting go of the previous client turns the first connection away.
-    // After that it keeps the time it had, so that a device lost again and
-    // again (a server that takes each connection and drops it) cannot keep
-    // it from ever timing out.
+    // A command that was waiting on the lost line keeps the time it had, so
+    // that a device lost again and again (a server that takes each
+    // connection and drops it, or turns it away as busy) cannot keep it from
+    // timing out. A write that had gone out whole is not sent again: it may
+    // have landed, and a second copy would land twice.
     if (p.state != State::Awaiting)
         return;
-    if (!p.reopened) {
-        p.reopened = true;
-        startTransaction(p);
-    } else if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
+    const bool landed = p.writtenAt >= 0 && digit(p.pending[4]) != protocol::kClassRead;
+    if (landed || secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
         giveUp(p, port);
-    } else {
-        const std::int64_t start = p.start;
-        const std::int64_t startMs = p.startMs;
-        startTransaction(p);
-        p.start = start;
-        p.startMs = startMs;
+        return;
     }
+    const std::int64_t start = p.start;
+    const std::int64_t startMs = p.startMs;
+    startTransaction(p);
+    p.start = start;
+    p.startMs = startMs;
 }
 
 void InstrumentLink::giveUp(Port& p, int port)

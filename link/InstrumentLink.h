@@ -136,8 +136,6 @@ private:
         // Whether units other than probing ones were waiting when the
         // pending command was chosen.
         bool pendingContested = false;
-        // The pending command has gone out again on a reopened device.
-        bool reopened = false;
         LineTurns turns;
         std::size_t received = 0;
         std::uint64_t progress = 0;

@@ -29,6 +29,12 @@ constexpr std::size_t kReadPerCall = 4096;
 // happens).
 constexpr std::size_t kControlLimit = 4096;
 constexpr int kServerHoldMs = 25;
+// Bytes that carried no line data (telnet commands, NULs) one transaction
+// may bring before its descriptor is no longer offered to be watched: a
+// peer that sends nothing else keeps the descriptor ready for good, and a
+// caller waking on it would spin a core until its time-out. The bytes are
+// still taken, a bounded amount per call, on the caller's own passes.
+constexpr std::size_t kNoiseLimit = 4096;
 
 bool startsWith(const std::string& s, const char* prefix)
 {
@@ -128,6 +134,7 @@ public:
         wire_ = telnet_ ? TelnetCodec::encode(data, n) : std::string(data, n);
         source_ = std::string(data, n);
         wireSent_ = 0;
+        noise_ = 0;
         flush();
         return !gone_;
     }
@@ -137,6 +144,7 @@ public:
         readBuffer_ = buffer;
         readWanted_ = n;
         readDone_ = 0;
+        noise_ = 0;
         return !gone_;
     }
 
@@ -192,7 +200,7 @@ public:
         return ok;
     }
 
-    int readinessHandle() const override { return readiness_; }
+    int readinessHandle() const override { return noise_ > kNoiseLimit ? -1 : readiness_; }
 
     // A server that closes or resets the connection is gone even while
     // bytes it sent before are still unread (a half reply, ser2net's "Port
@@ -277,6 +285,7 @@ private:
                 data.assign(chunk, static_cast<std::size_t>(n));
             // NUL bytes are dropped, as a serial line set to discard them does.
             data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+            noise_ += static_cast<std::size_t>(n) - std::min(data.size(), static_cast<std::size_t>(n));
             inbox_ += data;
         }
     }
@@ -295,6 +304,8 @@ private:
     char* readBuffer_ = nullptr;
     std::size_t readWanted_ = 0;
     std::size_t readDone_ = 0;
+    // Wire bytes without line data since the last start of a read or write.
+    std::size_t noise_ = 0;
 };
 
 } // namespace

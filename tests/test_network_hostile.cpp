@@ -16,6 +16,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
+#include <sys/resource.h>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -93,6 +94,9 @@ struct HostilePeer {
     // What reaches the reader in all (checked when the connection stays).
     std::size_t delivered;
     std::string tail;
+    // Only bytes without line data: the descriptor is no longer offered to
+    // be watched, so a caller does not spin on it.
+    bool unwatched;
 };
 
 TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsLost)
@@ -100,20 +104,20 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
     const std::string junk = "#junk*junk*junk*junk*junk*junk*!";   // 32 bytes, a whole number of times
     const HostilePeer peers[] = {
         {"telnet DO flood", true, [](int fd) { flood(fd, iacDoEveryOption(), kFloodBytes); ::send(fd, "@ok", 3, 0); },
-         End::Open, 3, "@ok"},
+         End::Open, 3, "@ok", true},
         {"endless subnegotiation", true,
          [](int fd) {
              const char open[] = {static_cast<char>(IAC), static_cast<char>(SB), 44};
              ::send(fd, open, sizeof open, 0);
              flood(fd, "subnegotiation that never ends ", kFloodBytes);
          },
-         End::Open, 0, ""},
+         End::Open, 0, "", true},
         {"NUL flood, telnet", true, [](int fd) { flood(fd, std::string(64, '\0'), kFloodBytes); ::send(fd, "@ok", 3, 0); },
-         End::Open, 3, "@ok"},
+         End::Open, 3, "@ok", true},
         {"NUL flood, raw", false, [](int fd) { flood(fd, std::string(64, '\0'), kFloodBytes); ::send(fd, "@ok", 3, 0); },
-         End::Open, 3, "@ok"},
+         End::Open, 3, "@ok", true},
         {"junk flood, raw", false, [&junk](int fd) { flood(fd, junk, kFloodBytes); },
-         End::Open, kFloodBytes, junk.substr(junk.size() - kReplyLength)},
+         End::Open, kFloodBytes, junk.substr(junk.size() - kReplyLength), false},
         {"half reply then reset", false,
          [](int fd) {
              ::send(fd, "@10111", 6, 0);
@@ -121,13 +125,13 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
              ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
              ::close(fd);
          },
-         End::Lost, 0, ""},
+         End::Lost, 0, "", false},
         {"port already in use, then close", true,
          [](int fd) {
              ::send(fd, "Port already in use\r\n", 21, 0);
              ::close(fd);
          },
-         End::Lost, 0, ""},
+         End::Lost, 0, "", false},
     };
     for (const HostilePeer& peer : peers) {
         SCOPED_TRACE(peer.name);
@@ -164,6 +168,9 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
         std::size_t count = 0;
         std::string received;
         device->startRead(reply, kReplyLength);
+        // The socket itself, to tell when all has been taken.
+        const int socketFd = device->readinessHandle();
+        bool unwatched = false;
         Clock::duration longest {};
         std::size_t got = 0;
         bool lost = false;
@@ -182,7 +189,8 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
                 device->startRead(reply, kReplyLength);
                 continue;
             }
-            pollfd p {device->readinessHandle(), POLLIN, 0};
+            unwatched = unwatched || device->readinessHandle() < 0;
+            pollfd p {socketFd, POLLIN, 0};
             if (lost || (done && ::poll(&p, 1, 0) == 0))
                 break;
             ::poll(&p, 1, 10);
@@ -197,6 +205,7 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
             EXPECT_FALSE(lost);
             EXPECT_EQ(count, peer.delivered);
             EXPECT_EQ(received.substr(received.size() - std::min(received.size(), peer.tail.size())), peer.tail);
+            EXPECT_EQ(unwatched, peer.unwatched);
         }
         device.reset();
         serverSide.join();
@@ -204,6 +213,107 @@ TEST(HostilePeers, EveryPollReturnsAtOnceMemoryStaysSmallAndAnEndedConnectionIsL
         // each request.
         EXPECT_LT(answers.size(), 1024u);
         EXPECT_LT(residentBytes(), residentBefore + (16u << 20));
+    }
+}
+
+// ------------------------------------------------- the tool against them
+
+// Sends `head`, then `pattern` over and over until the client has gone or
+// `stop` is set.
+std::function<void(int, const std::atomic<bool>&)> endless(const std::string& head, const std::string& pattern)
+{
+    return [head, pattern](int fd, const std::atomic<bool>& stop) {
+        const timeval slice {0, 200000};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &slice, sizeof slice);
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+        std::string block;
+        while (block.size() < 65536)
+            block += pattern;
+        while (!stop) {
+            if (::send(fd, block.data(), block.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN)
+                return;
+        }
+    };
+}
+
+TEST(HostilePeers, TessolctlEndsWithinTheReplyTimeOutWithoutSpinningOrGrowing)
+{
+    const auto busy = [](int fd, const std::atomic<bool>&) { ::send(fd, "Port already in use\r\n", 21, MSG_NOSIGNAL); };
+    const struct {
+        const char* name;
+        bool telnet;
+        std::function<void(int, const std::atomic<bool>&)> first;
+    } peers[] = {
+        {"telnet DO flood", true, endless("", iacDoEveryOption())},
+        {"endless subnegotiation", true, endless({static_cast<char>(IAC), static_cast<char>(SB), 44}, "never ends ")},
+        {"NUL flood", false, endless("", std::string(64, '\0'))},
+        {"half reply then reset", false,
+         [](int fd, const std::atomic<bool>&) {
+             ::send(fd, "@10111", 6, MSG_NOSIGNAL);
+             const linger reset {1, 0};
+             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+         }},
+        {"busy server", true, busy},
+    };
+    for (const auto& peer : peers) {
+        SCOPED_TRACE(peer.name);
+        Listener server;
+        std::atomic<bool> stop {false};
+        std::string commands;
+        std::thread serverSide([&] {
+            for (int n = 0; !stop;) {
+                if (!server.accept(20))
+                    continue;
+                const int fd = server.release();
+                // What the tool sends first (after a telnet opening): its
+                // command, if it sends one on this connection.
+                std::string got;
+                pollfd p {fd, POLLIN, 0};
+                char buf[256];
+                const auto whole = [&got] {
+                    const auto at = got.find('!');
+                    return at != std::string::npos && got.size() >= at + 17;
+                };
+                while (!whole() && ::poll(&p, 1, 300) > 0) {
+                    const ssize_t r = ::recv(fd, buf, sizeof buf, 0);
+                    if (r <= 0)
+                        break;
+                    got.append(buf, static_cast<std::size_t>(r));
+                }
+                commands += got;
+                (n++ == 0 ? peer.first : busy)(fd, stop);
+                ::close(fd);
+            }
+        });
+        rusage before {};
+        ::getrusage(RUSAGE_CHILDREN, &before);
+        const auto start = Clock::now();
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--device",
+                                        std::string(peer.telnet ? "rfc2217" : "socket") + "://127.0.0.1:"
+                                            + std::to_string(server.port()),
+                                        "--unit", "1", "write", "3", "42"},
+                                       15000);
+        const auto wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        rusage after {};
+        ::getrusage(RUSAGE_CHILDREN, &after);
+        stop = true;
+        serverSide.join();
+
+        const auto ms = [](const timeval& t) { return t.tv_sec * 1000 + t.tv_usec / 1000; };
+        const long cpuMs = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
+        ::testing::Test::RecordProperty(std::string(peer.name) + " ms wall/cpu/maxrss KiB",
+                                        std::to_string(wallMs) + "/" + std::to_string(cpuMs) + "/"
+                                            + std::to_string(after.ru_maxrss));
+        EXPECT_NE(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.exitCode, -1) << "killed";
+        EXPECT_LT(wallMs, 3000);
+        EXPECT_LT(cpuMs, wallMs / 2) << "spins";
+        EXPECT_LT(after.ru_maxrss, 64 * 1024);   // KiB
+        // Sent once, never again on a later connection.
+        std::size_t sent = 0;
+        for (std::size_t at = commands.find("!101203"); at != std::string::npos; at = commands.find("!101203", at + 1))
+            ++sent;
+        EXPECT_EQ(sent, 1u) << commands;
     }
 }
 

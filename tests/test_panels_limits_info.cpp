@@ -253,11 +253,13 @@ TEST_F(PanelsTest, AnOfflineInstrumentBlinksAndGetsWhatWasCommittedMeanwhile)
     CLibSpinButtonCtrl* spin = pid->Spin(Pid::kD);
     QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(spin->width() / 2, 2));
     EXPECT_EQ(text(pid->Entry(Pid::kD)), " 1 ");
-    EXPECT_TRUE(runUntil([&] { return pid->GetSetting(Pid::kD).IsWritePending(); }, 4000));
+    EXPECT_TRUE(runUntil([&] { return doc->IsHeld(12); }, 4000));
     type(limits->Entry(Limits::kHighTemperature), "55");
     runFor(600);
-    EXPECT_TRUE(pid->GetSetting(Pid::kI).IsWritePending());
-    EXPECT_TRUE(limits->GetSetting(Limits::kHighTemperature).IsWritePending());
+    // The document holds them for the unit, not the panels.
+    EXPECT_TRUE(doc->IsHeld(11));
+    EXPECT_TRUE(doc->IsHeld(31));
+    EXPECT_FALSE(pid->GetSetting(Pid::kI).IsWritePending());
 
     sim->sim().control("on 1");
     EXPECT_TRUE(runUntil([&] {

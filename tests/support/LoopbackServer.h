@@ -31,10 +31,10 @@ public:
         ::close(fd_);
     }
     int port() const { return port_; }
-    bool accept()
+    bool accept(int ms = 2000)
     {
         pollfd p {fd_, POLLIN, 0};
-        if (::poll(&p, 1, 2000) <= 0)
+        if (::poll(&p, 1, ms) <= 0)
             return false;
         peer_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         return peer_ >= 0;

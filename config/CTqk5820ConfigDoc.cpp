@@ -528,7 +528,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
     // it: the unit counts as gone at once, as it always has, so that the
     // procedure ends rather than goes on without it.
     if (c == protocol::kClassWrite && !entry && online_ && !draining_)
-        misses_ = 1;
+        misses_ = kMissesBeforeGone - 1;
     // Offline, or draining before a reset that ends it all anyway: nothing
     // is asked again.
     if (!online_ || draining_) {
@@ -536,13 +536,14 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
             ClearFlags(p);
         return;
     }
-    if (misses_ == 0) {
-        // One lost answer is ordinary on a shared line. The unit counts as
-        // gone only if it misses again: it is asked once more at once (a
+    if (misses_ < kMissesBeforeGone - 1) {
+        // A lost answer is ordinary on a shared line, and on a poor one two
+        // in a row are too. The unit counts as gone only after
+        // kMissesBeforeGone in a row: it is asked again at once each time (a
         // read given up early, as a probe is), with its other reads taken
         // off the line so that a unit that has really gone is found out
         // within about two seconds. Its writes stay in their order.
-        misses_ = 1;
+        ++misses_;
         link_.cancelCommands(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead);
         for (std::size_t k = 1; k < kParameterCount; ++k) {
             if (readPending_.test(k)) {
@@ -562,7 +563,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p)
     DeleteContents();
     prompts_.showStatusMessage(ReportKey(port_, unit_) + " stopped answering");
     stoppedAnswering_ = true;
-    // Asked again at once: a unit that only lost two answers in a row is
+    // Asked again at once: a unit that only lost a few answers in a row is
     // back within moments rather than after the probe interval.
     lastProbe_ = clock_.seconds() - 5;
 }

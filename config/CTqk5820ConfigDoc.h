@@ -278,7 +278,9 @@ private:
     std::array<std::vector<ParameterConsumer*>, 6> consumers_;
     SensorTypeTracker tracker_;
     bool online_ = false;
-    // Replies missed in a row while online; the second takes it offline.
+    // Replies missed in a row while online; kMissesBeforeGone of them take
+    // it offline.
+    static constexpr int kMissesBeforeGone = 3;
     int misses_ = 0;
     // Told in the status line that it stopped answering, and not yet that
     // it answers again.

@@ -16,7 +16,7 @@ namespace {
 // How long a transaction may take, in whole seconds of the wall clock: a
 // command is given up once more than this has passed since it was written.
 constexpr int kReplyTimeout = 1;
-// How long a probe waits for the first byte of an answer after its command
+// How long a probe or a read waits for the first byte of an answer after its command
 // has been handed to the line. A unit that answers at all starts within a few
 // tens of milliseconds at 19200 baud (17 byte times to receive the command,
 // then its own turn-around); the rest is room for the driver and the pass.
@@ -191,8 +191,10 @@ bool InstrumentLink::servicePort(int port)
 
     if (!p.device) {
         // Nothing can answer on a lost line: its commands end in the usual
-        // time-out, as on a line without instruments.
-        if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
+        // time-out, as on a line without instruments, and those that would
+        // be given up early on silence end as early.
+        if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout
+            || ((p.pendingIsQuick || promptRead(p)) && clock_.utcMillis() - p.startMs > kProbeSilenceMs))
             giveUp(p, port);
         return true;
     }
@@ -203,6 +205,8 @@ bool InstrumentLink::servicePort(int port)
             p.writtenAt = clock_.utcMillis();
         const std::size_t received = device.pollRead();
         if (received != p.received) {
+            if (p.received == 0)
+                noteAnswerStart(p);
             p.received = received;
             ++p.progress;
         }
@@ -225,6 +229,11 @@ bool InstrumentLink::servicePort(int port)
             // has timed out already. Its sender has its end code 98; taking
             // this as the answer to the command now out would leave that one
             // unanswered for good and put every later reply one behind.
+            // If it answers a read given up early, its unit is slower to
+            // answer than was thought: its reads get the whole time-out.
+            if (reply->unitNumber() == p.gaveUpUnit && unit == p.gaveUpUnit)
+                p.answerStart[static_cast<std::size_t>(unit)] = static_cast<std::int32_t>(
+                    std::min<std::int64_t>(clock_.utcMillis() - p.gaveUpWrittenAt, 60000) + 1);
             std::memset(p.reply, 0, sizeof p.reply);
             p.received = 0;
             device.startRead(p.reply, protocol::kReplyLength);
@@ -235,8 +244,15 @@ bool InstrumentLink::servicePort(int port)
         ++p.progress;
         return true;
     }
-    if (p.pendingIsQuick && written && p.received == 0
+    // A read to a unit known to answer promptly that meets silence is given
+    // up as early as a probe: its answer was lost, and the line would
+    // otherwise stand still for the whole time-out while every unit on it
+    // waits. Its sender asks again. A write keeps the whole time-out, and so
+    // does a unit whose answers are slow to begin or not known yet.
+    if ((p.pendingIsQuick || promptRead(p)) && written && p.received == 0
         && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs + device.extraLatencyMs()) {
+        p.gaveUpUnit = pendingUnit(p);
+        p.gaveUpWrittenAt = p.writtenAt;
         giveUp(p, port);
         return true;
     }
@@ -287,6 +303,30 @@ void InstrumentLink::endTransaction(Port& p)
     p.pendingIsProbe = false;
     p.pendingIsQuick = false;
     p.pendingContested = false;
+}
+
+int InstrumentLink::pendingUnit(const Port& p)
+{
+    return 10 * digit(p.pending[2]) + digit(p.pending[3]);
+}
+
+void InstrumentLink::noteAnswerStart(Port& p)
+{
+    const int unit = pendingUnit(p);
+    if (p.writtenAt < 0 || unit < 0 || unit >= LineTurns::kUnits)
+        return;
+    const auto took = static_cast<std::int32_t>(std::min<std::int64_t>(clock_.utcMillis() - p.writtenAt, 60000)) + 1;
+    std::int32_t& known = p.answerStart[static_cast<std::size_t>(unit)];
+    known = known == 0 || took > known ? took : std::max(took, known - known / 8);
+}
+
+bool InstrumentLink::promptRead(const Port& p)
+{
+    const int unit = pendingUnit(p);
+    if (p.pending[4] != static_cast<char>('0' + protocol::kClassRead) || unit < 0 || unit >= LineTurns::kUnits)
+        return false;
+    const std::int32_t known = p.answerStart[static_cast<std::size_t>(unit)];
+    return known > 0 && known - 1 <= kProbeSilenceMs / 2;
 }
 
 void InstrumentLink::startTransaction(Port& p)

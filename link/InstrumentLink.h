@@ -5,6 +5,7 @@
 #include "link/ReplyPacket.h"
 #include "platform/LineWait.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -137,6 +138,14 @@ private:
         // pending command was chosen.
         bool pendingContested = false;
         LineTurns turns;
+        // For each unit, how long its answers have lately taken to begin
+        // (ms after the command was written, plus 1; 0 while unknown). A
+        // slow answer counts at once, fast ones bring it down gradually.
+        std::array<std::int32_t, LineTurns::kUnits> answerStart {};
+        // The unit of the last command given up early, and when that was
+        // written, so that its late answer can still tell how slow it is.
+        int gaveUpUnit = -1;
+        std::int64_t gaveUpWrittenAt = 0;
         std::size_t received = 0;
         std::uint64_t progress = 0;
         std::string lastError;
@@ -158,6 +167,9 @@ private:
               const std::string& data, bool probe, bool quick);
     void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
+    static int pendingUnit(const Port& p);
+    void noteAnswerStart(Port& p);
+    static bool promptRead(const Port& p);
     void endTransaction(Port& p);
     void giveUp(Port& p, int port);
     void loseDevice(Port& p, int port);

@@ -404,7 +404,7 @@ TEST_F(LinkTest, AProbeTakesItsUnitsTurnLikeAnyCommand)
     EXPECT_EQ(link.queuedCount(), 0u);
 }
 
-TEST_F(LinkTest, AProbeThatHearsNothingEndsEarlyWhileOtherCommandsKeepTheirTimeout)
+TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKeepTheirTimeout)
 {
     ASSERT_TRUE(link.openPort(0));
     clock.toEndOfSecond();
@@ -441,6 +441,29 @@ TEST_F(LinkTest, AProbeThatHearsNothingEndsEarlyWhileOtherCommandsKeepTheirTimeo
     r = link.takeReply(0, 1, 5);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 0);
+
+    // A read of unit 5, which answered promptly, ends as early when nothing
+    // comes; a write to it keeps the whole time-out; and once the read's
+    // late answer shows the unit to be slower, its reads keep it too.
+    const auto silence = [&](int cls, int param, int ms) {
+        clock.toEndOfSecond();
+        link.postCommand(0, 1, 5, cls, param, "+001.000");
+        nextCommand(line);
+        link.servicePort(0);
+        clock.advanceMillis(ms);
+        link.servicePort(0);
+        return link.isAwaiting(0);
+    };
+    EXPECT_FALSE(silence(1, 1, 160));
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
+    EXPECT_TRUE(silence(2, 3, 900));
+    line.write(reply(5, 1, 1, 0, "+022.000") + reply(5, 2, 3, 0, "+001.000"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 5)->parameterNumber(), 3);
+    EXPECT_TRUE(silence(1, 1, 900));
+    line.write(reply(5, 1, 1, 0, "+022.000"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
 
     // A plain read of an absent unit keeps the whole-second time-out.
     clock.toEndOfSecond();

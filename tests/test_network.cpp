@@ -243,6 +243,21 @@ protected:
         return runProgram(args);
     }
 
+    // As ctl, for a unit that answers: ser2net may still hold the line for
+    // the previous client for a moment ("Port already in use"), and a
+    // command's time-out runs across the reconnect, so on a busy machine
+    // the first try can end in code 98. It is tried up to three times.
+    static RunResult ctlAnswered(const std::string& device, int unit, const std::vector<std::string>& args)
+    {
+        RunResult r;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            r = ctl(device, unit, args);
+            if (r.exitCode == 0 || r.err.find("End Code 98") == std::string::npos)
+                break;
+        }
+        return r;
+    }
+
     std::string dir_;
     std::string line_;
     int rawPort_ = 0;
@@ -255,13 +270,13 @@ TEST_F(Ser2netTest, ReadsAndWritesGoThroughBothKindsOfLine)
 {
     for (const std::string& device : {raw(), telnet()}) {
         SCOPED_TRACE(device);
-        RunResult r = ctl(device, 1, {"read", "56"});
+        RunResult r = ctlAnswered(device, 1, {"read", "56"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, "+001.300\n");
-        r = ctl(device, 1, {"write", "3", device == raw() ? "31.5" : "32.25"});
+        r = ctlAnswered(device, 1, {"write", "3", device == raw() ? "31.5" : "32.25"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out, device == raw() ? "+031.500\n" : "+032.250\n");
-        r = ctl(device, 1, {"status"});
+        r = ctlAnswered(device, 1, {"status"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("firmware       1.3\n"), std::string::npos) << r.out;
     }

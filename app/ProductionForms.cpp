@@ -19,24 +19,15 @@
 
 namespace {
 
-// The diagnostic document already bound to `owner`, or null.
-CTqk5820DiagnosticDoc* openDiagnostics(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& owner)
+// The open production document of type `Form` bound to `owner`, or null.
+template <class Form>
+Form* openFor(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& owner,
+              CTqk5820ConfigDoc* (Form::*ownerOf)() const)
 {
     for (Document* document : documents) {
-        auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(document);
-        if (diagnostics != nullptr && diagnostics->GetOwnerDocument() == &owner)
-            return diagnostics;
-    }
-    return nullptr;
-}
-
-// The calibration document already bound to `owner`, or null.
-CTqk5820CalibrateDoc* openCalibration(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& owner)
-{
-    for (Document* document : documents) {
-        auto* calibration = dynamic_cast<CTqk5820CalibrateDoc*>(document);
-        if (calibration != nullptr && calibration->GetConfigDoc() == &owner)
-            return calibration;
+        auto* form = dynamic_cast<Form*>(document);
+        if (form != nullptr && (form->*ownerOf)() == &owner)
+            return form;
     }
     return nullptr;
 }
@@ -71,13 +62,13 @@ void CTessolApp::OnProductionCommand(int commandId)
     Document* opened = nullptr;
     bool existing = false;
     if (commandId == cmd::kDiagnostics) {
-        opened = openDiagnostics(OpenDocuments(name), doc);
+        opened = openFor(OpenDocuments(name), doc, &CTqk5820DiagnosticDoc::GetOwnerDocument);
         existing = opened != nullptr;
     }
     // One calibration per controller: a second one would put the settings
     // back twice, the second time from values that calibration had set.
     if (commandId == cmd::kCalibration) {
-        opened = openCalibration(OpenDocuments(name), doc);
+        opened = openFor(OpenDocuments(name), doc, &CTqk5820CalibrateDoc::GetConfigDoc);
         existing = opened != nullptr;
     }
     if (opened == nullptr)

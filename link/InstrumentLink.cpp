@@ -194,7 +194,7 @@ bool InstrumentLink::servicePort(int port)
         // time-out, as on a line without instruments, and those that would
         // be given up early on silence end as early.
         if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout
-            || ((p.pendingIsQuick || promptRead(p)) && clock_.utcMillis() - p.startMs > kProbeSilenceMs))
+            || (givesUpOnSilence(p) && clock_.utcMillis() - p.startMs > kProbeSilenceMs))
             giveUp(p, port);
         return true;
     }
@@ -205,8 +205,8 @@ bool InstrumentLink::servicePort(int port)
             p.writtenAt = clock_.utcMillis();
         const std::size_t received = device.pollRead();
         if (received != p.received) {
-            if (p.received == 0)
-                noteAnswerStart(p);
+            if (p.received == 0 && p.writtenAt >= 0)
+                noteAnswerStart(p, pendingUnit(p), p.writtenAt);
             p.received = received;
             ++p.progress;
         }
@@ -232,8 +232,7 @@ bool InstrumentLink::servicePort(int port)
             // If it answers a read given up early, its unit is slower to
             // answer than was thought: its reads get the whole time-out.
             if (reply->unitNumber() == p.gaveUpUnit && unit == p.gaveUpUnit)
-                p.answerStart[static_cast<std::size_t>(unit)] = static_cast<std::int32_t>(
-                    std::min<std::int64_t>(clock_.utcMillis() - p.gaveUpWrittenAt, 60000) + 1);
+                noteAnswerStart(p, unit, p.gaveUpWrittenAt);
             std::memset(p.reply, 0, sizeof p.reply);
             p.received = 0;
             device.startRead(p.reply, protocol::kReplyLength);
@@ -249,7 +248,7 @@ bool InstrumentLink::servicePort(int port)
     // otherwise stand still for the whole time-out while every unit on it
     // waits. Its sender asks again. A write keeps the whole time-out, and so
     // does a unit whose answers are slow to begin or not known yet.
-    if ((p.pendingIsQuick || promptRead(p)) && written && p.received == 0
+    if (givesUpOnSilence(p) && written && p.received == 0
         && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs + device.extraLatencyMs()) {
         p.gaveUpUnit = pendingUnit(p);
         p.gaveUpWrittenAt = p.writtenAt;
@@ -295,7 +294,7 @@ void InstrumentLink::takeTurn(Port& p, int port)
 
 void InstrumentLink::endTransaction(Port& p)
 {
-    const int unit = 10 * digit(p.pending[2]) + digit(p.pending[3]);
+    const int unit = pendingUnit(p);
     p.turns.served(unit, p.pendingIsProbe, p.pendingContested, clock_.utcMillis() - p.startMs);
     p.pending[0] = '\0';
     std::memset(p.reply, 0, sizeof p.reply);
@@ -310,14 +309,18 @@ int InstrumentLink::pendingUnit(const Port& p)
     return 10 * digit(p.pending[2]) + digit(p.pending[3]);
 }
 
-void InstrumentLink::noteAnswerStart(Port& p)
+void InstrumentLink::noteAnswerStart(Port& p, int unit, std::int64_t writtenAt)
 {
-    const int unit = pendingUnit(p);
-    if (p.writtenAt < 0 || unit < 0 || unit >= LineTurns::kUnits)
+    if (unit < 0 || unit >= LineTurns::kUnits)
         return;
-    const auto took = static_cast<std::int32_t>(std::min<std::int64_t>(clock_.utcMillis() - p.writtenAt, 60000)) + 1;
+    const auto took = static_cast<std::int32_t>(std::min<std::int64_t>(clock_.utcMillis() - writtenAt, 60000)) + 1;
     std::int32_t& known = p.answerStart[static_cast<std::size_t>(unit)];
     known = known == 0 || took > known ? took : std::max(took, known - known / 8);
+}
+
+bool InstrumentLink::givesUpOnSilence(const Port& p)
+{
+    return p.pendingIsQuick || promptRead(p);
 }
 
 bool InstrumentLink::promptRead(const Port& p)

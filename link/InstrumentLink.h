@@ -168,8 +168,14 @@ private:
     void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
     static int pendingUnit(const Port& p);
-    void noteAnswerStart(Port& p);
+    // Records that `unit` began to answer a command written at `writtenAt`
+    // (UTC ms): a slow start counts at once, fast ones bring it down bit by bit.
+    void noteAnswerStart(Port& p, int unit, std::int64_t writtenAt);
+    // The pending command is a read to a unit known to answer promptly.
     static bool promptRead(const Port& p);
+    // The pending command is given up once nothing has begun to answer it
+    // for kProbeSilenceMs: a probe, a read asked again, or a prompt read.
+    static bool givesUpOnSilence(const Port& p);
     void endTransaction(Port& p);
     void giveUp(Port& p, int port);
     void loseDevice(Port& p, int port);

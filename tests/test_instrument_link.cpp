@@ -2,8 +2,6 @@
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/PosixSerialPorts.h"
-#include "platform/SystemClock.h"
-#include "tests/support/LoopbackServer.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -11,12 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <poll.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -32,20 +26,6 @@ bool waitReadable(int fd, int ms)
 {
     pollfd p {fd, POLLIN, 0};
     return ::poll(&p, 1, ms) > 0;
-}
-
-// Up to `n` bytes from a blocking socket, as many as come within `ms`.
-std::string drain(int fd, std::size_t n, int ms = 2000)
-{
-    std::string got;
-    char buf[64];
-    while (got.size() < n && waitReadable(fd, ms)) {
-        const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - got.size()), 0);
-        if (r <= 0)
-            break;
-        got.append(buf, static_cast<std::size_t>(r));
-    }
-    return got;
 }
 
 // Plays the instrument on the master side of a pseudo-terminal that the link
@@ -614,77 +594,6 @@ TEST_F(LostLineTest, ADeviceReplacedAtItsPathIsTakenForLost)
         ::usleep(10000);
     }
     EXPECT_TRUE(link.isLost(0));
-}
-
-// ------------------------------------------------- a server that drops us
-
-// A network line whose server takes the command, answers part of it or
-// nothing, and ends the connection; every later connection is turned away
-// as a server does whose port another client holds. On the real clock.
-TEST(DroppedConnection, TheCommandGoesOutOnceAndTimesOutWithinItsTime)
-{
-    const auto halfReplyThenReset = [](int fd) {
-        ::send(fd, "@10111", 6, MSG_NOSIGNAL);
-        const linger reset {1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    };
-    const auto silentClose = [](int) {};
-    const struct {
-        const char* name;
-        int commandClass;
-        std::function<void(int)> answer;
-    } cases[] = {
-        {"write, half reply then reset", protocol::kClassWrite, halfReplyThenReset},
-        {"write, closed unanswered", protocol::kClassWrite, silentClose},
-        {"read, half reply then reset", protocol::kClassRead, halfReplyThenReset},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Listener server;
-        std::atomic<bool> stop {false};
-        std::string received;
-        int connections = 0;
-        std::thread serverSide([&] {
-            while (!stop) {
-                if (!server.accept(20))
-                    continue;
-                const int fd = server.release();
-                if (connections++ == 0) {
-                    received += drain(fd, 17);
-                    c.answer(fd);
-                } else {
-                    ::send(fd, "Port already in use\r\n", 21, MSG_NOSIGNAL);
-                    received += drain(fd, 17, 50);
-                }
-                ::close(fd);
-            }
-        });
-
-        PosixSerialPorts ports;
-        ports.setPath("COM1", "socket://127.0.0.1:" + std::to_string(server.port()));
-        SystemClock clock;
-        ScriptedPrompts prompts;
-        InstrumentLink link {ports, clock, prompts};
-        ASSERT_TRUE(link.openPort(0));
-        const auto posted = std::chrono::steady_clock::now();
-        if (c.commandClass == protocol::kClassWrite)
-            link.postCommand(0, 1, 1, protocol::kClassWrite, 3, "+042.000");
-        else
-            link.postRead(0, 1, 1, protocol::kClassRead, 1);
-        while (link.replyCount() == 0 && std::chrono::steady_clock::now() - posted < std::chrono::seconds(8)) {
-            link.servicePort(0);
-            waitReadable(link.readinessHandle(0), 10);
-        }
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - posted);
-        stop = true;
-        serverSide.join();
-
-        auto r = link.takeReply(0, 1, 1);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->endCode(), protocol::kEndNoReply);
-        EXPECT_LT(took.count(), 2300);
-        EXPECT_EQ(received.size(), 17u) << received;
-    }
 }
 
 } // namespace

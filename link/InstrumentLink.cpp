@@ -157,6 +157,7 @@ bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int command
         return false;
     }
     queue_.push_back(Queued {std::move(packet), probe, quick});
+    ++port_[port].queued;
     // An idle line takes the next command at once and sends it, so that a
     // command posted to a quiet line goes out before this returns.
     Port& p = port_[port];
@@ -194,24 +195,34 @@ bool InstrumentLink::servicePort(int port)
         // time-out, as on a line without instruments, and those that would
         // be given up early on silence end as early.
         if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout
-            || (givesUpOnSilence(p) && clock_.utcMillis() - p.startMs > kProbeSilenceMs))
+            || (givesUpOnSilence(p) && clock_.utcMillis() - p.startMs > silenceMs(p)))
             giveUp(p, port);
         return true;
     }
     SerialDevice& device = *p.device;
+    const std::int64_t now = clock_.utcMillis();
     const bool written = device.pollWrite() >= protocol::kCommandLength;
     if (written) {
         if (p.writtenAt < 0)
-            p.writtenAt = clock_.utcMillis();
-        const std::size_t received = device.pollRead();
+            p.writtenAt = now;
+        const std::size_t received = p.readBase + device.pollRead();
         if (received != p.received) {
-            if (p.received == 0 && p.writtenAt >= 0)
-                noteAnswerStart(p, pendingUnit(p), p.writtenAt);
             p.received = received;
             ++p.progress;
+            if (p.answerBegunAt < 0 && std::memchr(p.reply, '@', received) != nullptr)
+                p.answerBegunAt = now;
         }
     }
-    if (written && p.received >= protocol::kReplyLength && p.reply[0] == '@') {
+    if (written && p.received >= protocol::kReplyLength) {
+        // Noise at the line's turn-around (a stray byte, CR or LF from an
+        // adapter) may come before the reply: what comes before its "@" is
+        // skipped, and the reply read on within the same time-out.
+        if (p.reply[0] != '@') {
+            const void* at = std::memchr(p.reply, '@', protocol::kReplyLength);
+            skipReplyBytes(p, at ? static_cast<std::size_t>(static_cast<const char*>(at) - p.reply)
+                                 : protocol::kReplyLength);
+            return true;
+        }
         p.reply[protocol::kReplyLength] = '\0';
         auto reply = std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds());
         const char* c = p.pending;
@@ -220,24 +231,34 @@ bool InstrumentLink::servicePort(int port)
         const int cls = digit(c[4]);
         const int param = 10 * digit(c[5]) + digit(c[6]);
         if (reply->endCode() == protocol::kEndUnparsable || reply->endCode() == protocol::kEndChecksum) {
+            // A noise byte that happened to be an "@": the reply may begin
+            // at a later one.
+            if (const void* next = std::memchr(p.reply + 1, '@', protocol::kReplyLength - 1)) {
+                skipReplyBytes(p, static_cast<std::size_t>(static_cast<const char*>(next) - p.reply));
+                return true;
+            }
             // Only one command is out on a line, so this is its answer,
             // whatever a damaged header says.
             reply->addressAs(deviceDigit, unit, cls, param);
         } else if (reply->deviceDigit() != deviceDigit || reply->unitNumber() != unit || reply->commandClass() != cls
                    || reply->parameterNumber() != param) {
             // A sound reply to another command: a late answer to one that
-            // has timed out already. Its sender has its end code 98; taking
-            // this as the answer to the command now out would leave that one
+            // was given up. Its sender has its end code 98; taking this as
+            // the answer to the command now out would leave that one
             // unanswered for good and put every later reply one behind.
-            // If it answers a read given up early, its unit is slower to
-            // answer than was thought: its reads get the whole time-out.
-            if (reply->unitNumber() == p.gaveUpUnit && unit == p.gaveUpUnit)
-                noteAnswerStart(p, unit, p.gaveUpWrittenAt);
-            std::memset(p.reply, 0, sizeof p.reply);
-            p.received = 0;
-            device.startRead(p.reply, protocol::kReplyLength);
+            // It proves that its unit is there and how slow it is, whoever
+            // the command now out is for.
+            const int late = reply->unitNumber();
+            if (late >= 0 && late < LineTurns::kUnits) {
+                const std::int64_t sent = p.endedWrittenAt[static_cast<std::size_t>(late)];
+                if (sent > 0)
+                    noteAnswerStart(p, late, sent, p.answerBegunAt >= 0 ? p.answerBegunAt : now);
+            }
+            ++p.lateReplies;
+            restartRead(p);
             return true;
         }
+        noteAnswerStart(p, unit, p.writtenAt, p.answerBegunAt >= 0 ? p.answerBegunAt : now);
         endTransaction(p);
         replies_.push_back(std::move(reply));
         ++p.progress;
@@ -247,11 +268,12 @@ bool InstrumentLink::servicePort(int port)
     // up as early as a probe: its answer was lost, and the line would
     // otherwise stand still for the whole time-out while every unit on it
     // waits. Its sender asks again. A write keeps the whole time-out, and so
-    // does a unit whose answers are slow to begin or not known yet.
-    if (givesUpOnSilence(p) && written && p.received == 0
-        && clock_.utcMillis() - p.writtenAt > kProbeSilenceMs + device.extraLatencyMs()) {
-        p.gaveUpUnit = pendingUnit(p);
-        p.gaveUpWrittenAt = p.writtenAt;
+    // does a unit whose answers are slow to begin. A unit not known to be
+    // prompt keeps it too while no other command waits for the line: giving
+    // up would gain nothing, and its answer, however slow, finds it.
+    if (givesUpOnSilence(p) && written && p.answerBegunAt < 0
+        && now - p.writtenAt > silenceMs(p) + device.extraLatencyMs()
+        && (p.queued > 0 || prompt(p, pendingUnit(p)))) {
         giveUp(p, port);
         return true;
     }
@@ -260,6 +282,28 @@ bool InstrumentLink::servicePort(int port)
     if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
         giveUp(p, port);
     return true;
+}
+
+void InstrumentLink::skipReplyBytes(Port& p, std::size_t count)
+{
+    p.noiseBytes += count;
+    const std::size_t kept = protocol::kReplyLength - count;
+    std::memmove(p.reply, p.reply + count, kept);
+    std::memset(p.reply + kept, 0, sizeof p.reply - kept);
+    p.readBase = kept;
+    p.received = kept;
+    if (kept == 0)
+        p.answerBegunAt = -1;
+    p.device->startRead(p.reply + kept, protocol::kReplyLength - kept);
+}
+
+void InstrumentLink::restartRead(Port& p)
+{
+    std::memset(p.reply, 0, sizeof p.reply);
+    p.readBase = 0;
+    p.received = 0;
+    p.answerBegunAt = -1;
+    p.device->startRead(p.reply, protocol::kReplyLength);
 }
 
 void InstrumentLink::takeTurn(Port& p, int port)
@@ -290,11 +334,14 @@ void InstrumentLink::takeTurn(Port& p, int port)
         return !c.probe && c.unit != it->packet->unitNumber();
     });
     queue_.erase(it);
+    --p.queued;
 }
 
 void InstrumentLink::endTransaction(Port& p)
 {
     const int unit = pendingUnit(p);
+    if (unit >= 0 && unit < LineTurns::kUnits && p.writtenAt >= 0)
+        p.endedWrittenAt[static_cast<std::size_t>(unit)] = p.writtenAt;
     p.turns.served(unit, p.pendingIsProbe, p.pendingContested, clock_.utcMillis() - p.startMs);
     p.pending[0] = '\0';
     std::memset(p.reply, 0, sizeof p.reply);
@@ -309,13 +356,21 @@ int InstrumentLink::pendingUnit(const Port& p)
     return 10 * digit(p.pending[2]) + digit(p.pending[3]);
 }
 
-void InstrumentLink::noteAnswerStart(Port& p, int unit, std::int64_t writtenAt)
+void InstrumentLink::noteAnswerStart(Port& p, int unit, std::int64_t writtenAt, std::int64_t begunAt)
 {
     if (unit < 0 || unit >= LineTurns::kUnits)
         return;
-    const auto took = static_cast<std::int32_t>(std::min<std::int64_t>(clock_.utcMillis() - writtenAt, 60000)) + 1;
+    const auto took = static_cast<std::int32_t>(std::clamp<std::int64_t>(begunAt - writtenAt, 0, 60000)) + 1;
     std::int32_t& known = p.answerStart[static_cast<std::size_t>(unit)];
     known = known == 0 || took > known ? took : std::max(took, known - known / 8);
+}
+
+bool InstrumentLink::prompt(const Port& p, int unit)
+{
+    if (unit < 0 || unit >= LineTurns::kUnits)
+        return false;
+    const std::int32_t known = p.answerStart[static_cast<std::size_t>(unit)];
+    return known > 0 && known - 1 <= kProbeSilenceMs / 2;
 }
 
 bool InstrumentLink::givesUpOnSilence(const Port& p)
@@ -325,11 +380,17 @@ bool InstrumentLink::givesUpOnSilence(const Port& p)
 
 bool InstrumentLink::promptRead(const Port& p)
 {
+    return p.pending[4] == static_cast<char>('0' + protocol::kClassRead) && prompt(p, pendingUnit(p));
+}
+
+std::int64_t InstrumentLink::silenceMs(const Port& p)
+{
     const int unit = pendingUnit(p);
-    if (p.pending[4] != static_cast<char>('0' + protocol::kClassRead) || unit < 0 || unit >= LineTurns::kUnits)
-        return false;
-    const std::int32_t known = p.answerStart[static_cast<std::size_t>(unit)];
-    return known > 0 && known - 1 <= kProbeSilenceMs / 2;
+    if (unit < 0 || unit >= LineTurns::kUnits)
+        return kProbeSilenceMs;
+    // Twice what the unit lately took, and some room for the pass.
+    const std::int64_t known = p.answerStart[static_cast<std::size_t>(unit)] - 1;
+    return std::max<std::int64_t>(kProbeSilenceMs, 2 * known + 50);
 }
 
 void InstrumentLink::startTransaction(Port& p)
@@ -344,6 +405,8 @@ void InstrumentLink::startTransaction(Port& p)
     p.writtenAt = -1;
     p.state = State::Awaiting;
     p.received = 0;
+    p.readBase = 0;
+    p.answerBegunAt = -1;
 }
 
 void InstrumentLink::loseDevice(Port& p, int port)
@@ -356,6 +419,8 @@ void InstrumentLink::loseDevice(Port& p, int port)
     p.lost = true;
     p.lostAt = clock_.seconds();
     p.received = 0;
+    p.readBase = 0;
+    p.answerBegunAt = -1;
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device lost, retrying");
 }
@@ -439,6 +504,8 @@ bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber, i
                                         && (commandClass < 0 || q.packet->commandClass() == commandClass);
                                 }),
                  queue_.end());
+    if (validPort(port))
+        port_[port].queued -= before - queue_.size();
     return queue_.size() != before;
 }
 
@@ -495,4 +562,21 @@ bool InstrumentLink::isInFront(int port, int deviceDigit, int unitNumber) const
 std::uint64_t InstrumentLink::progress(int port) const
 {
     return validPort(port) ? port_[port].progress : 0;
+}
+
+std::uint64_t InstrumentLink::noiseBytes(int port) const
+{
+    return validPort(port) ? port_[port].noiseBytes : 0;
+}
+
+std::uint64_t InstrumentLink::lateReplies(int port) const
+{
+    return validPort(port) ? port_[port].lateReplies : 0;
+}
+
+int InstrumentLink::answerStartMs(int port, int unitNumber) const
+{
+    if (!validPort(port) || unitNumber < 0 || unitNumber >= LineTurns::kUnits)
+        return -1;
+    return port_[port].answerStart[static_cast<std::size_t>(unitNumber)] - 1;
 }

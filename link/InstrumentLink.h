@@ -117,6 +117,15 @@ public:
     // bytes received, a transaction ended), so a caller can tell a pass that
     // did something from one that only looked.
     std::uint64_t progress(int port) const;
+    // Bytes skipped on the port because they came before the "@" of a reply
+    // (noise at the line's turn-around), since the link was made.
+    std::uint64_t noiseBytes(int port) const;
+    // Late answers seen on the port: sound replies that came after their
+    // command had been given up, and were not taken for another's answer.
+    std::uint64_t lateReplies(int port) const;
+    // How long the unit's answers have lately taken to begin, in
+    // milliseconds after its command went out; -1 while not known.
+    int answerStartMs(int port, int unitNumber) const;
 
 private:
     enum class State : std::uint8_t { Idle = 0, Awaiting = 1 };
@@ -142,10 +151,19 @@ private:
         // (ms after the command was written, plus 1; 0 while unknown). A
         // slow answer counts at once, fast ones bring it down gradually.
         std::array<std::int32_t, LineTurns::kUnits> answerStart {};
-        // The unit of the last command given up early, and when that was
-        // written, so that its late answer can still tell how slow it is.
-        int gaveUpUnit = -1;
-        std::int64_t gaveUpWrittenAt = 0;
+        // For each unit, when the last of its commands to end (answered or
+        // given up) was written, 0 if none: a late answer from the unit
+        // tells how slow it is from there.
+        std::array<std::int64_t, LineTurns::kUnits> endedWrittenAt {};
+        // When the current read first held the "@" of a reply, or -1.
+        std::int64_t answerBegunAt = -1;
+        // Bytes of the reply buffer that were there before the device's
+        // current read began (what followed noise that was skipped).
+        std::size_t readBase = 0;
+        // Commands waiting for this port.
+        std::size_t queued = 0;
+        std::uint64_t noiseBytes = 0;
+        std::uint64_t lateReplies = 0;
         std::size_t received = 0;
         std::uint64_t progress = 0;
         std::string lastError;
@@ -168,14 +186,26 @@ private:
     void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
     static int pendingUnit(const Port& p);
-    // Records that `unit` began to answer a command written at `writtenAt`
-    // (UTC ms): a slow start counts at once, fast ones bring it down bit by bit.
-    void noteAnswerStart(Port& p, int unit, std::int64_t writtenAt);
+    // Records that `unit` began to answer at `begunAt` a command written at
+    // `writtenAt` (UTC ms): a slow start counts at once, fast ones bring it
+    // down bit by bit.
+    static void noteAnswerStart(Port& p, int unit, std::int64_t writtenAt, std::int64_t begunAt);
+    // Whether `unit` is known to begin its answers promptly.
+    static bool prompt(const Port& p, int unit);
     // The pending command is a read to a unit known to answer promptly.
     static bool promptRead(const Port& p);
-    // The pending command is given up once nothing has begun to answer it
-    // for kProbeSilenceMs: a probe, a read asked again, or a prompt read.
+    // The pending command may be given up once nothing has begun to answer
+    // it for silenceMs(): a probe, a read asked again, or a prompt read.
     static bool givesUpOnSilence(const Port& p);
+    // How long the pending command waits for its answer to begin before it
+    // is given up on silence: kProbeSilenceMs, longer for a unit known to
+    // be slow.
+    static std::int64_t silenceMs(const Port& p);
+    // Skips `count` bytes at the front of the reply buffer and reads on
+    // for what the reply still lacks.
+    void skipReplyBytes(Port& p, std::size_t count);
+    // Starts reading a whole reply afresh.
+    void restartRead(Port& p);
     void endTransaction(Port& p);
     void giveUp(Port& p, int port);
     void loseDevice(Port& p, int port);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 #include <termios.h>
@@ -270,13 +271,30 @@ void Simulator::answer(const std::string& text, double now)
         reply = cut + protocol::checksumText(protocol::checksum(cut)) + "  \r\n";
     }
 
-    double due = now + options_.replyDelayMs / 1000.0;
+    if (f.noise > 0 && draw() < f.noise) {
+        static const char kNoise[] = {'\xff', 'x', '\r', '\n'};
+        reply.insert(reply.begin(), kNoise[random_() % sizeof kNoise]);
+    }
+
+    double due = now + replyDelayMs(command->unit) / 1000.0;
     if (options_.lineRate)
         due += protocol::kCommandLength * kByteSeconds;
     Outgoing out {std::max(due, lineFreeAt_), reply};
     if (options_.lineRate)
         lineFreeAt_ = out.start + reply.size() * kByteSeconds;
-    output_.push_back(std::move(out));
+    // Units answer after their own delays, so a quick unit's reply may go
+    // out before a slow one's that was asked earlier; one already under way
+    // keeps its place.
+    auto at = output_.end();
+    while (at != output_.begin() && std::prev(at)->start > out.start && std::prev(at)->sent == 0)
+        --at;
+    output_.insert(at, std::move(out));
+}
+
+int Simulator::replyDelayMs(int unitNumber) const
+{
+    const auto own = options_.unitDelayMs.find(unitNumber);
+    return own != options_.unitDelayMs.end() ? own->second : options_.replyDelayMs;
 }
 
 std::size_t Simulator::releasable(const Outgoing& out, double now) const
@@ -404,14 +422,27 @@ std::string Simulator::control(const std::string& line)
         while (in >> word) {
             const auto eq = word.find('=');
             const std::string key = word.substr(0, eq);
-            double* slot = key == "drop" ? &f.drop : key == "corrupt" ? &f.corrupt : key == "garble" ? &f.garble : nullptr;
+            double* slot = key == "drop" ? &f.drop
+                         : key == "corrupt" ? &f.corrupt
+                         : key == "garble" ? &f.garble
+                         : key == "noise" ? &f.noise : nullptr;
             if (!slot || eq == std::string::npos || !parseProbability(word.substr(eq + 1), slot))
-                return "error: expected drop=P, corrupt=P or garble=P with P from 0 to 1, got " + word;
+                return "error: expected drop=P, corrupt=P, garble=P or noise=P with P from 0 to 1, got " + word;
             any = true;
         }
         if (!any)
-            return "error: faults needs drop=P, corrupt=P or garble=P";
+            return "error: faults needs drop=P, corrupt=P, garble=P or noise=P";
         options_.faults = f;
+        return "ok";
+    }
+    if (verb == "delay") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string word;
+        int ms = 0;
+        if (!(in >> word) || !parseInt(word, &ms) || ms < 0 || ms > 60000)
+            return "error: delay U MS needs milliseconds 0 to 60000";
+        options_.unitDelayMs[target->address()] = ms;
         return "ok";
     }
     if (verb == "testbox") {
@@ -470,13 +501,13 @@ std::string Simulator::control(const std::string& line)
         }
         summary += " commands=" + std::to_string(commandsSeen_) + " replies=" + std::to_string(repliesSent_);
         summary += " drop=" + fixed(options_.faults.drop, 3) + " corrupt=" + fixed(options_.faults.corrupt, 3)
-                   + " garble=" + fixed(options_.faults.garble, 3);
+                   + " garble=" + fixed(options_.faults.garble, 3) + " noise=" + fixed(options_.faults.noise, 3);
         return summary;
     }
     if (verb.empty())
         return "error: empty control line";
     return "error: unknown control '" + verb
-           + "' (off, on, halt, set, release, faults, testbox, board, meters, status)";
+           + "' (off, on, halt, set, release, faults, delay, testbox, board, meters, status)";
 }
 
 } // namespace sim

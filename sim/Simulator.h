@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -15,9 +16,12 @@ namespace sim {
 // their sum should stay at or below 1): drop sends nothing; corrupt sends
 // the reply with a wrong checksum; garble sends 21 bytes that begin with
 // "@" and the reply's header but do not fit the reply template (the data
-// field is cut short).
+// field is cut short). Apart from those, noise is the probability that a
+// stray byte (0xFF, a letter, CR or LF, as adapters give at the line's
+// turn-around) goes out before a reply.
 struct Faults {
     double drop = 0, corrupt = 0, garble = 0;
+    double noise = 0;
 };
 
 struct Options {
@@ -25,6 +29,8 @@ struct Options {
     std::uint32_t seed = 1;
     Faults faults;
     int replyDelayMs = 0;   // extra delay before each reply
+    // Units that answer later than that: unit number and its own delay.
+    std::map<int, int> unitDelayMs;
     bool lineRate = false;  // pace like a 19200-baud line: 17 byte times before replying, then 21 for the reply
     bool testBox = false;   // every unit an uncalibrated board on the production test box
 };
@@ -65,7 +71,8 @@ public:
 
     // One run-time control line; answers "ok", "ok <summary>" for status,
     // or "error: <why>". Lines: off U | on U | halt U | set U P VALUE |
-    // release U P | faults [drop=P] [corrupt=P] [garble=P] | testbox U
+    // release U P | faults [drop=P] [corrupt=P] [garble=P] [noise=P] |
+    // delay U MS | testbox U
     // on|off | testbox U resistor KOHMS | testbox U ammeter on|off | board U
     // ideal|uncalibrated | meters U | status.
     std::string control(const std::string& line);
@@ -92,6 +99,7 @@ private:
     std::size_t releasable(const Outgoing& out, double now) const;
     double nextRelease(const Outgoing& out) const;
     double draw();
+    int replyDelayMs(int unitNumber) const;
 
     Options options_;
     std::vector<std::unique_ptr<SimUnit>> units_;

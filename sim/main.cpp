@@ -29,7 +29,8 @@ void usage(std::FILE* to)
 {
     std::fprintf(to,
         "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
-        "                   [--garble P] [--reply-delay-ms N] [--line-rate] [--test-box]\n"
+        "                   [--garble P] [--noise P] [--reply-delay-ms N|U=N,...] [--line-rate]\n"
+        "                   [--test-box]\n"
         "\n"
         "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
         "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
@@ -40,7 +41,8 @@ void usage(std::FILE* to)
         "  --drop P             probability that a reply is not sent\n"
         "  --corrupt P          probability that a reply has a wrong checksum\n"
         "  --garble P           probability that a reply does not fit the reply layout\n"
-        "  --reply-delay-ms N   extra delay before each reply\n"
+        "  --noise P            probability that a stray byte goes out before a reply\n"
+        "  --reply-delay-ms N   extra delay before each reply; U=N,... gives units their own\n"
         "  --line-rate          pace commands and replies like a 19200-baud line\n"
         "  --test-box           uncalibrated boards on the production test box\n"
         "  --help               this text\n"
@@ -51,7 +53,8 @@ void usage(std::FILE* to)
         "  set U P VALUE        force parameter P: a number or an exact 8-character text\n"
         "                       (quote texts with blanks: \" CALLKV \"); readings stay pinned\n"
         "  release U P          unpin a reading\n"
-        "  faults drop=P corrupt=P garble=P   (any subset)\n"
+        "  faults drop=P corrupt=P garble=P noise=P   (any subset)\n"
+        "  delay U MS           unit U answers MS milliseconds late\n"
         "  testbox U on|off     the production test box at unit U (test mount, settling noise)\n"
         "  testbox U resistor R a fixed R kOhm in the sensor socket (0: the test mount)\n"
         "  testbox U ammeter on|off   the bias ammeter left in the sensor line\n"
@@ -120,6 +123,33 @@ int badArguments(const std::string& why)
     return 2;
 }
 
+// "N" for every unit, or "U=N,U=N" for units of their own.
+bool parseDelays(const std::string& text, sim::Options* options)
+{
+    long count = 0;
+    if (text.find('=') == std::string::npos) {
+        if (!parseCount(text.c_str(), 60000, &count))
+            return false;
+        options->replyDelayMs = static_cast<int>(count);
+        return true;
+    }
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = text.find(',', at);
+        const std::string item = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        const std::size_t eq = item.find('=');
+        long unit = 0;
+        if (eq == std::string::npos || !parseCount(item.substr(0, eq).c_str(), 99, &unit) || unit < 1
+            || !parseCount(item.substr(eq + 1).c_str(), 60000, &count))
+            return false;
+        options->unitDelayMs[static_cast<int>(unit)] = static_cast<int>(count);
+        if (comma == std::string::npos)
+            break;
+        at = comma + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -154,15 +184,15 @@ int main(int argc, char** argv)
             if (!parseCount(value, 4294967295L, &count))
                 return badArguments("--seed needs a number 0 to 4294967295");
             options.seed = static_cast<std::uint32_t>(count);
-        } else if (arg == "--drop" || arg == "--corrupt" || arg == "--garble") {
+        } else if (arg == "--drop" || arg == "--corrupt" || arg == "--garble" || arg == "--noise") {
             double* slot = arg == "--drop" ? &options.faults.drop
-                         : arg == "--corrupt" ? &options.faults.corrupt : &options.faults.garble;
+                         : arg == "--corrupt" ? &options.faults.corrupt
+                         : arg == "--garble" ? &options.faults.garble : &options.faults.noise;
             if (!parseProbability(value, slot))
                 return badArguments(arg + " needs a probability from 0 to 1");
         } else if (arg == "--reply-delay-ms") {
-            if (!parseCount(value, 60000, &count))
-                return badArguments("--reply-delay-ms needs milliseconds 0 to 60000");
-            options.replyDelayMs = static_cast<int>(count);
+            if (!parseDelays(value, &options))
+                return badArguments("--reply-delay-ms needs milliseconds 0 to 60000, or UNIT=MS,... for units 1 to 99");
         } else {
             return badArguments("unknown option " + arg);
         }

@@ -36,6 +36,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <unistd.h>
 
 namespace {
@@ -769,3 +770,50 @@ TEST_F(FullLineTest, SixteenUnitsOnOneLineAllComeOnlineAndAreAllPolled)
     EXPECT_TRUE(runUntil([&] { return all([&](CTqk5820ConfigDoc* d) { return actualReadAt(d) > since; }); }, 10000));
     EXPECT_TRUE(runUntil([&] { return actualReadAt(docs.back()) > since + 1500; }, 3000));
 }
+
+// ------------------------------------------------------------ slow and noisy lines
+
+struct LineCase {
+    const char* name;
+    std::map<int, int> delayMs;   // unit -> how late it answers
+    double noise;                 // a stray byte before a reply
+};
+
+class AwkwardLineTest : public FullLineTest, public ::testing::WithParamInterface<LineCase> {
+protected:
+    std::vector<int> simulatedUnits() const override { return {1, 2, 3, 4}; }
+    void adjustLine(sim::Options& options) const override
+    {
+        options.unitDelayMs = GetParam().delayMs;
+        options.faults.noise = GetParam().noise;
+    }
+};
+
+TEST_P(AwkwardLineTest, EveryUnitComesOnlineAndIsPolled)
+{
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 4; ++i)
+        docs.push_back(openController());
+    const auto all = [&](const std::function<bool(CTqk5820ConfigDoc*)>& f) {
+        return std::all_of(docs.begin(), docs.end(), f);
+    };
+    ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }); }, 20000));
+    // Each of them keeps being read. A unit that takes 800 ms an answer
+    // leaves the line little time, so this is not about the values shown.
+    const auto lastRead = [](CTqk5820ConfigDoc* d) {
+        std::int64_t last = -1;
+        for (int p = 1; p < 100; ++p)
+            last = std::max(last, d->ReadAt(p));
+        return last;
+    };
+    const std::int64_t since = clock.utcMillis();
+    EXPECT_TRUE(runUntil([&] { return all([&](CTqk5820ConfigDoc* d) { return lastRead(d) > since; }); }, 15000));
+    // None of them went offline on the way.
+    EXPECT_TRUE(all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, AwkwardLineTest,
+                         ::testing::Values(LineCase {"SlowUnits", {{1, 100}, {2, 200}, {3, 400}, {4, 800}}, 0.0},
+                                           LineCase {"NoiseBeforeEveryReply", {}, 1.0},
+                                           LineCase {"SlowAndNoisy", {{2, 300}, {4, 600}}, 0.5}),
+                         [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });

@@ -135,31 +135,57 @@ TEST_F(LinkTest, ACommandWithoutAnswerTimesOutAfterTwoWholeSecondTicks)
     EXPECT_EQ(r->data(), "+025.000");
 }
 
-TEST_F(LinkTest, AReplyThatDoesNotStartWithAtEndsInTheTimeout)
+TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
 {
+    // Noise at the line's turn-around, as RS-485 adapters give it: the reply
+    // behind it is still the answer, within the same time-out.
+    const struct {
+        const char* name;
+        std::string noise;
+    } cases[] = {
+        {"0xFF", "\xff"},
+        {"a letter", "x"},
+        {"CR", "\r"},
+        {"LF", "\n"},
+        {"CR LF and 0xFF", "\r\n\xff"},
+        {"a stray @", "@"},
+        {"a stray @ with a digit", "@1"},
+        {"more than a reply's worth", std::string(30, 'z')},
+    };
     ASSERT_TRUE(link.openPort(0));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t skipped = link.noiseBytes(0);
+        link.postRead(0, 1, 5, 1, 1);
+        nextCommand(line);
+        line.write(c.noise + reply(5, 1, 1, 0, "+021.500"));
+        ASSERT_TRUE(serviceUntilReply());
+        auto r = link.takeReply(0, 1, 5);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->endCode(), 0);
+        EXPECT_EQ(r->data(), "+021.500");
+        EXPECT_EQ(link.noiseBytes(0) - skipped, c.noise.size());
+        EXPECT_FALSE(link.isAwaiting(0));
+    }
+
+    // Noise with no reply behind it is skipped too, and the command times
+    // out as for silence; nothing of it is left for the next one.
     link.postRead(0, 1, 5, 1, 1);
     nextCommand(line);
     std::string bad = reply(5, 1, 1, 0, "+021.500");
     bad[0] = '#';
-    EXPECT_TRUE(link.awaitsInput(0));
-    const auto before = link.progress(0);
     line.write(bad);
     for (int i = 0; i < 20; ++i) {
         link.servicePort(0);
         waitReadable(link.readinessHandle(0), 5);
     }
     EXPECT_EQ(link.replyCount(), 0u);
-    // All 21 bytes are in, so there is nothing more to wait for on the line,
-    // only the time-out; and the bytes counted as progress.
-    EXPECT_FALSE(link.awaitsInput(0));
-    EXPECT_GT(link.progress(0), before);
+    EXPECT_TRUE(link.awaitsInput(0));
     clock.advanceSeconds(2);
     link.servicePort(0);
     auto r = link.takeReply(0, 1, 5);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
-    // The purge left nothing behind for the next transaction.
     link.postRead(0, 1, 5, 1, 2);
     nextCommand(line);
     line.write(reply(5, 1, 2, 0, "+000.500"));
@@ -390,17 +416,22 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     clock.toEndOfSecond();
     link.postProbe(0, 1, 9, 56);
     nextCommand(line);
+    link.postRead(0, 1, 5, 1, 1);   // another unit waits for the line
     link.servicePort(0);
     clock.advanceMillis(140);
     link.servicePort(0);
     EXPECT_TRUE(link.isAwaiting(0));
     clock.advanceMillis(20);
     link.servicePort(0);
-    EXPECT_FALSE(link.isAwaiting(0));
     auto r = link.takeReply(0, 1, 9);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
     EXPECT_EQ(r->parameterNumber(), 56);
+    link.servicePort(0);
+    EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
+    line.write(reply(5, 1, 1, 0, "+021.500"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
 
     // An answer that has begun is waited for as long as any other.
     link.postProbe(0, 1, 5, 56);
@@ -453,6 +484,74 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     clock.advanceMillis(900);
     link.servicePort(0);
     EXPECT_TRUE(link.isAwaiting(0));
+}
+
+TEST_F(LinkTest, ALateAnswerShowsHowSlowItsUnitIsWhoeverTheCommandOutIsFor)
+{
+    ASSERT_TRUE(link.openPort(0));
+    // Unit 9 is not known yet: its probe gives way to unit 5 after the
+    // short silence, and its answer comes 400 ms after the probe went out,
+    // while unit 5's read is out.
+    link.postProbe(0, 1, 9, 56);
+    nextCommand(line);
+    link.postRead(0, 1, 5, 1, 1);
+    link.servicePort(0);
+    clock.advanceMillis(160);
+    link.servicePort(0);
+    ASSERT_EQ(link.takeReply(0, 1, 9)->endCode(), 98);
+    link.servicePort(0);
+    EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
+    link.servicePort(0);
+    clock.advanceMillis(240);
+    line.write(reply(9, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
+    ASSERT_TRUE(serviceUntilReply());
+    // Never filed as unit 5's answer, nor filed at all: its probe has ended.
+    auto r = link.takeReply(0, 1, 5);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data(), "+021.500");
+    EXPECT_EQ(link.replyCount(), 0u);
+    EXPECT_EQ(link.lateReplies(0), 1u);
+    EXPECT_GE(link.answerStartMs(0, 9), 400);
+
+    // Its next probe, with unit 5 waiting again, waits long enough for it.
+    link.postProbe(0, 1, 9, 56);
+    nextCommand(line);
+    link.postRead(0, 1, 5, 1, 1);
+    link.servicePort(0);
+    clock.advanceMillis(420);
+    link.servicePort(0);
+    EXPECT_TRUE(link.isAwaiting(0));
+    line.write(reply(9, 1, 56, 0, "+001.300"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+}
+
+TEST_F(LinkTest, AProbeOfAnUnknownUnitOnAnOtherwiseIdleLineWaitsForASlowAnswer)
+{
+    ASSERT_TRUE(link.openPort(0));
+    clock.toEndOfSecond();
+    link.postProbe(0, 1, 9, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    clock.advanceMillis(600);
+    link.servicePort(0);
+    // Nothing else wants the line, so giving up would gain nothing.
+    EXPECT_TRUE(link.isAwaiting(0));
+    line.write(reply(9, 1, 56, 0, "+001.300"));
+    ASSERT_TRUE(serviceUntilReply());
+    EXPECT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+    EXPECT_GE(link.answerStartMs(0, 9), 600);
+
+    // Once another command waits, a probe still unanswered gives way.
+    link.postProbe(0, 1, 8, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    clock.advanceMillis(300);
+    link.servicePort(0);
+    EXPECT_TRUE(link.isAwaiting(0));
+    link.postRead(0, 1, 9, 1, 1);
+    link.servicePort(0);
+    EXPECT_EQ(link.takeReply(0, 1, 8)->endCode(), 98);
 }
 
 // ------------------------------------------------------------ lost devices

@@ -33,6 +33,8 @@ protected:
     virtual std::vector<int> simulatedUnits() const { return {1, 2, 3, 4, 5, 6, 7}; }
     // Whether the simulated line is paced like a 19200-baud line.
     virtual bool pacedLine() const { return false; }
+    // Anything else about the simulated line: slow units, faults.
+    virtual void adjustLine(sim::Options&) const {}
     // Whether reports show as the program's real boxes (`reporting`) rather
     // than only being recorded; questions are answered by `prompts` either way.
     virtual bool realReports() const { return false; }
@@ -51,6 +53,7 @@ protected:
         sim::Options options;
         options.units = simulatedUnits();
         options.lineRate = pacedLine();
+        adjustLine(options);
         sim = std::make_unique<QtSim>(options, link_);
         ASSERT_TRUE(sim->ok());
         ASSERT_TRUE(app->InitInstance());

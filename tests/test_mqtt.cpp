@@ -192,8 +192,10 @@ TEST(MqttClientTest, AFullReceiveQueueKeepsTheNewestMessages)
     std::string error;
     ASSERT_TRUE(parseMqttUrl(broker.url(), options.address, error));
     options.login = {MosquittoBroker::kUser, MosquittoBroker::kPassword};
-    MqttClient receiver(options);
     MqttClient sender(options);
+    // By name: looked up, then connected to by number.
+    options.address.host = "localhost";
+    MqttClient receiver(options);
     ASSERT_TRUE(serve({&receiver, &sender}, [&] { return receiver.IsConnected() && sender.IsConnected(); }));
     ASSERT_TRUE(receiver.Subscribe("flood/#") && sender.Subscribe("flood/#"));
     // Both subscriptions hold once both have had a probe back.

@@ -125,8 +125,9 @@ std::string MqttNotices::Claim(const void* who, const std::string& id, const std
         mine = claims_.insert(claims_.end(), Claimed {who, id, line, unit});
     else
         *mine = Claimed {who, id, line, unit};
+    // Two windows on the same unit are one controller, not a clash.
     const auto other = std::find_if(claims_.begin(), claims_.end(), [&](const Claimed& c) {
-        return c.who != who && c.id == id;
+        return c.who != who && c.id == id && (c.line != line || c.unit != unit);
     });
     if (other == claims_.end())
         return id;

@@ -94,6 +94,19 @@ bool parseDecimal(const std::string& text, double& value)
     return std::isfinite(value);
 }
 
+std::string unitNumber(int unit)
+{
+    char number[16];
+    std::snprintf(number, sizeof number, "%02d", unit);
+    return number;
+}
+
+// An id told apart from another unit's that is the same.
+std::string distinctId(const std::string& id, const std::string& line, int unit)
+{
+    return id + "-" + topicSafe(line) + "-" + unitNumber(unit);
+}
+
 std::string bound(std::uint8_t row, std::int32_t position)
 {
     const float scale = ParameterTable::scale(row);
@@ -104,6 +117,35 @@ std::string bound(std::uint8_t row, std::int32_t position)
 }
 
 } // namespace
+
+std::string MqttNotices::Claim(const void* who, const std::string& id, const std::string& line, int unit)
+{
+    auto mine = std::find_if(claims_.begin(), claims_.end(), [&](const Claimed& c) { return c.who == who; });
+    if (mine == claims_.end())
+        mine = claims_.insert(claims_.end(), Claimed {who, id, line, unit});
+    else
+        *mine = Claimed {who, id, line, unit};
+    // Two windows on the same unit are one controller, not a clash.
+    const auto other = std::find_if(claims_.begin(), claims_.end(), [&](const Claimed& c) {
+        return c.who != who && c.id == id && (c.line != line || c.unit != unit);
+    });
+    if (other == claims_.end())
+        return id;
+    const std::string apart = distinctId(id, line, unit);
+    if (std::find(clashesTold_.begin(), clashesTold_.end(), id) == clashesTold_.end()) {
+        clashesTold_.push_back(id);
+        say_(other->line + " unit " + std::to_string(other->unit) + " and " + line + " unit "
+             + std::to_string(unit) + " both go by tessol/" + id + "; published as tessol/"
+             + distinctId(id, other->line, other->unit) + " and tessol/" + apart);
+    }
+    return apart;
+}
+
+void MqttNotices::Release(const void* who)
+{
+    claims_.erase(std::remove_if(claims_.begin(), claims_.end(), [&](const Claimed& c) { return c.who == who; }),
+                  claims_.end());
+}
 
 std::string MqttNotices::RefusedText(const MqttAddress& broker, const std::string& reason)
 {
@@ -153,6 +195,7 @@ MqttPublisher::MqttPublisher(CTqk5820ConfigDoc& doc, const MqttSetup& setup, Mqt
 MqttPublisher::~MqttPublisher()
 {
     Disconnect();
+    notices_.Release(this);
 }
 
 std::string MqttPublisher::MakeId(const std::string& serial, const std::string& host, const std::string& line,
@@ -162,9 +205,7 @@ std::string MqttPublisher::MakeId(const std::string& serial, const std::string& 
     std::string id = given == kBlankSerial ? std::string() : topicSafe(given);
     if (!id.empty())
         return id;
-    char number[16];
-    std::snprintf(number, sizeof number, "%02d", unit);
-    return topicSafe(host) + "-" + topicSafe(line) + "-" + number;
+    return topicSafe(host) + "-" + topicSafe(line) + "-" + unitNumber(unit);
 }
 
 std::string MqttPublisher::MetaJson(int unit, const std::string& line, const std::string& serial,
@@ -204,6 +245,8 @@ void MqttPublisher::FollowDocument()
     if (doc_.GetPortIndex() != port_ || doc_.GetUnitNumber() != unit_) {
         // Another controller: the one published so far goes offline.
         Disconnect();
+        notices_.Release(this);
+        baseId_.clear();
         id_.clear();
         pending_.clear();
         port_ = doc_.GetPortIndex();
@@ -216,31 +259,34 @@ void MqttPublisher::FollowDocument()
         // Whoever answers next may be another instrument: asked again then.
         haveSerial_ = haveFirmware_ = false;
         pending_.clear();
-        return;
+    } else if (!haveSerial_ || !haveFirmware_) {
+        std::string text;
+        if (!haveSerial_ && doc_.ReadSerialNumber(text)) {
+            serial_ = trimmed(text);
+            haveSerial_ = true;
+        }
+        if (!haveFirmware_ && doc_.ReadFirmwareVersion(text)) {
+            char version[32];
+            std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(text));
+            firmware_ = version;
+            haveFirmware_ = true;
+        }
+        if (!haveSerial_ || !haveFirmware_)
+            return;
+        // Who answers is known (again): the id and the meta data follow.
+        meta_ = MetaJson(unit_, LineName(), serial_, firmware_, setup_.host);
+        baseId_ = MakeId(serial_, setup_.host, LineName(), unit_);
     }
-    if (haveSerial_ && haveFirmware_)
+    if (baseId_.empty())
         return;
-    std::string text;
-    if (!haveSerial_ && doc_.ReadSerialNumber(text)) {
-        serial_ = trimmed(text);
-        haveSerial_ = true;
-    }
-    if (!haveFirmware_ && doc_.ReadFirmwareVersion(text)) {
-        char version[32];
-        std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(text));
-        firmware_ = version;
-        haveFirmware_ = true;
-    }
-    if (!haveSerial_ || !haveFirmware_)
-        return;
-    // Who answers is known (again): the id and the meta data follow.
-    meta_ = MetaJson(unit_, LineName(), serial_, firmware_, setup_.host);
-    const std::string id = MakeId(serial_, setup_.host, LineName(), unit_);
+    // Checked on every step: another window may have come, or gone, with
+    // the same id.
+    const std::string id = notices_.Claim(this, baseId_, LineName(), unit_);
     if (id != id_) {
         Disconnect();
         id_ = id;
     }
-    if (!client_)
+    if (!client_ && online_)
         Connect();
 }
 
@@ -274,6 +320,7 @@ void MqttPublisher::Announce()
     // subscription.
     onlineSent_ = -1;
     metaSent_.clear();
+    toldRetainedSetPoint_ = toldRetainedOutput_ = toldRetainedOther_ = false;
     if (setup_.control)
         client_->Subscribe(Topic("+/set"));
 }
@@ -346,6 +393,22 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
     if (message.topic.compare(0, prefix.size(), prefix) != 0)
         return;
     const std::string leaf = message.topic.substr(prefix.size());
+    // Clearing a retained command publishes an empty one; no command is
+    // empty.
+    if (message.payload.empty())
+        return;
+    if (message.retained) {
+        // Left on the broker by someone, perhaps long ago: carried out it
+        // would switch the output or move the set point at every start and
+        // reconnection.
+        bool& told = leaf == "setpoint/set" ? toldRetainedSetPoint_
+            : leaf == "output/set"          ? toldRetainedOutput_
+                                            : toldRetainedOther_;
+        if (!told)
+            Refuse(leaf + " " + quoted(message.payload) + ": retained on the broker, not carried out");
+        told = true;
+        return;
+    }
     const std::string value = trimmed(message.payload, " \t\r\n");
     Pending entry;
     if (leaf == "setpoint/set") {

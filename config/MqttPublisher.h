@@ -21,21 +21,38 @@ struct MqttSetup {
     std::string host;      // this computer's name
 };
 
-// Tells the user how the broker is doing, once per change, for all the
-// publishers of a program together: forty windows that lose the broker say
-// so once, not forty times.
+// What the publishers of a program share: telling the user how the broker
+// is doing, once per change, for all of them together (forty windows that
+// lose the broker say so once, not forty times), and keeping their topics
+// apart.
 class MqttNotices {
 public:
     explicit MqttNotices(std::function<void(const std::string&)> say) : say_(std::move(say)) {}
     void Take(const MqttAddress& broker, const MqttEvent& event);
+
+    // The id that publisher `who`, for the unit at `line` and `unit`, goes
+    // by: `id` (MakeId's) while no other publisher of the program has the
+    // same, else `id` with line and unit appended (SN4711-COM2-07) for every
+    // one of them, so that no two share a topic and a .../set drives one
+    // unit. The first clash of an id is said once. Held until Release.
+    std::string Claim(const void* who, const std::string& id, const std::string& line, int unit);
+    void Release(const void* who);
 
     // "MQTT broker 127.0.0.1:1883 refused the login: not authorised"
     static std::string RefusedText(const MqttAddress& broker, const std::string& reason);
 
 private:
     enum class Told { kNothing, kPublishing, kAway, kRefused };
+    struct Claimed {
+        const void* who;
+        std::string id;
+        std::string line;
+        int unit;
+    };
     std::function<void(const std::string&)> say_;
     Told told_ = Told::kNothing;
+    std::vector<Claimed> claims_;
+    std::vector<std::string> clashesTold_;
 };
 
 // Publishes one controller's readings and state under tessol/<id>/ and,
@@ -51,7 +68,13 @@ private:
 //
 // <id> is the serial number with everything but letters, digits, - and _
 // dropped; a unit without one (or with the blank serial of a unit never
-// given one) is <host>-<line>-NN. The connection, with its last will on the
+// given one) is <host>-<line>-NN. Units of one program whose ids would be
+// the same get -<line>-NN appended (see MqttNotices::Claim).
+//
+// Only commands published while connected are carried out: one the broker
+// kept (retained) and hands over at every connection is ignored, said once
+// per connection and topic on the error topic; an empty one (a retained
+// command being cleared) says nothing. The connection, with its last will on the
 // online topic, is made once the id is known, that is once the unit has
 // answered; another unit or line, or another instrument answering in its
 // place, ends it (the old id goes offline) and starts another.
@@ -99,7 +122,7 @@ public:
     // document, with the parameter number: a window shows it at once.
     void SetWrittenHandler(std::function<void(int parameter)> written) { written_ = std::move(written); }
 
-    // The id rule.
+    // The id rule, before telling apart units of the same id.
     static std::string MakeId(const std::string& serial, const std::string& host, const std::string& line,
                               int unit);
     static std::string MetaJson(int unit, const std::string& line, const std::string& serial,
@@ -140,11 +163,17 @@ private:
     bool haveFirmware_ = false;
     std::string serial_;
     std::string firmware_;
-    std::string id_;
+    std::string baseId_;   // MakeId's, once the unit is known
+    std::string id_;       // the topics' id: baseId_, told apart from others
     std::string meta_;
     // What this connection has published of the retained topics.
     int onlineSent_ = -1;
     std::string metaSent_;
     // Writes from the broker that the document has not taken yet.
     std::vector<Pending> pending_;
+    // The control topics whose retained command this connection has said it
+    // ignores.
+    bool toldRetainedSetPoint_ = false;
+    bool toldRetainedOutput_ = false;
+    bool toldRetainedOther_ = false;
 };

@@ -19,6 +19,22 @@ bool digitsOnly(const std::string& s)
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The URL as an error message may show it: without whatever comes before an
+// @ (a user name and password), even where the URL is refused for another
+// reason first.
+std::string shown(const std::string& url)
+{
+    const auto at = url.rfind('@');
+    if (at == std::string::npos)
+        return url;
+    // A scheme is letters, digits, + - and . only; anything else before
+    // "://" may be part of a password.
+    const auto scheme = url.find("://");
+    const bool isScheme = scheme > 0 && scheme < at
+        && url.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.") == scheme;
+    return (isScheme ? url.substr(0, scheme + 3) : std::string()) + url.substr(at + 1);
+}
+
 } // namespace
 
 std::string MqttAddress::name() const
@@ -39,7 +55,7 @@ bool parseMqttUrl(const std::string& url, MqttAddress& address, std::string& err
         a.tls = true;
         a.port = 8883;
     } else {
-        error = "the broker is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not " + url;
+        error = "the broker is mqtt://HOST[:PORT] or mqtts://HOST[:PORT], not " + shown(url);
         return false;
     }
     if (rest.find('@') != std::string::npos) {
@@ -49,25 +65,25 @@ bool parseMqttUrl(const std::string& url, MqttAddress& address, std::string& err
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     if (rest.find('/') != std::string::npos) {
-        error = "no path after the broker's address in " + url;
+        error = "no path after the broker's address in " + shown(url);
         return false;
     }
     std::string port;
     if (!rest.empty() && rest[0] == '[') {
         const auto close = rest.find(']');
         if (close == std::string::npos) {
-            error = "missing ] in " + url;
+            error = "missing ] in " + shown(url);
             return false;
         }
         a.host = rest.substr(1, close - 1);
         if (close + 1 < rest.size()) {
             if (rest[close + 1] != ':') {
-                error = "bad address in " + url;
+                error = "bad address in " + shown(url);
                 return false;
             }
             port = rest.substr(close + 2);
             if (port.empty()) {
-                error = "missing port in " + url;
+                error = "missing port in " + shown(url);
                 return false;
             }
         }
@@ -77,19 +93,19 @@ bool parseMqttUrl(const std::string& url, MqttAddress& address, std::string& err
         if (colon != std::string::npos) {
             port = rest.substr(colon + 1);
             if (port.empty()) {
-                error = "missing port in " + url;
+                error = "missing port in " + shown(url);
                 return false;
             }
         }
     }
     if (a.host.empty()) {
-        error = "missing host in " + url;
+        error = "missing host in " + shown(url);
         return false;
     }
     if (!port.empty()) {
         const long n = digitsOnly(port) && port.size() <= 5 ? std::atol(port.c_str()) : 0;
         if (n < 1 || n > 65535) {
-            error = "invalid port " + port + " in " + url;
+            error = "invalid port " + port + " in " + shown(url);
             return false;
         }
         a.port = static_cast<int>(n);

@@ -116,6 +116,20 @@ struct MqttClient::Lookup {
     bool start() { return ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) == 0; }
     // EAI_INPROGRESS while under way, 0 when found.
     int state() { return ::gai_error(&request); }
+    // What was found, as numbers ("192.0.2.7", "fe80::1%eth0"), in the
+    // system's order of preference.
+    std::vector<std::string> addresses() const
+    {
+        std::vector<std::string> out;
+        for (const addrinfo* a = request.ar_result; a != nullptr; a = a->ai_next) {
+            char text[NI_MAXHOST];
+            if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+                continue;
+            if (std::find(out.begin(), out.end(), text) == out.end())
+                out.emplace_back(text);
+        }
+        return out;
+    }
     ~Lookup()
     {
         if (request.ar_result != nullptr)
@@ -155,12 +169,16 @@ struct MqttCallbacks {
     static void message(mosquitto*, void* user, const mosquitto_message* m)
     {
         MqttClient& c = of(user);
-        if (c.received_.size() >= static_cast<std::size_t>(MqttClient::kMaxReceived) || m->topic == nullptr)
+        if (m->topic == nullptr)
             return;
+        // The oldest goes: of an "on" and a later "off" the "off" must stay.
+        if (c.received_.size() >= static_cast<std::size_t>(MqttClient::kMaxReceived))
+            c.received_.erase(c.received_.begin());
         MqttMessage copy;
         copy.topic = m->topic;
         if (m->payload != nullptr && m->payloadlen > 0)
             copy.payload.assign(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen));
+        copy.retained = m->retain;
         c.received_.push_back(std::move(copy));
     }
 };
@@ -198,8 +216,10 @@ MqttClient::~MqttClient()
 void MqttClient::StartAttempt()
 {
     attemptAt_ = nowMs();
+    addresses_.clear();
+    addressAt_ = 0;
     if (numericHost(options_.address.host)) {
-        BeginConnect();
+        BeginConnect(options_.address.host);
         return;
     }
     lookup_ = std::make_unique<Lookup>(options_.address.host);
@@ -211,7 +231,16 @@ void MqttClient::StartAttempt()
     state_ = State::kLookingUp;
 }
 
-void MqttClient::BeginConnect()
+bool MqttClient::NextAddress()
+{
+    if (addressAt_ + 1 >= addresses_.size())
+        return false;
+    ++addressAt_;
+    BeginConnect(addresses_[addressAt_]);
+    return true;
+}
+
+void MqttClient::BeginConnect(const std::string& host)
 {
     Drop();
     queued_ = 0;
@@ -244,10 +273,11 @@ void MqttClient::BeginConnect()
     }
     PipeSignalGuard guard(options_.address.tls);
     errno = 0;
-    const int rc = mosquitto_connect_async(mosq_, options_.address.host.c_str(), options_.address.port,
-                                           kKeepAliveSeconds);
+    const int rc = mosquitto_connect_async(mosq_, host.c_str(), options_.address.port, kKeepAliveSeconds);
     const int osError = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
+        if (NextAddress())
+            return;
         Fail(MqttEvent::kUnreachable, failure(rc, osError), 0);
         return;
     }
@@ -295,12 +325,16 @@ void MqttClient::Service(bool readable)
             }
             return;
         }
+        if (found == 0 && !options_.address.tls)
+            addresses_ = lookup_->addresses();
         lookup_.reset();
-        if (found != 0) {
+        if (found != 0 || (!options_.address.tls && addresses_.empty())) {
             Fail(MqttEvent::kUnreachable, "unknown host", 0);
             return;
         }
-        BeginConnect();
+        // TLS checks the broker's certificate against the name the library
+        // is given, so it gets the name and looks it up once more.
+        BeginConnect(options_.address.tls ? options_.address.host : addresses_.front());
         return;
     }
     case State::kConnecting:
@@ -332,6 +366,9 @@ void MqttClient::Service(bool readable)
         return;
     }
     const bool ended = rc != MOSQ_ERR_SUCCESS || disconnectRc_ != 0 || mosquitto_socket(mosq_) < 0;
+    // An address that takes no connection: the next one the name has.
+    if (ended && !wasConnected && state_ == State::kConnecting && NextAddress())
+        return;
     if (ended) {
         const int why = disconnectRc_ != 0 ? disconnectRc_ : rc;
         const int err = disconnectRc_ != 0 && disconnectErrno_ != 0 ? disconnectErrno_ : osError;

@@ -41,6 +41,9 @@ std::string hostName();
 struct MqttMessage {
     std::string topic;
     std::string payload;
+    // Kept by the broker and handed over because of a new subscription (at
+    // every connection), not sent just now.
+    bool retained = false;
 };
 
 // What happened to the connection, for the owner to tell the user.
@@ -63,8 +66,12 @@ struct MqttEvent {
 // The client connects by itself: at once when started, then after a pause
 // that grows from 1 s to 30 s while the broker cannot be reached or drops the
 // connection, and every 30 s after a refused login. A host name is looked up
-// without waiting (the system's asynchronous lookup); a connection that is
-// not accepted within 10 s is given up and tried again. Messages go out at
+// without waiting (the system's asynchronous lookup) and, for mqtt://, the
+// addresses found are connected to in turn, so the library never looks the
+// name up again (it would wait for the network); for mqtts:// the library is
+// given the name, which it checks the broker's certificate against, and looks
+// it up again itself. A connection that is not accepted within 10 s is given
+// up and tried again. Messages go out at
 // QoS 0; while the broker is away nothing is kept, and at most kMaxQueued
 // messages wait for a slow broker, so memory stays bounded whatever the
 // broker does.
@@ -110,8 +117,9 @@ public:
     // while kMaxQueued messages still wait to go out.
     bool Publish(const std::string& topic, const std::string& payload, bool retain);
     bool Subscribe(const std::string& pattern);
-    // Messages that arrived on subscribed topics, oldest first; at most
-    // kMaxReceived are kept between two calls.
+    // Messages that arrived on subscribed topics, oldest first; at most the
+    // kMaxReceived newest are kept between two calls (a later command
+    // outweighs an earlier one).
     std::vector<MqttMessage> TakeMessages();
     // What happened since the last call, oldest first.
     std::vector<MqttEvent> TakeEvents();
@@ -125,13 +133,19 @@ private:
     struct Lookup;
 
     void StartAttempt();
-    void BeginConnect();
+    void BeginConnect(const std::string& host);
+    // The next address found for the name, after one that could not be
+    // reached; false when none is left.
+    bool NextAddress();
     void Fail(MqttEvent::Kind kind, const std::string& reason, int pauseMs);
     void Drop();
 
     Options options_;
     struct mosquitto* mosq_ = nullptr;
     std::unique_ptr<Lookup> lookup_;
+    // The numeric addresses of the broker's name, and the one tried now.
+    std::vector<std::string> addresses_;
+    std::size_t addressAt_ = 0;
     State state_ = State::kWaiting;
     bool everConnected_ = false;
     int pauseMs_ = 0;

@@ -55,6 +55,10 @@ protected:
         return "tessol/bench-pc-COM2-0" + std::to_string(unit) + "/" + leaf;
     }
 
+    // What the simulated unit holds: its set point and output state.
+    std::string setPoint(int unit) const { return sim->sim().unit(unit)->handle(1, 3, "+000.000")->data; }
+    std::string output(int unit) const { return sim->sim().unit(unit)->handle(1, 51, "+000.000")->data; }
+
     MosquittoBroker broker;
     TopicWatch topics;
 };
@@ -108,6 +112,87 @@ TEST_F(AppMqttTest, ASetPointFromTheBrokerReachesTheInstrumentAndTheWindow)
     EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "error"), "", from); }));
     EXPECT_EQ(topics.last(topic(1, "error")), "setpoint/set 250: outside -199.9 to 199.9 \xc2\xb0" "C");
     EXPECT_EQ(setPoint(), "+030.000");
+}
+
+// A window opening meets commands a dashboard left retained: they are not
+// carried out but said; once cleared, a command published now is.
+TEST_F(AppMqttTest, ARetainedCommandIsNotCarriedOutWhenTheWindowOpens)
+{
+    const struct {
+        const char* leaf;
+        const char* payload;
+        const char* said;
+    } kept[] = {
+        {"output/set", "on", "output/set \"on\": retained on the broker, not carried out"},
+        {"setpoint/set", "31.1", "setpoint/set \"31.1\": retained on the broker, not carried out"},
+    };
+    for (const auto& k : kept)
+        ASSERT_TRUE(publishTo(broker, topic(1, k.leaf), k.payload, true));
+    publish(true);
+    openOnline(1);
+    ASSERT_TRUE(arrives([&] {
+        for (const auto& k : kept) {
+            if (!topics.seen(topic(1, "error"), k.said))
+                return false;
+        }
+        return true;
+    }));
+    const std::size_t from = topics.messages.size();
+    ASSERT_TRUE(arrives([&] { return topics.payloads(topic(1, "setpoint"), from).size() >= 3; }));
+    EXPECT_EQ(setPoint(1), "+025.000");
+    EXPECT_EQ(output(1), "+000.000");
+
+    for (const auto& k : kept)
+        ASSERT_TRUE(publishTo(broker, topic(1, k.leaf), "", true));
+    ASSERT_TRUE(publishTo(broker, topic(1, "output/set"), "on"));
+    EXPECT_TRUE(runUntil([&] { return output(1) == "+000.001"; }, 10000)) << output(1);
+    topics.take();
+    EXPECT_EQ(topics.payloads(topic(1, "error"), from), std::vector<std::string> {});
+}
+
+class AppMqttSerialsTest : public AppMqttTest {
+protected:
+    std::vector<int> simulatedUnits() const override { return {1, 2, 3}; }
+};
+
+// Two units whose serial numbers are the same once made fit for a topic get
+// an id each, with line and unit, said once; a third keeps its own. A
+// command reaches the unit it names only.
+TEST_F(AppMqttSerialsTest, UnitsWithTheSameSerialNumberAreToldApart)
+{
+    const struct {
+        int unit;
+        const char* serial;
+        const char* id;
+    } units[] = {{1, "SN-47/11", "SN-4711-COM2-01"}, {2, " SN-4711", "SN-4711-COM2-02"}, {3, "0E0A2851", "0E0A2851"}};
+    const auto at = [](const std::string& id, const std::string& leaf) { return "tessol/" + id + "/" + leaf; };
+    for (const auto& u : units)
+        ASSERT_TRUE(sim->sim().unit(u.unit)->force(55, u.serial, nullptr));
+    publish(true);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (const auto& u : units)
+        docs.push_back(openOnline(u.unit));
+    ASSERT_TRUE(arrives([&] {
+        for (const auto& u : units) {
+            if (topics.last(at(u.id, "online")) != "true" || !topics.seen(at(u.id, "actual")))
+                return false;
+        }
+        // Published under the shared id before the other unit came, it
+        // has gone offline there.
+        return !topics.seen(at("SN-4711", "online")) || topics.last(at("SN-4711", "online")) == "false";
+    }));
+    EXPECT_EQ(std::count_if(prompts.statusMessages.begin(), prompts.statusMessages.end(),
+                            [](const std::string& m) { return m.find("both go by tessol/SN-4711;") != std::string::npos; }),
+              1);
+
+    ASSERT_TRUE(publishTo(broker, at("SN-4711-COM2-02", "setpoint/set"), "30"));
+    EXPECT_TRUE(runUntil([&] { return setPoint(2) == "+030.000"; }, 10000));
+    EXPECT_EQ(setPoint(1), "+025.000");
+
+    // Alone again, the unit goes by its serial number.
+    app->ConfigTemplate().CloseDocument(docs[1]);
+    const std::size_t from = topics.messages.size();
+    EXPECT_TRUE(arrives([&] { return topics.seen(at("SN-4711", "online"), "true", from); }));
 }
 
 } // namespace

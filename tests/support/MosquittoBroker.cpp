@@ -54,7 +54,7 @@ bool ran(const std::vector<std::string>& argv)
 
 } // namespace
 
-MosquittoBroker::MosquittoBroker(bool tls) : tls_(tls) {}
+MosquittoBroker::MosquittoBroker(bool tls, bool keeps) : tls_(tls), keeps_(keeps) {}
 
 MosquittoBroker::~MosquittoBroker()
 {
@@ -111,7 +111,8 @@ bool MosquittoBroker::launch()
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "allow_anonymous false\n"
              << "password_file " << dir_ << "/passwd\n"
-             << "persistence false\n"
+             << "persistence " << (keeps_ ? "true" : "false") << "\n"
+             << "persistence_location " << dir_ << "/\n"
              // Started as root it would otherwise become "mosquitto", who
              // cannot read this folder.
              << "user " << (me != nullptr ? me->pw_name : "root") << "\n";

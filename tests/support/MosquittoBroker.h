@@ -6,13 +6,15 @@
 // A real mosquitto broker for a test: its own folder, a password file with
 // one user, anonymous clients refused, nothing kept on disk, listening on a
 // free loopback port (with TLS and a certificate authority made for it when
-// asked). The destructor kills it and removes the folder.
+// asked). The destructor kills it and removes the folder. With `keeps` it
+// keeps its retained messages across a stop and start, as a broker with
+// persistence does across a restart.
 class MosquittoBroker {
 public:
     static constexpr const char* kUser = "rack";
     static constexpr const char* kPassword = "s3cret-pw";
 
-    explicit MosquittoBroker(bool tls = false);
+    explicit MosquittoBroker(bool tls = false, bool keeps = false);
     ~MosquittoBroker();
     MosquittoBroker(const MosquittoBroker&) = delete;
     MosquittoBroker& operator=(const MosquittoBroker&) = delete;
@@ -40,6 +42,7 @@ private:
     bool launch();
 
     bool tls_;
+    bool keeps_;
     std::string dir_;
     std::string caFile_;
     int port_ = 0;

@@ -96,12 +96,21 @@ private:
     BackgroundProcess process_;
 };
 
-// Publishes once, as the broker's user.
-inline bool publishTo(const MosquittoBroker& broker, const std::string& topic, const std::string& payload)
+// Publishes once, as the broker's user; with `retain` the broker keeps it
+// (an empty payload then clears what it kept).
+inline bool publishTo(const MosquittoBroker& broker, const std::string& topic, const std::string& payload,
+                      bool retain = false)
 {
     std::vector<std::string> argv = {MOSQUITTO_PUB_PATH, "-h", "127.0.0.1", "-p", std::to_string(broker.port()),
-                                     "-u", MosquittoBroker::kUser, "-P", MosquittoBroker::kPassword, "-t", topic,
-                                     "-m", payload};
+                                     "-u", MosquittoBroker::kUser, "-P", MosquittoBroker::kPassword, "-t", topic};
+    if (payload.empty()) {
+        argv.push_back("-n");
+    } else {
+        argv.push_back("-m");
+        argv.push_back(payload);
+    }
+    if (retain)
+        argv.push_back("-r");
     if (!broker.caFile().empty()) {
         argv.push_back("--cafile");
         argv.push_back(broker.caFile());

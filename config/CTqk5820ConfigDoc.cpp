@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -156,8 +157,10 @@ void CTqk5820ConfigDoc::DeleteContents()
     }
     // Whatever still waits in the queue was asked for by contents that are
     // gone; sent later it would reach the instrument out of its context (or
-    // on a line this document has left).
-    CancelQueued();
+    // on a line this document has left). Online goes off first, so that a
+    // reply filed now starts nothing new.
+    online_ = false;
+    SettleLine();
     HoldEntries();
     for (int p = 1; p < kParameterCount; ++p) {
         ClearFlags(p);
@@ -173,6 +176,33 @@ void CTqk5820ConfigDoc::CancelQueued()
 {
     if (port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0)
         link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
+}
+
+void CTqk5820ConfigDoc::SettleLine()
+{
+    const bool onLine = port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0;
+    // A reply that came in answers a write that went out: filed now, it
+    // settles its entry, which would otherwise be held and written twice.
+    if (onLine) {
+        while (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+            File(*reply);
+    }
+    CancelQueued();
+    // Every reply of this unit has been filed, so the command out, if it is
+    // a write of this unit, is the oldest write of its parameter still
+    // unanswered; every other write still listed was cancelled unsent.
+    int outParameter = 0;
+    const std::string out = onLine ? link_.pendingCommand(port_) : std::string();
+    if (out.size() >= protocol::kCommandLength && out[1] == static_cast<char>('0' + protocol::kDeviceDigit)
+        && std::atoi(out.substr(2, 2).c_str()) == unit_ && out[4] == static_cast<char>('0' + protocol::kClassWrite))
+        outParameter = std::atoi(out.substr(5, 2).c_str());
+    for (int p = 1; p < kParameterCount; ++p) {
+        auto& writes = sent_[static_cast<std::size_t>(p)];
+        if (p == outParameter && !writes.empty())
+            writes.resize(1);
+        else
+            writes.clear();
+    }
 }
 
 bool CTqk5820ConfigDoc::CanSend() const
@@ -212,6 +242,11 @@ bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
 
 bool CTqk5820ConfigDoc::WriteText(int p, const std::string& text)
 {
+    return PostWrite(p, text, 0);
+}
+
+bool CTqk5820ConfigDoc::PostWrite(int p, const std::string& text, std::uint64_t entry)
+{
     // A text of another length would go out as +000.000: a different
     // setting from the one asked for.
     if (!ValidParameter(p) || !CanSend() || IsOutstanding(p) || text.size() != protocol::kDataLength)
@@ -220,6 +255,8 @@ bool CTqk5820ConfigDoc::WriteText(int p, const std::string& text)
     value_[i].clear();
     const bool posted = link_.postCommand(port_, protocol::kDeviceDigit, unit_, protocol::kClassWrite, p, text);
     writePending_.set(i, posted);
+    if (posted)
+        sent_[i].push_back(entry);
     if (busyLamp_ != nullptr)
         busyLamp_->SetState(posted);
     return posted;
@@ -235,21 +272,24 @@ bool CTqk5820ConfigDoc::CommitText(int p, const std::string& text)
     if (!ValidParameter(p) || !CanSend() || IsOutstanding(p) || text.size() != protocol::kDataLength)
         return false;
     const auto i = static_cast<std::size_t>(p);
+    if (online_ && !PostWrite(p, text, entries_ + 1))
+        return false;
+    // A value still waiting to be written gives way to this one; one whose
+    // write is out keeps its answer, which settles nothing of this entry.
+    const bool replaced = entry_.test(i) && held_.test(i) && entryText_[i] != text;
+    const std::string before = entryText_[i];
     entryText_[i] = text;
     entryOrder_[i] = ++entries_;
     entryType_[i] = tracker_.CurrentType();
-    if (!online_) {
-        // Sent now it would only time out: it waits for the unit instead.
-        entry_.set(i);
-        held_.set(i);
+    entry_.set(i);
+    // Sent now it would only time out: it waits for the unit instead.
+    held_.set(i, !online_);
+    if (replaced)
+        prompts_.showStatusMessage(EntryName(p) + " " + EntryValue(p, before) + " replaced by " + EntryValue(p, text)
+                                   + " before it was written");
+    else if (!online_)
         prompts_.showStatusMessage(ReportKey(port_, unit_) + " is not answering: the new value of parameter "
                                    + std::to_string(p) + " is written when it answers again");
-        return true;
-    }
-    if (!WriteText(p, text))
-        return false;
-    entry_.set(i);
-    held_.reset(i);
     return true;
 }
 
@@ -281,8 +321,74 @@ bool CTqk5820ConfigDoc::CommitCoefficient(int slot, float value, int sensorType)
 
 void CTqk5820ConfigDoc::RefuseForSensorType(int p, const std::string& text)
 {
-    prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
-                               + std::to_string(p) + " = " + text);
+    TellLost("ERROR - " + ReportKey(port_, unit_) + " has another sensor type now; not written: parameter "
+             + std::to_string(p) + " = " + text);
+}
+
+void CTqk5820ConfigDoc::TellLost(const std::string& text)
+{
+    prompts_.showStatusMessage(text);
+    notes_.push_back(EntryNote {++noteCount_, clock_.utcMillis(), text});
+    while (notes_.size() > kMaxEntryNotes)
+        notes_.pop_front();
+}
+
+std::vector<CTqk5820ConfigDoc::EntryNote> CTqk5820ConfigDoc::EntryNotesAfter(std::uint64_t seen) const
+{
+    std::vector<EntryNote> after;
+    for (const EntryNote& note : notes_) {
+        if (note.number > seen)
+            after.push_back(note);
+    }
+    return after;
+}
+
+std::string CTqk5820ConfigDoc::EntryName(int p)
+{
+    switch (p) {
+    case pn::kSetTemperature:
+    case pn::kSetResistance: return "set point";
+    case pn::kPositiveCurrentLimit: return "positive current limit";
+    case pn::kNegativeCurrentLimit: return "negative current limit";
+    case pn::kPidP: return "PID proportional";
+    case pn::kPidI: return "PID integral";
+    case pn::kPidD: return "PID derivative";
+    case pn::kHighTemperatureLimit: return "high temperature limit";
+    case pn::kLowTemperatureLimit: return "low temperature limit";
+    case pn::kBiasMode: return "sensor bias mode";
+    case pn::kModulation: return "external modulation";
+    case pn::kOutputState: return "output state";
+    default: break;
+    }
+    if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount))
+        return "sensor coefficient " + std::to_string(p - pn::kCoefficientFirst);
+    return "parameter " + std::to_string(p);
+}
+
+std::string CTqk5820ConfigDoc::EntryValue(int p, const std::string& text)
+{
+    // The decimals the panel's entry shows.
+    int decimals = -1;
+    switch (p) {
+    case pn::kSetTemperature:
+    case pn::kSetResistance:
+    case pn::kPositiveCurrentLimit:
+    case pn::kNegativeCurrentLimit: decimals = 2; break;
+    case pn::kPidI:
+    case pn::kHighTemperatureLimit:
+    case pn::kLowTemperatureLimit: decimals = 1; break;
+    case pn::kPidP:
+    case pn::kPidD: decimals = 0; break;
+    default:
+        if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount))
+            decimals = 3;
+        break;
+    }
+    if (decimals < 0)
+        return text;
+    char value[32];
+    std::snprintf(value, sizeof value, "%.*f", decimals, protocol::textToDouble(text));
+    return value;
 }
 
 bool CTqk5820ConfigDoc::IsHeld(int p) const
@@ -292,9 +398,14 @@ bool CTqk5820ConfigDoc::IsHeld(int p) const
 
 void CTqk5820ConfigDoc::HoldEntries()
 {
+    // An entry whose write was cancelled unsent waits for the unit; one
+    // whose write is still out is settled by its answer.
     for (int p = 1; p < kParameterCount; ++p) {
         const auto i = static_cast<std::size_t>(p);
-        if (entry_.test(i) && writePending_.test(i))
+        if (!entry_.test(i) || held_.test(i))
+            continue;
+        const auto& writes = sent_[i];
+        if (std::find(writes.begin(), writes.end(), entryOrder_[i]) == writes.end())
             held_.set(i);
     }
 }
@@ -324,7 +435,7 @@ void CTqk5820ConfigDoc::WriteHeldEntries()
             RefuseForSensorType(p, entryText_[i]);
             continue;
         }
-        if (WriteText(p, entryText_[i]))
+        if (PostWrite(p, entryText_[i], entryOrder_[i]))
             held_.reset(i);
     }
 }
@@ -332,15 +443,22 @@ void CTqk5820ConfigDoc::WriteHeldEntries()
 void CTqk5820ConfigDoc::DropEntries()
 {
     std::string dropped;
+    std::string unconfirmed;
     for (int p = 1; p < kParameterCount; ++p) {
         const auto i = static_cast<std::size_t>(p);
-        if (held_.test(i))
-            dropped += (dropped.empty() ? "" : ", ") + std::to_string(p) + " = " + entryText_[i];
+        std::string& list = held_.test(i) ? dropped : unconfirmed;
+        if (entry_.test(i))
+            list += (list.empty() ? "" : ", ") + std::to_string(p) + " = " + entryText_[i];
     }
     held_.reset();
     entry_.reset();
+    // Answers still to come are for the unit and line being left.
+    for (auto& writes : sent_)
+        writes.clear();
+    if (!unconfirmed.empty())
+        TellLost("ERROR - " + ReportKey(port_, unit_) + " did not confirm parameter " + unconfirmed);
     if (!dropped.empty())
-        prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " never answered; not written: parameter " + dropped);
+        TellLost("ERROR - " + ReportKey(port_, unit_) + " never answered; not written: parameter " + dropped);
 }
 
 bool CTqk5820ConfigDoc::IsOutstanding(int p) const
@@ -472,10 +590,19 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
     const int p = reply.parameterNumber();
     const bool known = ValidParameter(p);
     const auto i = static_cast<std::size_t>(known ? p : 0);
+    // Which write this answers: the oldest of p still out.
+    Carried carried = Carried::kNone;
+    if (c == protocol::kClassWrite && known && !sent_[i].empty()) {
+        const std::uint64_t entry = sent_[i].front();
+        sent_[i].pop_front();
+        if (entry != 0)
+            carried = entry_.test(i) && entry == entryOrder_[i] ? Carried::kCurrentEntry : Carried::kOldEntry;
+    }
+    const bool settles = carried == Carried::kCurrentEntry;
 
     if (e == protocol::kEndOk || e == protocol::kEndOkAlternate) {
         misses_ = 0;
-        if (c == protocol::kClassWrite && known) {
+        if (settles) {
             entry_.reset(i);
             held_.reset(i);
         }
@@ -490,11 +617,11 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
         return;
     }
     if (e == protocol::kEndNoReply) {
-        Missed(c, known ? p : 0);
+        Missed(c, known ? p : 0, carried);
         return;
     }
     if (known) {
-        if (c == protocol::kClassWrite) {
+        if (settles) {
             // Refused: reported below, and not written again.
             entry_.reset(i);
             held_.reset(i);
@@ -511,17 +638,19 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
     report::showReport(prompts_, ReportKey(port_, unit_), EndCodeText(unit_, c, p, e));
 }
 
-void CTqk5820ConfigDoc::Missed(int c, int p)
+void CTqk5820ConfigDoc::Missed(int c, int p, Carried carried)
 {
     const auto i = static_cast<std::size_t>(p);
-    const bool entry = c == protocol::kClassWrite && p > 0 && entry_.test(i);
-    if (entry) {
+    // The write of a value replaced since: the newer entry is written in
+    // its turn, and says what becomes of it.
+    const bool entry = c == protocol::kClassWrite && p > 0 && carried != Carried::kNone;
+    if (carried == Carried::kCurrentEntry) {
         // It may have landed: it is not sent again, and the value shown
         // from now on is read back from the instrument.
         entry_.reset(i);
         held_.reset(i);
-        prompts_.showStatusMessage("ERROR - " + ReportKey(port_, unit_) + " did not confirm parameter " + std::to_string(p) + " = "
-                                   + entryText_[i] + "; the value shown is read back from it");
+        TellLost("ERROR - " + ReportKey(port_, unit_) + " did not confirm parameter " + std::to_string(p) + " = "
+                 + entryText_[i] + "; the value shown is read back from it");
     }
     // Any other write whose answer was lost (calibration, a sensor-type
     // change, diagnostics) has nobody to tell and a procedure that counts on
@@ -607,11 +736,8 @@ void CTqk5820ConfigDoc::Probe()
         }
         fresh_.reset(i);
     } else if (secondsBetween(lastProbe_, clock_.seconds()) > kProbeInterval) {
-        // Replies that came in since the unit went offline are filed, not
-        // dropped: one may confirm an entry's write, which would otherwise
-        // stay held and be written a second time.
-        while (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
-            File(*reply);
+        // The reset files the replies that came in since the unit went
+        // offline rather than dropping them (see SettleLine).
         DeleteContents();
         PostRead(kProbeParameter, true);
         lastProbe_ = clock_.seconds();

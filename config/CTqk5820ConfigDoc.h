@@ -9,6 +9,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,7 +94,11 @@ public:
     // written once the unit answers again; a move to another unit or port,
     // or a close, drops it and says so in the status line, and a write
     // whose answer was lost is said there too: it is not sent again, since
-    // it may have landed, and its value is read back instead.
+    // it may have landed, and its value is read back instead. Each of these
+    // is also kept as an entry note. A newer entry for the same parameter
+    // replaces one still waiting, and the status line says so. An answer
+    // settles only the entry its write carried: the answer to a write of
+    // an older value never settles or names a newer one.
     // True when taken.
     bool CommitText(int p, const std::string& text);
     bool CommitNumber(int p, float value);
@@ -105,6 +110,28 @@ public:
     bool CommitCoefficient(int slot, float value, int sensorType);
     // An entry for p waits for the unit to answer again.
     bool IsHeld(int p) const;
+
+    // What became of an entry that did not land as typed (not confirmed,
+    // dropped, refused for the sensor type), kept for whoever shows it
+    // later: the window until the user has seen it, the readings log as a
+    // comment row. Numbered from 1 in the order they were made; the newest
+    // kMaxEntryNotes are kept.
+    struct EntryNote {
+        std::uint64_t number = 0;
+        std::int64_t utcMillis = 0;
+        std::string text;
+    };
+    static constexpr std::size_t kMaxEntryNotes = 32;
+    const std::deque<EntryNote>& EntryNotes() const { return notes_; }
+    // The notes numbered after `seen`, oldest first.
+    std::vector<EntryNote> EntryNotesAfter(std::uint64_t seen) const;
+    std::uint64_t LastEntryNote() const { return notes_.empty() ? 0 : notes_.back().number; }
+    // "set point", "PID integral", "parameter 60": what an entry of p is
+    // called in the status line.
+    static std::string EntryName(int p);
+    // An entry's 8-character text as the user typed it: "40.00" for a set
+    // point, a flag word as it stands.
+    static std::string EntryValue(int p, const std::string& text);
     // A read or a write of p is waiting for its reply.
     bool IsOutstanding(int p) const;
     // Any of 1 to 99 is outstanding.
@@ -236,6 +263,11 @@ private:
     // A read of p; a probe waits behind other commands and is given up
     // early when nothing answers (see InstrumentLink::postProbe).
     bool PostRead(int p, bool probe, bool retry = false);
+    // A write of p carrying the entry numbered `entry` (0: none).
+    bool PostWrite(int p, const std::string& text, std::uint64_t entry);
+    // Files every reply that waits for this unit, then cancels what still
+    // waits in the queue; what is left on the line is only the command out.
+    void SettleLine();
     // Removes this document's commands that still wait in the link's queue.
     void CancelQueued();
     // The open-failure box, after the failed device and its reason in the
@@ -246,8 +278,13 @@ private:
     void ClearFlags(int p);
     // Marks or clears this document's unit as in front on the link.
     void MarkFront(bool front);
-    // A reply that never came (end code 98) for p of class c.
-    void Missed(int c, int p);
+    // A reply that never came (end code 98) for p of class c; `entry`
+    // tells whether the write it answers carried an entry: the one still
+    // waiting for it (kCurrentEntry) or one replaced since (kOldEntry).
+    enum class Carried { kNone, kCurrentEntry, kOldEntry };
+    void Missed(int c, int p, Carried entry);
+    // Status line and entry note.
+    void TellLost(const std::string& text);
     // Unconfirmed entries wait for the unit; held ones go out once it answers.
     void HoldEntries();
     void WriteHeldEntries();
@@ -295,6 +332,14 @@ private:
     std::array<std::uint64_t, kParameterCount> entryOrder_ {};
     std::array<int, kParameterCount> entryType_ {};
     std::uint64_t entries_ = 0;
+    // The writes of each parameter out on the line or queued, oldest
+    // first, with the entry each carries (0: none). One unit's commands go
+    // out in the order they were posted and each gets exactly one reply
+    // (its own, or the 98 made from it), so the oldest is the one a reply
+    // answers. Going offline keeps the one out on the line.
+    std::array<std::deque<std::uint64_t>, kParameterCount> sent_;
+    std::deque<EntryNote> notes_;
+    std::uint64_t noteCount_ = 0;
     bool inFront_ = false;
     std::array<std::int64_t, kParameterCount> readAt_;
     std::int64_t lastProbe_;

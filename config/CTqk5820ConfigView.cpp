@@ -13,13 +13,22 @@
 #include "platform/qt/CChildFrame.h"
 #include "platform/qt/WindowHost.h"
 
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 
 namespace {
 
 const QColor kViewGrey(128, 128, 128);
+const QColor kNoteBackground(0, 62, 62);
+// The newest notes shown; older ones have gone to the log.
+constexpr int kNoteLines = 5;
+// The note's width while no panel gives one.
+constexpr int kNoteMinimumWidth = 320;
 
 } // namespace
 
@@ -46,6 +55,25 @@ CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* 
     canvas_->setAutoFillBackground(true);
     canvas_->resize(0, 0);
     setWidget(canvas_);
+    note_ = new QWidget(canvas_);
+    QPalette notePalette = note_->palette();
+    notePalette.setColor(QPalette::Window, kNoteBackground);
+    notePalette.setColor(QPalette::WindowText, Qt::white);
+    note_->setPalette(notePalette);
+    note_->setAutoFillBackground(true);
+    auto* row = new QHBoxLayout(note_);
+    row->setContentsMargins(6, 4, 6, 4);
+    noteText_ = new QLabel(note_);
+    noteText_->setWordWrap(true);
+    noteText_->setTextFormat(Qt::PlainText);
+    noteText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    row->addWidget(noteText_, 1);
+    noteDismiss_ = new QPushButton(QStringLiteral("OK"), note_);
+    noteDismiss_->setToolTip(QStringLiteral("Dismiss these notes"));
+    row->addWidget(noteDismiss_, 0, Qt::AlignTop);
+    connect(noteDismiss_, &QPushButton::clicked, this, [this] { DismissNote(); });
+    note_->hide();
+    notesTaken_ = document.LastEntryNote();
     if (frame_ != nullptr) {
         // A fit skipped while the frame was maximized or minimized is made
         // once it is back in the normal state; queued, so that the frame has
@@ -172,18 +200,34 @@ void CTqk5820ConfigView::Layout()
     // The history is kept from the window's opening while it costs no
     // commands of its own: the Measurement panel reads the same values.
     sampler_->SetKeeping(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
-    if (!changed)
-        return;
+    if (changed)
+        Place();
+}
 
-    canvas_->resize(widest_, total_);
-    horizontalScrollBar()->setPageStep(std::max(1, widest_ / 4));
-    horizontalScrollBar()->setSingleStep(std::max(1, widest_ / 16));
-    verticalScrollBar()->setPageStep(std::max(1, total_ / 4));
-    verticalScrollBar()->setSingleStep(std::max(1, total_ / 16));
+void CTqk5820ConfigView::Place()
+{
+    if (noteShown_) {
+        const int width = std::max(widest_, kNoteMinimumWidth);
+        const int wanted = note_->heightForWidth(width);
+        noteHeight_ = wanted > 0 ? wanted : note_->sizeHint().height();
+        note_->setGeometry(0, 0, width, noteHeight_);
+        note_->show();
+        note_->raise();
+    } else {
+        noteHeight_ = 0;
+        note_->hide();
+    }
+    const int width = noteShown_ ? std::max(widest_, kNoteMinimumWidth) : widest_;
+    const int height = total_ + noteHeight_;
+    canvas_->resize(width, height);
+    horizontalScrollBar()->setPageStep(std::max(1, width / 4));
+    horizontalScrollBar()->setSingleStep(std::max(1, width / 16));
+    verticalScrollBar()->setPageStep(std::max(1, height / 4));
+    verticalScrollBar()->setSingleStep(std::max(1, height / 16));
     scrollSized_ = true;
     FitFrame();
 
-    int offset = 0;
+    int offset = noteHeight_;
     for (CTqk5820ConfigPanel* panel : panels_) {
         if (panel == nullptr)
             continue;
@@ -206,8 +250,8 @@ void CTqk5820ConfigView::FitFrame()
     const int H = client.height();
     const int sizingFrame = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
 
-    int w = sizingFrame + widest_;
-    int h = sizingFrame + total_;
+    int w = sizingFrame + (noteShown_ ? std::max(widest_, kNoteMinimumWidth) : widest_);
+    int h = sizingFrame + total_ + noteHeight_;
     const bool horizontal = w >= W;
     const bool vertical = h >= H;
     if (horizontal)
@@ -233,6 +277,7 @@ void CTqk5820ConfigView::RefreshPass()
     // The title follows the unit number, which the Info panel may change.
     CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
     FollowLogFolder();
+    TakeEntryNotes();
     // The sampler starts the reads of a new second before the panels ask,
     // so that a panel that shows the same reading takes the fresh value.
     sampler_->Step();
@@ -257,6 +302,38 @@ void CTqk5820ConfigView::RefreshPass()
             panel->Rearm();
     }
     lastRearm_ = now;
+}
+
+void CTqk5820ConfigView::TakeEntryNotes()
+{
+    const CTqk5820ConfigDoc& doc = GetConfigDoc();
+    if (doc.LastEntryNote() == notesTaken_)
+        return;
+    for (const CTqk5820ConfigDoc::EntryNote& note : doc.EntryNotesAfter(notesTaken_)) {
+        const QString time = QDateTime::fromMSecsSinceEpoch(note.utcMillis).toString(QStringLiteral("HH:mm:ss"));
+        noteLines_.append(time + QStringLiteral("  ") + QString::fromStdString(note.text));
+    }
+    while (noteLines_.size() > kNoteLines)
+        noteLines_.removeFirst();
+    notesTaken_ = doc.LastEntryNote();
+    noteText_->setText(noteLines_.join(QLatin1Char('\n')));
+    noteShown_ = true;
+    Place();
+}
+
+QString CTqk5820ConfigView::NoteText() const
+{
+    return noteShown_ ? noteText_->text() : QString();
+}
+
+void CTqk5820ConfigView::DismissNote()
+{
+    if (!noteShown_)
+        return;
+    noteLines_.clear();
+    noteText_->clear();
+    noteShown_ = false;
+    Place();
 }
 
 void CTqk5820ConfigView::NotifySetPoint()

@@ -4,6 +4,10 @@
 #include "platform/qt/CView.h"
 
 #include <QScrollArea>
+#include <QStringList>
+
+class QLabel;
+class QPushButton;
 
 #include <array>
 #include <cstdint>
@@ -70,9 +74,18 @@ public:
     bool HasScrollSizes() const { return scrollSized_; }
     // Whether a fit of the frame waits for the frame's normal state.
     bool IsFitPending() const { return fitPending_; }
+    // The note above the panels that keeps what became of entries that did
+    // not land (the document's entry notes), until the user dismisses it.
+    bool IsNoteShown() const { return noteShown_; }
+    QString NoteText() const;
+    void DismissNote();
 
 private:
     void Layout();
+    // Sizes the canvas for the note and the panels and places them.
+    void Place();
+    // Takes the document's entry notes made since the last look.
+    void TakeEntryNotes();
     // Sizes and places the frame for the panels, in its slot of the grid;
     // in the normal state only, otherwise once the frame is restored.
     void FitFrame();
@@ -102,4 +115,11 @@ private:
     bool folderLogEnded_ = false;
     int folderLogUnit_ = 0;
     std::string folderLogPath_;
+    QWidget* note_ = nullptr;
+    QLabel* noteText_ = nullptr;
+    QPushButton* noteDismiss_ = nullptr;
+    QStringList noteLines_;
+    bool noteShown_ = false;
+    int noteHeight_ = 0;
+    std::uint64_t notesTaken_ = 0;
 };

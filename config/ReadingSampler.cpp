@@ -121,6 +121,7 @@ bool ReadingSampler::StartLog(const std::string& path, bool truncate)
     const bool was = IsActive();
     writer_.restart();
     logging_ = true;
+    notesLogged_ = doc_.LastEntryNote();
     SetActive(was);
     // The second under way gets its first row complete.
     wantVoltage_ = wantOutput_ = true;
@@ -183,6 +184,10 @@ int ReadingSampler::ActualParameter() const
 
 void ReadingSampler::Step()
 {
+    if (!IsActive())
+        return;
+    if (logging_)
+        TakeEntryNotes();
     if (!IsActive())
         return;
     const std::int64_t now = clock_.seconds();
@@ -328,6 +333,17 @@ void ReadingSampler::Read()
             wantOutput_ = false;
         }
     }
+}
+
+void ReadingSampler::TakeEntryNotes()
+{
+    if (doc_.LastEntryNote() == notesLogged_)
+        return;
+    std::vector<std::string> lines;
+    for (const CTqk5820ConfigDoc::EntryNote& note : doc_.EntryNotesAfter(notesLogged_))
+        lines.push_back(csvlog::noteLine(note.utcMillis, note.text));
+    notesLogged_ = doc_.LastEntryNote();
+    Append(lines);
 }
 
 void ReadingSampler::TakeSerial()

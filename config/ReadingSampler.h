@@ -102,6 +102,9 @@ private:
     void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
     void Append(const std::vector<std::string>& lines);
     void ReportLogError(const std::string& path, const std::string& reason);
+    // The document's entry notes made since the last look go into the log
+    // as comment rows; those made before the log started do not.
+    void TakeEntryNotes();
     void Register();
     void Unregister();
 
@@ -134,4 +137,5 @@ private:
     csvlog::Writer writer_;
     std::string serial_;
     bool serialRead_ = false;
+    std::uint64_t notesLogged_ = 0;
 };

@@ -58,6 +58,17 @@ std::string commentLine(int unit, const std::string& serial, const std::string& 
     return std::string("# unit ") + number + ", serial number " + serial + ", " + port;
 }
 
+std::string noteLine(std::int64_t utcMillis, const std::string& text)
+{
+    // A line end inside the text would start a line that is not a comment.
+    std::string flat = text;
+    for (char& c : flat) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return "# " + isoTime(utcMillis) + " " + flat;
+}
+
 std::string headerLine(bool resistance)
 {
     const std::string unit = unitText(resistance);

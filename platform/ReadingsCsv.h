@@ -9,6 +9,7 @@
 //   # unit 05, serial number CALLKV, COM2
 //   time,actual (°C),set point (°C),TE current (A),TE voltage (V),output
 //   2024-05-01T14:03:07+02:00,24.998,25.000,0.412,1.020,on
+//   # 2024-05-01T14:03:08+02:00 ERROR - COM2 unit 05 did not confirm ...
 //
 // A reading that did not come shows as ???.??? (the output as ???). The
 // comment and column lines stand before the first row and again whenever
@@ -43,6 +44,9 @@ std::string isoTime(std::int64_t utcMillis);
 std::string unitText(bool resistance);
 
 std::string commentLine(int unit, const std::string& serial, const std::string& port);
+// A note among the rows, "# 2024-05-01T14:03:07+02:00 " and the text: what
+// the user should find later (a value that did not reach the unit).
+std::string noteLine(std::int64_t utcMillis, const std::string& text);
 std::string headerLine(bool resistance);
 std::string rowLine(const Row& row);
 

@@ -856,6 +856,10 @@ TEST(ConfigDocEntries, AnEntryThatCannotBeWrittenOrWasNotConfirmedIsSaid)
     EXPECT_EQ(b.prompts.statusMessages.back(),
               "ERROR - COM2 unit 01 did not confirm parameter 3 = +030.000; the value shown is read back from it");
     EXPECT_EQ(b.sim->commandsSeen(), seen + 2);   // the write once, the read back
+    // Kept for the window and the log, which show it after the status line
+    // has moved on.
+    ASSERT_EQ(doc.EntryNotes().size(), 1u);
+    EXPECT_EQ(doc.EntryNotes().back().text, b.prompts.statusMessages.back());
 
     // Held, then the window moves to another unit: dropped, and said.
     silence(b, doc);
@@ -863,6 +867,84 @@ TEST(ConfigDocEntries, AnEntryThatCannotBeWrittenOrWasNotConfirmedIsSaid)
     doc.ChangeUnitNumber(5);
     EXPECT_FALSE(doc.IsHeld(12));
     EXPECT_EQ(b.prompts.statusMessages.back(), "ERROR - COM2 unit 01 never answered; not written: parameter 12 = +012.000");
+    ASSERT_EQ(doc.EntryNotesAfter(1).size(), 1u);
+    EXPECT_EQ(doc.EntryNotesAfter(1).front().text, b.prompts.statusMessages.back());
+}
+
+// An entry's write still out when the unit counts as gone is answered
+// later, OK or never: that answer is the older value's, and neither
+// settles nor names the value entered since, which is written once the
+// unit answers again.
+TEST(ConfigDocEntries, AnAnswerToAnEarlierWriteLeavesTheNewerEntryAlone)
+{
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "answered" : "never answered");
+        SimBench b;
+        CTqk5820ConfigDoc& doc = b.newDoc();
+        bringOnline(b, doc);
+        ASSERT_TRUE(doc.CommitText(3, "+042.200"));
+        const std::string first = command(1, 2, 3, "+042.200");
+        ASSERT_EQ(b.link.pendingCommand(1), first);
+        if (!answered)
+            b.control("off 1");
+        doc.GoOffline();
+        ASSERT_TRUE(doc.CommitText(3, "+043.300"));
+        ASSERT_TRUE(doc.IsHeld(3));
+        const std::size_t from = b.prompts.statusMessages.size();
+
+        b.passMillis = 20;
+        ASSERT_TRUE(b.runUntil([&] { return b.link.pendingCommand(1) != first && b.link.replyCount() == 0; }));
+        EXPECT_TRUE(doc.IsHeld(3));
+        EXPECT_EQ(b.prompts.statusMessages.size(), from);
+        if (answered) {
+            EXPECT_EQ(b.sim->unit(1)->handle(1, 3, "+000.000")->data, "+042.200");
+        }
+
+        b.control("on 1");
+        ASSERT_TRUE(b.runUntil([&] { return doc.IsOnline() && !doc.IsHeld(3) && !doc.IsOutstanding(3); }, 1000));
+        EXPECT_EQ(b.sim->unit(1)->handle(1, 3, "+000.000")->data, "+043.300");
+        for (std::size_t i = from; i < b.prompts.statusMessages.size(); ++i)
+            EXPECT_EQ(b.prompts.statusMessages[i].find("confirm"), std::string::npos) << b.prompts.statusMessages[i];
+        EXPECT_TRUE(doc.EntryNotes().empty());
+    }
+}
+
+// A value still waiting for the unit that the user replaces is never
+// written, and the status line says so in the words of the field.
+TEST(ConfigDocEntries, AWaitingValueReplacedByANewerEntryIsSaidAndTheNewerIsWritten)
+{
+    const struct {
+        int parameter;
+        const char* first;
+        const char* second;
+        const char* said;
+    } cases[] = {
+        {3, "+040.000", "+045.000", "set point 40.00 replaced by 45.00 before it was written"},
+        {11, "+002.500", "+003.000", "PID integral 2.5 replaced by 3.0 before it was written"},
+        {32, "-010.000", "-012.500", "low temperature limit -10.0 replaced by -12.5 before it was written"},
+        {42, "00000001", "00000000", "external modulation 00000001 replaced by 00000000 before it was written"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.parameter);
+        SimBench b;
+        CTqk5820ConfigDoc& doc = b.newDoc();
+        bringOnline(b, doc);
+        silence(b, doc);
+        ASSERT_TRUE(doc.CommitText(c.parameter, c.first));
+        ASSERT_TRUE(doc.CommitText(c.parameter, c.second));
+        EXPECT_EQ(b.prompts.statusMessages.back(), c.said);
+        // The same value again replaces nothing.
+        const std::size_t said = b.prompts.statusMessages.size();
+        ASSERT_TRUE(doc.CommitText(c.parameter, c.second));
+        EXPECT_NE(b.prompts.statusMessages.back(), c.said);
+        EXPECT_EQ(b.prompts.statusMessages.size(), said + 1);
+
+        b.control("on 1");
+        ASSERT_TRUE(b.runUntil([&] { return doc.IsOnline() && !doc.IsHeld(c.parameter) && !doc.IsOutstanding(c.parameter); },
+                               1000));
+        EXPECT_EQ(b.sim->unit(1)->handle(1, c.parameter, "+000.000")->data, c.second);
+        EXPECT_TRUE(doc.EntryNotes().empty());
+    }
 }
 
 // ------------------------------------------------------------ reset and close

@@ -1,6 +1,7 @@
 // What becomes of a value the user enters in any panel of a controller
 // window when the unit is away or loses replies: it reaches the unit, or the
-// status line says it did not, never neither.
+// status line says it did not, never neither; and what did not land stays
+// in the window and in the readings log after the status line moved on.
 
 #include "config/CTqk5820ConfigInfoDialog.h"
 #include "config/CTqk5820ConfigLimitsDialog.h"
@@ -8,9 +9,13 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 #include "config/CTqk5820ConfigSensorDialog.h"
 #include "controls/CLibDatamineEdit.h"
+#include "config/ReadingSampler.h"
 #include "tests/support/AppBench.h"
+#include "tests/support/CsvText.h"
 
+#include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -66,7 +71,8 @@ protected:
     }
     // A status line since message `from` that says p was not written or
     // not confirmed.
-    bool told(std::size_t from, int p) const
+    bool told(std::size_t from, int p) const { return !telling(from, p).empty(); }
+    std::string telling(std::size_t from, int p) const
     {
         const std::string name = "parameter " + std::to_string(p) + " = ";
         const std::string other = ", " + std::to_string(p) + " = ";
@@ -74,9 +80,9 @@ protected:
             const std::string& m = prompts.statusMessages[i];
             const bool refusal = m.find("not written") != std::string::npos || m.find("did not confirm") != std::string::npos;
             if (refusal && (m.find(name) != std::string::npos || m.find(other) != std::string::npos))
-                return true;
+                return m;
         }
-        return false;
+        return {};
     }
 };
 
@@ -129,6 +135,53 @@ TEST_F(EntryTest, UnderReplyLossEveryEntryIsWrittenOrTheUserIsTold)
             ADD_FAILURE() << e.name << " reached the new unit";
     }
     EXPECT_GE(written, 1);
+}
+
+TEST_F(EntryTest, AWriteThatDidNotLandStaysInTheWindowUntilDismissedAndGoesIntoTheLog)
+{
+    Doc* doc = openSettled();
+    CTqk5820ConfigView* view = viewOf(doc);
+    const int firstPanelTop = view->GetPanel(Doc::kStatus)->y();
+    const std::string log = "/tmp/tessol-entries-" + std::to_string(::getpid()) + ".csv";
+    ASSERT_TRUE(view->Sampler().StartLog(log, true));
+    runFor(1200);
+
+    // Its answer lost: the status line says so once, and moves on.
+    sim->sim().control("off 1");
+    const std::size_t from = prompts.statusMessages.size();
+    type(kEntries[0].field(doc), "43.3");
+    ASSERT_TRUE(runUntil([&] { return told(from, 3); }, 10000));
+    const std::string said = telling(from, 3);
+    sim->sim().control("on 1");
+    ASSERT_TRUE(runUntil([&] { return doc->IsOnline(); }, 15000));
+    // Whatever the status line says next, the window and the log keep it.
+    prompts.showStatusMessage("something else");
+    runFor(1200);
+
+    EXPECT_TRUE(view->IsNoteShown());
+    EXPECT_NE(view->NoteText().toStdString().find(said), std::string::npos) << view->NoteText().toStdString();
+    EXPECT_GT(view->GetPanel(Doc::kStatus)->y(), firstPanelTop);
+    int noted = 0;
+    for (const std::string& line : fileLines(log)) {
+        if (line.rfind("# ", 0) == 0 && line.size() > said.size() && line.compare(line.size() - said.size(), said.size(), said) == 0)
+            ++noted;
+    }
+    EXPECT_EQ(noted, 1);
+    ASSERT_FALSE(fileLines(log).empty());
+    EXPECT_NE(fileLines(log).back().rfind("# ", 0), 0u) << "rows go on after it";
+
+    // Dismissed, it goes; the panels move back up.
+    QPushButton* dismiss = nullptr;
+    for (QPushButton* b : view->findChildren<QPushButton*>()) {
+        if (b->toolTip() == "Dismiss these notes")
+            dismiss = b;
+    }
+    ASSERT_NE(dismiss, nullptr);
+    QTest::mouseClick(dismiss, Qt::LeftButton);
+    EXPECT_FALSE(view->IsNoteShown());
+    EXPECT_EQ(view->GetPanel(Doc::kStatus)->y(), firstPanelTop);
+    view->Sampler().StopLog();
+    std::remove(log.c_str());
 }
 
 } // namespace

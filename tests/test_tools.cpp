@@ -2,6 +2,7 @@
 
 #include "tests/support/Process.h"
 #include "tests/support/SimChild.h"
+#include "tests/support/SimRelay.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -160,6 +161,39 @@ TEST_F(ToolsTest, BadArgumentsPrintUsageAndExitWith2)
         EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args.back());
         EXPECT_NE(r.err.find("usage: tessolctl"), std::string::npos);
         EXPECT_EQ(r.out, "");
+    }
+}
+
+// set-point whose write goes unanswered reads the set point back before it
+// says anything: a value that landed is written (0), one that did not is
+// "written, not confirmed" with its own code (5), never "does not answer".
+TEST(ToolsSetPoint, AWriteWhoseAnswerIsLostIsSettledByReadingItBack)
+{
+    using Fault = SimRelay::Fault;
+    const struct {
+        const char* name;
+        Fault fault;
+        int exitCode;
+        bool landed;
+        const char* said;
+    } cases[] = {
+        {"answered", Fault::kNone, 0, true, ""},
+        {"answer lost", Fault::kAnswerLost, 0, true, "the answer to the write was lost; read back, the set point is as written"},
+        {"never arrived", Fault::kCommandLost, 5, false, "set point 43.300 \u00b0C written, not confirmed: its answer was lost and the unit reads back "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRelay line(sim::Options {});
+        const std::string before = line.unit(1)->handle(1, 3, "+000.000")->data;
+        line.faultWrites(3, c.fault);
+        line.start();
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--device", line.slavePath(), "set-point", "43.3"});
+        line.stop();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(line.unit(1)->handle(1, 3, "+000.000")->data, c.landed ? "+043.300" : before);
+        EXPECT_EQ(r.out, c.landed ? "set point 43.300 \u00b0C\n" : "");
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("does not answer on"), std::string::npos) << r.err;
     }
 }
 

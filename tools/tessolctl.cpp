@@ -31,7 +31,7 @@
 
 namespace {
 
-enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4 };
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5 };
 
 const char* const kUsageText =
     "usage: tessolctl [--port COMn | --device PATH] [--unit N] COMMAND\n"
@@ -51,7 +51,11 @@ const char* const kUsageText =
     "                      and TESSOL_MQTT_PASSWORD); --mqtt-control takes setpoint/set and\n"
     "                      output/set from it; --mqtt-ca trusts FILE's certificates for mqtts\n"
     "The port defaults to COM2 and the unit to 1. COMn (either case) leads to $TESSOL_COMn, else\n"
-    "/dev/ttyS(n-1).\n";
+    "/dev/ttyS(n-1).\n"
+    "exit status: 0 done; 1 the instrument refused, or the unit does not answer; 2 bad arguments;\n"
+    "3 the port cannot be opened; 4 the CSV file cannot be written; 5 (set-point, output) written,\n"
+    "not confirmed: the answer to the write was lost and the value read back is not the one written,\n"
+    "or the unit did not answer the read back.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -387,17 +391,29 @@ public:
                         ms);
     }
 
+    enum class Written { kConfirmed, kRefused, kNotTaken, kAnswerLost };
     // Writes until the document takes it (as a panel retries a pending
-    // write), then waits for the instrument's answer. False if it was never
-    // taken, never answered, or the instrument refused it.
-    bool write(int p, const std::function<bool()>& attempt)
+    // write), then waits for the instrument's answer: confirmed, refused
+    // (the document reported the end code), not taken, or its answer lost,
+    // when it may have landed all the same.
+    Written write(int p, const std::function<bool()>& attempt)
     {
         const int before = prompts_.shown;
         if (!runUntil(attempt, kAnswerWaitMs))
-            return false;
+            return Written::kNotTaken;
         if (!runUntil([&] { return !doc_.IsOutstanding(p); }, kAnswerWaitMs))
-            return false;
-        return prompts_.shown == before && doc_.IsOnline();
+            return Written::kAnswerLost;
+        if (prompts_.shown != before)
+            return Written::kRefused;
+        // A lost answer to a write takes the document offline at once.
+        return doc_.IsOnline() ? Written::kConfirmed : Written::kAnswerLost;
+    }
+
+    // After a lost answer: waits for the unit to answer again and reads p
+    // back into `back`. False if it does not answer meanwhile.
+    bool readBack(int p, std::string& back)
+    {
+        return waitOnline(kAnswerWaitMs) && runUntil([&] { return doc_.GetText(p, back); }, kAnswerWaitMs);
     }
 
 private:
@@ -547,6 +563,32 @@ int runStatus(DocSession& s)
     return r.complete() ? kOk : kRefused;
 }
 
+// What a write whose answer was lost comes to: the unit is asked for the
+// value, and only a value read back as written counts as written. `what`
+// names the setting ("set point"), `shown` turns a read-back text into
+// what the user reads, and the value counts as written when it shows as
+// the written one does.
+int settleLostAnswer(DocSession& s, int p, const std::string& written, const char* what,
+                     const std::function<std::string(const std::string&)>& shown)
+{
+    std::string back;
+    if (!s.readBack(p, back)) {
+        std::fprintf(stderr, "tessolctl: unit %02d on %s: %s %s written, not confirmed: its answer was lost and"
+                             " the unit does not answer a read back\n",
+                     s.doc().GetUnitNumber(), s.portName().c_str(), what, shown(written).c_str());
+        return kNotConfirmed;
+    }
+    if (shown(back) != shown(written)) {
+        std::fprintf(stderr, "tessolctl: unit %02d on %s: %s %s written, not confirmed: its answer was lost and"
+                             " the unit reads back %s\n",
+                     s.doc().GetUnitNumber(), s.portName().c_str(), what, shown(written).c_str(), shown(back).c_str());
+        return kNotConfirmed;
+    }
+    std::fprintf(stderr, "tessolctl: unit %02d on %s: the answer to the write was lost; read back, the %s is as written\n",
+                 s.doc().GetUnitNumber(), s.portName().c_str(), what);
+    return kOk;
+}
+
 int runSetPoint(DocSession& s, float value)
 {
     if (!s.open())
@@ -556,12 +598,29 @@ int runSetPoint(DocSession& s, float value)
     CTqk5820ConfigDoc& doc = s.doc();
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc.GetSensorType());
     const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
-    if (!s.write(p, [&] { return doc.WriteNumber(p, value); }))
-        return doc.IsOnline() ? kRefused : notAnswering(s);
+    const std::string unit = csvlog::unitText(resistance);
+    const auto shown = [&](const std::string& text) {
+        char line[48];
+        std::snprintf(line, sizeof line, "%.3f %s", protocol::textToDouble(text), unit.c_str());
+        return std::string(line);
+    };
+    const std::string written = protocol::renderNumber(value);
+    switch (s.write(p, [&] { return doc.WriteText(p, written); })) {
+    case DocSession::Written::kConfirmed: break;
+    case DocSession::Written::kRefused: return kRefused;
+    case DocSession::Written::kNotTaken: return notAnswering(s);
+    case DocSession::Written::kAnswerLost: {
+        const int code = settleLostAnswer(s, p, written, "set point", shown);
+        if (code != kOk)
+            return code;
+        std::printf("set point %s\n", shown(written).c_str());
+        return kOk;
+    }
+    }
     float back = 0;
     if (!s.runUntil([&] { return doc.GetNumber(p, back); }, kAnswerWaitMs))
         return kRefused;
-    std::printf("set point %.3f %s\n", static_cast<double>(back), csvlog::unitText(resistance).c_str());
+    std::printf("set point %.3f %s\n", static_cast<double>(back), unit.c_str());
     return kOk;
 }
 
@@ -573,8 +632,21 @@ int runOutput(DocSession& s, bool on)
         return notAnswering(s);
     CTqk5820ConfigDoc& doc = s.doc();
     const std::string word = on ? "+000.001" : "+000.000";
-    if (!s.write(pn::kOutputState, [&] { return doc.WriteOutputState(word); }))
-        return doc.IsOnline() ? kRefused : notAnswering(s);
+    const auto shown = [](const std::string& text) { return std::string(text.size() == 8 && text[7] == '1' ? "on" : "off"); };
+    switch (s.write(pn::kOutputState, [&] { return doc.WriteOutputState(word); })) {
+    case DocSession::Written::kConfirmed: break;
+    case DocSession::Written::kRefused: return kRefused;
+    case DocSession::Written::kNotTaken: return notAnswering(s);
+    case DocSession::Written::kAnswerLost: {
+        // The state word has more flags than the switch: only the switch
+        // is compared.
+        const int code = settleLostAnswer(s, pn::kOutputState, word, "output", shown);
+        if (code != kOk)
+            return code;
+        std::printf("output %s\n", shown(word).c_str());
+        return kOk;
+    }
+    }
     std::string back;
     if (!s.runUntil([&] { return doc.ReadOutputState(back); }, kAnswerWaitMs))
         return kRefused;

@@ -816,4 +816,4 @@ INSTANTIATE_TEST_SUITE_P(Lines, AwkwardLineTest,
                          ::testing::Values(LineCase {"SlowUnits", {{1, 100}, {2, 200}, {3, 400}, {4, 800}}, 0.0},
                                            LineCase {"NoiseBeforeEveryReply", {}, 1.0},
                                            LineCase {"SlowAndNoisy", {{2, 300}, {4, 600}}, 0.5}),
-                         [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<LineCase>& line) { return std::string(line.param.name); });

@@ -11,7 +11,11 @@
 // --graph off every window shows only its Status and Measurement panels and,
 // with on, its Graph panel, all in view: the two runs give the graph's cost.
 //
+// With --reply-delay-ms N (or U=N,... for units of their own) the simulated
+// units answer that much later, as slow instruments do.
+//
 //   bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]
+//             [--reply-delay-ms N|U=N,...]
 
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
@@ -57,6 +61,7 @@ int main(int argc, char** argv)
     std::string graph;   // empty: the panels as stored by default
     double seconds = 20;
     std::string simPath = besideMe("tqk5820-sim");
+    std::string replyDelay;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--windows" && i + 1 < argc)
@@ -70,9 +75,11 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         else if (a == "--sim" && i + 1 < argc)
             simPath = argv[++i];
+        else if (a == "--reply-delay-ms" && i + 1 < argc)
+            replyDelay = argv[++i];
         else {
-            std::fprintf(stderr,
-                         "usage: bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]\n");
+            std::fprintf(stderr, "usage: bench_app [--windows N] [--absent N] [--graph on|off] [--seconds S] [--sim PATH]\n"
+                                 "                 [--reply-delay-ms N|U=N,...]\n");
             return 2;
         }
     }
@@ -85,7 +92,10 @@ int main(int argc, char** argv)
         units += (u > 1 ? "," : "") + std::to_string(u);
     SimChild sim("bench-app");
     const std::string link = sim.link();
-    if (!sim.start(simPath, units, {"--line-rate"})) {
+    std::vector<std::string> simOptions {"--line-rate"};
+    if (!replyDelay.empty())
+        simOptions.insert(simOptions.end(), {"--reply-delay-ms", replyDelay});
+    if (!sim.start(simPath, units, simOptions)) {
         std::fprintf(stderr, "bench_app: the simulator did not start (%s)\n", simPath.c_str());
         sim.stop();
         return 3;

@@ -27,6 +27,9 @@ constexpr std::int64_t kLineMillisPerTransaction = ((17 + 21) * 10 * 1000 + 1919
 // Whole seconds (modulo 60) between two attempts to open a lost device
 // again, more than this.
 constexpr int kReopenInterval = 1;
+// How long after a network line's connection opens a read met by silence is
+// written again.
+constexpr std::int64_t kFreshConnectionMs = 1000;
 
 int digit(char c)
 {
@@ -74,6 +77,7 @@ bool InstrumentLink::openPort(int port)
     device->purge();
     p.device = std::move(device);
     p.openCount = 1;
+    p.openedAtMs = clock_.utcMillis();
     return true;
 }
 
@@ -264,6 +268,8 @@ bool InstrumentLink::servicePort(int port)
         ++p.progress;
         return true;
     }
+    if (resendAfterConnect(p, now))
+        return true;
     // A read to a unit known to answer promptly that meets silence is given
     // up as early as a probe: its answer was lost, and the line would
     // otherwise stand still for the whole time-out while every unit on it
@@ -281,6 +287,24 @@ bool InstrumentLink::servicePort(int port)
     // back by its driver), so that no port can stay busy for good.
     if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
         giveUp(p, port);
+    return true;
+}
+
+bool InstrumentLink::resendAfterConnect(Port& p, std::int64_t now)
+{
+    SerialDevice& device = *p.device;
+    if (p.resent || p.writtenAt < 0 || p.answerBegunAt >= 0 || device.extraLatencyMs() == 0
+        || p.pending[4] != static_cast<char>('0' + protocol::kClassRead) || p.writtenAt - p.openedAtMs > kFreshConnectionMs
+        || now - p.writtenAt <= kProbeSilenceMs + device.extraLatencyMs())
+        return false;
+    const std::int64_t start = p.start;
+    const std::int64_t startMs = p.startMs;
+    device.purge();
+    startTransaction(p);
+    p.start = start;
+    p.startMs = startMs;
+    p.resent = true;
+    ++p.progress;
     return true;
 }
 
@@ -407,6 +431,7 @@ void InstrumentLink::startTransaction(Port& p)
     p.received = 0;
     p.readBase = 0;
     p.answerBegunAt = -1;
+    p.resent = false;
 }
 
 void InstrumentLink::loseDevice(Port& p, int port)
@@ -435,6 +460,7 @@ void InstrumentLink::reopen(Port& p, int port)
     device->purge();
     p.device = std::move(device);
     p.lost = false;
+    p.openedAtMs = clock_.utcMillis();
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device back");
     // A command that was waiting on the lost line keeps the time it had, so

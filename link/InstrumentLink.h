@@ -172,6 +172,10 @@ private:
         // of the last attempt to open it again.
         bool lost = false;
         std::int64_t lostAt = 0;
+        // When the device was last opened (UTC ms), and whether the pending
+        // read has been written a second time.
+        std::int64_t openedAtMs = 0;
+        bool resent = false;
     };
     struct Queued {
         std::unique_ptr<CommandPacket> packet;
@@ -206,6 +210,10 @@ private:
     void skipReplyBytes(Port& p, std::size_t count);
     // Starts reading a whole reply afresh.
     void restartRead(Port& p);
+    // A read met by silence just after a network line's connection opened:
+    // its server may still have been handing the device over, and dropped
+    // it. Writes it once more, within the time it has.
+    bool resendAfterConnect(Port& p, std::int64_t now);
     void endTransaction(Port& p);
     void giveUp(Port& p, int port);
     void loseDevice(Port& p, int port);

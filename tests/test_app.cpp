@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTest>
@@ -648,6 +649,22 @@ TEST_F(ReportTest, ReportsOfOneControllerShareOneBoxUntilItIsClosed)
     for (QMessageBox* box : ReportingPrompts::shownBoxes())
         fresh |= box->text().toStdString() == a2;
     EXPECT_TRUE(fresh);
+}
+
+TEST_F(ReportTest, ReportsOfSeveralControllersOpenWhereEachCanBeSeen)
+{
+    for (int unit = 1; unit <= 4; ++unit)
+        report::showReport(reporting, CTqk5820ConfigDoc::ReportKey(1, unit),
+                           "ERROR - Unit #0" + std::to_string(unit) + " Command 1-01, returned End Code 99.");
+    runFor(50);
+    const auto boxes = ReportingPrompts::shownBoxes();
+    ASSERT_EQ(boxes.size(), 4u);
+    const QRect screen = app->GetMainFrame()->screen()->availableGeometry();
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_TRUE(screen.contains(boxes[i]->frameGeometry())) << i;
+        for (std::size_t j = 0; j < i; ++j)
+            EXPECT_NE(boxes[i]->pos(), boxes[j]->pos()) << i << " on top of " << j;
+    }
 }
 
 TEST_F(ReportTest, AReportOutlivesItsControllerButNotTheMainWindow)

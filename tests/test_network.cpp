@@ -2,8 +2,13 @@
 // device against a listening socket of the test's own, and the tools end to
 // end through ser2net in front of tqk5820-sim, raw and RFC 2217.
 
+#include "link/InstrumentLink.h"
+#include "link/Protocol.h"
 #include "platform/NetworkSerial.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
 #include "platform/TelnetCodec.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Process.h"
 
@@ -12,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -167,6 +173,45 @@ TEST(NetworkDevice, NamesThatDoNotConnectFailWithTheirOsError)
     EXPECT_TRUE(isNetworkLine("socket://h:1"));
     EXPECT_TRUE(isNetworkLine("rfc2217://h:1"));
     EXPECT_FALSE(isNetworkLine("/dev/ttyS0"));
+}
+
+TEST(NetworkLine, AReadMetBySilenceJustAfterTheConnectionOpensIsWrittenOnceMore)
+{
+    // A server that is still handing the device over from another client
+    // drops what comes first; the read gets a second chance within its
+    // time-out, a write never does.
+    Listener server;
+    PosixSerialPorts ports;
+    ports.setPath("COM1", "socket://127.0.0.1:" + std::to_string(server.port()));
+    SystemClock clock;
+    ScriptedPrompts prompts;
+    InstrumentLink link(ports, clock, prompts);
+    ASSERT_TRUE(link.openPort(0));
+    ASSERT_TRUE(server.accept());
+    const auto serviceUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 600 && !done(); ++i) {
+            link.servicePort(0);
+            ::poll(nullptr, 0, 5);
+        }
+        return done();
+    };
+
+    link.postRead(0, 1, 5, 1, 1);
+    EXPECT_EQ(server.receive(17).substr(0, 7), "!105101");
+    std::string again;
+    ASSERT_TRUE(serviceUntil([&] { return (again += server.receive(17, 1)).size() >= 17; }));
+    EXPECT_EQ(again.substr(0, 7), "!105101");
+    std::string answer = "@10510100+021.500";
+    server.send(answer + protocol::checksumText(protocol::checksum(answer)) + "\r\n");
+    ASSERT_TRUE(serviceUntil([&] { return link.replyCount() > 0; }));
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+
+    link.postCommand(0, 1, 5, 2, 3, "+025.000");
+    EXPECT_EQ(server.receive(17).substr(0, 7), "!105203");
+    std::string more;
+    ASSERT_TRUE(serviceUntil([&] { more += server.receive(17, 1); return link.replyCount() > 0; }));
+    EXPECT_EQ(more, "");
+    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
 }
 
 // ------------------------------------------------ through ser2net, end to end

@@ -2,9 +2,13 @@
 
 #include "platform/MessageReport.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 
 namespace {
 
@@ -92,8 +96,26 @@ void QtPrompts::report(const std::string& key, const std::string& caption, const
     box->setWindowModality(Qt::NonModal);
     box->setAttribute(Qt::WA_ShowWithoutActivating);
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
+    const int others = openReports();
     reports_[key] = OpenReport {box, text, 0};
+    place(box, others);
     box->show();
+}
+
+void QtPrompts::place(QWidget* box, int others) const
+{
+    // Centred on the main window as a box would be, each further open
+    // report a title bar lower and to the right, so that none hides another.
+    box->adjustSize();
+    const QWidget* anchor = owner_ ? owner_->window() : nullptr;
+    QScreen* screen = anchor ? anchor->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QRect over = anchor && anchor->isVisible() ? anchor->frameGeometry() : area;
+    const int step = std::max(24, box->style()->pixelMetric(QStyle::PM_TitleBarHeight) + 6);
+    QPoint at = over.center() - QPoint(box->width() / 2, box->height() / 2) + QPoint(step, step) * (others % 8);
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - box->width())));
+    at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - box->height())));
+    box->move(at);
 }
 
 int QtPrompts::openReports() const

@@ -47,6 +47,9 @@ private:
         int more = 0;       // reports with its key since
     };
 
+    // Puts a new report where `others` open ones leave it in sight.
+    void place(QWidget* box, int others) const;
+
     QPointer<QWidget> owner_;
     QPointer<QStatusBar> statusBar_;
     std::map<std::string, OpenReport> reports_;

@@ -29,9 +29,6 @@ constexpr DWORD kReadTotalMs = 5000;
 // How often lost() asks the driver whether the device is still there; a read
 // or write that fails counts at once.
 constexpr ULONGLONG kLostCheckMs = 500;
-// How long a purge waits for the driver to hand back an operation it has
-// cancelled, so that its record and buffer may be used again.
-constexpr DWORD kCancelWaitMs = 500;
 
 // Errors that mean only "not now" or "cut short on purpose", as against a
 // device that is gone (ERROR_BROKEN_PIPE and ERROR_NOT_READY from a line
@@ -241,16 +238,18 @@ private:
         }
     }
 
-    // Cancels a transfer that is still under way and waits, briefly, for
-    // the driver to give it back.
+    // Cancels a transfer that is still under way and waits until the driver
+    // has given it back: until then the driver may still write into its
+    // record and buffer, so neither may be used again or freed. A cancelled
+    // transfer ends at once on any working driver; a read ends by itself
+    // within the driver's read time-out in any case.
     void abandon(Transfer& t)
     {
         if (!t.issued)
             return;
         ::CancelIoEx(port_, &t.ov);
-        ::WaitForSingleObject(t.event, kCancelWaitMs);
         DWORD n = 0;
-        ::GetOverlappedResult(port_, &t.ov, &n, FALSE);
+        ::GetOverlappedResult(port_, &t.ov, &n, TRUE);
         t.issued = false;
         // The cancelled transfer set its event; nothing is to come for it.
         ::ResetEvent(t.event);

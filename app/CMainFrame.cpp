@@ -8,9 +8,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QListWidget>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMdiSubWindow>
@@ -19,10 +22,14 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QVBoxLayout>
 
 namespace {
 
 const QColor kClientColour(0, 128, 0);
+// Windows listed on the Window menu itself; the rest are reached through
+// "More Windows...".
+constexpr int kListedWindows = 9;
 
 // Display commands in the order of the document's display flags.
 const std::pair<int, int> kDisplayCommands[] = {
@@ -176,11 +183,11 @@ void CMainFrame::UpdateWindowList()
     const QMdiSubWindow* active = GetActiveChildFrame();
     int number = 0;
     for (QMdiSubWindow* frame : frames) {
-        ++number;
-        // The first nine carry their digit as the mnemonic.
+        if (++number > kListedWindows)
+            break;
+        // Each carries its digit as the mnemonic.
         const QString title = frame->windowTitle().replace('&', QStringLiteral("&&"));
-        const QString text = number <= 9 ? QStringLiteral("&%1 %2").arg(number).arg(title)
-                                         : QStringLiteral("%1 %2").arg(number).arg(title);
+        const QString text = QStringLiteral("&%1 %2").arg(number).arg(title);
         QAction* entry = windowMenu_->addAction(text);
         entry->setCheckable(true);
         entry->setChecked(frame == active);
@@ -191,6 +198,42 @@ void CMainFrame::UpdateWindowList()
         });
         windowList_.append(entry);
     }
+    if (frames.size() > kListedWindows) {
+        QAction* more = windowMenu_->addAction(QStringLiteral("&More Windows..."));
+        connect(more, &QAction::triggered, this, &CMainFrame::ChooseWindow);
+        windowList_.append(more);
+    }
+}
+
+void CMainFrame::ChooseWindow()
+{
+    if (chooser_)
+        return;
+    QDialog box(this);
+    chooser_ = &box;
+    box.setWindowTitle(QStringLiteral("Select Window"));
+    auto* layout = new QVBoxLayout(&box);
+    layout->addWidget(new QLabel(QStringLiteral("&Select Window:"), &box));
+    auto* list = new QListWidget(&box);
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+    layout->addWidget(buttons);
+    QList<QPointer<QMdiSubWindow>> frames;
+    const QMdiSubWindow* active = GetActiveChildFrame();
+    for (QMdiSubWindow* frame : client_->subWindowList(QMdiArea::CreationOrder)) {
+        list->addItem(QStringLiteral("%1 %2").arg(frames.size() + 1).arg(frame->windowTitle()));
+        if (frame == active)
+            list->setCurrentRow(list->count() - 1);
+        frames.append(frame);
+    }
+    connect(list, &QListWidget::itemActivated, &box, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    const int row = box.exec() == QDialog::Accepted ? list->currentRow() : -1;
+    chooser_ = nullptr;
+    // A window may have closed while the box was open.
+    if (row >= 0 && row < frames.size() && frames[row])
+        ActivateChildFrame(frames[row]);
 }
 
 void CMainFrame::ActivateChildFrame(QMdiSubWindow* frame)

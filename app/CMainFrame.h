@@ -4,8 +4,10 @@
 #include "platform/qt/CChildFrame.h"
 #include "platform/qt/WindowHost.h"
 
+#include <QDialog>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <map>
@@ -14,6 +16,7 @@ class CTqk5820ConfigDoc;
 class CTqk5820ConfigView;
 class QAction;
 class QLabel;
+
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
@@ -73,8 +76,14 @@ public:
     // The entries that list the open child frames at the end of the Window
     // menu, as it was last opened.
     QList<QAction*> GetWindowListActions() const { return windowList_; }
-    // Fills the list from the open child frames, the active one checked.
+    // Fills the list from the open child frames, the active one checked:
+    // the first nine, then "More Windows..." when there are more.
     void UpdateWindowList();
+    // Window, More Windows...: every open window in a list to pick from;
+    // the one picked comes to the front.
+    void ChooseWindow();
+    // The box ChooseWindow() shows while it is open, or null.
+    QDialog* GetWindowChooser() const { return chooser_; }
 
     QMdiArea* GetClientArea() const { return client_; }
     // The size of the client area as it is laid out now.
@@ -91,6 +100,7 @@ private:
     QLabel* messagePane_;
     QMenu* windowMenu_ = nullptr;
     QList<QAction*> windowList_;
+    QPointer<QDialog> chooser_;
     WindowSlots slots_;
     CommandHandler handler_;
     std::function<void()> closeHandler_;

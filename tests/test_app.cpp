@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QListWidget>
 #include <QMdiSubWindow>
 #include <QPixmap>
 #include <QMdiArea>
@@ -267,6 +268,42 @@ TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
 
     app->ConfigTemplate().CloseDocument(docs[1]);
     EXPECT_EQ(entries(), QStringList({"&1 TQK-5820-01.cfg *", "&2 TQK-5820-03.cfg"}));
+}
+
+TEST_F(AppTest, PastNineWindowsTheMenuListsNineAndMoreWindowsReachesTheRest)
+{
+    CMainFrame* main = app->GetMainFrame();
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int i = 0; i < 11; ++i)
+        docs.push_back(openController());
+    main->UpdateWindowList();
+    QStringList texts;
+    for (QAction* a : main->GetWindowListActions()) {
+        if (!a->isSeparator())
+            texts << a->text();
+    }
+    ASSERT_EQ(texts.size(), 10);
+    EXPECT_EQ(texts[8], "&9 TQK-5820-09.cfg");
+    EXPECT_EQ(texts[9], "&More Windows...");
+
+    // The list in the box holds all eleven, the active one chosen; the
+    // tenth picked comes to the front.
+    int rows = 0;
+    QString current;
+    QTimer::singleShot(0, [&] {
+        QDialog* box = main->GetWindowChooser();
+        ASSERT_NE(box, nullptr);
+        auto* list = box->findChild<QListWidget*>();
+        ASSERT_NE(list, nullptr);
+        rows = list->count();
+        current = list->currentItem() ? list->currentItem()->text() : QString();
+        list->setCurrentRow(9);
+        box->accept();
+    });
+    main->GetWindowListActions().back()->trigger();
+    EXPECT_EQ(rows, 11);
+    EXPECT_EQ(current, "11 TQK-5820-11.cfg");
+    EXPECT_EQ(main->GetActiveChildFrame(), viewOf(docs[9])->GetFrame());
 }
 
 TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)

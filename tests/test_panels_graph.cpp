@@ -571,7 +571,8 @@ TEST_F(GraphTest, TheLogFolderGetsOneRowASecondThroughAnOutage)
     const std::size_t from = serial.find_first_not_of(' ');
     EXPECT_EQ(lines[0], "# unit 07, serial number " + serial.substr(from, serial.find_last_not_of(' ') + 1 - from)
                             + ", COM2");
-    EXPECT_EQ(lines[1], "time,actual (\xc2\xb0" "C),set point (\xc2\xb0" "C),TE current (A),TE voltage (V),output");
+    EXPECT_EQ(lines[1],
+              "time,actual (\xc2\xb0" "C),set point (\xc2\xb0" "C),TE current (A),TE voltage (V),output,age (s)");
     int missing = 0;
     int previous = -1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
@@ -689,7 +690,7 @@ TEST_F(GraphTest, TheLogButtonAsksForAFileAndStopsWhatItStarted)
     ASSERT_EQ(history.size(), 2u + ring.size());
     EXPECT_EQ(history[0], "# unit 07, serial number CALLKV, COM2");
     EXPECT_EQ(history.back().rfind(csvlog::isoTime(ring.back().utcMillis) + ",", 0), 0u) << history.back();
-    EXPECT_EQ(history.back().substr(history.back().size() - 12), ",???.???,???");
+    EXPECT_EQ(history.back().substr(history.back().size() - 13), ",???.???,???,");
     EXPECT_EQ(prompts.statusMessages.back(), "History saved to " + saved);
 
     // Not over the file being logged to: that log would go on headless.

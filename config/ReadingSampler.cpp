@@ -210,10 +210,12 @@ csvlog::Row ReadingSampler::LogRowOf(const csvlog::Row& fresh) const
     std::string* const cells[kColumnCount] = {&row.actual, &row.setPoint, &row.current, &row.voltage, &row.output};
     const std::int64_t now = clock_.utcMillis();
     std::int64_t oldest = now;
+    // Halted or offline in this second: only what came in it.
+    const std::int64_t from = noRepeat_ ? secondMillis_ : now - kMaxAgeMillis;
     for (int c = 0; c < kColumnCount; ++c) {
         const Taken& taken = newest_[static_cast<std::size_t>(c)];
         std::string& cell = *cells[c];
-        if (taken.at < 0 || now - taken.at > kMaxAgeMillis) {
+        if (taken.at < 0 || taken.at < from) {
             // Nothing from the unit within the limit, whatever the cache
             // still holds.
             cell = c == kOutput ? csvlog::kNoOutput : csvlog::kNoReading;
@@ -277,7 +279,7 @@ void ReadingSampler::Step(bool halted)
     if (halted) {
         // Nothing is taken while polling is halted, and what was taken
         // before is not repeated: the rows say that no reading was made.
-        Forget();
+        noRepeat_ = true;
         serialRead_ = false;
         return;
     }
@@ -292,6 +294,7 @@ void ReadingSampler::OpenSecond(std::int64_t second)
     sample_ = GraphSample();
     sample_.utcMillis = secondMillis_;
     sawOnline_ = false;
+    noRepeat_ = false;
     wantActual_ = wantSetPoint_ = wantCurrent_ = true;
     wantVoltage_ = wantOutput_ = ReadsAll();
     voltage_ = csvlog::kNoReading;
@@ -315,6 +318,8 @@ void ReadingSampler::CloseSecond()
         TakeSerial();
         WriteRow(sample_, LogRowOf(RowOf(sample_, voltage_, outputWord_)));
     }
+    if (noRepeat_)
+        Forget();
     open_ = false;
     if (sink_ && sawOnline_)
         sink_(RowOf(sample_, voltage_, outputWord_), sample_.resistance);
@@ -347,7 +352,7 @@ void ReadingSampler::Read()
     if (!doc_.IsOnline()) {
         // Another instrument may answer when this one is back.
         serialRead_ = false;
-        Forget();
+        noRepeat_ = true;
         return;
     }
     sawOnline_ = true;

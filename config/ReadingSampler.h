@@ -166,6 +166,10 @@ private:
         std::int64_t at = -1;
     };
     std::array<Taken, kColumnCount> newest_;
+    // Polling was halted or the unit was offline in the second being
+    // collected: its row repeats nothing from before it, and what was
+    // taken is forgotten once it closes.
+    bool noRepeat_ = false;
 
     // The log.
     csvlog::File file_;

@@ -186,14 +186,6 @@ TEST(ReadingSampler, ASinkGetsEachSecondTheUnitAnsweredWithEveryReading)
     EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
 }
 
-std::string csvText(const std::vector<std::string>& row)
-{
-    std::string text;
-    for (const std::string& field : row)
-        text += field + ",";
-    return text;
-}
-
 // The rows of a log, split into fields, without comment and column lines.
 std::vector<std::vector<std::string>> rowFields(const std::string& path)
 {
@@ -286,7 +278,7 @@ TEST(ReadingSampler, ARowRepeatsTheNewestReadingOnlyWhileTheUnitAnswers)
         std::vector<std::vector<std::string>> rows = rowFields(b.path);
         ASSERT_GE(rows.size(), 3u);
         // The unit answered every second: nothing repeated, no age.
-        EXPECT_EQ(rows.back().size(), 6u) << csvText(rows.back());
+        EXPECT_EQ(rows.back().size(), 6u);
         for (int f = 1; f < 5; ++f)
             EXPECT_TRUE(isNumber(rows.back()[f])) << rows.back()[f];
         if (c.stretch == kUnitOff) {

@@ -210,12 +210,13 @@ csvlog::Row ReadingSampler::LogRowOf(const csvlog::Row& fresh) const
     std::string* const cells[kColumnCount] = {&row.actual, &row.setPoint, &row.current, &row.voltage, &row.output};
     const std::int64_t now = clock_.utcMillis();
     std::int64_t oldest = now;
-    // Halted or offline in this second: only what came in it.
+    // Halted or offline in this second: only what came in it. Nothing
+    // taken is -1, before either.
     const std::int64_t from = noRepeat_ ? secondMillis_ : now - kMaxAgeMillis;
     for (int c = 0; c < kColumnCount; ++c) {
         const Taken& taken = newest_[static_cast<std::size_t>(c)];
         std::string& cell = *cells[c];
-        if (taken.at < 0 || taken.at < from) {
+        if (taken.at < from) {
             // Nothing from the unit within the limit, whatever the cache
             // still holds.
             cell = c == kOutput ? csvlog::kNoOutput : csvlog::kNoReading;

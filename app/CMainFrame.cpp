@@ -382,8 +382,24 @@ void CMainFrame::ClearStatusMessage()
 void CMainFrame::ShowStatusMessage(const QString& text)
 {
     statusBar()->clearMessage();
+    SetMessagePane(text);
+}
+
+void CMainFrame::SetMessagePane(const QString& text)
+{
     messagePane_->setText(text);
     messagePane_->repaint();
+}
+
+QString CMainFrame::MessagePaneText() const
+{
+    return messagePane_->text();
+}
+
+QString CMainFrame::StatusText() const
+{
+    const QString over = statusBar()->currentMessage();
+    return over.isEmpty() ? messagePane_->text() : over;
 }
 
 QSize CMainFrame::GetClientSize()

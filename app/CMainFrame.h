@@ -55,6 +55,11 @@ public:
     void ShowStatusMessage(const QString& text);
     // Empties the message pane and any message shown over it.
     void ClearStatusMessage();
+    // The message pane alone: a message shown over it stays on top.
+    void SetMessagePane(const QString& text);
+    QString MessagePaneText() const;
+    // What the status bar shows: the message over the pane, or the pane.
+    QString StatusText() const;
     // Enabling and check marks of every command, from the current state.
     void UpdateCommandUi();
 

@@ -22,6 +22,7 @@
 #include "platform/qt/QtPrompts.h"
 #include "resources/DialogTemplates.h"
 #include "resources/Menus.h"
+#include "resources/Messages.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -57,6 +58,9 @@ QIcon programIcon()
 constexpr int kTickMs = 50;
 // How long a loop that waits for an answer sleeps on the line per step.
 constexpr int kLineWaitMs = 5;
+// While polling is halted, another message covers the status bar's notice
+// of it for this long, then the notice is back.
+constexpr std::int64_t kHaltNoticeBackMs = 5000;
 
 } // namespace
 
@@ -266,6 +270,8 @@ void CTessolApp::OnIdle()
         RefreshCalibration();
         RefreshDiagnostics();
         link_->serviceAllPorts();
+    } else {
+        HaltedPass();
     }
     // Broker connections are kept up whatever the instruments do: a
     // controller whose step is under way, or polling halted.
@@ -285,6 +291,60 @@ void CTessolApp::OnIdle()
     SyncNotifiers();
     SyncBrokerNotifiers();
     if (moved && polling_)
+        soon_->start();
+}
+
+void CTessolApp::HaltedPass()
+{
+    for (Document* doc : configTemplate_->GetDocuments()) {
+        if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
+            continue;
+        BusyMark mark(*this, doc);
+        for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {
+            if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
+                configView->HaltedPass();
+        }
+    }
+    KeepHaltNotice();
+}
+
+void CTessolApp::KeepHaltNotice()
+{
+    if (!mainFrame_)
+        return;
+    const QString notice = QString::fromUtf8(msg::kPollingHalted);
+    if (mainFrame_->MessagePaneText() != notice) {
+        mainFrame_->ShowStatusMessage(notice);
+        haltNoticeCovered_ = -1;
+        return;
+    }
+    // A message of a window or of the broker is shown over it for a
+    // while; the notice is not replaced for good.
+    QStatusBar* bar = mainFrame_->statusBar();
+    const QString over = bar->currentMessage();
+    const std::int64_t now = clock_->utcMillis();
+    if (over.isEmpty() || over == notice) {
+        haltNoticeCovered_ = -1;
+    } else if (haltNoticeCovered_ < 0 || over != haltNoticeCover_) {
+        haltNoticeCovered_ = now;
+        haltNoticeCover_ = over;
+    } else if (now - haltNoticeCovered_ >= kHaltNoticeBackMs || now < haltNoticeCovered_) {
+        bar->clearMessage();
+        haltNoticeCovered_ = -1;
+    }
+}
+
+void CTessolApp::HaltAll(bool halt)
+{
+    polling_ = !halt;
+    if (halt) {
+        KeepHaltNotice();
+    } else if (mainFrame_ && mainFrame_->MessagePaneText() == QString::fromUtf8(msg::kPollingHalted)) {
+        mainFrame_->SetMessagePane(QString());
+    }
+    SyncNotifiers();
+    // The windows show the change at once, not at the next tick.
+    if (soon_ != nullptr)
         soon_->start();
 }
 
@@ -374,8 +434,8 @@ void CTessolApp::OnCommand(int commandId)
     switch (commandId) {
     case cmd::kNewTemperatureController: OnFileNew(); break;
     case cmd::kAppAbout: OnAppAbout(); break;
-    case cmd::kRestartAll: polling_ = true; SyncNotifiers(); break;
-    case cmd::kHaltAll: polling_ = false; SyncNotifiers(); break;
+    case cmd::kRestartAll: HaltAll(false); break;
+    case cmd::kHaltAll: HaltAll(true); break;
     case cmd::kCalibration:
     case cmd::kDiagnostics: OnProductionCommand(commandId); break;
     default: break; // Re&start and Hal&t have nothing to do

@@ -95,6 +95,12 @@ public:
     void OnIdle();
     bool IsPolling() const { return polling_; }
     void SetPolling(bool on) { polling_ = on; }
+    // Run, Halt All (true) and Restart All (false). While polling is halted
+    // the status bar says so (another message may cover it for a few
+    // seconds), every controller window marks its live values as not live
+    // and its log rows hold no readings, and brokers get no readings (their
+    // connections and what they were told of each controller stay).
+    void HaltAll(bool halt);
     std::uint64_t IdlePassCount() const { return passes_; }
 
     // File, New, "&Temperature Controller".
@@ -136,6 +142,10 @@ private:
     // The controller whose window (or calibration or diagnostics window) is
     // the active one, or null.
     CTqk5820ConfigDoc* FrontConfigDoc() const;
+    // The pass while polling is halted: each controller window's halted
+    // pass, then the status bar's notice.
+    void HaltedPass();
+    void KeepHaltNotice();
     void OnLineReady(int port);
     // One step of a loop that waits in place for nothing but time: every
     // window goes on meanwhile, none is marked as under way.
@@ -209,6 +219,10 @@ private:
     std::unique_ptr<MqttNotices> mqttNotices_;
     std::map<const Document*, Publishing> publishers_;
     bool polling_ = false;
+    // Since when another message covers the halt notice (UTC ms; -1: it
+    // does not), and which.
+    std::int64_t haltNoticeCovered_ = -1;
+    QString haltNoticeCover_;
     // Components whose step is under way, innermost last; passes and waiting
     // loops under way.
     std::vector<const void*> busy_;

@@ -34,11 +34,13 @@ const Set kReadSet = numbers({{1, 12}, {21, 26}, {31, 32}, {35, 35}, {41, 42}, {
 const Set kWriteSet = numbers({{3, 4}, {7, 8}, {10, 12}, {21, 26}, {31, 32}, {41, 42}, {51, 55}, {61, 65},
                                {74, 88}, {91, 91}});
 // Readings that are read again every time their triggering window takes them.
-const Set kAlwaysRefreshed = numbers({{1, 2}, {5, 6}, {9, 9}, {35, 35}, {41, 42}, {51, 51}, {54, 54},
+// The set point (3 or 4) is among them: it can be changed at the
+// instrument's front panel, and a value read once would go stale unseen.
+const Set kAlwaysRefreshed = numbers({{1, 6}, {9, 9}, {35, 35}, {41, 42}, {51, 51}, {54, 54},
                                       {71, 73}, {92, 94}});
 
 // The shared readings in the order of the consumer lists.
-constexpr int kSharedReadings[] = {1, 5, 6, 9, 2, 35};
+constexpr int kSharedReadings[] = {1, 5, 6, 9, 2, 35, 3, 4};
 
 constexpr int kProbeParameter = pn::kFirmwareVersion;
 // Whole seconds (modulo 60) that must have passed, more than this, before

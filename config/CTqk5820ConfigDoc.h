@@ -140,8 +140,8 @@ public:
     // without requesting anything.
     const std::string& ValueText(int p) const;
 
-    // Consumers of the shared readings 1, 2, 5, 6, 9 and 35 only; the newest
-    // consumer goes to the head of the list.
+    // Consumers of the shared readings 1, 2, 5, 6, 9 and 35 and of the set
+    // points 3 and 4 only; the newest consumer goes to the head of the list.
     void RegisterConsumer(int p, ParameterConsumer* window);
     void UnregisterConsumer(int p, ParameterConsumer* window);
     bool IsConsumer(int p, const ParameterConsumer* window) const;
@@ -311,8 +311,8 @@ private:
     BusyLamp* busyLamp_ = nullptr;
     int port_ = -1;
     int unit_ = -1;
-    // For parameters 1, 5, 6, 9, 2 and 35, in that order.
-    std::array<std::vector<ParameterConsumer*>, 6> consumers_;
+    // For parameters 1, 5, 6, 9, 2, 35, 3 and 4, in that order.
+    std::array<std::vector<ParameterConsumer*>, 8> consumers_;
     SensorTypeTracker tracker_;
     bool online_ = false;
     // Replies missed in a row while online; kMissesBeforeGone of them take

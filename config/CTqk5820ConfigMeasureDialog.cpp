@@ -105,7 +105,7 @@ void CTqk5820ConfigMeasureDialog::OnDestroy()
 {
     CTqk5820ConfigDoc& doc = Doc();
     for (int p : {pn::kActualTemperature, pn::kSensorResistance, pn::kTeCurrent, pn::kTeVoltage,
-                  pn::kAuxTemperature})
+                  pn::kAuxTemperature, pn::kSetTemperature, pn::kSetResistance})
         doc.UnregisterConsumer(p, this);
 }
 
@@ -116,6 +116,23 @@ void CTqk5820ConfigMeasureDialog::Rearm()
     rereadCurrent_ = true;
     rereadVoltage_ = true;
     rereadOutput_ = true;
+    // The set point can be changed at the instrument's front panel.
+    rereadSetPoint_ = true;
+}
+
+void CTqk5820ConfigMeasureDialog::ShowHalted()
+{
+    // The look of a unit that does not answer: nothing here is live now.
+    for (CLibNumberStatic* display : {actual_, aux_, current_, voltage_}) {
+        if (display != nullptr)
+            display->Blink();
+    }
+    if (outputLamp_ != nullptr)
+        outputLamp_->Blink();
+    // A value of the user's stays: it is written once polling goes on.
+    const bool userValue = setPointPending_ || setPointSent_ || (setPoint_ != nullptr && setPoint_->committed());
+    if (setPoint_ != nullptr && !userValue)
+        setPoint_->Blink();
 }
 
 bool CTqk5820ConfigMeasureDialog::IsBusy() const
@@ -140,14 +157,18 @@ void CTqk5820ConfigMeasureDialog::FollowMode()
         unit = DegreesCelsius();
         if (doc.IsConsumer(pn::kSensorResistance, this))
             doc.UnregisterConsumer(pn::kSensorResistance, this);
+        doc.UnregisterConsumer(pn::kSetResistance, this);
         doc.RegisterConsumer(pn::kActualTemperature, this);
+        doc.RegisterConsumer(pn::kSetTemperature, this);
     } else {
         if (setPoint_ != nullptr)
             setPoint_->SetParameterId(kRowSetResistance);
         unit = kKiloOhms;
         if (doc.IsConsumer(pn::kActualTemperature, this))
             doc.UnregisterConsumer(pn::kActualTemperature, this);
+        doc.UnregisterConsumer(pn::kSetTemperature, this);
         doc.RegisterConsumer(pn::kSensorResistance, this);
+        doc.RegisterConsumer(pn::kSetResistance, this);
     }
     if (actualUnit_ != nullptr)
         actualUnit_->setText(unit);
@@ -244,10 +265,18 @@ void CTqk5820ConfigMeasureDialog::RefreshSetPoint()
     // The entry is filled from the instrument unless it holds something of
     // the user's: a value not yet answered, or one being stepped with the spin.
     const bool userValue = setPointPending_ || setPointSent_ || setPoint_->committed() || setPoint_->spinPending();
-    if (!userValue && (!setPoint_->hasValue() || rereadSetPoint_)) {
+    // Nor while the user types in the field (a field that only has the
+    // focus, as the first entry of the active window often has, is filled):
+    // a value coming in would replace what is half typed. This round is
+    // skipped rather than waited for, so that the other readings go on; the
+    // next re-arm asks again.
+    const bool typing = setPoint_->modified();
+    if (!userValue && typing)
+        rereadSetPoint_ = false;
+    if (!userValue && !typing && (!setPoint_->hasValue() || rereadSetPoint_)) {
         float v = 0.0f;
-        const bool yielded = mode_ == kResistance ? doc.ReadSetResistance(v) : doc.ReadSetTemperature(v);
-        if (yielded) {
+        const int parameter = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+        if (doc.GetNumber(parameter, v, this)) {
             setPoint_->SetValue(v);
             rereadSetPoint_ = false;
         }

@@ -29,8 +29,9 @@ public:
     ConsumerKind consumerKind() const override { return ConsumerKind::MeasurementPanel; }
 
     bool Refresh() override;
-    // The polled readings and the output word are read again.
+    // The polled readings, the output word and the set point are read again.
     void Rearm() override;
+    void ShowHalted() override;
     // Reads the set point again (another window changed it).
     void RereadSetPoint() { rereadSetPoint_ = true; }
 

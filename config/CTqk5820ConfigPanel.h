@@ -25,6 +25,10 @@ public:
     virtual bool Refresh() { return false; }
     // Asks again for the readings the panel shows continuously.
     virtual void Rearm() {}
+    // Instead of Refresh() while polling is halted: what the panel shows as
+    // live is marked as not live, in the look of a unit that does not
+    // answer. Nothing is read or written.
+    virtual void ShowHalted() {}
 
     int TemplateId() const { return templateId_; }
 

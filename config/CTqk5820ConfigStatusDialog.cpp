@@ -88,11 +88,16 @@ bool CTqk5820ConfigStatusDialog::Refresh()
             reread_ = false;
         }
     } else {
-        for (CLibLampStatic* lamp : {temperatureLimit_, currentLimit_, sensorError_}) {
-            if (lamp != nullptr)
-                lamp->Blink();
-        }
+        BlinkLamps();
         reread_ = false;
     }
     return reread_;
+}
+
+void CTqk5820ConfigStatusDialog::BlinkLamps()
+{
+    for (CLibLampStatic* lamp : {temperatureLimit_, currentLimit_, sensorError_}) {
+        if (lamp != nullptr)
+            lamp->Blink();
+    }
 }

@@ -20,6 +20,7 @@ public:
     // Offline: the three status lamps blink. Busy while the read is due.
     bool Refresh() override;
     void Rearm() override { reread_ = true; }
+    void ShowHalted() override { BlinkLamps(); }
 
     CLibLampStatic* BusyLampControl() const { return busy_; }
     CLibLampStatic* TemperatureLimitLamp() const { return temperatureLimit_; }
@@ -32,6 +33,8 @@ protected:
     void OnDestroy() override;
 
 private:
+    // The three status lamps, in the look of a unit that does not answer.
+    void BlinkLamps();
     // The I/O Busy lamp as the document sees it.
     class BusyLampAdapter : public BusyLamp {
     public:

@@ -278,6 +278,15 @@ void CTqk5820ConfigView::RefreshPass()
     CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
     FollowLogFolder();
     TakeEntryNotes();
+    if (wasHalted_) {
+        // Halting blanked what the panels show.
+        wasHalted_ = false;
+        for (CTqk5820ConfigPanel* panel : panels_) {
+            if (panel != nullptr)
+                panel->Rearm();
+        }
+        lastRearm_ = clock_.seconds();
+    }
     // The sampler starts the reads of a new second before the panels ask,
     // so that a panel that shows the same reading takes the fresh value.
     sampler_->Step();
@@ -302,6 +311,18 @@ void CTqk5820ConfigView::RefreshPass()
             panel->Rearm();
     }
     lastRearm_ = now;
+}
+
+void CTqk5820ConfigView::HaltedPass()
+{
+    wasHalted_ = true;
+    CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
+    TakeEntryNotes();
+    sampler_->Step(true);
+    for (CTqk5820ConfigPanel* panel : panels_) {
+        if (panel != nullptr)
+            panel->ShowHalted();
+    }
 }
 
 void CTqk5820ConfigView::TakeEntryNotes()

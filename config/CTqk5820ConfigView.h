@@ -59,6 +59,11 @@ public:
     // One refresh of every live panel; about once a second, when all have
     // caught up and the instrument is online, their readings are re-armed.
     void RefreshPass();
+    // In place of RefreshPass() while polling is halted: the live values
+    // are marked as not live, as for a unit that does not answer, and the
+    // sampler closes its seconds without readings. The first refresh pass
+    // afterwards asks for every reading again.
+    void HaltedPass();
     // The Measurement panel re-reads its set point, the Limits panel its
     // limits; nothing while that panel is hidden.
     void NotifySetPoint() override;
@@ -107,6 +112,8 @@ private:
     bool scrollSized_ = false;
     bool fitPending_ = false;
     std::int64_t lastRearm_;
+    // Polling was halted since the last refresh pass.
+    bool wasHalted_ = false;
     std::unique_ptr<ReadingSampler> sampler_;
     std::string logDirectory_;
     // The log in the log folder: running, for this unit into this file;

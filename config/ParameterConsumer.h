@@ -6,7 +6,8 @@
 enum class ConsumerKind { StatusPanel, MeasurementPanel, Other };
 
 // A window (panel or document) that shows one of the shared readings 1, 2,
-// 5, 6, 9 and 35 and registers itself with the configuration document.
+// 5, 6, 9 and 35 or a set point (3, 4) and registers itself with the
+// configuration document.
 class ParameterConsumer {
 public:
     virtual ~ParameterConsumer() = default;

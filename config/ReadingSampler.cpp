@@ -7,6 +7,7 @@
 #include "platform/MessageReport.h"
 #include "resources/Messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -165,15 +166,18 @@ void ReadingSampler::Register()
     if (!IsActive())
         return;
     doc_.RegisterConsumer(pn::kTeCurrent, this);
-    if (mode_ != kUnknown)
+    if (mode_ != kUnknown) {
         doc_.RegisterConsumer(ActualParameter(), this);
+        doc_.RegisterConsumer(SetPointParameter(), this);
+    }
     if (ReadsAll())
         doc_.RegisterConsumer(pn::kTeVoltage, this);
 }
 
 void ReadingSampler::Unregister()
 {
-    for (int p : {pn::kActualTemperature, pn::kSensorResistance, pn::kTeCurrent, pn::kTeVoltage})
+    for (int p : {pn::kActualTemperature, pn::kSensorResistance, pn::kTeCurrent, pn::kTeVoltage,
+                  pn::kSetTemperature, pn::kSetResistance})
         doc_.UnregisterConsumer(p, this);
 }
 
@@ -182,7 +186,51 @@ int ReadingSampler::ActualParameter() const
     return mode_ == kResistance ? pn::kSensorResistance : pn::kActualTemperature;
 }
 
-void ReadingSampler::Step()
+int ReadingSampler::SetPointParameter() const
+{
+    return mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+}
+
+void ReadingSampler::Take(Column column, const std::string& text, int parameter)
+{
+    const std::int64_t at = doc_.ReadAt(parameter);
+    // A value the unit answered to a write has no read time; it came now.
+    newest_[column] = Taken {text, at >= 0 ? at : clock_.utcMillis()};
+}
+
+void ReadingSampler::Forget()
+{
+    for (Taken& taken : newest_)
+        taken = Taken();
+}
+
+csvlog::Row ReadingSampler::LogRowOf(const csvlog::Row& fresh) const
+{
+    csvlog::Row row = fresh;
+    std::string* const cells[kColumnCount] = {&row.actual, &row.setPoint, &row.current, &row.voltage, &row.output};
+    const std::int64_t now = clock_.utcMillis();
+    std::int64_t oldest = now;
+    // Halted or offline in this second: only what came in it. Nothing
+    // taken is -1, before either.
+    const std::int64_t from = noRepeat_ ? secondMillis_ : now - kMaxAgeMillis;
+    for (int c = 0; c < kColumnCount; ++c) {
+        const Taken& taken = newest_[static_cast<std::size_t>(c)];
+        std::string& cell = *cells[c];
+        if (taken.at < from) {
+            // Nothing from the unit within the limit, whatever the cache
+            // still holds.
+            cell = c == kOutput ? csvlog::kNoOutput : csvlog::kNoReading;
+            continue;
+        }
+        cell = c == kOutput ? csvlog::outputText(taken.text) : taken.text;
+        oldest = std::min(oldest, taken.at);
+    }
+    if (oldest < secondMillis_)
+        row.age = csvlog::age(now - oldest);
+    return row;
+}
+
+void ReadingSampler::Step(bool halted)
 {
     if (!IsActive())
         return;
@@ -219,7 +267,7 @@ void ReadingSampler::Step()
                 missed.resistance = mode_ == kResistance;
                 ring_.push(missed);
                 if (logging_)
-                    WriteRow(missed, csvlog::kNoReading, std::string());
+                    WriteRow(missed, RowOf(missed, csvlog::kNoReading, std::string()));
             }
             batch_ = nullptr;
             if (logging_ && !batch.empty())
@@ -228,6 +276,13 @@ void ReadingSampler::Step()
                 return;
         }
         OpenSecond(now);
+    }
+    if (halted) {
+        // Nothing is taken while polling is halted, and what was taken
+        // before is not repeated: the rows say that no reading was made.
+        noRepeat_ = true;
+        serialRead_ = false;
+        return;
     }
     Read();
 }
@@ -240,6 +295,7 @@ void ReadingSampler::OpenSecond(std::int64_t second)
     sample_ = GraphSample();
     sample_.utcMillis = secondMillis_;
     sawOnline_ = false;
+    noRepeat_ = false;
     wantActual_ = wantSetPoint_ = wantCurrent_ = true;
     wantVoltage_ = wantOutput_ = ReadsAll();
     voltage_ = csvlog::kNoReading;
@@ -256,11 +312,15 @@ void ReadingSampler::CloseSecond()
     if (ReadsAll() && wantOutput_ && outputElsewhere_ && sawOnline_
         && doc_.ValueText(pn::kOutputState).size() == 8)
         outputWord_ = doc_.ValueText(pn::kOutputState);
+    if (ReadsAll() && wantOutput_ && outputWord_.size() == 8)
+        Take(kOutput, outputWord_, pn::kOutputState);
     if (logging_) {
         // And the serial number, for the log's comment line.
         TakeSerial();
-        WriteRow(sample_, voltage_, outputWord_);
+        WriteRow(sample_, LogRowOf(RowOf(sample_, voltage_, outputWord_)));
     }
+    if (noRepeat_)
+        Forget();
     open_ = false;
     if (sink_ && sawOnline_)
         sink_(RowOf(sample_, voltage_, outputWord_), sample_.resistance);
@@ -274,13 +334,18 @@ void ReadingSampler::FollowMode()
     const Mode wanted = SensorTypeTracker::IsResistanceMode(type) ? kResistance : kTemperature;
     if (wanted == mode_)
         return;
-    if (mode_ != kUnknown)
+    if (mode_ != kUnknown) {
         doc_.UnregisterConsumer(ActualParameter(), this);
+        doc_.UnregisterConsumer(SetPointParameter(), this);
+    }
     mode_ = wanted;
     doc_.RegisterConsumer(ActualParameter(), this);
+    doc_.RegisterConsumer(SetPointParameter(), this);
     // What was read so far in this second is in the other unit.
     sample_.have = 0;
     wantActual_ = wantSetPoint_ = true;
+    newest_[kActual] = Taken();
+    newest_[kSetPoint] = Taken();
 }
 
 void ReadingSampler::Read()
@@ -288,6 +353,7 @@ void ReadingSampler::Read()
     if (!doc_.IsOnline()) {
         // Another instrument may answer when this one is back.
         serialRead_ = false;
+        noRepeat_ = true;
         return;
     }
     sawOnline_ = true;
@@ -302,35 +368,40 @@ void ReadingSampler::Read()
             sample_.actual = v;
             sample_.have |= GraphSample::kActual;
             wantActual_ = false;
+            Take(kActual, csvlog::number(static_cast<double>(v)), ActualParameter());
         }
-        const int setPoint = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
-        if (wantSetPoint_ && doc_.GetNumber(setPoint, v)) {
+        if (wantSetPoint_ && doc_.GetNumber(SetPointParameter(), v, this)) {
             sample_.setPoint = v;
             sample_.have |= GraphSample::kSetPoint;
             wantSetPoint_ = false;
+            Take(kSetPoint, csvlog::number(static_cast<double>(v)), SetPointParameter());
         }
     }
     if (wantCurrent_ && doc_.ReadTeCurrent(v, this)) {
         sample_.current = v;
         sample_.have |= GraphSample::kCurrent;
         wantCurrent_ = false;
+        Take(kCurrent, csvlog::number(static_cast<double>(v)), pn::kTeCurrent);
     }
     if (!ReadsAll())
         return;
     if (wantVoltage_ && doc_.ReadTeVoltage(v, this)) {
         voltage_ = csvlog::number(static_cast<double>(v));
         wantVoltage_ = false;
+        Take(kVoltage, voltage_, pn::kTeVoltage);
     }
     if (wantOutput_) {
         std::string word;
         if (outputElsewhere_) {
             // The Measurement panel reads the word; the newest text of this
-            // second is taken as it stands, without a read of its own.
+            // second is taken as it stands, without a read of its own (and
+            // noted as taken when the second closes).
             if (doc_.ValueText(pn::kOutputState).size() == 8)
                 outputWord_ = doc_.ValueText(pn::kOutputState);
         } else if (doc_.ReadOutputState(word)) {
             outputWord_ = word;
             wantOutput_ = false;
+            Take(kOutput, word, pn::kOutputState);
         }
     }
 }
@@ -382,9 +453,9 @@ csvlog::Row ReadingSampler::RowOf(const GraphSample& sample, const std::string& 
     return row;
 }
 
-void ReadingSampler::WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output)
+void ReadingSampler::WriteRow(const GraphSample& sample, const csvlog::Row& row)
 {
-    std::vector<std::string> lines = writer_.lines(Who(sample), RowOf(sample, voltage, output));
+    std::vector<std::string> lines = writer_.lines(Who(sample), row);
     if (batch_ != nullptr)
         batch_->insert(batch_->end(), lines.begin(), lines.end());
     else

@@ -4,6 +4,7 @@
 #include "config/ReadingHistory.h"
 #include "platform/ReadingsCsv.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,11 +29,26 @@ class UserPrompts;
 // of a new second as soon as that second begins. Each second closes with a sample, also when
 // the instrument was offline (a gap) or the idle pass did not run (a modal
 // box: the seconds it missed follow as gaps).
+//
+// The set point is read every second like the readings (it can be changed
+// at the instrument's front panel), so the graph, the log and the broker
+// follow it.
+//
+// A log row holds the newest reading of each column taken within the
+// window's own reading period: a window behind the front one on a busy line
+// reads less often than once a second, and its rows repeat the newest
+// reading, with its age in the last column, until the next one comes. A
+// column shows ???.??? only when the unit has not answered for longer than
+// that: offline, polling halted, or no reading in kMaxAgeMillis. The graph's
+// samples and the seconds handed to a sink hold only what was taken in
+// their second.
 class ReadingSampler : public ParameterConsumer {
 public:
     enum Mode { kTemperature, kResistance, kUnknown };
     // Missed seconds beyond this (a clock set forward) are not filled in.
     static constexpr std::int64_t kMaxFill = 3600;
+    // A reading older than this is not repeated in a log row.
+    static constexpr std::int64_t kMaxAgeMillis = 10000;
 
     // `prompts` may be null: a log that fails then just stops.
     ReadingSampler(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts = nullptr);
@@ -74,8 +90,10 @@ public:
     const std::string& LogPath() const { return file_.path(); }
 
     // One step of an idle pass: closes the second that has ended, then
-    // takes what the instrument has answered for the current one.
-    void Step();
+    // takes what the instrument has answered for the current one. With
+    // `halted` (polling is halted) nothing is read or taken: the seconds
+    // close as gaps, and log rows without readings.
+    void Step(bool halted = false);
 
     bool IsActive() const { return plotting_ || logging_ || keeping_ || static_cast<bool>(sink_); }
     Mode GetMode() const { return mode_; }
@@ -95,11 +113,21 @@ private:
     void FollowMode();
     void TakeSerial();
     int ActualParameter() const;
+    int SetPointParameter() const;
+    // The log's columns of readings.
+    enum Column { kActual, kSetPoint, kCurrent, kVoltage, kOutput, kColumnCount };
+    // Notes the text of a column as taken, at the time of its reply.
+    void Take(Column column, const std::string& text, int parameter);
+    // Nothing taken is repeated any more (offline, halted).
+    void Forget();
+    // The log row of the second that closes: `fresh` (what was taken in it)
+    // completed with the newest readings of earlier seconds, and their age.
+    csvlog::Row LogRowOf(const csvlog::Row& fresh) const;
     // Whether the TE voltage and the output state are read too.
     bool ReadsAll() const { return logging_ || static_cast<bool>(sink_); }
     csvlog::Identity Who(const GraphSample& sample) const;
     static csvlog::Row RowOf(const GraphSample& sample, const std::string& voltage, const std::string& output);
-    void WriteRow(const GraphSample& sample, const std::string& voltage, const std::string& output);
+    void WriteRow(const GraphSample& sample, const csvlog::Row& row);
     void Append(const std::vector<std::string>& lines);
     void ReportLogError(const std::string& path, const std::string& reason);
     // The document's entry notes made since the last look go into the log
@@ -131,6 +159,17 @@ private:
          wantOutput_ = false;
     std::string voltage_;
     std::string outputWord_;
+    // The newest text of each column taken while the unit answered, and
+    // when its reply came (UTC ms; -1: none).
+    struct Taken {
+        std::string text;
+        std::int64_t at = -1;
+    };
+    std::array<Taken, kColumnCount> newest_;
+    // Polling was halted or the unit was offline in the second being
+    // collected: its row repeats nothing from before it, and what was
+    // taken is forgotten once it closes.
+    bool noRepeat_ = false;
 
     // The log.
     csvlog::File file_;

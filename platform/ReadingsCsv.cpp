@@ -17,6 +17,13 @@ std::string number(double value)
     return text;
 }
 
+std::string age(std::int64_t millis)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(millis < 0 ? 0 : millis) / 1000.0);
+    return text;
+}
+
 std::string outputText(const std::string& word)
 {
     if (word.size() != 8)
@@ -72,13 +79,13 @@ std::string noteLine(std::int64_t utcMillis, const std::string& text)
 std::string headerLine(bool resistance)
 {
     const std::string unit = unitText(resistance);
-    return "time,actual (" + unit + "),set point (" + unit + "),TE current (A),TE voltage (V),output";
+    return "time,actual (" + unit + "),set point (" + unit + "),TE current (A),TE voltage (V),output,age (s)";
 }
 
 std::string rowLine(const Row& row)
 {
     return isoTime(row.utcMillis) + "," + row.actual + "," + row.setPoint + "," + row.current + "," + row.voltage
-        + "," + row.output;
+        + "," + row.output + "," + row.age;
 }
 
 std::vector<std::string> Writer::lines(const Identity& who, const Row& row)

@@ -7,11 +7,17 @@
 // The log of a controller's readings as CSV, one row per interval:
 //
 //   # unit 05, serial number CALLKV, COM2
-//   time,actual (°C),set point (°C),TE current (A),TE voltage (V),output
-//   2024-05-01T14:03:07+02:00,24.998,25.000,0.412,1.020,on
-//   # 2024-05-01T14:03:08+02:00 ERROR - COM2 unit 05 did not confirm ...
+//   time,actual (°C),set point (°C),TE current (A),TE voltage (V),output,age (s)
+//   2024-05-01T14:03:07+02:00,24.998,25.000,0.412,1.020,on,
+//   2024-05-01T14:03:08+02:00,24.998,25.000,0.412,1.020,on,1.3
+//   # 2024-05-01T14:03:09+02:00 ERROR - COM2 unit 05 did not confirm ...
 //
 // A reading that did not come shows as ???.??? (the output as ???). The
+// age is empty when every reading in the row was taken in the row's own
+// interval; a row that repeats an earlier reading (a unit that is read less
+// often than once a row) gives there how old the oldest reading in it is, in
+// seconds. It stands last, so that readers of the first six columns are not
+// disturbed. The
 // comment and column lines stand before the first row and again whenever
 // what they say changes (a sensor switched to a resistance mode, another
 // unit number). tessolctl's watch and the window program's logs both write
@@ -30,7 +36,12 @@ struct Row {
     std::string current = kNoReading;
     std::string voltage = kNoReading;
     std::string output = kNoOutput;
+    // Empty, or age() of the oldest reading repeated in the row.
+    std::string age;
 };
+
+// "%.1f" of the milliseconds as seconds: 1.3.
+std::string age(std::int64_t millis);
 
 // "%.3f": 24.998, -5.500.
 std::string number(double value);

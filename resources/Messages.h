@@ -27,5 +27,7 @@ inline constexpr const char* kSerialNumberFormat = "ERROR - Serial Number format
 inline constexpr const char* kMaxChars = "Please enter no more than %1 characters.";
 // A readings log that cannot be written: its path, then the system's reason.
 inline constexpr const char* kLogFileFailed = "ERROR - Cannot write the log file %s: %s. Logging has stopped.";
+// The status bar for as long as Run, Halt All holds every controller.
+inline constexpr const char* kPollingHalted = "Polling halted: Run > Restart All";
 
 } // namespace msg

@@ -4,8 +4,10 @@
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigMeasureDialog.h"
 #include "config/CTqk5820ConfigPanel.h"
 #include "config/CTqk5820ConfigView.h"
+#include "controls/CLibNumberStatic.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
 #include "platform/MemoryProfile.h"
@@ -481,6 +483,77 @@ TEST_F(AppTest, HaltAllStopsAllTrafficAndRestartAllResumes)
     EXPECT_TRUE(runUntil([&] { return !doc->IsOutstanding(1) && !doc->IsOutstanding(2); }));
     EXPECT_EQ(sim->sim().commandsSeen(), seen + 2);
     EXPECT_TRUE(doc->IsOnline());
+}
+
+// While polling is halted the program says so where the user looks: the
+// status bar, every window's live values (blinking as for a unit that does
+// not answer) and the logs (rows without readings). Restart All undoes it.
+TEST_F(AppTest, HaltAllIsShownInTheStatusBarTheWindowsAndTheLogsUntilRestartAll)
+{
+    const QString halted = "Polling halted: Run > Restart All";
+    char dir[] = "/tmp/tessol-halt-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    app->SetLogDirectory(dir);
+    const std::vector<CTqk5820ConfigDoc*> docs = {openOnline(1), openOnline(2)};
+    const auto logOf = [&](int unit) { return std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv"; };
+    const auto rowsOf = [&](int unit) {
+        std::vector<std::string> rows;
+        for (const std::string& line : fileLines(logOf(unit))) {
+            if (!line.empty() && line[0] != '#' && line.rfind("time,", 0) != 0)
+                rows.push_back(line);
+        }
+        return rows;
+    };
+    const auto actualOf = [](CTqk5820ConfigDoc* doc) {
+        return panelOf<CTqk5820ConfigMeasureDialog>(doc, CTqk5820ConfigDoc::kMeasure)->ActualDisplay();
+    };
+    runFor(2500);
+    for (CTqk5820ConfigDoc* doc : docs)
+        ASSERT_TRUE(actualOf(doc)->hasValue());
+    CMainFrame* main = app->GetMainFrame();
+    EXPECT_NE(main->StatusText(), halted);
+
+    app->OnCommand(cmd::kHaltAll);
+    EXPECT_EQ(main->StatusText(), halted);
+    const std::size_t before[2] = {rowsOf(1).size(), rowsOf(2).size()};
+    std::map<bool, int> lit;
+    for (int i = 0; i < 12; ++i) {
+        runFor(250);
+        for (CTqk5820ConfigDoc* doc : docs) {
+            EXPECT_FALSE(actualOf(doc)->hasValue());
+            ++lit[actualOf(doc)->blinkOn()];
+        }
+    }
+    EXPECT_GT(lit[true], 4);
+    EXPECT_GT(lit[false], 4);
+    for (int unit : {1, 2}) {
+        const std::vector<std::string> rows = rowsOf(unit);
+        // The second under way when it stopped may hold what came before.
+        ASSERT_GE(rows.size(), before[unit - 1] + 2) << unit;
+        for (std::size_t i = before[unit - 1] + 1; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].substr(25), ",???.???,???.???,???.???,???.???,???,") << rows[i];
+    }
+    // Another message is shown over it, and it stays underneath.
+    main->statusBar()->showMessage("NEG LIM I limited to 0.00 (range -5.00 to 0.00)");
+    runFor(200);
+    EXPECT_EQ(main->StatusText(), "NEG LIM I limited to 0.00 (range -5.00 to 0.00)");
+    EXPECT_EQ(main->MessagePaneText(), halted);
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_TRUE(doc->IsOnline());
+
+    app->OnCommand(cmd::kRestartAll);
+    EXPECT_NE(main->StatusText(), halted);
+    EXPECT_NE(main->MessagePaneText(), halted);
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_TRUE(runUntil([&] { return actualOf(doc)->hasValue() && !actualOf(doc)->blinkOn(); }, 3000));
+    const std::size_t restarted = rowsOf(1).size();
+    runFor(2500);
+    const std::vector<std::string> rows = rowsOf(1);
+    ASSERT_GT(rows.size(), restarted + 1);
+    EXPECT_EQ(rows.back().find("???"), std::string::npos) << rows.back();
+    for (int unit : {1, 2})
+        std::remove(logOf(unit).c_str());
+    ::rmdir(dir);
 }
 
 // The About box, run modally as from its menu: both controller windows

@@ -549,9 +549,13 @@ TEST(ConfigDocCache, OnlyOneOfSeveralWindowsDrivesASharedReading)
     doc.UnregisterConsumer(35, &sensor);
     doc.UnregisterConsumer(35, &status);
     EXPECT_FALSE(doc.IsConsumer(35, &status));
+    // Only the shared readings and the set points have lists.
     Window notShared;
-    doc.RegisterConsumer(3, &notShared);   // only the shared readings have lists
-    EXPECT_FALSE(doc.IsConsumer(3, &notShared));
+    doc.RegisterConsumer(7, &notShared);
+    EXPECT_FALSE(doc.IsConsumer(7, &notShared));
+    doc.RegisterConsumer(3, &notShared);
+    EXPECT_TRUE(doc.IsConsumer(3, &notShared));
+    doc.UnregisterConsumer(3, &notShared);
 }
 
 TEST(ConfigDocCache, WhoMayTriggerAFreshRead)

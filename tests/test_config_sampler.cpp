@@ -38,12 +38,13 @@ struct SamplerBench : SimBench {
             d->OnCloseDocument();
     }
 
-    // One second of the clock, in passes of 100 ms.
+    // One second of the clock, in passes of 50 ms: room for every reading
+    // a log asks for, as on a line with one unit.
     void second()
     {
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 20; ++i) {
             pass();
-            clock.advanceMillis(100);
+            clock.advanceMillis(50);
         }
     }
 };
@@ -116,7 +117,7 @@ TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
     const auto lines = fileLines(path);
     ASSERT_EQ(rowsOf(lines), 3u + 5u);
     for (std::size_t i = lines.size() - 5; i < lines.size(); ++i)
-        EXPECT_EQ(lines[i].substr(25), ",???.???,???.???,???.???,???.???,???") << lines[i];
+        EXPECT_EQ(lines[i].substr(25), ",???.???,???.???,???.???,???.???,???,") << lines[i];
 
     // A clock set forward by a day is not filled in.
     b.clock.advanceSeconds(24 * 3600);
@@ -183,6 +184,159 @@ TEST(ReadingSampler, ASinkGetsEachSecondTheUnitAnsweredWithEveryReading)
     b.sampler.SetSecondSink({});
     EXPECT_FALSE(b.sampler.IsActive());
     EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
+}
+
+// The rows of a log, split into fields, without comment and column lines.
+std::vector<std::vector<std::string>> rowFields(const std::string& path)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : fileLines(path)) {
+        if (line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0)
+            rows.push_back(fields(line));
+    }
+    return rows;
+}
+
+// A log in a folder of its own, removed at the end.
+struct LoggedSampler : SamplerBench {
+    std::string dir;
+    std::string path;
+
+    LoggedSampler()
+    {
+        char tmp[] = "/tmp/tessol-sampler-XXXXXX";
+        if (::mkdtemp(tmp) != nullptr)
+            dir = tmp;
+        path = dir + "/log.csv";
+        EXPECT_TRUE(sampler.StartLog(path, true));
+    }
+    ~LoggedSampler() override
+    {
+        sampler.StopLog();
+        std::remove(path.c_str());
+        ::rmdir(dir.c_str());
+    }
+
+    // A second in which the sampler is stepped but the line does not move,
+    // as for a window whose turn on a busy line has not come.
+    void quietSecond(bool halted = false)
+    {
+        for (int i = 0; i < 10; ++i) {
+            sampler.Step(halted);
+            clock.advanceMillis(100);
+        }
+    }
+};
+
+TEST(ReadingSampler, TheSetPointChangedAtTheInstrumentReachesTheGraphTheLogAndTheSink)
+{
+    LoggedSampler b;
+    std::vector<csvlog::Row> sunk;
+    b.sampler.SetSecondSink([&](const csvlog::Row& row, bool) { sunk.push_back(row); });
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    ASSERT_FALSE(sunk.empty());
+    ASSERT_NE(sunk.back().setPoint, "10.000");
+
+    ASSERT_EQ(b.control("set 1 3 10"), "ok");
+    for (int i = 0; i < 3; ++i)
+        b.second();
+    EXPECT_EQ(sunk.back().setPoint, "10.000");
+    ASSERT_TRUE(b.sampler.Samples().back().has(GraphSample::kSetPoint));
+    EXPECT_FLOAT_EQ(b.sampler.Samples().back().setPoint, 10.0f);
+    EXPECT_EQ(rowFields(b.path).back().at(2), "10.000");
+}
+
+// What a log row holds while the unit's newest readings are older than the
+// row: repeated with their age while the unit answers (a busy line reaches
+// it less often than once a second), up to ten seconds; never while it does
+// not answer or polling is halted.
+TEST(ReadingSampler, ARowRepeatsTheNewestReadingOnlyWhileTheUnitAnswers)
+{
+    enum Stretch { kBusyLine, kHalted, kUnitOff };
+    const struct {
+        const char* name;
+        Stretch stretch;
+        int seconds;
+        // Rows 1 to this many into the stretch repeat the readings before it.
+        int repeated;
+        // Rows from this one on show none.
+        int missingFrom;
+    } cases[] = {
+        {"busy line, 4 s", kBusyLine, 4, 4, 99},
+        {"busy line, 12 s", kBusyLine, 12, 9, 10},
+        {"polling halted", kHalted, 4, 0, 1},
+        {"unit switched off", kUnitOff, 4, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoggedSampler b;
+        std::size_t sunk = 0;
+        b.sampler.SetSecondSink([&](const csvlog::Row&, bool) { ++sunk; });
+        for (int i = 0; i < 4; ++i)
+            b.second();
+        std::vector<std::vector<std::string>> rows = rowFields(b.path);
+        ASSERT_GE(rows.size(), 3u);
+        // The unit answered every second: nothing repeated, no age.
+        EXPECT_EQ(rows.back().size(), 6u);
+        for (int f = 1; f < 5; ++f)
+            EXPECT_TRUE(isNumber(rows.back()[f])) << rows.back()[f];
+        if (c.stretch == kUnitOff) {
+            b.control("off 1");
+            for (int i = 0; i < 10 && b.doc.IsOnline(); ++i)
+                b.second();
+            ASSERT_FALSE(b.doc.IsOnline());
+        }
+        const auto stretchSecond = [&] {
+            if (c.stretch == kUnitOff)
+                b.second();
+            else
+                b.quietSecond(c.stretch == kHalted);
+        };
+        // Its first step closes the row of the second before.
+        stretchSecond();
+        const std::size_t before = rowFields(b.path).size();
+        const std::size_t sunkBefore = sunk;
+        for (int i = 0; i < c.seconds; ++i)
+            stretchSecond();
+        rows = rowFields(b.path);
+        ASSERT_EQ(rows.size(), before + static_cast<std::size_t>(c.seconds));
+        for (int k = 1; k <= c.seconds; ++k) {
+            const std::vector<std::string>& row = rows[before + static_cast<std::size_t>(k) - 1];
+            SCOPED_TRACE("row " + std::to_string(k) + " of the stretch");
+            ASSERT_GE(row.size(), 6u);
+            if (k <= c.repeated) {
+                for (int f = 1; f < 5; ++f)
+                    EXPECT_EQ(row[f], rows[before - 1][f]);
+                ASSERT_EQ(row.size(), 7u);
+                // Readings of one second, the row closed k seconds later.
+                const double age = std::stod(row[6]);
+                EXPECT_GT(age, k);
+                EXPECT_LE(age, k + 1.0);
+            } else if (k >= c.missingFrom) {
+                for (int f = 1; f < 5; ++f)
+                    EXPECT_EQ(row[f], "???.???");
+                EXPECT_EQ(row[5], "???");
+                EXPECT_EQ(row.size(), 6u) << "no age without a reading";
+            }
+        }
+        if (c.stretch != kBusyLine) {
+            // And the graph and the broker get nothing.
+            EXPECT_EQ(sunk, sunkBefore);
+            EXPECT_FALSE(b.sampler.Samples().back().online);
+        }
+
+        // Once the unit is reached again the rows are fresh.
+        b.control("on 1");
+        for (int i = 0; i < 8 && !b.doc.IsOnline(); ++i)
+            b.second();
+        EXPECT_TRUE(b.doc.IsOnline());
+        for (int i = 0; i < 3; ++i)
+            b.second();
+        rows = rowFields(b.path);
+        EXPECT_EQ(rows.back().size(), 6u);
+        EXPECT_TRUE(isNumber(rows.back()[1]));
+    }
 }
 
 } // namespace

@@ -155,7 +155,8 @@ TEST_F(CtlDocumentTest, WatchLogsOneRowPerIntervalToTheTerminalAndTheFile)
     const auto out = lines(r.out);
     ASSERT_EQ(out.size(), 5u) << r.out;
     EXPECT_EQ(out[0], "# unit 05, serial number CALLKV, " + port());
-    EXPECT_EQ(out[1], "time,actual (" + kDegrees + "),set point (" + kDegrees + "),TE current (A),TE voltage (V),output");
+    EXPECT_EQ(out[1], "time,actual (" + kDegrees + "),set point (" + kDegrees
+                          + "),TE current (A),TE voltage (V),output,age (s)");
     std::vector<int> seconds;
     for (std::size_t i = 2; i < 5; ++i) {
         EXPECT_TRUE(isFullRow(out[i])) << out[i];

@@ -5,6 +5,7 @@
 #include "config/MqttPublisher.h"
 #include "controls/CLibDatamineEdit.h"
 #include "app/CKvtDocTemplate.h"
+#include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 #include "tests/support/MosquittoBroker.h"
 #include "tests/support/TopicWatch.h"
@@ -112,6 +113,30 @@ TEST_F(AppMqttTest, ASetPointFromTheBrokerReachesTheInstrumentAndTheWindow)
     EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "error"), "", from); }));
     EXPECT_EQ(topics.last(topic(1, "error")), "setpoint/set 250: outside -199.9 to 199.9 \xc2\xb0" "C");
     EXPECT_EQ(setPoint(), "+030.000");
+}
+
+// A set point changed at the instrument reaches the broker; while polling
+// is halted no readings go out, and the controller stays online there.
+TEST_F(AppMqttTest, TheBrokerFollowsTheInstrumentsSetPointAndGetsNoReadingsWhileHalted)
+{
+    publish(false);
+    openOnline(1);
+    ASSERT_TRUE(arrives([&] { return topics.seen(topic(1, "setpoint")) && topics.seen(topic(1, "online"), "true"); }));
+    ASSERT_NE(topics.last(topic(1, "setpoint")), "-3.000");
+    ASSERT_EQ(sim->sim().control("set 1 3 -3"), "ok");
+    EXPECT_TRUE(arrives([&] { return topics.last(topic(1, "setpoint")) == "-3.000"; }, 5000));
+
+    app->OnCommand(cmd::kHaltAll);
+    // What was under way when it stopped may still arrive.
+    arrives([] { return false; }, 1500);
+    const std::size_t from = topics.messages.size();
+    arrives([] { return false; }, 2500);
+    for (std::size_t i = from; i < topics.messages.size(); ++i)
+        ADD_FAILURE() << "while halted: " << topics.messages[i].topic << " " << topics.messages[i].payload;
+    EXPECT_EQ(topics.last(topic(1, "online")), "true");
+
+    app->OnCommand(cmd::kRestartAll);
+    EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "actual"), "", from); }, 5000));
 }
 
 // A window opening meets commands a dashboard left retained: they are not

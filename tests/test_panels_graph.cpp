@@ -110,8 +110,8 @@ bool isFullRow(const std::string& row)
         && isNumber(f[3]) && isNumber(f[4]) && (f[5] == "on" || f[5] == "off");
 }
 
-// The instrument did not answer in that second. The set point may still
-// come from what the program knows of it.
+// The instrument did not answer in that second: no reading, so no age.
+// The set point may still come from what the program knows of it.
 bool isMissingRow(const std::string& row)
 {
     const auto f = fields(row);
@@ -119,12 +119,21 @@ bool isMissingRow(const std::string& row)
         && f[4] == "???.???";
 }
 
-// Each reading a number or missing.
+// Each reading a number or missing; the age, when there is one, in
+// seconds with one decimal.
 bool isRow(const std::string& row)
 {
     const auto f = fields(row);
-    if (f.size() != 6 || f[0].size() != 25)
+    if (f.size() != 6 && f.size() != 7)
         return false;
+    if (f[0].size() != 25)
+        return false;
+    if (f.size() == 7) {
+        const std::size_t point = f[6].find('.');
+        if (point == std::string::npos || point == 0 || point + 2 != f[6].size() || !digits(f[6], 0, point)
+            || !digits(f[6], point + 1, 1))
+            return false;
+    }
     for (std::size_t i = 1; i < 5; ++i) {
         if (f[i] != "???.???" && !isNumber(f[i]))
             return false;
@@ -571,7 +580,8 @@ TEST_F(GraphTest, TheLogFolderGetsOneRowASecondThroughAnOutage)
     const std::size_t from = serial.find_first_not_of(' ');
     EXPECT_EQ(lines[0], "# unit 07, serial number " + serial.substr(from, serial.find_last_not_of(' ') + 1 - from)
                             + ", COM2");
-    EXPECT_EQ(lines[1], "time,actual (\xc2\xb0" "C),set point (\xc2\xb0" "C),TE current (A),TE voltage (V),output");
+    EXPECT_EQ(lines[1],
+              "time,actual (\xc2\xb0" "C),set point (\xc2\xb0" "C),TE current (A),TE voltage (V),output,age (s)");
     int missing = 0;
     int previous = -1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
@@ -689,7 +699,7 @@ TEST_F(GraphTest, TheLogButtonAsksForAFileAndStopsWhatItStarted)
     ASSERT_EQ(history.size(), 2u + ring.size());
     EXPECT_EQ(history[0], "# unit 07, serial number CALLKV, COM2");
     EXPECT_EQ(history.back().rfind(csvlog::isoTime(ring.back().utcMillis) + ",", 0), 0u) << history.back();
-    EXPECT_EQ(history.back().substr(history.back().size() - 12), ",???.???,???");
+    EXPECT_EQ(history.back().substr(history.back().size() - 13), ",???.???,???,");
     EXPECT_EQ(prompts.statusMessages.back(), "History saved to " + saved);
 
     // Not over the file being logged to: that log would go on headless.

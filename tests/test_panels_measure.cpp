@@ -169,6 +169,54 @@ TEST_F(PanelTest, TheStatusLampsShowExactlyTheFlagsOfTheStatusWord)
     EXPECT_EQ(lamps(), std::make_tuple(1, 1, 1));
 }
 
+// A set point changed at the instrument's front panel shows in the entry as
+// the readings do, in either unit; not while the user types in the field,
+// and typed values are still written.
+TEST_F(PanelTest, TheSetPointFollowsTheInstrumentButNotOverWhatTheUserTypes)
+{
+    const struct {
+        const char* name;
+        int sensorType;
+        int parameter;
+        const char* atInstrument;
+        const char* shownThen;
+    } cases[] = {
+        {"temperature", 0, 3, "-3", "-3.00"},
+        {"resistance", 1, 4, "33.25", "33.250"},
+    };
+    CTqk5820ConfigDoc* doc = openSettled();
+    Measure* m = measure(doc);
+    CLibDatamineEdit* entry = m->SetPointEntry();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (doc->GetSensorType() != c.sensorType) {
+            doc->SensorTypes().RequestType(c.sensorType);
+            ASSERT_TRUE(runUntil([&] { return doc->GetSensorType() == c.sensorType && !m->IsBusy(); }, 10000));
+        }
+        ASSERT_TRUE(doc->IsConsumer(c.parameter, m));
+        ASSERT_EQ(sim->sim().control("set 7 " + std::to_string(c.parameter) + " " + c.atInstrument), "ok");
+        EXPECT_TRUE(runUntil([&] { return shown(entry) == c.shownThen; }, 4000)) << shown(entry).toStdString();
+
+        // Half typed: the instrument's next value does not replace it.
+        entry->window()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(entry->window()));
+        entry->setFocus();
+        entry->selectAll();
+        QTest::keyClicks(entry, "1");
+        ASSERT_EQ(sim->sim().control("set 7 " + std::to_string(c.parameter) + " 2"), "ok");
+        const std::int64_t typed = doc->ReadAt(pn::kTeCurrent);
+        runFor(2500);
+        EXPECT_EQ(shown(entry), "1");
+        // The other readings went on meanwhile.
+        EXPECT_GT(doc->ReadAt(pn::kTeCurrent), typed + 1000);
+        EXPECT_TRUE(runUntil([&] { return !m->IsBusy(); }));
+        ASSERT_EQ(sim->sim().control("release 7 " + std::to_string(c.parameter)), "ok");
+        QTest::keyClicks(entry, "5");
+        QTest::keyClick(entry, Qt::Key_Tab);
+        EXPECT_TRUE(runUntil([&] { return held(c.parameter) == "+015.000"; }));
+    }
+}
+
 TEST_F(PanelTest, AResistanceModeSensorMovesTheSetPointToKiloOhms)
 {
     CTqk5820ConfigDoc* doc = openSettled();

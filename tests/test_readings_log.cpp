@@ -94,11 +94,16 @@ TEST(ReadingsCsv, NumbersOutputAndUnitsAreWrittenAsTheToolAlwaysHas)
     EXPECT_EQ(csvlog::unitText(true), "kOhms");
     EXPECT_EQ(csvlog::unitText(false), "\xc2\xb0" "C");
     EXPECT_EQ(csvlog::commentLine(7, "CALLKV", "COM2"), "# unit 07, serial number CALLKV, COM2");
-    EXPECT_EQ(csvlog::headerLine(true), "time,actual (kOhms),set point (kOhms),TE current (A),TE voltage (V),output");
+    EXPECT_EQ(csvlog::headerLine(true),
+              "time,actual (kOhms),set point (kOhms),TE current (A),TE voltage (V),output,age (s)");
     csvlog::Row missing;
     missing.utcMillis = 0;
     const std::string line = csvlog::rowLine(missing);
-    EXPECT_EQ(line.substr(line.find(',')), ",???.???,???.???,???.???,???.???,???");
+    // The age stands last and is empty unless a reading is repeated.
+    EXPECT_EQ(line.substr(line.find(',')), ",???.???,???.???,???.???,???.???,???,");
+    missing.age = csvlog::age(2345);
+    EXPECT_EQ(csvlog::rowLine(missing).substr(line.size()), "2.3");
+    EXPECT_EQ(csvlog::age(-5), "0.0");
 }
 
 class LocalZone : public ::testing::Test {

@@ -2,7 +2,7 @@
 // instruments for a while and saves a picture of the main window:
 //
 //   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade] [--about S] [--log-dir DIR]
-//                    [--output-on] [--step S VALUE] [--span MINUTES]
+//                    [--output-on] [--step S VALUE] [--span MINUTES] [--halt S]
 //
 // --frame saves only the first controller window instead of the main window.
 // --about S opens the About box two seconds after the start and leaves it
@@ -19,7 +19,8 @@
 // The ports lead where they always do (TESSOL_COM2 and so on).
 // --output-on presses the first window's ON/OFF button once its output is
 // known to be off; --step types VALUE into its set point S seconds after the
-// start; --span picks the time its Graph panel shows. The panels shown and
+// start; --span picks the time its Graph panel shows. --halt S chooses Run,
+// Halt All S seconds after the start. The panels shown and
 // the ports are the stored settings (TESSOL_COM2 and so on).
 
 #include "app/CKvtDocTemplate.h"
@@ -112,6 +113,7 @@ int main(int argc, char** argv)
     double stepAt = -1;
     float stepValue = 0;
     int span = 0;
+    double haltAt = -1;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -122,6 +124,8 @@ int main(int argc, char** argv)
             stepValue = static_cast<float>(std::atof(argv[++i]));
         } else if (std::strcmp(argv[i], "--span") == 0 && i + 1 < argc)
             span = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--halt") == 0 && i + 1 < argc)
+            haltAt = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--cascade") == 0)
@@ -230,6 +234,9 @@ int main(int argc, char** argv)
             }
         });
     }
+
+    if (haltAt >= 0)
+        QTimer::singleShot(static_cast<int>(haltAt * 1000), [&] { app.GetMainFrame()->OnCommand(cmd::kHaltAll); });
 
     QTimer closeAbout;
     if (aboutFor > 0) {

@@ -2,7 +2,7 @@
 // instruments for a while and saves a picture of the main window:
 //
 //   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade] [--about S] [--log-dir DIR]
-//                    [--output-on] [--step S VALUE] [--span MINUTES]
+//                    [--output-on] [--step S VALUE] [--span MINUTES] [--sensor-type S TYPE] [--readout]
 //
 // --frame saves only the first controller window instead of the main window.
 // --about S opens the About box two seconds after the start and leaves it
@@ -21,6 +21,10 @@
 // known to be off; --step types VALUE into its set point S seconds after the
 // start; --span picks the time its Graph panel shows. The panels shown and
 // the ports are the stored settings (TESSOL_COM2 and so on).
+// --sensor-type asks the first window's unit for sensor type TYPE S seconds
+// after the start, as its Sensor panel does; --readout shows its Graph
+// panel's read-out of the samples two thirds of the way through its span,
+// as the mouse there would.
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
@@ -45,6 +49,7 @@
 #include "controls/CLibLampStatic.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -112,6 +117,9 @@ int main(int argc, char** argv)
     double stepAt = -1;
     float stepValue = 0;
     int span = 0;
+    double typeAt = -1;
+    int sensorType = 0;
+    bool readout = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -122,6 +130,11 @@ int main(int argc, char** argv)
             stepValue = static_cast<float>(std::atof(argv[++i]));
         } else if (std::strcmp(argv[i], "--span") == 0 && i + 1 < argc)
             span = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--sensor-type") == 0 && i + 2 < argc) {
+            typeAt = std::atof(argv[++i]);
+            sensorType = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--readout") == 0)
+            readout = true;
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--cascade") == 0)
@@ -231,6 +244,13 @@ int main(int argc, char** argv)
         });
     }
 
+    if (typeAt >= 0) {
+        QTimer::singleShot(static_cast<int>(typeAt * 1000), [&] {
+            if (CTqk5820ConfigView* view = firstView())
+                view->GetConfigDoc().SensorTypes().RequestType(sensorType);
+        });
+    }
+
     QTimer closeAbout;
     if (aboutFor > 0) {
         QTimer::singleShot(2000, [&] {
@@ -252,6 +272,13 @@ int main(int argc, char** argv)
     if (cascade) {
         app.GetMainFrame()->OnCommand(cmd::kWindowCascade);
         QCoreApplication::processEvents();
+    }
+    if (readout && firstView() != nullptr) {
+        if (auto* graph = dynamic_cast<CTqk5820ConfigGraphDialog*>(firstView()->GetPanel(6))) {
+            const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+            graph->ShowReadout(now - std::int64_t {graph->SpanMinutes()} * 60'000 / 3);
+            QCoreApplication::processEvents();
+        }
     }
     QWidget* shown = app.GetMainFrame();
     const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);

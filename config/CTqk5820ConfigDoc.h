@@ -129,6 +129,9 @@ public:
     // "set point", "PID integral", "parameter 60": what an entry of p is
     // called in the status line.
     static std::string EntryName(int p);
+    // The caption of the panel's field for p where it names it ("Set Temp",
+    // "NEG LIM I"), else EntryName(p).
+    static std::string EntryCaption(int p);
     // An entry's 8-character text as the user typed it: "40.00" for a set
     // point, a flag word as it stands.
     static std::string EntryValue(int p, const std::string& text);

@@ -140,11 +140,23 @@ void CTqk5820ConfigDoc::OnCloseDocument()
     closed_ = true;
 }
 
+bool CTqk5820ConfigDoc::BeginSessionEnd()
+{
+    if (!portUsable_ || !online_ || draining_)
+        return false;
+    draining_ = true;
+    ending_ = true;
+    WriteSessionEnd();
+    return true;
+}
+
 void CTqk5820ConfigDoc::DeleteContents()
 {
-    if (portUsable_ && online_ && !draining_) {
+    if (portUsable_ && (ending_ || (online_ && !draining_))) {
         draining_ = true;
-        WriteSessionEnd();
+        if (!ending_)
+            WriteSessionEnd();
+        ending_ = false;
         if (AnyOutstanding()) {
             const BusyNotice busy(prompts_, "Waiting for the controller's last replies...");
             const std::int64_t start = clock_.seconds();

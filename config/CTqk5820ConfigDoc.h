@@ -239,6 +239,12 @@ public:
     bool WriteOutputState(const std::string& t) { return WriteText(pn::kOutputState, t); }
     bool WriteHalt() { return WriteNumber(pn::kHalt, 0.0f); }
     bool WriteSessionEnd() { return WriteNumber(pn::kSessionEnd, 0.0f); }
+    // For closing many controllers at once: writes the session end now and
+    // starts nothing new; the caller services the documents (ServiceStep)
+    // until none has anything outstanding, one wait for all of them, and
+    // then closes each, which no longer waits. False (nothing written) when
+    // offline or without a port.
+    bool BeginSessionEnd();
     bool ReadAccessWord(std::string& t) { return GetText(pn::kAccessWord, t); }
     bool WriteAccessWord(const std::string& t) { return WriteText(pn::kAccessWord, t); }
     bool ReadSerialNumber(std::string& t) { return GetText(pn::kSerialNumber, t); }
@@ -348,6 +354,9 @@ private:
     std::int64_t lastProbe_;
 
     bool draining_ = false;
+    // The session end went out with BeginSessionEnd: the close only waits
+    // for what may still be outstanding.
+    bool ending_ = false;
     bool closed_ = false;
     std::function<void()> wait_;
 };

@@ -1086,3 +1086,39 @@ TEST(ConfigDocLamp, TheLampShowsWhetherAnythingIsOutstanding)
 }
 
 } // namespace
+
+// Closing many controllers: each writes its session end at once, one wait
+// takes all the answers, and the closes that follow send and wait for
+// nothing more. A controller offline has no session to end.
+TEST(ConfigDocClose, ControllersEndTheirSessionsTogetherBeforeTheyClose)
+{
+    sim::Options options;
+    options.units = {1, 2, 3};
+    SimBench b(options);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int unit : {1, 2, 3}) {
+        docs.push_back(&b.newDoc(unit));
+        bringOnline(b, *docs.back());
+    }
+    CTqk5820ConfigDoc& silent = b.newDoc(4);
+    EXPECT_FALSE(silent.BeginSessionEnd());
+    b.closeDoc(silent);
+    const auto seen = b.sim->commandsSeen();
+    for (CTqk5820ConfigDoc* doc : docs) {
+        EXPECT_TRUE(doc->BeginSessionEnd());
+        EXPECT_FALSE(doc->BeginSessionEnd());
+    }
+    // All three are out or queued before any answer came.
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_TRUE(doc->IsOutstanding(53));
+    ASSERT_TRUE(b.runUntil([&] {
+        return std::none_of(docs.begin(), docs.end(), [](const CTqk5820ConfigDoc* d) { return d->AnyOutstanding(); });
+    }));
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 3);
+    const auto clockBefore = b.clock.utcMillis();
+    for (CTqk5820ConfigDoc* doc : docs)
+        b.closeDoc(*doc);
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 3);
+    // No close waited: the manual clock only moves when a close waits.
+    EXPECT_EQ(b.clock.utcMillis(), clockBefore);
+}

@@ -58,7 +58,32 @@ Rect besidePlace(const Rect& owner, int width, int height, int areaWidth, int ar
     const Rect left = pastOthers(Rect {owner.x - width, y, width, height}, others, -1);
     if (fits(left, areaWidth, areaHeight))
         return left;
-    return keepInside(right, areaWidth, areaHeight);
+    // No room on either side: the spot inside the area that covers least of
+    // the owner and the other windows, the owner counting double (the user
+    // reads both), below or above the owner, or at either edge.
+    const Rect candidates[] = {
+        keepInside(Rect {owner.x, owner.bottom(), width, height}, areaWidth, areaHeight),
+        keepInside(Rect {owner.x, owner.y - height, width, height}, areaWidth, areaHeight),
+        keepInside(right, areaWidth, areaHeight),
+        keepInside(left, areaWidth, areaHeight),
+    };
+    const auto overlap = [](const Rect& a, const Rect& b) {
+        const long w = std::max(0, std::min(a.right(), b.right()) - std::max(a.x, b.x));
+        const long h = std::max(0, std::min(a.bottom(), b.bottom()) - std::max(a.y, b.y));
+        return w * h;
+    };
+    const Rect* best = nullptr;
+    long least = 0;
+    for (const Rect& c : candidates) {
+        long covered = 2 * overlap(c, owner);
+        for (const Rect& o : others)
+            covered += overlap(c, o);
+        if (best == nullptr || covered < least) {
+            best = &c;
+            least = covered;
+        }
+    }
+    return *best;
 }
 
 std::vector<Rect> tilePlaces(const std::vector<Rect>& sizes, int areaWidth, int areaHeight, int step)

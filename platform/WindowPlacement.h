@@ -28,8 +28,9 @@ Rect keepInside(Rect r, int areaWidth, int areaHeight);
 Rect slotPlace(int slot, int width, int height, int areaWidth, int areaHeight, int step);
 
 // A calibration or diagnostics window beside its controller's window
-// `owner`: to its right where that fits, else to its left, else as far
-// right as the area allows; past any window in `others` that already
+// `owner`: to its right where that fits, else to its left, else wherever
+// inside the area (below or above the owner, or at either edge) it covers
+// least of the owner and the others; past any window in `others` that already
 // starts at the same spot, so that neither hides the other. Without an
 // owner (width 0) it starts at the top left.
 Rect besidePlace(const Rect& owner, int width, int height, int areaWidth, int areaHeight,

@@ -58,7 +58,8 @@ TEST(WindowPlacement, AProductionFormOpensBesideItsOwnerOnTheSideThatHasRoom)
     } cases[] = {
         {"owner on the left", {0, 0, 400, 300}, {}, 1600, 400, 0},
         {"owner on the right half", {1000, 300, 400, 300}, {}, 1600, 500, 300},
-        {"room on neither side", {300, 0, 400, 300}, {}, 800, 300, 0},
+        {"room on neither side: below", {300, 0, 400, 300}, {}, 800, 300, 300},
+        {"a tall owner low down: above it", {300, 300, 400, 700}, {}, 800, 300, 0},
         {"the other form already there", {0, 0, 400, 300}, {{400, 0, 500, 400}}, 1600, 900, 0},
         {"low owner: moved up into the area", {0, 800, 400, 300}, {}, 1600, 400, 600},
         {"no owner", {}, {}, 1600, 0, 0},

@@ -8,7 +8,9 @@
 // --about S opens the About box two seconds after the start and leaves it
 // open for S seconds; --log-dir DIR logs every window to DIR meanwhile, so
 // that the rows written under the box can be looked at.
-// --cascade arranges the windows with Window, Cascade before the picture.
+// --cascade arranges the windows with Window, Cascade before the picture,
+// --tile with Window, Tile. --right moves the first controller window to the
+// right edge of the client area before --diagnostics or --calibration.
 // --diagnostics USER PASSWORD runs Diagnostics on the first controller window
 // once it is online, filling the access dialog with USER and PASSWORD (and
 // the proposed serial number), lights the 7-segment lamps and then saves the
@@ -110,6 +112,8 @@ int main(int argc, char** argv)
     double aboutFor = 0;
     const char* logDir = nullptr;
     bool cascade = false;
+    bool tile = false;
+    bool right = false;
     bool diagnostics = false;
     bool calibration = false;
     std::string user, password, dialogPicture;
@@ -139,6 +143,10 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--cascade") == 0)
             cascade = true;
+        else if (std::strcmp(argv[i], "--tile") == 0)
+            tile = true;
+        else if (std::strcmp(argv[i], "--right") == 0)
+            right = true;
         else if (std::strcmp(argv[i], "--about") == 0 && i + 1 < argc)
             aboutFor = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--log-dir") == 0 && i + 1 < argc)
@@ -172,6 +180,10 @@ int main(int argc, char** argv)
             runFor(50);
         runFor(1500);
         const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
+        if (right) {
+            const int width = app.GetMainFrame()->GetClientArea()->viewport()->width();
+            frames.front()->move(width - frames.front()->width(), 0);
+        }
         app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
         QTimer watch;
         fillAccessDialog(watch, user, password, dialogPicture);
@@ -271,6 +283,10 @@ int main(int argc, char** argv)
     loop.exec();
     if (cascade) {
         app.GetMainFrame()->OnCommand(cmd::kWindowCascade);
+        QCoreApplication::processEvents();
+    }
+    if (tile) {
+        app.GetMainFrame()->OnCommand(cmd::kWindowTile);
         QCoreApplication::processEvents();
     }
     if (readout && firstView() != nullptr) {

@@ -2,6 +2,7 @@
 
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "platform/WindowPlacement.h"
 #include "platform/qt/CChildFrame.h"
 #include "platform/qt/MenuBuilder.h"
 #include "resources/Menus.h"
@@ -23,6 +24,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QTimer>
 
 namespace {
 
@@ -146,6 +148,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 
 void CMainFrame::AddChildFrame(CChildFrame* frame)
 {
+    tiled_ = false;
     client_->addSubWindow(frame);
     frame->setGeometry(0, 0, 100, 180);
     // The caption depends on whether the active frame is maximized; queued,
@@ -303,44 +306,90 @@ QList<QMdiSubWindow*> arrangedFrames(QMdiArea* client)
 
 } // namespace
 
+namespace {
+
+int titleStep(const QList<QMdiSubWindow*>& frames)
+{
+    int step = 0;
+    for (QMdiSubWindow* frame : frames)
+        step = std::max(step, frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame));
+    return std::max(step, 16);
+}
+
+// A controller window takes the size of its panels again (after the user
+// or an older arrangement stretched it); every window's size as it is then.
+std::vector<placement::Rect> fittedSizes(const QList<QMdiSubWindow*>& frames)
+{
+    std::vector<placement::Rect> sizes;
+    for (QMdiSubWindow* frame : frames) {
+        if (auto* view = dynamic_cast<CTqk5820ConfigView*>(frame->widget()))
+            view->RefitFrame();
+        sizes.push_back({0, 0, frame->width(), frame->height()});
+    }
+    return sizes;
+}
+
+void placeAll(const QList<QMdiSubWindow*>& frames, const std::vector<placement::Rect>& places)
+{
+    for (int i = 0; i < static_cast<int>(frames.size()); ++i) {
+        const placement::Rect& r = places[static_cast<std::size_t>(i)];
+        frames[i]->setGeometry(r.x, r.y, r.width, r.height);
+        frames[i]->raise();
+    }
+}
+
+} // namespace
+
 void CMainFrame::Cascade()
 {
     // The client area's own cascade shrinks every window to a small default
     // size; a controller window is fitted to its panels and keeps its size.
-    const QList<QMdiSubWindow*> frames = arrangedFrames(client_);
-    const QRect area = client_->viewport()->rect();
-    int step = 0;
-    for (QMdiSubWindow* frame : frames)
-        step = std::max(step, frame->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame));
-    step = std::max(step, 16);
-    int n = 0;
-    for (QMdiSubWindow* frame : frames) {
-        frame->move(area.left() + n * step, area.top() + n * step);
-        frame->raise();
-        ++n;
-    }
+    // The active window goes last, so that it ends up in front.
+    tiled_ = false;
+    QList<QMdiSubWindow*> frames = arrangedFrames(client_);
+    QMdiSubWindow* active = client_->activeSubWindow();
+    if (active != nullptr && frames.removeOne(active))
+        frames.append(active);
+    const QSize area = client_->viewport()->size();
+    const std::vector<placement::Rect> sizes = fittedSizes(frames);
+    placeAll(frames, placement::cascadePlaces(sizes, area.width(), area.height(), titleStep(frames)));
+    if (active != nullptr)
+        client_->setActiveSubWindow(active);
 }
 
 void CMainFrame::Tile()
 {
     // The client area's own tile goes by the order of activation, which
-    // puts the window opened last top left; the Window menu's order is the
-    // one a user reads.
+    // puts the window opened last top left, and stretches every window to
+    // its cell; the Window menu's order is the one a user reads, and a
+    // controller window keeps the size of its panels.
     const QList<QMdiSubWindow*> frames = arrangedFrames(client_);
     if (frames.isEmpty())
         return;
-    const int count = static_cast<int>(frames.size());
-    int columns = 1;
-    while (columns * columns < count)
-        ++columns;
-    const int rows = (count + columns - 1) / columns;
+    tiled_ = false;   // the refits below are part of the tiling
+    QMdiSubWindow* active = client_->activeSubWindow();
     // The whole client area: scroll bars shown now for windows beyond its
-    // edge go once the windows are tiled, and would leave a gap.
-    const QRect area(QPoint(0, 0), client_->contentsRect().size());
-    const int width = std::max(1, area.width() / columns);
-    const int height = std::max(1, area.height() / rows);
-    for (int i = 0; i < count; ++i)
-        frames[i]->setGeometry(area.left() + (i % columns) * width, area.top() + (i / columns) * height, width, height);
+    // edge go once the windows are tiled.
+    const QSize area = client_->contentsRect().size();
+    const std::vector<placement::Rect> sizes = fittedSizes(frames);
+    placeAll(frames, placement::tilePlaces(sizes, area.width(), area.height(), titleStep(frames)));
+    if (active != nullptr)
+        client_->setActiveSubWindow(active);
+    tiled_ = true;
+}
+
+void CMainFrame::FrameResized(QWidget*)
+{
+    // A tiled window that grew (its graph shown) would cover its neighbour:
+    // the tiling is done again, once the resizing is over.
+    if (tiled_ && !retilePending_) {
+        retilePending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            retilePending_ = false;
+            if (tiled_)
+                Tile();
+        });
+    }
 }
 
 CChildFrame* CMainFrame::GetActiveChildFrame() const

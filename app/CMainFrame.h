@@ -70,14 +70,18 @@ public:
     // client area, in the order they were opened, in rows from the bottom up.
     void ArrangeIcons();
     // Window, Cascade: the windows that are neither minimized nor hidden, in
-    // the order the Window menu lists them, keep their sizes and go one
-    // title-bar height down and right of the one before, from the top left
-    // corner; the last one ends up in front.
+    // the order the Window menu lists them but the active one last, take
+    // their fitted sizes and go one title-bar height down and right of the
+    // one before, from the top left corner, a new run from the top where
+    // one would pass the bottom; the active one ends up in front.
     void Cascade();
-    // Window, Tile: the same windows share the client area in a grid of
-    // equal cells, as near square as can be, filled row by row in the order
-    // the Window menu lists them (the first top left).
+    // Window, Tile: the same windows, each at its fitted size, side by side
+    // as many as fit across, row by row in the order the Window menu lists
+    // them (the first top left); rows that do not all fit overlap evenly
+    // with every title bar in sight. A tiled window that changes its size
+    // (a panel shown) has the windows tiled again.
     void Tile();
+    void FrameResized(QWidget* frame) override;
     // The entries that list the open child frames at the end of the Window
     // menu, as it was last opened.
     QList<QAction*> GetWindowListActions() const { return windowList_; }
@@ -107,6 +111,9 @@ private:
     QList<QAction*> windowList_;
     QPointer<QDialog> chooser_;
     WindowSlots slots_;
+    // The last arrangement was Tile, and nothing opened since.
+    bool tiled_ = false;
+    bool retilePending_ = false;
     CommandHandler handler_;
     std::function<void()> closeHandler_;
 };

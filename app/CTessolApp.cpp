@@ -200,13 +200,54 @@ bool CTessolApp::InitInstance()
     // Closing the main window closes every document (each closes its port);
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
-        if (configTemplate_)
+        if (configTemplate_) {
+            EndControllersTogether();
             configTemplate_->CloseAllDocuments();
+        }
     });
     tick_->start();
 
     polling_ = true;
     return true;
+}
+
+void CTessolApp::EndControllersTogether()
+{
+    std::vector<CTqk5820ConfigDoc*> ending;
+    for (Document* d : configTemplate_->GetDocuments()) {
+        auto* doc = dynamic_cast<CTqk5820ConfigDoc*>(d);
+        if (doc != nullptr && doc->BeginSessionEnd())
+            ending.push_back(doc);
+    }
+    if (ending.empty())
+        return;
+    const auto left = [&ending] {
+        return static_cast<int>(std::count_if(ending.begin(), ending.end(),
+                                              [](const CTqk5820ConfigDoc* d) { return d->AnyOutstanding(); }));
+    };
+    const int total = static_cast<int>(ending.size());
+    // The same limit a single controller's close keeps to.
+    constexpr int kLimitSeconds = 3;
+    const std::int64_t start = clock_->seconds();
+    int shown = -1;
+    for (int waiting = left(); waiting > 0 && secondsBetween(start, clock_->seconds()) <= kLimitSeconds;
+         waiting = left()) {
+        if (mainFrame_ && total - waiting != shown) {
+            shown = total - waiting;
+            mainFrame_->ShowStatusMessage(
+                QString("Closing %1 controller windows: %2 of %1 ended").arg(total).arg(shown));
+        }
+        for (CTqk5820ConfigDoc* doc : ending) {
+            if (doc->AnyOutstanding())
+                doc->ServiceStep();
+        }
+        for (CTqk5820ConfigDoc* doc : ending) {
+            if (doc->AnyOutstanding()) {
+                doc->WaitForLine();
+                break;
+            }
+        }
+    }
 }
 
 void CTessolApp::ExitInstance()
@@ -220,8 +261,10 @@ void CTessolApp::ExitInstance()
         calibrationTemplate_->CloseAllDocuments();
     if (diagnosticTemplate_)
         diagnosticTemplate_->CloseAllDocuments();
-    if (configTemplate_)
+    if (configTemplate_) {
+        EndControllersTogether();
         configTemplate_->CloseAllDocuments();
+    }
     for (LineNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;

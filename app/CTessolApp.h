@@ -160,6 +160,11 @@ private:
     UserPrompts* PromptsOf(const Document& doc);
     void TakeBackWhenClosed(const Document& doc, QObject& frame);
     void RegisterCalibrationTemplate();
+    // Before the controller windows close: every controller's session end
+    // goes out at once and one wait takes all the answers (at most a few
+    // seconds), the status bar counting them, so that the windows then
+    // close without a wait each.
+    void EndControllersTogether();
     // Each calibration window's refresh, then its document's pass.
     void RefreshCalibration();
     void RegisterDiagnosticTemplate();

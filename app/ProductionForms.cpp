@@ -13,9 +13,13 @@
 #include "config/CTqk5820ConfigView.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
+#include "platform/qt/CChildFrame.h"
+#include "platform/qt/CView.h"
 #include "resources/Menus.h"
 
+#include <QMdiSubWindow>
 #include <QPointer>
+#include <QTimer>
 
 namespace {
 
@@ -30,6 +34,34 @@ Form* openFor(const std::vector<Document*>& documents, const CTqk5820ConfigDoc& 
             return form;
     }
     return nullptr;
+}
+
+// The child frame a view's widget sits in, or null.
+QMdiSubWindow* frameOf(DocumentView* view)
+{
+    auto* shown = dynamic_cast<CView*>(view);
+    for (QWidget* w = shown != nullptr ? shown->widget() : nullptr; w != nullptr; w = w->parentWidget()) {
+        if (auto* frame = qobject_cast<QMdiSubWindow*>(w))
+            return frame;
+    }
+    return nullptr;
+}
+
+// When the form's window goes, its own controller's window becomes the
+// active one again, not whichever the client area picks: the next
+// Calibration or Diagnostics then goes to the unit the user was working on.
+void returnToOwnerOnClose(Document& form, QMdiSubWindow* owner)
+{
+    for (DocumentView* view : form.GetViews()) {
+        QMdiSubWindow* frame = frameOf(view);
+        if (frame == nullptr || owner == nullptr || frame->property("tessolReturnsToOwner").toBool())
+            continue;
+        frame->setProperty("tessolReturnsToOwner", true);
+        QObject::connect(frame, &QObject::destroyed, owner, [owner] {
+            // After the client area has activated a window of its choosing.
+            QTimer::singleShot(0, owner, [owner] { CChildFrame::BringForward(owner); });
+        });
+    }
 }
 
 } // namespace
@@ -79,6 +111,7 @@ void CTessolApp::OnProductionCommand(int commandId)
     // Whatever text the read leaves: empty when the serial is not at hand.
     std::string serial;
     doc.ReadSerialNumber(serial);
+    returnToOwnerOnClose(*opened, view->GetFrame());
     if (auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(opened)) {
         diagnostics->SetSerialNumber(serial);
         diagnostics->Attach(doc, view);

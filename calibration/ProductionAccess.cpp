@@ -191,6 +191,14 @@ bool ProductionAccess::CheckPassword()
     return passwordValid_;
 }
 
+std::string ProductionAccess::SerialNumberHint() const
+{
+    if (serial_ == kBlankSerial || serial_.empty())
+        return "This unit carries no serial number yet: click into Serial Number to be offered the next one,"
+               " or type one of 8 characters, the first not a blank; then OK";
+    return "A serial number has exactly 8 characters, the first not a blank: correct it, then OK";
+}
+
 bool ProductionAccess::Ok()
 {
     const char* error = nullptr;
@@ -202,6 +210,9 @@ bool ProductionAccess::Ok()
         error = msg::kSerialNumberFormat;
     if (error != nullptr) {
         report::showMessage(prompts_, error);
+        // The box keeps its one line; the status bar says what to do.
+        if (error == msg::kSerialNumberFormat)
+            prompts_.showStatusMessage(SerialNumberHint());
         return false;
     }
     if (serial_ != instrumentSerial_) {

@@ -75,6 +75,9 @@ public:
     // when the dialog may close with OK; otherwise the first failure has
     // been shown and the dialog stays open.
     bool Ok();
+    // What the status bar says after "ERROR - Serial Number format": how to
+    // get a number for a unit with the blank serial, or what a number is.
+    std::string SerialNumberHint() const;
 
     const std::string& UserName() const { return userName_; }
     const std::string& Password() const { return password_; }

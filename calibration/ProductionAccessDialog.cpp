@@ -1,5 +1,6 @@
 #include "calibration/ProductionAccessDialog.h"
 
+#include "config/CTqk5820ConfigDoc.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
@@ -48,7 +49,10 @@ ProductionAccessDialog::ProductionAccessDialog(CTqk5820ConfigDoc& document, Prof
 {
     const DialogTemplate& dialog = *dialogTemplate(res::kProductionAccessDialog);
     setModal(true);
-    setWindowTitle(QString::fromStdString(dialog.title));
+    // Named after the controller it opens, since the dialog may be in front
+    // of another controller's window: "... - COM2 unit 01".
+    setWindowTitle(QString::fromStdString(dialog.title + " - "
+                                          + CTqk5820ConfigDoc::ReportKey(document.GetPortIndex(), document.GetUnitNumber())));
     buildDialogControls(this, dialog);
     user_ = control<QLineEdit>(this, kUserNameId);
     password_ = control<QLineEdit>(this, kPasswordId);

@@ -107,6 +107,7 @@ bool CTqk5820ConfigDoc::OnNewDocument()
         return false;
     port_ = profile_.readInt(kProfileSection, kPortKey, 1);
     unit_ = registry_.allocate();
+    registry_.setLine(unit_, port_);
     if (unit_ == 0)
         report::showMessage(prompts_, msg::kExceededMaxUnits);
     SetTitle(GetTitle());
@@ -141,11 +142,23 @@ void CTqk5820ConfigDoc::OnCloseDocument()
     closed_ = true;
 }
 
+bool CTqk5820ConfigDoc::BeginSessionEnd()
+{
+    if (!portUsable_ || !online_ || draining_)
+        return false;
+    draining_ = true;
+    ending_ = true;
+    WriteSessionEnd();
+    return true;
+}
+
 void CTqk5820ConfigDoc::DeleteContents()
 {
-    if (portUsable_ && online_ && !draining_) {
+    if (portUsable_ && (ending_ || (online_ && !draining_))) {
         draining_ = true;
-        WriteSessionEnd();
+        if (!ending_)
+            WriteSessionEnd();
+        ending_ = false;
         if (AnyOutstanding()) {
             const BusyNotice busy(prompts_, "Waiting for the controller's last replies...");
             const std::int64_t start = clock_.seconds();
@@ -290,8 +303,8 @@ bool CTqk5820ConfigDoc::CommitText(int p, const std::string& text)
         prompts_.showStatusMessage(EntryName(p) + " " + EntryValue(p, before) + " replaced by " + EntryValue(p, text)
                                    + " before it was written");
     else if (!online_)
-        prompts_.showStatusMessage(ReportKey(port_, unit_) + " is not answering: the new value of parameter "
-                                   + std::to_string(p) + " is written when it answers again");
+        prompts_.showStatusMessage(ReportKey(port_, unit_) + " is not answering: the new " + EntryCaption(p) + " "
+                                   + EntryValue(p, text) + " is written when it answers again");
     return true;
 }
 
@@ -365,6 +378,19 @@ std::string CTqk5820ConfigDoc::EntryName(int p)
     if (pn::within(p, pn::kCoefficientFirst, pn::kCoefficientCount))
         return "sensor coefficient " + std::to_string(p - pn::kCoefficientFirst);
     return "parameter " + std::to_string(p);
+}
+
+std::string CTqk5820ConfigDoc::EntryCaption(int p)
+{
+    switch (p) {
+    case pn::kSetTemperature:
+    case pn::kSetResistance: return "Set Temp";
+    case pn::kPositiveCurrentLimit: return "POS LIM I";
+    case pn::kNegativeCurrentLimit: return "NEG LIM I";
+    case pn::kHighTemperatureLimit: return "TE LIM HIGH";
+    case pn::kLowTemperatureLimit: return "TE LIM LOW";
+    default: return EntryName(p);
+    }
 }
 
 std::string CTqk5820ConfigDoc::EntryValue(int p, const std::string& text)
@@ -663,6 +689,12 @@ void CTqk5820ConfigDoc::Missed(int c, int p, Carried carried)
     // Offline, or draining before a reset that ends it all anyway: nothing
     // is asked again.
     if (!online_ || draining_) {
+        // A unit that has not answered since the window opened (or moved to
+        // it) is said once, as one that stopped answering is.
+        if (!online_ && !draining_ && !stoppedAnswering_ && c == protocol::kClassRead && p == kProbeParameter) {
+            prompts_.showStatusMessage(ReportKey(port_, unit_) + " does not answer");
+            stoppedAnswering_ = true;
+        }
         if (p > 0)
             ClearFlags(p);
         return;
@@ -780,6 +812,14 @@ void CTqk5820ConfigDoc::ChangeUnitNumber(int b)
     }
     if (registry_.inUse(b)) {
         report::showMessage(prompts_, msg::kUnitNumberInUse);
+        // The box says only that; the status bar says where.
+        char where[96];
+        const int line = registry_.lineOf(b);
+        if (line >= 0)
+            std::snprintf(where, sizeof where, "Unit %02d is in use by window TQK-5820-%02d.cfg on COM%d", b, b, line + 1);
+        else
+            std::snprintf(where, sizeof where, "Unit %02d is in use by window TQK-5820-%02d.cfg", b, b);
+        prompts_.showStatusMessage(where);
         return;
     }
     if (unit_ > 0)
@@ -791,6 +831,7 @@ void CTqk5820ConfigDoc::ChangeUnitNumber(int b)
     MarkFront(false);
     unit_ = b;
     registry_.take(b);
+    registry_.setLine(b, port_);
     MarkFront(true);
     SetTitle(GetTitle());
 }
@@ -814,6 +855,7 @@ void CTqk5820ConfigDoc::ChangePort(int b)
     stoppedAnswering_ = false;
     MarkFront(false);
     port_ = b;
+    registry_.setLine(unit_, port_);
     MarkFront(true);
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {

@@ -129,6 +129,9 @@ public:
     // "set point", "PID integral", "parameter 60": what an entry of p is
     // called in the status line.
     static std::string EntryName(int p);
+    // The caption of the panel's field for p where it names it ("Set Temp",
+    // "NEG LIM I"), else EntryName(p).
+    static std::string EntryCaption(int p);
     // An entry's 8-character text as the user typed it: "40.00" for a set
     // point, a flag word as it stands.
     static std::string EntryValue(int p, const std::string& text);
@@ -236,6 +239,12 @@ public:
     bool WriteOutputState(const std::string& t) { return WriteText(pn::kOutputState, t); }
     bool WriteHalt() { return WriteNumber(pn::kHalt, 0.0f); }
     bool WriteSessionEnd() { return WriteNumber(pn::kSessionEnd, 0.0f); }
+    // For closing many controllers at once: writes the session end now and
+    // starts nothing new; the caller services the documents (ServiceStep)
+    // until none has anything outstanding, one wait for all of them, and
+    // then closes each, which no longer waits. False (nothing written) when
+    // offline or without a port.
+    bool BeginSessionEnd();
     bool ReadAccessWord(std::string& t) { return GetText(pn::kAccessWord, t); }
     bool WriteAccessWord(const std::string& t) { return WriteText(pn::kAccessWord, t); }
     bool ReadSerialNumber(std::string& t) { return GetText(pn::kSerialNumber, t); }
@@ -345,6 +354,9 @@ private:
     std::int64_t lastProbe_;
 
     bool draining_ = false;
+    // The session end went out with BeginSessionEnd: the close only waits
+    // for what may still be outstanding.
+    bool ending_ = false;
     bool closed_ = false;
     std::function<void()> wait_;
 };

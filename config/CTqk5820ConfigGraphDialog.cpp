@@ -2,11 +2,13 @@
 
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "config/GraphScale.h"
 #include "controls/CLibLampStatic.h"
 #include "platform/Clock.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -18,6 +20,7 @@
 #include <QEvent>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QMouseEvent>
 #include <QLabel>
@@ -137,15 +140,48 @@ void padRange(double& low, double& high, double least)
     high += margin;
 }
 
-// Sets the range (widened to round numbers) when it differs from the one
-// asked for last time, which `asked` remembers.
-void setRangeIfChanged(QValueAxis* axis, QPointF& asked, double low, double high)
+// Sets the range, widened to round ticks labelled by niceTicks, when it
+// differs from the one asked for last time, which `asked` remembers.
+void setRangeIfChanged(QCategoryAxis* axis, QPointF& asked, double low, double high, int steps)
 {
     if (asked == QPointF(low, high))
         return;
     asked = QPointF(low, high);
-    axis->setRange(low, high);
-    axis->applyNiceNumbers();
+    const AxisTicks ticks = niceTicks(low, high, steps);
+    for (const QString& label : axis->categoriesLabels())
+        axis->remove(label);
+    axis->setStartValue(ticks.low);
+    for (std::size_t i = 0; i < ticks.values.size(); ++i)
+        axis->append(QString::fromStdString(ticks.labels[i]), ticks.values[i]);
+    axis->setRange(ticks.low, ticks.high);
+}
+
+QCategoryAxis* makeValueAxis()
+{
+    auto* axis = new QCategoryAxis;
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    return axis;
+}
+
+// Text on a box of the chart's black with a grey edge, so that it reads
+// the same over a curve as over the empty plot.
+QGraphicsRectItem* makeTextBox(QGraphicsItem* parent, QGraphicsSimpleTextItem*& text, const QColor& colour,
+                               const QFont& font)
+{
+    auto* box = new QGraphicsRectItem(parent);
+    box->setBrush(QColor(0, 0, 0, 225));
+    box->setPen(QPen(QColor(90, 90, 90), 0));
+    text = new QGraphicsSimpleTextItem(box);
+    text->setBrush(colour);
+    text->setFont(font);
+    text->setPos(4, 1);
+    return box;
+}
+
+void fitBox(QGraphicsRectItem* box, const QGraphicsSimpleTextItem* text)
+{
+    const QRectF r = text->boundingRect();
+    box->setRect(0, 0, r.width() + 8, r.height() + 2);
 }
 
 } // namespace
@@ -234,14 +270,12 @@ void CTqk5820ConfigGraphDialog::BuildChart()
 
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setTickCount(6);
-    valueAxis_ = new QValueAxis;
-    currentAxis_ = new QValueAxis;
+    valueAxis_ = makeValueAxis();
+    currentAxis_ = makeValueAxis();
     currentAxis_->setTitleText("TE current (A)");
     for (QAbstractAxis* axis : {static_cast<QAbstractAxis*>(timeAxis_), static_cast<QAbstractAxis*>(valueAxis_),
                                 static_cast<QAbstractAxis*>(currentAxis_)})
         styleAxis(axis, small);
-    valueAxis_->setLabelFormat("%.1f");
-    currentAxis_->setLabelFormat("%.2f");
     // One grid: the time and value axes'. The current axis has its own
     // ticks, whose lines would cross the other grid.
     currentAxis_->setGridLineVisible(false);
@@ -253,7 +287,7 @@ void CTqk5820ConfigGraphDialog::BuildChart()
     // between gaps and keep their markers out of the legend.
     const struct {
         const Trace& trace;
-        QValueAxis* axis;
+        QCategoryAxis* axis;
     } legend[] = {
         {kActualTrace, valueAxis_},
         {kSetPointTrace, valueAxis_},
@@ -272,11 +306,9 @@ void CTqk5820ConfigGraphDialog::BuildChart()
     cursor_->setPen(QPen(kMarkerGrey, 0));
     cursor_->setZValue(10);
     cursor_->hide();
-    readout_ = new QGraphicsSimpleTextItem(chart_);
-    readout_->setBrush(QColor(255, 255, 255));
-    readout_->setFont(small);
-    readout_->setZValue(11);
-    readout_->hide();
+    readoutBox_ = makeTextBox(chart_, readout_, QColor(255, 255, 255), small);
+    readoutBox_->setZValue(11);
+    readoutBox_->hide();
     connect(chart_, &QChart::plotAreaChanged, this, [this] { PlaceMarkers(); });
 
     if (chartView_ != nullptr) {
@@ -293,7 +325,16 @@ void CTqk5820ConfigGraphDialog::BuildChart()
 void CTqk5820ConfigGraphDialog::ShowMode(ReadingSampler::Mode mode)
 {
     shownMode_ = mode;
-    valueAxis_->setTitleText(valueTitle(mode));
+    ShowUnit();
+}
+
+void CTqk5820ConfigGraphDialog::ShowUnit()
+{
+    // The unit of the values drawn; before any, the one the sensor reads in.
+    if (runKnown_)
+        valueAxis_->setTitleText(valueTitle(runResistance_ ? ReadingSampler::kResistance : ReadingSampler::kTemperature));
+    else
+        valueAxis_->setTitleText(valueTitle(shownMode_));
 }
 
 bool CTqk5820ConfigGraphDialog::Refresh()
@@ -377,19 +418,6 @@ CTqk5820ConfigGraphDialog::Segment& CTqk5820ConfigGraphDialog::NewSegment()
     return segments_.back();
 }
 
-void CTqk5820ConfigGraphDialog::FollowUnit(const GraphSample& sample)
-{
-    if (!sample.has(GraphSample::kActual) && !sample.has(GraphSample::kSetPoint))
-        return;
-    if (unitSeen_ && sample.resistance != lastResistance_) {
-        AddMarker(sample.utcMillis, sample.resistance);
-        // Values in another unit are never joined to the ones before.
-        segmentOpen_ = false;
-    }
-    unitSeen_ = true;
-    lastResistance_ = sample.resistance;
-}
-
 void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, bool resistance)
 {
     QLineSeries* line = makeSeries(kMarkerGrey, Qt::DashDotLine, 1.0);
@@ -401,9 +429,10 @@ void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, bool resistanc
     line->attachAxis(valueAxis_);
     for (QLegendMarker* marker : chart_->legend()->markers(line))
         marker->setVisible(false);
-    auto* label = new QGraphicsSimpleTextItem(unitOf(resistance), chart_);
-    label->setBrush(kMarkerGrey);
-    label->setFont(font());
+    QGraphicsSimpleTextItem* text = nullptr;
+    QGraphicsRectItem* label = makeTextBox(chart_, text, kMarkerGrey, chart_->legend()->font());
+    text->setText(unitOf(resistance) + " from here");
+    fitBox(label, text);
     label->setZValue(9);
     markers_.push_back({utcMillis, line, label});
     PlaceMarkers();
@@ -426,7 +455,10 @@ void CTqk5820ConfigGraphDialog::PlaceMarkers()
     const QRectF plot = chart_->plotArea();
     for (const Marker& m : markers_) {
         const qreal x = chart_->mapToPosition(QPointF(static_cast<qreal>(m.utcMillis), 0), m.line).x();
-        m.label->setPos(x + 2, plot.top() + 1);
+        // Inside the plot, right of the line unless that runs out of it.
+        const qreal width = m.label->rect().width();
+        const qreal left = x + 3 + width <= plot.right() ? x + 3 : x - 3 - width;
+        m.label->setPos(std::max(plot.left(), left), plot.top() + 3);
         m.label->setVisible(x >= plot.left() && x <= plot.right());
     }
 }
@@ -439,7 +471,6 @@ void CTqk5820ConfigGraphDialog::Draw(const GraphSample& sample)
     }
     if (sample.have == 0)
         return;
-    FollowUnit(sample);
     if (segmentOpen_ && sample.utcMillis - lastDrawn_ > kJoinMillis)
         segmentOpen_ = false;
     Segment& s = segmentOpen_ ? segments_.back() : NewSegment();
@@ -466,25 +497,38 @@ void CTqk5820ConfigGraphDialog::Redraw()
     segments_.clear();
     segmentOpen_ = false;
     RemoveMarkers(std::numeric_limits<std::int64_t>::max());
-    unitSeen_ = false;
     const ReadingHistory& ring = Sampler().Samples();
     const std::int64_t now = Sampler().GetClock().utcMillis();
     const std::int64_t from = now - std::int64_t {SpanMinutes()} * 60'000;
+    // Only the values in the unit of the newest are drawn: a temperature
+    // is never read against a kOhm axis, nor the other way round. The TE
+    // current, in amperes whatever the sensor, keeps its whole span.
+    const std::size_t start = ring.firstFrom(from);
+    const ReadingHistory::UnitRun run = ring.newestUnitRun(start);
+    runKnown_ = run.known;
+    runResistance_ = run.resistance;
+    runFrom_ = run.first < ring.size() ? ring.at(run.first).utcMillis : std::numeric_limits<std::int64_t>::max();
+    ShowUnit();
+    if (run.changed)
+        AddMarker(runFrom_, run.resistance);
     // Whole stretches at once: one change per series instead of one per point.
     std::vector<QList<QPointF>> actual, setPoint, current;
     bool open = false;
     std::int64_t last = 0;
-    for (std::size_t i = ring.firstFrom(from); i < ring.size(); ++i) {
-        const GraphSample& sample = ring.at(i);
+    for (std::size_t i = start; i < ring.size(); ++i) {
+        GraphSample sample = ring.at(i);
         if (!sample.online) {
             open = false;
             continue;
         }
+        if (i < run.first)
+            sample.have &= GraphSample::kCurrent;
         if (sample.have == 0)
             continue;
-        segmentOpen_ = open;
-        FollowUnit(sample);
-        if (!segmentOpen_ || sample.utcMillis - last > kJoinMillis) {
+        // The current is not joined across the change either.
+        if (i == run.first && run.changed)
+            open = false;
+        if (!open || sample.utcMillis - last > kJoinMillis) {
             actual.emplace_back();
             setPoint.emplace_back();
             current.emplace_back();
@@ -519,6 +563,15 @@ void CTqk5820ConfigGraphDialog::DrawNew()
     if (fresh > ring.size()) {
         Redraw();
         return;
+    }
+    // A value in another unit than the one drawn: the older values go.
+    for (std::size_t i = ring.size() - static_cast<std::size_t>(fresh); i < ring.size(); ++i) {
+        const GraphSample& s = ring.at(i);
+        const bool value = s.online && (s.has(GraphSample::kActual) || s.has(GraphSample::kSetPoint));
+        if (value && (!runKnown_ || s.resistance != runResistance_)) {
+            Redraw();
+            return;
+        }
     }
     for (std::size_t i = ring.size() - static_cast<std::size_t>(fresh); i < ring.size(); ++i)
         Draw(ring.at(i));
@@ -569,8 +622,9 @@ void CTqk5820ConfigGraphDialog::FitAxes(std::int64_t now)
         const GraphSample& s = ring.at(i);
         if (!s.online)
             continue;
+        const bool drawn = s.utcMillis >= runFrom_ && s.resistance == runResistance_;
         for (std::uint8_t bit : {GraphSample::kActual, GraphSample::kSetPoint}) {
-            if (s.has(bit)) {
+            if (drawn && s.has(bit)) {
                 const double v = bit == GraphSample::kActual ? s.actual : s.setPoint;
                 low = std::min(low, v);
                 high = std::max(high, v);
@@ -591,8 +645,8 @@ void CTqk5820ConfigGraphDialog::FitAxes(std::int64_t now)
     }
     padRange(low, high, 1.0);
     padRange(lowI, highI, 0.2);
-    setRangeIfChanged(valueAxis_, valueRange_, low, high);
-    setRangeIfChanged(currentAxis_, currentRange_, lowI, highI);
+    setRangeIfChanged(valueAxis_, valueRange_, low, high, 5);
+    setRangeIfChanged(currentAxis_, currentRange_, lowI, highI, 4);
     PlaceMarkers();
 }
 
@@ -627,16 +681,17 @@ QString CTqk5820ConfigGraphDialog::ShowReadout(std::int64_t utcMillis)
     if (readout_ == nullptr || chart_ == nullptr)
         return text;
     readout_->setText(text);
-    readout_->setVisible(!text.isEmpty());
+    fitBox(readoutBox_, readout_);
+    readoutBox_->setVisible(!text.isEmpty());
     cursor_->setVisible(!text.isEmpty());
     if (!text.isEmpty()) {
         const QRectF plot = chart_->plotArea();
         const qreal x = chart_->mapToPosition(QPointF(static_cast<qreal>(nearest->utcMillis), 0), nullptr).x();
         cursor_->setLine(x, plot.top(), x, plot.bottom());
         // Inside the plot, on the side away from the cursor.
-        const qreal width = readout_->boundingRect().width();
+        const qreal width = readoutBox_->rect().width();
         const qreal left = x - plot.left() > plot.width() / 2 ? plot.left() + 2 : plot.right() - width - 2;
-        readout_->setPos(std::max(plot.left(), left), plot.bottom() - readout_->boundingRect().height() - 1);
+        readoutBox_->setPos(std::max(plot.left(), left), plot.bottom() - readoutBox_->rect().height() - 2);
     }
     return text;
 }

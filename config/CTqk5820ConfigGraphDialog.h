@@ -11,7 +11,9 @@
 #include <vector>
 
 class CLibLampStatic;
+class QCategoryAxis;
 class QChart;
+class QGraphicsRectItem;
 class QGraphicsLineItem;
 class QGraphicsSimpleTextItem;
 class QChartView;
@@ -20,17 +22,18 @@ class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
 class QPushButton;
-class QValueAxis;
 
 // The Graph panel of a controller window: the actual value and the set point
 // (degrees Celsius, or kOhms in a resistance mode) and, on a second axis, the
 // TE current against time, over a span of 1, 5, 15 or 60 minutes, on black:
 // the actual value solid green, the set point dashed yellow, the TE current
 // dotted cyan, each shown so in the legend. The curves break where the
-// instrument was offline; where the sensor changed between temperature and
-// resistance mode a grey line marks the change, labelled with the new unit,
-// and the history before it stays. With the mouse over the chart the time
-// and the three readings under it are shown. The samples come from the
+// instrument was offline. After the sensor changed between temperature and
+// resistance mode only the values in the new unit are drawn (never a value
+// against the axis of another unit), and a grey line labelled with the new
+// unit marks where they begin; the TE current keeps its whole span. With
+// the mouse over the chart the time and the three readings under it are
+// shown on a box of their own. The samples come from the
 // view's ReadingSampler; the panel only draws them. Its "Log..." button
 // starts a CSV log of the readings (and stops a running one), "Save
 // history..." writes the samples kept so far in the same format.
@@ -61,8 +64,9 @@ public:
     QChart* Chart() const { return chart_; }
     QChartView* ChartView() const { return chartView_; }
     QDateTimeAxis* TimeAxis() const { return timeAxis_; }
-    QValueAxis* ValueAxis() const { return valueAxis_; }
-    QValueAxis* CurrentAxis() const { return currentAxis_; }
+    // Value axes whose tick labels the panel makes itself (see GraphScale.h).
+    QCategoryAxis* ValueAxis() const { return valueAxis_; }
+    QCategoryAxis* CurrentAxis() const { return currentAxis_; }
     QComboBox* SpanSelector() const { return span_; }
     QPushButton* LogButton() const { return logButton_; }
     QPushButton* SaveHistoryButton() const { return saveButton_; }
@@ -74,7 +78,8 @@ public:
     int ActualPoints() const;
     int SetPointPoints() const;
     int CurrentPoints() const;
-    // Lines that mark a change of the unit of measure in view.
+    // Lines that mark where the values in the current unit begin: 1 when a
+    // value in another unit is in the span (and is not drawn), else 0.
     int ModeMarkers() const { return static_cast<int>(markers_.size()); }
     // The read-out of the sample nearest to `utcMillis` in view, shown over
     // the chart ("14:03:07  Act 24.998  Set 25.000 °C  TE 0.412 A"); empty
@@ -96,12 +101,14 @@ private:
     struct Marker {
         std::int64_t utcMillis;
         QLineSeries* line;
-        QGraphicsSimpleTextItem* label;
+        QGraphicsRectItem* label;
     };
 
     ReadingSampler& Sampler() const;
     void BuildChart();
     void ShowMode(ReadingSampler::Mode mode);
+    // The value axis's title: the unit of the values drawn.
+    void ShowUnit();
     // Everything again from the ring (a new span, a new unit of measure).
     void Redraw();
     // The samples pushed since the last update.
@@ -111,8 +118,6 @@ private:
     void DropOld(std::int64_t from);
     void FitAxes(std::int64_t now);
     void ShowLogState();
-    // A change of unit between the last sample drawn and `sample` is marked.
-    void FollowUnit(const GraphSample& sample);
     void AddMarker(std::int64_t utcMillis, bool resistance);
     void RemoveMarkers(std::int64_t before);
     void PlaceMarkers();
@@ -125,18 +130,21 @@ private:
     QChartView* chartView_ = nullptr;
     QChart* chart_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
-    QValueAxis* valueAxis_ = nullptr;
-    QValueAxis* currentAxis_ = nullptr;
+    QCategoryAxis* valueAxis_ = nullptr;
+    QCategoryAxis* currentAxis_ = nullptr;
 
     QPointF valueRange_;
     QPointF currentRange_;
     std::vector<Segment> segments_;
     std::vector<Marker> markers_;
+    QGraphicsRectItem* readoutBox_ = nullptr;
     QGraphicsSimpleTextItem* readout_ = nullptr;
     QGraphicsLineItem* cursor_ = nullptr;
-    // The unit of the last sample drawn with a value on the value axis.
-    bool unitSeen_ = false;
-    bool lastResistance_ = false;
+    // The unit of the values drawn, and the time of the first of them:
+    // older values, in another unit, are not drawn.
+    bool runKnown_ = false;
+    bool runResistance_ = false;
+    std::int64_t runFrom_ = 0;
     // The newest segment takes the next sample unless a gap came between.
     bool segmentOpen_ = false;
     std::int64_t lastDrawn_ = 0;

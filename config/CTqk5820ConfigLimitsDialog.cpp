@@ -74,7 +74,7 @@ void CPanelSetting::Collect()
     // The value is taken from the field now: later passes may show another
     // value there (or blank it while the instrument is away) before the
     // write can go.
-    pendingValue_ = entry_->GetValue();
+    pendingValue_ = entry_->GetKeptValue();
     writePending_ = true;
     entry_->SetCommitted(false);
 }

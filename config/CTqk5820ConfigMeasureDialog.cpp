@@ -248,7 +248,7 @@ void CTqk5820ConfigMeasureDialog::TakeCommittedSetPoint()
         return;
     // The value is held here from now on: blinking blanks the entry, and a
     // refill from the instrument would replace what the user typed.
-    setPointValue_ = setPoint_->GetValue();
+    setPointValue_ = setPoint_->GetKeptValue();
     setPointPending_ = true;
     setPointSent_ = false;
     setPoint_->SetCommitted(false);

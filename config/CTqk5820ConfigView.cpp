@@ -11,6 +11,7 @@
 #include "config/ReadingSampler.h"
 #include "platform/Clock.h"
 #include "platform/qt/CChildFrame.h"
+#include "platform/WindowPlacement.h"
 #include "platform/qt/WindowHost.h"
 
 #include <QDateTime>
@@ -268,8 +269,21 @@ void CTqk5820ConfigView::FitFrame()
     const QMargins decoration = frame_->contentsMargins();
     const int width = std::min(W, w + decoration.left() + decoration.right());
     const int height = std::min(H, h + decoration.top() + decoration.bottom());
-    const int slot = std::max(slot_, 0);
-    frame_->setGeometry(width * (slot % 4), height * (slot / 4), width, height);
+    // Placed once in its slot of the grid, inside the client area; after
+    // that a new size keeps the window where the user or Tile put it, only
+    // moved back inside the area if it grew past an edge.
+    placement::Rect place;
+    if (!placed_) {
+        const int step = std::max(16, frame_->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame_));
+        place = placement::slotPlace(std::max(slot_, 0), width, height, W, H, step);
+        placed_ = true;
+    } else {
+        place = placement::keepInside({frame_->x(), frame_->y(), width, height}, W, H);
+    }
+    const bool resized = frame_->size() != QSize(width, height);
+    frame_->setGeometry(place.x, place.y, width, height);
+    if (resized)
+        host_->FrameResized(frame_);
 }
 
 void CTqk5820ConfigView::RefreshPass()

@@ -77,6 +77,9 @@ public:
     int GetTotalHeight() const { return total_; }
     // Whether the scroll sizes have been set at least once.
     bool HasScrollSizes() const { return scrollSized_; }
+    // The frame takes the size of the panels again, where it stands (after
+    // its first place, which is its slot's in the grid).
+    void RefitFrame() { FitFrame(); }
     // Whether a fit of the frame waits for the frame's normal state.
     bool IsFitPending() const { return fitPending_; }
     // The note above the panels that keeps what became of entries that did
@@ -111,6 +114,8 @@ private:
     int total_ = 0;
     bool scrollSized_ = false;
     bool fitPending_ = false;
+    // The frame has had its first place, from its slot.
+    bool placed_ = false;
     std::int64_t lastRearm_;
     // Polling was halted since the last refresh pass.
     bool wasHalted_ = false;

@@ -43,3 +43,28 @@ std::size_t ReadingHistory::firstFrom(std::int64_t utcMillis) const
         --i;
     return i;
 }
+
+ReadingHistory::UnitRun ReadingHistory::newestUnitRun(std::size_t from) const
+{
+    const auto hasValue = [](const GraphSample& s) {
+        return s.online && (s.has(GraphSample::kActual) || s.has(GraphSample::kSetPoint));
+    };
+    UnitRun run;
+    run.first = std::min(from, size_);
+    std::size_t i = size_;
+    while (i > from && !hasValue(at(i - 1)))
+        --i;
+    if (i == from || i == 0)
+        return run;
+    run.known = true;
+    run.resistance = at(i - 1).resistance;
+    while (i > from && !(hasValue(at(i - 1)) && at(i - 1).resistance != run.resistance))
+        --i;
+    run.changed = i > from;
+    // The stretch begins at its first value, not at the seconds without
+    // one between the two units.
+    while (i < size_ && !hasValue(at(i)))
+        ++i;
+    run.first = i;
+    return run;
+}

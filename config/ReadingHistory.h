@@ -51,6 +51,19 @@ public:
     // or after `utcMillis`; size() when the newest is older.
     std::size_t firstFrom(std::int64_t utcMillis) const;
 
+    // The newest stretch of samples whose actual value and set point are in
+    // one unit, among the samples from index `from` on: a value is only
+    // ever drawn against an axis of its own unit, so a graph shows these
+    // and no older ones. Samples without either value (offline seconds,
+    // seconds with only a current) belong to the stretch they fall in.
+    struct UnitRun {
+        std::size_t first = 0;   // index of its first sample; size() with no value at all
+        bool known = false;      // a sample from `from` on has a value
+        bool resistance = false; // its unit: kOhms, else degrees Celsius
+        bool changed = false;    // a value in the other unit comes before it
+    };
+    UnitRun newestUnitRun(std::size_t from) const;
+
 private:
     std::size_t capacity_;
     std::vector<GraphSample> samples_;

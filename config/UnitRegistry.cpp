@@ -57,6 +57,17 @@ void UnitRegistry::release(int unit)
         used_[static_cast<std::size_t>(unit)] = 0;
 }
 
+void UnitRegistry::setLine(int unit, int port)
+{
+    if (inUse(unit) && port >= 0 && port < 250)
+        used_[static_cast<std::size_t>(unit)] = static_cast<std::uint8_t>(port + 2);
+}
+
+int UnitRegistry::lineOf(int unit) const
+{
+    return inUse(unit) ? used_[static_cast<std::size_t>(unit)] - 2 : -1;
+}
+
 void UnitRegistry::clear()
 {
     used_.clear();

@@ -5,7 +5,8 @@
 
 // Which unit numbers the open configuration documents use. There is one for
 // the whole program (program()); tests may give each document their own.
-// Index = unit number, 1 to 99; entry 0 is never used.
+// Index = unit number, 1 to 99; entry 0 is never used. An entry is 0 when
+// free, 1 when taken, 2 + the holder's line when that is known.
 class UnitRegistry {
 public:
     static constexpr int kSize = 100;
@@ -25,6 +26,10 @@ public:
     // Marks `unit`; false (nothing marked) when it is outside 1 to 99 or taken.
     bool take(int unit);
     void release(int unit);
+    // The line (0 to 3) of the document that holds `unit`, so that a
+    // refused number can say where it is in use; -1 when not told.
+    void setLine(int unit, int port);
+    int lineOf(int unit) const;
     // No unit in use; for tests that share the program's registry.
     void clear();
 

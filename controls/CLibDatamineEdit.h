@@ -27,6 +27,7 @@ public:
     void SetValue(float value) { logic_.SetValue(value); }
     void ClearValue() { logic_.ClearValue(); }
     float GetValue() const { return logic_.GetValue(); }
+    float GetKeptValue() const { return logic_.GetKeptValue(); }
     int GetInteger() const { return logic_.GetInteger(); }
     bool IsCommitted() { return logic_.IsCommitted(); }
     bool committed() const { return logic_.committed(); }

@@ -7,6 +7,46 @@
 #include "platform/UserPrompts.h"
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The last note an entry left in the status bar, and whose status bar: one
+// for the whole program, since the next entry worked in may be another's.
+struct EntryNote {
+    const UserPrompts* prompts = nullptr;
+    std::string text;
+};
+EntryNote& lastNote()
+{
+    static EntryNote note;
+    return note;
+}
+
+std::string trimmed(const std::string& text, const char* drop)
+{
+    const std::size_t first = text.find_first_not_of(drop);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(drop) - first + 1);
+}
+
+// Half away from zero, as the entry's text shows it.
+float roundedTo(float value, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    const double rounded = std::round(static_cast<double>(value) * scale) / scale;
+    // -0.4 comes to 0, not to a -0 that would show and be sent with a sign.
+    return rounded == 0.0 ? 0.0f : static_cast<float>(rounded);
+}
+
+std::string entryName(const std::string& caption)
+{
+    const std::string name = trimmed(caption, " :\t");
+    return name.empty() ? std::string("Value") : name;
+}
+
+} // namespace
 
 DatamineEditLogic::DatamineEditLogic(EntryHost& host, UserPrompts& prompts, const Clock& clock)
     : NumberEditLogic(host, prompts),
@@ -58,7 +98,7 @@ void DatamineEditLogic::SetValue(float value)
         } else if (value != numberformat::kNoReading && numberformat::spinPosition(row_, value) == limitKept_) {
             limitWatch_ = false;
             prompts_.beep();
-            prompts_.showStatusMessage(LimitMessage(host_.caption(), row_, limitKept_));
+            showNote(LimitMessage(host_.caption(), row_, limitKept_));
         }
     }
     value_ = value;
@@ -78,6 +118,17 @@ void DatamineEditLogic::ClearValue()
     hasValue_ = false;
     showOwnText(std::string());
     value_ = numberformat::kNoReading;
+}
+
+float DatamineEditLogic::GetKeptValue() const
+{
+    const float value = GetValue();
+    if (row_ == ParameterTable::kUnbound)
+        return value;
+    const int position = numberformat::spinPosition(row_, value);
+    const int lower = std::min(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
+    const int upper = std::max(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
+    return position >= lower && position <= upper ? roundedTo(value, ParameterTable::decimals(row_)) : value;
 }
 
 int DatamineEditLogic::GetInteger() const
@@ -124,10 +175,20 @@ void DatamineEditLogic::onSpinStep(int proposedPosition)
     SetValue(ParameterTable::positionToValue(row_, proposedPosition));
 }
 
+void DatamineEditLogic::showNote(const std::string& text)
+{
+    prompts_.showStatusMessage(text);
+    lastNote() = {&prompts_, text};
+}
+
 void DatamineEditLogic::onFocusGained()
 {
     NumberEditLogic::onFocusGained();
     stopBlinking();
+    EntryNote& note = lastNote();
+    if (note.prompts == &prompts_ && !note.text.empty())
+        prompts_.takeBackStatusMessage(note.text);
+    note = {};
 }
 
 void DatamineEditLogic::onFocusLost()
@@ -145,28 +206,34 @@ void DatamineEditLogic::onFocusLost()
     // SetValue()) rather than let the value change silently.
     const int lower = std::min(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
     const int upper = std::max(ParameterTable::minimum(row_), ParameterTable::maximum(row_));
-    const int typed = numberformat::spinPosition(row_, GetValue());
-    if (typed >= lower && typed <= upper)
+    const float value = GetValue();
+    const int typed = numberformat::spinPosition(row_, value);
+    if (typed >= lower && typed <= upper) {
+        // The entry shows fewer decimals than were typed: the instrument
+        // is given the rounded value (GetKeptValue), and the user hears of it.
+        const float kept = GetKeptValue();
+        if (kept != value)
+            showNote(RoundMessage(host_.caption(), row_, kept, trimmed(host_.windowText(), " ")));
         return;
+    }
     limitWatch_ = true;
     limitKept_ = std::clamp(typed, lower, upper);
     limitSince_ = clock_.seconds();
 }
 
+std::string DatamineEditLogic::RoundMessage(const std::string& caption, std::uint8_t row, float kept,
+                                            const std::string& typed)
+{
+    return entryName(caption) + " rounded to " + trimmed(ParameterTable::format(row, kept), " ") + " (typed " + typed
+        + ")";
+}
+
 std::string DatamineEditLogic::LimitMessage(const std::string& caption, std::uint8_t row, int keptPosition)
 {
-    const auto trimmed = [](const std::string& text, const char* drop) {
-        const std::size_t first = text.find_first_not_of(drop);
-        if (first == std::string::npos)
-            return std::string();
-        return text.substr(first, text.find_last_not_of(drop) - first + 1);
-    };
     const auto shown = [&](int position) {
         return trimmed(ParameterTable::format(row, ParameterTable::positionToValue(row, position)), " ");
     };
-    std::string name = trimmed(caption, " :\t");
-    if (name.empty())
-        name = "Value";
+    const std::string name = entryName(caption);
     const int lower = std::min(ParameterTable::minimum(row), ParameterTable::maximum(row));
     const int upper = std::max(ParameterTable::minimum(row), ParameterTable::maximum(row));
     return name + " limited to " + shown(keptPosition) + " (range " + shown(lower) + " to " + shown(upper) + ")";

@@ -37,6 +37,11 @@ public:
     // The text read as an integer (leading digits after an optional sign,
     // 0 without any); no clamp.
     int GetInteger() const;
+    // The value to write: within the row's range, rounded to the decimals
+    // the entry shows (2.5 in a field of whole numbers is 3), so that the
+    // instrument holds what the entry shows afterwards, and the status bar
+    // says so; beyond the range, as typed, for the instrument to limit.
+    float GetKeptValue() const;
     // Commits a pending spin step once the whole-second clock has moved on
     // by two since the last click, then returns committed().
     bool IsCommitted();
@@ -58,7 +63,8 @@ public:
     // Ignored while a committed value waits for the owner.
     void onSpinStep(int proposedPosition);
     void onTextChanged() override;
-    // A field entered while lit goes dark at once (see Blink()).
+    // A field entered while lit goes dark at once (see Blink()). A note an
+    // entry left in the status bar about an earlier value is taken back.
     void onFocusGained() override;
     // A typed value outside the bound row's range goes to the owner as
     // typed; when the instrument's value that the owner shows next (within
@@ -71,6 +77,10 @@ public:
     // its trailing colon ("Value" without a caption), the values with the
     // row's decimals.
     static std::string LimitMessage(const std::string& caption, std::uint8_t row, int keptPosition);
+    // "D rounded to 3 (typed 2.5)": a typed value within the range with more
+    // decimals than the row keeps.
+    static std::string RoundMessage(const std::string& caption, std::uint8_t row, float kept,
+                                    const std::string& typed);
 
 private:
     friend class SpinButtonLogic;
@@ -78,6 +88,9 @@ private:
     // Sets a text of the control's own making, which is not a modification.
     void showOwnText(const std::string& text);
     void stopBlinking();
+    // Shows a note about the value just committed; the next entry the user
+    // works in takes it back, so that it does not stand for what came after.
+    void showNote(const std::string& text);
 
     const Clock& clock_;
     bool hasValue_ = false;

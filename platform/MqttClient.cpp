@@ -183,6 +183,11 @@ struct MqttCallbacks {
     }
 };
 
+std::string MqttClient::Unavailable()
+{
+    return {};
+}
+
 MqttClient::MqttClient(const Options& options) : options_(options)
 {
     static const bool initialised = [] {

@@ -97,6 +97,11 @@ public:
         std::string willPayload;
     };
 
+    // Empty when this build can reach a broker; otherwise why it cannot
+    // ("this build of the program has no MQTT client"), for a caller that
+    // should refuse a broker at once rather than try one for ever.
+    static std::string Unavailable();
+
     explicit MqttClient(const Options& options);
     // A clean disconnect (the broker keeps the will to itself).
     ~MqttClient();

@@ -251,10 +251,11 @@ TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
     for (QAction* a : main->GetWindowListActions())
         EXPECT_TRUE(arrange->associatedObjects().front() == a->associatedObjects().front());
 
-    // The third opened beyond the right edge of the client area.
+    // Each opened inside the client area, small as it is.
     CChildFrame* third = viewOf(docs[2])->GetFrame();
     const QRect area = main->GetClientArea()->viewport()->rect();
-    ASSERT_GT(third->geometry().right(), area.right());
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_TRUE(area.contains(viewOf(doc)->GetFrame()->geometry())) << viewOf(doc)->GetFrame()->geometry().x();
     main->GetWindowListActions().back()->trigger();
     EXPECT_EQ(main->GetActiveChildFrame(), third);
     EXPECT_TRUE(area.contains(third->geometry())) << third->geometry().x() << " " << area.width();
@@ -331,29 +332,37 @@ TEST_F(AppTest, ArrangeIconsLinesMinimizedWindowsUpAlongTheBottom)
 TEST_F(AppTest, CascadeKeepsEachWindowsSizeAndOnlyOffsetsThemInListOrder)
 {
     CMainFrame* main = app->GetMainFrame();
-    const std::vector<CChildFrame*> frames = openFrames(3, 900, 700);
+    const std::vector<CChildFrame*> frames = openFrames(3, 900, 800);
     std::vector<QSize> sizes;
     for (CChildFrame* frame : frames)
         sizes.push_back(frame->size());
     ASSERT_GT(sizes[0].width(), 150);
+    // A stretched window takes its fitted size again.
+    frames[2]->resize(sizes[2] + QSize(200, 50));
     frames[0]->showMaximized();
     runFor(50);
+    ASSERT_EQ(main->GetActiveChildFrame(), frames[0]);
 
     action(cmd::kWindowCascade)->trigger();
     runFor(50);
+    // In list order, the active window last: in front.
+    const CChildFrame* order[] = {frames[1], frames[2], frames[0]};
     const QPoint origin = main->GetClientArea()->viewport()->rect().topLeft();
-    const int step = frames[1]->y() - frames[0]->y();
+    const int step = order[1]->y() - order[0]->y();
     EXPECT_GE(step, 10);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         EXPECT_FALSE(frames[i]->isMaximized()) << i;
         EXPECT_EQ(frames[i]->size(), sizes[i]) << i;
-        EXPECT_EQ(frames[i]->pos(), origin + QPoint(step, step) * static_cast<int>(i)) << i;
+        EXPECT_EQ(order[i]->pos(), origin + QPoint(step, step) * static_cast<int>(i)) << i;
     }
+    EXPECT_EQ(main->GetActiveChildFrame(), frames[0]);
+    const auto stack = main->GetClientArea()->subWindowList(QMdiArea::StackingOrder);
+    EXPECT_EQ(stack.back(), frames[0]);
     // The title is still whole, not cut down to "T...".
     EXPECT_EQ(frames[2]->windowTitle(), "TQK-5820-03.cfg");
 }
 
-TEST_F(AppTest, TileFillsTheClientAreaInTheWindowListsOrder)
+TEST_F(AppTest, TilePlacesTheWindowsAtTheirOwnSizesInTheWindowListsOrder)
 {
     CMainFrame* main = app->GetMainFrame();
     const std::vector<CChildFrame*> frames = openFrames(5, 900, 700);
@@ -364,24 +373,44 @@ TEST_F(AppTest, TileFillsTheClientAreaInTheWindowListsOrder)
     frames[3]->showMinimized();
     runFor(50);
 
+    std::vector<QSize> sizes;
+    for (CChildFrame* frame : frames)
+        sizes.push_back(frame->size());
+    frames[1]->resize(sizes[1] + QSize(100, 100));   // stretched by the user
+
     action(cmd::kWindowTile)->trigger();
     runFor(50);
-    // Four shown windows: two by two, the first top left, the fifth bottom right.
+    // Four shown windows, each at its fitted size, never stretched: two
+    // across (as many as fit), the first top left, in the list's order, the
+    // rows overlapping so that every title bar shows, all inside the area.
     const QRect area = main->GetClientArea()->viewport()->rect();
-    const int w = area.width() / 2;
-    const int h = area.height() / 2;
-    const struct {
-        int frame;
-        QRect expected;
-    } cells[] = {
-        {0, QRect(area.left(), area.top(), w, h)},
-        {1, QRect(area.left() + w, area.top(), w, h)},
-        {2, QRect(area.left(), area.top() + h, w, h)},
-        {4, QRect(area.left() + w, area.top() + h, w, h)},
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        for (int i : {0, 1, 2, 4}) {
+            EXPECT_TRUE(area.contains(frames[i]->geometry())) << i;
+            if (i != 0) {
+                EXPECT_EQ(frames[i]->size().width(), sizes[i].width()) << i;
+            }
+        }
+        EXPECT_EQ(frames[0]->pos(), area.topLeft());
+        EXPECT_EQ(frames[1]->y(), frames[0]->y());
+        EXPECT_GE(frames[1]->x(), frames[0]->geometry().right() + 1);
+        EXPECT_EQ(frames[2]->x(), frames[0]->x());
+        EXPECT_GE(frames[2]->y(), frames[0]->y() + 16);
+        EXPECT_EQ(frames[4]->y(), frames[2]->y());
+        EXPECT_GE(frames[4]->x(), frames[2]->geometry().right() + 1);
     };
-    for (const auto& c : cells)
-        EXPECT_EQ(frames[c.frame]->geometry(), c.expected) << c.frame;
+    check("tiled");
+    EXPECT_EQ(frames[1]->size(), sizes[1]);
     EXPECT_TRUE(frames[3]->isMinimized());
+
+    // The graph shown in the first window makes it taller: the windows are
+    // tiled again rather than the first covering its neighbour.
+    main->GetClientArea()->setActiveSubWindow(frames[0]);
+    action(cmd::kDisplayGraph)->trigger();
+    runFor(50);
+    EXPECT_GT(frames[0]->height(), sizes[0].height());
+    check("graph shown");
 }
 
 TEST_F(AppTest, TheStatusBarIsClearedWhenTheLastWindowCloses)

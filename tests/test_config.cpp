@@ -203,19 +203,23 @@ TEST(ConfigDocUnit, ANumberTakenOrOutOfRangeIsRefusedWithItsMessage)
     struct Case {
         int unit;
         const char* message;
+        const char* where;   // the status line after the box; empty: none
     } cases[] = {
-        {7, "ERROR - Unit Number already in use."},
-        {1, "ERROR - Unit Number already in use."},   // its own number
-        {0, "ERROR - Unit Number Range : 1-99"},
-        {100, "ERROR - Unit Number Range : 1-99"},
-        {-4, "ERROR - Unit Number Range : 1-99"},
+        {7, "ERROR - Unit Number already in use.", "Unit 07 is in use by window TQK-5820-07.cfg on COM2"},
+        {1, "ERROR - Unit Number already in use.", "Unit 01 is in use by window TQK-5820-01.cfg on COM2"},   // its own
+        {0, "ERROR - Unit Number Range : 1-99", ""},
+        {100, "ERROR - Unit Number Range : 1-99", ""},
+        {-4, "ERROR - Unit Number Range : 1-99", ""},
     };
     for (const Case& c : cases) {
         b.prompts.boxes.clear();
+        b.prompts.statusMessages.clear();
         b.commands.clear();
         doc.ChangeUnitNumber(c.unit);
         ASSERT_EQ(b.prompts.boxes.size(), 1u) << c.unit;
         EXPECT_EQ(b.prompts.boxes[0].text, c.message);
+        EXPECT_EQ(b.prompts.statusMessages,
+                  *c.where != '\0' ? std::vector<std::string> {c.where} : std::vector<std::string> {});
         EXPECT_EQ(doc.GetUnitNumber(), 1);
         EXPECT_EQ(doc.GetTitle(), "TQK-5820-01.cfg");
         b.settle();
@@ -434,6 +438,23 @@ TEST(ConfigDocOnline, AThirdMissedAnswerInARowTakesItOfflineAndCancelsWhatWaits)
     // It comes back by itself once it answers.
     b.control("on 1");
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() == 0; }));
+    EXPECT_EQ(b.prompts.statusMessages.back(), "COM2 unit 01 answers again");
+}
+
+// A window whose unit has never answered says so once, however many probes
+// go unanswered, and says when it answers.
+TEST(ConfigDocOnline, AUnitThatNeverAnsweredIsSaidOnceAndSoIsItsAnswer)
+{
+    SimBench b;
+    b.control("off 1");
+    CTqk5820ConfigDoc& doc = b.newDoc();
+    b.passMillis = 50;
+    for (int i = 0; i < 600; ++i)
+        b.pass();
+    EXPECT_FALSE(doc.IsOnline());
+    EXPECT_EQ(b.prompts.statusMessages, (std::vector<std::string> {"COM2 unit 01 does not answer"}));
+    b.control("on 1");
+    ASSERT_TRUE(b.runUntil([&] { return doc.IsOnline(); }, 1000));
     EXPECT_EQ(b.prompts.statusMessages.back(), "COM2 unit 01 answers again");
 }
 
@@ -809,12 +830,13 @@ TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgai
     const struct {
         int parameter;
         const char* text;
+        const char* named;   // as the status line names the entry
     } entries[] = {
-        {3, "+030.000"},    // set point
-        {7, "+001.500"},    // current limit
-        {12, "+008.000"},   // PID
-        {31, "+080.000"},   // temperature limit
-        {42, "00000001"},   // modulation
+        {3, "+030.000", "the new Set Temp "},                 // the panel's caption
+        {7, "+001.500", "the new POS LIM I "},
+        {12, "+008.000", "the new PID derivative "},
+        {31, "+080.000", "the new TE LIM HIGH "},
+        {42, "00000001", "the new external modulation "},
     };
     for (const auto& e : entries) {
         SCOPED_TRACE(e.parameter);
@@ -826,6 +848,8 @@ TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgai
         ASSERT_TRUE(doc.CommitText(e.parameter, e.text));
         EXPECT_TRUE(doc.IsHeld(e.parameter));
         EXPECT_NE(b.prompts.statusMessages.back().find("is written when it answers again"), std::string::npos);
+        EXPECT_NE(b.prompts.statusMessages.back().find(e.named), std::string::npos) << b.prompts.statusMessages.back();
+        EXPECT_EQ(b.prompts.statusMessages.back().find("parameter"), std::string::npos);
         // Nothing is sent for it meanwhile, probe after probe.
         for (int i = 0; i < 300; ++i)
             b.pass();
@@ -1066,3 +1090,39 @@ TEST(ConfigDocLamp, TheLampShowsWhetherAnythingIsOutstanding)
 }
 
 } // namespace
+
+// Closing many controllers: each writes its session end at once, one wait
+// takes all the answers, and the closes that follow send and wait for
+// nothing more. A controller offline has no session to end.
+TEST(ConfigDocClose, ControllersEndTheirSessionsTogetherBeforeTheyClose)
+{
+    sim::Options options;
+    options.units = {1, 2, 3};
+    SimBench b(options);
+    std::vector<CTqk5820ConfigDoc*> docs;
+    for (int unit : {1, 2, 3}) {
+        docs.push_back(&b.newDoc(unit));
+        bringOnline(b, *docs.back());
+    }
+    CTqk5820ConfigDoc& silent = b.newDoc(4);
+    EXPECT_FALSE(silent.BeginSessionEnd());
+    b.closeDoc(silent);
+    const auto seen = b.sim->commandsSeen();
+    for (CTqk5820ConfigDoc* doc : docs) {
+        EXPECT_TRUE(doc->BeginSessionEnd());
+        EXPECT_FALSE(doc->BeginSessionEnd());
+    }
+    // All three are out or queued before any answer came.
+    for (CTqk5820ConfigDoc* doc : docs)
+        EXPECT_TRUE(doc->IsOutstanding(53));
+    ASSERT_TRUE(b.runUntil([&] {
+        return std::none_of(docs.begin(), docs.end(), [](const CTqk5820ConfigDoc* d) { return d->AnyOutstanding(); });
+    }));
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 3);
+    const auto clockBefore = b.clock.utcMillis();
+    for (CTqk5820ConfigDoc* doc : docs)
+        b.closeDoc(*doc);
+    EXPECT_EQ(b.sim->commandsSeen(), seen + 3);
+    // No close waited: the manual clock only moves when a close waits.
+    EXPECT_EQ(b.clock.utcMillis(), clockBefore);
+}

@@ -1,6 +1,7 @@
 // The sampler behind a controller window's graph and readings log, on the
 // document with the in-process simulator and a manual clock.
 
+#include "config/GraphScale.h"
 #include "config/ReadingSampler.h"
 #include "tests/support/CsvText.h"
 #include "tests/test_config_bench.h"
@@ -340,3 +341,82 @@ TEST(ReadingSampler, ARowRepeatsTheNewestReadingOnlyWhileTheUnitAnswers)
 }
 
 } // namespace
+
+// Which samples a graph draws after a change of sensor unit: the newest
+// stretch of values in one unit, seconds without a value inside it.
+TEST(ReadingHistory, TheNewestRunOfOneUnitIsWhatAGraphDraws)
+{
+    // d: degrees, k: kOhms, -: offline, c: online with only a current.
+    const struct {
+        const char* samples;
+        std::size_t from;
+        std::size_t first;
+        bool known, resistance, changed;
+    } cases[] = {
+        {"", 0, 0, false, false, false},
+        {"--c", 0, 0, false, false, false},
+        {"ddd", 0, 0, true, false, false},
+        {"dddkk", 0, 3, true, true, true},
+        {"ddd--ckk", 0, 6, true, true, true},
+        {"kkdd-d", 0, 2, true, false, true},
+        {"ddkkdd", 0, 4, true, false, true},
+        {"ddkkdd", 4, 4, true, false, false},
+        {"dddkk", 3, 3, true, true, false},
+        {"dddkk-", 0, 3, true, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.samples);
+        ReadingHistory ring(16);
+        std::int64_t t = 0;
+        for (const char* p = c.samples; *p != '\0'; ++p) {
+            GraphSample s;
+            s.utcMillis = t += 1000;
+            s.online = *p != '-';
+            s.have = *p == 'c' ? GraphSample::kCurrent : (*p == '-' ? 0 : GraphSample::kActual | GraphSample::kSetPoint);
+            s.resistance = *p == 'k';
+            ring.push(s);
+        }
+        const ReadingHistory::UnitRun run = ring.newestUnitRun(c.from);
+        EXPECT_EQ(run.known, c.known);
+        if (!c.known)
+            continue;
+        EXPECT_EQ(run.first, c.first);
+        EXPECT_EQ(run.resistance, c.resistance);
+        EXPECT_EQ(run.changed, c.changed);
+    }
+}
+
+// The ticks of a graph axis: round steps that take in the range, no more
+// than asked for, and zero labelled without a minus.
+TEST(GraphScale, TicksAreRoundCoverTheRangeAndZeroHasNoSign)
+{
+    const struct {
+        double low, high;
+        int steps;
+        double step;
+        const char* first;
+        const char* last;
+    } cases[] = {
+        {-0.108, 0.108, 4, 0.1, "-0.2", "0.2"},
+        {-1.08, 1.08, 4, 1, "-2", "2"},
+        {-0.0216, 0.0216, 4, 0.02, "-0.04", "0.04"},
+        {21.2, 25.9, 5, 1, "21", "26"},
+        {-15.5, 25.3, 5, 10, "-20", "30"},
+        {0.1, 0.85, 4, 0.25, "0.00", "1.00"},
+        {70.2, 71.9, 5, 0.5, "70.0", "72.0"},
+        {3, 3, 4, 0.25, "2.50", "3.50"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.low) + " to " + std::to_string(c.high));
+        const AxisTicks t = niceTicks(c.low, c.high, c.steps);
+        EXPECT_DOUBLE_EQ(t.step, c.step);
+        ASSERT_FALSE(t.labels.empty());
+        EXPECT_EQ(t.labels.front(), c.first);
+        EXPECT_EQ(t.labels.back(), c.last);
+        EXPECT_LE(t.low, std::min(c.low, c.high));
+        EXPECT_GE(t.high, std::max(c.low, c.high));
+        EXPECT_LE(static_cast<int>(t.labels.size()) - 1, c.steps);
+        for (const std::string& label : t.labels)
+            EXPECT_NE(label[0] == '-' ? label.find_first_not_of("-0.") : 1u, std::string::npos) << label;
+    }
+}

@@ -330,7 +330,7 @@ TEST(BoundEntry, AValueTheInstrumentLimitedToItsRangeIsSaidSo)
         {6, "P:", "0", 1.0f, "P limited to 1 (range 1 to 100)"},
         {0, "", "150", 99.0f, "Value limited to 99 (range 1 to 99)"},
         {56, "x", "-6.0006", -6.0f, "x limited to -6.000 (range -6.000 to 6.000)"},
-        {56, "x", "-6.0004", -6.0f, ""},      // rounds onto the lower end: within range
+        {56, "x", "-6.000", -6.0f, ""},       // the lower end itself
         {3, "NEG LIM I :", "3", -2.5f, ""},   // the old value, shown before the write went
         {3, "NEG LIM I :", "-2.5", -2.5f, ""},
         {ParameterTable::kUnbound, "", "500", 500.0f, ""},
@@ -373,6 +373,64 @@ TEST(BoundEntry, AValueTheInstrumentLimitedToItsRangeIsSaidSo)
     rig.field.leave();
     rig.edit.SetValue(0.0f);
     EXPECT_EQ(rig.prompts.beeps, 1);
+}
+
+// A value typed with more decimals than the entry shows goes to the owner
+// rounded, as the entry will show it, and the status bar says so; the next
+// entry the user works in takes that note back, as it does a limit's.
+TEST(BoundEntry, AValueTypedBeyondTheDecimalsShownIsRoundedAndSaidSo)
+{
+    const struct {
+        std::uint8_t row;
+        const char* caption;
+        const char* typed;
+        float kept;
+        const char* message;   // empty: nothing said
+    } cases[] = {
+        {8, "D:", "2.5", 3.0f, "D rounded to 3 (typed 2.5)"},
+        {8, "D:", "-0.4", 0.0f, "D rounded to 0 (typed -0.4)"},
+        {8, "D:", "3", 3.0f, ""},
+        {kRowTwoDecimals, "Set Temp", "25.556", 25.56f, "Set Temp rounded to 25.56 (typed 25.556)"},
+        {kRowTwoDecimals, "Set Temp", "25.55", 25.55f, ""},
+        {kRowThousandths, "x", "-6.0004", -6.0f, "x rounded to -6.000 (typed -6.0004)"},
+        {8, "D:", "12.5", 12.5f, ""},   // beyond the range: as typed, for the instrument to limit
+        {ParameterTable::kUnbound, "", "1.23456", 1.23456f, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        DatamineRig rig;
+        rig.field.label = c.caption;
+        rig.edit.SetParameterId(c.row);
+        rig.field.focus();
+        rig.field.type(c.typed);
+        rig.field.leave();
+        EXPECT_TRUE(rig.edit.committed());
+        EXPECT_FLOAT_EQ(rig.edit.GetKeptValue(), c.kept);
+        const bool said = *c.message != '\0';
+        EXPECT_EQ(rig.prompts.statusMessages, said ? std::vector<std::string> {c.message} : std::vector<std::string> {});
+        EXPECT_EQ(rig.prompts.beeps, 0);
+    }
+
+    // Notes of both kinds go once the user works in an entry again, this one
+    // or another on the same status bar; one the bar no longer shows stays
+    // as it is.
+    for (const char* typed : {"2.5", "20"}) {
+        SCOPED_TRACE(typed);
+        DatamineRig rig;
+        DatamineEditLogic other {rig.field, rig.prompts, rig.clock};
+        rig.field.label = "D:";
+        rig.edit.SetParameterId(8);
+        rig.field.focus();
+        rig.field.type(typed);
+        rig.field.leave();
+        rig.edit.SetValue(10.0f);   // the instrument's limit, for 20
+        ASSERT_EQ(rig.prompts.statusMessages.size(), 1u);
+        other.onFocusGained();
+        EXPECT_EQ(rig.prompts.statusMessages.back(), "");
+        rig.prompts.statusMessages.push_back("COM2 unit 01 answers again");
+        rig.field.focus();
+        EXPECT_EQ(rig.prompts.statusMessages.back(), "COM2 unit 01 answers again");
+    }
 }
 
 TEST(BoundEntry, TheNoReadingValueIsTheSinglePrecisionSentinel)

@@ -115,10 +115,11 @@ TEST_F(CtlDocumentTest, SetPointWritesByTheSensorTypeAndShowsTheInstrumentsValue
     EXPECT_EQ(r.out, "set point 30.000 " + kDegrees + "\n");
     EXPECT_EQ(ctl(5, {"read", "3"}).out, "+030.000\n");
 
-    // Beyond what the unit takes: what it kept is shown.
+    // Beyond the range: limited, said, and a status of its own.
     r = ctl(5, {"set-point", "500"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, 6) << r.err;
     EXPECT_EQ(r.out, "set point 199.900 " + kDegrees + "\n");
+    EXPECT_NE(r.err.find("set point 500 limited to 199.900 (range -199.9 to 199.9)"), std::string::npos) << r.err;
 
     // A thermistor in resistance mode takes its set point in kOhms, as 4.
     ASSERT_EQ(control("set 1 21 0"), "ok");
@@ -127,6 +128,11 @@ TEST_F(CtlDocumentTest, SetPointWritesByTheSensorTypeAndShowsTheInstrumentsValue
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "set point 12.500 kOhms\n");
     EXPECT_EQ(ctl(1, {"read", "4"}).out, "+012.500\n");
+    r = ctl(1, {"set-point", "600"});
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    EXPECT_EQ(r.out, "set point 499.900 kOhms\n");
+    EXPECT_NE(r.err.find("set point 600 limited to 499.900 (range 0.1 to 499.9)"), std::string::npos) << r.err;
+    ASSERT_EQ(ctl(1, {"set-point", "12.5"}).exitCode, 0);
     r = ctl(1, {"status"});
     EXPECT_NE(r.out.find("sensor type    Thermistor R mode\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("set point      12.500 kOhms\n"), std::string::npos) << r.out;
@@ -228,7 +234,6 @@ TEST_F(CtlDocumentTest, BadArgumentsPrintUsageAndExitWith2)
         {"status", "now"},
         {"set-point"},
         {"set-point", "warm"},
-        {"set-point", "1000"},
         {"set-point", "25", "26"},
         {"output"},
         {"output", "1"},

@@ -32,7 +32,9 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+#include <QCategoryAxis>
 #include <QValueAxis>
 #include <cstdio>
 #include <fstream>
@@ -460,27 +462,62 @@ TEST_F(GraphTest, AResistanceModeSensorPlotsKiloOhms)
     EXPECT_EQ(graph->ValueAxis()->titleText(), kiloOhms);
     EXPECT_TRUE(doc->IsConsumer(2, &samplerOf(doc)));
     EXPECT_FALSE(doc->IsConsumer(1, &samplerOf(doc)));
-    // The samples are the unit's resistances; the degrees before stay, and
-    // one line marks the change, labelled with the new unit.
+    // The samples are the unit's resistances; the degrees before are kept
+    // but not drawn against the kOhm axis, and one line marks where the
+    // kOhms begin. The TE current keeps its whole span.
     const GraphSample& last = samplerOf(doc).Samples().back();
     EXPECT_TRUE(last.resistance);
     EXPECT_FLOAT_EQ(last.setPoint, static_cast<float>(protocol::textToDouble(held(4))));
-    int degrees = 0;
-    for (std::size_t i = 0; i < samplerOf(doc).Samples().size(); ++i) {
-        const GraphSample& s = samplerOf(doc).Samples().at(i);
-        degrees += s.online && !s.resistance && s.has(GraphSample::kActual) ? 1 : 0;
-    }
-    EXPECT_GE(degrees, 2);
-    EXPECT_GE(graph->ActualPoints(), degrees + 2);
+    // The values of each unit in the ring, and the time the last unit began.
+    const auto count = [&](bool resistance, std::int64_t& firstOfUnit) {
+        int n = 0;
+        int currents = 0;
+        const ReadingHistory& ring = samplerOf(doc).Samples();
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            const GraphSample& s = ring.at(i);
+            currents += s.online && s.has(GraphSample::kCurrent) ? 1 : 0;
+            if (!s.online || !s.has(GraphSample::kActual))
+                continue;
+            if (s.resistance != resistance)
+                n = 0;
+            else if (n++ == 0)
+                firstOfUnit = s.utcMillis;
+        }
+        return std::make_pair(n, currents);
+    };
+    const auto onlyFrom = [&](std::int64_t first) {
+        for (QAbstractSeries* series : graph->Chart()->series()) {
+            auto* line = static_cast<QLineSeries*>(series);
+            if (line->pen().style() != Qt::SolidLine || line->count() == 0)
+                continue;
+            EXPECT_GE(line->at(0).x(), static_cast<qreal>(first));
+        }
+    };
+    std::int64_t kOhmsFrom = 0;
+    const auto kOhms = count(true, kOhmsFrom);
+    EXPECT_GE(kOhms.first, 3);
+    EXPECT_EQ(graph->ActualPoints(), kOhms.first);
+    EXPECT_EQ(graph->CurrentPoints(), kOhms.second);
+    onlyFrom(kOhmsFrom);
     EXPECT_EQ(graph->ModeMarkers(), 1);
     EXPECT_GE(graph->SegmentCount(), 2);
 
     doc->SensorTypes().RequestType(0);
     for (int i = 0; i < 40 && samplerOf(doc).GetMode() != ReadingSampler::kTemperature; ++i)
         seconds(doc, 1);
-    seconds(doc, 1);
+    seconds(doc, 2);
     EXPECT_EQ(graph->ValueAxis()->titleText(), QString("Temperature (") + QChar(0x00B0) + "C)");
-    EXPECT_EQ(graph->ModeMarkers(), 2);
+    std::int64_t degreesFrom = 0;
+    const auto degrees = count(false, degreesFrom);
+    EXPECT_EQ(graph->ActualPoints(), degrees.first);
+    onlyFrom(degreesFrom);
+    EXPECT_EQ(graph->ModeMarkers(), 1);
+    // The ticks are labelled without a minus on zero.
+    for (QCategoryAxis* axis : {graph->ValueAxis(), graph->CurrentAxis()}) {
+        EXPECT_GE(axis->count(), 2);
+        for (const QString& label : axis->categoriesLabels())
+            EXPECT_FALSE(QRegularExpression("^-0(\\.0*)?$").match(label).hasMatch()) << label.toStdString();
+    }
 }
 
 TEST_F(GraphTest, TheCurvesAreToldApartAndTheMouseReadsThemOut)

@@ -333,6 +333,14 @@ TEST(ProductionAccessChecks, TheFirstFailingCheckIsTheOnlyOneReportedAndNothingI
     a.b.prompts.boxes.clear();
     EXPECT_FALSE(a.ok("Jane  Doe", kPassword, " ABCDEFG"));
     EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
+    // The box keeps its text; the status bar says what to do.
+    EXPECT_EQ(a.b.prompts.statusMessages.back(),
+              "A serial number has exactly 8 characters, the first not a blank: correct it, then OK");
+    a.b.prompts.boxes.clear();
+    EXPECT_FALSE(a.ok("Jane  Doe", "", " CALLKV "));
+    EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
+    EXPECT_NE(a.b.prompts.statusMessages.back().find("no serial number yet: click into Serial Number"),
+              std::string::npos);
     EXPECT_TRUE(a.access->PasswordValid());
     EXPECT_EQ(writesOf(a.b, 54), (std::vector<std::string> {kPassword}));
     EXPECT_TRUE(writesOf(a.b, 55).empty());

@@ -114,7 +114,7 @@ TEST_F(ProductionTest, TheAccessDialogIsBuiltFromItsTemplateAndRefusesWhatItMust
     const int windows = app->GetMainFrame()->GetClientArea()->subWindowList().size();
     std::vector<std::string> seen;
     ASSERT_TRUE(command(cmd::kCalibration, [&](ProductionAccessDialog& d) {
-        EXPECT_EQ(d.windowTitle(), "User / Password / Serial Number Dialog");
+        EXPECT_EQ(d.windowTitle(), "User / Password / Serial Number Dialog - COM2 unit 01");
         EXPECT_EQ(d.PasswordField()->echoMode(), QLineEdit::Password);
         EXPECT_EQ(d.SerialNumberField()->text(), " CALLKV ");
         EXPECT_EQ(d.PasswordField()->text(), "") << "a locked instrument";
@@ -219,6 +219,33 @@ TEST_F(ProductionTest, DiagnosticsOpenBesideTheControllerWindowAndFollowTheInstr
     EXPECT_TRUE(prompts.boxes.empty());
 }
 
+// A controller on the right half of the main window: its Diagnostics opens
+// on its left, in sight, and closing it makes that controller's window the
+// active one again, whichever the client area would have picked.
+TEST_F(ProductionTest, DiagnosticsOfARightHandControllerOpenInSightAndCloseBackToIt)
+{
+    app->GetMainFrame()->resize(1400, 900);
+    CTqk5820ConfigDoc* left = openOnline();
+    CTqk5820ConfigDoc* right = openOnline(2);
+    QMdiSubWindow* controller = viewOf(right)->GetFrame();
+    const QRect area = app->GetMainFrame()->GetClientArea()->viewport()->rect();
+    controller->move(area.width() - controller->width(), 0);
+
+    CTqk5820DiagnosticView* form = openDiagnostics(right);
+    ASSERT_NE(form, nullptr);
+    const QRect placed = form->GetFrame()->geometry();
+    EXPECT_TRUE(area.contains(placed)) << placed.x() << "+" << placed.width() << " in " << area.width();
+    EXPECT_FALSE(placed.intersects(controller->geometry()));
+    EXPECT_EQ(placed.right() + 1, controller->x());
+
+    // The other controller was worked in last before the form.
+    activate(left);
+    app->GetMainFrame()->GetClientArea()->setActiveSubWindow(form->GetFrame());
+    form->Button(1143)->click();
+    EXPECT_TRUE(runUntil([&] { return diagnostics().empty(); }));
+    EXPECT_TRUE(runUntil([&] { return app->GetMainFrame()->GetActiveChildFrame() == controller; }));
+}
+
 TEST_F(ProductionTest, DiagnosticsOpenBesideTheCalibrationWindowNotOnTopOfIt)
 {
     CTqk5820ConfigDoc* doc = openOnline();
@@ -236,9 +263,19 @@ TEST_F(ProductionTest, DiagnosticsOpenBesideTheCalibrationWindowNotOnTopOfIt)
     CTqk5820DiagnosticView* form = openDiagnostics(doc);
     ASSERT_NE(form, nullptr);
     QMdiSubWindow* diagnostics = form->GetFrame();
-    EXPECT_EQ(diagnostics->pos(), QPoint(calibration->geometry().right() + 1, 0));
-    EXPECT_FALSE(diagnostics->geometry().intersects(calibration->geometry()));
+    // Right of the calibration window where the area has room; in this
+    // small main window, inside it, over neither the controller nor the
+    // calibration window as far as can be.
+    const QRect area = app->GetMainFrame()->GetClientArea()->viewport()->rect();
+    EXPECT_TRUE(area.contains(diagnostics->geometry()));
     EXPECT_FALSE(diagnostics->geometry().intersects(controller->geometry()));
+    app->GetMainFrame()->resize(1800, 1000);
+    form->Button(1143)->click();
+    EXPECT_TRUE(runUntil([&] { return app->DiagnosticTemplate().GetDocuments().empty(); }));
+    form = openDiagnostics(doc);
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->GetFrame()->pos(), QPoint(calibration->geometry().right() + 1, 0));
+    EXPECT_FALSE(form->GetFrame()->geometry().intersects(calibration->geometry()));
 }
 
 TEST_F(ProductionTest, ASecondDiagnosticsCommandBringsTheOpenWindowForward)

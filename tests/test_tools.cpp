@@ -197,4 +197,41 @@ TEST(ToolsSetPoint, AWriteWhoseAnswerIsLostIsSettledByReadingItBack)
     }
 }
 
+// A set point beyond the unit's range is limited to it, as the Measurement
+// panel's entry does, and the tool says so and ends with a status of its own
+// (6) instead of printing the limit as if it had been asked for.
+TEST(ToolsSetPoint, AValueOutOfRangeIsLimitedSaidAndEndsWith6)
+{
+    const struct {
+        const char* typed;
+        int exitCode;
+        const char* held;
+        const char* printed;
+        const char* said;   // on standard error; empty: nothing
+    } cases[] = {
+        {"300", 6, "+199.900", "199.900", "set point 300 limited to 199.900 (range -199.9 to 199.9)"},
+        {"-250.5", 6, "-199.900", "-199.900", "set point -250.5 limited to -199.900 (range -199.9 to 199.9)"},
+        {"199.9", 0, "+199.900", "199.900", ""},
+        {"-12.5", 0, "-012.500", "-12.500", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        SimRelay line(sim::Options {});
+        line.start();
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--device", line.slavePath(), "set-point", c.typed});
+        line.stop();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(line.unit(1)->handle(1, 3, "+000.000")->data, c.held);
+        EXPECT_EQ(r.out, std::string("set point ") + c.printed + " \u00b0C\n");
+        if (*c.said == '\0')
+            EXPECT_EQ(r.err, "");
+        else
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    }
+    // The usage text names the status and no range the tool does not keep.
+    const RunResult help = runProgram({TESSOLCTL_PATH, "--help"});
+    EXPECT_NE(help.out.find("6 (set-point) the value was outside the range"), std::string::npos);
+    EXPECT_EQ(help.out.find("999.9"), std::string::npos);
+}
+
 } // namespace

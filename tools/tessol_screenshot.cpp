@@ -2,13 +2,16 @@
 // instruments for a while and saves a picture of the main window:
 //
 //   tessol_screenshot OUT.png [--windows N] [--seconds S] [--frame] [--cascade] [--about S] [--log-dir DIR]
-//                    [--output-on] [--step S VALUE] [--span MINUTES] [--halt S]
+//                    [--output-on] [--step S VALUE] [--span MINUTES] [--halt S] [--sensor-type S TYPE]
+//                    [--readout]
 //
 // --frame saves only the first controller window instead of the main window.
 // --about S opens the About box two seconds after the start and leaves it
 // open for S seconds; --log-dir DIR logs every window to DIR meanwhile, so
 // that the rows written under the box can be looked at.
-// --cascade arranges the windows with Window, Cascade before the picture.
+// --cascade arranges the windows with Window, Cascade before the picture,
+// --tile with Window, Tile. --right moves the first controller window to the
+// right edge of the client area before --diagnostics or --calibration.
 // --diagnostics USER PASSWORD runs Diagnostics on the first controller window
 // once it is online, filling the access dialog with USER and PASSWORD (and
 // the proposed serial number), lights the 7-segment lamps and then saves the
@@ -22,6 +25,10 @@
 // start; --span picks the time its Graph panel shows. --halt S chooses Run,
 // Halt All S seconds after the start. The panels shown and
 // the ports are the stored settings (TESSOL_COM2 and so on).
+// --sensor-type asks the first window's unit for sensor type TYPE S seconds
+// after the start, as its Sensor panel does; --readout shows its Graph
+// panel's read-out of the samples two thirds of the way through its span,
+// as the mouse there would.
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
@@ -46,6 +53,7 @@
 #include "controls/CLibLampStatic.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -106,6 +114,8 @@ int main(int argc, char** argv)
     double aboutFor = 0;
     const char* logDir = nullptr;
     bool cascade = false;
+    bool tile = false;
+    bool right = false;
     bool diagnostics = false;
     bool calibration = false;
     std::string user, password, dialogPicture;
@@ -114,6 +124,9 @@ int main(int argc, char** argv)
     float stepValue = 0;
     int span = 0;
     double haltAt = -1;
+    double typeAt = -1;
+    int sensorType = 0;
+    bool readout = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -126,10 +139,19 @@ int main(int argc, char** argv)
             span = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--halt") == 0 && i + 1 < argc)
             haltAt = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--sensor-type") == 0 && i + 2 < argc) {
+            typeAt = std::atof(argv[++i]);
+            sensorType = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--readout") == 0)
+            readout = true;
         else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--cascade") == 0)
             cascade = true;
+        else if (std::strcmp(argv[i], "--tile") == 0)
+            tile = true;
+        else if (std::strcmp(argv[i], "--right") == 0)
+            right = true;
         else if (std::strcmp(argv[i], "--about") == 0 && i + 1 < argc)
             aboutFor = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--log-dir") == 0 && i + 1 < argc)
@@ -163,6 +185,10 @@ int main(int argc, char** argv)
             runFor(50);
         runFor(1500);
         const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
+        if (right) {
+            const int width = app.GetMainFrame()->GetClientArea()->viewport()->width();
+            frames.front()->move(width - frames.front()->width(), 0);
+        }
         app.GetMainFrame()->GetClientArea()->setActiveSubWindow(frames.front());
         QTimer watch;
         fillAccessDialog(watch, user, password, dialogPicture);
@@ -237,6 +263,12 @@ int main(int argc, char** argv)
 
     if (haltAt >= 0)
         QTimer::singleShot(static_cast<int>(haltAt * 1000), [&] { app.GetMainFrame()->OnCommand(cmd::kHaltAll); });
+    if (typeAt >= 0) {
+        QTimer::singleShot(static_cast<int>(typeAt * 1000), [&] {
+            if (CTqk5820ConfigView* view = firstView())
+                view->GetConfigDoc().SensorTypes().RequestType(sensorType);
+        });
+    }
 
     QTimer closeAbout;
     if (aboutFor > 0) {
@@ -259,6 +291,17 @@ int main(int argc, char** argv)
     if (cascade) {
         app.GetMainFrame()->OnCommand(cmd::kWindowCascade);
         QCoreApplication::processEvents();
+    }
+    if (tile) {
+        app.GetMainFrame()->OnCommand(cmd::kWindowTile);
+        QCoreApplication::processEvents();
+    }
+    if (readout && firstView() != nullptr) {
+        if (auto* graph = dynamic_cast<CTqk5820ConfigGraphDialog*>(firstView()->GetPanel(6))) {
+            const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+            graph->ShowReadout(now - std::int64_t {graph->SpanMinutes()} * 60'000 / 3);
+            QCoreApplication::processEvents();
+        }
     }
     QWidget* shown = app.GetMainFrame();
     const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);

@@ -8,6 +8,7 @@
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
+#include "link/ParameterTable.h"
 #include "link/Protocol.h"
 #include "platform/ConsolePrompts.h"
 #include "platform/LineWait.h"
@@ -31,7 +32,7 @@
 
 namespace {
 
-enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5 };
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6 };
 
 const char* const kUsageText =
     "usage: tessolctl [--port COMn | --device PATH] [--unit N] COMMAND\n"
@@ -41,7 +42,9 @@ const char* const kUsageText =
     "  write-text P TEXT   write an 8-character text to parameter P and print the echo\n"
     "  scan [--units A-B]  list the units that answer on the port (default 1-99)\n"
     "  status              wait until the unit answers (at most 10 s) and print its state\n"
-    "  set-point VALUE     write the set point (in kOhms in a resistance mode) and print it as read back\n"
+    "  set-point VALUE     write the set point (in kOhms in a resistance mode) and print it as read back;\n"
+    "                      a value outside the unit's range (-199.9 to 199.9 degrees C, 0.1 to\n"
+    "                      499.9 kOhms) is limited to it, which is said and ends with status 6\n"
     "  output on|off       switch the output and print its state as read back\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
@@ -55,7 +58,8 @@ const char* const kUsageText =
     "exit status: 0 done; 1 the instrument refused, or the unit does not answer; 2 bad arguments;\n"
     "3 the port cannot be opened; 4 the CSV file cannot be written; 5 (set-point, output) written,\n"
     "not confirmed: the answer to the write was lost and the value read back is not the one written,\n"
-    "or the unit did not answer the read back.\n";
+    "or the unit did not answer the read back; 6 (set-point) the value was outside the range and\n"
+    "the limit was written instead.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -272,6 +276,9 @@ bool printable8(const std::string& text)
 // ---------------------------------------------------------------- through the document
 
 const char* const kNoReading = csvlog::kNoReading;
+// The parameter-table rows of the set point's entry, in degrees and in kOhms.
+constexpr std::uint8_t kRowSetTemperature = 1;
+constexpr std::uint8_t kRowSetResistance = 43;
 // How long status, set-point and output wait for the unit to answer, and
 // then for what they asked, in milliseconds.
 constexpr std::int64_t kAnswerWaitMs = 10000;
@@ -589,7 +596,7 @@ int settleLostAnswer(DocSession& s, int p, const std::string& written, const cha
     return kOk;
 }
 
-int runSetPoint(DocSession& s, float value)
+int runSetPoint(DocSession& s, const char* typed, double value)
 {
     if (!s.open())
         return kPortFailed;
@@ -604,6 +611,22 @@ int runSetPoint(DocSession& s, float value)
         std::snprintf(line, sizeof line, "%.3f %s", protocol::textToDouble(text), unit.c_str());
         return std::string(line);
     };
+    // The Measurement panel's entry range for the mode. The instrument
+    // would limit a value beyond it by itself and answer as if it had been
+    // taken; the user learns of it here instead, and from the exit status.
+    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const float scale = ParameterTable::scale(row);
+    const double lower = ParameterTable::minimum(row) / static_cast<double>(scale);
+    const double upper = ParameterTable::maximum(row) / static_cast<double>(scale);
+    const bool limited = value < lower || value > upper;
+    if (limited) {
+        const int decimals = static_cast<int>(std::lround(std::log10(static_cast<double>(scale))));
+        const double kept = value < lower ? lower : upper;
+        std::fprintf(stderr, "tessolctl: unit %02d on %s: set point %s limited to %.3f (range %.*f to %.*f)\n",
+                     doc.GetUnitNumber(), s.portName().c_str(), typed, kept, decimals, lower, decimals, upper);
+        value = kept;
+    }
+    const int done = limited ? kLimited : kOk;
     const std::string written = protocol::renderNumber(value);
     switch (s.write(p, [&] { return doc.WriteText(p, written); })) {
     case DocSession::Written::kConfirmed: break;
@@ -614,14 +637,14 @@ int runSetPoint(DocSession& s, float value)
         if (code != kOk)
             return code;
         std::printf("set point %s\n", shown(written).c_str());
-        return kOk;
+        return done;
     }
     }
     float back = 0;
     if (!s.runUntil([&] { return doc.GetNumber(p, back); }, kAnswerWaitMs))
         return kRefused;
     std::printf("set point %.3f %s\n", static_cast<double>(back), unit.c_str());
-    return kOk;
+    return done;
 }
 
 int runOutput(DocSession& s, bool on)
@@ -815,11 +838,11 @@ int main(int argc, char** argv)
     }
     if (command == "set-point") {
         double value = 0;
-        // The Measurement panel's entry range.
-        if (rest != 1 || !parseNumber(argv[i], value) || value < -999.9 || value > 999.9)
-            return usage("set-point takes one number from -999.9 to 999.9");
+        // Its range depends on the sensor's mode, known once the unit answers.
+        if (rest != 1 || !parseNumber(argv[i], value))
+            return usage("set-point takes one number");
         DocSession s(portIndex, device, unit);
-        return runSetPoint(s, static_cast<float>(value));
+        return runSetPoint(s, argv[i], value);
     }
     if (command == "output") {
         if (rest != 1 || (std::strcmp(argv[i], "on") != 0 && std::strcmp(argv[i], "off") != 0))
@@ -845,6 +868,10 @@ int main(int argc, char** argv)
                 continue;
             }
             if (option == "--mqtt" && value != nullptr) {
+                // Trying a broker this build cannot reach would say "trying
+                // again" for ever.
+                if (!MqttClient::Unavailable().empty())
+                    return usage(("--mqtt cannot be used: " + MqttClient::Unavailable()).c_str());
                 std::string problem;
                 if (!parseMqttUrl(value, options.broker.address, problem))
                     return usage(problem.c_str());

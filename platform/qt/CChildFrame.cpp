@@ -1,5 +1,6 @@
 #include "platform/qt/CChildFrame.h"
 
+#include "platform/WindowPlacement.h"
 #include "platform/qt/CView.h"
 
 #include <QCloseEvent>
@@ -44,30 +45,27 @@ void CChildFrame::PlaceBeside(QMdiSubWindow* frame, const QMdiSubWindow* neighbo
 {
     if (frame == nullptr)
         return;
-    QPoint at(neighbour != nullptr && neighbour != frame ? neighbour->width() : 0, 0);
-    // The controller's other form (calibration beside diagnostics) would be
-    // placed exactly here too and hide this one, or be hidden: go on to the
-    // right of any window that already starts at this spot.
-    if (const QMdiArea* area = frame->mdiArea()) {
-        const QList<QMdiSubWindow*> others = area->subWindowList();
-        // Each pass moves right past a window or ends, so this ends.
-        for (bool moved = true; moved;) {
-            moved = false;
-            for (const QMdiSubWindow* other : others) {
-                if (other == frame || other == neighbour || other->isHidden() || other->isMinimized())
-                    continue;
-                if (other->pos() == at) {
-                    at.setX(other->geometry().right() + 1);
-                    moved = true;
-                }
-            }
-        }
-    }
-    frame->move(at);
     frame->ensurePolished();
     const QMargins decoration = frame->contentsMargins();
-    frame->resize(form.width() + decoration.left() + decoration.right(),
-                  form.height() + decoration.top() + decoration.bottom());
+    const int width = form.width() + decoration.left() + decoration.right();
+    const int height = form.height() + decoration.top() + decoration.bottom();
+    placement::Rect owner;
+    if (neighbour != nullptr && neighbour != frame)
+        owner = {neighbour->x(), neighbour->y(), neighbour->width(), neighbour->height()};
+    // The controller's other form (calibration beside diagnostics) may
+    // already stand where this one would go: it goes on past it.
+    std::vector<placement::Rect> others;
+    QSize area(1 << 20, 1 << 20);
+    if (const QMdiArea* client = frame->mdiArea()) {
+        area = client->viewport()->size();
+        for (const QMdiSubWindow* other : client->subWindowList()) {
+            if (other == frame || other == neighbour || other->isHidden() || other->isMinimized())
+                continue;
+            others.push_back({other->x(), other->y(), other->width(), other->height()});
+        }
+    }
+    const placement::Rect at = placement::besidePlace(owner, width, height, area.width(), area.height(), others);
+    frame->setGeometry(at.x, at.y, width, height);
 }
 
 void CChildFrame::BringForward(QMdiSubWindow* frame)

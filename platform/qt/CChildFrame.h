@@ -27,9 +27,9 @@ public:
     // frames (all do nothing for a null frame):
     // the caption becomes `title` (the document's title), when it differs;
     static void ShowTitle(QMdiSubWindow* frame, const std::string& title);
-    // the frame goes to the top of the main window, right of `neighbour`
-    // (the controller's window; at the left edge without one), fitted
-    // exactly round `form`;
+    // the frame goes beside `neighbour` (the controller's window: to its
+    // right, or to its left where the right has no room; top left without
+    // one), inside the client area, fitted exactly round `form`;
     static void PlaceBeside(QMdiSubWindow* frame, const QMdiSubWindow* neighbour, const QWidget& form);
     // a minimized frame is restored, shown in front and activated.
     static void BringForward(QMdiSubWindow* frame);

@@ -5,6 +5,7 @@
 #include <functional>
 
 class CChildFrame;
+class QWidget;
 class Clock;
 class UserPrompts;
 
@@ -21,6 +22,9 @@ public:
     virtual QSize GetClientSize() = 0;
     // The active child frame, or null.
     virtual CChildFrame* GetActiveChildFrame() const = 0;
+    // A controller window took a new size by itself (a panel shown or
+    // hidden), so that an arrangement of the windows can follow.
+    virtual void FrameResized(QWidget* /*frame*/) {}
 
 protected:
     ~WindowHost() = default;

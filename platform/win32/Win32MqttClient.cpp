@@ -5,9 +5,14 @@
 
 struct MqttClient::Lookup {};
 
+std::string MqttClient::Unavailable()
+{
+    return "this build of the program has no MQTT client";
+}
+
 MqttClient::MqttClient(const Options& options) : options_(options)
 {
-    events_.push_back({MqttEvent::kUnreachable, "this build of the program has no MQTT client"});
+    events_.push_back({MqttEvent::kUnreachable, Unavailable()});
 }
 
 MqttClient::~MqttClient() = default;

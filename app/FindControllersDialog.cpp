@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -71,6 +72,18 @@ FindControllersDialog::FindControllersDialog(CTessolApp& app, QWidget* parent)
         lines_[static_cast<std::size_t>(port)] = box;
         linesRow->addWidget(box);
     }
+    linesRow->addSpacing(12);
+    first_ = new QSpinBox(linesBox);
+    last_ = new QSpinBox(linesBox);
+    for (QSpinBox* box : {first_, last_})
+        box->setRange(1, 99);
+    last_->setValue(99);
+    auto* unitsLabel = new QLabel(QStringLiteral("&Units"), linesBox);
+    unitsLabel->setBuddy(first_);
+    linesRow->addWidget(unitsLabel);
+    linesRow->addWidget(first_);
+    linesRow->addWidget(new QLabel(QStringLiteral("to"), linesBox));
+    linesRow->addWidget(last_);
     linesRow->addStretch(1);
     start_ = new QPushButton(QStringLiteral("&Start"), linesBox);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), linesBox);
@@ -81,7 +94,7 @@ FindControllersDialog::FindControllersDialog(CTessolApp& app, QWidget* parent)
     progress_->setRange(0, 1);
     progress_->setValue(0);
     progress_->setFormat(QStringLiteral("%v of %m addresses"));
-    status_ = new QLabel(QStringLiteral("Units 1 to 99 are probed on each line checked, all lines at once."), this);
+    status_ = new QLabel(QStringLiteral("The units are probed on each line checked, all lines at once."), this);
     status_->setWordWrap(true);
 
     table_ = new QTableWidget(0, kColumnCount, this);
@@ -155,7 +168,9 @@ void FindControllersDialog::StartSearch()
     table_->setRowCount(0);
     rows_.clear();
     startedAt_ = app_.GetClock().utcMillis();
-    app_.Scanner().start(ports, 1, 99, watched);
+    const int first = std::min(first_->value(), last_->value());
+    const int last = std::max(first_->value(), last_->value());
+    app_.Scanner().start(ports, first, last, watched);
     status_->setText(QStringLiteral("Probing..."));
     SetRunning(true);
     Refresh();
@@ -176,6 +191,8 @@ void FindControllersDialog::SetRunning(bool running)
     cancel_->setEnabled(running);
     for (QCheckBox* box : lines_)
         box->setEnabled(!running);
+    first_->setEnabled(!running);
+    last_->setEnabled(!running);
     if (running)
         refresh_->start();
     else

@@ -11,6 +11,7 @@ class CTessolApp;
 class QCheckBox;
 class QLabel;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -35,6 +36,9 @@ public:
     int AddChosen();
 
     QCheckBox* LineBox(int port) const { return lines_[static_cast<std::size_t>(port)]; }
+    // The unit numbers probed on each line, 1 to 99 unless narrowed.
+    QSpinBox* FirstUnit() const { return first_; }
+    QSpinBox* LastUnit() const { return last_; }
     QTableWidget* Table() const { return table_; }
     QProgressBar* Progress() const { return progress_; }
     QLabel* Status() const { return status_; }
@@ -42,7 +46,7 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     QPushButton* AddButton() const { return add_; }
 
-protected:
+    // Close, Escape and the title bar's close: a search under way is cancelled.
     void reject() override;
 
 private:
@@ -55,6 +59,8 @@ private:
 
     CTessolApp& app_;
     std::array<QCheckBox*, 4> lines_ {};
+    QSpinBox* first_ = nullptr;
+    QSpinBox* last_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* add_ = nullptr;

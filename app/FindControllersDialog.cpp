@@ -96,6 +96,9 @@ FindControllersDialog::FindControllersDialog(CTessolApp& app, QWidget* parent)
     progress_->setFormat(QStringLiteral("%v of %m addresses"));
     status_ = new QLabel(QStringLiteral("The units are probed on each line checked, all lines at once."), this);
     status_->setWordWrap(true);
+    // Room for the result and a failed line or two, so the table stays put.
+    status_->setMinimumHeight(3 * status_->fontMetrics().lineSpacing());
+    status_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     table_ = new QTableWidget(0, kColumnCount, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("Line"), QStringLiteral("Unit"), QStringLiteral("Serial Number"),
@@ -104,7 +107,7 @@ FindControllersDialog::FindControllersDialog(CTessolApp& app, QWidget* parent)
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setMinimumHeight(220);
+    table_->setMinimumHeight(160);
 
     add_ = new QPushButton(QStringLiteral("&Add"), this);
     add_->setToolTip(QStringLiteral("Opens a controller window for each unit checked"));
@@ -120,7 +123,7 @@ FindControllersDialog::FindControllersDialog(CTessolApp& app, QWidget* parent)
     layout->addWidget(status_);
     layout->addWidget(table_, 1);
     layout->addLayout(buttons);
-    resize(620, 420);
+    resize(660, 480);
 
     connect(start_, &QPushButton::clicked, this, &FindControllersDialog::StartSearch);
     connect(cancel_, &QPushButton::clicked, this, &FindControllersDialog::CancelSearch);
@@ -167,6 +170,7 @@ void FindControllersDialog::StartSearch()
     }
     table_->setRowCount(0);
     rows_.clear();
+    shared_.clear();
     startedAt_ = app_.GetClock().utcMillis();
     const int first = std::min(first_->value(), last_->value());
     const int last = std::max(first_->value(), last_->value());
@@ -230,7 +234,13 @@ void FindControllersDialog::Refresh()
     UnitScanner& scanner = app_.Scanner();
     progress_->setRange(0, std::max(1, scanner.total()));
     progress_->setValue(scanner.probed());
-    for (const UnitScanner::Unit& u : scanner.units()) {
+    const std::vector<UnitScanner::Unit> units = scanner.units();
+    // The lines each unit number answered on: unit numbers are unique in
+    // the program, so only one of them can be added.
+    std::map<int, std::vector<int>> linesOf;
+    for (const UnitScanner::Unit& u : units)
+        linesOf[u.unit].push_back(u.port);
+    for (const UnitScanner::Unit& u : units) {
         const bool known = rows_.count({u.port, u.unit}) != 0;
         const int row = RowOf(u.port, u.unit);
         QTableWidgetItem* line = table_->item(row, kLine);
@@ -254,9 +264,22 @@ void FindControllersDialog::Refresh()
             table_->item(row, kSerial)->setText(shown(u.serial));
             table_->item(row, kFirmware)->setText(shown(u.firmware));
             table_->item(row, kSensor)->setText(sensorName(SensorTypeTracker::ClassifyTexts(c[0], c[1], c[2], c[3])));
-            // Unit numbers are unique in the program, whatever the line.
             choosable = !UnitRegistry::program().inUse(u.unit);
             state = choosable ? QStringLiteral("found") : QStringLiteral("number in use");
+            for (int other : linesOf[u.unit]) {
+                if (other != u.port)
+                    state += QStringLiteral(", also on ") + lineName(other);
+            }
+        }
+        // Where a number answered on several lines, the user picks one: all
+        // of them go unchecked once, when the number is first seen twice.
+        const bool alone = linesOf[u.unit].size() == 1;
+        if (!alone && shared_.insert(u.unit).second) {
+            for (int other : linesOf[u.unit]) {
+                const auto found = rows_.find({other, u.unit});
+                if (found != rows_.end())
+                    table_->item(found->second, kLine)->setCheckState(Qt::Unchecked);
+            }
         }
         table_->item(row, kState)->setText(state);
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
@@ -264,7 +287,7 @@ void FindControllersDialog::Refresh()
             flags |= Qt::ItemIsUserCheckable;
         line->setFlags(flags);
         if (!known || !choosable)
-            line->setCheckState(choosable ? Qt::Checked : Qt::Unchecked);
+            line->setCheckState(choosable && alone ? Qt::Checked : Qt::Unchecked);
     }
     table_->resizeColumnsToContents();
     if (!scanner.finished())

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <utility>
 
 class CTessolApp;
@@ -70,6 +71,8 @@ private:
     QTableWidget* table_ = nullptr;
     QTimer* refresh_ = nullptr;
     std::map<std::pair<int, int>, int> rows_;
+    // Unit numbers that answered on more than one line.
+    std::set<int> shared_;
     bool running_ = false;
     std::int64_t startedAt_ = 0;
 };

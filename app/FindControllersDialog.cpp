@@ -160,6 +160,11 @@ void FindControllersDialog::StartSearch()
         status_->setText(QStringLiteral("Check at least one line."));
         return;
     }
+    // The search runs in the idle pass, which Halt All holds.
+    if (!app_.IsPolling()) {
+        status_->setText(QStringLiteral("The instruments are halted: Run, Restart All first."));
+        return;
+    }
     // A unit an open window watches is not probed: the window's document
     // takes every reply of its unit. Its row says so.
     std::vector<UnitScanner::Address> watched;

@@ -4,8 +4,11 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/FindControllersDialog.h"
 #include "link/UnitScanner.h"
+#include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -114,6 +117,12 @@ TEST_F(FindControllersTest, FindListsEveryLinesUnitsAndAddOpensTheChosenOnesWith
 TEST_F(FindControllersTest, CancelEndsTheSearchAndClosingTheDialogCancelsIt)
 {
     auto d = dialog(1, 99);
+    // Halt All holds the pass that would run it.
+    app->SetPolling(false);
+    d->StartSearch();
+    EXPECT_FALSE(app->Scanner().running());
+    EXPECT_EQ(d->Status()->text().toStdString(), "The instruments are halted: Run, Restart All first.");
+    app->SetPolling(true);
     d->StartSearch();
     ASSERT_TRUE(runUntil([&] { return app->Scanner().probed() >= 4; }, 5000));
     d->CancelButton()->click();
@@ -130,6 +139,24 @@ TEST_F(FindControllersTest, CancelEndsTheSearchAndClosingTheDialogCancelsIt)
     EXPECT_EQ(app->GetLink().queuedCount(), 0u);
     EXPECT_TRUE(runUntil([&] { return app->Scanner().finished(); }, 3000));
     EXPECT_EQ(app->GetLink().openCount(1), 0);
+}
+
+TEST_F(FindControllersTest, TheFileMenuOpensTheDialogModalWhileThePassGoesOn)
+{
+    app->GetMainFrame()->UpdateCommandUi();
+    QAction* entry = app->GetMainFrame()->FindCommandAction(cmd::kFindControllers);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->isEnabled());
+    const std::uint64_t passes = app->IdlePassCount();
+    bool seen = false;
+    QTimer::singleShot(300, [&] {
+        seen = qobject_cast<FindControllersDialog*>(QApplication::activeModalWidget()) != nullptr;
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
+    });
+    entry->trigger();
+    EXPECT_TRUE(seen);
+    EXPECT_GT(app->IdlePassCount(), passes + 2);
 }
 
 } // namespace

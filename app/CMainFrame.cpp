@@ -479,7 +479,7 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
-    for (int id : {cmd::kNewTemperatureController, cmd::kRestartAll, cmd::kHaltAll}) {
+    for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kRestartAll, cmd::kHaltAll}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(true);
     }

@@ -2,6 +2,7 @@
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
+#include "app/FindControllersDialog.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -12,6 +13,7 @@
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
+#include "link/UnitScanner.h"
 #include "platform/LineWait.h"
 #include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
@@ -140,6 +142,8 @@ bool CTessolApp::InitInstance()
             WindowPrompts& prompts = NewWindowPrompts();
             auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
             CTqk5820ConfigDoc* raw = doc.get();
+            if (startUnit_ > 0)
+                raw->SetStartAddress(startPort_, startUnit_);
             promptsOf_[raw] = &prompts;
             boxesOf_[raw] = &prompts;
             raw->SetWaitHandler([this, raw] {
@@ -273,6 +277,7 @@ void CTessolApp::ExitInstance()
     calibrationTemplate_.reset();
     configTemplate_.reset();
     mainFrame_.reset();
+    scanner_.reset();
     link_.reset();
 }
 
@@ -312,6 +317,8 @@ void CTessolApp::OnIdle()
         }
         RefreshCalibration();
         RefreshDiagnostics();
+        if (scanner_)
+            scanner_->step();
         link_->serviceAllPorts();
     } else {
         HaltedPass();
@@ -429,6 +436,11 @@ void CTessolApp::SyncNotifiers()
         const LineWatch line = link_->watch(p);
         if (polling_ && line.fd >= 0 && line.quietMs > 0)
             quietMs = quietMs < 0 ? line.quietMs : std::min(quietMs, line.quietMs);
+        // A probe met by silence is given up by the first pass after its
+        // time, not the next tick: a search of 99 addresses pays it 99 times.
+        const int silence = polling_ ? link_->silenceDueInMs(p) : -1;
+        if (silence >= 0)
+            quietMs = quietMs < 0 ? silence : std::min(quietMs, silence);
         if (notifiers_[p] != nullptr) {
             const bool watch = polling_ && line.fd >= 0 && line.quietMs == 0 && !stale_[p];
             if (notifiers_[p]->isEnabled() != watch)
@@ -463,6 +475,29 @@ Document* CTessolApp::OnFileNew()
     return configTemplate_->OpenDocumentFile("");
 }
 
+Document* CTessolApp::OpenControllerAt(int port, int unit)
+{
+    startPort_ = port;
+    startUnit_ = unit;
+    Document* doc = configTemplate_->OpenDocumentFile("");
+    startPort_ = -1;
+    startUnit_ = -1;
+    return doc;
+}
+
+UnitScanner& CTessolApp::Scanner()
+{
+    if (!scanner_)
+        scanner_ = std::make_unique<UnitScanner>(*link_);
+    return *scanner_;
+}
+
+void CTessolApp::OnFindControllers()
+{
+    FindControllersDialog dialog(*this, mainFrame_.get());
+    dialog.exec();
+}
+
 Document* CTessolApp::OpenDocumentFile(const std::string& name)
 {
     for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()}) {
@@ -476,6 +511,7 @@ void CTessolApp::OnCommand(int commandId)
 {
     switch (commandId) {
     case cmd::kNewTemperatureController: OnFileNew(); break;
+    case cmd::kFindControllers: OnFindControllers(); break;
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: HaltAll(false); break;
     case cmd::kHaltAll: HaltAll(true); break;

@@ -27,6 +27,7 @@ class QSocketNotifier;
 class QTimer;
 class QtPrompts;
 class SerialPorts;
+class UnitScanner;
 class UserPrompts;
 
 // What the program runs on. Anything left null is the real thing: termios
@@ -105,6 +106,14 @@ public:
 
     // File, New, "&Temperature Controller".
     Document* OnFileNew();
+    // File, "&Find Controllers...": the search dialog, modal; the pass goes on.
+    void OnFindControllers();
+    // A controller window for `unit` on line `port`, as File New and a change
+    // of unit and port would make it, but with no question about the default
+    // port and no other port opened on the way. Null if none was made.
+    Document* OpenControllerAt(int port, int unit);
+    // The search for controllers, stepped by every pass while polling.
+    UnitScanner& Scanner();
     // Opens a document by name through the template its extension names.
     Document* OpenDocumentFile(const std::string& name);
     void OnCommand(int commandId);
@@ -198,6 +207,11 @@ private:
     // Declared in the order of their lifetimes: documents go before the
     // frame that shows them, and both before the link.
     std::unique_ptr<InstrumentLink> link_;
+    // Goes before the link, whose lines it may hold.
+    std::unique_ptr<UnitScanner> scanner_;
+    // Where the next new controller document starts (OpenControllerAt).
+    int startPort_ = -1;
+    int startUnit_ = -1;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CKvtDocTemplate> configTemplate_;
     // Declared after the configuration template: its documents, bound to

@@ -105,8 +105,8 @@ bool CTqk5820ConfigDoc::OnNewDocument()
 {
     if (!Document::OnNewDocument())
         return false;
-    port_ = profile_.readInt(kProfileSection, kPortKey, 1);
-    unit_ = registry_.allocate();
+    port_ = startPort_ >= 0 ? startPort_ : profile_.readInt(kProfileSection, kPortKey, 1);
+    unit_ = startUnit_ > 0 && registry_.take(startUnit_) ? startUnit_ : registry_.allocate();
     registry_.setLine(unit_, port_);
     if (unit_ == 0)
         report::showMessage(prompts_, msg::kExceededMaxUnits);

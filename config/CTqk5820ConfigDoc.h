@@ -60,6 +60,15 @@ public:
     // opened. Always true: a document without a port or unit still opens,
     // after the user has been told.
     bool OnNewDocument() override;
+    // The next OnNewDocument opens port `port` (0 to 3) and takes unit
+    // number `unit` instead of the default port and the lowest free number:
+    // a controller that a search found, with no question about the
+    // default port. A number taken by then falls back to the lowest free.
+    void SetStartAddress(int port, int unit)
+    {
+        startPort_ = port;
+        startUnit_ = unit;
+    }
     // Releases the unit number, closes the views, resets the contents (the
     // final command while online) and closes the port. The owner destroys
     // the document afterwards.
@@ -320,6 +329,9 @@ private:
     BusyLamp* busyLamp_ = nullptr;
     int port_ = -1;
     int unit_ = -1;
+    // Given by SetStartAddress(), else -1.
+    int startPort_ = -1;
+    int startUnit_ = -1;
     // For parameters 1, 5, 6, 9, 2, 35, 3 and 4, in that order.
     std::array<std::vector<ParameterConsumer*>, 8> consumers_;
     SensorTypeTracker tracker_;

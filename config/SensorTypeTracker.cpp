@@ -107,6 +107,19 @@ int SensorTypeTracker::Classify(float slot0, float slot1, float slot2, float slo
     return 0;
 }
 
+int SensorTypeTracker::ClassifyTexts(const std::string& slot0, const std::string& slot1, const std::string& slot2,
+                                      const std::string& slot3)
+{
+    if (slot0.empty() || slot1.empty())
+        return kNoType;
+    const auto value = [](const std::string& text) { return static_cast<float>(protocol::textToDouble(text)); };
+    const float a = value(slot0);
+    const float b = value(slot1);
+    if (a == 1.0f && b == 1.0f && (slot2.empty() || slot3.empty()))
+        return kNoType;
+    return Classify(a, b, value(slot2), value(slot3));
+}
+
 bool SensorTypeTracker::Take(int parameter, float& value)
 {
     return doc_.GetNumber(parameter, value);

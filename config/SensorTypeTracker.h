@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 class Clock;
 class CTqk5820ConfigDoc;
@@ -68,6 +69,10 @@ public:
     // The type that a code pair (and, for the RTD pair 1, 1, the next two
     // values) stands for.
     static int Classify(float slot0, float slot1, float slot2, float slot3);
+    // Classify from the instrument's texts of 21 to 24 as a search read
+    // them; 7 when the code pair is missing, or the RTD pair's next two.
+    static int ClassifyTexts(const std::string& slot0, const std::string& slot1, const std::string& slot2,
+                             const std::string& slot3);
     static float DefaultSlot(int type, int slot);
     // The TYPE list name of 0 to 6; empty for any other number.
     static const char* TypeName(int type);

@@ -569,6 +569,18 @@ int InstrumentLink::replyDueInMs(int port) const
     return due > 0 ? static_cast<int>(due) : 0;
 }
 
+int InstrumentLink::silenceDueInMs(int port) const
+{
+    if (!isAwaiting(port) || !port_[port].device)
+        return -1;
+    const Port& p = port_[port];
+    if (!givesUpOnSilence(p) || p.writtenAt < 0 || p.answerBegunAt >= 0 || (p.queued == 0 && !prompt(p, pendingUnit(p))))
+        return -1;
+    // The step gives up once more than the silence has passed.
+    const std::int64_t due = p.writtenAt + silenceMs(p) + p.device->extraLatencyMs() + 1 - clock_.utcMillis();
+    return due > 0 ? static_cast<int>(due) : 0;
+}
+
 LineWatch InstrumentLink::watch(int port) const
 {
     return LineWatch {awaitsInput(port) ? readinessHandle(port) : -1, replyDueInMs(port)};

@@ -109,6 +109,12 @@ public:
     // is awaited. A waiting caller sleeps this long before it watches the
     // readiness descriptor, so that it wakes once per reply.
     int replyDueInMs(int port) const;
+    // Milliseconds until the command that is out will be given up for
+    // silence if no answer begins before then (0: at the next service
+    // step); -1 when it is not one to give up early, an answer has begun, or
+    // nothing is out. A waiting caller wakes by then, so that a probe of an
+    // absent unit costs the line no more than its silence.
+    int silenceDueInMs(int port) const;
     // The readiness descriptor while awaitsInput(), else -1, with
     // replyDueInMs() as the quiet time: what a loop waiting for this port
     // hands to waitOnLine().

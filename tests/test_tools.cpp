@@ -100,12 +100,27 @@ TEST_F(ToolsTest, InjectedFaultsProduceTheirEndCodes)
     EXPECT_EQ(ctl({"--unit", "1", "read", "56"}).exitCode, 0);
 }
 
-TEST_F(ToolsTest, ScanListsTheUnitsThatAnswer)
+TEST_F(ToolsTest, ScanListsTheUnitsThatAnswerWithWhatTheySay)
 {
-    const RunResult r = ctl({"scan", "--units", "1-6"});
+    // Unit 5 becomes an AD590 (code pair 2, 2) for this scan.
+    const std::string pair[] = {ctl({"--unit", "5", "read", "21"}).out, ctl({"--unit", "5", "read", "22"}).out};
+    ASSERT_EQ(pair[0].size(), 9u);
+    ASSERT_EQ(pair[1].size(), 9u);
+    EXPECT_EQ(control("set 5 21 2"), "ok");
+    EXPECT_EQ(control("set 5 22 2"), "ok");
+    EXPECT_EQ(control("set 5 55 SCAN0005"), "ok");
+    RunResult r = ctl({"scan", "--units", "1-6"});
+    EXPECT_EQ(control("set 5 21 " + pair[0].substr(0, 8)), "ok");
+    EXPECT_EQ(control("set 5 22 " + pair[1].substr(0, 8)), "ok");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "unit 01  firmware +001.300\nunit 05  firmware +001.300\n");
-    EXPECT_NE(r.err.find("scanning unit 06"), std::string::npos);
+    EXPECT_EQ(r.out, "unit 01  serial  CALLKV   firmware +001.300  sensor Thermistor T mode\n"
+                     "unit 05  serial SCAN0005  firmware +001.300  sensor AD590\n");
+    EXPECT_NE(r.err.find("probed 6 of 6\n2 unit(s) answered\n"), std::string::npos) << r.err;
+
+    r = ctl({"scan", "--units", "2-4"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("probed 3 of 3\n0 unit(s) answered\n"), std::string::npos) << r.err;
 }
 
 TEST_F(ToolsTest, APortThatCannotBeOpenedExitsWith3)

@@ -20,6 +20,8 @@
 // the "Pos SET T Low" step once the instrument is in resistance mode, and
 // saves the main window while the step runs.
 // The ports lead where they always do (TESSOL_COM2 and so on).
+// --find DIALOG.png runs File, Find Controllers... on COM1 to COM4 once the
+// first window is online, saves the dialog with its results, and adds them.
 // --output-on presses the first window's ON/OFF button once its output is
 // known to be off; --step types VALUE into its set point S seconds after the
 // start; --span picks the time its Graph panel shows. --halt S chooses Run,
@@ -33,6 +35,7 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
+#include "app/FindControllersDialog.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
@@ -127,6 +130,7 @@ int main(int argc, char** argv)
     double typeAt = -1;
     int sensorType = 0;
     bool readout = false;
+    std::string findPicture;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -166,7 +170,9 @@ int main(int argc, char** argv)
             calibration = true;
             user = argv[++i];
             password = argv[++i];
-        } else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
+        } else if (std::strcmp(argv[i], "--find") == 0 && i + 1 < argc)
+            findPicture = argv[++i];
+        else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
             dialogPicture = argv[++i];
     }
     CTessolApp app(argc, argv);
@@ -216,6 +222,34 @@ int main(int argc, char** argv)
                     lamps->click();
             }
         }
+    }
+
+    if (!findPicture.empty()) {
+        auto* doc = docs.empty() ? nullptr : static_cast<CTqk5820ConfigDoc*>(docs.front());
+        for (int waited = 0; doc != nullptr && !doc->IsOnline() && waited < 10000; waited += 50)
+            runFor(50);
+        QTimer watch;
+        watch.setInterval(50);
+        bool started = false;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<FindControllersDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr)
+                return;
+            if (!started) {
+                started = true;
+                dialog->StartSearch();
+                return;
+            }
+            if (!dialog->StartButton()->isEnabled())
+                return;
+            watch.stop();
+            QCoreApplication::processEvents();
+            dialog->grab().save(QString::fromStdString(findPicture));
+            dialog->AddChosen();
+            dialog->accept();
+        });
+        watch.start();
+        app.GetMainFrame()->OnCommand(cmd::kFindControllers);
     }
 
     // The first window's panels, as a user works them.

@@ -5,11 +5,13 @@
 
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/MqttPublisher.h"
+#include "config/SensorTypeTracker.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
+#include "link/UnitScanner.h"
 #include "platform/ConsolePrompts.h"
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
@@ -40,7 +42,8 @@ const char* const kUsageText =
     "  read P              read parameter P (0-99) and print its 8-character data\n"
     "  write P NUMBER      write a number to parameter P and print the echo\n"
     "  write-text P TEXT   write an 8-character text to parameter P and print the echo\n"
-    "  scan [--units A-B]  list the units that answer on the port (default 1-99)\n"
+    "  scan [--units A-B]  list the units that answer on the port (default 1-99) with their serial\n"
+    "                      number, firmware version and sensor type\n"
     "  status              wait until the unit answers (at most 10 s) and print its state\n"
     "  set-point VALUE     write the set point (in kOhms in a resistance mode) and print it as read back;\n"
     "                      a value outside the unit's range (-199.9 to 199.9 degrees C, 0.1 to\n"
@@ -219,6 +222,10 @@ public:
         }
     }
 
+    InstrumentLink& link() { return link_; }
+    int port() const { return port_; }
+    const std::string& device() const { return device_; }
+
 private:
     SystemClock clock_;
     ConsolePrompts prompts_;
@@ -243,22 +250,53 @@ int runTransaction(Session& session, int unit, int cls, int param, const std::st
     return kOk;
 }
 
+// An 8-character text as it came, or question marks where none came.
+std::string orUnknown(const std::string& text)
+{
+    return text.empty() ? std::string(protocol::kDataLength, '?') : text;
+}
+
+// Probes the units of the range all at once through the program's own
+// scanner, then lists each that answered with what it said about itself.
 int runScan(Session& session, int first, int last)
 {
-    if (!session.open())
+    InstrumentLink& link = session.link();
+    const int port = session.port();
+    UnitScanner scanner(link);
+    scanner.start({port}, first, last);
+    if (!scanner.failures().empty()) {
+        printOpenError(link, port, session.device());
         return kPortFailed;
-    int found = 0;
-    for (int unit = first; unit <= last; ++unit) {
-        std::fprintf(stderr, "scanning unit %02d of %02d-%02d\n", unit, first, last);
-        const auto r = session.transact(unit, protocol::kClassRead, pn::kFirmwareVersion, protocol::kZeroData);
-        if (r && succeeded(*r)) {
-            std::printf("unit %02d  firmware %s\n", unit, r->data().c_str());
-            std::fflush(stdout);
-            ++found;
-        }
     }
-    std::fprintf(stderr, "%d unit(s) answered\n", found);
-    return found > 0 ? kOk : kRefused;
+    int shown = -1;
+    for (;;) {
+        // Every step that moves the line on is taken before the wait: the
+        // next probe goes out as soon as the last one is given up.
+        std::uint64_t before = 0;
+        do {
+            before = link.progress(port);
+            link.servicePort(port);
+            scanner.step();
+        } while (link.progress(port) != before && !scanner.finished());
+        if (scanner.probed() != shown) {
+            shown = scanner.probed();
+            std::fprintf(stderr, "probed %d of %d\n", shown, scanner.total());
+        }
+        if (scanner.finished())
+            break;
+        const int silence = link.silenceDueInMs(port);
+        waitOnLink(link, port, silence >= 0 && silence < 20 ? silence : 20);
+    }
+    const auto units = scanner.units();
+    for (const UnitScanner::Unit& u : units) {
+        const auto& c = u.sensorCodes;
+        const char* sensor = SensorTypeTracker::TypeName(SensorTypeTracker::ClassifyTexts(c[0], c[1], c[2], c[3]));
+        std::printf("unit %02d  serial %s  firmware %s  sensor %s\n", u.unit, orUnknown(u.serial).c_str(),
+                    orUnknown(u.firmware).c_str(), *sensor != '\0' ? sensor : "?");
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%zu unit(s) answered\n", units.size());
+    return units.empty() ? kRefused : kOk;
 }
 
 bool printable8(const std::string& text)

@@ -39,6 +39,15 @@ QString shown(const std::string& text)
     return QString::fromStdString(text).trimmed();
 }
 
+// A firmware version as the Info panel shows it ("1.3"), or the text as it
+// came when it is no number.
+QString versionText(const std::string& text)
+{
+    bool number = false;
+    const double version = QString::fromStdString(text).trimmed().toDouble(&number);
+    return number ? QString::number(version, 'f', 1) : shown(text);
+}
+
 QString sensorName(int type)
 {
     const char* name = SensorTypeTracker::TypeName(type);
@@ -259,7 +268,7 @@ void FindControllersDialog::Refresh()
                 if (doc->GetText(pn::kSerialNumber, text))
                     table_->item(row, kSerial)->setText(shown(text));
                 if (doc->GetText(pn::kFirmwareVersion, text))
-                    table_->item(row, kFirmware)->setText(shown(text));
+                    table_->item(row, kFirmware)->setText(versionText(text));
                 table_->item(row, kSensor)->setText(sensorName(doc->GetSensorType()));
             } else {
                 state = QStringLiteral("window open, offline");
@@ -267,7 +276,7 @@ void FindControllersDialog::Refresh()
         } else {
             const auto& c = u.sensorCodes;
             table_->item(row, kSerial)->setText(shown(u.serial));
-            table_->item(row, kFirmware)->setText(shown(u.firmware));
+            table_->item(row, kFirmware)->setText(versionText(u.firmware));
             table_->item(row, kSensor)->setText(sensorName(SensorTypeTracker::ClassifyTexts(c[0], c[1], c[2], c[3])));
             choosable = !UnitRegistry::program().inUse(u.unit);
             state = choosable ? QStringLiteral("found") : QStringLiteral("number in use");

@@ -85,11 +85,11 @@ TEST_F(FindControllersTest, FindListsEveryLinesUnitsAndAddOpensTheChosenOnesWith
     EXPECT_TRUE(d->Status()->text().startsWith("4 controller(s) found in ")) << d->Status()->text().toStdString();
     EXPECT_TRUE(d->Status()->text().contains("ERROR - COM1 Port Open failed")) << d->Status()->text().toStdString();
     const std::vector<std::string> expected = {
-        " COM2 02|CALLKV|+001.300|Thermistor T mode|found, also on COM3",
-        " COM2 04|CALLKV|+001.300|Thermistor T mode|window open",
-        "+COM2 06|CALLKV|+001.300|Thermistor T mode|found",
-        " COM3 02|CALLKV|+001.300|Thermistor T mode|found, also on COM2",
-        "+COM3 09|CALLKV|+001.300|Thermistor T mode|found",
+        " COM2 02|CALLKV|1.3|Thermistor T mode|found, also on COM3",
+        " COM2 04|CALLKV|1.3|Thermistor T mode|window open",
+        "+COM2 06|CALLKV|1.3|Thermistor T mode|found",
+        " COM3 02|CALLKV|1.3|Thermistor T mode|found, also on COM2",
+        "+COM3 09|CALLKV|1.3|Thermistor T mode|found",
     };
     EXPECT_EQ(rows(*d->Table()), expected);
     EXPECT_FALSE(d->Table()->item(1, 0)->flags() & Qt::ItemIsUserCheckable);

@@ -10,10 +10,12 @@ cd "$(dirname "$0")"
 ./install-deps.sh
 ./build.sh
 
-link="${TMPDIR:-/tmp}/tessol-demo-com2"
+# A folder of this run's own, so that two demos on one machine do not meet.
+demo="$(mktemp -d "${TMPDIR:-/tmp}/tessol-demo.XXXXXX")"
+link="$demo/com2"
 build/bin/tqk5820-sim --link "$link" --units 1,2 --line-rate < /dev/null &
 sim=$!
-trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true; rm -rf "$demo"' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 export TESSOL_COM2="$link"
 

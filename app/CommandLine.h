@@ -30,7 +30,12 @@ inline constexpr const char* kCommandLineHelp =
     "                  (tessol/<id>/setpoint/set, tessol/<id>/output/set)\n"
     "  --mqtt-ca FILE  trust the certificates in FILE for an mqtts broker instead of\n"
     "                  the system's\n"
-    "  --help, -h      show this text and end\n";
+    "  --help, -h      show this text and end\n"
+    "\n"
+    "The lines COM1 to COM4 lead to the device in TESSOL_COM1 ... TESSOL_COM4 if set\n"
+    "(a path such as /dev/ttyUSB0, or socket://HOST:PORT and rfc2217://HOST:PORT for\n"
+    "a line behind a network server), else to the settings' sCOM1 ... sCOM4 in\n"
+    "section Ports, else to /dev/ttyS0 ... /dev/ttyS3.\n";
 
 // `args` without the program's name.
 CommandLine parseCommandLine(const std::vector<std::string>& args);

@@ -30,6 +30,8 @@ constexpr int kReopenInterval = 1;
 // How long after a network line's connection opens a read met by silence is
 // written again.
 constexpr std::int64_t kFreshConnectionMs = 1000;
+// The longest a command to a unit known to answer late is waited for.
+constexpr std::int64_t kSlowUnitLimitMs = 3000;
 
 int digit(char c)
 {
@@ -284,10 +286,22 @@ bool InstrumentLink::servicePort(int port)
         return true;
     }
     // The time-out also bounds a write that never completes (a line held
-    // back by its driver), so that no port can stay busy for good.
-    if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout)
+    // back by its driver), so that no port can stay busy for good. A unit
+    // known to answer late gets at least its own answer time and half a
+    // second after its command went out: the whole-second rule alone would
+    // cut off a unit at 1.5 s whenever its command went out late in a second.
+    if (secondsBetween(p.start, clock_.seconds()) > kReplyTimeout && !withinSlowUnitsTime(p, now))
         giveUp(p, port);
     return true;
+}
+
+bool InstrumentLink::withinSlowUnitsTime(const Port& p, std::int64_t now)
+{
+    const int unit = pendingUnit(p);
+    if (p.writtenAt < 0 || unit < 0 || unit >= LineTurns::kUnits || prompt(p, unit))
+        return false;
+    const std::int64_t known = p.answerStart[static_cast<std::size_t>(unit)] - 1;
+    return known > 0 && now - p.writtenAt < std::min<std::int64_t>(known + 500, kSlowUnitLimitMs);
 }
 
 bool InstrumentLink::resendAfterConnect(Port& p, std::int64_t now)

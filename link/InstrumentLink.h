@@ -211,6 +211,9 @@ private:
     // is given up on silence: kProbeSilenceMs, longer for a unit known to
     // be slow.
     static std::int64_t silenceMs(const Port& p);
+    // The pending command is for a unit known to answer late, and its own
+    // answer time (plus room) since the command went out has not passed.
+    static bool withinSlowUnitsTime(const Port& p, std::int64_t now);
     // Skips `count` bytes at the front of the reply buffer and reads on
     // for what the reply still lacks.
     void skipReplyBytes(Port& p, std::size_t count);

@@ -554,6 +554,45 @@ TEST_F(LinkTest, AProbeOfAnUnknownUnitOnAnOtherwiseIdleLineWaitsForASlowAnswer)
     EXPECT_EQ(link.takeReply(0, 1, 8)->endCode(), 98);
 }
 
+TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWentOutIn)
+{
+    ASSERT_TRUE(link.openPort(0));
+    // A read of unit 9 that goes out late in a second, looked at `lookMs`
+    // later; answered then if still waited for. Its end code.
+    const auto readLookedAt = [&](int lookMs) {
+        clock.toEndOfSecond();
+        link.postRead(0, 1, 9, 1, 1);
+        nextCommand(line);
+        link.servicePort(0);
+        clock.advanceMillis(lookMs);
+        link.servicePort(0);
+        if (link.isAwaiting(0)) {
+            line.write(reply(9, 1, 1, 0, "+021.500"));
+            EXPECT_TRUE(serviceUntilReply());
+        }
+        auto r = link.takeReply(0, 1, 9);
+        return r ? r->endCode() : -1;
+    };
+    // Unit 9 is found answering after 1.5 s, its first command having gone
+    // out early in a second; from then on a command that goes out late in a
+    // second is still waited for, up to half a second beyond that.
+    clock.toEndOfSecond();
+    clock.advanceMillis(1);
+    link.postProbe(0, 1, 9, 56);
+    nextCommand(line);
+    link.servicePort(0);
+    clock.advanceMillis(1500);
+    link.servicePort(0);
+    ASSERT_TRUE(link.isAwaiting(0));
+    line.write(reply(9, 1, 56, 0, "+001.300"));
+    ASSERT_TRUE(serviceUntilReply());
+    ASSERT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+    EXPECT_GE(link.answerStartMs(0, 9), 1500);
+
+    EXPECT_EQ(readLookedAt(1500), 0);
+    EXPECT_EQ(readLookedAt(2100), 98);
+}
+
 // ------------------------------------------------------------ lost devices
 
 // A line at a fixed path (a symbolic link, as the simulator makes) whose

@@ -304,10 +304,7 @@ void CTessolApp::OnIdle()
             if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
                 continue;
             BusyMark mark(*this, doc);
-            for (DocumentView* view : std::vector<DocumentView*>(config->GetViews())) {
-                if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
-                    configView->RefreshPass();
-            }
+            ForEachConfigView(*doc, &CTqk5820ConfigView::RefreshPass);
             // A message box of the refresh or the poll may have let the user
             // close this very document.
             if (configTemplate_->IsOpen(doc))
@@ -350,12 +347,18 @@ void CTessolApp::HaltedPass()
         if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
             continue;
         BusyMark mark(*this, doc);
-        for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {
-            if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
-                configView->HaltedPass();
-        }
+        ForEachConfigView(*doc, &CTqk5820ConfigView::HaltedPass);
     }
     KeepHaltNotice();
+}
+
+void CTessolApp::ForEachConfigView(Document& doc, void (CTqk5820ConfigView::*step)())
+{
+    // A copy: a step may close a view.
+    for (DocumentView* view : std::vector<DocumentView*>(doc.GetViews())) {
+        if (auto* configView = dynamic_cast<CTqk5820ConfigView*>(view))
+            (configView->*step)();
+    }
 }
 
 void CTessolApp::KeepHaltNotice()

@@ -154,6 +154,8 @@ private:
     // The pass while polling is halted: each controller window's halted
     // pass, then the status bar's notice.
     void HaltedPass();
+    // Calls `step` on each controller view of `doc`.
+    static void ForEachConfigView(Document& doc, void (CTqk5820ConfigView::*step)());
     void KeepHaltNotice();
     void OnLineReady(int port);
     // One step of a loop that waits in place for nothing but time: every

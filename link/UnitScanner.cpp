@@ -135,6 +135,17 @@ void UnitScanner::post(int port, int unit, int readIndex, bool retry)
     ++posted_;
 }
 
+void UnitScanner::fileReplies(int port, int unit)
+{
+    Slot& s = slot(port, unit);
+    while (s.outstanding > 0) {
+        const auto reply = link_.takeReply(port, protocol::kDeviceDigit, unit);
+        if (!reply)
+            break;
+        file(port, unit, reply->parameterNumber(), reply->endCode(), reply->data());
+    }
+}
+
 void UnitScanner::step()
 {
     if (!started_ || finished_)
@@ -144,13 +155,7 @@ void UnitScanner::step()
         if (!scanned_[static_cast<std::size_t>(port)])
             continue;
         for (int unit = first_; unit <= last_; ++unit) {
-            Slot& s = slot(port, unit);
-            while (s.outstanding > 0) {
-                const auto reply = link_.takeReply(port, protocol::kDeviceDigit, unit);
-                if (!reply)
-                    break;
-                file(port, unit, reply->parameterNumber(), reply->endCode(), reply->data());
-            }
+            fileReplies(port, unit);
         }
         if (!portBusy(port) && !cancelled_)
             reprobeLateOnes(port);
@@ -256,12 +261,7 @@ void UnitScanner::cancel()
             pendingUnit = 10 * (pending[2] - '0') + (pending[3] - '0');
         for (int unit = first_; unit <= last_; ++unit) {
             Slot& s = slot(port, unit);
-            while (s.outstanding > 0) {
-                const auto reply = link_.takeReply(port, protocol::kDeviceDigit, unit);
-                if (!reply)
-                    break;
-                file(port, unit, reply->parameterNumber(), reply->endCode(), reply->data());
-            }
+            fileReplies(port, unit);
             if (s.outstanding == 0)
                 continue;
             link_.cancelCommands(port, protocol::kDeviceDigit, unit);

@@ -110,6 +110,8 @@ private:
     void post(int port, int unit, int readIndex, bool retry);
     void postProbe(int port, int unit);
     void file(int port, int unit, int parameter, int endCode, const std::string& data);
+    // Files the answers the link holds for a unit's outstanding commands.
+    void fileReplies(int port, int unit);
     void found(int port, int unit);
     // Probes once more the units that seemed absent but whose late answer
     // has shown since that they are there, only slow.

@@ -62,6 +62,29 @@ protected:
         return link.replyCount() > before;
     }
 
+    // Probes `unit` (with a read of unit 5 waiting behind it when
+    // `contested`) and looks `ms` later: whether the probe is still out.
+    bool probeWaitsAfter(int unit, int ms, bool contested)
+    {
+        link.postProbe(0, 1, unit, 56);
+        nextCommand(line);
+        if (contested)
+            link.postRead(0, 1, 5, 1, 1);
+        link.servicePort(0);
+        clock.advanceMillis(ms);
+        link.servicePort(0);
+        return link.isAwaiting(0);
+    }
+
+    // The unit answers the probe that is out: the end code filed.
+    int answerProbe(int unit)
+    {
+        line.write(reply(unit, 1, 56, 0, "+001.300"));
+        EXPECT_TRUE(serviceUntilReply());
+        auto r = link.takeReply(0, 1, unit);
+        return r ? r->endCode() : -1;
+    }
+
     PtyPair line;
     PtyPair line2;
     PosixSerialPorts ports;
@@ -514,41 +537,21 @@ TEST_F(LinkTest, ALateAnswerShowsHowSlowItsUnitIsWhoeverTheCommandOutIsFor)
     EXPECT_GE(link.answerStartMs(0, 9), 400);
 
     // Its next probe, with unit 5 waiting again, waits long enough for it.
-    link.postProbe(0, 1, 9, 56);
-    nextCommand(line);
-    link.postRead(0, 1, 5, 1, 1);
-    link.servicePort(0);
-    clock.advanceMillis(420);
-    link.servicePort(0);
-    EXPECT_TRUE(link.isAwaiting(0));
-    line.write(reply(9, 1, 56, 0, "+001.300"));
-    ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+    EXPECT_TRUE(probeWaitsAfter(9, 420, true));
+    EXPECT_EQ(answerProbe(9), 0);
 }
 
 TEST_F(LinkTest, AProbeOfAnUnknownUnitOnAnOtherwiseIdleLineWaitsForASlowAnswer)
 {
     ASSERT_TRUE(link.openPort(0));
     clock.toEndOfSecond();
-    link.postProbe(0, 1, 9, 56);
-    nextCommand(line);
-    link.servicePort(0);
-    clock.advanceMillis(600);
-    link.servicePort(0);
     // Nothing else wants the line, so giving up would gain nothing.
-    EXPECT_TRUE(link.isAwaiting(0));
-    line.write(reply(9, 1, 56, 0, "+001.300"));
-    ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+    EXPECT_TRUE(probeWaitsAfter(9, 600, false));
+    EXPECT_EQ(answerProbe(9), 0);
     EXPECT_GE(link.answerStartMs(0, 9), 600);
 
     // Once another command waits, a probe still unanswered gives way.
-    link.postProbe(0, 1, 8, 56);
-    nextCommand(line);
-    link.servicePort(0);
-    clock.advanceMillis(300);
-    link.servicePort(0);
-    EXPECT_TRUE(link.isAwaiting(0));
+    EXPECT_TRUE(probeWaitsAfter(8, 300, false));
     link.postRead(0, 1, 9, 1, 1);
     link.servicePort(0);
     EXPECT_EQ(link.takeReply(0, 1, 8)->endCode(), 98);
@@ -578,15 +581,8 @@ TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWen
     // second is still waited for, up to half a second beyond that.
     clock.toEndOfSecond();
     clock.advanceMillis(1);
-    link.postProbe(0, 1, 9, 56);
-    nextCommand(line);
-    link.servicePort(0);
-    clock.advanceMillis(1500);
-    link.servicePort(0);
-    ASSERT_TRUE(link.isAwaiting(0));
-    line.write(reply(9, 1, 56, 0, "+001.300"));
-    ASSERT_TRUE(serviceUntilReply());
-    ASSERT_EQ(link.takeReply(0, 1, 9)->endCode(), 0);
+    ASSERT_TRUE(probeWaitsAfter(9, 1500, false));
+    ASSERT_EQ(answerProbe(9), 0);
     EXPECT_GE(link.answerStartMs(0, 9), 1500);
 
     EXPECT_EQ(readLookedAt(1500), 0);

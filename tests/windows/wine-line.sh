@@ -132,7 +132,7 @@ write)
 scan)
   ctl scan --units 1-3
   expect "scan, exit code" "$rc" 0
-  expect "scan" "$out" $'unit 01  firmware +001.300\nunit 02  firmware +001.300'
+  expect "scan" "$out" $'unit 01  serial  CALLKV   firmware +001.300  sensor Thermistor T mode\nunit 02  serial  CALLKV   firmware +001.300  sensor Thermistor T mode'
   expect_in "scan, stderr" "$err" "2 unit(s) answered"
   ;;
 status)
@@ -168,7 +168,7 @@ lost-and-back)
   wait_for 50 grep -q '???' "$state/watch.out" || fail "no gap while the line was away"
   start_sim
   # A row with readings after the gap.
-  back() { tr -d '\r' < "$state/watch.out" | sed -n '/???/,$p' | grep -q '^20[^?]*,off$'; }
+  back() { tr -d '\r' < "$state/watch.out" | sed -n '/???/,$p' | grep -q '^20[^?]*,off,[0-9.]*$'; }
   wait_for 200 back
   ok=$?
   kill "$watcher" 2> /dev/null

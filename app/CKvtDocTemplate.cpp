@@ -52,11 +52,8 @@ Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVi
     Document* doc = document.get();
     open_.push_back(Entry {std::move(document), {}, false});
 
-    CChildFrame* frame = new CChildFrame;
-    CView* view = makeView_(*doc, *frame);
-    frame->SetView(view);
-    frame->SetCloseRequest([this, doc] { CloseDocument(doc); });
-    find(doc)->frames.emplace_back(frame);
+    CView* view = nullptr;
+    CChildFrame* frame = MakeFrame(doc, view);
     doc->SetCloseHandler([this, doc] {
         Entry* entry = find(doc);
         if (entry == nullptr)
@@ -85,6 +82,62 @@ Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVi
     if (makeVisible)
         frame->show();
     return doc;
+}
+
+CChildFrame* CKvtDocTemplate::MakeFrame(Document* doc, CView*& view)
+{
+    CChildFrame* frame = new CChildFrame;
+    view = makeView_(*doc, *frame);
+    frame->SetView(view);
+    frame->SetCloseRequest([this, doc, frame] { CloseWindow(doc, frame); });
+    find(doc)->frames.emplace_back(frame);
+    return frame;
+}
+
+void CKvtDocTemplate::CloseWindow(Document* doc, CChildFrame* frame)
+{
+    Entry* entry = find(doc);
+    if (entry == nullptr)
+        return;
+    entry->frames.erase(std::remove_if(entry->frames.begin(), entry->frames.end(),
+                                       [](const QPointer<CChildFrame>& f) { return f.isNull(); }),
+                        entry->frames.end());
+    if (entry->frames.size() <= 1 && !(keepWithout_ && keepWithout_(*doc))) {
+        CloseDocument(doc);
+        return;
+    }
+    entry->frames.erase(std::remove(entry->frames.begin(), entry->frames.end(), QPointer<CChildFrame>(frame)),
+                        entry->frames.end());
+    frame->CloseForGood();
+    delete frame;
+}
+
+CChildFrame* CKvtDocTemplate::OpenWindow(Document* document, bool makeVisible)
+{
+    Entry* entry = find(document);
+    if (entry == nullptr || entry->closing)
+        return nullptr;
+    CView* view = nullptr;
+    CChildFrame* frame = MakeFrame(document, view);
+    if (mainFrame_ != nullptr)
+        mainFrame_->AddChildFrame(frame);
+    frame->setWindowTitle(QString::fromStdString(document->GetTitle()));
+    view->OnInitialUpdate();
+    if (makeVisible)
+        frame->show();
+    return frame;
+}
+
+std::vector<CChildFrame*> CKvtDocTemplate::GetFrames(const Document* document) const
+{
+    std::vector<CChildFrame*> frames;
+    if (const Entry* entry = find(document)) {
+        for (const QPointer<CChildFrame>& f : entry->frames) {
+            if (f)
+                frames.push_back(f.data());
+        }
+    }
+    return frames;
 }
 
 void CKvtDocTemplate::CloseDocument(Document* document)
@@ -126,6 +179,8 @@ std::vector<const Document*> CKvtDocTemplate::DeleteClosed(const std::function<b
         if (keep && keep(*doc)) {
             kept.push_back(std::move(doc));
         } else {
+            if (deleting_)
+                deleting_(*doc);
             gone.push_back(doc.get());
             doc.reset();
         }
@@ -149,6 +204,15 @@ bool CKvtDocTemplate::IsOpen(const Document* document) const
 {
     return std::any_of(open_.begin(), open_.end(),
                        [document](const Entry& e) { return e.document.get() == document && !e.closing && e.made; });
+}
+
+const CKvtDocTemplate::Entry* CKvtDocTemplate::find(const Document* document) const
+{
+    for (const Entry& e : open_) {
+        if (e.document.get() == document)
+            return &e;
+    }
+    return nullptr;
 }
 
 CKvtDocTemplate::Entry* CKvtDocTemplate::find(const Document* document)

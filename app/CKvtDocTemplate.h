@@ -40,10 +40,20 @@ public:
     // Runs first when a document of this kind closes, while it is still
     // whole: documents bound to it close before it.
     void SetClosingHandler(std::function<void(Document&)> handler) { closing_ = std::move(handler); }
+    // Asked when the user closes a document's last window: true keeps the
+    // document open without one (a controller watched from the overview).
+    void SetKeepWithoutWindows(std::function<bool(Document&)> keep) { keepWithout_ = std::move(keep); }
+    // Runs just before a closed document is deleted.
+    void SetDeletingHandler(std::function<void(Document&)> handler) { deleting_ = std::move(handler); }
 
     // A new document (empty name) or one opened by name, with its frame and
     // view; null if the document could not be made.
     Document* OpenDocumentFile(const std::string& name, bool makeVisible = true);
+    // A new window (frame and view) for an open document; null if it is
+    // not open.
+    CChildFrame* OpenWindow(Document* document, bool makeVisible = true);
+    // The open windows of a document.
+    std::vector<CChildFrame*> GetFrames(const Document* document) const;
     // Closes the document and its windows. The object itself is deleted by
     // DeleteClosed(), so that whoever is still using it this pass is safe.
     void CloseDocument(Document* document);
@@ -72,6 +82,11 @@ private:
         bool made = false;
     };
     Entry* find(const Document* document);
+    const Entry* find(const Document* document) const;
+    // Frame and view for `doc`, with the close request that ends it.
+    CChildFrame* MakeFrame(Document* doc, CView*& view);
+    // The user closes one window of `doc`.
+    void CloseWindow(Document* doc, CChildFrame* frame);
 
     int resourceId_;
     std::string docString_;
@@ -79,6 +94,8 @@ private:
     ViewFactory makeView_;
     CMainFrame* mainFrame_ = nullptr;
     std::function<void(Document&)> closing_;
+    std::function<bool(Document&)> keepWithout_;
+    std::function<void(Document&)> deleting_;
     std::list<Entry> open_; // entries stay put while documents close
     std::vector<std::unique_ptr<Document>> closed_;
 };

@@ -146,7 +146,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void CMainFrame::AddChildFrame(CChildFrame* frame)
+void CMainFrame::AddChildFrame(QMdiSubWindow* frame)
 {
     tiled_ = false;
     client_->addSubWindow(frame);
@@ -479,7 +479,7 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
-    for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kRestartAll, cmd::kHaltAll}) {
+    for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kOverview, cmd::kRestartAll, cmd::kHaltAll}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(true);
     }

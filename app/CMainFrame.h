@@ -37,7 +37,7 @@ public:
     void SetCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
     void OnCommand(int commandId);
 
-    void AddChildFrame(CChildFrame* frame);
+    void AddChildFrame(QMdiSubWindow* frame);
     CChildFrame* GetActiveChildFrame() const override;
     // The document of the active view of the active child frame, if it is a
     // configuration document; otherwise null.

@@ -3,10 +3,12 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/FindControllersDialog.h"
+#include "app/OverviewWindow.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
+#include "config/Controller.h"
 #include "config/MqttPublisher.h"
 #include "config/ReadingSampler.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
@@ -27,6 +29,13 @@
 #include "resources/Messages.h"
 
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QVBoxLayout>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -35,6 +44,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 
 namespace {
 
@@ -65,42 +75,6 @@ constexpr int kLineWaitMs = 5;
 constexpr std::int64_t kHaltNoticeBackMs = 5000;
 
 } // namespace
-
-// Marks a component's step as under way for as long as it lives.
-class BusyMark {
-public:
-    BusyMark(CTessolApp& app, const void* component) : app_(app)
-    {
-        app_.busy_.push_back(component);
-        ++app_.depth_;
-    }
-    ~BusyMark()
-    {
-        app_.busy_.pop_back();
-        --app_.depth_;
-    }
-    BusyMark(const BusyMark&) = delete;
-    BusyMark& operator=(const BusyMark&) = delete;
-
-private:
-    CTessolApp& app_;
-};
-
-bool CTessolApp::IsBusy(const void* component) const
-{
-    return std::find(busy_.begin(), busy_.end(), component) != busy_.end();
-}
-
-bool CTessolApp::HasOwnBox(const Document* doc) const
-{
-    const auto it = boxesOf_.find(doc);
-    return it != boxesOf_.end() && it->second->HasOpenBox();
-}
-
-bool CTessolApp::IsHeld(const Document* form, const Document* controller, bool asks) const
-{
-    return IsBusy(form) || IsBusy(controller) || HasOwnBox(form) || (asks && waiting_ > 0);
-}
 
 CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
     : QApplication(argc, argv)
@@ -135,40 +109,9 @@ bool CTessolApp::InitInstance()
     // The link exists before the templates' documents can need it; polling
     // starts only once everything is up.
     link_ = std::make_unique<InstrumentLink>(*ports_, *clock_, *prompts_);
+    RegisterTemplates();
 
-    configTemplate_ = std::make_unique<CKvtDocTemplate>(
-        res::kConfigDocString,
-        [this]() -> std::unique_ptr<Document> {
-            WindowPrompts& prompts = NewWindowPrompts();
-            auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
-            CTqk5820ConfigDoc* raw = doc.get();
-            if (startUnit_ > 0)
-                raw->SetStartAddress(startPort_, startUnit_);
-            promptsOf_[raw] = &prompts;
-            boxesOf_[raw] = &prompts;
-            raw->SetWaitHandler([this, raw] {
-                // The other windows go on meanwhile; this one is under way.
-                {
-                    BusyMark mark(*this, raw);
-                    ++waiting_;
-                    processEvents(QEventLoop::ExcludeUserInputEvents);
-                    --waiting_;
-                }
-                // Only while the link still lacks reply bytes is the line
-                // worth watching; a descriptor with bytes it will not take
-                // (or none at all) would end every wait at once.
-                waitOnLine(link_->watch(raw->GetPortIndex()), kLineWaitMs);
-            });
-            return doc;
-        },
-        [this](Document& doc, CChildFrame& frame) -> CView* {
-            auto* view = new CTqk5820ConfigView(static_cast<CTqk5820ConfigDoc&>(doc), mainFrame_.get(), &frame, *clock_);
-            view->SetLogging(PromptsOf(doc), logDirectory_);
-            TakeBackWhenClosed(doc, frame);
-            if (mqtt_)
-                AttachPublisher(static_cast<CTqk5820ConfigDoc&>(doc), *view);
-            return view;
-        });
+    mainFrame_ = std::make_unique<CMainFrame>();
     RegisterCalibrationTemplate();
     RegisterDiagnosticTemplate();
 
@@ -269,6 +212,9 @@ void CTessolApp::ExitInstance()
         EndControllersTogether();
         configTemplate_->CloseAllDocuments();
     }
+    // The main window owns it.
+    overview_ = nullptr;
+    overviewFrame_ = nullptr;
     for (LineNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;
@@ -293,7 +239,7 @@ void CTessolApp::OnIdle()
 {
     if (!link_)
         return;
-    BusyMark pass(*this, this);
+    PassRules::Mark pass(rules_, this);
     ++passes_;
     const std::uint64_t before = LinkProgress();
     if (polling_) {
@@ -301,9 +247,16 @@ void CTessolApp::OnIdle()
         for (Document* doc : configTemplate_->GetDocuments()) {
             auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
             config->SetInFront(config == front);
-            if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
+            if (!configTemplate_->IsOpen(doc) || rules_.IsBusy(doc))
                 continue;
-            BusyMark mark(*this, doc);
+            PassRules::Mark mark(rules_, doc);
+            // The sampler starts the reads of a new second before the
+            // panels ask, so that a panel that shows the same reading takes
+            // the fresh value.
+            Controller* controller = ControllerOf(doc);
+            controller->SetWindowCount(static_cast<int>(doc->GetViews().size()));
+            controller->SetOverviewShown(overviewFrame_ != nullptr && overviewFrame_->isVisible());
+            controller->Step();
             ForEachConfigView(*doc, &CTqk5820ConfigView::RefreshPass);
             // A message box of the refresh or the poll may have let the user
             // close this very document.
@@ -311,9 +264,14 @@ void CTessolApp::OnIdle()
                 config->Poll();
             if (configTemplate_->IsOpen(doc))
                 StepPublisher(doc, true);
+            // A second it closed may have been published.
+            const auto published = publishers_.find(doc);
+            if (published != publishers_.end())
+                published->second.moved = true;
         }
         RefreshCalibration();
         RefreshDiagnostics();
+        RefreshOverview(false);
         if (scanner_)
             scanner_->step();
         link_->serviceAllPorts();
@@ -326,13 +284,11 @@ void CTessolApp::OnIdle()
         if (entry.steppedAt != passes_)
             StepPublisher(doc, false);
     }
-    if (depth_ == 1) {
+    if (rules_.IsOutermost()) {
         // A window whose box is still open is used again once it is answered.
-        const auto keep = [this](const Document& doc) { return HasOwnBox(&doc); };
-        for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()}) {
-            for (const Document* gone : t->DeleteClosed(keep))
-                boxesOf_.erase(gone);
-        }
+        const auto keep = [this](const Document& doc) { return rules_.HasOwnBox(&doc); };
+        for (CKvtDocTemplate* t : {configTemplate_.get(), calibrationTemplate_.get(), diagnosticTemplate_.get()})
+            t->DeleteClosed(keep);
     }
     const bool moved = LinkProgress() != before;
     SyncNotifiers();
@@ -344,11 +300,13 @@ void CTessolApp::OnIdle()
 void CTessolApp::HaltedPass()
 {
     for (Document* doc : configTemplate_->GetDocuments()) {
-        if (!configTemplate_->IsOpen(doc) || IsBusy(doc))
+        if (!configTemplate_->IsOpen(doc) || rules_.IsBusy(doc))
             continue;
-        BusyMark mark(*this, doc);
+        PassRules::Mark mark(rules_, doc);
+        ControllerOf(doc)->Step(true);
         ForEachConfigView(*doc, &CTqk5820ConfigView::HaltedPass);
     }
+    RefreshOverview(true);
     KeepHaltNotice();
 }
 
@@ -467,9 +425,10 @@ void CTessolApp::OnLineReady(int port)
 
 void CTessolApp::PauseInPlace()
 {
-    ++waiting_;
-    processEvents(QEventLoop::ExcludeUserInputEvents);
-    --waiting_;
+    {
+        PassRules::Waiting waiting(rules_);
+        processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
     waitOnLine({}, kLineWaitMs);
 }
 
@@ -515,6 +474,7 @@ void CTessolApp::OnCommand(int commandId)
     switch (commandId) {
     case cmd::kNewTemperatureController: OnFileNew(); break;
     case cmd::kFindControllers: OnFindControllers(); break;
+    case cmd::kOverview: ShowOverview(); break;
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: HaltAll(false); break;
     case cmd::kHaltAll: HaltAll(true); break;
@@ -566,6 +526,82 @@ void CTessolApp::TakeBackStatus(const WindowPrompts* prompts)
         mainFrame_->ClearStatusMessage();
 }
 
+void CTessolApp::RegisterTemplates()
+{
+    RegisterConfigTemplate();
+    RegisterCalibrationTemplate();
+    RegisterDiagnosticTemplate();
+    // A controller window closes its calibration and diagnostics windows
+    // first, the normal way, while the controller still answers: the
+    // user's settings and sensor type go back, and any lamp group still lit
+    // goes out.
+    configTemplate_->SetClosingHandler([this](Document& config) {
+        // The broker hears that it goes offline.
+        DetachPublisher(&config);
+        for (Document* doc : calibrationTemplate_->GetDocuments()) {
+            if (static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc() == &config)
+                calibrationTemplate_->CloseDocument(doc);
+        }
+        for (Document* doc : diagnosticTemplate_->GetDocuments()) {
+            if (static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument() == &config)
+                diagnosticTemplate_->CloseDocument(doc);
+        }
+        WatchedChanged();
+    });
+    for (CKvtDocTemplate* t : {calibrationTemplate_.get(), diagnosticTemplate_.get()})
+        t->SetDeletingHandler([this](Document& doc) { rules_.Forget(&doc); });
+}
+
+void CTessolApp::RegisterConfigTemplate()
+{
+    configTemplate_ = std::make_unique<CKvtDocTemplate>(
+        res::kConfigDocString,
+        [this]() -> std::unique_ptr<Document> {
+            WindowPrompts& prompts = NewWindowPrompts();
+            auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
+            CTqk5820ConfigDoc* raw = doc.get();
+            if (startUnit_ > 0)
+                raw->SetStartAddress(startPort_, startUnit_);
+            promptsOf_[raw] = &prompts;
+            rules_.Watch(raw, prompts);
+            raw->SetWaitHandler([this, raw] {
+                // The other windows go on meanwhile; this one is under way.
+                {
+                    PassRules::Mark mark(rules_, raw);
+                    PassRules::Waiting waiting(rules_);
+                    processEvents(QEventLoop::ExcludeUserInputEvents);
+                }
+                // Only while the link still lacks reply bytes is the line
+                // worth watching; a descriptor with bytes it will not take
+                // (or none at all) would end every wait at once.
+                waitOnLine(link_->watch(raw->GetPortIndex()), kLineWaitMs);
+            });
+            auto controller = std::make_unique<Controller>(*raw, *clock_, &prompts);
+            controller->SetLogFolder(logDirectory_);
+            controller->SetOverviewShown(overview_ != nullptr);
+            Controller& watched = *controller;
+            controllers_.push_back(std::move(controller));
+            if (mqtt_)
+                AttachPublisher(watched);
+            return doc;
+        },
+        [this](Document& doc, CChildFrame& frame) -> CView* {
+            Controller* controller = ControllerOf(&doc);
+            auto* view = new CTqk5820ConfigView(*controller, mainFrame_.get(), &frame, *clock_);
+            controller->SetWindowCount(static_cast<int>(doc.GetViews().size()));
+            TakeBackWhenClosed(doc, frame);
+            return view;
+        });
+    // A controller on the overview stays watched when its last window closes.
+    configTemplate_->SetKeepWithoutWindows([this](Document&) { return overview_ != nullptr; });
+    configTemplate_->SetDeletingHandler([this](Document& doc) {
+        rules_.Forget(&doc);
+        controllers_.erase(std::remove_if(controllers_.begin(), controllers_.end(),
+                                          [&doc](const std::unique_ptr<Controller>& c) { return &c->Doc() == &doc; }),
+                           controllers_.end());
+    });
+}
+
 void CTessolApp::RegisterCalibrationTemplate()
 {
     calibrationTemplate_ = std::make_unique<CKvtDocTemplate>(
@@ -575,7 +611,7 @@ void CTessolApp::RegisterCalibrationTemplate()
             auto doc = std::make_unique<CTqk5820CalibrateDoc>(*clock_, prompts);
             CTqk5820CalibrateDoc* raw = doc.get();
             promptsOf_[raw] = &prompts;
-            boxesOf_[raw] = &prompts;
+            rules_.Watch(raw, prompts);
             // Going offline and Clear EEPROM close the document from inside;
             // the template closes it, so that its entry goes too.
             raw->SetCloseRequest([this, raw] { calibrationTemplate_->CloseDocument(raw); });
@@ -596,9 +632,9 @@ void CTessolApp::RefreshCalibration()
 {
     for (Document* doc : calibrationTemplate_->GetDocuments()) {
         // Its procedures may ask the user.
-        if (!calibrationTemplate_->IsOpen(doc) || IsHeld(doc, static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc(), true))
+        if (!calibrationTemplate_->IsOpen(doc) || rules_.IsHeld(doc, static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc(), true))
             continue;
-        BusyMark mark(*this, doc);
+        PassRules::Mark mark(rules_, doc);
         // Each view's refresh, then the document's pass; either may close
         // the document (a box that let the user close it, or the instrument
         // gone), so each step asks the template again.
@@ -621,7 +657,7 @@ void CTessolApp::RegisterDiagnosticTemplate()
             auto doc = std::make_unique<CTqk5820DiagnosticDoc>();
             WindowPrompts& prompts = NewWindowPrompts();
             promptsOf_[doc.get()] = &prompts;
-            boxesOf_[doc.get()] = &prompts;
+            rules_.Watch(doc.get(), prompts);
             return doc;
         },
         [this](Document& doc, CChildFrame& frame) -> CView* {
@@ -633,31 +669,15 @@ void CTessolApp::RegisterDiagnosticTemplate()
             services.closeDocument = [this, &doc] { diagnosticTemplate_->CloseDocument(&doc); };
             return new CTqk5820DiagnosticView(static_cast<CTqk5820DiagnosticDoc&>(doc), &frame, services);
         });
-    // A controller window closes its diagnostics window first, the normal
-    // way, so that any lamp group still lit goes out.
-    configTemplate_->SetClosingHandler([this](Document& config) {
-        // The broker hears that it goes offline.
-        DetachPublisher(&config);
-        // Calibration closes the normal way too, while the controller still
-        // answers: the user's settings and sensor type go back.
-        for (Document* doc : calibrationTemplate_->GetDocuments()) {
-            if (static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc() == &config)
-                calibrationTemplate_->CloseDocument(doc);
-        }
-        for (Document* doc : diagnosticTemplate_->GetDocuments()) {
-            if (static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument() == &config)
-                diagnosticTemplate_->CloseDocument(doc);
-        }
-    });
 }
 
 void CTessolApp::RefreshDiagnostics()
 {
     for (Document* doc : diagnosticTemplate_->GetDocuments()) {
         if (!diagnosticTemplate_->IsOpen(doc)
-            || IsHeld(doc, static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument(), false))
+            || rules_.IsHeld(doc, static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument(), false))
             continue;
-        BusyMark mark(*this, doc);
+        PassRules::Mark mark(rules_, doc);
         // A view that closes its document goes with it: each pass asks the
         // template again.
         for (DocumentView* view : std::vector<DocumentView*>(doc->GetViews())) {
@@ -683,12 +703,9 @@ void CTessolApp::StartPublishing(const MqttSetup& setup)
     StopPublishing();
     mqtt_ = std::make_unique<MqttSetup>(setup);
     mqttNotices_ = std::make_unique<MqttNotices>([this](const std::string& text) { prompts_->showStatusMessage(text); });
-    if (!configTemplate_)
-        return;
-    for (Document* doc : configTemplate_->GetDocuments()) {
-        auto* view = doc->GetViews().empty() ? nullptr : dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
-        if (view != nullptr)
-            AttachPublisher(*static_cast<CTqk5820ConfigDoc*>(doc), *view);
+    for (const std::unique_ptr<Controller>& controller : controllers_) {
+        if (configTemplate_->IsOpen(&controller->Doc()))
+            AttachPublisher(*controller);
     }
 }
 
@@ -702,26 +719,35 @@ void CTessolApp::StopPublishing()
 
 MqttPublisher* CTessolApp::PublisherOf(const CTqk5820ConfigDoc* doc) const
 {
-    const auto it = publishers_.find(doc);
-    return it == publishers_.end() ? nullptr : it->second.publisher.get();
+    const Controller* controller = ControllerOf(doc);
+    return controller != nullptr ? controller->Publisher() : nullptr;
 }
 
-void CTessolApp::AttachPublisher(CTqk5820ConfigDoc& doc, CTqk5820ConfigView& view)
+Controller* CTessolApp::ControllerOf(const Document* doc) const
 {
-    Publishing& entry = publishers_[&doc];
-    entry.publisher = std::make_unique<MqttPublisher>(doc, *mqtt_, *mqttNotices_);
-    entry.view = &view;
-    MqttPublisher* publisher = entry.publisher.get();
-    bool* moved = &entry.moved;
-    view.Sampler().SetSecondSink([publisher, moved](const csvlog::Row& row, bool resistance) {
-        publisher->Publish(row, resistance);
-        *moved = true;
-    });
-    // A set point from the broker shows in the window at once.
-    publisher->SetWrittenHandler([&view](int parameter) {
-        if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance)
-            view.NotifySetPoint();
-    });
+    for (const std::unique_ptr<Controller>& controller : controllers_) {
+        if (&controller->Doc() == doc)
+            return controller.get();
+    }
+    return nullptr;
+}
+
+std::vector<Controller*> CTessolApp::Controllers() const
+{
+    std::vector<Controller*> watched;
+    if (!configTemplate_)
+        return watched;
+    for (Document* doc : configTemplate_->GetDocuments()) {
+        if (Controller* controller = ControllerOf(doc))
+            watched.push_back(controller);
+    }
+    return watched;
+}
+
+void CTessolApp::AttachPublisher(Controller& controller)
+{
+    controller.StartPublishing(*mqtt_, *mqttNotices_);
+    publishers_[&controller.Doc()] = Publishing();
 }
 
 void CTessolApp::DetachPublisher(const Document* doc)
@@ -729,10 +755,11 @@ void CTessolApp::DetachPublisher(const Document* doc)
     const auto it = publishers_.find(doc);
     if (it == publishers_.end())
         return;
-    it->second.view->Sampler().SetSecondSink({});
     // Taken out of the map first: the publisher's goodbye may run no pass.
     Publishing gone = std::move(it->second);
     publishers_.erase(it);
+    if (Controller* controller = ControllerOf(doc))
+        controller->StopPublishing();
 }
 
 void CTessolApp::StepPublisher(const Document* doc, bool whole)
@@ -741,12 +768,13 @@ void CTessolApp::StepPublisher(const Document* doc, bool whole)
     if (it == publishers_.end())
         return;
     Publishing& entry = it->second;
+    MqttPublisher* publisher = PublisherOf(static_cast<const CTqk5820ConfigDoc*>(doc));
     entry.steppedAt = passes_;
     // Passes come by the hundred a second; a broker connection needs a look
     // only when its socket is ready, a write from the broker waits, or the
     // tick is due (the document's state, the keep-alive, a reconnection).
     const std::int64_t now = clock_->utcMillis();
-    if (!entry.readable && !entry.writable && !entry.publisher->HasPending() && now >= entry.lastStepAt
+    if (!entry.readable && !entry.writable && !publisher->HasPending() && now >= entry.lastStepAt
         && now - entry.lastStepAt < kTickMs)
         return;
     entry.lastStepAt = now;
@@ -754,9 +782,9 @@ void CTessolApp::StepPublisher(const Document* doc, bool whole)
     const bool readable = entry.readable;
     entry.readable = entry.writable = false;
     if (whole)
-        entry.publisher->Step(readable);
+        publisher->Step(readable);
     else
-        entry.publisher->KeepAlive(readable);
+        publisher->KeepAlive(readable);
 }
 
 void CTessolApp::SyncBrokerNotifiers()
@@ -765,7 +793,7 @@ void CTessolApp::SyncBrokerNotifiers()
     // out. Notifiers of sockets that went go first: a new socket may have
     // the number of another that went in the same pass.
     for (auto& [doc, entry] : publishers_) {
-        if (entry.moved && entry.fd >= 0 && entry.publisher->Socket() != entry.fd) {
+        if (entry.moved && entry.fd >= 0 && PublisherOf(static_cast<const CTqk5820ConfigDoc*>(doc))->Socket() != entry.fd) {
             entry.read.reset();
             entry.write.reset();
             entry.fd = -1;
@@ -775,7 +803,8 @@ void CTessolApp::SyncBrokerNotifiers()
         if (!entry.moved)
             continue;
         entry.moved = false;
-        const int fd = entry.publisher->Socket();
+        const MqttPublisher* publisher = PublisherOf(static_cast<const CTqk5820ConfigDoc*>(doc));
+        const int fd = publisher->Socket();
         if (fd >= 0 && fd != entry.fd) {
             entry.fd = fd;
             const Document* key = doc;
@@ -795,9 +824,171 @@ void CTessolApp::SyncBrokerNotifiers()
             });
         }
         if (entry.write) {
-            const bool want = entry.publisher->WantsWrite();
+            const bool want = publisher->WantsWrite();
             if (entry.write->isEnabled() != want)
                 entry.write->setEnabled(want);
         }
     }
+}
+
+OverviewWindow* CTessolApp::ShowOverview()
+{
+    if (overview_ == nullptr) {
+        OverviewWindow::Actions actions;
+        actions.open = [this](Controller& controller) { ShowControllerWindow(controller); };
+        actions.stopWatching = [this](const std::vector<Controller*>& chosen) {
+            for (Controller* controller : chosen)
+                StopWatching(*controller);
+        };
+        actions.outputOff = [this](const std::vector<Controller*>& chosen) { GroupOutputOff(chosen); };
+        actions.setPoint = [this](const std::vector<Controller*>& chosen) { AskGroupSetPoint(chosen); };
+        actions.startLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, true); };
+        actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
+        overview_ = new OverviewWindow([this] { return Controllers(); }, std::move(actions), *clock_);
+        overviewFrame_ = new QMdiSubWindow;
+        overviewFrame_->setWidget(overview_);
+        overviewFrame_->setWindowTitle(QStringLiteral("Overview"));
+        // Closed by the user, it is only hidden: the controllers on it stay
+        // watched, and the Window menu shows it again.
+        overviewFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
+        mainFrame_->AddChildFrame(overviewFrame_);
+        overviewFrame_->resize(overview_->size() + QSize(16, 40));
+    }
+    overview_->Refresh(!polling_);
+    overviewRefreshedAt_ = clock_->utcMillis();
+    mainFrame_->ActivateChildFrame(overviewFrame_);
+    overviewFrame_->show();
+    overviewFrame_->raise();
+    return overview_;
+}
+
+void CTessolApp::RefreshOverview(bool halted)
+{
+    if (overview_ == nullptr || !overviewFrame_->isVisible())
+        return;
+    // Twice a second is as often as a person reads a list.
+    constexpr std::int64_t kRefreshMs = 500;
+    const std::int64_t now = clock_->utcMillis();
+    if (now >= overviewRefreshedAt_ && now - overviewRefreshedAt_ < kRefreshMs && !overviewStale_)
+        return;
+    overviewRefreshedAt_ = now;
+    overviewStale_ = false;
+    overview_->Refresh(halted);
+}
+
+void CTessolApp::ShowControllerWindow(Controller& controller)
+{
+    const std::vector<CChildFrame*> frames = configTemplate_->GetFrames(&controller.Doc());
+    if (!frames.empty()) {
+        mainFrame_->ActivateChildFrame(frames.front());
+        return;
+    }
+    configTemplate_->OpenWindow(&controller.Doc());
+    WatchedChanged();
+}
+
+void CTessolApp::StopWatching(Controller& controller)
+{
+    configTemplate_->CloseDocument(&controller.Doc());
+    WatchedChanged();
+}
+
+void CTessolApp::WatchedChanged()
+{
+    overviewStale_ = true;
+}
+
+std::string CTessolApp::UnitName(const Controller& controller)
+{
+    return CTqk5820ConfigDoc::ReportKey(controller.Doc().GetPortIndex(), controller.Doc().GetUnitNumber());
+}
+
+void CTessolApp::GroupOutputOff(const std::vector<Controller*>& chosen)
+{
+    std::vector<std::string> refused;
+    for (Controller* controller : chosen) {
+        if (!controller->CommitOutputOff())
+            refused.push_back(UnitName(*controller));
+    }
+    std::string text = "Output off sent to " + std::to_string(chosen.size() - refused.size()) + " of "
+        + std::to_string(chosen.size()) + " controllers";
+    for (const std::string& unit : refused)
+        text += "; " + unit + ": not sent";
+    prompts_->showStatusMessage(text);
+}
+
+std::string CTessolApp::GroupSetPoint(const std::vector<Controller*>& chosen, double value)
+{
+    std::vector<std::string> refused;
+    for (Controller* controller : chosen) {
+        const std::string why = controller->CommitSetPoint(value);
+        if (!why.empty())
+            refused.push_back(UnitName(*controller) + ": " + why);
+    }
+    std::string text = "Set point " + csvlog::number(value) + " written to "
+        + std::to_string(chosen.size() - refused.size()) + " of " + std::to_string(chosen.size()) + " controllers";
+    for (const std::string& why : refused)
+        text += "; " + why;
+    prompts_->showStatusMessage(text);
+    return text;
+}
+
+void CTessolApp::AskGroupSetPoint(const std::vector<Controller*>& chosen)
+{
+    if (chosen.empty())
+        return;
+    QDialog dialog(mainFrame_.get());
+    dialog.setWindowTitle(QStringLiteral("Set Point"));
+    auto* layout = new QVBoxLayout(&dialog);
+    QString units;
+    for (const Controller* controller : chosen) {
+        const bool resistance = controller->Sampler().GetMode() == ReadingSampler::kResistance;
+        units += QString::fromStdString(UnitName(*controller)) + (resistance ? " (kΩ)" : " (°C)") + "\n";
+    }
+    auto* names = new QLabel(QStringLiteral("The set point of these %1 controllers is written:\n%2")
+                                 .arg(chosen.size())
+                                 .arg(units.trimmed()),
+                             &dialog);
+    names->setObjectName(QStringLiteral("units"));
+    names->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(names);
+    auto* value = new QLineEdit(&dialog);
+    layout->addWidget(value);
+    auto* problem = new QLabel(&dialog);
+    problem->setStyleSheet(QStringLiteral("color: #c00000"));
+    layout->addWidget(problem);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(buttons);
+    double number = 0.0;
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        bool ok = false;
+        number = value->text().trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(number)) {
+            problem->setText(QStringLiteral("Not a number: \"%1\"").arg(value->text()));
+            return;
+        }
+        dialog.accept();
+    });
+    if (dialog.exec() == QDialog::Accepted)
+        GroupSetPoint(chosen, number);
+}
+
+void CTessolApp::GroupLogging(const std::vector<Controller*>& chosen, bool start)
+{
+    if (!start) {
+        for (Controller* controller : chosen)
+            controller->StopLogging();
+        WatchedChanged();
+        return;
+    }
+    std::string folder = logDirectory_;
+    if (folder.empty()) {
+        folder = QFileDialog::getExistingDirectory(mainFrame_.get(), QStringLiteral("Log Folder")).toStdString();
+        if (folder.empty())
+            return;
+    }
+    for (Controller* controller : chosen)
+        controller->SetLogFolder(folder);
+    WatchedChanged();
 }

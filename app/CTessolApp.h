@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/PassRules.h"
 #include "platform/WindowPrompts.h"
 
 #include <QApplication>
@@ -16,6 +17,9 @@ class CMainFrame;
 class CTqk5820ConfigDoc;
 class CTqk5820ConfigView;
 class Clock;
+class Controller;
+class OverviewWindow;
+class QMdiSubWindow;
 class Document;
 class InstrumentLink;
 class MqttNotices;
@@ -40,7 +44,9 @@ struct TessolServices {
 };
 
 // The application: start-up, the document templates, the one instrument
-// link, and the idle pass that drives all instrument work. The pass runs
+// link, the watched controllers (one Controller each, which a window, the
+// overview and the broker observe) and the idle pass that drives all
+// instrument work. The pass runs
 // when a line has bytes for a waiting transaction, right after a pass that
 // moved something on, and on a short timer for the clock-driven work; a
 // program with nothing to do sleeps.
@@ -131,17 +137,44 @@ public:
     CKvtDocTemplate& DiagnosticTemplate() const { return *diagnosticTemplate_; }
     Profile& GetProfile() const { return *profile_; }
     Clock& GetClock() const { return *clock_; }
-    // Every controller window opened from now on logs its readings to
+    // Every controller opened from now on logs its readings to
     // TQK-5820-NN.csv in this folder (none when empty).
     void SetLogDirectory(const std::string& folder) { logDirectory_ = folder; }
-    // Every controller window, open or opened later, publishes its readings
-    // to the broker (through its graph's sampler, which then reads as a log
-    // does); the status bar says how the broker is doing. Stop ends it:
-    // each controller goes offline on the broker.
+    // Every watched controller, now or later, publishes its readings to the
+    // broker (its sampler then reads as a log does); the status bar says
+    // how the broker is doing. Stop ends it: each controller goes offline
+    // on the broker.
     void StartPublishing(const MqttSetup& setup);
     void StopPublishing();
-    // The publisher of a controller window, or null.
+    // The publisher of a controller, or null.
     MqttPublisher* PublisherOf(const CTqk5820ConfigDoc* doc) const;
+    // The watched controller of a configuration document, or null.
+    Controller* ControllerOf(const Document* doc) const;
+    // The watched controllers, oldest first.
+    std::vector<Controller*> Controllers() const;
+
+    // Window, Overview: one row per watched controller, made on first use
+    // and shown in front. Once it has been shown, a controller stays
+    // watched when its last window closes, until Stop watching.
+    OverviewWindow* ShowOverview();
+    OverviewWindow* GetOverview() const { return overview_; }
+    QMdiSubWindow* GetOverviewFrame() const { return overviewFrame_; }
+    // The controller's window brought forward, or a new one made.
+    void ShowControllerWindow(Controller& controller);
+    // Ends watching: what closing its last window did before (the closing
+    // command, the port released when no one else needs it).
+    void StopWatching(Controller& controller);
+    // The overview's group actions. Each says in the status line how many
+    // of the controllers took it, and why the others did not.
+    void GroupOutputOff(const std::vector<Controller*>& chosen);
+    std::string GroupSetPoint(const std::vector<Controller*>& chosen, double value);
+    // The set point dialog, which names every unit it will write.
+    void AskGroupSetPoint(const std::vector<Controller*>& chosen);
+    // Start: each logs to TQK-5820-NN.csv in the log folder (asked for
+    // when the program has none). Stop: each log ends.
+    void GroupLogging(const std::vector<Controller*>& chosen, bool start);
+    // "COM2 unit 07".
+    static std::string UnitName(const Controller& controller);
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 
@@ -170,6 +203,9 @@ private:
     // when `frame` goes.
     UserPrompts* PromptsOf(const Document& doc);
     void TakeBackWhenClosed(const Document& doc, QObject& frame);
+    // The three kinds of document, registered in one place.
+    void RegisterTemplates();
+    void RegisterConfigTemplate();
     void RegisterCalibrationTemplate();
     // Before the controller windows close: every controller's session end
     // goes out at once and one wait takes all the answers (at most a few
@@ -182,7 +218,10 @@ private:
     void RefreshDiagnostics();
     // The open documents of the kind `name` opens.
     std::vector<Document*> OpenDocuments(const std::string& name) const;
-    void AttachPublisher(CTqk5820ConfigDoc& doc, CTqk5820ConfigView& view);
+    void AttachPublisher(Controller& controller);
+    // The set of watched controllers changed (or a window of one).
+    void WatchedChanged();
+    void RefreshOverview(bool halted);
     void DetachPublisher(const Document* doc);
     // Each publisher's step: all of it, or only the connection's upkeep
     // while its controller's step is under way.
@@ -220,11 +259,18 @@ private:
     // configuration documents, go first.
     std::unique_ptr<CKvtDocTemplate> calibrationTemplate_;
     std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
+    // One per configuration document, until the document is deleted.
+    std::vector<std::unique_ptr<Controller>> controllers_;
+    // Owned by the main window's client area; hidden, not deleted, when
+    // the user closes it.
+    OverviewWindow* overview_ = nullptr;
+    QMdiSubWindow* overviewFrame_ = nullptr;
+    std::int64_t overviewRefreshedAt_ = 0;
+    bool overviewStale_ = false;
 
     std::string logDirectory_;
+    // The idle pass's side of a controller's broker connection.
     struct Publishing {
-        std::unique_ptr<MqttPublisher> publisher;
-        CTqk5820ConfigView* view = nullptr;
         std::unique_ptr<QSocketNotifier> read;
         std::unique_ptr<QSocketNotifier> write;
         int fd = -1;
@@ -244,21 +290,7 @@ private:
     // does not), and which.
     std::int64_t haltNoticeCovered_ = -1;
     QString haltNoticeCover_;
-    // Components whose step is under way, innermost last; passes and waiting
-    // loops under way.
-    std::vector<const void*> busy_;
-    int depth_ = 0;
-    // Loops that wait in place, under way now.
-    int waiting_ = 0;
-    // Each document's window prompts, which count its open boxes; kept until
-    // the document is deleted.
-    std::map<const Document*, const WindowPrompts*> boxesOf_;
-    bool IsBusy(const void* component) const;
-    bool HasOwnBox(const Document* doc) const;
-    // Whether a pass leaves a calibration or diagnostics window (`form`, of
-    // `controller`) alone; `asks` for one whose steps may ask the user.
-    bool IsHeld(const Document* form, const Document* controller, bool asks) const;
-    friend class BusyMark;
+    PassRules rules_;
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;
     QTimer* soon_ = nullptr;

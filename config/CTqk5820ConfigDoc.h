@@ -39,6 +39,9 @@ public:
 
     // The panels of the view, in their order; the index of a display flag.
     enum DisplayPanel { kStatus, kMeasure, kLimits, kPid, kSensor, kInfo, kGraph, kDisplayCount };
+    // The hint of UpdateAllViews() when the set point was written from
+    // elsewhere (the broker): the windows show it at once.
+    static constexpr long kSetPointWrittenHint = 1;
     static const char* const kProfileSection;   // "Default"
     static const char* const kPortKey;          // "iComPort"
     static const char* const kDisplayKeys[kDisplayCount];

@@ -8,6 +8,7 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 #include "config/CTqk5820ConfigSensorDialog.h"
 #include "config/CTqk5820ConfigStatusDialog.h"
+#include "config/Controller.h"
 #include "config/ReadingSampler.h"
 #include "platform/Clock.h"
 #include "platform/qt/CChildFrame.h"
@@ -33,15 +34,15 @@ constexpr int kNoteMinimumWidth = 320;
 
 } // namespace
 
-CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* host, CChildFrame* frame,
+CTqk5820ConfigView::CTqk5820ConfigView(Controller& controller, WindowHost* host, CChildFrame* frame,
                                        Clock& clock)
-    : CView(document)
+    : CView(controller.Doc())
+    , controller_(controller)
     , host_(host)
     , frame_(frame)
     , clock_(clock)
     , canvas_(new QWidget)
     , lastRearm_(clock.seconds())
-    , sampler_(std::make_unique<ReadingSampler>(document, clock))
 {
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(false);
@@ -74,7 +75,7 @@ CTqk5820ConfigView::CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* 
     row->addWidget(noteDismiss_, 0, Qt::AlignTop);
     connect(noteDismiss_, &QPushButton::clicked, this, [this] { DismissNote(); });
     note_->hide();
-    notesTaken_ = document.LastEntryNote();
+    notesTaken_ = controller.Doc().LastEntryNote();
     if (frame_ != nullptr) {
         // A fit skipped while the frame was maximized or minimized is made
         // once it is back in the normal state; queued, so that the frame has
@@ -106,46 +107,24 @@ CTqk5820ConfigDoc& CTqk5820ConfigView::GetConfigDoc() const
     return static_cast<CTqk5820ConfigDoc&>(GetDocument());
 }
 
-void CTqk5820ConfigView::SetLogging(UserPrompts* prompts, const std::string& logDirectory)
-{
-    sampler_->SetPrompts(prompts);
-    logDirectory_ = logDirectory;
-}
-
 void CTqk5820ConfigView::OnInitialUpdate()
 {
     if (host_ != nullptr)
         slot_ = host_->TakeWindowSlot();
     Layout();
-    FollowLogFolder();
 }
 
-void CTqk5820ConfigView::FollowLogFolder()
+ReadingSampler& CTqk5820ConfigView::Sampler() const
 {
-    if (logDirectory_.empty())
+    return controller_.Sampler();
+}
+
+void CTqk5820ConfigView::OnUpdate(DocumentView*, long hint)
+{
+    if (hint == CTqk5820ConfigDoc::kSetPointWrittenHint) {
+        NotifySetPoint();
         return;
-    // Stopped by the user, failed, or replaced by a log of the user's
-    // choosing: it stays so.
-    if (folderLog_ && !(sampler_->IsLogging() && sampler_->LogPath() == folderLogPath_)) {
-        folderLog_ = false;
-        folderLogEnded_ = true;
     }
-    const int unit = GetConfigDoc().GetUnitNumber();
-    if (folderLogEnded_ || unit <= 0 || (folderLog_ && unit == folderLogUnit_))
-        return;
-    std::string path = logDirectory_;
-    if (path.back() != '/')
-        path += '/';
-    path += ReadingSampler::LogFileName(unit);
-    folderLogUnit_ = unit;
-    folderLogPath_ = path;
-    // Added to: a new run of the program keeps the rows of the last.
-    folderLog_ = sampler_->StartLog(path, false);
-    folderLogEnded_ = !folderLog_;
-}
-
-void CTqk5820ConfigView::OnUpdate(DocumentView*, long)
-{
     Layout();
 }
 
@@ -196,11 +175,12 @@ void CTqk5820ConfigView::Layout()
             changed = true;
         }
     }
-    sampler_->SetOutputWordReadElsewhere(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
-    sampler_->SetPlotting(panels_[CTqk5820ConfigDoc::kGraph] != nullptr);
+    ReadingSampler& sampler = Sampler();
+    sampler.SetOutputWordReadElsewhere(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
+    sampler.SetPlotting(panels_[CTqk5820ConfigDoc::kGraph] != nullptr);
     // The history is kept from the window's opening while it costs no
     // commands of its own: the Measurement panel reads the same values.
-    sampler_->SetKeeping(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
+    sampler.SetKeeping(panels_[CTqk5820ConfigDoc::kMeasure] != nullptr);
     if (changed)
         Place();
 }
@@ -290,7 +270,6 @@ void CTqk5820ConfigView::RefreshPass()
 {
     // The title follows the unit number, which the Info panel may change.
     CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
-    FollowLogFolder();
     TakeEntryNotes();
     if (wasHalted_) {
         // Halting blanked what the panels show.
@@ -301,9 +280,6 @@ void CTqk5820ConfigView::RefreshPass()
         }
         lastRearm_ = clock_.seconds();
     }
-    // The sampler starts the reads of a new second before the panels ask,
-    // so that a panel that shows the same reading takes the fresh value.
-    sampler_->Step();
     for (int i = 0; i < kPanelCount; ++i) {
         CTqk5820ConfigPanel* panel = panels_[static_cast<std::size_t>(i)];
         busy_[static_cast<std::size_t>(i)] = panel != nullptr && panel->Refresh();
@@ -332,7 +308,6 @@ void CTqk5820ConfigView::HaltedPass()
     wasHalted_ = true;
     CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
     TakeEntryNotes();
-    sampler_->Step(true);
     for (CTqk5820ConfigPanel* panel : panels_) {
         if (panel != nullptr)
             panel->ShowHalted();

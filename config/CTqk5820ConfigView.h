@@ -21,6 +21,7 @@ class CChildFrame;
 class CTqk5820ConfigDoc;
 class CTqk5820ConfigPanel;
 class Clock;
+class Controller;
 class Profile;
 class ReadingSampler;
 class UserPrompts;
@@ -30,26 +31,21 @@ class WindowHost;
 // (Status, Measurement, Limits, PID, Sensor, Info, Graph) as the document's
 // display flags ask, on a grey background that scrolls when the main window
 // is smaller. It places its frame in the next free slot of a grid four across
-// and drives the panels' refresh from the idle pass. Its ReadingSampler
-// collects the readings of the graph, of the readings log and of publishing
-// to a broker.
+// and drives the panels' refresh from the idle pass. It is one view of a
+// watched controller, whose sampler collects the readings of the graph, the
+// log and the broker.
 class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNotifications {
     Q_OBJECT
 public:
     static constexpr int kPanelCount = 7;
 
-    CTqk5820ConfigView(CTqk5820ConfigDoc& document, WindowHost* host, CChildFrame* frame, Clock& clock);
+    CTqk5820ConfigView(Controller& controller, WindowHost* host, CChildFrame* frame, Clock& clock);
     ~CTqk5820ConfigView() override;
 
     QWidget* widget() override { return this; }
     CTqk5820ConfigDoc& GetConfigDoc() const;
 
-    // Where an "ERROR - " box about the log goes, and the folder in which
-    // the window logs from its start (TQK-5820-NN.csv; none when empty).
-    void SetLogging(UserPrompts* prompts, const std::string& logDirectory);
-
-    // Takes a window slot, lays the panels out and starts the log of the
-    // log folder.
+    // Takes a window slot and lays the panels out.
     void OnInitialUpdate() override;
     void OnUpdate(DocumentView* sender, long hint) override;
 
@@ -64,13 +60,16 @@ public:
     // sampler closes its seconds without readings. The first refresh pass
     // afterwards asks for every reading again.
     void HaltedPass();
+    // The set point written from elsewhere (kSetPointWrittenHint) is
+    // shown as NotifySetPoint() does; any other update lays out the panels.
     // The Measurement panel re-reads its set point, the Limits panel its
     // limits; nothing while that panel is hidden.
     void NotifySetPoint() override;
     void NotifyLimits() override;
 
     CTqk5820ConfigPanel* GetPanel(int index) const { return panels_[static_cast<std::size_t>(index)]; }
-    ReadingSampler& Sampler() const { return *sampler_; }
+    ReadingSampler& Sampler() const;
+    Controller& GetController() const { return controller_; }
     CChildFrame* GetFrame() const { return frame_; }
     int GetWindowSlot() const { return slot_; }
     int GetWidestWidth() const { return widest_; }
@@ -98,10 +97,9 @@ private:
     // in the normal state only, otherwise once the frame is restored.
     void FitFrame();
     static bool IsNormalState(Qt::WindowStates states);
-    // The log of the log folder follows the unit number to its file.
-    void FollowLogFolder();
     static CTqk5820ConfigPanel* MakePanel(int index, QWidget* parent);
 
+    Controller& controller_;
     WindowHost* host_;
     CChildFrame* frame_;
     Clock& clock_;
@@ -119,14 +117,6 @@ private:
     std::int64_t lastRearm_;
     // Polling was halted since the last refresh pass.
     bool wasHalted_ = false;
-    std::unique_ptr<ReadingSampler> sampler_;
-    std::string logDirectory_;
-    // The log in the log folder: running, for this unit into this file;
-    // ended for good once stopped, failed or replaced.
-    bool folderLog_ = false;
-    bool folderLogEnded_ = false;
-    int folderLogUnit_ = 0;
-    std::string folderLogPath_;
     QWidget* note_ = nullptr;
     QLabel* noteText_ = nullptr;
     QPushButton* noteDismiss_ = nullptr;

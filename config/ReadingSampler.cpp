@@ -357,9 +357,9 @@ void ReadingSampler::Read()
         return;
     }
     sawOnline_ = true;
-    // Asked for first, so that the log's first lines can name the unit's
-    // serial number.
-    if (logging_)
+    // Asked for first, so that the log's first lines (and whoever takes
+    // the seconds) can name the unit's serial number.
+    if (ReadsAll())
         TakeSerial();
     FollowMode();
     float v = 0.0f;

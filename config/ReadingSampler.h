@@ -100,6 +100,20 @@ public:
     const ReadingHistory& Samples() const { return ring_; }
     const Clock& GetClock() const { return clock_; }
 
+    // The log's columns of readings.
+    enum Column { kActual, kSetPoint, kCurrent, kVoltage, kOutput, kColumnCount };
+    // The newest text of a column taken while the unit answered (the
+    // output column: the output-state word), and when its reply came (UTC
+    // ms; -1: none since the unit last went away or polling was halted).
+    struct Taken {
+        std::string text;
+        std::int64_t at = -1;
+    };
+    const Taken& Newest(Column column) const { return newest_[column]; }
+    // The serial number as the log names it, blanks trimmed; "????????"
+    // until it has been read.
+    const std::string& Serial() const { return serial_; }
+
     // TQK-5820-07.csv for unit 7.
     static std::string LogFileName(int unit);
     // "ERROR - Cannot write the log file ..." for `path` and `reason`.
@@ -114,8 +128,6 @@ private:
     void TakeSerial();
     int ActualParameter() const;
     int SetPointParameter() const;
-    // The log's columns of readings.
-    enum Column { kActual, kSetPoint, kCurrent, kVoltage, kOutput, kColumnCount };
     // Notes the text of a column as taken, at the time of its reply.
     void Take(Column column, const std::string& text, int parameter);
     // Nothing taken is repeated any more (offline, halted).
@@ -159,12 +171,6 @@ private:
          wantOutput_ = false;
     std::string voltage_;
     std::string outputWord_;
-    // The newest text of each column taken while the unit answered, and
-    // when its reply came (UTC ms; -1: none).
-    struct Taken {
-        std::string text;
-        std::int64_t at = -1;
-    };
     std::array<Taken, kColumnCount> newest_;
     // Polling was halted or the unit was offline in the second being
     // collected: its row repeats nothing from before it, and what was

@@ -80,6 +80,8 @@ MenuResource buildMainMenu()
                           command("&Cascade", cmd::kWindowCascade),
                           command("&Tile", cmd::kWindowTile),
                           command("&Arrange Icons", cmd::kWindowArrange),
+                          separator(),
+                          command("&Overview", cmd::kOverview),
                       }),
                 popup("&Help",
                       {
@@ -123,6 +125,7 @@ const std::map<int, const char*>& strings()
         {32804, "Factory Authorized Personal ONLY! Runs the Instrument Calibration Functions"},
         {32809, "Factory Authorized Personal ONLY! Runs the Instrument Diagnostics Functions"},
         {32810, "Probes the lines for controllers and opens a window for each one chosen\nFind Controllers"},
+        {32811, "Shows every watched controller in one list\nOverview"},
         {res::kAppTitle, "Tessol"},
         {res::kIndicatorCaps, "CAP"},
         {res::kIndicatorNum, "NUM"},

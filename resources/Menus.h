@@ -25,6 +25,7 @@ inline constexpr int kRestart = 32802;
 inline constexpr int kCalibration = 32804;
 inline constexpr int kDiagnostics = 32809;
 inline constexpr int kFindControllers = 32810;
+inline constexpr int kOverview = 32811;
 
 // Standard commands of the frame, the documents and the windows.
 inline constexpr int kFileOpen = 57601;

@@ -1,0 +1,230 @@
+#include "config/Controller.h"
+
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/MqttPublisher.h"
+#include "config/SensorTypeTracker.h"
+#include "link/ParameterNumbers.h"
+#include "link/ParameterTable.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+
+namespace {
+
+// Positions in the output-state word.
+constexpr std::size_t kOnFlag = 7;
+constexpr std::size_t kErrorFlag = 5;
+
+bool flagSet(const std::string& word, std::size_t i)
+{
+    return word.size() == 8 && word[i] == '1';
+}
+
+// Rows of the parameter table that give the set point's range.
+constexpr std::uint8_t kRowSetTemperature = 1;
+constexpr std::uint8_t kRowSetResistance = 43;
+
+} // namespace
+
+const char* const Controller::kOutputOffWord = "+000.000";
+
+Controller::Controller(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts)
+    : doc_(doc)
+    , clock_(clock)
+    , sampler_(doc, clock, prompts)
+{
+    SyncSink();
+}
+
+Controller::~Controller()
+{
+    // The broker hears that it goes offline while the document still stands.
+    publisher_.reset();
+}
+
+bool Controller::OutputOn(const std::string& word)
+{
+    return flagSet(word, kOnFlag);
+}
+
+bool Controller::OutputError(const std::string& word)
+{
+    return flagSet(word, kErrorFlag);
+}
+
+void Controller::AddObserver(Observer* observer)
+{
+    if (std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+    SyncSink();
+}
+
+void Controller::RemoveObserver(Observer* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+    SyncSink();
+}
+
+void Controller::SetWindowCount(int windows)
+{
+    windows_ = std::max(0, windows);
+    SyncSink();
+}
+
+void Controller::SetOverviewShown(bool shown)
+{
+    overview_ = shown;
+    SyncSink();
+}
+
+void Controller::SyncSink()
+{
+    const bool want = windows_ == 0 || overview_ || publisher_ || !observers_.empty();
+    if (want == sinking_)
+        return;
+    sinking_ = want;
+    if (want)
+        sampler_.SetSecondSink([this](const csvlog::Row& row, bool resistance) { Deliver(row, resistance); });
+    else
+        sampler_.SetSecondSink({});
+}
+
+void Controller::Deliver(const csvlog::Row& row, bool resistance)
+{
+    if (publisher_)
+        publisher_->Publish(row, resistance);
+    // A copy: an observer may leave while it is told.
+    for (Observer* observer : std::vector<Observer*>(observers_))
+        observer->OnSecond(*this, row, resistance);
+}
+
+void Controller::SetLogFolder(const std::string& folder)
+{
+    logFolder_ = folder;
+    folderLog_ = false;
+    folderLogEnded_ = false;
+    folderLogUnit_ = 0;
+    FollowLogFolder();
+}
+
+void Controller::StopLogging()
+{
+    sampler_.StopLog(true);
+    // A log of the folder does not start again by itself.
+    folderLog_ = false;
+    folderLogEnded_ = true;
+}
+
+void Controller::FollowLogFolder()
+{
+    if (logFolder_.empty())
+        return;
+    // Stopped by the user, failed, or replaced by a log of the user's
+    // choosing: it stays so.
+    if (folderLog_ && !(sampler_.IsLogging() && sampler_.LogPath() == folderLogPath_)) {
+        folderLog_ = false;
+        folderLogEnded_ = true;
+    }
+    const int unit = doc_.GetUnitNumber();
+    if (folderLogEnded_ || unit <= 0 || (folderLog_ && unit == folderLogUnit_))
+        return;
+    std::string path = logFolder_;
+    if (path.back() != '/')
+        path += '/';
+    path += ReadingSampler::LogFileName(unit);
+    folderLogUnit_ = unit;
+    folderLogPath_ = path;
+    // Added to: a new run of the program keeps the rows of the last.
+    folderLog_ = sampler_.StartLog(path, false);
+    folderLogEnded_ = !folderLog_;
+}
+
+void Controller::StartPublishing(const MqttSetup& setup, MqttNotices& notices, const std::string& line)
+{
+    publisher_.reset();
+    publisher_ = std::make_unique<MqttPublisher>(doc_, setup, notices, line);
+    // A set point from the broker shows in the windows at once.
+    publisher_->SetWrittenHandler([this](int parameter) {
+        if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance)
+            doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+    });
+    SyncSink();
+}
+
+void Controller::StopPublishing()
+{
+    publisher_.reset();
+    SyncSink();
+}
+
+void Controller::Step(bool halted)
+{
+    FollowLogFolder();
+    FollowState();
+    sampler_.Step(halted);
+}
+
+void Controller::FollowState()
+{
+    if (doc_.GetPortIndex() != port_ || doc_.GetUnitNumber() != unit_) {
+        // Another unit: what was said of the last one does not hold.
+        port_ = doc_.GetPortIndex();
+        unit_ = doc_.GetUnitNumber();
+        everOnline_ = wasOnline_ = false;
+        offlineSince_ = -1;
+    }
+    const bool online = doc_.IsOnline();
+    if (online) {
+        everOnline_ = true;
+        offlineSince_ = -1;
+    } else if (wasOnline_) {
+        offlineSince_ = clock_.utcMillis();
+    }
+    wasOnline_ = online;
+}
+
+Controller::State Controller::GetState() const
+{
+    if (!doc_.IsPortUsable())
+        return State::kNoPort;
+    if (!doc_.IsOnline())
+        return everOnline_ ? State::kStoppedAnswering : State::kNotYetAnswered;
+    const ReadingSampler::Taken& output = sampler_.Newest(ReadingSampler::kOutput);
+    const std::string& word = output.at >= 0 ? output.text : doc_.ValueText(pn::kOutputState);
+    return OutputError(word) ? State::kInstrumentError : State::kOnline;
+}
+
+std::string Controller::Serial() const
+{
+    const std::string& serial = sampler_.Serial();
+    return serial == "????????" ? std::string() : serial;
+}
+
+std::string Controller::CommitSetPoint(double value)
+{
+    if (!doc_.IsOnline())
+        return "does not answer";
+    const int type = doc_.GetSensorType();
+    if (type == SensorTypeTracker::kNoType)
+        return "sensor type not known yet";
+    const bool resistance = SensorTypeTracker::IsResistanceMode(type);
+    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const float scale = ParameterTable::scale(row);
+    const float low = static_cast<float>(ParameterTable::minimum(row)) / scale;
+    const float high = static_cast<float>(ParameterTable::maximum(row)) / scale;
+    const auto v = static_cast<float>(value);
+    if (!(v >= low && v <= high)) {
+        return "outside " + ParameterTable::format(row, low).substr(ParameterTable::format(row, low).find_first_not_of(' '))
+            + " to " + ParameterTable::format(row, high).substr(ParameterTable::format(row, high).find_first_not_of(' '))
+            + " " + csvlog::unitText(resistance);
+    }
+    if (!doc_.CommitNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, v))
+        return "busy, not written";
+    doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+    return {};
+}
+
+bool Controller::CommitOutputOff()
+{
+    return doc_.CommitText(pn::kOutputState, kOutputOffWord);
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "config/ReadingSampler.h"
+#include "platform/ReadingsCsv.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CTqk5820ConfigDoc;
+class Clock;
+class MqttNotices;
+class MqttPublisher;
+struct MqttSetup;
+class UserPrompts;
+
+// One controller the program watches: its document (the only way to the
+// instrument), the readings it keeps (its sampler: graph samples and the
+// log), its broker connection, and whoever observes it. A window is one
+// view of it; the overview, the broker and the command-line tool are
+// others, and a controller goes on with no window at all.
+//
+// Readings travel one way: the link files replies into the document, the
+// sampler takes them once a second, and each closed second goes to the
+// observers (the broker's publisher among them). Nothing reads the
+// readings of another path.
+//
+// Without a window (or while someone wants all its readings: the overview,
+// the broker) the sampler reads what the Measurement panel would: actual
+// value, set point, TE current, TE voltage and the output state, in the
+// controller's fair turn on its line.
+class Controller {
+public:
+    // Told of every second in which the instrument answered, as the log's
+    // row (what did not come is ???.???), with whether actual value and set
+    // point are in kOhms.
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        virtual void OnSecond(const Controller& controller, const csvlog::Row& row, bool resistance) = 0;
+    };
+
+    // What the overview shows of a controller's state.
+    enum class State {
+        kNotYetAnswered, // since it was opened (or moved) nothing answered
+        kOnline,
+        kStoppedAnswering, // with the time it went (OfflineSince)
+        kInstrumentError,  // the output-state word's error flag
+        kNoPort,           // its line cannot be opened
+    };
+
+    // `prompts` may be null (the log then just stops when it fails).
+    Controller(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts = nullptr);
+    ~Controller();
+    Controller(const Controller&) = delete;
+    Controller& operator=(const Controller&) = delete;
+
+    CTqk5820ConfigDoc& Doc() const { return doc_; }
+    ReadingSampler& Sampler() { return sampler_; }
+    const ReadingSampler& Sampler() const { return sampler_; }
+    const Clock& GetClock() const { return clock_; }
+
+    void AddObserver(Observer* observer);
+    void RemoveObserver(Observer* observer);
+
+    // How many windows show it now; with none, it reads on its own.
+    void SetWindowCount(int windows);
+    int WindowCount() const { return windows_; }
+    // Whether a view of all controllers (the overview) wants its readings.
+    void SetOverviewShown(bool shown);
+
+    // Logs to TQK-5820-NN.csv in `folder` (added to), following the unit
+    // number to its file; empty: no log of the folder. A log the user
+    // stopped or replaced stays so until the next call.
+    void SetLogFolder(const std::string& folder);
+    const std::string& LogFolder() const { return logFolder_; }
+    bool IsLogging() const { return sampler_.IsLogging(); }
+    // Ends the log, whichever it is.
+    void StopLogging();
+
+    // Publishes to a broker from now on (the notices shared by every
+    // controller of the program); `line` names the line as the publisher
+    // does. StopPublishing: the controller goes offline on the broker.
+    void StartPublishing(const MqttSetup& setup, MqttNotices& notices, const std::string& line = std::string());
+    void StopPublishing();
+    MqttPublisher* Publisher() const { return publisher_.get(); }
+
+    // One step of the idle pass, before the windows' refresh: the log
+    // follows the unit, the sampler closes and opens its seconds (with
+    // `halted`, without readings) and the state is followed.
+    void Step(bool halted = false);
+    // Hands a second to the observers: the sampler's seconds, and rows
+    // that a tool reads on its own.
+    void Deliver(const csvlog::Row& row, bool resistance);
+
+    State GetState() const;
+    // When it stopped answering (UTC ms), or -1.
+    std::int64_t OfflineSince() const { return offlineSince_; }
+    // The serial number last read from the unit here, blanks trimmed;
+    // empty until read.
+    std::string Serial() const;
+
+    // A set point for the unit from a group action: empty when it was
+    // taken (written as a user's entry is, never lost silently), else why
+    // not ("does not answer", "sensor type not known yet", "outside
+    // -40.000 to 150.000 °C").
+    std::string CommitSetPoint(double value);
+    // Switches the output off as a user's entry; false while it cannot.
+    bool CommitOutputOff();
+
+    // The output-state word's flags.
+    static bool OutputOn(const std::string& word);
+    static bool OutputError(const std::string& word);
+    // The 8-character word that switches the output off.
+    static const char* const kOutputOffWord;
+
+private:
+    void FollowLogFolder();
+    void FollowState();
+    // The sampler hands its seconds over while anyone wants them.
+    void SyncSink();
+
+    CTqk5820ConfigDoc& doc_;
+    const Clock& clock_;
+    ReadingSampler sampler_;
+    std::vector<Observer*> observers_;
+    std::unique_ptr<MqttPublisher> publisher_;
+    int windows_ = 0;
+    bool overview_ = false;
+    bool sinking_ = false;
+
+    std::string logFolder_;
+    // The log of the log folder: running, for this unit into this file;
+    // ended for good once stopped, failed or replaced.
+    bool folderLog_ = false;
+    bool folderLogEnded_ = false;
+    int folderLogUnit_ = 0;
+    std::string folderLogPath_;
+
+    bool wasOnline_ = false;
+    bool everOnline_ = false;
+    int port_ = -1;
+    int unit_ = -1;
+    std::int64_t offlineSince_ = -1;
+};

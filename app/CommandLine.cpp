@@ -17,10 +17,17 @@ CommandLine refuse(const std::string& problem)
 CommandLine parseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
-    // Whatever else is there, the user asked how to call the program.
+    // Whatever else is there, the user asked how to call the program, or
+    // which one it is.
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
             line.help = true;
+            return line;
+        }
+    }
+    for (const std::string& a : args) {
+        if (a == "--version") {
+            line.version = true;
             return line;
         }
     }

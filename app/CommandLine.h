@@ -5,10 +5,12 @@
 
 // The window program's command line, read before Qt sees it: --log-dir DIR
 // once, the broker options (--mqtt URL, with --mqtt-control and
-// --mqtt-ca FILE), each also as --option=VALUE, or --help (-h) for the usage.
+// --mqtt-ca FILE), each also as --option=VALUE, or --help (-h) for the usage
+// and --version for the version.
 struct CommandLine {
     bool ok = true;
     bool help = false;          // print kCommandLineHelp and end with 0
+    bool version = false;       // print the version and end with 0
     std::string logDirectory;   // empty: no logging from the start
     std::string mqttUrl;        // empty: nothing published
     bool mqttControl = false;
@@ -31,6 +33,7 @@ inline constexpr const char* kCommandLineHelp =
     "  --mqtt-ca FILE  trust the certificates in FILE for an mqtts broker instead of\n"
     "                  the system's\n"
     "  --help, -h      show this text and end\n"
+    "  --version       show the program's version and end\n"
     "\n"
     "The lines COM1 to COM4 lead to the device in TESSOL_COM1 ... TESSOL_COM4 if set\n"
     "(a path such as /dev/ttyUSB0, or socket://HOST:PORT and rfc2217://HOST:PORT for\n"

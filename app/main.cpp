@@ -20,6 +20,10 @@ int main(int argc, char** argv)
         std::printf("%s\n%s", kCommandLineUsage, kCommandLineHelp);
         return 0;
     }
+    if (line.version) {
+        std::printf("Tessol %s\n", TESSOL_VERSION);
+        return 0;
+    }
     if (!line.ok) {
         std::fprintf(stderr, "tessol: %s\n%s\n", line.problem.c_str(), kCommandLineUsage);
         return 2;

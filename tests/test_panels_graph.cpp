@@ -761,6 +761,12 @@ TEST(CommandLineTest, TakesOnlyALogFolderOrAskForHelp)
         const CommandLine line = parseCommandLine(help);
         EXPECT_TRUE(line.ok && line.help) << help.back();
     }
+    for (const std::vector<std::string>& version : std::vector<std::vector<std::string>> {
+             {"--version"}, {"--log-dir", "/tmp/x", "--version"}, {"--bogus", "--version"}}) {
+        const CommandLine line = parseCommandLine(version);
+        EXPECT_TRUE(line.ok && line.version && !line.help) << version.front();
+    }
+    EXPECT_TRUE(parseCommandLine({"--version", "--help"}).help);
     EXPECT_EQ(parseCommandLine({"--log-dir", "/tmp/x"}).logDirectory, "/tmp/x");
     EXPECT_EQ(parseCommandLine({"--log-dir=/tmp/y"}).logDirectory, "/tmp/y");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>> {
@@ -776,6 +782,9 @@ TEST(CommandLineTest, TakesOnlyALogFolderOrAskForHelp)
     EXPECT_EQ(help.exitCode, 0) << help.err;
     EXPECT_EQ(help.out.rfind(std::string(kCommandLineUsage) + "\n", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--log-dir DIR   log every controller"), std::string::npos) << help.out;
+    const RunResult version = runProgram({TESSOL_PATH, "--version"}, 20000, {"QT_QPA_PLATFORM=xcb", "DISPLAY="});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out, std::string("Tessol ") + TESSOL_VERSION + "\n");
 
     const RunResult r = runProgram({TESSOL_PATH, "-platform", "offscreen", "--verbose"}, 20000);
     EXPECT_EQ(r.exitCode, 2);

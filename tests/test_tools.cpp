@@ -249,4 +249,15 @@ TEST(ToolsSetPoint, AValueOutOfRangeIsLimitedSaidAndEndsWith6)
     EXPECT_EQ(help.out.find("999.9"), std::string::npos);
 }
 
+TEST(TessolctlTest, TellsItsVersionWhereverTheOptionStands)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>> {
+             {TESSOLCTL_PATH, "--version"}, {TESSOLCTL_PATH, "--unit", "3", "--version", "read", "1"}}) {
+        const RunResult r = runProgram(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, std::string("tessolctl (Tessol) ") + TESSOL_VERSION + "\n");
+    }
+    EXPECT_NE(runProgram({TESSOLCTL_PATH, "--help"}).out.find("tessolctl --help | --version"), std::string::npos);
+}
+
 } // namespace

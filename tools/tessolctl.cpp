@@ -38,6 +38,7 @@ enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4,
 
 const char* const kUsageText =
     "usage: tessolctl [--port COMn | --device PATH] [--unit N] COMMAND\n"
+    "       tessolctl --help | --version\n"
     "commands:\n"
     "  read P              read parameter P (0-99) and print its 8-character data\n"
     "  write P NUMBER      write a number to parameter P and print the echo\n"
@@ -800,6 +801,10 @@ int main(int argc, char** argv)
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (option == "--help") {
             std::fputs(kUsageText, stdout);
+            return kOk;
+        }
+        if (option == "--version") {
+            std::printf("tessolctl (Tessol) %s\n", TESSOL_VERSION);
             return kOk;
         }
         if (value == nullptr)

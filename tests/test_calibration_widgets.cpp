@@ -5,48 +5,33 @@
 // settled readings end in seconds.
 
 #include "app/CKvtDocTemplate.h"
-#include "app/CMainFrame.h"
-#include "app/CTessolApp.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
-#include "config/CTqk5820ConfigDoc.h"
-#include "config/CTqk5820ConfigView.h"
-#include "config/UnitRegistry.h"
 #include "controls/CLibDatamineEdit.h"
 #include "controls/CLibNumberEdit.h"
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibTabButton.h"
-#include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
-#include "platform/LineWait.h"
-#include "platform/MemoryProfile.h"
-#include "platform/PosixSerialPorts.h"
 #include "platform/qt/CChildFrame.h"
 #include "resources/CalibrationMessages.h"
 #include "resources/Menus.h"
-#include "sim/Simulator.h"
-#include "tests/support/QtSim.h"
-#include "tests/support/QtWait.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/AppBench.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFocusEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
-#include <QTimer>
-#include <gtest/gtest.h>
 #include <utility>
 
 #include <algorithm>
-#include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -68,57 +53,15 @@ private:
     QElapsedTimer timer_;
 };
 
-class CalibrationFormTest : public ::testing::Test {
+class CalibrationFormTest : public AppBench {
 protected:
-    void SetUp() override
-    {
-        UnitRegistry::program().clear();
-        link_ = "/tmp/tessol-cal-" + std::to_string(::getpid()) + "-com2";
-        ports.setPath("COM2", link_);
-        ports.setPath("COM1", "/nonexistent/tessol-com1");
-        static int argc = 1;
-        static char name[] = "tessol-test";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
-        sim::Options options;
-        options.units = {1, 2};
-        options.testBox = true;
-        sim = std::make_unique<QtSim>(options, link_, &clock);
-        ASSERT_TRUE(sim->ok());
-        ASSERT_TRUE(app->InitInstance());
-    }
-
-    void TearDown() override
-    {
-        dialogWatch_.reset();
-        app->ExitInstance();
-        sim.reset();
-        app.reset();
-    }
+    std::vector<int> simulatedUnits() const override { return {1, 2}; }
+    void adjustLine(sim::Options& options) const override { options.testBox = true; }
+    Clock* sharedClock() override { return &fastClock; }
 
     sim::SimUnit& unit(int n = 1) { return *sim->sim().unit(n); }
     std::string held(int p, int n = 1) { return unit(n).handle(1, p, "+000.000")->data; }
     double heldNumber(int p, int n = 1) { return protocol::textToDouble(held(p, n)); }
-
-    CTqk5820ConfigDoc* openOnline(int unitNumber = 1)
-    {
-        auto* doc = static_cast<CTqk5820ConfigDoc*>(app->OnFileNew());
-        if (doc == nullptr)
-            return nullptr;
-        doc->SetWaitHandler([this, doc] {
-            sim->pump();
-            waitForReadable(app->GetLink().readinessHandle(doc->GetPortIndex()), 2);
-        });
-        if (unitNumber != doc->GetUnitNumber())
-            doc->ChangeUnitNumber(unitNumber);
-        EXPECT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 10000));
-        return doc;
-    }
-
-    static CTqk5820ConfigView* viewOf(CTqk5820ConfigDoc* doc)
-    {
-        return dynamic_cast<CTqk5820ConfigView*>(doc->GetViews().front());
-    }
 
     // The Calibration command of the controller's window with the access
     // granted; the calibration window it opened, validated, the main window
@@ -126,21 +69,13 @@ protected:
     Form* openCalibration(CTqk5820ConfigDoc* doc)
     {
         app->GetMainFrame()->GetClientArea()->setActiveSubWindow(viewOf(doc)->GetFrame());
-        dialogWatch_ = std::make_unique<QTimer>();
-        dialogWatch_->setInterval(10);
-        QObject::connect(dialogWatch_.get(), &QTimer::timeout, [this] {
-            if (auto* d = qobject_cast<ProductionAccessDialog*>(QApplication::activeModalWidget())) {
-                dialogWatch_->stop();
-                d->UserNameField()->setText("Jane Doe");
-                d->PasswordField()->setText(kPassword);
-                QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
-                QApplication::sendEvent(d->SerialNumberField(), &in);
-                d->OkButton()->click();
-            }
+        commandWithModal<ProductionAccessDialog>(cmd::kCalibration, [](ProductionAccessDialog& d) {
+            d.UserNameField()->setText("Jane Doe");
+            d.PasswordField()->setText(kPassword);
+            QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+            QApplication::sendEvent(d.SerialNumberField(), &in);
+            d.OkButton()->click();
         });
-        dialogWatch_->start();
-        app->GetMainFrame()->OnCommand(cmd::kCalibration);
-        dialogWatch_->stop();
         Cal* cal = calibrationOf(doc);
         if (cal == nullptr)
             return nullptr;
@@ -189,21 +124,14 @@ protected:
     // Waits `seconds` of the program's clock.
     void wait(double seconds) { runUntil([] { return false; }, static_cast<int>(seconds * 1000 / kSpeed)); }
 
-    std::string link_;
-    PosixSerialPorts ports;
-    FastClock clock;
-    MemoryProfile profile;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CTessolApp> app;
-    std::unique_ptr<QtSim> sim;
-    std::unique_ptr<QTimer> dialogWatch_;
+    FastClock fastClock;
 };
 
 // ---------------------------------------------------------------- the window
 
 TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyOnce)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     Cal& cal = form->GetCalibrateDoc();
@@ -246,7 +174,7 @@ TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyO
 
 TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     QStatusBar* bar = app->GetMainFrame()->statusBar();
     for (const char* shown : {msg::kPasswordValidated, "COM2 unit 02 stopped answering"}) {
         Form* form = openCalibration(doc);
@@ -263,7 +191,7 @@ TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar
 
 TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWithItsBox)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     CLibDatamineEdit* entry = form->BiasEntry(0);
@@ -289,7 +217,7 @@ TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWith
 
 TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     Cal& cal = form->GetCalibrateDoc();
@@ -323,7 +251,7 @@ TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
 
 TEST_F(CalibrationFormTest, BothValuesOfAPairCommittedBeforeOneRefreshReachTheDocument)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     Cal& cal = form->GetCalibrateDoc();
@@ -352,7 +280,7 @@ TEST_F(CalibrationFormTest, BothValuesOfAPairCommittedBeforeOneRefreshReachTheDo
 TEST_F(CalibrationFormTest, ClosingTheControllerWindowClosesCalibrationFirstAndPutsTheSettingsBack)
 {
     unit().handle(2, 41, "-000.100");
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     ASSERT_TRUE(runUntil([&] { return unit().sensorType() == 1; }));
@@ -373,7 +301,7 @@ TEST_F(CalibrationFormTest, AProcedureWaitingOnItsBoxHoldsStillWhileItsControlle
     sim::SimUnit::Board board = unit().board();
     board.senseResistor = 12.5;   // out of tolerance
     unit().setBoard(board);
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     int opened = 0;
@@ -401,7 +329,7 @@ TEST_F(CalibrationFormTest, AProcedureWaitingOnItsBoxHoldsStillWhileItsControlle
 
 TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     ASSERT_NE(openCalibration(doc), nullptr);
     sim->sim().control("off 1");
     ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 8000));
@@ -415,7 +343,7 @@ TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
 // until the warning is answered, then finds nothing to wipe and closes.
 TEST_F(CalibrationFormTest, ClearEepromAnsweredAfterTheUnitWentAwayClosesTheWindow)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     std::size_t formsMeanwhile = 0;
@@ -437,7 +365,7 @@ TEST_F(CalibrationFormTest, ClearEepromAnsweredAfterTheUnitWentAwayClosesTheWind
 
 TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     unit().handle(2, 76, "+001.250");
@@ -455,7 +383,7 @@ TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)
 
 TEST_F(CalibrationFormTest, ASimulatedUnitIsCalibratedCompletelyThroughTheForm)
 {
-    CTqk5820ConfigDoc* doc = openOnline();
+    CTqk5820ConfigDoc* doc = openOnline(1);
     Form* form = openCalibration(doc);
     ASSERT_NE(form, nullptr);
     Cal& cal = form->GetCalibrateDoc();

@@ -13,14 +13,6 @@
 
 namespace {
 
-std::size_t rowsOf(const std::vector<std::string>& lines)
-{
-    std::size_t rows = 0;
-    for (const std::string& line : lines)
-        rows += line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0 ? 1 : 0;
-    return rows;
-}
-
 // A document online on unit 1 with a sampler driven at the start of every
 // pass, as the view drives it.
 struct SamplerBench : SimBench {
@@ -46,6 +38,48 @@ struct SamplerBench : SimBench {
         for (int i = 0; i < 20; ++i) {
             pass();
             clock.advanceMillis(50);
+        }
+    }
+};
+
+// The rows of a log, split into fields, without comment and column lines.
+std::vector<std::vector<std::string>> rowFields(const std::string& path)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : fileLines(path)) {
+        if (line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0)
+            rows.push_back(fields(line));
+    }
+    return rows;
+}
+
+// A log in a folder of its own, removed at the end.
+struct LoggedSampler : SamplerBench {
+    std::string dir;
+    std::string path;
+
+    LoggedSampler()
+    {
+        char tmp[] = "/tmp/tessol-sampler-XXXXXX";
+        if (::mkdtemp(tmp) != nullptr)
+            dir = tmp;
+        path = dir + "/log.csv";
+        EXPECT_TRUE(sampler.StartLog(path, true));
+    }
+    ~LoggedSampler() override
+    {
+        sampler.StopLog();
+        std::remove(path.c_str());
+        ::rmdir(dir.c_str());
+    }
+
+    // A second in which the sampler is stepped but the line does not move,
+    // as for a window whose turn on a busy line has not come.
+    void quietSecond(bool halted = false)
+    {
+        for (int i = 0; i < 10; ++i) {
+            sampler.Step(halted);
+            clock.advanceMillis(100);
         }
     }
 };
@@ -95,11 +129,9 @@ TEST(ReadingSampler, HoursOfRunningKeepTheLastHourInTheRoomOfAnHour)
 
 TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
 {
-    SamplerBench b;
-    char dir[] = "/tmp/tessol-sampler-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/log.csv";
-    ASSERT_TRUE(b.sampler.StartLog(path, true));
+    LoggedSampler b;
+    const std::string& path = b.path;
+    ASSERT_TRUE(b.sampler.IsLogging());
     for (int i = 0; i < 3; ++i)
         b.second();
     const std::uint64_t before = b.sampler.Samples().pushed();
@@ -116,7 +148,7 @@ TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
         EXPECT_EQ(ring.at(i).utcMillis - ring.at(i - 1).utcMillis, 1000);
     }
     const auto lines = fileLines(path);
-    ASSERT_EQ(rowsOf(lines), 3u + 5u);
+    ASSERT_EQ(rowFields(path).size(), 3u + 5u);
     for (std::size_t i = lines.size() - 5; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].substr(25), ",???.???,???.???,???.???,???.???,???,") << lines[i];
 
@@ -124,11 +156,9 @@ TEST(ReadingSampler, SecondsWithoutAPassBecomeGapsAndRowsWithoutReadings)
     b.clock.advanceSeconds(24 * 3600);
     b.pass();
     EXPECT_EQ(ring.pushed(), before + 7);
-    EXPECT_EQ(rowsOf(fileLines(path)), 3u + 5u + 1u);
+    EXPECT_EQ(rowFields(path).size(), 3u + 5u + 1u);
     b.sampler.StopLog(true);
     EXPECT_EQ(b.prompts.statusMessages.back(), "Readings logged to " + path);
-    std::remove(path.c_str());
-    ::rmdir(dir);
 }
 
 TEST(ReadingSampler, AFullDiskStopsTheLogWithOneBoxAndTheGraphGoesOn)
@@ -186,48 +216,6 @@ TEST(ReadingSampler, ASinkGetsEachSecondTheUnitAnsweredWithEveryReading)
     EXPECT_FALSE(b.sampler.IsActive());
     EXPECT_FALSE(b.doc.IsConsumer(6, &b.sampler));
 }
-
-// The rows of a log, split into fields, without comment and column lines.
-std::vector<std::vector<std::string>> rowFields(const std::string& path)
-{
-    std::vector<std::vector<std::string>> rows;
-    for (const std::string& line : fileLines(path)) {
-        if (line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0)
-            rows.push_back(fields(line));
-    }
-    return rows;
-}
-
-// A log in a folder of its own, removed at the end.
-struct LoggedSampler : SamplerBench {
-    std::string dir;
-    std::string path;
-
-    LoggedSampler()
-    {
-        char tmp[] = "/tmp/tessol-sampler-XXXXXX";
-        if (::mkdtemp(tmp) != nullptr)
-            dir = tmp;
-        path = dir + "/log.csv";
-        EXPECT_TRUE(sampler.StartLog(path, true));
-    }
-    ~LoggedSampler() override
-    {
-        sampler.StopLog();
-        std::remove(path.c_str());
-        ::rmdir(dir.c_str());
-    }
-
-    // A second in which the sampler is stepped but the line does not move,
-    // as for a window whose turn on a busy line has not come.
-    void quietSecond(bool halted = false)
-    {
-        for (int i = 0; i < 10; ++i) {
-            sampler.Step(halted);
-            clock.advanceMillis(100);
-        }
-    }
-};
 
 TEST(ReadingSampler, TheSetPointChangedAtTheInstrumentReachesTheGraphTheLogAndTheSink)
 {

@@ -89,53 +89,48 @@ TEST(SensorTypes, AskingForType4FromAThermistorChangesTheCodeFirst)
     EXPECT_TRUE(b.prompts.boxes.empty());
 }
 
-TEST(SensorTypes, TheRtdModesChangeThroughTheirCoefficientsAndKeepTypeTwosSlots)
+// RTD R mode is reached from RTD T mode through coefficients 23 and 24
+// alone, and from another family through the code pair (1, 1), which
+// brings the instrument up as RTD T mode with its factory points; either
+// way type 2 gets its own slots back.
+TEST(SensorTypes, ToRtdRModeTypeTwoKeepsItsSlots)
 {
-    SimBench b;
-    coefficients(b, {1, 1, 0, 0.2, 90.0, 0.135});
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_TRUE(established(b, doc, 2));
-    SensorTypeTracker& t = doc.SensorTypes();
-
-    EXPECT_EQ(t.RequestType(3), 2);
-    // Only 23 and 24 are written; the code pair stays.
-    EXPECT_TRUE(doc.IsOutstanding(23));
-    EXPECT_TRUE(doc.IsOutstanding(24));
-    EXPECT_FALSE(doc.IsOutstanding(21));
-    EXPECT_FALSE(doc.IsOutstanding(22));
-    ASSERT_TRUE(established(b, doc, 3));
-    EXPECT_EQ(b.sim->unit(1)->sensorType(), 3);
     const float kept[] = {0, 0.2f, 90.0f, 0.135f};
-    for (int k = 0; k < 4; ++k)
-        EXPECT_FLOAT_EQ(t.Slot(2, 2 + k), kept[k]);
+    for (const bool fromThermistor : {false, true}) {
+        SCOPED_TRACE(fromThermistor ? "from a thermistor" : "from RTD T mode");
+        SimBench b;
+        coefficients(b, {1, 1, 0, 0.2, 90.0, 0.135});
+        CTqk5820ConfigDoc& doc = b.newDoc();
+        ASSERT_TRUE(established(b, doc, 2));
+        SensorTypeTracker& t = doc.SensorTypes();
+        if (fromThermistor) {
+            t.RequestType(0);
+            ASSERT_TRUE(established(b, doc, 0));
+        }
+        EXPECT_EQ(t.RequestType(3), fromThermistor ? 0 : 2);
+        if (!fromThermistor) {
+            // Only 23 and 24 are written; the code pair stays.
+            EXPECT_TRUE(doc.IsOutstanding(23));
+            EXPECT_TRUE(doc.IsOutstanding(24));
+            EXPECT_FALSE(doc.IsOutstanding(21));
+            EXPECT_FALSE(doc.IsOutstanding(22));
+        }
+        ASSERT_TRUE(established(b, doc, 3));
+        EXPECT_EQ(b.sim->unit(1)->sensorType(), 3);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_FLOAT_EQ(t.Slot(2, 2 + k), kept[k]);
+        if (fromThermistor)
+            continue;
 
-    // Back to type 2 with the slots it had.
-    EXPECT_EQ(t.RequestType(2), 3);
-    ASSERT_TRUE(established(b, doc, 2));
-    for (int k = 0; k < 4; ++k)
-        EXPECT_FLOAT_EQ(t.Slot(2, 2 + k), kept[k]);
-    float v = 0;
-    ASSERT_TRUE(b.runUntil([&] { return doc.ReadSensorCoefficient(3, v); }));
-    EXPECT_FLOAT_EQ(v, 0.2f);
-}
-
-TEST(SensorTypes, ToRtdRModeFromAnotherFamilyRestoresTypeTwosSlots)
-{
-    SimBench b;
-    coefficients(b, {1, 1, 0, 0.2, 90.0, 0.135});
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_TRUE(established(b, doc, 2));
-    SensorTypeTracker& t = doc.SensorTypes();
-    t.RequestType(0);
-    ASSERT_TRUE(established(b, doc, 0));
-    // The code pair (1, 1) brings the instrument up as RTD T mode with its
-    // factory points; the tracker settles R mode and gives type 2 its own back.
-    t.RequestType(3);
-    ASSERT_TRUE(established(b, doc, 3));
-    EXPECT_EQ(b.sim->unit(1)->sensorType(), 3);
-    const float kept[] = {0, 0.2f, 90.0f, 0.135f};
-    for (int k = 0; k < 4; ++k)
-        EXPECT_FLOAT_EQ(t.Slot(2, 2 + k), kept[k]);
+        // Back to type 2 with the slots it had.
+        EXPECT_EQ(t.RequestType(2), 3);
+        ASSERT_TRUE(established(b, doc, 2));
+        for (int k = 0; k < 4; ++k)
+            EXPECT_FLOAT_EQ(t.Slot(2, 2 + k), kept[k]);
+        float v = 0;
+        ASSERT_TRUE(b.runUntil([&] { return doc.ReadSensorCoefficient(3, v); }));
+        EXPECT_FLOAT_EQ(v, 0.2f);
+    }
 }
 
 TEST(SensorTypes, ACodePairTypedIntoTheFirstTwoSlotsChangesTheType)

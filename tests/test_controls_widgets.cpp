@@ -30,6 +30,7 @@
 
 #include <map>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -134,48 +135,56 @@ TEST(EntryWidget, PasteGoesThroughTheFilter)
 
 // ---- Focus and commit -----------------------------------------------------------
 
-TEST(EntryWidget, TabAfterTypingCommitsAndMovesForward)
+// Where the focus goes when it leaves the first entry, and whether what
+// the entry holds is committed: only when it was typed since the visit began.
+TEST(EntryWidget, LeavingAnEntryMovesForwardAndCommitsOnlyWhatWasTyped)
 {
-    Form form;
-    ASSERT_TRUE(form.active);
-    form.first->setFocus();
-    QTest::keyClicks(form.first, "25");
-    EXPECT_FALSE(form.first->committed());
-    QTest::keyClick(form.first, Qt::Key_Tab);
-    EXPECT_EQ(form.focus(), form.bound);
-    EXPECT_TRUE(form.first->committed());
-    EXPECT_EQ(form.first->GetValue(), 25.0f);
-    EXPECT_EQ(form.first->text(), "25");
-    form.first->SetCommitted(false);
-    EXPECT_FALSE(form.first->committed());
-}
-
-TEST(EntryWidget, TabWithoutAChangeMovesWithoutCommitting)
-{
-    Form form;
-    ASSERT_TRUE(form.active);
-    form.after->setFocus(); // the form starts with the focus in the first entry
-    form.first->setText("7");
-    form.first->setFocus();
-    QTest::keyClick(form.first, Qt::Key_Tab);
-    EXPECT_EQ(form.focus(), form.bound);
-    EXPECT_FALSE(form.first->committed());
-}
-
-TEST(EntryWidget, EnterAndShiftTabAlsoMoveForward)
-{
-    Form form;
-    ASSERT_TRUE(form.active);
-    form.first->setFocus();
-    QTest::keyClick(form.first, Qt::Key_4);
-    QTest::keyClick(form.first, Qt::Key_Return);
-    EXPECT_EQ(form.focus(), form.bound);
-    EXPECT_TRUE(form.first->committed());
+    enum Leave { kTab, kEnter, kClick };
+    const struct {
+        const char* name;
+        const char* preset;   // set by the owner before the visit
+        const char* typed;
+        Leave leave;
+        bool committed;
+    } cases[] = {
+        {"tab after typing", "", "25", kTab, true},
+        {"enter after typing", "", "4", kEnter, true},
+        {"a click elsewhere after typing", "", "3.5", kClick, true},
+        {"tab without a change", "7", "", kTab, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Form form;
+        ASSERT_TRUE(form.active);
+        form.after->setFocus(); // the form starts with the focus in the first entry
+        form.first->setText(c.preset);
+        form.first->setFocus();
+        QTest::keyClicks(form.first, c.typed);
+        EXPECT_FALSE(form.first->committed());
+        if (c.leave == kClick)
+            QTest::mouseClick(form.after, Qt::LeftButton);
+        else
+            QTest::keyClick(form.first, c.leave == kTab ? Qt::Key_Tab : Qt::Key_Return);
+        EXPECT_EQ(form.focus(), c.leave == kClick ? static_cast<QWidget*>(form.after) : form.bound);
+        EXPECT_EQ(form.first->committed(), c.committed);
+        const std::string text = std::string(c.preset) + c.typed;
+        EXPECT_EQ(form.first->text().toStdString(), text);
+        EXPECT_EQ(form.first->GetValue(), std::stof(text));
+        form.first->SetCommitted(false);
+        EXPECT_FALSE(form.first->committed());
+    }
 
     // Shift+Tab searches forward too; the spin takes no focus and the
-    // pass-focus button hands on to the entry after it.
-    QTest::keyClick(form.bound, Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(form.focus(), form.after);
+    // pass-focus button hands on to the entry after it, its text selected.
+    for (const bool shift : {false, true}) {
+        SCOPED_TRACE(shift ? "shift+tab" : "tab");
+        Form form;
+        ASSERT_TRUE(form.active);
+        form.bound->setFocus();
+        QTest::keyClick(form.bound, shift ? Qt::Key_Backtab : Qt::Key_Tab, shift ? Qt::ShiftModifier : Qt::NoModifier);
+        EXPECT_EQ(form.focus(), form.after);
+        EXPECT_EQ(form.after->selectedText(), "12.5");
+    }
 }
 
 TEST(EntryWidget, TabAndEnterIntoAnEntrySelectItsTextSoTypingReplacesIt)
@@ -200,17 +209,6 @@ TEST(EntryWidget, TabAndEnterIntoAnEntrySelectItsTextSoTypingReplacesIt)
     QTest::keyClicks(form.bound, "7");
     EXPECT_EQ(form.bound->text(), "7");
     EXPECT_EQ(form.prompts.beeps, 0);
-}
-
-TEST(EntryWidget, LosingTheFocusToAClickCommits)
-{
-    Form form;
-    ASSERT_TRUE(form.active);
-    form.first->setFocus();
-    QTest::keyClicks(form.first, "3.5");
-    QTest::mouseClick(form.after, Qt::LeftButton);
-    EXPECT_EQ(form.focus(), form.after);
-    EXPECT_TRUE(form.first->committed());
 }
 
 TEST(EntryWidget, ValuesSetByTheOwnerDoNotCommitButTheNextKeyDoes)
@@ -273,16 +271,6 @@ TEST(SpinWidget, ADisabledSpinDoesNotStep)
 }
 
 // ---- Tab buttons ---------------------------------------------------------------
-
-TEST(TabButtonWidget, PassFocusLandsInTheNextEntryWithItsTextSelected)
-{
-    Form form;
-    ASSERT_TRUE(form.active);
-    form.bound->setFocus();
-    QTest::keyClick(form.bound, Qt::Key_Tab);
-    EXPECT_EQ(form.focus(), form.after);
-    EXPECT_EQ(form.after->selectedText(), "12.5");
-}
 
 TEST(TabButtonWidget, APassFocusButtonStillClicks)
 {

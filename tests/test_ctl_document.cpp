@@ -16,36 +16,12 @@
 
 namespace {
 
-// 2024-05-01T14:03:07+02:00
-bool isIsoTime(const std::string& s)
-{
-    return s.size() == 25 && digits(s, 0, 4) && s[4] == '-' && digits(s, 5, 2) && s[7] == '-' && digits(s, 8, 2)
-        && s[10] == 'T' && digits(s, 11, 2) && s[13] == ':' && digits(s, 14, 2) && s[16] == ':'
-        && digits(s, 17, 2) && (s[19] == '+' || s[19] == '-') && digits(s, 20, 2) && s[22] == ':'
-        && digits(s, 23, 2);
-}
-
 // "prefix NUMBER suffix"
 bool isLine(const std::string& line, const std::string& prefix, const std::string& suffix)
 {
     return line.size() > prefix.size() + suffix.size() && line.compare(0, prefix.size(), prefix) == 0
         && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0
         && isNumber(line.substr(prefix.size(), line.size() - prefix.size() - suffix.size()));
-}
-
-// time, actual, set point, TE current, TE voltage, output
-bool isFullRow(const std::string& row)
-{
-    const auto f = fields(row);
-    return f.size() == 6 && isIsoTime(f[0]) && isNumber(f[1]) && isNumber(f[2]) && isNumber(f[3])
-        && isNumber(f[4]) && (f[5] == "on" || f[5] == "off");
-}
-
-bool isMissingRow(const std::string& row)
-{
-    const auto f = fields(row);
-    return f.size() == 6 && isIsoTime(f[0]) && f[1] == "???.???" && f[3] == "???.???" && f[4] == "???.???"
-        && f[5] == "???";
 }
 
 const std::string kDegrees = "\xc2\xb0" "C";

@@ -331,38 +331,38 @@ TEST(DiagnosticClose, AFormWhoseInstrumentGoesOfflineClosesWithoutAMessageAndWri
     EXPECT_EQ(d.b.count(2, 91), writes) << "no pattern for an instrument that is gone";
 }
 
+// An online close writes the lamps off once, even while the last pattern is
+// still on its way; an unbound form closes at once.
 TEST(DiagnosticClose, AnOnlineCloseWritesTheLampsOffOnceAndAnUnboundFormClosesAtOnce)
 {
-    ScriptDiagnostics d(instrumentAnswers);
-    d.logic->OnLampButton(1053);
-    ASSERT_TRUE(d.settle());
-    d.form.CloseDocument(); // the CLOSE button, or the window closed by the user
-    EXPECT_FALSE(d.logic->IsActive());
-    ASSERT_TRUE(d.settle());
-    EXPECT_EQ(d.b.count(2, 91), 2);
-    EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
-    d.b.runUntil([] { return false; }, 20);
-    EXPECT_EQ(d.b.count(2, 91), 2) << "offered once";
+    for (const bool inFlight : {false, true}) {
+        SCOPED_TRACE(inFlight ? "pattern still out" : "pattern answered");
+        ScriptDiagnostics d(instrumentAnswers);
+        d.b.delayMs = inFlight ? 60 : 0;
+        d.logic->OnLampButton(1053);
+        if (inFlight) {
+            d.b.pass();   // the pattern is out and not yet answered
+            ASSERT_TRUE(d.config->IsOutstanding(91));
+        } else {
+            ASSERT_TRUE(d.settle());
+        }
+        d.form.CloseDocument(); // the CLOSE button, or the window closed by the user
+        EXPECT_FALSE(d.logic->IsActive());
+        d.b.passMillis = inFlight ? 20 : 0;
+        ASSERT_TRUE(d.settle());
+        EXPECT_EQ(d.b.count(2, 91), 2);
+        EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
+        d.b.runUntil([] { return false; }, 20);
+        EXPECT_EQ(d.b.count(2, 91), 2) << "offered once";
+    }
 
+    ManualClock clock;
+    ScriptedPrompts prompts;
     CTqk5820DiagnosticDoc unbound;
     FormRecorder form;
-    DiagnosticViewLogic logic(unbound, form, d.b.clock, d.b.prompts);
+    DiagnosticViewLogic logic(unbound, form, clock, prompts);
     EXPECT_FALSE(logic.RefreshPass());
     EXPECT_EQ(form.closes, 1);
-}
-
-TEST(DiagnosticClose, AClosePutsTheLampsOutEvenWhileAPatternIsStillOnItsWay)
-{
-    ScriptDiagnostics d(instrumentAnswers);
-    d.b.delayMs = 60;
-    d.logic->OnLampButton(1053);
-    d.b.pass();   // the pattern is out and not yet answered
-    ASSERT_TRUE(d.config->IsOutstanding(91));
-    d.form.CloseDocument();
-    d.b.passMillis = 20;
-    ASSERT_TRUE(d.settle());
-    EXPECT_EQ(d.b.count(2, 91), 2);
-    EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
 }
 
 // ---------------------------------------------------------------- halt

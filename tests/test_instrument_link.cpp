@@ -216,38 +216,29 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
     EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
 }
 
-TEST_F(LinkTest, CorruptAndRefusedRepliesAreDeliveredWithTheirEndCodes)
+// Corrupt, refused and unreadable answers all reach the sender of the
+// command, with the command's class and parameter and their end code.
+TEST_F(LinkTest, EveryAnswerReachesTheSenderOfTheCommandWithItsEndCode)
 {
     ASSERT_TRUE(link.openPort(0));
-    std::string corrupt = reply(5, 1, 1, 0, "+021.500");
-    corrupt[16] = '1';  // data changed, checksum kept
-    struct Case {
+    const auto changed = [](std::size_t at, char to) {
+        std::string text = reply(5, 1, 1, 0, "+021.500");
+        text[at] = to;
+        return text;
+    };
+    const struct {
+        const char* name;
         std::string text;
         int endCode;
-    } cases[] = {{corrupt, 99}, {reply(5, 1, 1, 4, "+000.000"), 4}, {reply(5, 1, 1, 26, "+021.500"), 26}};
-    for (const Case& c : cases) {
-        link.postRead(0, 1, 5, 1, 1);
-        nextCommand(line);
-        line.write(c.text);
-        ASSERT_TRUE(serviceUntilReply());
-        auto r = link.takeReply(0, 1, 5);
-        ASSERT_TRUE(r);
-        EXPECT_EQ(r->endCode(), c.endCode);
-    }
-}
-
-TEST_F(LinkTest, AReplyWithADamagedHeaderReachesTheSenderOfTheCommand)
-{
-    ASSERT_TRUE(link.openPort(0));
-    std::string garbled = reply(5, 1, 1, 0, "+021.500");
-    garbled[2] = 'x';  // the unit field no longer reads
-    std::string corrupt = reply(5, 1, 1, 0, "+021.500");
-    corrupt[3] = '6';  // unit 06 by the header, but the checksum fails
-    struct Case {
-        std::string text;
-        int endCode;
-    } cases[] = {{garbled, 97}, {corrupt, 99}};
-    for (const Case& c : cases) {
+    } cases[] = {
+        {"data changed, checksum kept", changed(16, '1'), 99},
+        {"refused", reply(5, 1, 1, 4, "+000.000"), 4},
+        {"end code 26", reply(5, 1, 1, 26, "+021.500"), 26},
+        {"the unit field no longer reads", changed(2, 'x'), 97},
+        {"unit 06 by the header, but the checksum fails", changed(3, '6'), 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         link.postRead(0, 1, 5, 1, 1);
         nextCommand(line);
         line.write(c.text);

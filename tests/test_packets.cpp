@@ -74,17 +74,34 @@ TEST(NumberReading, StopsAtTheFirstCharacterThatDoesNotFit)
     EXPECT_DOUBLE_EQ(protocol::textToDouble(".5"), 0.5);
 }
 
-TEST(ReplyParsing, AcceptsAWellFormedReply)
+// The fields of a reply; those that were not converted stay -1 (empty
+// data).
+TEST(ReplyParsing, TheFieldsOfAReply)
 {
-    ReplyPacket r(2, "@10510100+021.50047\r\n", 1234);
-    EXPECT_EQ(r.portIndex(), 2);
-    EXPECT_EQ(r.deviceDigit(), 1);
-    EXPECT_EQ(r.unitNumber(), 5);
-    EXPECT_EQ(r.commandClass(), 1);
-    EXPECT_EQ(r.parameterNumber(), 1);
-    EXPECT_EQ(r.data(), "+021.500");
-    EXPECT_EQ(r.endCode(), 0);
-    EXPECT_EQ(r.arrivalSeconds(), 1234);
+    const struct {
+        const char* text;
+        int endCode;
+        int device, unit, cls, param;
+        const char* data;
+    } cases[] = {
+        {"@10510100+021.50047\r\n", 0, 1, 5, 1, 1, "+021.500"},
+        {"@1", 97, 1, -1, -1, -1, ""},
+        {"", 97, -1, -1, -1, -1, ""},
+        // Data "+21.5" is followed by the checksum and CR: %8[^\n] takes all of it.
+        {"@10510100+21.5ab\r\n", 97, 1, 5, 1, 1, "+21.5ab\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ReplyPacket r(2, c.text, 1234);
+        EXPECT_EQ(r.endCode(), c.endCode);
+        EXPECT_EQ(r.deviceDigit(), c.device);
+        EXPECT_EQ(r.unitNumber(), c.unit);
+        EXPECT_EQ(r.commandClass(), c.cls);
+        EXPECT_EQ(r.parameterNumber(), c.param);
+        EXPECT_EQ(r.data(), c.data);
+        EXPECT_EQ(r.portIndex(), 2);
+        EXPECT_EQ(r.arrivalSeconds(), 1234);
+    }
 }
 
 TEST(ReplyParsing, EveryOutcome)
@@ -108,28 +125,6 @@ TEST(ReplyParsing, EveryOutcome)
     };
     for (const Case& c : cases)
         EXPECT_EQ(ReplyPacket(0, c.text, 0).endCode(), c.endCode) << c.text;
-}
-
-TEST(ReplyParsing, FieldsThatWereNotConvertedStayMinusOne)
-{
-    ReplyPacket r(0, "@1", 0);
-    EXPECT_EQ(r.endCode(), 97);
-    EXPECT_EQ(r.deviceDigit(), 1);
-    EXPECT_EQ(r.unitNumber(), -1);
-    EXPECT_EQ(r.commandClass(), -1);
-    EXPECT_EQ(r.parameterNumber(), -1);
-    EXPECT_EQ(r.data(), "");
-
-    ReplyPacket empty(0, "", 0);
-    EXPECT_EQ(empty.deviceDigit(), -1);
-}
-
-TEST(ReplyParsing, ShortDataTakesTheChecksumDigitsAndFailsTheTemplate)
-{
-    // Data "+21.5" is followed by the checksum and CR: %8[^\n] takes all of it.
-    ReplyPacket r(0, "@10510100+21.5ab\r\n", 0);
-    EXPECT_EQ(r.endCode(), 97);
-    EXPECT_EQ(r.data(), "+21.5ab\r");
 }
 
 TEST(TimeoutReply, CarriesTheCommandsHeaderDataAndEndCode98)

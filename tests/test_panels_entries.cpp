@@ -9,10 +9,13 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 #include "config/CTqk5820ConfigSensorDialog.h"
 #include "controls/CLibDatamineEdit.h"
+#include "controls/CLibNumberStatic.h"
 #include "config/ReadingSampler.h"
 #include "tests/support/AppBench.h"
 #include "tests/support/CsvText.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
@@ -135,6 +138,92 @@ TEST_F(EntryTest, UnderReplyLossEveryEntryIsWrittenOrTheUserIsTold)
             ADD_FAILURE() << e.name << " reached the new unit";
     }
     EXPECT_GE(written, 1);
+}
+
+// Another control of the entry's panel, which blinks while the unit is away.
+const std::function<bool(Doc*)> kPanelMateLit[] = {
+    [](Doc* d) { return panel<CTqk5820ConfigMeasureDialog>(d, Doc::kMeasure)->ActualDisplay()->blinkOn(); },
+    {},
+    {},
+    [](Doc* d) { return panel<CTqk5820ConfigSensorDialog>(d, Doc::kSensor)->Entry(0)->blinkOn(); },
+};
+
+// An entry typed in while the unit is away holds still, its panel blinking
+// on around it; left, it blinks again, and the value reaches the unit when
+// it answers and is shown.
+TEST_F(EntryTest, WhileTheUnitIsAwayTheEntryBeingTypedInHoldsStillAndIsWrittenWhenItIsBack)
+{
+    const struct {
+        int entry;
+        const char* first;
+        const char* rest;
+        const char* written;
+    } cases[] = {{0, "-1", "5", "-015.000"}, {3, "3", "0.5", "+030.500"}};
+    Doc* doc = openSettled();
+    for (const auto& c : cases) {
+        const Entry& e = kEntries[c.entry];
+        SCOPED_TRACE(e.name);
+        CLibDatamineEdit* entry = e.field(doc);
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        sim->sim().control("off 1");
+        ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+        ASSERT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+
+        entry->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(entry, c.first);
+        bool entryLit = false;
+        bool mateToggled = false;
+        const bool mateLit = kPanelMateLit[c.entry](doc);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 1500) {
+            runFor(20);
+            entryLit |= entry->blinkOn();
+            mateToggled |= kPanelMateLit[c.entry](doc) != mateLit;
+        }
+        EXPECT_FALSE(entryLit);
+        EXPECT_TRUE(mateToggled);
+        QTest::keyClicks(entry, c.rest);
+        EXPECT_EQ(entry->text().toStdString(), std::string(c.first) + c.rest);
+
+        QTest::keyClick(entry, Qt::Key_Tab);
+        EXPECT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
+        sim->sim().control("on 1");
+        EXPECT_TRUE(runUntil([&] { return held(1, e.parameter) == c.written; }, 12000));
+        EXPECT_TRUE(runUntil([&] { return entry->hasValue() && entry->text().toDouble() == std::stod(c.written); }));
+    }
+}
+
+// A write whose answer was lost may have landed: it is not sent again
+// blindly. The user is told, and the entry shows what the unit holds.
+TEST_F(EntryTest, AWriteLostWithTheUnitIsNotSentAgainAndTheUserIsTold)
+{
+    Doc* doc = openSettled();
+    for (const int i : {0, 3}) {
+        const Entry& e = kEntries[i];
+        SCOPED_TRACE(e.name);
+        const std::string before = held(1, e.parameter);
+        CLibDatamineEdit* entry = e.field(doc);
+        entry->setFocus(Qt::MouseFocusReason);
+        entry->selectAll();
+        QTest::keyClicks(entry, e.typed);
+        const std::size_t from = prompts.statusMessages.size();
+        sim->sim().control("off 1");
+        // The write goes out as the entry is left, and is never answered.
+        QTest::keyClick(entry, Qt::Key_Tab);
+        ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
+        EXPECT_EQ(telling(from, e.parameter), "ERROR - COM2 unit 01 did not confirm parameter "
+                      + std::to_string(e.parameter) + " = " + e.written + "; the value shown is read back from it");
+
+        sim->sim().control("on 1");
+        ASSERT_TRUE(runUntil([&] {
+            return doc->IsOnline() && !doc->IsOutstanding(e.parameter) && doc->ValueText(e.parameter) == before;
+        }, 15000));
+        runFor(1500);
+        EXPECT_EQ(held(1, e.parameter), before);
+        EXPECT_TRUE(runUntil([&] { return entry->hasValue() && entry->text().toDouble() == std::stod(before); }));
+    }
 }
 
 TEST_F(EntryTest, AWriteThatDidNotLandStaysInTheWindowUntilDismissedAndGoesIntoTheLog)

@@ -105,44 +105,6 @@ private:
     const Clock& clock_;
 };
 
-bool isFullRow(const std::string& row)
-{
-    const auto f = fields(row);
-    return f.size() == 6 && f[0].size() == 25 && f[0][10] == 'T' && isNumber(f[1]) && isNumber(f[2])
-        && isNumber(f[3]) && isNumber(f[4]) && (f[5] == "on" || f[5] == "off");
-}
-
-// The instrument did not answer in that second: no reading, so no age.
-// The set point may still come from what the program knows of it.
-bool isMissingRow(const std::string& row)
-{
-    const auto f = fields(row);
-    return f.size() == 6 && f[1] == "???.???" && (f[2] == "???.???" || isNumber(f[2])) && f[3] == "???.???"
-        && f[4] == "???.???";
-}
-
-// Each reading a number or missing; the age, when there is one, in
-// seconds with one decimal.
-bool isRow(const std::string& row)
-{
-    const auto f = fields(row);
-    if (f.size() != 6 && f.size() != 7)
-        return false;
-    if (f[0].size() != 25)
-        return false;
-    if (f.size() == 7) {
-        const std::size_t point = f[6].find('.');
-        if (point == std::string::npos || point == 0 || point + 2 != f[6].size() || !digits(f[6], 0, point)
-            || !digits(f[6], point + 1, 1))
-            return false;
-    }
-    for (std::size_t i = 1; i < 5; ++i) {
-        if (f[i] != "???.???" && !isNumber(f[i]))
-            return false;
-    }
-    return f[5] == "on" || f[5] == "off" || f[5] == "???";
-}
-
 class GraphTest : public ::testing::Test {
 protected:
     void SetUp() override

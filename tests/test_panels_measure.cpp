@@ -348,43 +348,6 @@ TEST_F(ReportPanelTest, AUnitSwitchedOffWhileAReportIsOpenIsShownOfflineInTime)
     EXPECT_EQ(reporting.openReports(), 1);
 }
 
-TEST_F(PanelTest, WhileTheUnitIsAwayTheSetPointEntryBeingTypedInHoldsStill)
-{
-    CTqk5820ConfigDoc* doc = openSettled();
-    Measure* m = measure(doc);
-    CLibDatamineEdit* entry = m->SetPointEntry();
-    QWidget* window = entry->window();
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    m->OutputButton()->setFocus();
-    sim->sim().control("off 7");
-    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
-    ASSERT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
-
-    entry->setFocus(Qt::MouseFocusReason);
-    QTest::keyClicks(entry, "-1");
-    bool entryLit = false;
-    bool displayToggled = false;
-    const bool displayLit = m->ActualDisplay()->blinkOn();
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 1500) {
-        runFor(20);
-        entryLit |= entry->blinkOn();
-        displayToggled |= m->ActualDisplay()->blinkOn() != displayLit;
-    }
-    EXPECT_FALSE(entryLit);
-    EXPECT_TRUE(displayToggled); // the rest of the panel blinks on
-    QTest::keyClicks(entry, "5");
-    EXPECT_EQ(entry->text(), "-15");
-
-    // Left, it blinks again; the value waits for the unit.
-    QTest::keyClick(entry, Qt::Key_Tab);
-    EXPECT_TRUE(runUntil([&] { return entry->blinkOn(); }, 2000));
-    sim->sim().control("on 7");
-    EXPECT_TRUE(runUntil([&] { return held(3) == "-015.000"; }, 12000));
-}
-
 TEST_F(PanelTest, TheActualTempDisplayShowsANegativeTemperatureWholeWithItsSign)
 {
     force(1, "-012.345");
@@ -423,46 +386,6 @@ TEST_F(PanelTest, ASetPointWriteTheDocumentRefusesIsTriedAgainUntilTaken)
     app->OnCommand(cmd::kRestartAll);
     ASSERT_TRUE(runUntil([&] { return held(3) == "+026.000"; }));
     EXPECT_TRUE(runUntil([&] { return shown(m->SetPointEntry()) == "26.00"; }));
-}
-
-TEST_F(PanelTest, ASetPointTypedWhileTheUnitIsAwayIsWrittenWhenItAnswers)
-{
-    CTqk5820ConfigDoc* doc = openSettled();
-    Measure* m = measure(doc);
-    sim->sim().control("off 7");
-    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
-    runFor(300);
-    typeInto(m->SetPointEntry(), "30");
-
-    sim->sim().control("on 7");
-    ASSERT_TRUE(runUntil([&] { return held(3) == "+030.000"; }, 12000));
-    EXPECT_TRUE(runUntil([&] { return shown(m->SetPointEntry()) == "30.00"; }));
-}
-
-// A write whose answer was lost may have landed: it is not sent again
-// blindly. The user is told, and the entry shows what the instrument holds.
-TEST_F(PanelTest, ASetPointWriteLostWithTheUnitIsNotSentAgainAndTheUserIsTold)
-{
-    CTqk5820ConfigDoc* doc = openSettled();
-    Measure* m = measure(doc);
-    const std::string before = held(3);
-    app->OnCommand(cmd::kHaltAll);
-    typeInto(m->SetPointEntry(), "31");
-    sim->sim().control("off 7");
-    app->OnCommand(cmd::kRestartAll);
-    // The write goes out and is never answered.
-    ASSERT_TRUE(runUntil([&] { return doc->IsOutstanding(3); }));
-    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
-    EXPECT_NE(std::find(prompts.statusMessages.begin(), prompts.statusMessages.end(),
-                        "ERROR - COM2 unit 07 did not confirm parameter 3 = +031.000; the value shown is read back "
-                        "from it"),
-              prompts.statusMessages.end());
-
-    sim->sim().control("on 7");
-    ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && !doc->IsOutstanding(3) && doc->ValueText(3) == before; }, 12000));
-    runFor(1500);
-    EXPECT_EQ(held(3), before);
-    EXPECT_EQ(shown(m->SetPointEntry()), QString::number(std::stod(before), 'f', 2));
 }
 
 TEST_F(PanelTest, OnOffAfterAnOfflinePeriodWaitsForTheOutputWord)

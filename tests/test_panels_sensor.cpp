@@ -10,7 +10,6 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
 
@@ -276,53 +275,6 @@ TEST_F(SensorPanelTest, AnInstrumentAwayBlinksAndChoicesMadeMeanwhileReachItWhen
     EXPECT_EQ(captions(panel), QStringList({"", "", "mV/K", "", "mV", ""}));
     EXPECT_TRUE(runUntil([&] { return panel->ModeList()->currentText() == "NTC-10mA"; }));
     EXPECT_FALSE(panel->Entry(0)->blinkOn());
-}
-
-TEST_F(SensorPanelTest, WhileTheInstrumentIsAwayTheCoefficientBeingTypedInHoldsStill)
-{
-    Sensor* panel = open(4);
-    panel->TypeList()->setFocus();
-    sim->sim().control("off 4");
-    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
-    ASSERT_TRUE(runUntil([&] { return panel->Entry(2)->blinkOn(); }, 2000));
-
-    CLibDatamineEdit* entry = panel->Entry(2);
-    entry->setFocus(Qt::MouseFocusReason);
-    QTest::keyClicks(entry, "3");
-    bool lit = false;
-    bool othersBlink = false;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 1500) {
-        runFor(20);
-        lit |= entry->blinkOn();
-        othersBlink |= panel->Entry(0)->blinkOn();
-    }
-    QTest::keyClicks(entry, "0.5");
-    EXPECT_FALSE(lit);
-    EXPECT_TRUE(othersBlink);
-    EXPECT_EQ(entry->text(), "30.5");
-}
-
-TEST_F(SensorPanelTest, ACoefficientWhoseAnswerWasLostIsNotSentAgainAndTheUserIsTold)
-{
-    Sensor* panel = open(3);
-    type(panel->Entry(3), "12.5", false);
-    sim->sim().control("off 3");
-    QTest::keyClick(panel->Entry(3), Qt::Key_Tab);
-    ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
-    const auto told = [&] {
-        for (const std::string& m : prompts.statusMessages) {
-            if (m.find("did not confirm parameter 24 = +012.500") != std::string::npos)
-                return true;
-        }
-        return false;
-    };
-    EXPECT_TRUE(told());
-    sim->sim().control("on 3");
-    ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 15000));
-    runFor(1500);
-    EXPECT_FALSE(holds(3, 24, "+012.500", 100));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 struct Expected {
@@ -31,16 +33,23 @@ const Expected kTable[] = {
     {60, 1000, 3, 800, 1200},  {61, 1, 0, -999, 999},
 };
 
+// Each row's scale, decimals and range, and its range ends converting back
+// to values exactly.
 TEST(ParameterTable, EveryRowHasItsScaleDecimalsAndRange)
 {
     ASSERT_EQ(sizeof kTable / sizeof kTable[0], static_cast<std::size_t>(ParameterTable::kRowCount));
     for (const Expected& e : kTable) {
+        SCOPED_TRACE("row " + std::to_string(e.id));
         const auto id = static_cast<std::uint8_t>(e.id);
-        EXPECT_EQ(ParameterTable::scale(id), e.scale) << "row " << e.id;
-        EXPECT_EQ(ParameterTable::decimals(id), e.decimals) << "row " << e.id;
-        EXPECT_EQ(ParameterTable::minimum(id), e.minimum) << "row " << e.id;
-        EXPECT_EQ(ParameterTable::maximum(id), e.maximum) << "row " << e.id;
+        EXPECT_EQ(ParameterTable::scale(id), e.scale);
+        EXPECT_EQ(ParameterTable::decimals(id), e.decimals);
+        EXPECT_EQ(ParameterTable::minimum(id), e.minimum);
+        EXPECT_EQ(ParameterTable::maximum(id), e.maximum);
+        EXPECT_EQ(ParameterTable::positionToValue(id, e.minimum), static_cast<float>(e.minimum / e.scale));
+        EXPECT_EQ(ParameterTable::positionToValue(id, e.maximum), static_cast<float>(e.maximum / e.scale));
     }
+    EXPECT_FLOAT_EQ(ParameterTable::positionToValue(1, 1999), 199.9f);
+    EXPECT_FLOAT_EQ(ParameterTable::positionToValue(43, 1), 0.1f);
 }
 
 TEST(ParameterTable, ValueToPositionRoundsHalfAwayFromZero)
@@ -54,17 +63,6 @@ TEST(ParameterTable, ValueToPositionRoundsHalfAwayFromZero)
     EXPECT_EQ(ParameterTable::valueToPosition(19, -0.0005f), -1);
     EXPECT_EQ(ParameterTable::valueToPosition(0, 7.5f), 8);
     EXPECT_EQ(ParameterTable::valueToPosition(0, -7.5f), -8);
-}
-
-TEST(ParameterTable, PositionsAtTheEdgesConvertBackExactly)
-{
-    for (const Expected& e : kTable) {
-        const auto id = static_cast<std::uint8_t>(e.id);
-        EXPECT_EQ(ParameterTable::positionToValue(id, e.minimum), static_cast<float>(e.minimum / e.scale));
-        EXPECT_EQ(ParameterTable::positionToValue(id, e.maximum), static_cast<float>(e.maximum / e.scale));
-    }
-    EXPECT_FLOAT_EQ(ParameterTable::positionToValue(1, 1999), 199.9f);
-    EXPECT_FLOAT_EQ(ParameterTable::positionToValue(43, 1), 0.1f);
 }
 
 TEST(ParameterTable, FormatsWithTheRowsDecimalsInEightColumns)

@@ -239,42 +239,45 @@ TEST(ProductionAccessSerial, TheBlankSerialIsProposedTheNextNumberWhichOkWritesA
     EXPECT_EQ(a.access->SerialNumber(), "0E0A2852");
 }
 
-TEST(ProductionAccessSerial, AHandTypedNumberIsWrittenButLeavesTheCounter)
+// Only the proposed number counts: a number typed by hand is written but
+// leaves the counter, and one the instrument refuses, or never answers, is
+// not written: the counter stays, nothing is stored and the dialog does not
+// close as done.
+TEST(ProductionAccessSerial, ASerialWriteLeavesTheCounterUnlessTheProposedNumberLanded)
 {
-    ScriptAccess a([](ScriptBench& b) {
-        lockedInstrument(b);
-        b.answer(1, 54, "00000001");
-    });
-    ASSERT_TRUE(a.access->PasswordValid());
-    a.access->EnterSerialField();
-    ASSERT_TRUE(a.ok("Jane Doe", a.access->Password(), "0E0A2855"));
-    EXPECT_EQ(writesOf(a.b, 55), (std::vector<std::string> {"0E0A2855"}));
-    EXPECT_TRUE(writesOf(a.b, 54).empty()) << "an unlocked instrument gets no password";
-    EXPECT_TRUE(a.access->SerialWritten());
-    EXPECT_EQ(a.profileText("sMasterSerialNum"), "<none>");
-    EXPECT_EQ(a.access->MasterLastNumber(), "0E0A2850");
-}
-
-// A number the instrument refuses, or never answers, is not written: the
-// counter stays, nothing is stored and the dialog does not close as done.
-TEST(ProductionAccessSerial, ARefusedOrUnansweredSerialWriteLeavesTheCounterAndKeepsTheDialogOpen)
-{
-    for (const bool silent : {false, true}) {
-        SCOPED_TRACE(silent ? "unanswered" : "refused");
+    enum Answer { kTaken, kRefused, kSilent };
+    const struct {
+        const char* name;
+        Answer answer;
+        const char* typed;   // null: the proposed number
+        bool done;
+    } cases[] = {
+        {"typed by hand", kTaken, "0E0A2855", true},
+        {"refused", kRefused, nullptr, false},
+        {"unanswered", kSilent, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ScriptAccess a([](ScriptBench& b) {
             lockedInstrument(b);
             b.answer(1, 54, "00000001");
         });
         ASSERT_TRUE(a.access->PasswordValid());
-        if (silent)
+        if (c.answer == kSilent)
             a.b.answers.erase({2, 55});
-        else
+        else if (c.answer == kRefused)
             a.b.answer(2, 55, "", 5);
         a.access->EnterSerialField();
-        EXPECT_FALSE(a.ok("Jane Doe", a.access->Password(), a.access->SerialNumber()));
-        EXPECT_EQ(writesOf(a.b, 55), (std::vector<std::string> {"0E0A2851"}));
+        const std::string serial = c.typed != nullptr ? c.typed : a.access->SerialNumber();
+        EXPECT_EQ(a.ok("Jane Doe", a.access->Password(), serial), c.done);
+        EXPECT_EQ(writesOf(a.b, 55), (std::vector<std::string> {c.typed != nullptr ? c.typed : "0E0A2851"}));
+        EXPECT_TRUE(writesOf(a.b, 54).empty()) << "an unlocked instrument gets no password";
+        if (c.done) {
+            EXPECT_TRUE(a.access->SerialWritten());
+        }
         EXPECT_EQ(a.profileText("sMasterSerialNum"), "<none>");
-        EXPECT_EQ(a.profileText("sLastUserName"), "<none>");
+        EXPECT_EQ(a.profileText("sLastUserName"), c.done ? "Jane Doe" : "<none>");
+        EXPECT_EQ(a.access->MasterLastNumber(), "0E0A2850");
     }
 }
 

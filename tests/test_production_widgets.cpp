@@ -32,12 +32,6 @@ class ProductionTest : public AppBench {
 protected:
     std::vector<int> simulatedUnits() const override { return {1, 2}; }
 
-    void TearDown() override
-    {
-        dialogWatch_.reset();
-        AppBench::TearDown();
-    }
-
     // Makes the controller's window the active one, as the user's click does.
     void activate(CTqk5820ConfigDoc* doc)
     {
@@ -48,20 +42,7 @@ protected:
     // access dialog once it is up (and must close it). Whether a dialog came.
     bool command(int id, const std::function<void(ProductionAccessDialog&)>& fill)
     {
-        bool shown = false;
-        dialogWatch_ = std::make_unique<QTimer>();
-        dialogWatch_->setInterval(10);
-        QObject::connect(dialogWatch_.get(), &QTimer::timeout, [this, fill, &shown] {
-            if (auto* d = qobject_cast<ProductionAccessDialog*>(QApplication::activeModalWidget())) {
-                dialogWatch_->stop();
-                shown = true;
-                fill(*d);
-            }
-        });
-        dialogWatch_->start();
-        app->GetMainFrame()->OnCommand(id);
-        dialogWatch_->stop();
-        return shown;
+        return commandWithModal(id, fill);
     }
 
     static void enterSerialField(ProductionAccessDialog& d)
@@ -100,8 +81,6 @@ protected:
     }
 
     sim::SimUnit& unit(int n = 1) { return *sim->sim().unit(n); }
-
-    std::unique_ptr<QTimer> dialogWatch_;
 };
 
 // ---------------------------------------------------------------- access dialog

@@ -109,22 +109,17 @@ TEST(DialogTemplates, LookupFindsTheControlOfThatTemplateAndNeverACaption)
 
 TEST(DialogTemplates, StylesTheFormsRelyOn)
 {
-    // Production access: the three fields first in tab order, the password masked.
-    const auto& access = tpl(145).controls;
-    ASSERT_GE(access.size(), 3u);
-    EXPECT_EQ(access[0].id, 1043);
-    EXPECT_EQ(access[1].id, 1044);
-    EXPECT_EQ(access[2].id, 1046);
-    EXPECT_TRUE(has(ctl(145, 1044), ControlStyle::kPassword));
+    // The access dialog's tab order, masked password, PREVIOUS disabled and
+    // the caption on the left are checked on the built dialogs
+    // (test_dialog_builder); the rest here.
+    // Production access: only the user name is shown as typed.
     EXPECT_FALSE(has(ctl(145, 1043), ControlStyle::kPassword));
     EXPECT_EQ(ctl(145, 1).kind, ControlKind::DefaultPushButton);
     EXPECT_EQ(ctl(100, 1).text, "OK");
-    // Calibration: PREVIOUS and ABORT start disabled; the done-indicators are set by the view only.
-    EXPECT_TRUE(has(ctl(141, 1148), ControlStyle::kDisabled));
+    // Calibration: ABORT starts disabled; the done-indicators are set by the view only.
     EXPECT_TRUE(has(ctl(141, 1149), ControlStyle::kDisabled));
     EXPECT_FALSE(has(ctl(141, 1147), ControlStyle::kDisabled));
     EXPECT_TRUE(has(ctl(141, 1086), ControlStyle::kFlat | ControlStyle::kNotAutomatic));
-    EXPECT_TRUE(has(ctl(141, 1060), ControlStyle::kTextLeft));
     EXPECT_EQ(ctl(141, 1086).text, " 10 uA");
     // Diagnostics: status lamps are marks without tab stops; the counter is right-aligned and centred.
     EXPECT_TRUE(has(ctl(139, 1079), ControlStyle::kNotAutomatic | ControlStyle::kNoTabStop));

@@ -24,12 +24,7 @@ using sim::SimUnit;
 
 std::string xorHex(const std::string& text)
 {
-    unsigned sum = 0;
-    for (unsigned char c : text)
-        sum ^= c;
-    char buf[3];
-    std::snprintf(buf, sizeof buf, "%02x", sum & 0xffu);
-    return buf;
+    return protocol::checksumText(protocol::checksum(text));
 }
 
 std::string command(int unit, int cls, int parameter, const std::string& data = "+000.000")

@@ -44,14 +44,39 @@ protected:
 std::string ToolsTest::link_;
 SimChild* ToolsTest::sim_ = nullptr;
 
-TEST_F(ToolsTest, ReadPrintsTheDataFieldOfEachUnitOnTheLine)
+// A read prints the unit's data field; a refusal, silence or a damaged
+// answer ends with 1 and the window program's text, then what the code means.
+TEST_F(ToolsTest, AReadPrintsTheDataFieldOrSaysTheEndCode)
 {
-    RunResult r = ctl({"--unit", "1", "read", "56"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "+001.300\n");
-    r = ctl({"--unit", "5", "read", "55"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, " CALLKV \n");
+    const struct {
+        const char* faults;   // injected for this read only
+        const char* unit;
+        const char* parameter;
+        int exitCode;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {"", "1", "56", 0, "+001.300\n", ""},
+        {"", "5", "55", 0, " CALLKV \n", ""},
+        {"", "1", "99", 1, "", "ERROR - Unit #01 Command 1-99, returned End Code 03. (the instrument refused the command)\n"},
+        // Nobody answers to unit 3.
+        {"", "3", "56", 1, "", "ERROR - Unit #03 Command 1-56, returned End Code 98. (no reply in time)\n"},
+        {"corrupt=1", "1", "1", 1, "", "ERROR - Unit #01 Command 1-01, returned End Code 99. (the reply's checksum is wrong)\n"},
+        {"garble=1", "1", "1", 1, "", "ERROR - Unit #01 Command 1-01, returned End Code 97. (the reply could not be read)\n"},
+        {"drop=1", "1", "1", 1, "", "ERROR - Unit #01 Command 1-01, returned End Code 98. (no reply in time)\n"},
+        {"", "1", "56", 0, "+001.300\n", ""},   // the faults gone, the line answers again
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.faults) + " unit " + c.unit + " read " + c.parameter);
+        if (*c.faults != '\0') {
+            EXPECT_EQ(control(std::string("faults ") + c.faults).rfind("ok", 0), 0u);
+        }
+        const RunResult r = ctl({"--unit", c.unit, "read", c.parameter});
+        control("faults drop=0 corrupt=0 garble=0");
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
 }
 
 TEST_F(ToolsTest, WritesEchoAndReadBack)
@@ -67,37 +92,6 @@ TEST_F(ToolsTest, WritesEchoAndReadBack)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "0E0A2851\n");
     EXPECT_EQ(ctl({"--unit", "5", "read", "55"}).out, "0E0A2851\n");
-}
-
-TEST_F(ToolsTest, RefusalsAndSilenceReportTheEndCode)
-{
-    RunResult r = ctl({"--unit", "1", "read", "99"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "");
-    // The window program's text, then what the code means.
-    EXPECT_EQ(r.err, "ERROR - Unit #01 Command 1-99, returned End Code 03. (the instrument refused the command)\n");
-
-    r = ctl({"--unit", "3", "read", "56"});  // nobody answers to unit 3
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "ERROR - Unit #03 Command 1-56, returned End Code 98. (no reply in time)\n");
-}
-
-TEST_F(ToolsTest, InjectedFaultsProduceTheirEndCodes)
-{
-    struct Case {
-        const char* faults;
-        const char* endCode;
-    } cases[] = {{"faults corrupt=1", "99. (the reply's checksum is wrong)"},
-                 {"faults garble=1", "97. (the reply could not be read)"},
-                 {"faults drop=1", "98. (no reply in time)"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(control(c.faults).rfind("ok", 0), 0u);
-        const RunResult r = ctl({"--unit", "1", "read", "1"});
-        EXPECT_EQ(r.exitCode, 1) << c.faults;
-        EXPECT_EQ(r.err, std::string("ERROR - Unit #01 Command 1-01, returned End Code ") + c.endCode + "\n");
-        control("faults drop=0 corrupt=0 garble=0");
-    }
-    EXPECT_EQ(ctl({"--unit", "1", "read", "56"}).exitCode, 0);
 }
 
 TEST_F(ToolsTest, ScanListsTheUnitsThatAnswerWithWhatTheySay)

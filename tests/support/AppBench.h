@@ -19,9 +19,11 @@
 #include "tests/support/ReportingPrompts.h"
 #include "tests/support/ScriptedPrompts.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -38,6 +40,9 @@ protected:
     // Whether reports show as the program's real boxes (`reporting`) rather
     // than only being recorded; questions are answered by `prompts` either way.
     virtual bool realReports() const { return false; }
+    // One clock for the program and the simulator (one that runs faster,
+    // say); none: the program on the wall clock, the simulator on its own.
+    virtual Clock* sharedClock() { return nullptr; }
 
     void SetUp() override
     {
@@ -49,12 +54,14 @@ protected:
         static char name[] = "tessol-test";
         static char* argv[] = {name, nullptr};
         UserPrompts* shown = realReports() ? static_cast<UserPrompts*>(&reporting) : &prompts;
-        app = std::make_unique<CTessolApp>(argc, argv, TessolServices {&ports, &clock, &profile, shown});
+        Clock* shared = sharedClock();
+        app = std::make_unique<CTessolApp>(argc, argv,
+                                           TessolServices {&ports, shared ? shared : &clock, &profile, shown});
         sim::Options options;
         options.units = simulatedUnits();
         options.lineRate = pacedLine();
         adjustLine(options);
-        sim = std::make_unique<QtSim>(options, link_);
+        sim = std::make_unique<QtSim>(options, link_, shared);
         ASSERT_TRUE(sim->ok());
         ASSERT_TRUE(app->InitInstance());
         reporting.setOwner(app->GetMainFrame());
@@ -63,6 +70,7 @@ protected:
 
     void TearDown() override
     {
+        modalWatch_.reset();
         app->ExitInstance();
         sim.reset();
         app.reset();
@@ -106,6 +114,27 @@ protected:
         return dynamic_cast<Panel*>(viewOf(doc)->GetPanel(index));
     }
 
+    // Runs a command of the main window; `fill` works the modal dialog of
+    // that type once it is up (and must close it). Whether one came.
+    template <class Dialog>
+    bool commandWithModal(int id, const std::function<void(Dialog&)>& fill)
+    {
+        bool shown = false;
+        modalWatch_ = std::make_unique<QTimer>();
+        modalWatch_->setInterval(10);
+        QObject::connect(modalWatch_.get(), &QTimer::timeout, [this, fill, &shown] {
+            if (auto* d = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+                modalWatch_->stop();
+                shown = true;
+                fill(*d);
+            }
+        });
+        modalWatch_->start();
+        app->GetMainFrame()->OnCommand(id);
+        modalWatch_->stop();
+        return shown;
+    }
+
     std::string link_;
     PosixSerialPorts ports;
     SystemClock clock;
@@ -114,4 +143,7 @@ protected:
     ReportingPrompts reporting {prompts};
     std::unique_ptr<CTessolApp> app;
     std::unique_ptr<QtSim> sim;
+
+private:
+    std::unique_ptr<QTimer> modalWatch_;
 };

@@ -56,3 +56,50 @@ inline bool isNumber(const std::string& s)
     return point != std::string::npos && point > start && digits(s, start, point - start)
         && s.size() == point + 4 && digits(s, point + 1, 3);
 }
+
+// 2024-05-01T14:03:07+02:00
+inline bool isIsoTime(const std::string& s)
+{
+    return s.size() == 25 && digits(s, 0, 4) && s[4] == '-' && digits(s, 5, 2) && s[7] == '-' && digits(s, 8, 2)
+        && s[10] == 'T' && digits(s, 11, 2) && s[13] == ':' && digits(s, 14, 2) && s[16] == ':'
+        && digits(s, 17, 2) && (s[19] == '+' || s[19] == '-') && digits(s, 20, 2) && s[22] == ':'
+        && digits(s, 23, 2);
+}
+
+// A readings log row: time, actual, set point, TE current, TE voltage,
+// output, every reading there.
+inline bool isFullRow(const std::string& row)
+{
+    const auto f = fields(row);
+    return f.size() == 6 && isIsoTime(f[0]) && isNumber(f[1]) && isNumber(f[2]) && isNumber(f[3])
+        && isNumber(f[4]) && (f[5] == "on" || f[5] == "off");
+}
+
+// The instrument did not answer in that second: no reading, so no age.
+// The set point may still come from what the program knows of it.
+inline bool isMissingRow(const std::string& row)
+{
+    const auto f = fields(row);
+    return f.size() == 6 && isIsoTime(f[0]) && f[1] == "???.???" && (f[2] == "???.???" || isNumber(f[2]))
+        && f[3] == "???.???" && f[4] == "???.???" && f[5] == "???";
+}
+
+// Each reading a number or missing; the age, when there is one, in
+// seconds with one decimal.
+inline bool isRow(const std::string& row)
+{
+    const auto f = fields(row);
+    if ((f.size() != 6 && f.size() != 7) || !isIsoTime(f[0]))
+        return false;
+    if (f.size() == 7) {
+        const std::size_t point = f[6].find('.');
+        if (point == std::string::npos || point == 0 || point + 2 != f[6].size() || !digits(f[6], 0, point)
+            || !digits(f[6], point + 1, 1))
+            return false;
+    }
+    for (std::size_t i = 1; i < 5; ++i) {
+        if (f[i] != "???.???" && !isNumber(f[i]))
+            return false;
+    }
+    return f[5] == "on" || f[5] == "off" || f[5] == "???";
+}

@@ -128,6 +128,21 @@ CChildFrame* CKvtDocTemplate::OpenWindow(Document* document, bool makeVisible)
     return frame;
 }
 
+void CKvtDocTemplate::DropWindows(Document* document)
+{
+    Entry* entry = find(document);
+    if (entry == nullptr)
+        return;
+    const auto frames = entry->frames;
+    entry->frames.clear();
+    for (const QPointer<CChildFrame>& f : frames) {
+        if (f) {
+            f->CloseForGood();
+            delete f.data();
+        }
+    }
+}
+
 std::vector<CChildFrame*> CKvtDocTemplate::GetFrames(const Document* document) const
 {
     std::vector<CChildFrame*> frames;

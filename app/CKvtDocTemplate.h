@@ -52,6 +52,8 @@ public:
     // A new window (frame and view) for an open document; null if it is
     // not open.
     CChildFrame* OpenWindow(Document* document, bool makeVisible = true);
+    // Closes every window of an open document and keeps the document.
+    void DropWindows(Document* document);
     // The open windows of a document.
     std::vector<CChildFrame*> GetFrames(const Document* document) const;
     // Closes the document and its windows. The object itself is deleted by

@@ -4,6 +4,7 @@
 #include "app/CMainFrame.h"
 #include "app/FindControllersDialog.h"
 #include "app/OverviewWindow.h"
+#include "app/Workspace.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -147,6 +148,9 @@ bool CTessolApp::InitInstance()
     // Closing the main window closes every document (each closes its port);
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
+        // What is watched now is what the next start brings back.
+        SaveWorkspace();
+        exiting_ = true;
         if (configTemplate_) {
             EndControllersTogether();
             configTemplate_->CloseAllDocuments();
@@ -155,6 +159,8 @@ bool CTessolApp::InitInstance()
     tick_->start();
 
     polling_ = true;
+    if (workspace_)
+        RestoreWorkspace();
     return true;
 }
 
@@ -199,6 +205,9 @@ void CTessolApp::EndControllersTogether()
 
 void CTessolApp::ExitInstance()
 {
+    if (!exiting_)
+        SaveWorkspace();
+    exiting_ = true;
     if (tick_ != nullptr)
         tick_->stop();
     StopPublishing();
@@ -212,7 +221,9 @@ void CTessolApp::ExitInstance()
         EndControllersTogether();
         configTemplate_->CloseAllDocuments();
     }
-    // The main window owns it.
+    // Before the main window goes: a frame that goes with it would tell
+    // a half-destroyed main window of its change.
+    delete overviewFrame_;
     overview_ = nullptr;
     overviewFrame_ = nullptr;
     for (LineNotifier*& n : notifiers_) {
@@ -272,6 +283,7 @@ void CTessolApp::OnIdle()
         RefreshCalibration();
         RefreshDiagnostics();
         RefreshOverview(false);
+        SaveWorkspaceSoon();
         if (scanner_)
             scanner_->step();
         link_->serviceAllPorts();
@@ -307,6 +319,7 @@ void CTessolApp::HaltedPass()
         ForEachConfigView(*doc, &CTqk5820ConfigView::HaltedPass);
     }
     RefreshOverview(true);
+    SaveWorkspaceSoon();
     KeepHaltNotice();
 }
 
@@ -991,4 +1004,123 @@ void CTessolApp::GroupLogging(const std::vector<Controller*>& chosen, bool start
     for (Controller* controller : chosen)
         controller->SetLogFolder(folder);
     WatchedChanged();
+}
+
+void CTessolApp::UseWorkspace(bool restore)
+{
+    workspace_ = restore && workspace::enabled(*profile_);
+}
+
+void CTessolApp::RestoreWorkspace()
+{
+    std::vector<std::string> damaged;
+    const std::vector<WorkspaceEntry> entries = workspace::load(*profile_, damaged);
+    if (!entries.empty())
+        ShowOverview();
+    for (const WorkspaceEntry& entry : entries) {
+        Document* doc = OpenControllerAt(entry.port, entry.unit);
+        Controller* controller = ControllerOf(doc);
+        if (controller == nullptr)
+            continue;
+        auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
+        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
+            config->SetDisplayFlag(i, entry.panels[static_cast<std::size_t>(i)] == '1');
+        config->UpdateAllViews(nullptr);
+        if (!entry.window) {
+            configTemplate_->DropWindows(doc);
+            controller->SetWindowCount(0);
+        } else if (entry.width > 0 && entry.height > 0) {
+            for (CChildFrame* frame : configTemplate_->GetFrames(doc))
+                frame->setGeometry(entry.x, entry.y, entry.width, entry.height);
+        }
+        if (!entry.logFolder.empty())
+            controller->SetLogFolder(entry.logFolder);
+        if (!entry.broker)
+            DetachPublisher(doc);
+        saved_[controller] = Saved {entry.serial, entry.broker};
+        if (overview_ != nullptr)
+            overview_->SetExpectedSerial(controller, QString::fromStdString(entry.serial));
+    }
+    if (!damaged.empty()) {
+        std::string text = "Workspace: skipped";
+        for (std::size_t i = 0; i < damaged.size(); ++i)
+            text += (i == 0 ? " " : "; ") + damaged[i];
+        prompts_->showStatusMessage(text);
+    }
+    if (overview_ != nullptr)
+        overview_->Refresh(!polling_);
+    if (mainFrame_ && overviewFrame_ != nullptr)
+        mainFrame_->ActivateChildFrame(overviewFrame_);
+    workspaceSaved_ = WorkspaceText();
+}
+
+std::string CTessolApp::WorkspaceText() const
+{
+    std::string text;
+    for (const Controller* controller : Controllers()) {
+        WorkspaceEntry entry;
+        const CTqk5820ConfigDoc& doc = controller->Doc();
+        entry.port = std::max(0, std::min(3, doc.GetPortIndex()));
+        entry.unit = std::max(1, doc.GetUnitNumber());
+        const auto saved = saved_.find(controller);
+        entry.serial = controller->Serial();
+        if (entry.serial.empty() && saved != saved_.end())
+            entry.serial = saved->second.serial;
+        if (entry.serial.size() > 8)
+            entry.serial.resize(8);
+        const std::vector<CChildFrame*> frames = configTemplate_->GetFrames(&doc);
+        entry.window = !frames.empty();
+        if (entry.window) {
+            const QRect place = frames.front()->isMaximized() || frames.front()->isMinimized()
+                ? frames.front()->normalGeometry()
+                : frames.front()->geometry();
+            entry.x = place.x();
+            entry.y = place.y();
+            entry.width = place.width();
+            entry.height = place.height();
+        }
+        entry.panels.clear();
+        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
+            entry.panels += doc.GetDisplayFlag(i) ? '1' : '0';
+        // Without a broker this run, the choice made before stands.
+        entry.broker = mqtt_ ? controller->Publisher() != nullptr
+                             : (saved == saved_.end() || saved->second.broker);
+        if (controller->IsLogging()) {
+            const std::string& path = controller->Sampler().LogPath();
+            const std::size_t slash = path.find_last_of('/');
+            entry.logFolder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+        }
+        text += workspace::format(entry) + "\n";
+    }
+    return text;
+}
+
+void CTessolApp::SaveWorkspaceSoon()
+{
+    if (!workspace_ || exiting_)
+        return;
+    const std::int64_t now = clock_->utcMillis();
+    if (now >= workspaceSavedAt_ && now - workspaceSavedAt_ < 1000)
+        return;
+    workspaceSavedAt_ = now;
+    SaveWorkspace();
+}
+
+void CTessolApp::SaveWorkspace()
+{
+    if (!workspace_ || exiting_ || !configTemplate_)
+        return;
+    const std::string text = WorkspaceText();
+    if (text == workspaceSaved_)
+        return;
+    workspaceSaved_ = text;
+    std::vector<WorkspaceEntry> entries;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        WorkspaceEntry entry;
+        std::string problem;
+        if (workspace::parse(text.substr(start, end - start), entry, problem))
+            entries.push_back(entry);
+    }
+    workspace::save(*profile_, entries);
 }

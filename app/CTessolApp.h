@@ -153,6 +153,19 @@ public:
     // The watched controllers, oldest first.
     std::vector<Controller*> Controllers() const;
 
+    // The watched controllers are saved (on every change, looked at once a
+    // second) and restored at InitInstance: line, unit, serial number last
+    // seen, window open or not and its geometry, panels shown, logging and
+    // broker. Off unless turned on here; the profile's Workspace/Restore=0
+    // keeps it off. With `restore` false the saved workspace is neither
+    // restored nor overwritten.
+    void UseWorkspace(bool restore);
+    // Opens what the profile's workspace holds; writes nothing to any
+    // instrument. A damaged entry is named in one status line and skipped.
+    void RestoreWorkspace();
+    // Saves the workspace now when it differs from what was saved last.
+    void SaveWorkspace();
+
     // Window, Overview: one row per watched controller, made on first use
     // and shown in front. Once it has been shown, a controller stays
     // watched when its last window closes, until Stop watching.
@@ -222,6 +235,10 @@ private:
     // The set of watched controllers changed (or a window of one).
     void WatchedChanged();
     void RefreshOverview(bool halted);
+    // The workspace as it stands, one formatted entry a line.
+    std::string WorkspaceText() const;
+    // SaveWorkspace at most once a second, from the pass.
+    void SaveWorkspaceSoon();
     void DetachPublisher(const Document* doc);
     // Each publisher's step: all of it, or only the connection's upkeep
     // while its controller's step is under way.
@@ -266,6 +283,18 @@ private:
     OverviewWindow* overview_ = nullptr;
     QMdiSubWindow* overviewFrame_ = nullptr;
     std::int64_t overviewRefreshedAt_ = 0;
+    bool workspace_ = false;
+    bool exiting_ = false;
+    std::int64_t workspaceSavedAt_ = 0;
+    std::string workspaceSaved_;
+    // What a restored controller was saved with, for what it cannot tell
+    // by itself yet (its serial number before it answers, its broker and
+    // log choices).
+    struct Saved {
+        std::string serial;
+        bool broker = true;
+    };
+    std::map<const Controller*, Saved> saved_;
     bool overviewStale_ = false;
 
     std::string logDirectory_;

@@ -39,6 +39,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             line.mqttControl = true;
             continue;
         }
+        if (a == "--no-restore") {
+            line.noRestore = true;
+            continue;
+        }
         std::string option;
         std::string value;
         for (const std::string& v : valued) {

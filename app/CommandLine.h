@@ -4,7 +4,7 @@
 #include <vector>
 
 // The window program's command line, read before Qt sees it: --log-dir DIR
-// once, the broker options (--mqtt URL, with --mqtt-control and
+// once, --no-restore, the broker options (--mqtt URL, with --mqtt-control and
 // --mqtt-ca FILE), each also as --option=VALUE, or --help (-h) for the usage
 // and --version for the version.
 struct CommandLine {
@@ -15,11 +15,12 @@ struct CommandLine {
     std::string mqttUrl;        // empty: nothing published
     bool mqttControl = false;
     std::string mqttCaFile;
+    bool noRestore = false;     // start without the saved workspace
     std::string problem;        // what was wrong when not ok
 };
 
 inline constexpr const char* kCommandLineUsage =
-    "usage: tessol [--log-dir DIR] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]";
+    "usage: tessol [--no-restore] [--log-dir DIR] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]";
 // What --help prints after the usage line.
 inline constexpr const char* kCommandLineHelp =
     "  --log-dir DIR   log every controller window from the moment it opens to\n"
@@ -32,6 +33,9 @@ inline constexpr const char* kCommandLineHelp =
     "                  (tessol/<id>/setpoint/set, tessol/<id>/output/set)\n"
     "  --mqtt-ca FILE  trust the certificates in FILE for an mqtts broker instead of\n"
     "                  the system's\n"
+    "  --no-restore    start without the controllers watched last time (the saved\n"
+    "                  workspace is kept for the next start); the setting Restore=0\n"
+    "                  in section Workspace turns saving and restoring off for good\n"
     "  --help, -h      show this text and end\n"
     "  --version       show the program's version and end\n"
     "\n"

@@ -38,6 +38,7 @@ int main(int argc, char** argv)
         std::fclose(ca);
     }
     CTessolApp app(argc, argv);
+    app.UseWorkspace(!line.noRestore);
     if (!line.logDirectory.empty()) {
         const QString folder = QDir(QString::fromStdString(line.logDirectory)).absolutePath();
         if (!QDir().mkpath(folder)) {

@@ -68,6 +68,13 @@ void Controller::RemoveObserver(Observer* observer)
 void Controller::SetWindowCount(int windows)
 {
     windows_ = std::max(0, windows);
+    if (windows_ == 0) {
+        // No panel reads or shows anything now: the sampler reads the
+        // output word itself and keeps the history for a window to come.
+        sampler_.SetOutputWordReadElsewhere(false);
+        sampler_.SetPlotting(false);
+        sampler_.SetKeeping(true);
+    }
     SyncSink();
 }
 

@@ -242,8 +242,10 @@ std::optional<SimUnit::Answer> SimUnit::handle(int commandClass, int parameter, 
         return Answer {kEndUnknownParameter, data8};
     if (commandClass == protocol::kClassRead && info->read)
         return Answer {protocol::kEndOk, readText(parameter)};
-    if (commandClass == protocol::kClassWrite && info->write)
+    if (commandClass == protocol::kClassWrite && info->write) {
+        written_.push_back(parameter);
         return write(parameter, data8);
+    }
     return Answer {kEndWrongClass, data8};
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/SensorCurve.h"
 
@@ -78,6 +79,8 @@ public:
     // write answers the value as the unit now holds it (clamped to its
     // range, rounded to three decimals); refusals echo `data8`.
     std::optional<Answer> handle(int commandClass, int parameter, const std::string& data8);
+    // The parameters written to this unit (and answered), oldest first.
+    const std::vector<int>& Written() const { return written_; }
 
     // Runs the thermal model forward by `dtSeconds` (at most 10 minutes at
     // a time are simulated; longer steps only settle).
@@ -130,6 +133,7 @@ public:
     int sensorType() const;
 
 private:
+    std::vector<int> written_;
     struct Settings {
         double setPoint = 25.0;             // in C, or kOhm when setPointIsResistance
         bool setPointIsResistance = false;

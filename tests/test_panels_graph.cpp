@@ -750,11 +750,11 @@ TEST(CommandLineTest, TakesOnlyALogFolderOrAskForHelp)
 
     const RunResult r = runProgram({TESSOL_PATH, "-platform", "offscreen", "--verbose"}, 20000);
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("usage: tessol [--log-dir DIR]"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("usage: tessol [--no-restore] [--log-dir DIR]"), std::string::npos) << r.err;
     // Even where no window can be opened, a wrong option is told as such.
     const RunResult headless = runProgram({TESSOL_PATH, "--bogus"}, 20000, {"QT_QPA_PLATFORM=xcb", "DISPLAY="});
     EXPECT_EQ(headless.exitCode, 2);
-    EXPECT_NE(headless.err.find("usage: tessol [--log-dir DIR]"), std::string::npos) << headless.err;
+    EXPECT_NE(headless.err.find("usage: tessol [--no-restore] [--log-dir DIR]"), std::string::npos) << headless.err;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // controller's configuration document, exactly as the window's panels do.
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/Controller.h"
 #include "config/MqttPublisher.h"
 #include "config/SensorTypeTracker.h"
 #include "config/UnitRegistry.h"
@@ -353,6 +354,7 @@ public:
         : ports_(nullptr)
         , link_(ports_, clock_, prompts_)
         , doc_(link_, clock_, profile_, prompts_, &registry_)
+        , controller_(doc_, clock_)
         , port_(port)
         , unit_(unit)
         , device_(device)
@@ -363,13 +365,16 @@ public:
         // A settings store of its own: the tool changes nobody's defaults.
         profile_.writeInt(CTqk5820ConfigDoc::kProfileSection, CTqk5820ConfigDoc::kPortKey, port);
         doc_.SetWaitHandler([this] { waitForLine(10); });
+        // The tool reads its rows itself, as a window does; the controller
+        // carries them to the broker.
+        controller_.SetWindowCount(1);
     }
 
     ~DocSession()
     {
         // The broker hears that this controller goes offline while the
         // document still stands.
-        publisher_.reset();
+        controller_.StopPublishing();
         doc_.OnCloseDocument();
     }
 
@@ -394,9 +399,10 @@ public:
     {
         notices_ = std::make_unique<MqttNotices>(
             [](const std::string& text) { std::fprintf(stderr, "tessolctl: %s\n", text.c_str()); });
-        publisher_ = std::make_unique<MqttPublisher>(doc_, setup, *notices_, portName());
+        controller_.StartPublishing(setup, *notices_, portName());
     }
-    MqttPublisher* publisher() { return publisher_.get(); }
+    MqttPublisher* publisher() { return controller_.Publisher(); }
+    Controller& controller() { return controller_; }
 
     CTqk5820ConfigDoc& doc() { return doc_; }
     const Clock& clock() const { return clock_; }
@@ -412,8 +418,8 @@ public:
     {
         doc_.Poll();
         link_.servicePort(port_);
-        if (publisher_) {
-            publisher_->Step(brokerReady_);
+        if (controller_.Publisher()) {
+            controller_.Publisher()->Step(brokerReady_);
             brokerReady_ = false;
         }
         waitForLine(waitMs);
@@ -466,11 +472,11 @@ private:
     // On the line, and on the broker's socket while publishing.
     void waitForLine(int ms)
     {
-        if (!publisher_ || publisher_->Socket() < 0) {
+        if (!controller_.Publisher() || controller_.Publisher()->Socket() < 0) {
             waitOnLink(link_, port_, ms);
             return;
         }
-        std::vector<WaitFd> broker {WaitFd {publisher_->Socket(), publisher_->WantsWrite(), false}};
+        std::vector<WaitFd> broker {WaitFd {controller_.Publisher()->Socket(), controller_.Publisher()->WantsWrite(), false}};
         waitOnLineAnd(link_.watch(port_), broker, ms);
         brokerReady_ = brokerReady_ || broker[0].ready;
     }
@@ -482,11 +488,11 @@ private:
     InstrumentLink link_;
     UnitRegistry registry_;
     CTqk5820ConfigDoc doc_;
+    Controller controller_;
     int port_;
     int unit_;
     std::string device_;
     std::unique_ptr<MqttNotices> notices_;
-    std::unique_ptr<MqttPublisher> publisher_;
     bool brokerReady_ = false;
 };
 
@@ -775,8 +781,7 @@ int runWatch(DocSession& s, const WatchOptions& options)
         line.output = r.output;
         if (!emit(writer.lines(who, line)))
             return kFileFailed;
-        if (s.publisher() != nullptr)
-            s.publisher()->Publish(line, r.resistance);
+        s.controller().Deliver(line, r.resistance);
         if (options.count != 0 && row + 1 >= options.count)
             break;
         // The line keeps working until the next row is due: the document

@@ -865,7 +865,9 @@ OverviewWindow* CTessolApp::ShowOverview()
         // watched, and the Window menu shows it again.
         overviewFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
         mainFrame_->AddChildFrame(overviewFrame_);
-        overviewFrame_->resize(overview_->size() + QSize(16, 40));
+        // As tall as the client area lets it be: the rows are the point.
+        const int height = std::max(overview_->height() + 40, mainFrame_->GetClientSize().height());
+        overviewFrame_->resize(overview_->width() + 16, std::min(height, mainFrame_->GetClientSize().height()));
     }
     overview_->Refresh(!polling_);
     overviewRefreshedAt_ = clock_->utcMillis();

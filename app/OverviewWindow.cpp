@@ -91,12 +91,20 @@ OverviewWindow::OverviewWindow(std::function<std::vector<Controller*>()> control
                 actions_.open(*const_cast<Controller*>(controller));
         }
     });
-    // Wide enough for "stopped answering 14:02:11" and "-123.456 kΩ".
-    const QFontMetrics metrics(font());
-    const int widths[kColumnCount] = {7, 5, 10, 12, 12, 10, 7, 24, 8};
-    for (int c = 0; c < kColumnCount; ++c)
-        table_->setColumnWidth(c, metrics.horizontalAdvance(QLatin1Char('0')) * widths[c] + 12);
-    resize(metrics.horizontalAdvance(QLatin1Char('0')) * 105, 360);
+    // Wide enough for the widest text of each column ("stopped answering
+    // 14:02:11", "-123.456 kΩ") and for its header.
+    const QFontMetrics metrics(table_->font());
+    const char* const widest[kColumnCount] = {"COM4", "99", "(none)WW", "-123.456 kΩ", "-123.456 kΩ",
+                                              "-10.000 A", "off", "stopped answering 00:00:00W", "999.9"};
+    int total = 0;
+    for (int c = 0; c < kColumnCount; ++c) {
+        const int width = std::max(metrics.horizontalAdvance(QString::fromUtf8(widest[c])),
+                                   metrics.horizontalAdvance(QString::fromUtf8(kHeaders[c])) + 16)
+            + 16;
+        table_->setColumnWidth(c, width);
+        total += width;
+    }
+    resize(total + 24, 22 * metrics.height() + 40);
 }
 
 QString OverviewWindow::StateText(const Controller& controller, bool halted)
@@ -158,7 +166,8 @@ void OverviewWindow::Fill(QTreeWidgetItem* row, const Controller& controller, bo
                                                 : QStringLiteral("-"));
     row->setData(kUnit, Qt::UserRole, doc.GetUnitNumber());
     const QString serial = QString::fromStdString(controller.Serial());
-    row->setText(kSerial, serial);
+    // The serial number of a unit never given one.
+    row->setText(kSerial, serial == QLatin1String("CALLKV") ? QStringLiteral("(none)") : serial);
     const bool resistance = sampler.GetMode() == ReadingSampler::kResistance;
     const char* unit = resistance ? "kΩ" : "°C";
     setReading(row, kActual, sampler.Newest(ReadingSampler::kActual), unit);

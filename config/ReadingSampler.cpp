@@ -362,47 +362,67 @@ void ReadingSampler::Read()
     if (ReadsAll())
         TakeSerial();
     FollowMode();
+    // The stalest column asks first: on a line busier than a second's
+    // worth of reads, the columns asked last would otherwise never come.
+    std::array<Column, kColumnCount> order {kActual, kSetPoint, kCurrent, kVoltage, kOutput};
+    std::stable_sort(order.begin(), order.end(),
+                     [this](Column a, Column b) { return newest_[a].at < newest_[b].at; });
+    for (Column column : order)
+        ReadColumn(column);
+}
+
+void ReadingSampler::ReadColumn(Column column)
+{
     float v = 0.0f;
-    if (mode_ != kUnknown) {
-        if (wantActual_ && doc_.GetNumber(ActualParameter(), v, this)) {
+    switch (column) {
+    case kActual:
+        if (mode_ != kUnknown && wantActual_ && doc_.GetNumber(ActualParameter(), v, this)) {
             sample_.actual = v;
             sample_.have |= GraphSample::kActual;
             wantActual_ = false;
             Take(kActual, csvlog::number(static_cast<double>(v)), ActualParameter());
         }
-        if (wantSetPoint_ && doc_.GetNumber(SetPointParameter(), v, this)) {
+        break;
+    case kSetPoint:
+        if (mode_ != kUnknown && wantSetPoint_ && doc_.GetNumber(SetPointParameter(), v, this)) {
             sample_.setPoint = v;
             sample_.have |= GraphSample::kSetPoint;
             wantSetPoint_ = false;
             Take(kSetPoint, csvlog::number(static_cast<double>(v)), SetPointParameter());
         }
-    }
-    if (wantCurrent_ && doc_.ReadTeCurrent(v, this)) {
-        sample_.current = v;
-        sample_.have |= GraphSample::kCurrent;
-        wantCurrent_ = false;
-        Take(kCurrent, csvlog::number(static_cast<double>(v)), pn::kTeCurrent);
-    }
-    if (!ReadsAll())
-        return;
-    if (wantVoltage_ && doc_.ReadTeVoltage(v, this)) {
-        voltage_ = csvlog::number(static_cast<double>(v));
-        wantVoltage_ = false;
-        Take(kVoltage, voltage_, pn::kTeVoltage);
-    }
-    if (wantOutput_) {
-        std::string word;
-        if (outputElsewhere_) {
-            // The Measurement panel reads the word; the newest text of this
-            // second is taken as it stands, without a read of its own (and
-            // noted as taken when the second closes).
-            if (doc_.ValueText(pn::kOutputState).size() == 8)
-                outputWord_ = doc_.ValueText(pn::kOutputState);
-        } else if (doc_.ReadOutputState(word)) {
-            outputWord_ = word;
-            wantOutput_ = false;
-            Take(kOutput, word, pn::kOutputState);
+        break;
+    case kCurrent:
+        if (wantCurrent_ && doc_.ReadTeCurrent(v, this)) {
+            sample_.current = v;
+            sample_.have |= GraphSample::kCurrent;
+            wantCurrent_ = false;
+            Take(kCurrent, csvlog::number(static_cast<double>(v)), pn::kTeCurrent);
         }
+        break;
+    case kVoltage:
+        if (ReadsAll() && wantVoltage_ && doc_.ReadTeVoltage(v, this)) {
+            voltage_ = csvlog::number(static_cast<double>(v));
+            wantVoltage_ = false;
+            Take(kVoltage, voltage_, pn::kTeVoltage);
+        }
+        break;
+    case kOutput:
+        if (ReadsAll() && wantOutput_) {
+            std::string word;
+            if (outputElsewhere_) {
+                // The Measurement panel reads the word; the newest text of
+                // this second is taken as it stands, without a read of its
+                // own (and noted as taken when the second closes).
+                if (doc_.ValueText(pn::kOutputState).size() == 8)
+                    outputWord_ = doc_.ValueText(pn::kOutputState);
+            } else if (doc_.ReadOutputState(word)) {
+                outputWord_ = word;
+                wantOutput_ = false;
+                Take(kOutput, word, pn::kOutputState);
+            }
+        }
+        break;
+    case kColumnCount: break;
     }
 }
 

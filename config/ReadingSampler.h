@@ -124,6 +124,7 @@ private:
     void OpenSecond(std::int64_t second);
     void CloseSecond();
     void Read();
+    void ReadColumn(Column column);
     void FollowMode();
     void TakeSerial();
     int ActualParameter() const;

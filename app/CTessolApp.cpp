@@ -469,8 +469,12 @@ UnitScanner& CTessolApp::Scanner()
 
 void CTessolApp::OnFindControllers()
 {
+    const std::size_t before = Controllers().size();
     FindControllersDialog dialog(*this, mainFrame_.get());
     dialog.exec();
+    // What was found joins the overview, where a floor is seen at once.
+    if (Controllers().size() > before)
+        ShowOverview();
 }
 
 Document* CTessolApp::OpenDocumentFile(const std::string& name)

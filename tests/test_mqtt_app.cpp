@@ -6,6 +6,8 @@
 #include "controls/CLibDatamineEdit.h"
 #include "app/CKvtDocTemplate.h"
 #include "resources/Menus.h"
+#include "config/Controller.h"
+#include "platform/qt/CChildFrame.h"
 #include "tests/support/AppBench.h"
 #include "tests/support/MosquittoBroker.h"
 #include "tests/support/TopicWatch.h"
@@ -92,6 +94,25 @@ TEST_F(AppMqttTest, EveryWindowPublishesAndAClosedWindowGoesOffline)
     app->ConfigTemplate().CloseDocument(first);
     EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "online"), "false", from); }));
     EXPECT_FALSE(topics.seen(topic(2, "online"), "false"));
+}
+
+TEST_F(AppMqttTest, AControllerWatchedWithoutItsWindowKeepsItsTopicsUntilStopWatching)
+{
+    publish(false);
+    app->ShowOverview();
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    ASSERT_TRUE(arrives([&] { return topics.seen(topic(1, "online"), "true") && topics.seen(topic(1, "actual")); }));
+    static_cast<CTqk5820ConfigView*>(doc->GetViews().front())->GetFrame()->close();
+    ASSERT_TRUE(doc->GetViews().empty());
+    const std::size_t from = topics.messages.size();
+    // Readings go on, the TE voltage and output among them, and it stays online.
+    EXPECT_TRUE(arrives([&] {
+        return topics.seen(topic(1, "actual"), "", from) && topics.seen(topic(1, "te_voltage"), "", from)
+            && topics.seen(topic(1, "output"), "", from);
+    }));
+    EXPECT_FALSE(topics.seen(topic(1, "online"), "false", from));
+    app->StopWatching(*app->ControllerOf(doc));
+    EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "online"), "false", from); }));
 }
 
 TEST_F(AppMqttTest, ASetPointFromTheBrokerReachesTheInstrumentAndTheWindow)

@@ -450,13 +450,15 @@ Document* CTessolApp::OnFileNew()
     return configTemplate_->OpenDocumentFile("");
 }
 
-Document* CTessolApp::OpenControllerAt(int port, int unit)
+Document* CTessolApp::OpenControllerAt(int port, int unit, bool quiet)
 {
     startPort_ = port;
     startUnit_ = unit;
+    startQuiet_ = quiet;
     Document* doc = configTemplate_->OpenDocumentFile("");
     startPort_ = -1;
     startUnit_ = -1;
+    startQuiet_ = false;
     return doc;
 }
 
@@ -578,7 +580,7 @@ void CTessolApp::RegisterConfigTemplate()
             auto doc = std::make_unique<CTqk5820ConfigDoc>(*link_, *clock_, *profile_, prompts);
             CTqk5820ConfigDoc* raw = doc.get();
             if (startUnit_ > 0)
-                raw->SetStartAddress(startPort_, startUnit_);
+                raw->SetStartAddress(startPort_, startUnit_, startQuiet_);
             promptsOf_[raw] = &prompts;
             rules_.Watch(raw, prompts);
             raw->SetWaitHandler([this, raw] {
@@ -1024,7 +1026,7 @@ void CTessolApp::RestoreWorkspace()
     if (!entries.empty())
         ShowOverview();
     for (const WorkspaceEntry& entry : entries) {
-        Document* doc = OpenControllerAt(entry.port, entry.unit);
+        Document* doc = OpenControllerAt(entry.port, entry.unit, true);
         Controller* controller = ControllerOf(doc);
         if (controller == nullptr)
             continue;

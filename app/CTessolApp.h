@@ -117,7 +117,9 @@ public:
     // A controller window for `unit` on line `port`, as File New and a change
     // of unit and port would make it, but with no question about the default
     // port and no other port opened on the way. Null if none was made.
-    Document* OpenControllerAt(int port, int unit);
+    // With `quiet`, a line that cannot be opened is said in the status line
+    // only (a restored workspace: its rows show it).
+    Document* OpenControllerAt(int port, int unit, bool quiet = false);
     // The search for controllers, stepped by every pass while polling.
     UnitScanner& Scanner();
     // Opens a document by name through the template its extension names.
@@ -270,6 +272,7 @@ private:
     // Where the next new controller document starts (OpenControllerAt).
     int startPort_ = -1;
     int startUnit_ = -1;
+    bool startQuiet_ = false;
     std::unique_ptr<CMainFrame> mainFrame_;
     std::unique_ptr<CKvtDocTemplate> configTemplate_;
     // Declared after the configuration template: its documents, bound to

@@ -120,9 +120,10 @@ bool CTqk5820ConfigDoc::OnNewDocument()
     if (portUsable_) {
         link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
     } else {
-        ReportOpenFailure(msg::kComPortRefusesOpenIt);
+        ReportOpenFailure(msg::kComPortRefusesOpenIt, !quietStart_);
         display_[kInfo] = true;
     }
+    quietStart_ = false;
     return true;
 }
 
@@ -868,7 +869,7 @@ void CTqk5820ConfigDoc::ChangePort(int b)
     }
 }
 
-void CTqk5820ConfigDoc::ReportOpenFailure(const char* message)
+void CTqk5820ConfigDoc::ReportOpenFailure(const char* message, bool box)
 {
     // The box keeps its words; the status line says which device failed and
     // why, so the user knows what to fix.
@@ -883,7 +884,8 @@ void CTqk5820ConfigDoc::ReportOpenFailure(const char* message)
     }
     if (!status.empty())
         prompts_.showStatusMessage(status);
-    report::showMessage(prompts_, message);
+    if (box)
+        report::showMessage(prompts_, message);
 }
 
 bool CTqk5820ConfigDoc::GetDisplayFlag(int panel) const

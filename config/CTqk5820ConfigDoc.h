@@ -67,10 +67,14 @@ public:
     // number `unit` instead of the default port and the lowest free number:
     // a controller that a search found, with no question about the
     // default port. A number taken by then falls back to the lowest free.
-    void SetStartAddress(int port, int unit)
+    // With `quiet` (a controller brought back from the saved workspace),
+    // a line that cannot be opened is said in the status line only, not in
+    // a box of its own: the overview's row shows it.
+    void SetStartAddress(int port, int unit, bool quiet = false)
     {
         startPort_ = port;
         startUnit_ = unit;
+        quietStart_ = quiet;
     }
     // Releases the unit number, closes the views, resets the contents (the
     // final command while online) and closes the port. The owner destroys
@@ -293,7 +297,7 @@ private:
     void CancelQueued();
     // The open-failure box, after the failed device and its reason in the
     // status line.
-    void ReportOpenFailure(const char* message);
+    void ReportOpenFailure(const char* message, bool box = true);
     void File(const ReplyPacket& reply);
     void Probe();
     void ClearFlags(int p);
@@ -335,6 +339,7 @@ private:
     // Given by SetStartAddress(), else -1.
     int startPort_ = -1;
     int startUnit_ = -1;
+    bool quietStart_ = false;
     // For parameters 1, 5, 6, 9, 2, 35, 3 and 4, in that order.
     std::array<std::vector<ParameterConsumer*>, 8> consumers_;
     SensorTypeTracker tracker_;

@@ -204,13 +204,13 @@ class RestoreTest : public FloorTest {
 protected:
     void SetUp() override
     {
-        // Sixteen controllers: units 1 to 15 on COM2 (unit 9 with another
-        // serial number than the one it was saved with), unit 20 absent;
-        // and a damaged entry.
-        for (int unit = 1; unit <= 16; ++unit) {
+        // Seventeen controllers: units 1 to 15 on COM2 (unit 9 with another
+        // serial number than the one it was saved with), unit 20 absent,
+        // unit 50 on COM1, which leads nowhere; and a damaged entry.
+        for (int unit = 1; unit <= 17; ++unit) {
             WorkspaceEntry e;
-            e.port = 1;
-            e.unit = unit == 16 ? 20 : unit;
+            e.port = unit == 17 ? 0 : 1;
+            e.unit = unit == 16 ? 20 : unit == 17 ? 50 : unit;
             e.serial = unit == 9 ? "SWAPPED1" : "";
             e.window = unit % 2 == 1;
             e.x = 30 * unit;
@@ -221,31 +221,32 @@ protected:
             entries.push_back(e);
         }
         workspace::save(profile, entries);
-        profile.writeText(workspace::kSection, "Controller17", "COM2;1x;;window;0,0,1,1;1111110;broker;");
-        profile.writeInt(workspace::kSection, "Count", 17);
+        profile.writeText(workspace::kSection, "Controller18", "COM2;1x;;window;0,0,1,1;1111110;broker;");
+        profile.writeInt(workspace::kSection, "Count", 18);
         FloorTest::SetUp();
     }
     std::vector<WorkspaceEntry> entries;
 };
 
-TEST_F(RestoreTest, SixteenControllersComeBackWithTheirWindowsWritingNothing)
+TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAndNoBox)
 {
     app->UseWorkspace(true);
     app->RestoreWorkspace();
     const std::vector<Controller*> watched = app->Controllers();
-    ASSERT_EQ(watched.size(), 16u);
+    ASSERT_EQ(watched.size(), 17u);
+    EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes.front().text;
     const auto& said = prompts.statusMessages;
     EXPECT_EQ(std::count_if(said.begin(), said.end(),
                             [](const std::string& t) { return t.rfind("Workspace: skipped", 0) == 0; }),
               1);
-    EXPECT_NE(std::find(said.begin(), said.end(), "Workspace: skipped Controller17: unit \"1x\" is not 1 to 99"),
+    EXPECT_NE(std::find(said.begin(), said.end(), "Workspace: skipped Controller18: unit \"1x\" is not 1 to 99"),
               said.end());
     for (std::size_t i = 0; i < watched.size(); ++i) {
         const WorkspaceEntry& e = entries[i];
         SCOPED_TRACE(e.unit);
         CTqk5820ConfigDoc& doc = watched[i]->Doc();
         EXPECT_EQ(doc.GetUnitNumber(), e.unit);
-        EXPECT_EQ(doc.GetPortIndex(), 1);
+        EXPECT_EQ(doc.GetPortIndex(), e.port);
         EXPECT_EQ(doc.GetViews().size(), e.window ? 1u : 0u);
         if (e.window) {
             auto* view = static_cast<CTqk5820ConfigView*>(doc.GetViews().front());
@@ -264,6 +265,7 @@ TEST_F(RestoreTest, SixteenControllersComeBackWithTheirWindowsWritingNothing)
         },
         15000));
     EXPECT_EQ(cell(*overview, watched[15], OverviewWindow::kState), "not answering");
+    EXPECT_EQ(cell(*overview, watched[16], OverviewWindow::kState), "line not open");
     EXPECT_EQ(cell(*overview, watched[1], OverviewWindow::kState), "online");
     for (int unit = 1; unit <= 15; ++unit)
         EXPECT_TRUE(writtenTo(unit).empty()) << "unit " << unit << " was written to";
@@ -272,7 +274,7 @@ TEST_F(RestoreTest, SixteenControllersComeBackWithTheirWindowsWritingNothing)
     app->SaveWorkspace();
     std::vector<std::string> damaged;
     const std::vector<WorkspaceEntry> saved = workspace::load(profile, damaged);
-    ASSERT_EQ(saved.size(), 16u);
+    ASSERT_EQ(saved.size(), 17u);
     EXPECT_TRUE(damaged.empty());
     EXPECT_EQ(saved[0].serial, watched[0]->Serial());
     EXPECT_FALSE(saved[0].serial.empty());
@@ -287,6 +289,6 @@ TEST_F(RestoreTest, NoRestoreNeitherOpensNorOverwritesTheSavedWorkspace)
     app->UseWorkspace(false);
     openOnline(1);
     app->SaveWorkspace();
-    EXPECT_EQ(profile.readInt(workspace::kSection, "Count", 0), 17);
+    EXPECT_EQ(profile.readInt(workspace::kSection, "Count", 0), 18);
     EXPECT_EQ(app->GetOverview(), nullptr);
 }

@@ -3,8 +3,7 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/FindControllersDialog.h"
-#include "app/OverviewWindow.h"
-#include "app/Workspace.h"
+#include "app/Floor.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -30,13 +29,8 @@
 #include "resources/Messages.h"
 
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QVBoxLayout>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
@@ -45,7 +39,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
-#include <cmath>
 
 namespace {
 
@@ -98,6 +91,7 @@ CTessolApp::CTessolApp(int& argc, char** argv, TessolServices services)
     if (services.prompts == nullptr)
         ownPrompts_ = std::make_unique<QtPrompts>();
     prompts_ = services.prompts != nullptr ? services.prompts : ownPrompts_.get();
+    floor_ = std::make_unique<Floor>(*this);
 }
 
 CTessolApp::~CTessolApp()
@@ -149,8 +143,7 @@ bool CTessolApp::InitInstance()
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
         // What is watched now is what the next start brings back.
-        SaveWorkspace();
-        exiting_ = true;
+        floor_->Close();
         if (configTemplate_) {
             EndControllersTogether();
             configTemplate_->CloseAllDocuments();
@@ -159,8 +152,7 @@ bool CTessolApp::InitInstance()
     tick_->start();
 
     polling_ = true;
-    if (workspace_)
-        RestoreWorkspace();
+    floor_->Start();
     return true;
 }
 
@@ -205,9 +197,8 @@ void CTessolApp::EndControllersTogether()
 
 void CTessolApp::ExitInstance()
 {
-    if (!exiting_)
-        SaveWorkspace();
-    exiting_ = true;
+    if (floor_)
+        floor_->Close();
     if (tick_ != nullptr)
         tick_->stop();
     StopPublishing();
@@ -223,9 +214,8 @@ void CTessolApp::ExitInstance()
     }
     // Before the main window goes: a frame that goes with it would tell
     // a half-destroyed main window of its change.
-    delete overviewFrame_;
-    overview_ = nullptr;
-    overviewFrame_ = nullptr;
+    if (floor_)
+        floor_->DropOverview();
     for (LineNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;
@@ -266,7 +256,7 @@ void CTessolApp::OnIdle()
             // the fresh value.
             Controller* controller = ControllerOf(doc);
             controller->SetWindowCount(static_cast<int>(doc->GetViews().size()));
-            controller->SetOverviewShown(overviewFrame_ != nullptr && overviewFrame_->isVisible());
+            controller->SetOverviewShown(floor_->IsOverviewShown());
             controller->Step();
             ForEachConfigView(*doc, &CTqk5820ConfigView::RefreshPass);
             // A message box of the refresh or the poll may have let the user
@@ -282,8 +272,7 @@ void CTessolApp::OnIdle()
         }
         RefreshCalibration();
         RefreshDiagnostics();
-        RefreshOverview(false);
-        SaveWorkspaceSoon();
+        floor_->Pass(false);
         if (scanner_)
             scanner_->step();
         link_->serviceAllPorts();
@@ -318,8 +307,7 @@ void CTessolApp::HaltedPass()
         ControllerOf(doc)->Step(true);
         ForEachConfigView(*doc, &CTqk5820ConfigView::HaltedPass);
     }
-    RefreshOverview(true);
-    SaveWorkspaceSoon();
+    floor_->Pass(true);
     KeepHaltNotice();
 }
 
@@ -476,7 +464,7 @@ void CTessolApp::OnFindControllers()
     dialog.exec();
     // What was found joins the overview, where a floor is seen at once.
     if (Controllers().size() > before)
-        ShowOverview();
+        floor_->ShowOverview();
 }
 
 Document* CTessolApp::OpenDocumentFile(const std::string& name)
@@ -493,7 +481,7 @@ void CTessolApp::OnCommand(int commandId)
     switch (commandId) {
     case cmd::kNewTemperatureController: OnFileNew(); break;
     case cmd::kFindControllers: OnFindControllers(); break;
-    case cmd::kOverview: ShowOverview(); break;
+    case cmd::kOverview: floor_->ShowOverview(); break;
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: HaltAll(false); break;
     case cmd::kHaltAll: HaltAll(true); break;
@@ -565,7 +553,7 @@ void CTessolApp::RegisterTemplates()
             if (static_cast<CTqk5820DiagnosticDoc*>(doc)->GetOwnerDocument() == &config)
                 diagnosticTemplate_->CloseDocument(doc);
         }
-        WatchedChanged();
+        floor_->WatchedChanged();
     });
     for (CKvtDocTemplate* t : {calibrationTemplate_.get(), diagnosticTemplate_.get()})
         t->SetDeletingHandler([this](Document& doc) { rules_.Forget(&doc); });
@@ -597,7 +585,7 @@ void CTessolApp::RegisterConfigTemplate()
             });
             auto controller = std::make_unique<Controller>(*raw, *clock_, &prompts);
             controller->SetLogFolder(logDirectory_);
-            controller->SetOverviewShown(overview_ != nullptr);
+            controller->SetOverviewShown(floor_->IsOverviewShown());
             Controller& watched = *controller;
             controllers_.push_back(std::move(controller));
             if (mqtt_)
@@ -612,7 +600,7 @@ void CTessolApp::RegisterConfigTemplate()
             return view;
         });
     // A controller on the overview stays watched when its last window closes.
-    configTemplate_->SetKeepWithoutWindows([this](Document&) { return overview_ != nullptr; });
+    configTemplate_->SetKeepWithoutWindows([this](Document&) { return floor_->KeepsControllers(); });
     configTemplate_->SetDeletingHandler([this](Document& doc) {
         rules_.Forget(&doc);
         controllers_.erase(std::remove_if(controllers_.begin(), controllers_.end(),
@@ -850,285 +838,3 @@ void CTessolApp::SyncBrokerNotifiers()
     }
 }
 
-OverviewWindow* CTessolApp::ShowOverview()
-{
-    if (overview_ == nullptr) {
-        OverviewWindow::Actions actions;
-        actions.open = [this](Controller& controller) { ShowControllerWindow(controller); };
-        actions.stopWatching = [this](const std::vector<Controller*>& chosen) {
-            for (Controller* controller : chosen)
-                StopWatching(*controller);
-        };
-        actions.outputOff = [this](const std::vector<Controller*>& chosen) { GroupOutputOff(chosen); };
-        actions.setPoint = [this](const std::vector<Controller*>& chosen) { AskGroupSetPoint(chosen); };
-        actions.startLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, true); };
-        actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
-        overview_ = new OverviewWindow([this] { return Controllers(); }, std::move(actions), *clock_);
-        overviewFrame_ = new QMdiSubWindow;
-        overviewFrame_->setWidget(overview_);
-        overviewFrame_->setWindowTitle(QStringLiteral("Overview"));
-        // Closed by the user, it is only hidden: the controllers on it stay
-        // watched, and the Window menu shows it again.
-        overviewFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
-        mainFrame_->AddChildFrame(overviewFrame_);
-        // As tall as the client area lets it be: the rows are the point.
-        const int height = std::max(overview_->height() + 40, mainFrame_->GetClientSize().height());
-        overviewFrame_->resize(overview_->width() + 16, std::min(height, mainFrame_->GetClientSize().height()));
-    }
-    overview_->Refresh(!polling_);
-    overviewRefreshedAt_ = clock_->utcMillis();
-    mainFrame_->ActivateChildFrame(overviewFrame_);
-    overviewFrame_->show();
-    overviewFrame_->raise();
-    return overview_;
-}
-
-void CTessolApp::RefreshOverview(bool halted)
-{
-    if (overview_ == nullptr || !overviewFrame_->isVisible())
-        return;
-    // Twice a second is as often as a person reads a list.
-    constexpr std::int64_t kRefreshMs = 500;
-    const std::int64_t now = clock_->utcMillis();
-    if (now >= overviewRefreshedAt_ && now - overviewRefreshedAt_ < kRefreshMs && !overviewStale_)
-        return;
-    overviewRefreshedAt_ = now;
-    overviewStale_ = false;
-    overview_->Refresh(halted);
-}
-
-void CTessolApp::ShowControllerWindow(Controller& controller)
-{
-    const std::vector<CChildFrame*> frames = configTemplate_->GetFrames(&controller.Doc());
-    if (!frames.empty()) {
-        mainFrame_->ActivateChildFrame(frames.front());
-        return;
-    }
-    configTemplate_->OpenWindow(&controller.Doc());
-    WatchedChanged();
-}
-
-void CTessolApp::StopWatching(Controller& controller)
-{
-    configTemplate_->CloseDocument(&controller.Doc());
-    WatchedChanged();
-}
-
-void CTessolApp::WatchedChanged()
-{
-    overviewStale_ = true;
-}
-
-std::string CTessolApp::UnitName(const Controller& controller)
-{
-    return CTqk5820ConfigDoc::ReportKey(controller.Doc().GetPortIndex(), controller.Doc().GetUnitNumber());
-}
-
-void CTessolApp::GroupOutputOff(const std::vector<Controller*>& chosen)
-{
-    std::vector<std::string> refused;
-    for (Controller* controller : chosen) {
-        if (!controller->CommitOutputOff())
-            refused.push_back(UnitName(*controller));
-    }
-    std::string text = "Output off sent to " + std::to_string(chosen.size() - refused.size()) + " of "
-        + std::to_string(chosen.size()) + " controllers";
-    for (const std::string& unit : refused)
-        text += "; " + unit + ": not sent";
-    prompts_->showStatusMessage(text);
-}
-
-std::string CTessolApp::GroupSetPoint(const std::vector<Controller*>& chosen, double value)
-{
-    std::vector<std::string> refused;
-    for (Controller* controller : chosen) {
-        const std::string why = controller->CommitSetPoint(value);
-        if (!why.empty())
-            refused.push_back(UnitName(*controller) + ": " + why);
-    }
-    std::string text = "Set point " + csvlog::number(value) + " written to "
-        + std::to_string(chosen.size() - refused.size()) + " of " + std::to_string(chosen.size()) + " controllers";
-    for (const std::string& why : refused)
-        text += "; " + why;
-    prompts_->showStatusMessage(text);
-    return text;
-}
-
-void CTessolApp::AskGroupSetPoint(const std::vector<Controller*>& chosen)
-{
-    if (chosen.empty())
-        return;
-    QDialog dialog(mainFrame_.get());
-    dialog.setWindowTitle(QStringLiteral("Set Point"));
-    auto* layout = new QVBoxLayout(&dialog);
-    QString units;
-    for (const Controller* controller : chosen) {
-        const bool resistance = controller->Sampler().GetMode() == ReadingSampler::kResistance;
-        units += QString::fromStdString(UnitName(*controller)) + (resistance ? " (kΩ)" : " (°C)") + "\n";
-    }
-    auto* names = new QLabel(QStringLiteral("The set point of these %1 controllers is written:\n%2")
-                                 .arg(chosen.size())
-                                 .arg(units.trimmed()),
-                             &dialog);
-    names->setObjectName(QStringLiteral("units"));
-    names->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(names);
-    auto* value = new QLineEdit(&dialog);
-    layout->addWidget(value);
-    auto* problem = new QLabel(&dialog);
-    problem->setStyleSheet(QStringLiteral("color: #c00000"));
-    layout->addWidget(problem);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    layout->addWidget(buttons);
-    double number = 0.0;
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        bool ok = false;
-        number = value->text().trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(number)) {
-            problem->setText(QStringLiteral("Not a number: \"%1\"").arg(value->text()));
-            return;
-        }
-        dialog.accept();
-    });
-    if (dialog.exec() == QDialog::Accepted)
-        GroupSetPoint(chosen, number);
-}
-
-void CTessolApp::GroupLogging(const std::vector<Controller*>& chosen, bool start)
-{
-    if (!start) {
-        for (Controller* controller : chosen)
-            controller->StopLogging();
-        WatchedChanged();
-        return;
-    }
-    std::string folder = logDirectory_;
-    if (folder.empty()) {
-        folder = QFileDialog::getExistingDirectory(mainFrame_.get(), QStringLiteral("Log Folder")).toStdString();
-        if (folder.empty())
-            return;
-    }
-    for (Controller* controller : chosen)
-        controller->SetLogFolder(folder);
-    WatchedChanged();
-}
-
-void CTessolApp::UseWorkspace(bool restore)
-{
-    workspace_ = restore && workspace::enabled(*profile_);
-}
-
-void CTessolApp::RestoreWorkspace()
-{
-    std::vector<std::string> damaged;
-    const std::vector<WorkspaceEntry> entries = workspace::load(*profile_, damaged);
-    if (!entries.empty())
-        ShowOverview();
-    for (const WorkspaceEntry& entry : entries) {
-        Document* doc = OpenControllerAt(entry.port, entry.unit, true);
-        Controller* controller = ControllerOf(doc);
-        if (controller == nullptr)
-            continue;
-        auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
-        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
-            config->SetDisplayFlag(i, entry.panels[static_cast<std::size_t>(i)] == '1');
-        config->UpdateAllViews(nullptr);
-        if (!entry.window) {
-            configTemplate_->DropWindows(doc);
-            controller->SetWindowCount(0);
-        } else if (entry.width > 0 && entry.height > 0) {
-            for (CChildFrame* frame : configTemplate_->GetFrames(doc))
-                frame->setGeometry(entry.x, entry.y, entry.width, entry.height);
-        }
-        if (!entry.logFolder.empty())
-            controller->SetLogFolder(entry.logFolder);
-        if (!entry.broker)
-            DetachPublisher(doc);
-        saved_[controller] = Saved {entry.serial, entry.broker};
-        if (overview_ != nullptr)
-            overview_->SetExpectedSerial(controller, QString::fromStdString(entry.serial));
-    }
-    if (!damaged.empty()) {
-        std::string text = "Workspace: skipped";
-        for (std::size_t i = 0; i < damaged.size(); ++i)
-            text += (i == 0 ? " " : "; ") + damaged[i];
-        prompts_->showStatusMessage(text);
-    }
-    if (overview_ != nullptr)
-        overview_->Refresh(!polling_);
-    if (mainFrame_ && overviewFrame_ != nullptr)
-        mainFrame_->ActivateChildFrame(overviewFrame_);
-    workspaceSaved_ = WorkspaceText();
-}
-
-std::string CTessolApp::WorkspaceText() const
-{
-    std::string text;
-    for (const Controller* controller : Controllers()) {
-        WorkspaceEntry entry;
-        const CTqk5820ConfigDoc& doc = controller->Doc();
-        entry.port = std::max(0, std::min(3, doc.GetPortIndex()));
-        entry.unit = std::max(1, doc.GetUnitNumber());
-        const auto saved = saved_.find(controller);
-        entry.serial = controller->Serial();
-        if (entry.serial.empty() && saved != saved_.end())
-            entry.serial = saved->second.serial;
-        if (entry.serial.size() > 8)
-            entry.serial.resize(8);
-        const std::vector<CChildFrame*> frames = configTemplate_->GetFrames(&doc);
-        entry.window = !frames.empty();
-        if (entry.window) {
-            const QRect place = frames.front()->isMaximized() || frames.front()->isMinimized()
-                ? frames.front()->normalGeometry()
-                : frames.front()->geometry();
-            entry.x = place.x();
-            entry.y = place.y();
-            entry.width = place.width();
-            entry.height = place.height();
-        }
-        entry.panels.clear();
-        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
-            entry.panels += doc.GetDisplayFlag(i) ? '1' : '0';
-        // Without a broker this run, the choice made before stands.
-        entry.broker = mqtt_ ? controller->Publisher() != nullptr
-                             : (saved == saved_.end() || saved->second.broker);
-        if (controller->IsLogging()) {
-            const std::string& path = controller->Sampler().LogPath();
-            const std::size_t slash = path.find_last_of('/');
-            entry.logFolder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-        }
-        text += workspace::format(entry) + "\n";
-    }
-    return text;
-}
-
-void CTessolApp::SaveWorkspaceSoon()
-{
-    if (!workspace_ || exiting_)
-        return;
-    const std::int64_t now = clock_->utcMillis();
-    if (now >= workspaceSavedAt_ && now - workspaceSavedAt_ < 1000)
-        return;
-    workspaceSavedAt_ = now;
-    SaveWorkspace();
-}
-
-void CTessolApp::SaveWorkspace()
-{
-    if (!workspace_ || exiting_ || !configTemplate_)
-        return;
-    const std::string text = WorkspaceText();
-    if (text == workspaceSaved_)
-        return;
-    workspaceSaved_ = text;
-    std::vector<WorkspaceEntry> entries;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
-        WorkspaceEntry entry;
-        std::string problem;
-        if (workspace::parse(text.substr(start, end - start), entry, problem))
-            entries.push_back(entry);
-    }
-    workspace::save(*profile_, entries);
-}

@@ -18,8 +18,7 @@ class CTqk5820ConfigDoc;
 class CTqk5820ConfigView;
 class Clock;
 class Controller;
-class OverviewWindow;
-class QMdiSubWindow;
+class Floor;
 class Document;
 class InstrumentLink;
 class MqttNotices;
@@ -155,41 +154,13 @@ public:
     // The watched controllers, oldest first.
     std::vector<Controller*> Controllers() const;
 
-    // The watched controllers are saved (on every change, looked at once a
-    // second) and restored at InitInstance: line, unit, serial number last
-    // seen, window open or not and its geometry, panels shown, logging and
-    // broker. Off unless turned on here; the profile's Workspace/Restore=0
-    // keeps it off. With `restore` false the saved workspace is neither
-    // restored nor overwritten.
-    void UseWorkspace(bool restore);
-    // Opens what the profile's workspace holds; writes nothing to any
-    // instrument. A damaged entry is named in one status line and skipped.
-    void RestoreWorkspace();
-    // Saves the workspace now when it differs from what was saved last.
-    void SaveWorkspace();
-
-    // Window, Overview: one row per watched controller, made on first use
-    // and shown in front. Once it has been shown, a controller stays
-    // watched when its last window closes, until Stop watching.
-    OverviewWindow* ShowOverview();
-    OverviewWindow* GetOverview() const { return overview_; }
-    QMdiSubWindow* GetOverviewFrame() const { return overviewFrame_; }
-    // The controller's window brought forward, or a new one made.
-    void ShowControllerWindow(Controller& controller);
-    // Ends watching: what closing its last window did before (the closing
-    // command, the port released when no one else needs it).
-    void StopWatching(Controller& controller);
-    // The overview's group actions. Each says in the status line how many
-    // of the controllers took it, and why the others did not.
-    void GroupOutputOff(const std::vector<Controller*>& chosen);
-    std::string GroupSetPoint(const std::vector<Controller*>& chosen, double value);
-    // The set point dialog, which names every unit it will write.
-    void AskGroupSetPoint(const std::vector<Controller*>& chosen);
-    // Start: each logs to TQK-5820-NN.csv in the log folder (asked for
-    // when the program has none). Stop: each log ends.
-    void GroupLogging(const std::vector<Controller*>& chosen, bool start);
-    // "COM2 unit 07".
-    static std::string UnitName(const Controller& controller);
+    // The overview, its group actions and the workspace.
+    Floor& GetFloor() const { return *floor_; }
+    UserPrompts& GetPrompts() const { return *prompts_; }
+    const std::string& LogDirectory() const { return logDirectory_; }
+    bool IsPublishing() const { return static_cast<bool>(mqtt_); }
+    // The controller of `doc` stops publishing: it goes offline on the broker.
+    void StopPublishingFor(const Document* doc) { DetachPublisher(doc); }
 
     static CTessolApp* Instance() { return static_cast<CTessolApp*>(QCoreApplication::instance()); }
 
@@ -234,13 +205,6 @@ private:
     // The open documents of the kind `name` opens.
     std::vector<Document*> OpenDocuments(const std::string& name) const;
     void AttachPublisher(Controller& controller);
-    // The set of watched controllers changed (or a window of one).
-    void WatchedChanged();
-    void RefreshOverview(bool halted);
-    // The workspace as it stands, one formatted entry a line.
-    std::string WorkspaceText() const;
-    // SaveWorkspace at most once a second, from the pass.
-    void SaveWorkspaceSoon();
     void DetachPublisher(const Document* doc);
     // Each publisher's step: all of it, or only the connection's upkeep
     // while its controller's step is under way.
@@ -281,23 +245,7 @@ private:
     std::unique_ptr<CKvtDocTemplate> diagnosticTemplate_;
     // One per configuration document, until the document is deleted.
     std::vector<std::unique_ptr<Controller>> controllers_;
-    // Owned by the main window's client area; hidden, not deleted, when
-    // the user closes it.
-    OverviewWindow* overview_ = nullptr;
-    QMdiSubWindow* overviewFrame_ = nullptr;
-    std::int64_t overviewRefreshedAt_ = 0;
-    bool workspace_ = false;
-    bool exiting_ = false;
-    std::int64_t workspaceSavedAt_ = 0;
-    std::string workspaceSaved_;
-    // What a restored controller was saved with, for what it cannot tell
-    // by itself yet (its serial number before it answers, its broker and
-    // log choices).
-    struct Saved {
-        std::string serial;
-        bool broker = true;
-    };
-    std::map<const Controller*, Saved> saved_;
+    std::unique_ptr<Floor> floor_;
     bool overviewStale_ = false;
 
     std::string logDirectory_;

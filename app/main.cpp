@@ -1,5 +1,6 @@
 #include "app/CTessolApp.h"
 #include "app/CommandLine.h"
+#include "app/Floor.h"
 #include "config/MqttPublisher.h"
 
 #include <QDir>
@@ -38,7 +39,7 @@ int main(int argc, char** argv)
         std::fclose(ca);
     }
     CTessolApp app(argc, argv);
-    app.UseWorkspace(!line.noRestore);
+    app.GetFloor().UseWorkspace(!line.noRestore);
     if (!line.logDirectory.empty()) {
         const QString folder = QDir(QString::fromStdString(line.logDirectory)).absolutePath();
         if (!QDir().mkpath(folder)) {

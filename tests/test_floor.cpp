@@ -1,6 +1,7 @@
 // A floor of controllers: watched without windows, the overview, group
 // actions, and the workspace brought back at the next start.
 
+#include "app/Floor.h"
 #include "app/OverviewWindow.h"
 #include "app/Workspace.h"
 #include "config/Controller.h"
@@ -56,7 +57,7 @@ TEST_F(FloorTest, AControllerOnTheOverviewStaysWatchedWithoutItsWindowAndStopWat
     const std::string folder = "/tmp/tessol-floor-" + std::to_string(::getpid());
     ::mkdir(folder.c_str(), 0700);
     app->SetLogDirectory(folder);
-    OverviewWindow* overview = app->ShowOverview();
+    OverviewWindow* overview = app->GetFloor().ShowOverview();
     CTqk5820ConfigDoc* one = openOnline(1);
     CTqk5820ConfigDoc* two = openOnline(2);
     Controller* kept = controllerOf(two);
@@ -87,11 +88,11 @@ TEST_F(FloorTest, AControllerOnTheOverviewStaysWatchedWithoutItsWindowAndStopWat
     EXPECT_GE(voltage.at, 0) << "the TE voltage is read without a window";
 
     // Enter (or a double-click) brings a window back for it.
-    app->ShowControllerWindow(*kept);
+    app->GetFloor().ShowControllerWindow(*kept);
     EXPECT_EQ(two->GetViews().size(), 1u);
 
     // Stop watching: the closing command, and the row goes.
-    app->StopWatching(*kept);
+    app->GetFloor().StopWatching(*kept);
     EXPECT_TRUE(runUntil([&] { return app->Controllers().size() == 1u; }, 3000));
     EXPECT_TRUE(wrote(2, pn::kSessionEnd));
     EXPECT_FALSE(wrote(1, pn::kSessionEnd));
@@ -131,7 +132,7 @@ TEST_F(FloorTest, GroupActionsWriteEachUnitAndSayWhichDidNot)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        const std::string said = app->GroupSetPoint(both, c.value);
+        const std::string said = app->GetFloor().GroupSetPoint(both, c.value);
         EXPECT_NE(said.find(c.says), std::string::npos) << said;
         if (c.lands) {
             EXPECT_TRUE(runUntil([&] { return !a->IsOutstanding(pn::kSetTemperature) && !b->IsOutstanding(pn::kSetTemperature); }, 3000));
@@ -144,7 +145,7 @@ TEST_F(FloorTest, GroupActionsWriteEachUnitAndSayWhichDidNot)
     }
     EXPECT_EQ(std::count(writtenTo(4).begin(), writtenTo(4).end(), pn::kSetTemperature), 1);
 
-    app->GroupOutputOff(both);
+    app->GetFloor().GroupOutputOff(both);
     EXPECT_TRUE(runUntil([&] { return wrote(4, pn::kOutputState) && wrote(5, pn::kOutputState); }, 3000));
 }
 
@@ -230,8 +231,8 @@ protected:
 
 TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAndNoBox)
 {
-    app->UseWorkspace(true);
-    app->RestoreWorkspace();
+    app->GetFloor().UseWorkspace(true);
+    app->GetFloor().RestoreWorkspace();
     const std::vector<Controller*> watched = app->Controllers();
     ASSERT_EQ(watched.size(), 17u);
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes.front().text;
@@ -255,7 +256,7 @@ TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAn
         for (int p = 0; p < CTqk5820ConfigDoc::kDisplayCount; ++p)
             EXPECT_EQ(doc.GetDisplayFlag(p), e.panels[static_cast<std::size_t>(p)] == '1');
     }
-    OverviewWindow* overview = app->GetOverview();
+    OverviewWindow* overview = app->GetFloor().GetOverview();
     ASSERT_NE(overview, nullptr);
     EXPECT_TRUE(runUntil(
         [&] {
@@ -271,7 +272,7 @@ TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAn
         EXPECT_TRUE(writtenTo(unit).empty()) << "unit " << unit << " was written to";
 
     // What is watched now is saved: the serial numbers read, the windows.
-    app->SaveWorkspace();
+    app->GetFloor().SaveWorkspace();
     std::vector<std::string> damaged;
     const std::vector<WorkspaceEntry> saved = workspace::load(profile, damaged);
     ASSERT_EQ(saved.size(), 17u);
@@ -286,9 +287,9 @@ TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAn
 
 TEST_F(RestoreTest, NoRestoreNeitherOpensNorOverwritesTheSavedWorkspace)
 {
-    app->UseWorkspace(false);
+    app->GetFloor().UseWorkspace(false);
     openOnline(1);
-    app->SaveWorkspace();
+    app->GetFloor().SaveWorkspace();
     EXPECT_EQ(profile.readInt(workspace::kSection, "Count", 0), 18);
-    EXPECT_EQ(app->GetOverview(), nullptr);
+    EXPECT_EQ(app->GetFloor().GetOverview(), nullptr);
 }

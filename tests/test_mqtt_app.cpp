@@ -5,6 +5,7 @@
 #include "config/MqttPublisher.h"
 #include "controls/CLibDatamineEdit.h"
 #include "app/CKvtDocTemplate.h"
+#include "app/Floor.h"
 #include "resources/Menus.h"
 #include "config/Controller.h"
 #include "platform/qt/CChildFrame.h"
@@ -99,7 +100,7 @@ TEST_F(AppMqttTest, EveryWindowPublishesAndAClosedWindowGoesOffline)
 TEST_F(AppMqttTest, AControllerWatchedWithoutItsWindowKeepsItsTopicsUntilStopWatching)
 {
     publish(false);
-    app->ShowOverview();
+    app->GetFloor().ShowOverview();
     CTqk5820ConfigDoc* doc = openOnline(1);
     ASSERT_TRUE(arrives([&] { return topics.seen(topic(1, "online"), "true") && topics.seen(topic(1, "actual")); }));
     static_cast<CTqk5820ConfigView*>(doc->GetViews().front())->GetFrame()->close();
@@ -111,7 +112,7 @@ TEST_F(AppMqttTest, AControllerWatchedWithoutItsWindowKeepsItsTopicsUntilStopWat
             && topics.seen(topic(1, "output"), "", from);
     }));
     EXPECT_FALSE(topics.seen(topic(1, "online"), "false", from));
-    app->StopWatching(*app->ControllerOf(doc));
+    app->GetFloor().StopWatching(*app->ControllerOf(doc));
     EXPECT_TRUE(arrives([&] { return topics.seen(topic(1, "online"), "false", from); }));
 }
 

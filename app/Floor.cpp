@@ -1,0 +1,342 @@
+#include "app/Floor.h"
+
+#include "app/CKvtDocTemplate.h"
+#include "app/CMainFrame.h"
+#include "app/CTessolApp.h"
+#include "app/OverviewWindow.h"
+#include "app/Workspace.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/Controller.h"
+#include "config/ReadingSampler.h"
+#include "platform/Clock.h"
+#include "platform/UserPrompts.h"
+#include "platform/qt/CChildFrame.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+Floor::Floor(CTessolApp& app) : app_(app) {}
+
+Floor::~Floor() = default;
+
+void Floor::Start()
+{
+    if (workspace_)
+        RestoreWorkspace();
+}
+
+void Floor::Close()
+{
+    SaveWorkspace();
+    exiting_ = true;
+}
+
+void Floor::DropOverview()
+{
+    // Before the main window goes: a frame that goes with it would tell
+    // a half-destroyed main window of its change.
+    delete overviewFrame_;
+    overview_ = nullptr;
+    overviewFrame_ = nullptr;
+}
+
+bool Floor::IsOverviewShown() const
+{
+    return overviewFrame_ != nullptr && overviewFrame_->isVisible();
+}
+
+void Floor::Pass(bool halted)
+{
+    RefreshOverview(halted);
+    SaveWorkspaceSoon();
+}
+
+OverviewWindow* Floor::ShowOverview()
+{
+    if (overview_ == nullptr) {
+        OverviewWindow::Actions actions;
+        actions.open = [this](Controller& controller) { ShowControllerWindow(controller); };
+        actions.stopWatching = [this](const std::vector<Controller*>& chosen) {
+            for (Controller* controller : chosen)
+                StopWatching(*controller);
+        };
+        actions.outputOff = [this](const std::vector<Controller*>& chosen) { GroupOutputOff(chosen); };
+        actions.setPoint = [this](const std::vector<Controller*>& chosen) { AskGroupSetPoint(chosen); };
+        actions.startLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, true); };
+        actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
+        overview_ = new OverviewWindow([this] { return app_.Controllers(); }, std::move(actions), app_.GetClock());
+        overviewFrame_ = new QMdiSubWindow;
+        overviewFrame_->setWidget(overview_);
+        overviewFrame_->setWindowTitle(QStringLiteral("Overview"));
+        // Closed by the user, it is only hidden: the controllers on it stay
+        // watched, and the Window menu shows it again.
+        overviewFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
+        app_.GetMainFrame()->AddChildFrame(overviewFrame_);
+        // As tall as the client area lets it be: the rows are the point.
+        const int height = std::max(overview_->height() + 40, app_.GetMainFrame()->GetClientSize().height());
+        overviewFrame_->resize(overview_->width() + 16, std::min(height, app_.GetMainFrame()->GetClientSize().height()));
+    }
+    overview_->Refresh(!app_.IsPolling());
+    overviewRefreshedAt_ = app_.GetClock().utcMillis();
+    app_.GetMainFrame()->ActivateChildFrame(overviewFrame_);
+    overviewFrame_->show();
+    overviewFrame_->raise();
+    return overview_;
+}
+
+void Floor::RefreshOverview(bool halted)
+{
+    if (overview_ == nullptr || !overviewFrame_->isVisible())
+        return;
+    // Twice a second is as often as a person reads a list.
+    constexpr std::int64_t kRefreshMs = 500;
+    const std::int64_t now = app_.GetClock().utcMillis();
+    if (now >= overviewRefreshedAt_ && now - overviewRefreshedAt_ < kRefreshMs && !overviewStale_)
+        return;
+    overviewRefreshedAt_ = now;
+    overviewStale_ = false;
+    overview_->Refresh(halted);
+}
+
+void Floor::ShowControllerWindow(Controller& controller)
+{
+    const std::vector<CChildFrame*> frames = app_.ConfigTemplate().GetFrames(&controller.Doc());
+    if (!frames.empty()) {
+        app_.GetMainFrame()->ActivateChildFrame(frames.front());
+        return;
+    }
+    app_.ConfigTemplate().OpenWindow(&controller.Doc());
+    WatchedChanged();
+}
+
+void Floor::StopWatching(Controller& controller)
+{
+    app_.ConfigTemplate().CloseDocument(&controller.Doc());
+    WatchedChanged();
+}
+
+void Floor::WatchedChanged()
+{
+    overviewStale_ = true;
+}
+
+std::string Floor::UnitName(const Controller& controller)
+{
+    return CTqk5820ConfigDoc::ReportKey(controller.Doc().GetPortIndex(), controller.Doc().GetUnitNumber());
+}
+
+void Floor::GroupOutputOff(const std::vector<Controller*>& chosen)
+{
+    std::vector<std::string> refused;
+    for (Controller* controller : chosen) {
+        if (!controller->CommitOutputOff())
+            refused.push_back(UnitName(*controller));
+    }
+    std::string text = "Output off sent to " + std::to_string(chosen.size() - refused.size()) + " of "
+        + std::to_string(chosen.size()) + " controllers";
+    for (const std::string& unit : refused)
+        text += "; " + unit + ": not sent";
+    app_.GetPrompts().showStatusMessage(text);
+}
+
+std::string Floor::GroupSetPoint(const std::vector<Controller*>& chosen, double value)
+{
+    std::vector<std::string> refused;
+    for (Controller* controller : chosen) {
+        const std::string why = controller->CommitSetPoint(value);
+        if (!why.empty())
+            refused.push_back(UnitName(*controller) + ": " + why);
+    }
+    std::string text = "Set point " + csvlog::number(value) + " written to "
+        + std::to_string(chosen.size() - refused.size()) + " of " + std::to_string(chosen.size()) + " controllers";
+    for (const std::string& why : refused)
+        text += "; " + why;
+    app_.GetPrompts().showStatusMessage(text);
+    return text;
+}
+
+void Floor::AskGroupSetPoint(const std::vector<Controller*>& chosen)
+{
+    if (chosen.empty())
+        return;
+    QDialog dialog(app_.GetMainFrame());
+    dialog.setWindowTitle(QStringLiteral("Set Point"));
+    auto* layout = new QVBoxLayout(&dialog);
+    QString units;
+    for (const Controller* controller : chosen) {
+        const bool resistance = controller->Sampler().GetMode() == ReadingSampler::kResistance;
+        units += QString::fromStdString(UnitName(*controller)) + (resistance ? " (kΩ)" : " (°C)") + "\n";
+    }
+    auto* names = new QLabel(QStringLiteral("The set point of these %1 controllers is written:\n%2")
+                                 .arg(chosen.size())
+                                 .arg(units.trimmed()),
+                             &dialog);
+    names->setObjectName(QStringLiteral("units"));
+    names->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(names);
+    auto* value = new QLineEdit(&dialog);
+    layout->addWidget(value);
+    auto* problem = new QLabel(&dialog);
+    problem->setStyleSheet(QStringLiteral("color: #c00000"));
+    layout->addWidget(problem);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(buttons);
+    double number = 0.0;
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        bool ok = false;
+        number = value->text().trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(number)) {
+            problem->setText(QStringLiteral("Not a number: \"%1\"").arg(value->text()));
+            return;
+        }
+        dialog.accept();
+    });
+    if (dialog.exec() == QDialog::Accepted)
+        GroupSetPoint(chosen, number);
+}
+
+void Floor::GroupLogging(const std::vector<Controller*>& chosen, bool start)
+{
+    if (!start) {
+        for (Controller* controller : chosen)
+            controller->StopLogging();
+        WatchedChanged();
+        return;
+    }
+    std::string folder = app_.LogDirectory();
+    if (folder.empty()) {
+        folder = QFileDialog::getExistingDirectory(app_.GetMainFrame(), QStringLiteral("Log Folder")).toStdString();
+        if (folder.empty())
+            return;
+    }
+    for (Controller* controller : chosen)
+        controller->SetLogFolder(folder);
+    WatchedChanged();
+}
+
+void Floor::UseWorkspace(bool restore)
+{
+    workspace_ = restore && workspace::enabled(app_.GetProfile());
+}
+
+void Floor::RestoreWorkspace()
+{
+    std::vector<std::string> damaged;
+    const std::vector<WorkspaceEntry> entries = workspace::load(app_.GetProfile(), damaged);
+    if (!entries.empty())
+        ShowOverview();
+    for (const WorkspaceEntry& entry : entries) {
+        Document* doc = app_.OpenControllerAt(entry.port, entry.unit, true);
+        Controller* controller = app_.ControllerOf(doc);
+        if (controller == nullptr)
+            continue;
+        auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
+        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
+            config->SetDisplayFlag(i, entry.panels[static_cast<std::size_t>(i)] == '1');
+        config->UpdateAllViews(nullptr);
+        if (!entry.window) {
+            app_.ConfigTemplate().DropWindows(doc);
+            controller->SetWindowCount(0);
+        } else if (entry.width > 0 && entry.height > 0) {
+            for (CChildFrame* frame : app_.ConfigTemplate().GetFrames(doc))
+                frame->setGeometry(entry.x, entry.y, entry.width, entry.height);
+        }
+        if (!entry.logFolder.empty())
+            controller->SetLogFolder(entry.logFolder);
+        if (!entry.broker)
+            app_.StopPublishingFor(doc);
+        saved_[controller] = Saved {entry.serial, entry.broker};
+        if (overview_ != nullptr)
+            overview_->SetExpectedSerial(controller, QString::fromStdString(entry.serial));
+    }
+    if (!damaged.empty()) {
+        std::string text = "Workspace: skipped";
+        for (std::size_t i = 0; i < damaged.size(); ++i)
+            text += (i == 0 ? " " : "; ") + damaged[i];
+        app_.GetPrompts().showStatusMessage(text);
+    }
+    if (overview_ != nullptr)
+        overview_->Refresh(!app_.IsPolling());
+    if (app_.GetMainFrame() != nullptr && overviewFrame_ != nullptr)
+        app_.GetMainFrame()->ActivateChildFrame(overviewFrame_);
+    workspaceSaved_ = WorkspaceText();
+}
+
+std::string Floor::WorkspaceText() const
+{
+    std::string text;
+    for (const Controller* controller : app_.Controllers()) {
+        WorkspaceEntry entry;
+        const CTqk5820ConfigDoc& doc = controller->Doc();
+        entry.port = std::max(0, std::min(3, doc.GetPortIndex()));
+        entry.unit = std::max(1, doc.GetUnitNumber());
+        const auto saved = saved_.find(controller);
+        entry.serial = controller->Serial();
+        if (entry.serial.empty() && saved != saved_.end())
+            entry.serial = saved->second.serial;
+        if (entry.serial.size() > 8)
+            entry.serial.resize(8);
+        const std::vector<CChildFrame*> frames = app_.ConfigTemplate().GetFrames(&doc);
+        entry.window = !frames.empty();
+        if (entry.window) {
+            const QRect place = frames.front()->isMaximized() || frames.front()->isMinimized()
+                ? frames.front()->normalGeometry()
+                : frames.front()->geometry();
+            entry.x = place.x();
+            entry.y = place.y();
+            entry.width = place.width();
+            entry.height = place.height();
+        }
+        entry.panels.clear();
+        for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
+            entry.panels += doc.GetDisplayFlag(i) ? '1' : '0';
+        // Without a broker this run, the choice made before stands.
+        entry.broker = app_.IsPublishing() ? controller->Publisher() != nullptr
+                             : (saved == saved_.end() || saved->second.broker);
+        if (controller->IsLogging()) {
+            const std::string& path = controller->Sampler().LogPath();
+            const std::size_t slash = path.find_last_of('/');
+            entry.logFolder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+        }
+        text += workspace::format(entry) + "\n";
+    }
+    return text;
+}
+
+void Floor::SaveWorkspaceSoon()
+{
+    if (!workspace_ || exiting_)
+        return;
+    const std::int64_t now = app_.GetClock().utcMillis();
+    if (now >= workspaceSavedAt_ && now - workspaceSavedAt_ < 1000)
+        return;
+    workspaceSavedAt_ = now;
+    SaveWorkspace();
+}
+
+void Floor::SaveWorkspace()
+{
+    if (!workspace_ || exiting_)
+        return;
+    const std::string text = WorkspaceText();
+    if (text == workspaceSaved_)
+        return;
+    workspaceSaved_ = text;
+    std::vector<WorkspaceEntry> entries;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+        WorkspaceEntry entry;
+        std::string problem;
+        if (workspace::parse(text.substr(start, end - start), entry, problem))
+            entries.push_back(entry);
+    }
+    workspace::save(app_.GetProfile(), entries);
+}

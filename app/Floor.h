@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+class CTessolApp;
+class Controller;
+class OverviewWindow;
+class QMdiSubWindow;
+
+// The floor of watched controllers as the user sees it together: the
+// overview and its group actions, and the workspace that brings the
+// watched controllers back at the next start. The application owns it and
+// gives it a step of every idle pass; it asks the line for nothing itself.
+class Floor {
+public:
+    explicit Floor(CTessolApp& app);
+    ~Floor();
+    Floor(const Floor&) = delete;
+    Floor& operator=(const Floor&) = delete;
+
+    // Once the program is up: the workspace restored, when on.
+    void Start();
+    // The main window closes: the workspace is saved as it stands, and
+    // nothing after that (the closing of every controller) is saved.
+    void Close();
+    // Before the main window goes.
+    void DropOverview();
+    // The overview refreshed (twice a second) and the workspace saved when
+    // it changed (at most once a second).
+    void Pass(bool halted);
+
+    // Window, Overview: one row per watched controller, made on first use
+    // and shown in front. Once it has been shown, a controller stays
+    // watched when its last window closes, until Stop watching.
+    OverviewWindow* ShowOverview();
+    OverviewWindow* GetOverview() const { return overview_; }
+    QMdiSubWindow* GetOverviewFrame() const { return overviewFrame_; }
+    bool IsOverviewShown() const;
+    bool KeepsControllers() const { return overview_ != nullptr; }
+    // The controller's window brought forward, or a new one made.
+    void ShowControllerWindow(Controller& controller);
+    // Ends watching: what closing its last window did before (the closing
+    // command, the port released when no one else needs it).
+    void StopWatching(Controller& controller);
+    // The set of watched controllers changed (or a window of one).
+    void WatchedChanged();
+
+    // The overview's group actions. Each says in the status line how many
+    // of the controllers took it, and why the others did not.
+    void GroupOutputOff(const std::vector<Controller*>& chosen);
+    std::string GroupSetPoint(const std::vector<Controller*>& chosen, double value);
+    // The set point dialog, which names every unit it will write.
+    void AskGroupSetPoint(const std::vector<Controller*>& chosen);
+    // Start: each logs to TQK-5820-NN.csv in the log folder (asked for
+    // when the program has none). Stop: each log ends.
+    void GroupLogging(const std::vector<Controller*>& chosen, bool start);
+    // "COM2 unit 07".
+    static std::string UnitName(const Controller& controller);
+
+    // The watched controllers are saved (on every change, looked at once a
+    // second) and restored by Start(): line, unit, serial number last
+    // seen, window open or not and its geometry, panels shown, logging and
+    // broker. Off unless turned on here; the profile's Workspace/Restore=0
+    // keeps it off. With `restore` false the saved workspace is neither
+    // restored nor overwritten.
+    void UseWorkspace(bool restore);
+    // Opens what the profile's workspace holds; writes nothing to any
+    // instrument. A damaged entry is named in one status line and skipped.
+    void RestoreWorkspace();
+    // Saves the workspace now when it differs from what was saved last.
+    void SaveWorkspace();
+
+private:
+    void RefreshOverview(bool halted);
+    // The workspace as it stands, one formatted entry a line.
+    std::string WorkspaceText() const;
+    // SaveWorkspace at most once a second.
+    void SaveWorkspaceSoon();
+
+    CTessolApp& app_;
+    // Owned by the main window's client area; hidden, not deleted, when
+    // the user closes it.
+    OverviewWindow* overview_ = nullptr;
+    QMdiSubWindow* overviewFrame_ = nullptr;
+    std::int64_t overviewRefreshedAt_ = 0;
+    bool overviewStale_ = false;
+    bool workspace_ = false;
+    bool exiting_ = false;
+    std::int64_t workspaceSavedAt_ = 0;
+    std::string workspaceSaved_;
+    // What a restored controller was saved with, for what it cannot tell
+    // by itself yet (its serial number before it answers, its broker
+    // choice in a run without a broker).
+    struct Saved {
+        std::string serial;
+        bool broker = true;
+    };
+    std::map<const Controller*, Saved> saved_;
+};

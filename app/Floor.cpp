@@ -125,6 +125,10 @@ void Floor::StopWatching(Controller& controller)
 void Floor::WatchedChanged()
 {
     overviewStale_ = true;
+    // A controller that ends leaves its row at once: the row must not
+    // outlive it, nor be chosen for an action meanwhile.
+    if (overview_ != nullptr)
+        overview_->Refresh(!app_.IsPolling());
 }
 
 std::string Floor::UnitName(const Controller& controller)

@@ -261,6 +261,7 @@ int main(int argc, char** argv)
         ++samples;
     };
     const std::vector<long> commands0 = lineCommands();
+    const std::uint64_t passes0 = app.IdlePassCount();
     const double cpu0 = cpuSeconds();
     timer.restart();
     QTimer sampler;
@@ -270,6 +271,7 @@ int main(int argc, char** argv)
     sampler.stop();
     const double wall = static_cast<double>(timer.elapsed()) / 1000.0;
     const double cpu = cpuSeconds() - cpu0;
+    const std::uint64_t passes = app.IdlePassCount() - passes0;
     const std::vector<long> commands1 = lineCommands();
     const long rssEnd = residentKb();
     QElapsedTimer closing;
@@ -315,8 +317,9 @@ int main(int argc, char** argv)
                     p + 1, unitsOn(p).size(), share, verdict(share >= 95.0), rate, limit,
                     samples > 0 ? 100.0 * awaiting[i] / samples : 0.0, 100.0 * startRate / limit);
     }
-    std::printf("%-34s %8.1f %%     goal <= 10 %%: %s\n", "program CPU, of one core", coreShare,
-                verdict(coreShare <= 10.0));
+    std::printf("%-34s %8.1f %%     goal <= 10 %%: %s  (%.0f idle passes/s, %.0f us CPU each)\n",
+                "program CPU, of one core", coreShare, verdict(coreShare <= 10.0),
+                static_cast<double>(passes) / wall, passes > 0 ? 1e6 * cpu / static_cast<double>(passes) : 0.0);
     std::printf("%-34s %8.1f kB    (VmRSS %ld kB at start, %ld kB before the controllers, %ld kB all online, "
                 "%ld kB at the end)\n",
                 "resident memory per controller",

@@ -245,6 +245,9 @@ void CMainFrame::ActivateChildFrame(QMdiSubWindow* frame)
         return;
     if (frame->isMinimized())
         frame->showNormal();
+    // A window the user closed but the program keeps (the overview).
+    if (frame->isHidden())
+        frame->show();
     client_->setActiveSubWindow(frame);
     if (frame->isMaximized())
         return;

@@ -107,10 +107,6 @@ bool CTessolApp::InitInstance()
     RegisterTemplates();
 
     mainFrame_ = std::make_unique<CMainFrame>();
-    RegisterCalibrationTemplate();
-    RegisterDiagnosticTemplate();
-
-    mainFrame_ = std::make_unique<CMainFrame>();
     mainFrame_->SetCommandHandler([this](int id) { OnCommand(id); });
     configTemplate_->SetMainFrame(mainFrame_.get());
     calibrationTemplate_->SetMainFrame(mainFrame_.get());
@@ -600,9 +596,18 @@ void CTessolApp::RegisterConfigTemplate()
             return view;
         });
     // A controller on the overview stays watched when its last window closes.
-    configTemplate_->SetKeepWithoutWindows([this](Document&) { return floor_->KeepsControllers(); });
+    configTemplate_->SetKeepWithoutWindows([this](Document& doc) {
+        if (!floor_->KeepsControllers())
+            return false;
+        const auto& config = static_cast<const CTqk5820ConfigDoc&>(doc);
+        prompts_->showStatusMessage(CTqk5820ConfigDoc::ReportKey(config.GetPortIndex(), config.GetUnitNumber())
+                                    + " is still watched (Window, Overview)");
+        return true;
+    });
     configTemplate_->SetDeletingHandler([this](Document& doc) {
         rules_.Forget(&doc);
+        if (Controller* controller = ControllerOf(&doc))
+            floor_->Forget(controller);
         controllers_.erase(std::remove_if(controllers_.begin(), controllers_.end(),
                                           [&doc](const std::unique_ptr<Controller>& c) { return &c->Doc() == &doc; }),
                            controllers_.end());

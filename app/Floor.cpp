@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -93,6 +94,13 @@ OverviewWindow* Floor::ShowOverview()
 
 void Floor::RefreshOverview(bool halted)
 {
+    // A controller moved to another unit or line expects no serial number.
+    if (overview_ != nullptr) {
+        for (const auto& [controller, saved] : saved_) {
+            if (SavedOf(controller) == nullptr)
+                overview_->SetExpectedSerial(controller, QString());
+        }
+    }
     if (overview_ == nullptr || !overviewFrame_->isVisible())
         return;
     // Twice a second is as often as a person reads a list.
@@ -146,7 +154,7 @@ void Floor::GroupOutputOff(const std::vector<Controller*>& chosen)
     std::string text = "Output off sent to " + std::to_string(chosen.size() - refused.size()) + " of "
         + std::to_string(chosen.size()) + " controllers";
     for (const std::string& unit : refused)
-        text += "; " + unit + ": not sent";
+        text += "; " + unit + ": not sent (does not answer, or busy)";
     app_.GetPrompts().showStatusMessage(text);
 }
 
@@ -176,15 +184,19 @@ void Floor::AskGroupSetPoint(const std::vector<Controller*>& chosen)
     QString units;
     for (const Controller* controller : chosen) {
         const bool resistance = controller->Sampler().GetMode() == ReadingSampler::kResistance;
-        units += QString::fromStdString(UnitName(*controller)) + (resistance ? " (kΩ)" : " (°C)") + "\n";
+        units += QString::fromStdString(UnitName(*controller)) + (resistance ? " (kΩ)" : controller->Sampler().GetMode() == ReadingSampler::kTemperature ? " (°C)" : " (unit not known yet)") + "\n";
     }
-    auto* names = new QLabel(QStringLiteral("The set point of these %1 controllers is written:\n%2")
+    auto* names = new QLabel(QStringLiteral("Write this set point to these %1 controllers:\n%2")
                                  .arg(chosen.size())
                                  .arg(units.trimmed()),
                              &dialog);
     names->setObjectName(QStringLiteral("units"));
     names->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(names);
+    // Ninety-nine names scroll rather than push the buttons off the screen.
+    auto* scroll = new QScrollArea(&dialog);
+    scroll->setWidget(names);
+    scroll->setMaximumHeight(320);
+    layout->addWidget(scroll);
     auto* value = new QLineEdit(&dialog);
     layout->addWidget(value);
     auto* problem = new QLabel(&dialog);
@@ -257,12 +269,12 @@ void Floor::RestoreWorkspace()
             controller->SetLogFolder(entry.logFolder);
         if (!entry.broker)
             app_.StopPublishingFor(doc);
-        saved_[controller] = Saved {entry.serial, entry.broker};
+        saved_[controller] = Saved {entry.port, entry.unit, entry.serial, entry.broker};
         if (overview_ != nullptr)
             overview_->SetExpectedSerial(controller, QString::fromStdString(entry.serial));
     }
     if (!damaged.empty()) {
-        std::string text = "Workspace: skipped";
+        std::string text = "Workspace: left out, and dropped at the next save:";
         for (std::size_t i = 0; i < damaged.size(); ++i)
             text += (i == 0 ? " " : "; ") + damaged[i];
         app_.GetPrompts().showStatusMessage(text);
@@ -282,29 +294,32 @@ std::string Floor::WorkspaceText() const
         const CTqk5820ConfigDoc& doc = controller->Doc();
         entry.port = std::max(0, std::min(3, doc.GetPortIndex()));
         entry.unit = std::max(1, doc.GetUnitNumber());
-        const auto saved = saved_.find(controller);
+        const Saved* saved = SavedOf(controller);
         entry.serial = controller->Serial();
-        if (entry.serial.empty() && saved != saved_.end())
-            entry.serial = saved->second.serial;
+        if (entry.serial.empty() && saved != nullptr)
+            entry.serial = saved->serial;
         if (entry.serial.size() > 8)
             entry.serial.resize(8);
         const std::vector<CChildFrame*> frames = app_.ConfigTemplate().GetFrames(&doc);
         entry.window = !frames.empty();
         if (entry.window) {
-            const QRect place = frames.front()->isMaximized() || frames.front()->isMinimized()
-                ? frames.front()->normalGeometry()
-                : frames.front()->geometry();
-            entry.x = place.x();
-            entry.y = place.y();
-            entry.width = place.width();
-            entry.height = place.height();
+            // A maximized or minimized frame keeps the place it had before.
+            std::array<int, 4>& place = normalPlace_[controller];
+            if (!frames.front()->isMaximized() && !frames.front()->isMinimized()) {
+                const QRect shown = frames.front()->geometry();
+                place = {shown.x(), shown.y(), shown.width(), shown.height()};
+            }
+            entry.x = place[0];
+            entry.y = place[1];
+            entry.width = place[2];
+            entry.height = place[3];
         }
         entry.panels.clear();
         for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
             entry.panels += doc.GetDisplayFlag(i) ? '1' : '0';
         // Without a broker this run, the choice made before stands.
         entry.broker = app_.IsPublishing() ? controller->Publisher() != nullptr
-                             : (saved == saved_.end() || saved->second.broker);
+                             : (saved == nullptr || saved->broker);
         if (controller->IsLogging()) {
             const std::string& path = controller->Sampler().LogPath();
             const std::size_t slash = path.find_last_of('/');
@@ -343,4 +358,24 @@ void Floor::SaveWorkspace()
             entries.push_back(entry);
     }
     workspace::save(app_.GetProfile(), entries);
+}
+
+void Floor::Forget(const Controller* controller)
+{
+    saved_.erase(controller);
+    normalPlace_.erase(controller);
+    if (overview_ != nullptr)
+        overview_->SetExpectedSerial(controller, QString());
+}
+
+const Floor::Saved* Floor::SavedOf(const Controller* controller) const
+{
+    const auto it = saved_.find(controller);
+    if (it == saved_.end())
+        return nullptr;
+    // Moved to another unit or line since: what was saved is another's.
+    const CTqk5820ConfigDoc& doc = controller->Doc();
+    if (doc.GetPortIndex() != it->second.port || doc.GetUnitNumber() != it->second.unit)
+        return nullptr;
+    return &it->second;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -45,6 +46,8 @@ public:
     // Ends watching: what closing its last window did before (the closing
     // command, the port released when no one else needs it).
     void StopWatching(Controller& controller);
+    // A controller is about to be deleted: nothing here refers to it any more.
+    void Forget(const Controller* controller);
     // The set of watched controllers changed (or a window of one).
     void WatchedChanged();
 
@@ -95,8 +98,15 @@ private:
     // by itself yet (its serial number before it answers, its broker
     // choice in a run without a broker).
     struct Saved {
+        int port = -1;
+        int unit = -1;
         std::string serial;
         bool broker = true;
     };
+    // The saved entry of a controller still at its saved unit and line.
+    const Saved* SavedOf(const Controller* controller) const;
+    // A window's place in its normal state, last seen (a maximized or
+    // minimized frame has none of its own to save).
+    mutable std::map<const Controller*, std::array<int, 4>> normalPlace_;
     std::map<const Controller*, Saved> saved_;
 };

@@ -133,7 +133,7 @@ std::vector<WorkspaceEntry> load(const Profile& profile, std::vector<std::string
         if (parse(text, entry, problem))
             entries.push_back(entry);
         else
-            damaged.push_back(key + ": " + (text.empty() ? std::string("missing") : problem));
+            damaged.push_back("entry " + std::to_string(i) + ": " + (text.empty() ? std::string("missing") : problem));
     }
     return entries;
 }

@@ -39,7 +39,7 @@ bool parse(const std::string& text, WorkspaceEntry& entry, std::string& problem)
 
 void save(Profile& profile, const std::vector<WorkspaceEntry>& entries);
 // The entries that parse; each damaged one is named in `damaged`
-// ("Controller3: unit \"1x\" is not 1 to 99").
+// ("entry 3: unit \"1x\" is not 1 to 99").
 std::vector<WorkspaceEntry> load(const Profile& profile, std::vector<std::string>& damaged);
 bool enabled(const Profile& profile);
 

@@ -24,6 +24,7 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
+#include "app/Floor.h"
 #include "app/Workspace.h"
 #include "bench/BenchSupport.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -170,7 +171,7 @@ int main(int argc, char** argv)
     long rssBeforeControllers = 0;
     if (mode == "restore") {
         // The start itself is timed: the workspace is restored inside it.
-        app.UseWorkspace(true);
+        app.GetFloor().UseWorkspace(true);
         timer.start();
         if (!app.InitInstance())
             return 1;
@@ -178,7 +179,7 @@ int main(int argc, char** argv)
     } else {
         if (!app.InitInstance())
             return 1;
-        app.ShowOverview();
+        app.GetFloor().ShowOverview();
         runFor(200);
         rssBeforeControllers = residentKb();
         commandsAtStart = lineCommands();

@@ -179,6 +179,7 @@ void Controller::FollowState()
         unit_ = doc_.GetUnitNumber();
         everOnline_ = wasOnline_ = false;
         offlineSince_ = -1;
+        sampler_.ForgetSerial();
     }
     const bool online = doc_.IsOnline();
     if (online) {

@@ -437,6 +437,12 @@ void ReadingSampler::TakeEntryNotes()
     Append(lines);
 }
 
+void ReadingSampler::ForgetSerial()
+{
+    serial_ = kUnknownSerial;
+    serialRead_ = false;
+}
+
 void ReadingSampler::TakeSerial()
 {
     std::string serial;

@@ -113,6 +113,8 @@ public:
     // The serial number as the log names it, blanks trimmed; "????????"
     // until it has been read.
     const std::string& Serial() const { return serial_; }
+    // Another unit answers here now: its serial number is read afresh.
+    void ForgetSerial();
 
     // TQK-5820-07.csv for unit 7.
     static std::string LogFileName(int unit);

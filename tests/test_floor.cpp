@@ -238,9 +238,9 @@ TEST_F(RestoreTest, SeventeenControllersComeBackWithTheirWindowsWritingNothingAn
     EXPECT_TRUE(prompts.boxes.empty()) << prompts.boxes.front().text;
     const auto& said = prompts.statusMessages;
     EXPECT_EQ(std::count_if(said.begin(), said.end(),
-                            [](const std::string& t) { return t.rfind("Workspace: skipped", 0) == 0; }),
+                            [](const std::string& t) { return t.rfind("Workspace: left out", 0) == 0; }),
               1);
-    EXPECT_NE(std::find(said.begin(), said.end(), "Workspace: skipped Controller18: unit \"1x\" is not 1 to 99"),
+    EXPECT_NE(std::find(said.begin(), said.end(), "Workspace: left out, and dropped at the next save: entry 18: unit \"1x\" is not 1 to 99"),
               said.end());
     for (std::size_t i = 0; i < watched.size(); ++i) {
         const WorkspaceEntry& e = entries[i];

@@ -39,6 +39,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <cstdio>
 
 namespace {
 
@@ -167,12 +168,23 @@ void CTessolApp::EndControllersTogether()
                                               [](const CTqk5820ConfigDoc* d) { return d->AnyOutstanding(); }));
     };
     const int total = static_cast<int>(ending.size());
-    // The same limit a single controller's close keeps to.
+    // The limit a single controller's close keeps to, counted from the last
+    // answer that came: a floor of 99 on four busy lines takes longer than
+    // that in all, and each controller left over would wait on its own.
+    // Lines that answer nothing at all are given up after it.
     constexpr int kLimitSeconds = 3;
+    constexpr int kMostSeconds = 30;
     const std::int64_t start = clock_->seconds();
+    std::int64_t lastAnswer = start;
     int shown = -1;
-    for (int waiting = left(); waiting > 0 && secondsBetween(start, clock_->seconds()) <= kLimitSeconds;
+    int before = left();
+    for (int waiting = before; waiting > 0 && secondsBetween(lastAnswer, clock_->seconds()) <= kLimitSeconds
+         && secondsBetween(start, clock_->seconds()) <= kMostSeconds;
          waiting = left()) {
+        if (waiting < before) {
+            before = waiting;
+            lastAnswer = clock_->seconds();
+        }
         if (mainFrame_ && total - waiting != shown) {
             shown = total - waiting;
             mainFrame_->ShowStatusMessage(

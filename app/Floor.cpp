@@ -135,7 +135,9 @@ void Floor::WatchedChanged()
     overviewStale_ = true;
     // A controller that ends leaves its row at once: the row must not
     // outlive it, nor be chosen for an action meanwhile.
-    if (overview_ != nullptr)
+    // Not while the program ends: each of 99 controllers would refresh the
+    // rows of all the others on its way out.
+    if (overview_ != nullptr && !exiting_)
         overview_->Refresh(!app_.IsPolling());
 }
 

@@ -244,6 +244,11 @@ bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
     if (!ValidParameter(p))
         return false;
     const auto i = static_cast<std::size_t>(p);
+    // The session is ending: what is out is waited for, nothing new is
+    // asked. Passes still run meanwhile (other windows go on), and their
+    // readers would otherwise keep this controller from ever being done.
+    if (draining_)
+        return false;
     value_[i].clear();
     const bool posted = CanSend()
         && (probe   ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)

@@ -54,19 +54,7 @@ Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVi
 
     CView* view = nullptr;
     CChildFrame* frame = MakeFrame(doc, view);
-    doc->SetCloseHandler([this, doc] {
-        Entry* entry = find(doc);
-        if (entry == nullptr)
-            return;
-        const auto frames = entry->frames;
-        entry->frames.clear();
-        for (const QPointer<CChildFrame>& f : frames) {
-            if (f) {
-                f->CloseForGood();
-                delete f.data();
-            }
-        }
-    });
+    doc->SetCloseHandler([this, doc] { DropWindows(doc); });
 
     const bool ok = name.empty() ? doc->OnNewDocument() : doc->OnOpenDocument(name);
     if (!ok) {
@@ -165,14 +153,10 @@ void CKvtDocTemplate::CloseDocument(Document* document)
         closing_(*document);
     // Closes the windows through the close handler, then empties the document.
     document->OnCloseDocument();
+    // A window made while it closed goes too.
+    DropWindows(document);
     const auto it = std::find_if(open_.begin(), open_.end(),
                                  [document](const Entry& e) { return e.document.get() == document; });
-    for (const QPointer<CChildFrame>& f : it->frames) {
-        if (f) {
-            f->CloseForGood();
-            delete f.data();
-        }
-    }
     closed_.push_back(std::move(it->document));
     open_.erase(it);
 }

@@ -222,9 +222,11 @@ std::string Controller::CommitSetPoint(double value)
     const float high = static_cast<float>(ParameterTable::maximum(row)) / scale;
     const auto v = static_cast<float>(value);
     if (!(v >= low && v <= high)) {
-        return "outside " + ParameterTable::format(row, low).substr(ParameterTable::format(row, low).find_first_not_of(' '))
-            + " to " + ParameterTable::format(row, high).substr(ParameterTable::format(row, high).find_first_not_of(' '))
-            + " " + csvlog::unitText(resistance);
+        const auto bound = [row](float end) {
+            const std::string text = ParameterTable::format(row, end);
+            return text.substr(text.find_first_not_of(' '));
+        };
+        return "outside " + bound(low) + " to " + bound(high) + " " + csvlog::unitText(resistance);
     }
     if (!doc_.CommitNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, v))
         return "busy, not written";

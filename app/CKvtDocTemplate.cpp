@@ -65,8 +65,11 @@ Document* CKvtDocTemplate::OpenDocumentFile(const std::string& name, bool makeVi
         mainFrame_->AddChildFrame(frame);
     frame->setWindowTitle(QString::fromStdString(doc->GetTitle()));
     view->OnInitialUpdate();
-    if (Entry* entry = find(doc))
+    if (Entry* entry = find(doc)) {
         entry->made = true;
+        if (!entry->closing)
+            whole_.insert(doc);
+    }
     if (makeVisible)
         frame->show();
     return doc;
@@ -149,6 +152,7 @@ void CKvtDocTemplate::CloseDocument(Document* document)
     if (entry == nullptr || entry->closing)
         return;
     entry->closing = true;
+    whole_.erase(document);
     if (closing_)
         closing_(*document);
     // Closes the windows through the close handler, then empties the document.
@@ -201,8 +205,7 @@ std::vector<Document*> CKvtDocTemplate::GetDocuments() const
 
 bool CKvtDocTemplate::IsOpen(const Document* document) const
 {
-    return std::any_of(open_.begin(), open_.end(),
-                       [document](const Entry& e) { return e.document.get() == document && !e.closing && e.made; });
+    return whole_.count(document) != 0;
 }
 
 const CKvtDocTemplate::Entry* CKvtDocTemplate::find(const Document* document) const

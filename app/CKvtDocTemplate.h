@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <list>
+#include <unordered_set>
 #include <vector>
 
 class CChildFrame;
@@ -99,5 +100,8 @@ private:
     std::function<bool(Document&)> keepWithout_;
     std::function<void(Document&)> deleting_;
     std::list<Entry> open_; // entries stay put while documents close
+    // The documents that IsOpen() holds, asked several times a pass for
+    // each of up to 99 documents.
+    std::unordered_set<const Document*> whole_;
     std::vector<std::unique_ptr<Document>> closed_;
 };

@@ -135,7 +135,7 @@ bool CTessolApp::InitInstance()
     due_ = new QTimer(this);
     due_->setSingleShot(true);
     due_->setTimerType(Qt::PreciseTimer);
-    connect(due_, &QTimer::timeout, this, &CTessolApp::OnIdle);
+    connect(due_, &QTimer::timeout, this, [this] { OnLineDue(-1); });
     // Closing the main window closes every document (each closes its port);
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
@@ -421,10 +421,24 @@ void CTessolApp::SyncNotifiers()
         due_->start(quietMs);
 }
 
+void CTessolApp::OnLineDue(int port)
+{
+    // The line that woke the program goes on first (its reply taken, the
+    // next command out), then the pass: a pass on a floor of windows takes
+    // long enough to cost a full line a few percent of its time.
+    if (link_ && polling_) {
+        if (port < 0)
+            link_->serviceAllPorts();
+        else
+            link_->servicePort(port);
+    }
+    OnIdle();
+}
+
 void CTessolApp::OnLineReady(int port)
 {
     const std::uint64_t before = link_->progress(port);
-    OnIdle();
+    OnLineDue(port);
     if (link_ && link_->progress(port) == before) {
         stale_[port] = true;
         staleAt_[port] = before;

@@ -177,6 +177,8 @@ private:
     static void ForEachConfigView(Document& doc, void (CTqk5820ConfigView::*step)());
     void KeepHaltNotice();
     void OnLineReady(int port);
+    // A line is ready (or, with -1, one is due): it is serviced, then a pass runs.
+    void OnLineDue(int port);
     // One step of a loop that waits in place for nothing but time: every
     // window goes on meanwhile, none is marked as under way.
     void PauseInPlace();

@@ -155,6 +155,7 @@ bool CTqk5820ConfigDoc::BeginSessionEnd()
 
 void CTqk5820ConfigDoc::DeleteContents()
 {
+    ++activity_;
     if (portUsable_ && (ending_ || (online_ && !draining_))) {
         draining_ = true;
         if (!ending_)
@@ -239,6 +240,12 @@ bool CTqk5820ConfigDoc::RequestRead(int p)
     return PostRead(p, false);
 }
 
+void CTqk5820ConfigDoc::HurryRead(int p)
+{
+    if (ValidParameter(p) && readPending_.test(static_cast<std::size_t>(p)) && CanSend())
+        link_.hurry(port_, protocol::kDeviceDigit, unit_, p);
+}
+
 bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
 {
     if (!ValidParameter(p))
@@ -249,6 +256,7 @@ bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
     // readers would otherwise keep this controller from ever being done.
     if (draining_)
         return false;
+    ++activity_;
     value_[i].clear();
     const bool posted = CanSend()
         && (probe   ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)
@@ -273,6 +281,7 @@ bool CTqk5820ConfigDoc::PostWrite(int p, const std::string& text, std::uint64_t 
     if (!ValidParameter(p) || !CanSend() || IsOutstanding(p) || text.size() != protocol::kDataLength)
         return false;
     const auto i = static_cast<std::size_t>(p);
+    ++activity_;
     value_[i].clear();
     const bool posted = link_.postCommand(port_, protocol::kDeviceDigit, unit_, protocol::kClassWrite, p, text);
     writePending_.set(i, posted);
@@ -619,6 +628,7 @@ std::string CTqk5820ConfigDoc::ReportKey(int port, int unit)
 
 void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
 {
+    ++activity_;
     const int e = reply.endCode();
     const int c = reply.commandClass();
     const int p = reply.parameterNumber();
@@ -739,6 +749,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p, Carried carried)
 
 void CTqk5820ConfigDoc::Poll()
 {
+    const bool wasOnline = online_;
     if (CanSend()) {
         if (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
             File(*reply);
@@ -756,6 +767,8 @@ void CTqk5820ConfigDoc::Poll()
     }
     if (busyLamp_ != nullptr)
         busyLamp_->SetState(AnyOutstanding());
+    if (online_ != wasOnline)
+        ++activity_;
 }
 
 void CTqk5820ConfigDoc::Probe()

@@ -98,6 +98,9 @@ public:
     // Empties the text of p and posts a read; true if it was posted. It checks
     // nothing else first: its callers do.
     bool RequestRead(int p);
+    // A read of p that still waits in the line's queue goes ahead of this
+    // unit's other waiting reads (see InstrumentLink::hurry).
+    void HurryRead(int p);
     // Posts a write of the 8-character text; true if posted. False (nothing
     // sent) while the port is not usable, p is in flight, or the text is not
     // exactly 8 characters.
@@ -191,6 +194,10 @@ public:
     // line is. The mark follows the document to another unit or port.
     void SetInFront(bool front);
     bool IsInFront() const { return inFront_; }
+    // Goes up whenever what the windows show may have changed: a reply
+    // filed, a command posted, the contents reset, the unit found or lost.
+    // A window behind others refreshes only then or every so often.
+    std::uint64_t Activity() const { return activity_; }
     // When a reply to a read of p last brought a value (UTC ms), or -1.
     std::int64_t ReadAt(int p) const;
     bool GetDisplayFlag(int panel) const;
@@ -370,6 +377,7 @@ private:
     std::deque<EntryNote> notes_;
     std::uint64_t noteCount_ = 0;
     bool inFront_ = false;
+    std::uint64_t activity_ = 0;
     std::array<std::int64_t, kParameterCount> readAt_;
     std::int64_t lastProbe_;
 

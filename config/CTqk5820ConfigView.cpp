@@ -268,8 +268,24 @@ void CTqk5820ConfigView::FitFrame()
 
 void CTqk5820ConfigView::RefreshPass()
 {
+    // The window the user works in refreshes on every pass. One behind it
+    // does when its controller has news (a reply, a command posted, a
+    // reset) and otherwise ten times a second, which is enough for its
+    // re-reads once a second and for blinking entries: a floor of 99
+    // windows would otherwise spend most of its passes on panels that
+    // have nothing new to show.
+    const CTqk5820ConfigDoc& doc = GetConfigDoc();
+    const std::int64_t nowMs = clock_.utcMillis();
+    if (!doc.IsInFront() && !wasHalted_ && doc.Activity() == seenActivity_ && nowMs >= refreshedAt_
+        && nowMs - refreshedAt_ < kQuietRefreshMillis)
+        return;
+    seenActivity_ = doc.Activity();
+    refreshedAt_ = nowMs;
     // The title follows the unit number, which the Info panel may change.
-    CChildFrame::ShowTitle(frame_, GetConfigDoc().GetTitle());
+    if (doc.GetTitle() != shownTitle_) {
+        shownTitle_ = doc.GetTitle();
+        CChildFrame::ShowTitle(frame_, shownTitle_);
+    }
     TakeEntryNotes();
     if (wasHalted_) {
         // Halting blanked what the panels show.

@@ -38,6 +38,7 @@ class CTqk5820ConfigView : public QScrollArea, public CView, public ConfigViewNo
     Q_OBJECT
 public:
     static constexpr int kPanelCount = 7;
+    static constexpr std::int64_t kQuietRefreshMillis = 100;
 
     CTqk5820ConfigView(Controller& controller, WindowHost* host, CChildFrame* frame, Clock& clock);
     ~CTqk5820ConfigView() override;
@@ -115,6 +116,11 @@ private:
     // The frame has had its first place, from its slot.
     bool placed_ = false;
     std::int64_t lastRearm_;
+    // What the last full refresh pass saw, so that a window behind others
+    // on a busy floor does not redo its panels on every pass.
+    std::uint64_t seenActivity_ = ~std::uint64_t {0};
+    std::int64_t refreshedAt_ = 0;
+    std::string shownTitle_;
     // Polling was halted since the last refresh pass.
     bool wasHalted_ = false;
     QWidget* note_ = nullptr;

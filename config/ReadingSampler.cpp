@@ -369,6 +369,30 @@ void ReadingSampler::Read()
                      [this](Column a, Column b) { return newest_[a].at < newest_[b].at; });
     for (Column column : order)
         ReadColumn(column);
+    // Once a second, stale readings go before what else waits for the unit.
+    if (hurriedSecond_ == second_)
+        return;
+    hurriedSecond_ = second_;
+    const std::int64_t now = clock_.utcMillis();
+    for (Column column : order) {
+        const std::int64_t at = newest_[column].at;
+        const int parameter = ParameterOf(column);
+        if (parameter > 0 && (at < 0 || now - at > kHurryMillis) && (column < kVoltage || ReadsAll()))
+            doc_.HurryRead(parameter);
+    }
+}
+
+int ReadingSampler::ParameterOf(Column column) const
+{
+    switch (column) {
+    case kActual: return mode_ == kUnknown ? -1 : ActualParameter();
+    case kSetPoint: return mode_ == kUnknown ? -1 : SetPointParameter();
+    case kCurrent: return pn::kTeCurrent;
+    case kVoltage: return pn::kTeVoltage;
+    case kOutput: return pn::kOutputState;
+    case kColumnCount: break;
+    }
+    return -1;
 }
 
 void ReadingSampler::ReadColumn(Column column)

@@ -49,6 +49,10 @@ public:
     static constexpr std::int64_t kMaxFill = 3600;
     // A reading older than this is not repeated in a log row.
     static constexpr std::int64_t kMaxAgeMillis = 10000;
+    // A reading older than this (or not yet taken) is asked for ahead of
+    // the settings a window reads, so that no reading reaches kMaxAgeMillis
+    // on a full line.
+    static constexpr std::int64_t kHurryMillis = kMaxAgeMillis / 2;
 
     // `prompts` may be null: a log that fails then just stops.
     ReadingSampler(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts = nullptr);
@@ -127,6 +131,8 @@ private:
     void CloseSecond();
     void Read();
     void ReadColumn(Column column);
+    // The parameter a column reads now; -1 while the sensor type is unknown.
+    int ParameterOf(Column column) const;
     void FollowMode();
     void TakeSerial();
     int ActualParameter() const;
@@ -168,6 +174,7 @@ private:
     bool open_ = false;
     std::int64_t second_ = 0;
     std::int64_t secondMillis_ = 0;
+    std::int64_t hurriedSecond_ = -1;
     GraphSample sample_;
     bool sawOnline_ = false;
     bool wantActual_ = false, wantSetPoint_ = false, wantCurrent_ = false, wantVoltage_ = false,

@@ -168,6 +168,11 @@ void SensorTypeTracker::DetectionStep()
             doc_.RequestRead(kSlot5);
         }
         doc_.RequestRead(kSlot4);
+        // The actual value and set point cannot be read before the type is
+        // known: these go before whatever the windows asked meanwhile, in
+        // the order asked.
+        for (int p : {kSlot4, kSlot5, kSlot3, kSlot2})
+            doc_.HurryRead(p);
         phase_ = kReadCoefficients;
         return;
     }

@@ -268,6 +268,15 @@ bool InstrumentLink::servicePort(int port)
         endTransaction(p);
         replies_.push_back(std::move(reply));
         ++p.progress;
+        // The line goes on at once when another command waits, rather than
+        // at the next pass: on a full line that pass is time the line stands.
+        if (p.queued > 0) {
+            takeTurn(p, port);
+            if (p.pending[0] != '\0') {
+                startTransaction(p);
+                ++p.progress;
+            }
+        }
         return true;
     }
     if (resendAfterConnect(p, now))
@@ -547,6 +556,30 @@ bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber, i
     if (validPort(port))
         port_[port].queued -= before - queue_.size();
     return queue_.size() != before;
+}
+
+bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parameterNumber)
+{
+    const auto ours = [&](const Queued& q) {
+        return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
+            && q.packet->unitNumber() == unitNumber;
+    };
+    auto first = queue_.end();
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (!ours(*it))
+            continue;
+        if (it->packet->commandClass() != protocol::kClassRead) {
+            first = queue_.end();
+            continue;
+        }
+        if (first == queue_.end())
+            first = it;
+        if (it->packet->parameterNumber() == parameterNumber) {
+            std::rotate(first, it, std::next(it));
+            return true;
+        }
+    }
+    return false;
 }
 
 bool InstrumentLink::isLost(int port) const

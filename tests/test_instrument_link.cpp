@@ -132,6 +132,31 @@ TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
     }
 }
 
+TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteAndTheLineGoesOnAtOnce)
+{
+    ASSERT_TRUE(link.openPort(0));
+    link.postRead(0, 1, 5, 1, 8);
+    link.postRead(0, 1, 5, 1, 7);
+    link.postCommand(0, 1, 5, 2, 3, "+025.000");
+    link.postRead(0, 1, 5, 1, 31);
+    link.postRead(0, 1, 5, 1, 1);
+    EXPECT_FALSE(link.hurry(0, 1, 5, 12));  // no such read waits
+    EXPECT_FALSE(link.hurry(0, 1, 6, 1));   // nor for another unit
+    EXPECT_FALSE(link.hurry(0, 1, 5, 8));   // out already
+    EXPECT_TRUE(link.hurry(0, 1, 5, 1));
+    EXPECT_TRUE(link.hurry(0, 1, 5, 7));    // first of its reads already
+
+    const int order[] = {8, 7, 3, 1, 31};
+    for (int i = 0; i < 5; ++i) {
+        const std::string command = nextCommand(line);
+        ASSERT_EQ(std::stoi(command.substr(5, 2)), order[i]) << i;
+        line.write(reply(5, command[4] - '0', order[i], 0, "+001.000"));
+        ASSERT_TRUE(serviceUntilReply());
+        // The step that filed the reply sent the next command.
+        EXPECT_EQ(link.isAwaiting(0), i < 4) << i;
+    }
+}
+
 TEST_F(LinkTest, ACommandWithoutAnswerTimesOutAfterTwoWholeSecondTicks)
 {
     ASSERT_TRUE(link.openPort(0));

@@ -2,6 +2,7 @@
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CTessolApp.h"
+#include "app/Floor.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/SensorTypeTracker.h"
 #include "config/UnitRegistry.h"
@@ -333,7 +334,7 @@ int FindControllersDialog::AddChosen()
         if ((line->flags() & Qt::ItemIsUserCheckable) && line->checkState() == Qt::Checked)
             chosen.push_back(key);
     }
-    int opened = 0;
+    int added = 0;
     int taken = 0;
     for (const auto& [port, unit] : chosen) {
         // Two lines may have a unit of the same number; the first goes.
@@ -341,12 +342,13 @@ int FindControllersDialog::AddChosen()
             ++taken;
             continue;
         }
-        if (app_.OpenControllerAt(port, unit) != nullptr)
-            ++opened;
+        // Watched from the overview; a double-click there opens its window.
+        if (app_.GetFloor().Watch(port, unit, false, false) != nullptr)
+            ++added;
     }
     if (taken > 0)
-        status_->setText(QStringLiteral("%1 of %2 opened; the others' unit numbers are already in use.")
-                             .arg(opened)
+        status_->setText(QStringLiteral("%1 of %2 added; the others' unit numbers are already in use.")
+                             .arg(added)
                              .arg(chosen.size()));
-    return opened;
+    return added;
 }

@@ -33,7 +33,8 @@ public:
     // The buttons' work, for the buttons and for tests.
     void StartSearch();
     void CancelSearch();
-    // Opens a window for every checked row; returns how many were opened.
+    // Watches every checked row's unit from the overview, without a
+    // window; returns how many were added.
     int AddChosen();
 
     QCheckBox* LineBox(int port) const { return lines_[static_cast<std::size_t>(port)]; }

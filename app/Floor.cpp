@@ -245,6 +245,21 @@ void Floor::UseWorkspace(bool restore)
     workspace_ = restore && workspace::enabled(app_.GetProfile());
 }
 
+Controller* Floor::Watch(int port, int unit, bool window, bool quiet)
+{
+    // Shown first: a controller without a window stays watched only once
+    // the overview is there.
+    if (!IsOverviewShown())
+        ShowOverview();
+    Document* doc = app_.OpenControllerAt(port, unit, quiet);
+    Controller* controller = app_.ControllerOf(doc);
+    if (controller != nullptr && !window) {
+        app_.ConfigTemplate().DropWindows(doc);
+        controller->SetWindowCount(0);
+    }
+    return controller;
+}
+
 void Floor::RestoreWorkspace()
 {
     std::vector<std::string> damaged;
@@ -252,18 +267,15 @@ void Floor::RestoreWorkspace()
     if (!entries.empty())
         ShowOverview();
     for (const WorkspaceEntry& entry : entries) {
-        Document* doc = app_.OpenControllerAt(entry.port, entry.unit, true);
-        Controller* controller = app_.ControllerOf(doc);
+        Controller* controller = Watch(entry.port, entry.unit, entry.window, true);
         if (controller == nullptr)
             continue;
-        auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
+        CTqk5820ConfigDoc* config = &controller->Doc();
+        Document* doc = config;
         for (int i = 0; i < CTqk5820ConfigDoc::kDisplayCount; ++i)
             config->SetDisplayFlag(i, entry.panels[static_cast<std::size_t>(i)] == '1');
         config->UpdateAllViews(nullptr);
-        if (!entry.window) {
-            app_.ConfigTemplate().DropWindows(doc);
-            controller->SetWindowCount(0);
-        } else if (entry.width > 0 && entry.height > 0) {
+        if (entry.window && entry.width > 0 && entry.height > 0) {
             for (CChildFrame* frame : app_.ConfigTemplate().GetFrames(doc))
                 frame->setGeometry(entry.x, entry.y, entry.width, entry.height);
         }

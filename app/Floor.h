@@ -41,6 +41,10 @@ public:
     QMdiSubWindow* GetOverviewFrame() const { return overviewFrame_; }
     bool IsOverviewShown() const;
     bool KeepsControllers() const { return overview_ != nullptr; }
+    // Starts watching the unit on the line, shown on the overview, with its
+    // window or (without `window`) without one; `quiet` asks nothing when
+    // the line cannot be opened. Null if no controller could be made.
+    Controller* Watch(int port, int unit, bool window, bool quiet);
     // The controller's window brought forward, or a new one made.
     void ShowControllerWindow(Controller& controller);
     // Ends watching: what closing its last window did before (the closing

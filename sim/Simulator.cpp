@@ -345,14 +345,19 @@ void Simulator::flush(double now)
 
 int Simulator::msUntilDue(double nowSeconds) const
 {
+    const double wait = secondsUntilDue(nowSeconds);
+    if (wait < 0)
+        return -1;
+    return static_cast<int>(std::ceil(wait * 1000.0 - 1e-6));
+}
+
+double Simulator::secondsUntilDue(double nowSeconds) const
+{
     if (output_.empty())
         return -1;
     if (blocked_)
-        return 10;
-    const double wait = nextRelease(output_.front()) - nowSeconds;
-    if (wait <= 0)
-        return 0;
-    return static_cast<int>(std::ceil(wait * 1000.0 - 1e-6));
+        return 0.010;
+    return std::max(0.0, nextRelease(output_.front()) - nowSeconds);
 }
 
 double Simulator::draw()

@@ -68,6 +68,9 @@ public:
     // Milliseconds until pump() has output due: 0 when due now, -1 when
     // nothing is queued.
     int msUntilDue(double nowSeconds) const;
+    // The same to the microsecond: a paced line's last byte released up to
+    // a millisecond late would cost each transaction a few percent.
+    double secondsUntilDue(double nowSeconds) const;
 
     // One run-time control line; answers "ok", "ok <summary>" for status,
     // or "error: <why>". Lines: off U | on U | halt U | set U P VALUE |

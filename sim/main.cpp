@@ -227,10 +227,13 @@ int main(int argc, char** argv)
     std::string pending;
     while (!stopRequested) {
         const double now = monotonicSeconds();
-        const int due = simulator.msUntilDue(now);
-        const int timeout = due < 0 ? kIdleMs : std::min(due, kIdleMs);
+        const double due = simulator.secondsUntilDue(now);
+        const double wait = due < 0 ? kIdleMs / 1000.0 : std::min(due, kIdleMs / 1000.0);
+        timespec timeout {};
+        timeout.tv_sec = static_cast<time_t>(wait);
+        timeout.tv_nsec = static_cast<long>((wait - static_cast<double>(timeout.tv_sec)) * 1e9);
         pollfd fds[2] = {{simulator.masterFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        const int n = ::poll(fds, readStdin ? 2 : 1, timeout);
+        const int n = ::ppoll(fds, readStdin ? 2 : 1, &timeout, nullptr);
         if (n < 0 && errno != EINTR) {
             std::fprintf(stderr, "tqk5820-sim: poll: %s\n", std::strerror(errno));
             break;

@@ -3,6 +3,7 @@
 
 #include "app/CKvtDocTemplate.h"
 #include "app/FindControllersDialog.h"
+#include "app/Floor.h"
 #include "link/UnitScanner.h"
 #include "resources/Menus.h"
 #include "tests/support/AppBench.h"
@@ -65,7 +66,7 @@ protected:
     std::unique_ptr<QtSim> com3;
 };
 
-TEST_F(FindControllersTest, FindListsEveryLinesUnitsAndAddOpensTheChosenOnesWithoutAQuestion)
+TEST_F(FindControllersTest, FindListsEveryLinesUnitsAndAddWatchesTheChosenOnesWithoutAQuestionOrWindow)
 {
     CTqk5820ConfigDoc* watched = openOnline(4);
     ASSERT_NE(watched, nullptr);
@@ -99,13 +100,17 @@ TEST_F(FindControllersTest, FindListsEveryLinesUnitsAndAddOpensTheChosenOnesWith
     d->Table()->item(3, 0)->setCheckState(Qt::Checked);
     d->Table()->item(4, 0)->setCheckState(Qt::Unchecked);
     EXPECT_EQ(d->AddChosen(), 2);
-    EXPECT_EQ(d->Status()->text().toStdString(), "2 of 3 opened; the others' unit numbers are already in use.");
+    EXPECT_EQ(d->Status()->text().toStdString(), "2 of 3 added; the others' unit numbers are already in use.");
     std::vector<std::pair<int, int>> open;
     for (Document* doc : app->ConfigTemplate().GetDocuments()) {
         const auto* config = static_cast<CTqk5820ConfigDoc*>(doc);
         open.emplace_back(config->GetPortIndex(), config->GetUnitNumber());
     }
     EXPECT_EQ(open, (std::vector<std::pair<int, int>> {{1, 4}, {1, 2}, {1, 6}}));
+    // The added ones are on the overview, without windows of their own.
+    EXPECT_TRUE(app->GetFloor().IsOverviewShown());
+    for (Document* doc : app->ConfigTemplate().GetDocuments())
+        EXPECT_EQ(doc->GetViews().size(), doc == watched ? 1u : 0u);
     // No box came, and the default port was not asked about.
     EXPECT_EQ(prompts.boxes.size(), boxes);
     EXPECT_EQ(app->GetLink().openCount(2), 0);

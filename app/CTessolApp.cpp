@@ -4,6 +4,7 @@
 #include "app/CMainFrame.h"
 #include "app/FindControllersDialog.h"
 #include "app/Floor.h"
+#include "app/PassWakeups.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -21,7 +22,6 @@
 #include "platform/SystemClock.h"
 #include "platform/qt/CChildFrame.h"
 #include "platform/qt/DialogBuilder.h"
-#include "platform/qt/LineNotifier.h"
 #include "platform/qt/QtProfile.h"
 #include "platform/qt/QtPrompts.h"
 #include "resources/DialogTemplates.h"
@@ -124,18 +124,12 @@ bool CTessolApp::InitInstance()
         // Through the single-shot timer: a timer whose handler is still
         // under way (a pass that waits on a box) does not fire again in the
         // box's event loop, and the passes must go on there.
-        soon_->start();
+        wakeups_->Soon();
         if (mainFrame_ && activeModalWidget() == nullptr)
             mainFrame_->UpdateCommandUi();
     });
-    soon_ = new QTimer(this);
-    soon_->setSingleShot(true);
-    soon_->setInterval(0);
-    connect(soon_, &QTimer::timeout, this, &CTessolApp::OnIdle);
-    due_ = new QTimer(this);
-    due_->setSingleShot(true);
-    due_->setTimerType(Qt::PreciseTimer);
-    connect(due_, &QTimer::timeout, this, [this] { OnLineDue(-1); });
+    wakeups_ = std::make_unique<PassWakeups>(
+        *link_, [this] { OnIdle(); }, [this] { return polling_; }, this);
     // Closing the main window closes every document (each closes its port);
     // the frame and the link go once the event loop has ended.
     mainFrame_->SetCloseHandler([this] {
@@ -224,10 +218,7 @@ void CTessolApp::ExitInstance()
     // a half-destroyed main window of its change.
     if (floor_)
         floor_->DropOverview();
-    for (LineNotifier*& n : notifiers_) {
-        delete n;
-        n = nullptr;
-    }
+    wakeups_.reset();
     diagnosticTemplate_.reset();
     calibrationTemplate_.reset();
     configTemplate_.reset();
@@ -246,7 +237,7 @@ std::uint64_t CTessolApp::LinkProgress() const
 
 void CTessolApp::OnIdle()
 {
-    if (!link_)
+    if (!link_ || !wakeups_)
         return;
     PassRules::Mark pass(rules_, this);
     ++passes_;
@@ -300,10 +291,10 @@ void CTessolApp::OnIdle()
             t->DeleteClosed(keep);
     }
     const bool moved = LinkProgress() != before;
-    SyncNotifiers();
+    wakeups_->Sync();
     SyncBrokerNotifiers();
     if (moved && polling_)
-        soon_->start();
+        wakeups_->Soon();
 }
 
 void CTessolApp::HaltedPass()
@@ -362,10 +353,11 @@ void CTessolApp::HaltAll(bool halt)
     } else if (mainFrame_ && mainFrame_->MessagePaneText() == QString::fromUtf8(msg::kPollingHalted)) {
         mainFrame_->SetMessagePane(QString());
     }
-    SyncNotifiers();
     // The windows show the change at once, not at the next tick.
-    if (soon_ != nullptr)
-        soon_->start();
+    if (wakeups_) {
+        wakeups_->Sync();
+        wakeups_->Soon();
+    }
 }
 
 CTqk5820ConfigDoc* CTessolApp::FrontConfigDoc() const
@@ -381,69 +373,6 @@ CTqk5820ConfigDoc* CTessolApp::FrontConfigDoc() const
     if (auto* diagnostics = dynamic_cast<CTqk5820DiagnosticDoc*>(doc))
         return diagnostics->GetOwnerDocument();
     return nullptr;
-}
-
-void CTessolApp::SyncNotifiers()
-{
-    int quietMs = -1;
-    for (int p = 0; p < InstrumentLink::kPortCount; ++p) {
-        const int fd = link_->readinessHandle(p);
-        if (fd != notifierFds_[p]) {
-            delete notifiers_[p];
-            notifiers_[p] = nullptr;
-            notifierFds_[p] = fd;
-            stale_[p] = false;
-            if (fd >= 0) {
-                notifiers_[p] = new LineNotifier(fd, this);
-                connect(notifiers_[p], &LineNotifier::activated, this, [this, p] { OnLineReady(p); });
-            }
-        }
-        if (stale_[p] && link_->progress(p) != staleAt_[p])
-            stale_[p] = false;
-        // A reply cannot be complete before its bytes have crossed the
-        // line: until then a timer stands in for the descriptor, which
-        // would wake the program for every few bytes.
-        const LineWatch line = link_->watch(p);
-        if (polling_ && line.fd >= 0 && line.quietMs > 0)
-            quietMs = quietMs < 0 ? line.quietMs : std::min(quietMs, line.quietMs);
-        // A probe met by silence is given up by the first pass after its
-        // time, not the next tick: a search of 99 addresses pays it 99 times.
-        const int silence = polling_ ? link_->silenceDueInMs(p) : -1;
-        if (silence >= 0)
-            quietMs = quietMs < 0 ? silence : std::min(quietMs, silence);
-        if (notifiers_[p] != nullptr) {
-            const bool watch = polling_ && line.fd >= 0 && line.quietMs == 0 && !stale_[p];
-            if (notifiers_[p]->isEnabled() != watch)
-                notifiers_[p]->setEnabled(watch);
-        }
-    }
-    if (quietMs >= 0 && (!due_->isActive() || due_->remainingTime() > quietMs))
-        due_->start(quietMs);
-}
-
-void CTessolApp::OnLineDue(int port)
-{
-    // The line that woke the program goes on first (its reply taken, the
-    // next command out), then the pass: a pass on a floor of windows takes
-    // long enough to cost a full line a few percent of its time.
-    if (link_ && polling_) {
-        if (port < 0)
-            link_->serviceAllPorts();
-        else
-            link_->servicePort(port);
-    }
-    OnIdle();
-}
-
-void CTessolApp::OnLineReady(int port)
-{
-    const std::uint64_t before = link_->progress(port);
-    OnLineDue(port);
-    if (link_ && link_->progress(port) == before) {
-        stale_[port] = true;
-        staleAt_[port] = before;
-        SyncNotifiers();
-    }
 }
 
 void CTessolApp::PauseInPlace()

@@ -25,7 +25,7 @@ class MqttNotices;
 class MqttPublisher;
 struct MqttSetup;
 class Profile;
-class LineNotifier;
+class PassWakeups;
 class QSocketNotifier;
 class QTimer;
 class QtPrompts;
@@ -166,7 +166,6 @@ public:
 
 private:
     std::uint64_t LinkProgress() const;
-    void SyncNotifiers();
     // The controller whose window (or calibration or diagnostics window) is
     // the active one, or null.
     CTqk5820ConfigDoc* FrontConfigDoc() const;
@@ -176,9 +175,6 @@ private:
     // Calls `step` on each controller view of `doc`.
     static void ForEachConfigView(Document& doc, void (CTqk5820ConfigView::*step)());
     void KeepHaltNotice();
-    void OnLineReady(int port);
-    // A line is ready (or, with -1, one is due): it is serviced, then a pass runs.
-    void OnLineDue(int port);
     // One step of a loop that waits in place for nothing but time: every
     // window goes on meanwhile, none is marked as under way.
     void PauseInPlace();
@@ -275,13 +271,6 @@ private:
     PassRules rules_;
     std::uint64_t passes_ = 0;
     QTimer* tick_ = nullptr;
-    QTimer* soon_ = nullptr;
-    // Wakes the pass when a reply on some line may be complete.
-    QTimer* due_ = nullptr;
-    std::array<LineNotifier*, 4> notifiers_ {};
-    std::array<int, 4> notifierFds_ {-1, -1, -1, -1};
-    // A line that was ready but moved nothing on (a hung-up device stays
-    // ready for good) is not watched again until its port moves on.
-    std::array<std::uint64_t, 4> staleAt_ {};
-    std::array<bool, 4> stale_ {};
+    // When the next pass runs: at once, at a line's readiness or a reply's time.
+    std::unique_ptr<PassWakeups> wakeups_;
 };

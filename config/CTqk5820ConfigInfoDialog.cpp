@@ -1,6 +1,7 @@
 #include "config/CTqk5820ConfigInfoDialog.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/SensorWords.h"
 #include "controls/CLibComboBox.h"
 #include "controls/CLibDatamineEdit.h"
 #include "controls/CLibNumberStatic.h"
@@ -28,9 +29,6 @@ constexpr std::uint8_t kUnitNumberRow = 0;
 constexpr std::uint8_t kSerialNumberRow = 37;
 
 const char* const kPortItems[] = {"COM1:", "COM2:", "COM3:", "COM4:"};
-const char* const kModulationItems[] = {"1:1", "1:10", "1:100", "Disabled", "Custom"};
-// The word each ratio item writes; Custom writes the word as last read.
-const char* const kModulationWords[] = {"+000.001", "+000.010", "+000.100", "+000.000"};
 
 bool userIsWorking(const CLibDatamineEdit& entry)
 {
@@ -102,8 +100,10 @@ void CTqk5820ConfigInfoDialog::OnInitDialog()
     if (serial_ != nullptr)
         serial_->SetParameterId(kSerialNumberRow);
     if (modulationList_ != nullptr) {
-        for (const char* item : kModulationItems)
-            modulationList_->addItem(QString::fromLatin1(item));
+        // The ratios, then Custom, which writes the word as last read.
+        for (int i = 0; i < sensorwords::kModulationCount; ++i)
+            modulationList_->addItem(QString::fromLatin1(sensorwords::ModulationName(i)));
+        modulationList_->addItem(QStringLiteral("Custom"));
         modulationList_->setCurrentIndex(-1);
         connect(modulationList_, QOverload<int>::of(&QComboBox::activated), this,
                 &CTqk5820ConfigInfoDialog::OnModulationSelected);
@@ -125,7 +125,7 @@ void CTqk5820ConfigInfoDialog::OnPortSelected(int index)
 void CTqk5820ConfigInfoDialog::OnModulationSelected(int index)
 {
     if (index >= kRatio1 && index <= kDisabled)
-        modulationWord_ = kModulationWords[index];
+        modulationWord_ = sensorwords::ModulationWord(index);
     // Custom (and no selection) sends the word as last read, unchanged; with
     // no word read yet there is nothing to send.
     if (modulationWord_.size() == protocol::kDataLength)

@@ -1,6 +1,7 @@
 #include "config/CTqk5820ConfigSensorDialog.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/SensorWords.h"
 #include "controls/CLibComboBox.h"
 #include "controls/CLibDatamineEdit.h"
 #include "controls/CLibSpinButtonCtrl.h"
@@ -36,78 +37,18 @@ constexpr SlotControls kSlotIds[kSlots] = {
 // The rows the entries start with; slots 0 and 1 never change theirs.
 constexpr std::uint8_t kInitialRows[kSlots] = {9, 10, 11, 12, 13, 14};
 
-// A slot that keeps its row when the type changes.
-constexpr std::uint8_t kKeep = ParameterTable::kUnbound;
 
-enum Unit { kNone, kDegrees, kKiloOhms, kMicroAmpsPerKelvin, kMicroAmps, kMilliVoltsPerKelvin, kMilliVolts,
-            kMilliVoltsPerDegree };
-
-struct TypeLayoutRow {
-    Unit units[kSlots];              // an entry is used exactly where it has a unit
-    std::uint8_t rows[kSlots];
-    bool reread[kSlots];             // slots shown once the type is established
-};
-
-// Types 0 to 7.
-constexpr TypeLayoutRow kLayouts[SensorTypeTracker::kTypeCount + 1] = {
-    {{kDegrees, kKiloOhms, kDegrees, kKiloOhms, kDegrees, kKiloOhms},
-     {kKeep, kKeep, 11, 12, 13, 14},
-     {true, true, true, true, true, true}},
-    {{kNone, kNone, kNone, kNone, kNone, kNone},
-     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
-     {true, true, false, false, false, false}},
-    {{kNone, kNone, kDegrees, kKiloOhms, kDegrees, kKiloOhms},
-     {kKeep, kKeep, 15, 16, 17, 18},
-     {true, true, true, true, true, true}},
-    {{kNone, kNone, kNone, kNone, kNone, kNone},
-     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
-     {true, true, true, true, false, false}},
-    {{kNone, kNone, kMicroAmpsPerKelvin, kNone, kMicroAmps, kNone},
-     {kKeep, kKeep, 19, kKeep, 20, kKeep},
-     {true, true, true, false, true, false}},
-    {{kNone, kNone, kMilliVoltsPerKelvin, kNone, kMilliVolts, kNone},
-     {kKeep, kKeep, 21, kKeep, 22, kKeep},
-     {true, true, true, false, true, false}},
-    {{kNone, kNone, kMilliVoltsPerDegree, kNone, kMilliVolts, kNone},
-     {kKeep, kKeep, 23, kKeep, 24, kKeep},
-     {true, true, true, false, true, false}},
-    {{kNone, kNone, kNone, kNone, kNone, kNone},
-     {kKeep, kKeep, kKeep, kKeep, kKeep, kKeep},
-     {false, false, false, false, false, false}},
-};
+using sensorwords::Unit;
 
 QString unitText(Unit unit)
 {
+    // The degree sign as the panels draw it.
     switch (unit) {
-    case kDegrees: return CTqk5820ConfigPanel::DegreesCelsius();
-    case kKiloOhms: return QStringLiteral("kOhms");
-    case kMicroAmpsPerKelvin: return QStringLiteral("uA/K");
-    case kMicroAmps: return QStringLiteral("uA");
-    case kMilliVoltsPerKelvin: return QStringLiteral("mV/K");
-    case kMilliVolts: return QStringLiteral("mV");
-    case kMilliVoltsPerDegree: return QStringLiteral("mV/") + CTqk5820ConfigPanel::DegreesCelsius();
-    case kNone: break;
+    case sensorwords::kDegrees: return CTqk5820ConfigPanel::DegreesCelsius();
+    case sensorwords::kMilliVoltsPerDegree: return QStringLiteral("mV/") + CTqk5820ConfigPanel::DegreesCelsius();
+    default: return QString::fromUtf8(sensorwords::UnitText(unit));
     }
-    return QString();
 }
-
-const char* const kModeNames[CTqk5820ConfigSensorDialog::kModeCount] = {
-    "NTC-10uA", "NTC-100uA", "NTC-1mA", "NTC-10mA", "NTC-10K",
-    "PTC-10uA", "PTC-100uA", "PTC-1mA", "PTC-10mA", "PTC-10K", "Custom",
-};
-const char* const kModeWords[CTqk5820ConfigSensorDialog::kModeCount] = {
-    "+000.001", "+000.010", "+000.100", "+001.000", "+010.000",
-    "+100.001", "+100.010", "+100.100", "+101.000", "+110.000", "+000.000",
-};
-constexpr int kCustomMode = 10;
-// The NTC selection of each range character of the bias-mode word; PTC
-// adds 5.
-struct RangeCharacter {
-    std::size_t position;
-    int mode;
-};
-constexpr RangeCharacter kRangeCharacters[] = {{2, 4}, {3, 3}, {5, 2}, {6, 1}, {7, 0}};
-constexpr int kPtcOffset = 5;
 
 // Character 7 of the status word.
 constexpr std::size_t kLockCharacter = 7;
@@ -126,30 +67,17 @@ CTqk5820ConfigSensorDialog::~CTqk5820ConfigSensorDialog()
 
 const char* CTqk5820ConfigSensorDialog::ModeName(int index)
 {
-    return index >= 0 && index < kModeCount ? kModeNames[index] : "";
+    return sensorwords::ModeName(index);
 }
 
 const char* CTqk5820ConfigSensorDialog::ModeWord(int index)
 {
-    return index >= 0 && index < kModeCount ? kModeWords[index] : "";
+    return sensorwords::ModeWord(index);
 }
 
 int CTqk5820ConfigSensorDialog::ModeOfWord(const std::string& word)
 {
-    if (word.size() != protocol::kDataLength)
-        return kNoMode;
-    int ones = 0;
-    for (std::size_t i = 2; i < word.size(); ++i)
-        ones += word[i] == '1' ? 1 : 0;
-    if (ones != 1)
-        return kCustomMode;
-    const int ptc = word[1] == '1' ? kPtcOffset : 0;
-    for (const RangeCharacter& r : kRangeCharacters) {
-        if (word[r.position] == '1')
-            return r.mode + ptc;
-    }
-    // The one "1" stands where the point belongs: no range.
-    return kCustomMode;
+    return sensorwords::ModeOfWord(word);
 }
 
 CLibDatamineEdit* CTqk5820ConfigSensorDialog::Entry(int slot) const
@@ -190,8 +118,8 @@ void CTqk5820ConfigSensorDialog::OnInitDialog()
         connect(typeList_, &QComboBox::activated, this, &CTqk5820ConfigSensorDialog::OnTypeSelected);
     }
     if (modeList_ != nullptr) {
-        for (const char* name : kModeNames)
-            modeList_->addItem(QString::fromLatin1(name));
+        for (int i = 0; i < sensorwords::kModeCount; ++i)
+            modeList_->addItem(QString::fromLatin1(sensorwords::ModeName(i)));
         modeList_->setCurrentIndex(-1);
         connect(modeList_, &QComboBox::activated, this, &CTqk5820ConfigSensorDialog::OnModeSelected);
     }
@@ -260,7 +188,7 @@ void CTqk5820ConfigSensorDialog::OnModeSelected(int index)
 {
     if (index < 0 || index >= kModeCount)
         return;
-    biasWord_ = kModeWords[index];
+    biasWord_ = sensorwords::ModeWord(index);
     biasWritePending_ = true;
 }
 
@@ -412,16 +340,16 @@ void CTqk5820ConfigSensorDialog::TypeLayout()
         skipTypeSync_ = false;
     else if (typeList_ != nullptr)
         typeList_->setCurrentIndex(type == kNoType ? -1 : type);
-    const TypeLayoutRow& layout = kLayouts[type >= 0 && type <= kNoType ? type : kNoType];
+    const sensorwords::Layout& layout = sensorwords::LayoutOf(type);
     for (std::size_t k = 0; k < entries_.size(); ++k) {
         if (entries_[k] != nullptr) {
             entries_[k]->ClearValue();
-            if (layout.rows[k] != kKeep)
+            if (layout.rows[k] != sensorwords::kKeepRow)
                 entries_[k]->SetParameterId(layout.rows[k]);
         }
         if (captions_[k] != nullptr)
             captions_[k]->setText(unitText(layout.units[k]));
-        slotEnabled_[k] = layout.units[k] != kNone;
+        slotEnabled_[k] = layout.units[k] != sensorwords::kNone;
         coefficientReread_[k] = layout.reread[k];
     }
     ApplyEnabling();

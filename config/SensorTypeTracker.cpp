@@ -1,6 +1,7 @@
 #include "config/SensorTypeTracker.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/SensorWords.h"
 #include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
@@ -18,9 +19,6 @@ constexpr float kDefaults[SensorTypeTracker::kTypeCount][SensorTypeTracker::kSlo
     {4.0f, 4.0f, 10.0f, -1.0f, 0.0f, -1.0f},
 };
 
-const char* const kNames[SensorTypeTracker::kTypeCount] = {
-    "Thermistor T mode", "Thermistor R mode", "RTD T mode", "RTD R mode", "AD590", "LM335", "Thermocouple/LM35",
-};
 
 // The coefficient slots as parameters. Slots 0 and 1 hold the code pair
 // that names the sensor family (a thermistor's own first two coefficients);
@@ -79,7 +77,7 @@ float SensorTypeTracker::DefaultSlot(int type, int slot)
 
 const char* SensorTypeTracker::TypeName(int type)
 {
-    return validType(type) ? kNames[type] : "";
+    return sensorwords::TypeName(type);
 }
 
 float SensorTypeTracker::Slot(int type, int slot) const
@@ -96,15 +94,7 @@ bool SensorTypeTracker::Loaded(int type) const
 
 int SensorTypeTracker::Classify(float slot0, float slot1, float slot2, float slot3)
 {
-    if (slot0 == 0.0f && slot1 == 0.0f)
-        return 1;
-    if (slot0 == 1.0f && slot1 == 1.0f)
-        return slot2 == 0.0f && slot3 == 0.0f ? 3 : 2;
-    for (int code = 2; code <= 4; ++code) {
-        if (slot0 == static_cast<float>(code) && slot1 == static_cast<float>(code))
-            return code + 2;
-    }
-    return 0;
+    return sensorwords::Classify(slot0, slot1, slot2, slot3);
 }
 
 int SensorTypeTracker::ClassifyTexts(const std::string& slot0, const std::string& slot1, const std::string& slot2,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/SensorWords.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -77,7 +79,7 @@ public:
     // The TYPE list name of 0 to 6; empty for any other number.
     static const char* TypeName(int type);
     // Types 1 and 3 read and set resistances (kOhms) instead of degrees.
-    static bool IsResistanceMode(int type) { return type == 1 || type == 3; }
+    static bool IsResistanceMode(int type) { return sensorwords::IsResistanceMode(type); }
 
     // State, for the panels that show coefficients and for tests.
     float Slot(int type, int slot) const;

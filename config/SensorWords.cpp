@@ -48,7 +48,29 @@ constexpr int kPtcOffset = 5;
 const char* const kModulationNames[kModulationCount] = {"1:1", "1:10", "1:100", "Disabled"};
 const char* const kModulationWords[kModulationCount] = {"+000.001", "+000.010", "+000.100", "+000.000"};
 
+const char* const kTypeNames[kTypes] = {
+    "Thermistor T mode", "Thermistor R mode", "RTD T mode", "RTD R mode", "AD590", "LM335", "Thermocouple/LM35",
+};
+
 } // namespace
+
+const char* TypeName(int type)
+{
+    return type >= 0 && type < kTypes ? kTypeNames[type] : "";
+}
+
+int Classify(float slot0, float slot1, float slot2, float slot3)
+{
+    if (slot0 == 0.0f && slot1 == 0.0f)
+        return 1;
+    if (slot0 == 1.0f && slot1 == 1.0f)
+        return slot2 == 0.0f && slot3 == 0.0f ? 3 : 2;
+    for (int code = 2; code <= 4; ++code) {
+        if (slot0 == static_cast<float>(code) && slot1 == static_cast<float>(code))
+            return code + 2;
+    }
+    return 0;
+}
 
 const Layout& LayoutOf(int type)
 {

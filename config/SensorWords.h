@@ -15,6 +15,14 @@ inline constexpr int kTypes = 7;   // 0 to 6; 7 stands for no type known
 enum Unit { kNone, kDegrees, kKiloOhms, kMicroAmpsPerKelvin, kMicroAmps, kMilliVoltsPerKelvin, kMilliVolts,
             kMilliVoltsPerDegree };
 
+// "Thermistor T mode" ... "Thermocouple/LM35" for 0 to 6; "" otherwise.
+const char* TypeName(int type);
+// Types 1 and 3 control a resistance, the others a temperature.
+inline bool IsResistanceMode(int type) { return type == 1 || type == 3; }
+// The type that a code pair (slots 0 and 1; for the RTD pair 1, 1 also
+// slots 2 and 3) stands for.
+int Classify(float slot0, float slot1, float slot2, float slot3);
+
 // A slot whose entry keeps the row it has when the type changes.
 inline constexpr std::uint8_t kKeepRow = 0xff;
 

@@ -1,6 +1,5 @@
 #include "config/SettingsFile.h"
 
-#include "config/SensorTypeTracker.h"
 #include "config/SensorWords.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
@@ -90,7 +89,7 @@ int badUtf8Line(const std::string& text)
 int typeOfName(const std::string& name)
 {
     for (int t = 0; t < sensorwords::kTypes; ++t) {
-        if (name == SensorTypeTracker::TypeName(t))
+        if (name == sensorwords::TypeName(t))
             return t;
     }
     return -1;
@@ -130,7 +129,7 @@ std::vector<Definition> DefinitionsFor(int type)
     std::vector<Definition> list;
     if (type < 0 || type >= sensorwords::kTypes)
         return list;
-    const bool resistance = SensorTypeTracker::IsResistanceMode(type);
+    const bool resistance = sensorwords::IsResistanceMode(type);
     list.push_back({"bias-mode", pn::kBiasMode, kWord, "", "MODE"});
     const sensorwords::Layout& layout = sensorwords::LayoutOf(type);
     for (int slot = 0; slot < sensorwords::kSlots; ++slot) {
@@ -199,7 +198,7 @@ std::string Format(const Settings& settings)
         if (!value->empty())
             out += std::string(key) + " = " + *value + "\n";
     }
-    out += "\n" + std::string(kSensorTypeKey) + " = " + SensorTypeTracker::TypeName(settings.sensorType) + "\n";
+    out += "\n" + std::string(kSensorTypeKey) + " = " + sensorwords::TypeName(settings.sensorType) + "\n";
     for (const Definition& d : DefinitionsFor(settings.sensorType)) {
         const Value* v = settings.Find(d.key);
         if (v == nullptr)
@@ -321,7 +320,7 @@ Parsed Parse(const std::string& text)
             const bool known = std::any_of(std::begin(kSettingKeys), std::end(kSettingKeys),
                                            [&item](const char* k) { return item.key == k; });
             if (known)
-                p.errors.push_back({item.line, item.key + " is not a setting of " + SensorTypeTracker::TypeName(type)});
+                p.errors.push_back({item.line, item.key + " is not a setting of " + sensorwords::TypeName(type)});
             else
                 p.unknown.push_back({item.line, "unknown setting \"" + item.key + "\", skipped"});
             continue;
@@ -353,7 +352,7 @@ Parsed Parse(const std::string& text)
         }
         if (!unit.empty() && unit != d->unit) {
             p.errors.push_back({item.line, item.key + " is in " + (*d->unit != '\0' ? d->unit : "no unit")
-                                               + " for " + SensorTypeTracker::TypeName(type) + ", not " + unit});
+                                               + " for " + sensorwords::TypeName(type) + ", not " + unit});
             continue;
         }
         p.settings.values.push_back({item.key, normal, item.line});
@@ -383,7 +382,7 @@ std::vector<Problem> RangeProblems(const Settings& settings)
     if (settings.sensorType == 0 && a != nullptr && b != nullptr) {
         const float x = std::strtof(a->text.c_str(), nullptr);
         const float y = std::strtof(b->text.c_str(), nullptr);
-        if (SensorTypeTracker::Classify(x, y, 1.0f, 1.0f) != 0)
+        if (sensorwords::Classify(x, y, 1.0f, 1.0f) != 0)
             problems.push_back({b->line, "coefficient-1 and coefficient-2 (" + a->text + ", " + b->text
                                              + ") would make the instrument take its sensor for another type"});
     }
@@ -393,8 +392,8 @@ std::vector<Problem> RangeProblems(const Settings& settings)
 std::vector<Difference> Compare(const Settings& file, const Settings& instrument)
 {
     std::vector<Difference> out;
-    const std::string fileType = SensorTypeTracker::TypeName(file.sensorType);
-    const std::string unitType = SensorTypeTracker::TypeName(instrument.sensorType);
+    const std::string fileType = sensorwords::TypeName(file.sensorType);
+    const std::string unitType = sensorwords::TypeName(instrument.sensorType);
     out.push_back({kSensorTypeKey, fileType, unitType, fileType != unitType});
     for (const Definition& d : DefinitionsFor(file.sensorType)) {
         const Value* f = file.Find(d.key);

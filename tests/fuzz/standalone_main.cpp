@@ -1,9 +1,8 @@
-// Runs the network device's fuzz target without libFuzzer: on the files
-// named, or on generated streams made of what hostile servers send (telnet
-// requests, subnegotiations without an end, NULs, IAC bytes, noise).
+// Runs a fuzz target without libFuzzer: on the files named, or on inputs
+// that the target generates itself (generateInput).
 //
-//   fuzz_network_device FILE...
-//   fuzz_network_device [--runs N] [--seed S]
+//   fuzz_TARGET FILE...
+//   fuzz_TARGET [--runs N] [--seed S]
 
 #include <cstdint>
 #include <cstdio>
@@ -17,49 +16,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-std::vector<std::uint8_t> generate(std::mt19937& random)
-{
-    const auto below = [&random](unsigned n) { return static_cast<unsigned>(random() % n); };
-    std::vector<std::uint8_t> s {static_cast<std::uint8_t>(random())};
-    const std::size_t length = below(1u << (4 + below(17)));   // up to a MiB, mostly short
-    while (s.size() < length) {
-        const std::uint8_t option = static_cast<std::uint8_t>(random());
-        const unsigned times = 1 + below(4096);
-        switch (below(6)) {
-        case 0:   // a request repeated without end
-            for (unsigned i = 0; i < times; ++i)
-                s.insert(s.end(), {255, static_cast<std::uint8_t>(251 + below(4)), option});
-            break;
-        case 1:   // a subnegotiation, maybe never ended
-            s.insert(s.end(), {255, 250, 44});
-            for (unsigned i = 0; i < times; ++i)
-                s.push_back(static_cast<std::uint8_t>(random()));
-            if (below(2) == 0)
-                s.insert(s.end(), {255, 240});
-            break;
-        case 2:
-            s.insert(s.end(), times, 0);
-            break;
-        case 3:
-            s.insert(s.end(), below(8), 255);
-            break;
-        case 4: {
-            const char reply[] = "@1011156+001.3000";
-            s.insert(s.end(), reply, reply + 17);
-            break;
-        }
-        default:
-            for (unsigned i = 0; i < times; ++i)
-                s.push_back(static_cast<std::uint8_t>(random()));
-            break;
-        }
-    }
-    return s;
-}
-
-} // namespace
+// Each target makes its own inputs: what its hostile sources send.
+std::vector<std::uint8_t> generateInput(std::mt19937& random);
 
 int main(int argc, char** argv)
 {
@@ -87,9 +45,9 @@ int main(int argc, char** argv)
         return 0;
     std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
     for (unsigned long run = 0; run < runs; ++run) {
-        const std::vector<std::uint8_t> s = generate(random);
+        const std::vector<std::uint8_t> s = generateInput(random);
         LLVMFuzzerTestOneInput(s.data(), s.size());
     }
-    std::printf("%lu streams from seed %lu: no fault\n", runs, seed);
+    std::printf("%lu inputs from seed %lu: no fault\n", runs, seed);
     return 0;
 }

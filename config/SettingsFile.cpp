@@ -394,14 +394,14 @@ std::vector<Difference> Compare(const Settings& file, const Settings& instrument
     std::vector<Difference> out;
     const std::string fileType = sensorwords::TypeName(file.sensorType);
     const std::string unitType = sensorwords::TypeName(instrument.sensorType);
-    out.push_back({kSensorTypeKey, fileType, unitType, fileType != unitType});
+    out.push_back({kSensorTypeKey, fileType, unitType, fileType != unitType, ""});
     for (const Definition& d : DefinitionsFor(file.sensorType)) {
         const Value* f = file.Find(d.key);
         if (f == nullptr)
             continue;
         const Value* i = file.sensorType == instrument.sensorType ? instrument.Find(d.key) : nullptr;
         const std::string there = i != nullptr ? Normalise(d, i->text) : "";
-        out.push_back({d.key, f->text, there, there != f->text});
+        out.push_back({d.key, f->text, there, there != f->text, d.unit});
     }
     return out;
 }

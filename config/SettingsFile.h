@@ -95,6 +95,7 @@ struct Difference {
     std::string file;         // "" when the file does not have it
     std::string instrument;   // "" when it was not read
     bool differs;
+    std::string unit;         // of both values: "°C", "A", ... or ""
 };
 // Each setting of `file` against `instrument`, compared at the row's
 // resolution; the sensor type first.

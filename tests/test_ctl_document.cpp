@@ -1,4 +1,4 @@
-// tessolctl's document commands (status, set-point, output, watch) against
+// tessolctl's document commands (status, set-point, output, watch, save, diff) against
 // tqk5820-sim over a real pseudo-terminal, both as child processes.
 
 #include "tests/support/CsvText.h"
@@ -265,3 +265,69 @@ TEST(CtlLostLine, ALineThatDisappearsAndReappearsAtItsPathIsOpenedAgain)
 }
 
 } // namespace
+
+TEST_F(CtlDocumentTest, SaveReadsEverySettingAfreshAndDiffNamesWhatChangedSince)
+{
+    const struct {
+        const char* codes[2];        // parameters 21 and 22: the sensor type
+        const char* type;
+        std::string setPointUnit;    // the set point's unit in the file
+        int settings;
+    } cases[] = {
+        {{"10", "19.9"}, "Thermistor T mode", kDegrees, 17},
+        {{"0", "0"}, "Thermistor R mode", "kOhms", 9},
+    };
+    const std::string file = dir_ + "/unit1.tsc";
+    for (const auto& c : cases) {
+        ASSERT_EQ(control(std::string("set 1 21 ") + c.codes[0]), "ok");
+        ASSERT_EQ(control(std::string("set 1 22 ") + c.codes[1]), "ok");
+        RunResult r = ctl(1, {"save", file});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::ifstream in(file);
+        std::stringstream saved;
+        saved << in.rdbuf();
+        EXPECT_NE(saved.str().find(std::string("\nsensor-type = ") + c.type + "\n"), std::string::npos) << saved.str();
+        const auto at = saved.str().find("\nset-point = ");
+        ASSERT_NE(at, std::string::npos) << saved.str();
+        const std::string line = saved.str().substr(at + 1, saved.str().find('\n', at + 1) - at - 1);
+        const std::string unit = " " + c.setPointUnit;
+        EXPECT_TRUE(line.size() > unit.size() && line.compare(line.size() - unit.size(), unit.size(), unit) == 0)
+            << line;
+        EXPECT_NE(saved.str().find("\nserial-number = CALLKV\n"), std::string::npos) << saved.str();
+
+        r = ctl(1, {"diff", file});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("the unit has the file's " + std::to_string(c.settings) + " settings\n"),
+                  std::string::npos) << r.out;
+
+        // Changed at the instrument since: P differs, and only P.
+        const std::string p = ctl(1, {"read", "10"}).out.substr(0, 8);
+        ASSERT_EQ(control("set 1 10 33"), "ok");
+        r = ctl(1, {"diff", file});
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find("\np                       "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("33                    differs\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("1 of " + std::to_string(c.settings) + " settings differ\n"), std::string::npos) << r.out;
+        ASSERT_EQ(control("set 1 10 " + p), "ok");
+    }
+    ASSERT_EQ(control("set 1 21 10"), "ok");
+    ASSERT_EQ(control("set 1 22 19.9"), "ok");
+
+    // A unit that does not answer saves nothing; a file with errors is
+    // named with its lines and compares nothing.
+    const std::string absent = dir_ + "/absent.tsc";
+    RunResult r = ctl(9, {"save", absent});
+    EXPECT_EQ(r.exitCode, 7) << r.err;
+    EXPECT_NE(r.err.find("unit 09 does not answer"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::ifstream(absent).good());
+    {
+        std::ofstream bad(file, std::ios::trunc);
+        bad << "tessol-settings 1\nsensor-type = LM335\np = ten\ngain = 2\n";
+    }
+    r = ctl(1, {"diff", file});
+    EXPECT_EQ(r.exitCode, 4) << r.err;
+    EXPECT_NE(r.err.find(file + ": line 3: \"ten\" is not a number\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(file + ": line 4: unknown setting \"gain\", skipped\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::remove(file.c_str());
+}

@@ -7,6 +7,7 @@
 #include "config/Controller.h"
 #include "config/MqttPublisher.h"
 #include "config/SensorTypeTracker.h"
+#include "config/SettingsFile.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
@@ -28,6 +29,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,7 +39,10 @@
 
 namespace {
 
-enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6 };
+enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6,
+            kNoAnswer = 7 };
+// diff: the instrument's settings differ from the file's.
+constexpr int kDiffers = 1;
 
 const char* const kUsageText =
     "usage: tessolctl [--port COMn | --device PATH] [--unit N] COMMAND\n"
@@ -51,6 +58,8 @@ const char* const kUsageText =
     "                      a value outside the unit's range (-199.9 to 199.9 degrees C, 0.1 to\n"
     "                      499.9 kOhms) is limited to it, which is said and ends with status 6\n"
     "  output on|off       switch the output and print its state as read back\n"
+    "  save FILE           read every setting afresh and write them to the settings file FILE\n"
+    "  diff FILE           compare the settings file FILE with the unit, setting by setting\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
@@ -64,7 +73,9 @@ const char* const kUsageText =
     "3 the port cannot be opened; 4 the CSV file cannot be written; 5 (set-point, output) written,\n"
     "not confirmed: the answer to the write was lost and the value read back is not the one written,\n"
     "or the unit did not answer the read back; 6 (set-point) the value was outside the range and\n"
-    "the limit was written instead.\n";
+    "the limit was written instead; 7 (save, diff) the unit does not answer, or a setting did not come.\n"
+    "diff: 0 the unit has the file's settings, 1 it differs, 4 FILE cannot be read or is not a\n"
+    "settings file. save: 4 FILE cannot be written.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -641,6 +652,166 @@ int settleLostAnswer(DocSession& s, int p, const std::string& written, const cha
     return kOk;
 }
 
+// Reads p afresh, not from what the document holds; false when no answer
+// came (or the unit went away meanwhile).
+bool readFresh(DocSession& s, int p, std::string& text)
+{
+    CTqk5820ConfigDoc& doc = s.doc();
+    if (!s.runUntil([&] { return !doc.IsOutstanding(p) || !doc.IsOnline(); }, kAnswerWaitMs) || !doc.IsOnline()
+        || !doc.RequestRead(p) || !s.runUntil([&] { return !doc.IsOutstanding(p); }, kAnswerWaitMs))
+        return false;
+    text = doc.ValueText(p);
+    return doc.IsOnline() && text.size() == protocol::kDataLength;
+}
+
+std::string utcNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    return text;
+}
+
+// The unit's settings, every one read afresh: its sensor type from the
+// code pair, then what that type has. What did not come is named in
+// `missing`; a sensor type that did not come leaves the type at -1.
+settingsfile::Settings readSettings(DocSession& s, std::vector<std::string>& missing)
+{
+    settingsfile::Header header;
+    header.savedBy = std::string("Tessol ") + TESSOL_VERSION;
+    header.savedAt = utcNow();
+    char from[48];
+    std::snprintf(from, sizeof from, "%s unit %02d", s.portName().c_str(), s.doc().GetUnitNumber());
+    header.savedFrom = from;
+    identity(s, header.serialNumber, header.firmware);
+    std::map<int, std::string> texts;
+    const auto read = [&](int p) {
+        std::string text;
+        if (readFresh(s, p, text))
+            texts[p] = text;
+        return texts[p];
+    };
+    const int first = pn::kCoefficientFirst;
+    const int type = SensorTypeTracker::ClassifyTexts(read(first), read(first + 1), read(first + 2), read(first + 3));
+    if (type == SensorTypeTracker::kNoType) {
+        missing.push_back(settingsfile::kSensorTypeKey);
+        return settingsfile::Settings {};
+    }
+    for (const settingsfile::Definition& d : settingsfile::DefinitionsFor(type)) {
+        if (texts.count(d.parameter) == 0)
+            read(d.parameter);
+    }
+    return settingsfile::Make(header, type, [&](int p) { return texts[p]; }, missing);
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+int runSave(DocSession& s, const std::string& path)
+{
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs)) {
+        notAnswering(s);
+        return kNoAnswer;
+    }
+    std::vector<std::string> missing;
+    const settingsfile::Settings settings = readSettings(s, missing);
+    if (!missing.empty()) {
+        std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s; nothing saved\n", s.doc().GetUnitNumber(),
+                     s.portName().c_str(), joined(missing).c_str());
+        return kNoAnswer;
+    }
+    // Written beside the file and then put in its place: a failure halfway
+    // leaves the file as it was.
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << settingsfile::Format(settings);
+        out.close();
+        if (!out || std::rename(temporary.c_str(), path.c_str()) != 0) {
+            std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+            std::remove(temporary.c_str());
+            return kFileFailed;
+        }
+    }
+    std::printf("%zu settings of unit %02d (%s) saved to %s\n", settings.values.size() + 1,
+                s.doc().GetUnitNumber(), settings.header.serialNumber.c_str(), path.c_str());
+    return kOk;
+}
+
+// Reads and checks a settings file; false (said on standard error) when
+// it cannot be read or has errors. Unknown settings are said and skipped.
+bool loadSettings(const std::string& path, settingsfile::Settings& settings)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "tessolctl: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::string text(settingsfile::kMaxBytes + 1, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const settingsfile::Parsed parsed = settingsfile::Parse(text);
+    for (const settingsfile::Problem& p : parsed.errors)
+        std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), settingsfile::Describe(p).c_str());
+    for (const settingsfile::Problem& p : parsed.unknown)
+        std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), settingsfile::Describe(p).c_str());
+    settings = parsed.settings;
+    return parsed.errors.empty();
+}
+
+int runDiff(DocSession& s, const std::string& path)
+{
+    settingsfile::Settings file;
+    if (!loadSettings(path, file))
+        return kFileFailed;
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs)) {
+        notAnswering(s);
+        return kNoAnswer;
+    }
+    std::vector<std::string> missing;
+    const settingsfile::Settings unit = readSettings(s, missing);
+    if (!missing.empty()) {
+        std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s\n", s.doc().GetUnitNumber(),
+                     s.portName().c_str(), joined(missing).c_str());
+        return kNoAnswer;
+    }
+    const std::vector<settingsfile::Difference> differences = settingsfile::Compare(file, unit);
+    std::printf("%-24s%-22s%-22s\n", "setting", "file", "unit");
+    int differing = 0;
+    const auto shown = [](const std::string& value, const std::string& in) {
+        return value.empty() ? std::string("-") : in.empty() ? value : value + " " + in;
+    };
+    for (const settingsfile::Difference& d : differences) {
+        // Padded by characters, not bytes: the degree sign is two bytes.
+        const auto pad = [](std::string text, std::size_t width) {
+            std::size_t shownWidth = 0;
+            for (unsigned char c : text)
+                shownWidth += (c & 0xc0) != 0x80 ? 1 : 0;
+            return text + std::string(shownWidth < width ? width - shownWidth : 1, ' ');
+        };
+        std::printf("%s%s%s%s\n", pad(d.key, 24).c_str(), pad(shown(d.file, d.unit), 22).c_str(),
+                    pad(shown(d.instrument, d.unit), 22).c_str(), d.differs ? "differs" : "");
+        differing += d.differs ? 1 : 0;
+    }
+    if (differing > 0)
+        std::printf("%d of %zu settings differ\n", differing, differences.size());
+    else
+        std::printf("the unit has the file's %zu settings\n", differences.size());
+    std::fflush(stdout);
+    return differing > 0 ? kDiffers : kOk;
+}
+
 int runSetPoint(DocSession& s, const char* typed, double value)
 {
     if (!s.open())
@@ -891,6 +1062,12 @@ int main(int argc, char** argv)
             return usage("set-point takes one number");
         DocSession s(portIndex, device, unit);
         return runSetPoint(s, argv[i], value);
+    }
+    if (command == "save" || command == "diff") {
+        if (rest != 1)
+            return usage((command + " takes one settings file").c_str());
+        DocSession s(portIndex, device, unit);
+        return command == "save" ? runSave(s, argv[i]) : runDiff(s, argv[i]);
     }
     if (command == "output") {
         if (rest != 1 || (std::strcmp(argv[i], "on") != 0 && std::strcmp(argv[i], "off") != 0))

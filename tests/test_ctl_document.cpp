@@ -331,3 +331,48 @@ TEST_F(CtlDocumentTest, SaveReadsEverySettingAfreshAndDiffNamesWhatChangedSince)
     EXPECT_EQ(r.out, "");
     std::remove(file.c_str());
 }
+
+TEST_F(CtlDocumentTest, ApplyWritesWhatDiffersReadsEverythingBackAndWritesNothingFromABadFile)
+{
+    const std::string file = dir_ + "/unit5.tsc";
+    ASSERT_EQ(ctl(5, {"save", file}).exitCode, 0);
+    const std::string p = ctl(5, {"read", "10"}).out;
+    ASSERT_EQ(control("set 5 10 33"), "ok");
+    ASSERT_EQ(control("set 5 7 1.25"), "ok");
+
+    RunResult r = ctl(5, {"apply", file, "--dry-run"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.out.find("2 setting(s) would be written\n"), std::string::npos) << r.out;
+    EXPECT_EQ(ctl(5, {"read", "10"}).out, "+033.000\n");
+
+    r = ctl(5, {"apply", file});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\np                       landed\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\npos-current-limit       landed\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\ni                       as it was\n"), std::string::npos) << r.out;
+    EXPECT_EQ(ctl(5, {"read", "10"}).out, p);
+    EXPECT_EQ(ctl(5, {"diff", file}).exitCode, 0);
+
+    // Nothing is written from a file with a value out of range, nor from
+    // one for another sensor type unless asked to change it.
+    const struct {
+        std::string body;
+        std::string error;
+    } refused[] = {
+        {"sensor-type = Thermistor T mode\np = 0\nd = 5\n", "line 3: p 0 is beyond 1 to 100\n"},
+        {"sensor-type = LM335\np = 50\n", "is for LM335; unit 05 has Thermistor T mode. Nothing written"},
+        {"sensor-type = Thermistor T mode\np = 50\ngain = 2\n", "nothing written (--skip-unknown applies the rest)"},
+    };
+    for (const auto& c : refused) {
+        {
+            std::ofstream out(file, std::ios::trunc);
+            out << "tessol-settings 1\n" << c.body;
+        }
+        r = ctl(5, {"apply", file});
+        EXPECT_EQ(r.exitCode, 4) << c.body << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_EQ(ctl(5, {"read", "10"}).out, p);
+        EXPECT_EQ(ctl(5, {"read", "12"}).out, "+000.000\n");
+    }
+    std::remove(file.c_str());
+}

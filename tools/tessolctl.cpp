@@ -7,6 +7,7 @@
 #include "config/Controller.h"
 #include "config/MqttPublisher.h"
 #include "config/SensorTypeTracker.h"
+#include "config/SensorWords.h"
 #include "config/SettingsFile.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
@@ -22,6 +23,7 @@
 #include "platform/SystemClock.h"
 #include "resources/Messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -60,6 +62,10 @@ const char* const kUsageText =
     "  output on|off       switch the output and print its state as read back\n"
     "  save FILE           read every setting afresh and write them to the settings file FILE\n"
     "  diff FILE           compare the settings file FILE with the unit, setting by setting\n"
+    "  apply FILE [--dry-run] [--change-sensor-type] [--skip-unknown]\n"
+    "                      write the file's settings that differ (the sensor type first), read all\n"
+    "                      back and report each: landed, refused or not confirmed; --dry-run only\n"
+    "                      says what would be written\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
@@ -75,7 +81,10 @@ const char* const kUsageText =
     "or the unit did not answer the read back; 6 (set-point) the value was outside the range and\n"
     "the limit was written instead; 7 (save, diff) the unit does not answer, or a setting did not come.\n"
     "diff: 0 the unit has the file's settings, 1 it differs, 4 FILE cannot be read or is not a\n"
-    "settings file. save: 4 FILE cannot be written.\n";
+    "settings file. save: 4 FILE cannot be written. apply: 0 every setting landed (--dry-run: the\n"
+    "unit has them), 1 one was refused (--dry-run: some differ), 4 FILE cannot be applied (errors,\n"
+    "values out of range, unknown names without --skip-unknown, another sensor type without\n"
+    "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -749,7 +758,7 @@ int runSave(DocSession& s, const std::string& path)
 
 // Reads and checks a settings file; false (said on standard error) when
 // it cannot be read or has errors. Unknown settings are said and skipped.
-bool loadSettings(const std::string& path, settingsfile::Settings& settings)
+bool loadSettings(const std::string& path, settingsfile::Settings& settings, bool* unknown = nullptr)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -765,6 +774,8 @@ bool loadSettings(const std::string& path, settingsfile::Settings& settings)
     for (const settingsfile::Problem& p : parsed.unknown)
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), settingsfile::Describe(p).c_str());
     settings = parsed.settings;
+    if (unknown != nullptr)
+        *unknown = !parsed.unknown.empty();
     return parsed.errors.empty();
 }
 
@@ -810,6 +821,160 @@ int runDiff(DocSession& s, const std::string& path)
         std::printf("the unit has the file's %zu settings\n", differences.size());
     std::fflush(stdout);
     return differing > 0 ? kDiffers : kOk;
+}
+
+struct ApplyOptions {
+    bool dryRun = false;
+    bool changeSensorType = false;
+    bool skipUnknown = false;
+};
+
+// Changes the unit's sensor type as the Sensor panel does and waits for
+// the change to settle; false if it did not.
+bool changeSensorType(DocSession& s, int type)
+{
+    SensorTypeTracker& tracker = s.doc().SensorTypes();
+    tracker.RequestType(type);
+    return s.runUntil([&] { return tracker.RequestedType() == SensorTypeTracker::kNoType
+                                   && tracker.CurrentType() != SensorTypeTracker::kNoType; },
+                      3 * kAnswerWaitMs)
+        && tracker.CurrentType() == type;
+}
+
+int runApply(DocSession& s, const std::string& path, const ApplyOptions& options)
+{
+    namespace sf = settingsfile;
+    sf::Settings file;
+    bool unknown = false;
+    if (!loadSettings(path, file, &unknown))
+        return kFileFailed;
+    if (unknown && !options.skipUnknown) {
+        std::fprintf(stderr, "tessolctl: %s has settings this program does not know; nothing written"
+                             " (--skip-unknown applies the rest)\n", path.c_str());
+        return kFileFailed;
+    }
+    const std::vector<sf::Problem> problems = sf::RangeProblems(file);
+    for (const sf::Problem& p : problems)
+        std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), sf::Describe(p).c_str());
+    if (!problems.empty()) {
+        std::fprintf(stderr, "tessolctl: %s: nothing written\n", path.c_str());
+        return kFileFailed;
+    }
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs)) {
+        notAnswering(s);
+        return kNoAnswer;
+    }
+    const int unitNumber = s.doc().GetUnitNumber();
+    const auto gone = [&](const std::vector<std::string>& landed) {
+        std::fprintf(stderr, "tessolctl: unit %02d on %s went away%s%s\n", unitNumber, s.portName().c_str(),
+                     landed.empty() ? "; nothing landed" : "; landed before: ", joined(landed).c_str());
+        return kNoAnswer;
+    };
+    std::vector<std::string> missing;
+    sf::Settings unit = readSettings(s, missing);
+    if (!missing.empty())
+        return gone({});
+    std::vector<std::string> landed;
+    if (unit.sensorType != file.sensorType) {
+        if (!options.changeSensorType && !options.dryRun) {
+            std::fprintf(stderr, "tessolctl: %s is for %s; unit %02d has %s. Nothing written"
+                                 " (--change-sensor-type changes it)\n",
+                         path.c_str(), sensorwords::TypeName(file.sensorType), unitNumber,
+                         sensorwords::TypeName(unit.sensorType));
+            return kFileFailed;
+        }
+        if (options.dryRun) {
+            std::printf("%-24s%s\n", sf::kSensorTypeKey, sensorwords::TypeName(file.sensorType));
+        } else {
+            // The type first: a new type brings the coefficients it starts with.
+            if (!changeSensorType(s, file.sensorType)) {
+                if (!s.doc().IsOnline())
+                    return gone({});
+                std::printf("%-24srefused\n", sf::kSensorTypeKey);
+                return kRefused;
+            }
+            landed.push_back(sf::kSensorTypeKey);
+            missing.clear();
+            unit = readSettings(s, missing);
+            if (!missing.empty())
+                return gone(landed);
+        }
+    }
+    // Only what differs is written, in the file's order.
+    std::vector<sf::Definition> toWrite;
+    for (const sf::Definition& d : sf::DefinitionsFor(file.sensorType)) {
+        const sf::Value* f = file.Find(d.key);
+        const sf::Value* u = unit.sensorType == file.sensorType ? unit.Find(d.key) : nullptr;
+        if (f != nullptr && (u == nullptr || sf::Normalise(d, u->text) != f->text))
+            toWrite.push_back(d);
+    }
+    // A custom thermistor's first two coefficients are also its code pair:
+    // written one after the other they must not pass through a pair that
+    // stands for another type.
+    const sf::Value* a = file.Find("coefficient-1");
+    const sf::Value* b = unit.Find("coefficient-2");
+    if (file.sensorType == 0 && a != nullptr && b != nullptr
+        && sensorwords::Classify(std::strtof(a->text.c_str(), nullptr), std::strtof(b->text.c_str(), nullptr), 1, 1)
+            != 0) {
+        const auto first = std::find_if(toWrite.begin(), toWrite.end(),
+                                        [](const sf::Definition& d) { return std::string(d.key) == "coefficient-1"; });
+        if (first != toWrite.end() && std::next(first) != toWrite.end()
+            && std::string(std::next(first)->key) == "coefficient-2")
+            std::iter_swap(first, std::next(first));
+    }
+    if (options.dryRun) {
+        for (const sf::Definition& d : toWrite)
+            std::printf("%-24s%s -> %s\n", d.key, unit.Find(d.key) ? unit.Find(d.key)->text.c_str() : "-",
+                        file.Find(d.key)->text.c_str());
+        std::printf("%zu setting(s) would be written\n", toWrite.size() + (unit.sensorType != file.sensorType));
+        return toWrite.empty() && unit.sensorType == file.sensorType ? kOk : kDiffers;
+    }
+    std::map<std::string, std::string> outcome;
+    sf::Settings after;
+    // A write whose answer was lost may or may not have landed: what still
+    // differs when read back (and was not refused) is written again, twice
+    // at most.
+    std::vector<sf::Definition> round = toWrite;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        for (const sf::Definition& d : round) {
+            const std::string wire = sf::WireText(d, file.Find(d.key)->text);
+            const DocSession::Written w = s.write(d.parameter, [&] { return s.doc().WriteText(d.parameter, wire); });
+            outcome[d.key] = w == DocSession::Written::kRefused ? "refused" : "";
+            if (!s.doc().IsOnline() && !s.waitOnline(kAnswerWaitMs))
+                return gone(landed);
+        }
+        // Everything read back: only what the unit now has counts.
+        missing.clear();
+        after = readSettings(s, missing);
+        if (after.sensorType < 0)
+            return gone(landed);
+        std::vector<sf::Definition> again;
+        for (const sf::Definition& d : round) {
+            const sf::Value* now = after.Find(d.key);
+            if (outcome[d.key] != "refused" && (now == nullptr || now->text != file.Find(d.key)->text))
+                again.push_back(d);
+        }
+        if (again.empty())
+            break;
+        round = again;
+    }
+    int refused = 0;
+    int unconfirmed = 0;
+    for (const sf::Difference& d : sf::Compare(file, after)) {
+        const char* said = !d.differs ? "landed" : outcome[d.key] == "refused" ? "refused" : "not confirmed";
+        const bool written = d.key == sf::kSensorTypeKey ? !landed.empty()
+                                                          : std::any_of(toWrite.begin(), toWrite.end(),
+                                                                        [&d](const sf::Definition& w) { return d.key == w.key; });
+        if (!written && !d.differs)
+            said = "as it was";
+        refused += d.differs && outcome[d.key] == "refused" ? 1 : 0;
+        unconfirmed += d.differs && outcome[d.key] != "refused" ? 1 : 0;
+        std::printf("%-24s%s\n", d.key.c_str(), said);
+    }
+    std::fflush(stdout);
+    return refused > 0 ? kRefused : unconfirmed > 0 ? kNotConfirmed : kOk;
 }
 
 int runSetPoint(DocSession& s, const char* typed, double value)
@@ -1062,6 +1227,27 @@ int main(int argc, char** argv)
             return usage("set-point takes one number");
         DocSession s(portIndex, device, unit);
         return runSetPoint(s, argv[i], value);
+    }
+    if (command == "apply") {
+        ApplyOptions options;
+        std::string file;
+        for (int k = i; k < argc; ++k) {
+            const std::string a = argv[k];
+            if (a == "--dry-run")
+                options.dryRun = true;
+            else if (a == "--change-sensor-type")
+                options.changeSensorType = true;
+            else if (a == "--skip-unknown")
+                options.skipUnknown = true;
+            else if (file.empty() && a.rfind("--", 0) != 0)
+                file = a;
+            else
+                return usage(("apply does not take " + a).c_str());
+        }
+        if (file.empty())
+            return usage("apply takes a settings file");
+        DocSession s(portIndex, device, unit);
+        return runApply(s, file, options);
     }
     if (command == "save" || command == "diff") {
         if (rest != 1)

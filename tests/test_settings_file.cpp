@@ -23,7 +23,7 @@ std::map<int, std::string> thermistorTexts()
 sf::Settings make(int type, std::map<int, std::string> texts, std::vector<std::string>* missing = nullptr)
 {
     std::vector<std::string> left;
-    sf::Header header {"Tessol 1.3", "2026-12-09 16:40:00 UTC", "COM2 unit 07", "SN4711", "1.3"};
+    sf::Header header {"Tessol 1.3", "2026-12-09T16:40:00+00:00", "COM2 unit 07", "SN4711", "1.3"};
     sf::Settings s = sf::Make(header, type, [&texts](int p) { return texts[p]; }, left);
     if (missing != nullptr)
         *missing = left;

@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <map>
 #include <functional>
@@ -673,16 +672,6 @@ bool readFresh(DocSession& s, int p, std::string& text)
     return doc.IsOnline() && text.size() == protocol::kDataLength;
 }
 
-std::string utcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    gmtime_r(&now, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm);
-    return text;
-}
-
 // The unit's settings, every one read afresh: its sensor type from the
 // code pair, then what that type has. What did not come is named in
 // `missing`; a sensor type that did not come leaves the type at -1.
@@ -690,7 +679,7 @@ settingsfile::Settings readSettings(DocSession& s, std::vector<std::string>& mis
 {
     settingsfile::Header header;
     header.savedBy = std::string("Tessol ") + TESSOL_VERSION;
-    header.savedAt = utcNow();
+    header.savedAt = csvlog::isoTime(s.clock().utcMillis());
     char from[48];
     std::snprintf(from, sizeof from, "%s unit %02d", s.portName().c_str(), s.doc().GetUnitNumber());
     header.savedFrom = from;

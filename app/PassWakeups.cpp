@@ -36,6 +36,9 @@ void PassWakeups::Soon()
 
 void PassWakeups::Drop()
 {
+    // Nothing wakes a pass any more: the link may go after this.
+    soon_->stop();
+    due_->stop();
     for (LineNotifier*& n : notifiers_) {
         delete n;
         n = nullptr;

@@ -568,7 +568,9 @@ bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parame
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (!ours(*it))
             continue;
-        if (it->packet->commandClass() != protocol::kClassRead) {
+        // Nor ahead of a probe or a read asked again after a lost answer:
+        // those find out early whether the unit is there at all.
+        if (it->packet->commandClass() != protocol::kClassRead || it->probe || it->quick) {
             first = queue_.end();
             continue;
         }

@@ -64,10 +64,10 @@ public:
     bool postRetry(int port, int deviceDigit, int unitNumber, int parameterNumber);
 
     // Moves a queued read of `parameterNumber` for the unit ahead of the
-    // unit's other queued commands, though not ahead of a write of the
-    // unit (a read asked after a write must see it): a reading that has
-    // grown stale goes before settings that were asked earlier. False if no
-    // such read waits.
+    // unit's other queued reads, though not ahead of a write of the unit (a
+    // read asked after a write must see it), a probe or a read asked again
+    // after a lost answer: a reading that has grown stale goes before
+    // settings that were asked earlier. False if no such read waits.
     bool hurry(int port, int deviceDigit, int unitNumber, int parameterNumber);
 
     // Marks the unit whose window the user works in; its commands get every

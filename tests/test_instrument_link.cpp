@@ -132,12 +132,13 @@ TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
     }
 }
 
-TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteAndTheLineGoesOnAtOnce)
+TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteOrARetryAndTheLineGoesOnAtOnce)
 {
     ASSERT_TRUE(link.openPort(0));
     link.postRead(0, 1, 5, 1, 8);
     link.postRead(0, 1, 5, 1, 7);
     link.postCommand(0, 1, 5, 2, 3, "+025.000");
+    link.postRetry(0, 1, 5, 9);
     link.postRead(0, 1, 5, 1, 31);
     link.postRead(0, 1, 5, 1, 1);
     EXPECT_FALSE(link.hurry(0, 1, 5, 12));  // no such read waits
@@ -146,14 +147,15 @@ TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteAndTheLi
     EXPECT_TRUE(link.hurry(0, 1, 5, 1));
     EXPECT_TRUE(link.hurry(0, 1, 5, 7));    // first of its reads already
 
-    const int order[] = {8, 7, 3, 1, 31};
-    for (int i = 0; i < 5; ++i) {
+    // Neither past the write nor past the read asked again.
+    const int order[] = {8, 7, 3, 9, 1, 31};
+    for (int i = 0; i < 6; ++i) {
         const std::string command = nextCommand(line);
         ASSERT_EQ(std::stoi(command.substr(5, 2)), order[i]) << i;
         line.write(reply(5, command[4] - '0', order[i], 0, "+001.000"));
         ASSERT_TRUE(serviceUntilReply());
         // The step that filed the reply sent the next command.
-        EXPECT_EQ(link.isAwaiting(0), i < 4) << i;
+        EXPECT_EQ(link.isAwaiting(0), i < 5) << i;
     }
 }
 

@@ -665,11 +665,22 @@ int settleLostAnswer(DocSession& s, int p, const std::string& written, const cha
 bool readFresh(DocSession& s, int p, std::string& text)
 {
     CTqk5820ConfigDoc& doc = s.doc();
-    if (!s.runUntil([&] { return !doc.IsOutstanding(p) || !doc.IsOnline(); }, kAnswerWaitMs) || !doc.IsOnline()
-        || !doc.RequestRead(p) || !s.runUntil([&] { return !doc.IsOutstanding(p); }, kAnswerWaitMs))
-        return false;
-    text = doc.ValueText(p);
-    return doc.IsOnline() && text.size() == protocol::kDataLength;
+    // A few lost answers in a row take the unit offline for a moment: it is
+    // waited for and asked again, three times at most.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!doc.IsOnline() && !s.waitOnline(kAnswerWaitMs))
+            return false;
+        if (!s.runUntil([&] { return !doc.IsOutstanding(p) || !doc.IsOnline(); }, kAnswerWaitMs))
+            return false;
+        if (!doc.IsOnline() || !doc.RequestRead(p))
+            continue;
+        if (!s.runUntil([&] { return !doc.IsOutstanding(p); }, kAnswerWaitMs))
+            return false;
+        text = doc.ValueText(p);
+        if (doc.IsOnline() && text.size() == protocol::kDataLength)
+            return true;
+    }
+    return false;
 }
 
 // The unit's settings, every one read afresh: its sensor type from the
@@ -704,6 +715,14 @@ settingsfile::Settings readSettings(DocSession& s, std::vector<std::string>& mis
     return settingsfile::Make(header, type, [&](int p) { return texts[p]; }, missing);
 }
 
+// The unit answers (within the usual wait) and its sensor type is known
+// (within longer, on a line that loses answers the type's reads may take
+// a few rounds).
+bool waitSettled(DocSession& s)
+{
+    return s.runUntil([&] { return s.doc().IsOnline(); }, kAnswerWaitMs) && s.waitOnline(3 * kAnswerWaitMs);
+}
+
 std::string joined(const std::vector<std::string>& names)
 {
     std::string text;
@@ -716,7 +735,7 @@ int runSave(DocSession& s, const std::string& path)
 {
     if (!s.open())
         return kPortFailed;
-    if (!s.waitOnline(kAnswerWaitMs)) {
+    if (!waitSettled(s)) {
         notAnswering(s);
         return kNoAnswer;
     }
@@ -775,7 +794,7 @@ int runDiff(DocSession& s, const std::string& path)
         return kFileFailed;
     if (!s.open())
         return kPortFailed;
-    if (!s.waitOnline(kAnswerWaitMs)) {
+    if (!waitSettled(s)) {
         notAnswering(s);
         return kNoAnswer;
     }
@@ -851,14 +870,24 @@ int runApply(DocSession& s, const std::string& path, const ApplyOptions& options
     }
     if (!s.open())
         return kPortFailed;
-    if (!s.waitOnline(kAnswerWaitMs)) {
+    if (!waitSettled(s)) {
         notAnswering(s);
         return kNoAnswer;
     }
     const int unitNumber = s.doc().GetUnitNumber();
+    // The unit went away: each setting of the file is said, landed (its
+    // write was answered) or not confirmed.
     const auto gone = [&](const std::vector<std::string>& landed) {
         std::fprintf(stderr, "tessolctl: unit %02d on %s went away%s%s\n", unitNumber, s.portName().c_str(),
                      landed.empty() ? "; nothing landed" : "; landed before: ", joined(landed).c_str());
+        std::vector<std::string> keys {sf::kSensorTypeKey};
+        for (const sf::Value& v : file.values)
+            keys.push_back(v.key);
+        for (const std::string& key : keys) {
+            const bool done = std::find(landed.begin(), landed.end(), key) != landed.end();
+            std::printf("%-24s%s\n", key.c_str(), done ? "landed" : "not confirmed");
+        }
+        std::fflush(stdout);
         return kNoAnswer;
     };
     std::vector<std::string> missing;
@@ -931,6 +960,8 @@ int runApply(DocSession& s, const std::string& path, const ApplyOptions& options
             const std::string wire = sf::WireText(d, file.Find(d.key)->text);
             const DocSession::Written w = s.write(d.parameter, [&] { return s.doc().WriteText(d.parameter, wire); });
             outcome[d.key] = w == DocSession::Written::kRefused ? "refused" : "";
+            if (w == DocSession::Written::kConfirmed && std::find(landed.begin(), landed.end(), d.key) == landed.end())
+                landed.push_back(d.key);
             if (!s.doc().IsOnline() && !s.waitOnline(kAnswerWaitMs))
                 return gone(landed);
         }
@@ -953,9 +984,9 @@ int runApply(DocSession& s, const std::string& path, const ApplyOptions& options
     int unconfirmed = 0;
     for (const sf::Difference& d : sf::Compare(file, after)) {
         const char* said = !d.differs ? "landed" : outcome[d.key] == "refused" ? "refused" : "not confirmed";
-        const bool written = d.key == sf::kSensorTypeKey ? !landed.empty()
-                                                          : std::any_of(toWrite.begin(), toWrite.end(),
-                                                                        [&d](const sf::Definition& w) { return d.key == w.key; });
+        const bool written = d.key == sf::kSensorTypeKey
+            ? std::find(landed.begin(), landed.end(), std::string(sf::kSensorTypeKey)) != landed.end()
+            : std::any_of(toWrite.begin(), toWrite.end(), [&d](const sf::Definition& w) { return d.key == w.key; });
         if (!written && !d.differs)
             said = "as it was";
         refused += d.differs && outcome[d.key] == "refused" ? 1 : 0;

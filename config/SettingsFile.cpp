@@ -21,12 +21,6 @@ const char* const kCoefficientKeys[sensorwords::kSlots] = {"coefficient-1", "coe
                                                           "coefficient-4", "coefficient-5", "coefficient-6"};
 const char* const kCoefficientCaptions[sensorwords::kSlots] = {"coefficient 1", "coefficient 2", "coefficient 3",
                                                               "coefficient 4", "coefficient 5", "coefficient 6"};
-// Every name a settings file may use for a setting, whatever its type.
-const char* const kSettingKeys[] = {"bias-mode", "coefficient-1", "coefficient-2", "coefficient-3",
-                                    "coefficient-4", "coefficient-5", "coefficient-6", "set-point",
-                                    "pos-current-limit", "neg-current-limit", "high-temperature-limit",
-                                    "low-temperature-limit", "p", "i", "d", "modulation"};
-
 std::string trim(const std::string& s)
 {
     const auto first = s.find_first_not_of(" \t");
@@ -95,13 +89,20 @@ int typeOfName(const std::string& name)
     return -1;
 }
 
+// The row's range in the setting's own unit.
+void bounds(const Definition& d, double& lower, double& upper)
+{
+    const double scale = ParameterTable::scale(d.row);
+    lower = std::min(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row)) / scale;
+    upper = std::max(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row)) / scale;
+}
+
 std::string rangeText(const Definition& d)
 {
-    const int lower = std::min(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row));
-    const int upper = std::max(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row));
+    double lower = 0, upper = 0;
+    bounds(d, lower, upper);
     const int decimals = ParameterTable::decimals(d.row);
-    const double scale = ParameterTable::scale(d.row);
-    std::string text = fixed(lower / scale, decimals) + " to " + fixed(upper / scale, decimals);
+    std::string text = fixed(lower, decimals) + " to " + fixed(upper, decimals);
     if (*d.unit != '\0')
         text += std::string(" ") + d.unit;
     return text;
@@ -317,8 +318,12 @@ Parsed Parse(const std::string& text)
         const auto d = std::find_if(definitions.begin(), definitions.end(),
                                     [&item](const Definition& def) { return item.key == def.key; });
         if (d == definitions.end()) {
-            const bool known = std::any_of(std::begin(kSettingKeys), std::end(kSettingKeys),
-                                           [&item](const char* k) { return item.key == k; });
+            // A setting of another sensor type is misplaced, not unknown.
+            bool known = false;
+            for (int t = 0; t < sensorwords::kTypes && !known; ++t) {
+                for (const Definition& other : DefinitionsFor(t))
+                    known = known || item.key == other.key;
+            }
             if (known)
                 p.errors.push_back({item.line, item.key + " is not a setting of " + sensorwords::TypeName(type)});
             else
@@ -368,9 +373,8 @@ std::vector<Problem> RangeProblems(const Settings& settings)
         if (v == nullptr || d.row == kWord)
             continue;
         const double value = std::strtod(v->text.c_str(), nullptr);
-        const double scale = ParameterTable::scale(d.row);
-        const double lower = std::min(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row)) / scale;
-        const double upper = std::max(ParameterTable::minimum(d.row), ParameterTable::maximum(d.row)) / scale;
+        double lower = 0, upper = 0;
+        bounds(d, lower, upper);
         if (value < lower - 1e-9 || value > upper + 1e-9)
             problems.push_back({v->line, d.key + std::string(" ") + v->text + " is beyond " + rangeText(d)});
     }

@@ -715,12 +715,19 @@ settingsfile::Settings readSettings(DocSession& s, std::vector<std::string>& mis
     return settingsfile::Make(header, type, [&](int p) { return texts[p]; }, missing);
 }
 
-// The unit answers (within the usual wait) and its sensor type is known
-// (within longer, on a line that loses answers the type's reads may take
-// a few rounds).
-bool waitSettled(DocSession& s)
+// Opens the unit's line and waits until the unit answers (within the usual
+// wait) and its sensor type is known (within longer: on a line that loses
+// answers the type's reads may take a few rounds). kOk, or the exit status
+// after saying why not.
+int openSettled(DocSession& s)
 {
-    return s.runUntil([&] { return s.doc().IsOnline(); }, kAnswerWaitMs) && s.waitOnline(3 * kAnswerWaitMs);
+    if (!s.open())
+        return kPortFailed;
+    if (!s.runUntil([&] { return s.doc().IsOnline(); }, kAnswerWaitMs) || !s.waitOnline(3 * kAnswerWaitMs)) {
+        notAnswering(s);
+        return kNoAnswer;
+    }
+    return kOk;
 }
 
 std::string joined(const std::vector<std::string>& names)
@@ -731,21 +738,26 @@ std::string joined(const std::vector<std::string>& names)
     return text;
 }
 
+// readSettings with every setting there; false, after naming what did not
+// come (and `consequence`), when one is missing.
+bool readAllSettings(DocSession& s, settingsfile::Settings& settings, const char* consequence)
+{
+    std::vector<std::string> missing;
+    settings = readSettings(s, missing);
+    if (missing.empty())
+        return true;
+    std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s%s\n", s.doc().GetUnitNumber(),
+                 s.portName().c_str(), joined(missing).c_str(), consequence);
+    return false;
+}
+
 int runSave(DocSession& s, const std::string& path)
 {
-    if (!s.open())
-        return kPortFailed;
-    if (!waitSettled(s)) {
-        notAnswering(s);
+    if (const int opened = openSettled(s); opened != kOk)
+        return opened;
+    settingsfile::Settings settings;
+    if (!readAllSettings(s, settings, "; nothing saved"))
         return kNoAnswer;
-    }
-    std::vector<std::string> missing;
-    const settingsfile::Settings settings = readSettings(s, missing);
-    if (!missing.empty()) {
-        std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s; nothing saved\n", s.doc().GetUnitNumber(),
-                     s.portName().c_str(), joined(missing).c_str());
-        return kNoAnswer;
-    }
     // Written beside the file and then put in its place: a failure halfway
     // leaves the file as it was.
     const std::string temporary = path + ".part";
@@ -792,19 +804,11 @@ int runDiff(DocSession& s, const std::string& path)
     settingsfile::Settings file;
     if (!loadSettings(path, file))
         return kFileFailed;
-    if (!s.open())
-        return kPortFailed;
-    if (!waitSettled(s)) {
-        notAnswering(s);
+    if (const int opened = openSettled(s); opened != kOk)
+        return opened;
+    settingsfile::Settings unit;
+    if (!readAllSettings(s, unit, ""))
         return kNoAnswer;
-    }
-    std::vector<std::string> missing;
-    const settingsfile::Settings unit = readSettings(s, missing);
-    if (!missing.empty()) {
-        std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s\n", s.doc().GetUnitNumber(),
-                     s.portName().c_str(), joined(missing).c_str());
-        return kNoAnswer;
-    }
     const std::vector<settingsfile::Difference> differences = settingsfile::Compare(file, unit);
     std::printf("%-24s%-22s%-22s\n", "setting", "file", "unit");
     int differing = 0;
@@ -868,12 +872,8 @@ int runApply(DocSession& s, const std::string& path, const ApplyOptions& options
         std::fprintf(stderr, "tessolctl: %s: nothing written\n", path.c_str());
         return kFileFailed;
     }
-    if (!s.open())
-        return kPortFailed;
-    if (!waitSettled(s)) {
-        notAnswering(s);
-        return kNoAnswer;
-    }
+    if (const int opened = openSettled(s); opened != kOk)
+        return opened;
     const int unitNumber = s.doc().GetUnitNumber();
     // The unit went away: each setting of the file is said, landed (its
     // write was answered) or not confirmed.

@@ -166,6 +166,11 @@ void Controller::StopPublishing()
 
 void Controller::Step(bool halted)
 {
+    // Before the sampler, which would ask for the word again.
+    if (outputOffWaiting_ && !halted && !doc_.IsOutstanding(pn::kOutputState)) {
+        outputOffWaiting_ = false;
+        CommitOutputOff();
+    }
     FollowLogFolder();
     FollowState();
     sampler_.Step(halted);
@@ -236,5 +241,10 @@ std::string Controller::CommitSetPoint(double value)
 
 bool Controller::CommitOutputOff()
 {
-    return doc_.CommitText(pn::kOutputState, kOutputOffWord);
+    outputOffWaiting_ = false;
+    if (doc_.CommitText(pn::kOutputState, kOutputOffWord))
+        return true;
+    // The windows read the word every second: a read in flight only delays it.
+    outputOffWaiting_ = doc_.IsOnline() && doc_.IsOutstanding(pn::kOutputState);
+    return outputOffWaiting_;
 }

@@ -106,7 +106,9 @@ public:
     // not ("does not answer", "sensor type not known yet", "outside
     // -40.000 to 150.000 °C").
     std::string CommitSetPoint(double value);
-    // Switches the output off as a user's entry; false while it cannot.
+    // Switches the output off as a user's entry; while a read of the
+    // output word is out it is written once that is answered. False when
+    // it cannot be written (the unit does not answer).
     bool CommitOutputOff();
 
     // The output-state word's flags.
@@ -129,6 +131,9 @@ private:
     int windows_ = 0;
     bool overview_ = false;
     bool sinking_ = false;
+    // Output off was asked for while a read of the output word was out:
+    // it is written once that read is answered.
+    bool outputOffWaiting_ = false;
 
     std::string logFolder_;
     // The log of the log folder: running, for this unit into this file;

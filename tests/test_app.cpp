@@ -809,8 +809,9 @@ TEST_F(ReportTest, ReportsOfSeveralControllersOpenWhereEachCanBeSeen)
 TEST_F(ReportTest, AReportOutlivesItsControllerButNotTheMainWindow)
 {
     CTqk5820ConfigDoc* doc = openOnline();
-    // The unit refuses a write to a reading.
-    ASSERT_TRUE(doc->WriteNumber(1, 5.0f));
+    // The unit refuses a write to a reading (taken once no read of it is out).
+    bool posted = false;
+    ASSERT_TRUE(runUntil([&] { return posted || (posted = doc->WriteNumber(1, 5.0f)); }));
     ASSERT_TRUE(runUntil([&] { return reporting.openReports() == 1; }));
     QPointer<QMessageBox> box = onlyBox();
     ASSERT_FALSE(box.isNull());

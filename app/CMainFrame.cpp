@@ -482,6 +482,10 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
+    for (int id : {cmd::kSaveSettings, cmd::kApplySettings}) {
+        if (QAction* a = FindCommandAction(id))
+            a->setEnabled(doc != nullptr);
+    }
     for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kOverview, cmd::kRestartAll, cmd::kHaltAll}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(true);

@@ -433,6 +433,15 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kNewTemperatureController: OnFileNew(); break;
     case cmd::kFindControllers: OnFindControllers(); break;
     case cmd::kOverview: floor_->ShowOverview(); break;
+    case cmd::kSaveSettings:
+    case cmd::kApplySettings:
+        if (Controller* controller = mainFrame_ ? ControllerOf(mainFrame_->GetActiveConfigDoc()) : nullptr) {
+            if (commandId == cmd::kSaveSettings)
+                floor_->AskSaveSettings(*controller);
+            else
+                floor_->AskApplySettings({controller});
+        }
+        break;
     case cmd::kAppAbout: OnAppAbout(); break;
     case cmd::kRestartAll: HaltAll(false); break;
     case cmd::kHaltAll: HaltAll(true); break;

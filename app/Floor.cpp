@@ -4,20 +4,27 @@
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "app/OverviewWindow.h"
+#include "app/SettingsDialog.h"
 #include "app/Workspace.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
 #include "config/ReadingSampler.h"
+#include "config/SettingsJob.h"
 #include "platform/Clock.h"
+#include "platform/TextFile.h"
 #include "platform/UserPrompts.h"
 #include "platform/qt/CChildFrame.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -72,6 +79,12 @@ OverviewWindow* Floor::ShowOverview()
         actions.setPoint = [this](const std::vector<Controller*>& chosen) { AskGroupSetPoint(chosen); };
         actions.startLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, true); };
         actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
+        actions.applySettings = [this](const std::vector<Controller*>& chosen) { AskApplySettings(chosen); };
+        actions.dismissDrift = [this](const std::vector<Controller*>& chosen) {
+            for (Controller* controller : chosen)
+                controller->DismissDrift();
+            overviewStale_ = true;
+        };
         overview_ = new OverviewWindow([this] { return app_.Controllers(); }, std::move(actions), app_.GetClock());
         overviewFrame_ = new QMdiSubWindow;
         overviewFrame_->setWidget(overview_);
@@ -139,6 +152,103 @@ void Floor::WatchedChanged()
     // rows of all the others on its way out.
     if (overview_ != nullptr && !exiting_)
         overview_->Refresh(!app_.IsPolling());
+}
+
+namespace {
+
+constexpr const char* kSettingsFilter = "Settings files (*.tsc);;All files (*)";
+
+// Where the last settings file was chosen: the next dialog starts there.
+QString& settingsFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+void Floor::AskSaveSettings(Controller& controller)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "unit%02d.tsc", controller.Doc().GetUnitNumber());
+    const QString start = settingsFolder().isEmpty() ? QString::fromUtf8(name) : settingsFolder() + "/" + name;
+    const QString path = QFileDialog::getSaveFileName(app_.GetMainFrame(), QStringLiteral("Save Settings"), start,
+                                                      QString::fromUtf8(kSettingsFilter));
+    if (path.isEmpty())
+        return;
+    settingsFolder() = QFileInfo(path).absolutePath();
+    SaveSettings(controller, path.toStdString());
+}
+
+bool Floor::SaveSettings(Controller& controller, const std::string& path)
+{
+    UserPrompts& prompts = app_.GetPrompts();
+    const std::string who = UnitName(controller);
+    if (controller.SettingsJobRunning()) {
+        prompts.messageBox("Save Settings", who + " is busy with its settings; try again when that is done.",
+                           MessageButtons::Ok, MessageIcon::Exclamation);
+        return false;
+    }
+    controller.StartSettingsJob(
+        std::make_unique<SettingsJob>(controller.Doc(), controller.GetClock(), settingsdialog::HeaderFor(controller)));
+    // The passes go on while it reads; the user may give up waiting.
+    QProgressDialog progress(QString::fromStdString("Reading the settings of " + who + "..."),
+                             QStringLiteral("Cancel"), 0, 0, app_.GetMainFrame());
+    progress.setWindowTitle(QStringLiteral("Save Settings"));
+    progress.setMinimumDuration(300);
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (!controller.SettingsJobRunning() || progress.wasCanceled())
+            wait.quit();
+    });
+    poll.start(50);
+    if (controller.SettingsJobRunning())
+        wait.exec();
+    const SettingsJob* job = controller.GetSettingsJob();
+    if (job == nullptr || !job->Finished()) {
+        prompts.showStatusMessage("Settings of " + who + " not saved");
+        return false;
+    }
+    if (job->GetEnd() != SettingsJob::End::kDone) {
+        std::string missing;
+        for (const std::string& m : job->Missing())
+            missing += (missing.empty() ? "" : ", ") + m;
+        prompts.messageBox("Save Settings",
+                           job->Opened() ? who + " did not answer for " + missing + "; nothing saved."
+                                         : who + " does not answer; nothing saved.",
+                           MessageButtons::Ok, MessageIcon::Exclamation);
+        return false;
+    }
+    std::string error;
+    if (!writeTextFile(path, settingsfile::Format(job->Unit()), error)) {
+        prompts.messageBox("Save Settings", error, MessageButtons::Ok, MessageIcon::Exclamation);
+        return false;
+    }
+    prompts.showStatusMessage(std::to_string(job->Unit().values.size() + 1) + " settings of " + who + " saved to "
+                              + path);
+    return true;
+}
+
+void Floor::AskApplySettings(const std::vector<Controller*>& chosen)
+{
+    if (chosen.empty())
+        return;
+    const QString path = QFileDialog::getOpenFileName(app_.GetMainFrame(), QStringLiteral("Apply Settings"),
+                                                      settingsFolder(), QString::fromUtf8(kSettingsFilter));
+    if (path.isEmpty())
+        return;
+    settingsFolder() = QFileInfo(path).absolutePath();
+    if (std::unique_ptr<SettingsDialog> dialog = MakeSettingsDialog(chosen, path.toStdString()))
+        dialog->exec();
+}
+
+std::unique_ptr<SettingsDialog> Floor::MakeSettingsDialog(const std::vector<Controller*>& chosen, const std::string& path)
+{
+    settingsfile::Settings file;
+    if (chosen.empty() || !settingsdialog::LoadForApply(path, app_.GetPrompts(), file))
+        return nullptr;
+    return std::make_unique<SettingsDialog>(chosen, path, file, app_.GetPrompts(), app_.GetMainFrame());
 }
 
 std::string Floor::UnitName(const Controller& controller)
@@ -281,6 +391,18 @@ void Floor::RestoreWorkspace()
         }
         if (!entry.logFolder.empty())
             controller->SetLogFolder(entry.logFolder);
+        if (!entry.settingsFile.empty()) {
+            // Compared once the unit answers; a file gone since is said.
+            std::string text;
+            std::string error;
+            const settingsfile::Parsed parsed = readTextFile(entry.settingsFile, settingsfile::kMaxBytes + 1, text, error)
+                ? settingsfile::Parse(text)
+                : settingsfile::Parsed {};
+            if (!error.empty() || !parsed.errors.empty())
+                app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": settings not compared: "
+                                                    + (error.empty() ? entry.settingsFile + " has errors" : error));
+            controller->RememberSettings(entry.settingsFile, parsed.settings);
+        }
         if (!entry.broker)
             app_.StopPublishingFor(doc);
         saved_[controller] = Saved {entry.port, entry.unit, entry.serial, entry.broker};
@@ -297,12 +419,20 @@ void Floor::RestoreWorkspace()
         overview_->Refresh(!app_.IsPolling());
     if (app_.GetMainFrame() != nullptr && overviewFrame_ != nullptr)
         app_.GetMainFrame()->ActivateChildFrame(overviewFrame_);
-    workspaceSaved_ = WorkspaceText();
+    workspaceSaved_ = WorkspaceText(WorkspaceEntries());
 }
 
-std::string Floor::WorkspaceText() const
+std::string Floor::WorkspaceText(const std::vector<WorkspaceEntry>& entries)
 {
     std::string text;
+    for (const WorkspaceEntry& entry : entries)
+        text += workspace::format(entry) + "\n" + entry.settingsFile + "\n";
+    return text;
+}
+
+std::vector<WorkspaceEntry> Floor::WorkspaceEntries() const
+{
+    std::vector<WorkspaceEntry> entries;
     for (const Controller* controller : app_.Controllers()) {
         WorkspaceEntry entry;
         const CTqk5820ConfigDoc& doc = controller->Doc();
@@ -339,9 +469,10 @@ std::string Floor::WorkspaceText() const
             const std::size_t slash = path.find_last_of('/');
             entry.logFolder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
         }
-        text += workspace::format(entry) + "\n";
+        entry.settingsFile = controller->SettingsPath();
+        entries.push_back(entry);
     }
-    return text;
+    return entries;
 }
 
 void Floor::SaveWorkspaceSoon()
@@ -359,18 +490,11 @@ void Floor::SaveWorkspace()
 {
     if (!workspace_ || exiting_)
         return;
-    const std::string text = WorkspaceText();
+    const std::vector<WorkspaceEntry> entries = WorkspaceEntries();
+    const std::string text = WorkspaceText(entries);
     if (text == workspaceSaved_)
         return;
     workspaceSaved_ = text;
-    std::vector<WorkspaceEntry> entries;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
-        WorkspaceEntry entry;
-        std::string problem;
-        if (workspace::parse(text.substr(start, end - start), entry, problem))
-            entries.push_back(entry);
-    }
     workspace::save(app_.GetProfile(), entries);
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@ class CTessolApp;
 class Controller;
 class OverviewWindow;
 class QMdiSubWindow;
+class SettingsDialog;
+struct WorkspaceEntry;
 
 // The floor of watched controllers as the user sees it together: the
 // overview and its group actions, and the workspace that brings the
@@ -64,6 +67,20 @@ public:
     // Start: each logs to TQK-5820-NN.csv in the log folder (asked for
     // when the program has none). Stop: each log ends.
     void GroupLogging(const std::vector<Controller*>& chosen, bool start);
+    // File, Save Settings...: every setting of the controller read afresh
+    // and saved to a file (asked for), or in SaveSettings to `path`. What
+    // came of it is said in the status line, a failure in a box; false
+    // then.
+    void AskSaveSettings(Controller& controller);
+    bool SaveSettings(Controller& controller, const std::string& path);
+    // File, Apply Settings... (the active window's controller) and the
+    // overview's Apply Settings... (the selected ones): a settings file
+    // (asked for) checked, then compared and applied in SettingsDialog.
+    void AskApplySettings(const std::vector<Controller*>& chosen);
+    // The settings dialog for `path`, not yet shown; null (said) when the
+    // file cannot be applied.
+    std::unique_ptr<SettingsDialog> MakeSettingsDialog(const std::vector<Controller*>& chosen, const std::string& path);
+
     // "COM2 unit 07".
     static std::string UnitName(const Controller& controller);
 
@@ -82,8 +99,9 @@ public:
 
 private:
     void RefreshOverview(bool halted);
-    // The workspace as it stands, one formatted entry a line.
-    std::string WorkspaceText() const;
+    // The workspace as it stands, and as text to tell a change by.
+    std::vector<WorkspaceEntry> WorkspaceEntries() const;
+    static std::string WorkspaceText(const std::vector<WorkspaceEntry>& entries);
     // SaveWorkspace at most once a second.
     void SaveWorkspaceSoon();
 

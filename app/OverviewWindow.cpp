@@ -36,7 +36,7 @@ public:
 };
 
 const char* const kHeaders[OverviewWindow::kColumnCount] = {
-    "Line", "Unit", "Serial", "Actual", "Set point", "TE current", "Output", "State", "Age (s)",
+    "Line", "Unit", "Serial", "Actual", "Set point", "TE current", "Output", "State", "Age (s)", "Settings",
 };
 
 // A reading's text with its unit, and its number for sorting; blank while
@@ -95,7 +95,8 @@ OverviewWindow::OverviewWindow(std::function<std::vector<Controller*>()> control
     // 14:02:11", "-123.456 kΩ") and for its header.
     const QFontMetrics metrics(table_->font());
     const char* const widest[kColumnCount] = {"COM4", "99", "(none)WW", "-123.456 kΩ", "-123.456 kΩ",
-                                              "-10.000 A", "off", "stopped answering 00:00:00W", "999.9"};
+                                              "-10.000 A", "off", "stopped answering 00:00:00W", "999.9",
+                                              "settings differ from line7.tsc: P, I"};
     int total = 0;
     for (int c = 0; c < kColumnCount; ++c) {
         const int width = std::max(metrics.horizontalAdvance(QString::fromUtf8(widest[c])),
@@ -200,6 +201,11 @@ void OverviewWindow::Fill(QTreeWidgetItem* row, const Controller& controller, bo
         row->setText(kAge, QString());
         row->setData(kAge, Qt::UserRole, QVariant());
     }
+    row->setText(kSettings, QString::fromStdString(controller.Drift()));
+    row->setForeground(kSettings, QBrush(QColor(200, 0, 0)));
+    row->setToolTip(kSettings, controller.SettingsPath().empty()
+                                   ? QString()
+                                   : QStringLiteral("Last applied: %1").arg(QString::fromStdString(controller.SettingsPath())));
 }
 
 QTreeWidgetItem* OverviewWindow::RowOf(const Controller* controller) const
@@ -260,6 +266,10 @@ void OverviewWindow::ShowMenu(const QPoint& at)
     QAction* startLog = menu.addAction(QStringLiteral("Start &Logging"));
     QAction* stopLog = menu.addAction(QStringLiteral("Sto&p Logging"));
     menu.addSeparator();
+    QAction* apply = menu.addAction(QStringLiteral("&Apply Settings..."));
+    QAction* dismiss = menu.addAction(QStringLiteral("&Dismiss Settings Difference"));
+    dismiss->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return !c->Drift().empty(); }));
+    menu.addSeparator();
     QAction* stop = menu.addAction(QStringLiteral("Stop &watching\tDel"));
     QAction* picked = menu.exec(table_->viewport()->mapToGlobal(at));
     if (picked == nullptr)
@@ -280,4 +290,8 @@ void OverviewWindow::ShowMenu(const QPoint& at)
         run(actions_.stopLogging);
     else if (picked == stop)
         run(actions_.stopWatching);
+    else if (picked == apply)
+        run(actions_.applySettings);
+    else if (picked == dismiss)
+        run(actions_.dismissDrift);
 }

@@ -13,8 +13,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // One row per watched controller: line, unit, serial number, actual value
-// with its unit, set point, TE current, output, state and the age of the
-// last reading. It asks the line for nothing of its own: it shows what the
+// with its unit, set point, TE current, output, state, the age of the last
+// reading, and how its settings differ from the file last applied. It asks the line for nothing of its own: it shows what the
 // controllers have read. Columns sort, several rows can be selected, and
 // the keyboard works: Enter opens (or brings forward) the controller's
 // window, Delete stops watching the selected ones. The row menu holds the
@@ -22,7 +22,7 @@ class QTreeWidgetItem;
 class OverviewWindow : public QWidget {
     Q_OBJECT
 public:
-    enum Column { kLine, kUnit, kSerial, kActual, kSetPoint, kCurrent, kOutput, kState, kAge, kColumnCount };
+    enum Column { kLine, kUnit, kSerial, kActual, kSetPoint, kCurrent, kOutput, kState, kAge, kSettings, kColumnCount };
 
     // What the rows' commands do; each takes the controllers they apply to.
     struct Actions {
@@ -32,6 +32,8 @@ public:
         std::function<void(const std::vector<Controller*>&)> setPoint;
         std::function<void(const std::vector<Controller*>&)> startLogging;
         std::function<void(const std::vector<Controller*>&)> stopLogging;
+        std::function<void(const std::vector<Controller*>&)> applySettings;
+        std::function<void(const std::vector<Controller*>&)> dismissDrift;
     };
 
     OverviewWindow(std::function<std::vector<Controller*>()> controllers, Actions actions, const Clock& clock,

@@ -44,7 +44,7 @@ bool WorkspaceEntry::operator==(const WorkspaceEntry& o) const
 {
     return port == o.port && unit == o.unit && serial == o.serial && window == o.window && x == o.x && y == o.y
         && width == o.width && height == o.height && panels == o.panels && broker == o.broker
-        && logFolder == o.logFolder;
+        && logFolder == o.logFolder && settingsFile == o.settingsFile;
 }
 
 namespace workspace {
@@ -112,8 +112,11 @@ bool parse(const std::string& text, WorkspaceEntry& entry, std::string& problem)
 void save(Profile& profile, const std::vector<WorkspaceEntry>& entries)
 {
     const int count = static_cast<int>(std::min<std::size_t>(entries.size(), kMaxEntries));
-    for (int i = 0; i < count; ++i)
-        profile.writeText(kSection, "Controller" + std::to_string(i + 1), format(entries[static_cast<std::size_t>(i)]));
+    for (int i = 0; i < count; ++i) {
+        const WorkspaceEntry& entry = entries[static_cast<std::size_t>(i)];
+        profile.writeText(kSection, "Controller" + std::to_string(i + 1), format(entry));
+        profile.writeText(kSection, "Settings" + std::to_string(i + 1), entry.settingsFile);
+    }
     profile.writeInt(kSection, "Count", count);
 }
 
@@ -130,8 +133,10 @@ std::vector<WorkspaceEntry> load(const Profile& profile, std::vector<std::string
         const std::string text = profile.readText(kSection, key, "");
         WorkspaceEntry entry;
         std::string problem;
-        if (parse(text, entry, problem))
+        if (parse(text, entry, problem)) {
+            entry.settingsFile = profile.readText(kSection, "Settings" + std::to_string(i), "");
             entries.push_back(entry);
+        }
         else
             damaged.push_back("entry " + std::to_string(i) + ": " + (text.empty() ? std::string("missing") : problem));
     }

@@ -14,6 +14,8 @@ class Profile;
 // window is open, the window's geometry (x,y,width,height in the client
 // area), the seven panels shown (Status to Graph), broker or nobroker, and
 // last the log folder (empty: not logging), which may hold any character.
+// The settings file last applied to a controller, if any, is kept beside
+// its entry as "Settings1" to "SettingsN" (a path may hold any character).
 struct WorkspaceEntry {
     int port = 0; // 0 to 3
     int unit = 1; // 1 to 99
@@ -23,6 +25,7 @@ struct WorkspaceEntry {
     std::string panels = "1111110";
     bool broker = true;
     std::string logFolder;
+    std::string settingsFile; // kept beside the entry, not in its text
 
     bool operator==(const WorkspaceEntry& other) const;
 };

@@ -675,6 +675,7 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
             fresh_.reset(i);
         } else if (c == protocol::kClassWrite) {
             writePending_.reset(i);
+            ++refused_[i];
         }
     }
     // Told without waiting for the user, so that a refused or mangled reply

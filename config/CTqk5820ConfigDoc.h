@@ -156,6 +156,10 @@ public:
     static std::string EntryValue(int p, const std::string& text);
     // A read or a write of p is waiting for its reply.
     bool IsOutstanding(int p) const;
+    // How many writes of p the instrument has refused (an end code) since
+    // the document was made: a procedure that writes p tells a refusal from
+    // a lost answer by it.
+    unsigned WritesRefused(int p) const { return ValidParameter(p) ? refused_[static_cast<std::size_t>(p)] : 0; }
     // Any of 1 to 99 is outstanding.
     bool AnyOutstanding() const;
     // The last data text received for p (valid only when 8 characters long),
@@ -340,6 +344,7 @@ private:
     std::bitset<kParameterCount> fresh_;
     std::bitset<kParameterCount> writePending_;
     std::array<std::string, kParameterCount> value_;
+    std::array<unsigned, kParameterCount> refused_ {};
     BusyLamp* busyLamp_ = nullptr;
     int port_ = -1;
     int unit_ = -1;

@@ -3,9 +3,11 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/MqttPublisher.h"
 #include "config/SensorTypeTracker.h"
+#include "config/SettingsJob.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
 #include "platform/Clock.h"
+#include "platform/UserPrompts.h"
 
 #include <algorithm>
 
@@ -32,6 +34,7 @@ Controller::Controller(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* 
     : doc_(doc)
     , clock_(clock)
     , sampler_(doc, clock, prompts)
+    , prompts_(prompts)
 {
     SyncSink();
 }
@@ -173,13 +176,92 @@ void Controller::Step(bool halted)
     }
     FollowLogFolder();
     FollowState();
+    if (!halted)
+        StepSettings();
     sampler_.Step(halted);
+}
+
+bool Controller::SettingsJobRunning() const
+{
+    return job_ && !job_->Finished();
+}
+
+void Controller::StartSettingsJob(std::unique_ptr<SettingsJob> job, const std::string& path)
+{
+    // The user's job goes first; a comparison under way is asked again
+    // afterwards.
+    if (check_) {
+        check_.reset();
+        checkWanted_ = true;
+    }
+    job_ = std::move(job);
+    jobPath_ = path;
+}
+
+void Controller::RememberSettings(const std::string& path, const settingsfile::Settings& settings)
+{
+    settingsPath_ = path;
+    remembered_ = settings;
+    drift_.clear();
+    check_.reset();
+    // Compared at its first answer (a restored controller) as after a
+    // return.
+    checkWanted_ = !path.empty() && !remembered_.values.empty();
+}
+
+void Controller::StepSettings()
+{
+    if (job_ && !job_->Finished()) {
+        job_->Step();
+        if (job_->Finished() && job_->Applies() && !jobPath_.empty() && job_->GetEnd() == SettingsJob::End::kDone) {
+            const std::vector<SettingsJob::Row> report = job_->Report();
+            const bool whole = !report.empty() && std::all_of(report.begin(), report.end(), [](const SettingsJob::Row& r) {
+                return r.outcome == SettingsJob::Outcome::kLanded || r.outcome == SettingsJob::Outcome::kAsItWas;
+            });
+            if (whole) {
+                RememberSettings(jobPath_, job_->File());
+                checkWanted_ = false;
+            }
+        }
+        return;
+    }
+    if (checkWanted_ && !check_ && doc_.IsOnline()) {
+        checkWanted_ = false;
+        check_ = std::make_unique<SettingsJob>(doc_, clock_, settingsfile::Header {});
+    }
+    if (!check_)
+        return;
+    check_->Step();
+    if (!check_->Finished())
+        return;
+    if (check_->GetEnd() == SettingsJob::End::kDone) {
+        std::string names;
+        for (const settingsfile::Difference& d : settingsfile::Compare(remembered_, check_->Unit())) {
+            if (!d.differs)
+                continue;
+            std::string caption = "sensor type";
+            for (const settingsfile::Definition& def : settingsfile::DefinitionsFor(remembered_.sensorType)) {
+                if (d.key == def.key)
+                    caption = def.caption;
+            }
+            names += (names.empty() ? "" : ", ") + caption;
+        }
+        const std::size_t slash = settingsPath_.find_last_of("/\\");
+        const std::string name = slash == std::string::npos ? settingsPath_ : settingsPath_.substr(slash + 1);
+        drift_ = names.empty() ? std::string() : "settings differ from " + name + ": " + names;
+        if (!drift_.empty() && prompts_ != nullptr)
+            prompts_->showStatusMessage(CTqk5820ConfigDoc::ReportKey(port_, unit_) + ": " + drift_);
+    }
+    check_.reset();
 }
 
 void Controller::FollowState()
 {
     if (doc_.GetPortIndex() != port_ || doc_.GetUnitNumber() != unit_) {
-        // Another unit: what was said of the last one does not hold.
+        // Another unit: what was said of the last one does not hold. The
+        // file was applied to the unit it had.
+        if (port_ >= 0 && !settingsPath_.empty())
+            RememberSettings(std::string(), settingsfile::Settings {});
         port_ = doc_.GetPortIndex();
         unit_ = doc_.GetUnitNumber();
         everOnline_ = wasOnline_ = false;
@@ -187,6 +269,9 @@ void Controller::FollowState()
         sampler_.ForgetSerial();
     }
     const bool online = doc_.IsOnline();
+    // Back after being offline: a reset may have taken its settings.
+    if (online && !wasOnline_ && everOnline_ && !settingsPath_.empty() && !remembered_.values.empty())
+        checkWanted_ = true;
     if (online) {
         everOnline_ = true;
         offlineSince_ = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ReadingSampler.h"
+#include "config/SettingsFile.h"
 #include "platform/ReadingsCsv.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 class CTqk5820ConfigDoc;
 class Clock;
+class SettingsJob;
 class MqttNotices;
 class MqttPublisher;
 struct MqttSetup;
@@ -111,6 +113,25 @@ public:
     // it cannot be written (the unit does not answer).
     bool CommitOutputOff();
 
+    // A read or an apply of its settings (one at a time), stepped from
+    // Step. An apply of the file at `path` that lands whole makes that file
+    // the one remembered. The job stays here, finished, until the next.
+    void StartSettingsJob(std::unique_ptr<SettingsJob> job, const std::string& path = std::string());
+    const SettingsJob* GetSettingsJob() const { return job_.get(); }
+    bool SettingsJobRunning() const;
+
+    // The settings file last applied to it (empty path: none). Each time
+    // the unit comes back after being offline (when a reset is likely), and
+    // at its first answer, its settings are read once and compared with the
+    // file; Drift() then says how they differ until applied again or
+    // dismissed. `settings` may be left empty when the file cannot be read
+    // now: nothing is compared then.
+    void RememberSettings(const std::string& path, const settingsfile::Settings& settings);
+    const std::string& SettingsPath() const { return settingsPath_; }
+    // "settings differ from line7-setup.tsc: P, I", or empty.
+    const std::string& Drift() const { return drift_; }
+    void DismissDrift() { drift_.clear(); }
+
     // The output-state word's flags.
     static bool OutputOn(const std::string& word);
     static bool OutputError(const std::string& word);
@@ -120,6 +141,7 @@ public:
 private:
     void FollowLogFolder();
     void FollowState();
+    void StepSettings();
     // The sampler hands its seconds over while anyone wants them.
     void SyncSink();
 
@@ -148,4 +170,13 @@ private:
     int port_ = -1;
     int unit_ = -1;
     std::int64_t offlineSince_ = -1;
+
+    std::unique_ptr<SettingsJob> job_;
+    std::string jobPath_;
+    std::string settingsPath_;
+    settingsfile::Settings remembered_;
+    bool checkWanted_ = false;
+    std::unique_ptr<SettingsJob> check_;
+    std::string drift_;
+    UserPrompts* prompts_ = nullptr;
 };

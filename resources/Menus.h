@@ -26,6 +26,8 @@ inline constexpr int kCalibration = 32804;
 inline constexpr int kDiagnostics = 32809;
 inline constexpr int kFindControllers = 32810;
 inline constexpr int kOverview = 32811;
+inline constexpr int kSaveSettings = 32812;
+inline constexpr int kApplySettings = 32813;
 
 // Standard commands of the frame, the documents and the windows.
 inline constexpr int kFileOpen = 57601;

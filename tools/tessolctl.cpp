@@ -9,6 +9,7 @@
 #include "config/SensorTypeTracker.h"
 #include "config/SensorWords.h"
 #include "config/SettingsFile.h"
+#include "config/SettingsJob.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
@@ -21,6 +22,7 @@
 #include "platform/SystemSerialPorts.h"
 #include "platform/ReadingsCsv.h"
 #include "platform/SystemClock.h"
+#include "platform/TextFile.h"
 #include "resources/Messages.h"
 
 #include <algorithm>
@@ -64,7 +66,8 @@ const char* const kUsageText =
     "  apply FILE [--dry-run] [--change-sensor-type] [--skip-unknown]\n"
     "                      write the file's settings that differ (the sensor type first), read all\n"
     "                      back and report each: landed, refused or not confirmed; --dry-run only\n"
-    "                      says what would be written\n"
+    "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
+    "                      the list at once, each line of the report after \"unit NN\"\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
@@ -109,6 +112,31 @@ bool parseInt(const char* text, int low, int high, int& out)
 // A decimal number as a user types it: a sign, digits and one decimal
 // point. strtod alone would also take hexadecimal ("0x10" is 16), exponents
 // and words such as "inf", none of which a user means for a set point.
+// "5", or a list of units and ranges ("1,3,5-8"), each unit once.
+bool parseUnits(const std::string& text, std::vector<int>& units)
+{
+    units.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const std::size_t dash = item.find('-');
+        int first = 0;
+        int last = 0;
+        if (dash == std::string::npos ? !parseInt(item.c_str(), 1, 99, first)
+                                      : !parseInt(item.substr(0, dash).c_str(), 1, 99, first)
+                    || !parseInt(item.substr(dash + 1).c_str(), 1, 99, last) || last < first)
+            return false;
+        for (int u = first; u <= std::max(first, last); ++u) {
+            if (std::find(units.begin(), units.end(), u) != units.end())
+                return false;
+            units.push_back(u);
+        }
+        at = comma + 1;
+    }
+    return !units.empty();
+}
+
 bool parseNumber(const char* text, double& out)
 {
     if (text == nullptr || *text == '\0')
@@ -369,7 +397,9 @@ public:
 // then a short wait on the line instead of spinning.
 class DocSession {
 public:
-    DocSession(int port, const std::string& device, int unit)
+    // `more` are further units on the same line (apply to several): each has
+    // a document of its own, and the first unit's is doc().
+    DocSession(int port, const std::string& device, int unit, const std::vector<int>& more = {})
         : ports_(nullptr)
         , link_(ports_, clock_, prompts_)
         , doc_(link_, clock_, profile_, prompts_, &registry_)
@@ -387,6 +417,12 @@ public:
         // The tool reads its rows itself, as a window does; the controller
         // carries them to the broker.
         controller_.SetWindowCount(1);
+        docs_.push_back(&doc_);
+        for (int u : more) {
+            more_.push_back(std::make_unique<CTqk5820ConfigDoc>(link_, clock_, profile_, prompts_, &registry_));
+            more_.back()->SetStartAddress(port, u, true);
+            docs_.push_back(more_.back().get());
+        }
     }
 
     ~DocSession()
@@ -394,7 +430,8 @@ public:
         // The broker hears that this controller goes offline while the
         // document still stands.
         controller_.StopPublishing();
-        doc_.OnCloseDocument();
+        for (CTqk5820ConfigDoc* doc : docs_)
+            doc->OnCloseDocument();
     }
 
     DocSession(const DocSession&) = delete;
@@ -409,8 +446,13 @@ public:
         }
         if (unit_ != doc_.GetUnitNumber())
             doc_.ChangeUnitNumber(unit_);
+        for (auto& doc : more_)
+            doc->OnNewDocument();
         return true;
     }
+
+    // Every unit's document, the first unit's first.
+    const std::vector<CTqk5820ConfigDoc*>& docs() const { return docs_; }
 
     // Publishes this controller to a broker from now on; notices go to
     // standard error.
@@ -435,7 +477,8 @@ public:
     // One idle pass. `waitMs` bounds the wait on the line afterwards.
     void pass(int waitMs = 10)
     {
-        doc_.Poll();
+        for (CTqk5820ConfigDoc* doc : docs_)
+            doc->Poll();
         link_.servicePort(port_);
         if (controller_.Publisher()) {
             controller_.Publisher()->Step(brokerReady_);
@@ -508,6 +551,8 @@ private:
     UnitRegistry registry_;
     CTqk5820ConfigDoc doc_;
     Controller controller_;
+    std::vector<std::unique_ptr<CTqk5820ConfigDoc>> more_;
+    std::vector<CTqk5820ConfigDoc*> docs_;
     int port_;
     int unit_;
     std::string device_;
@@ -660,74 +705,35 @@ int settleLostAnswer(DocSession& s, int p, const std::string& written, const cha
     return kOk;
 }
 
-// Reads p afresh, not from what the document holds; false when no answer
-// came (or the unit went away meanwhile).
-bool readFresh(DocSession& s, int p, std::string& text)
+std::string unitOnLine(DocSession& s, const CTqk5820ConfigDoc& doc)
 {
-    CTqk5820ConfigDoc& doc = s.doc();
-    // A few lost answers in a row take the unit offline for a moment: it is
-    // waited for and asked again, three times at most.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!doc.IsOnline() && !s.waitOnline(kAnswerWaitMs))
-            return false;
-        if (!s.runUntil([&] { return !doc.IsOutstanding(p) || !doc.IsOnline(); }, kAnswerWaitMs))
-            return false;
-        if (!doc.IsOnline() || !doc.RequestRead(p))
-            continue;
-        if (!s.runUntil([&] { return !doc.IsOutstanding(p); }, kAnswerWaitMs))
-            return false;
-        text = doc.ValueText(p);
-        if (doc.IsOnline() && text.size() == protocol::kDataLength)
-            return true;
-    }
-    return false;
+    char text[64];
+    std::snprintf(text, sizeof text, "unit %02d on %s", doc.GetUnitNumber(), s.portName().c_str());
+    return text;
 }
 
-// The unit's settings, every one read afresh: its sensor type from the
-// code pair, then what that type has. What did not come is named in
-// `missing`; a sensor type that did not come leaves the type at -1.
-settingsfile::Settings readSettings(DocSession& s, std::vector<std::string>& missing)
+settingsfile::Header savedHeader(DocSession& s, const CTqk5820ConfigDoc& doc)
 {
     settingsfile::Header header;
     header.savedBy = std::string("Tessol ") + TESSOL_VERSION;
-    header.savedAt = csvlog::isoTime(s.clock().utcMillis());
     char from[48];
-    std::snprintf(from, sizeof from, "%s unit %02d", s.portName().c_str(), s.doc().GetUnitNumber());
+    std::snprintf(from, sizeof from, "%s unit %02d", s.portName().c_str(), doc.GetUnitNumber());
     header.savedFrom = from;
-    identity(s, header.serialNumber, header.firmware);
-    std::map<int, std::string> texts;
-    const auto read = [&](int p) {
-        std::string text;
-        if (readFresh(s, p, text))
-            texts[p] = text;
-        return texts[p];
-    };
-    const int first = pn::kCoefficientFirst;
-    const int type = SensorTypeTracker::ClassifyTexts(read(first), read(first + 1), read(first + 2), read(first + 3));
-    if (type == SensorTypeTracker::kNoType) {
-        missing.push_back(settingsfile::kSensorTypeKey);
-        return settingsfile::Settings {};
-    }
-    for (const settingsfile::Definition& d : settingsfile::DefinitionsFor(type)) {
-        if (texts.count(d.parameter) == 0)
-            read(d.parameter);
-    }
-    return settingsfile::Make(header, type, [&](int p) { return texts[p]; }, missing);
+    return header;
 }
 
-// Opens the unit's line and waits until the unit answers (within the usual
-// wait) and its sensor type is known (within longer: on a line that loses
-// answers the type's reads may take a few rounds). kOk, or the exit status
-// after saying why not.
-int openSettled(DocSession& s)
+// Steps every job from the session's passes until all have ended (or the
+// user interrupts).
+void runJobs(DocSession& s, std::vector<std::unique_ptr<SettingsJob>>& jobs)
 {
-    if (!s.open())
-        return kPortFailed;
-    if (!s.runUntil([&] { return s.doc().IsOnline(); }, kAnswerWaitMs) || !s.waitOnline(3 * kAnswerWaitMs)) {
-        notAnswering(s);
-        return kNoAnswer;
-    }
-    return kOk;
+    s.runUntil([&] {
+        bool all = true;
+        for (auto& job : jobs) {
+            job->Step();
+            all = all && job->Finished();
+        }
+        return all;
+    }, 30 * 60 * 1000);
 }
 
 std::string joined(const std::vector<std::string>& names)
@@ -738,38 +744,43 @@ std::string joined(const std::vector<std::string>& names)
     return text;
 }
 
-// readSettings with every setting there; false, after naming what did not
-// come (and `consequence`), when one is missing.
+// Says why a job that read nothing whole ended: the unit does not answer,
+// or what did not come (and `consequence`).
+void sayNoAnswer(DocSession& s, const CTqk5820ConfigDoc& doc, const SettingsJob& job, const char* consequence)
+{
+    if (!job.Opened())
+        std::fprintf(stderr, "tessolctl: unit %02d does not answer on %s\n", doc.GetUnitNumber(), s.portName().c_str());
+    else
+        std::fprintf(stderr, "tessolctl: %s: no answer for %s%s\n", unitOnLine(s, doc).c_str(),
+                     joined(job.Missing()).c_str(), consequence);
+}
+
+// The unit's settings, every one read afresh; false (said) when they did
+// not all come.
 bool readAllSettings(DocSession& s, settingsfile::Settings& settings, const char* consequence)
 {
-    std::vector<std::string> missing;
-    settings = readSettings(s, missing);
-    if (missing.empty())
-        return true;
-    std::fprintf(stderr, "tessolctl: unit %02d on %s: no answer for %s%s\n", s.doc().GetUnitNumber(),
-                 s.portName().c_str(), joined(missing).c_str(), consequence);
-    return false;
+    std::vector<std::unique_ptr<SettingsJob>> jobs;
+    jobs.push_back(std::make_unique<SettingsJob>(s.doc(), s.clock(), savedHeader(s, s.doc())));
+    runJobs(s, jobs);
+    if (jobs[0]->GetEnd() != SettingsJob::End::kDone) {
+        sayNoAnswer(s, s.doc(), *jobs[0], consequence);
+        return false;
+    }
+    settings = jobs[0]->Unit();
+    return true;
 }
 
 int runSave(DocSession& s, const std::string& path)
 {
-    if (const int opened = openSettled(s); opened != kOk)
-        return opened;
+    if (!s.open())
+        return kPortFailed;
     settingsfile::Settings settings;
     if (!readAllSettings(s, settings, "; nothing saved"))
         return kNoAnswer;
-    // Written beside the file and then put in its place: a failure halfway
-    // leaves the file as it was.
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << settingsfile::Format(settings);
-        out.close();
-        if (!out || std::rename(temporary.c_str(), path.c_str()) != 0) {
-            std::fprintf(stderr, "tessolctl: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-            std::remove(temporary.c_str());
-            return kFileFailed;
-        }
+    std::string error;
+    if (!writeTextFile(path, settingsfile::Format(settings), error)) {
+        std::fprintf(stderr, "tessolctl: %s\n", error.c_str());
+        return kFileFailed;
     }
     std::printf("%zu settings of unit %02d (%s) saved to %s\n", settings.values.size() + 1,
                 s.doc().GetUnitNumber(), settings.header.serialNumber.c_str(), path.c_str());
@@ -780,14 +791,12 @@ int runSave(DocSession& s, const std::string& path)
 // it cannot be read or has errors. Unknown settings are said and skipped.
 bool loadSettings(const std::string& path, settingsfile::Settings& settings, bool* unknown = nullptr)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "tessolctl: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+    std::string text;
+    std::string error;
+    if (!readTextFile(path, settingsfile::kMaxBytes + 1, text, error)) {
+        std::fprintf(stderr, "tessolctl: %s\n", error.c_str());
         return false;
     }
-    std::string text(settingsfile::kMaxBytes + 1, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
     const settingsfile::Parsed parsed = settingsfile::Parse(text);
     for (const settingsfile::Problem& p : parsed.errors)
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), settingsfile::Describe(p).c_str());
@@ -804,8 +813,8 @@ int runDiff(DocSession& s, const std::string& path)
     settingsfile::Settings file;
     if (!loadSettings(path, file))
         return kFileFailed;
-    if (const int opened = openSettled(s); opened != kOk)
-        return opened;
+    if (!s.open())
+        return kPortFailed;
     settingsfile::Settings unit;
     if (!readAllSettings(s, unit, ""))
         return kNoAnswer;
@@ -841,18 +850,72 @@ struct ApplyOptions {
     bool skipUnknown = false;
 };
 
-// Changes the unit's sensor type as the Sensor panel does and waits for
-// the change to settle; false if it did not.
-bool changeSensorType(DocSession& s, int type)
+// What one unit's apply comes to, as printed (each line after `prefix`,
+// "unit 03  " when several units are applied) and as an exit status.
+int reportApply(DocSession& s, const CTqk5820ConfigDoc& doc, const SettingsJob& job, const std::string& path,
+                const std::string& prefix)
 {
-    SensorTypeTracker& tracker = s.doc().SensorTypes();
-    tracker.RequestType(type);
-    return s.runUntil([&] { return tracker.RequestedType() == SensorTypeTracker::kNoType
-                                   && tracker.CurrentType() != SensorTypeTracker::kNoType; },
-                      3 * kAnswerWaitMs)
-        && tracker.CurrentType() == type;
+    namespace sf = settingsfile;
+    const sf::Settings& file = job.File();
+    switch (job.GetEnd()) {
+    case SettingsJob::End::kRunning:
+    case SettingsJob::End::kNoAnswer:
+        if (job.GetEnd() == SettingsJob::End::kRunning)
+            std::fprintf(stderr, "tessolctl: %s: interrupted; nothing written\n", unitOnLine(s, doc).c_str());
+        else
+            sayNoAnswer(s, doc, job, "; nothing written");
+        // Said of each setting all the same: none is known to be in the unit.
+        if (job.Opened() && !job.GetOptions().dryRun) {
+            std::printf("%s%-24s%s\n", prefix.c_str(), sf::kSensorTypeKey, "not confirmed");
+            for (const sf::Value& v : file.values)
+                std::printf("%s%-24s%s\n", prefix.c_str(), v.key.c_str(), "not confirmed");
+            std::fflush(stdout);
+        }
+        return kNoAnswer;
+    case SettingsJob::End::kOtherType:
+        std::fprintf(stderr, "tessolctl: %s is for %s; unit %02d has %s. Nothing written"
+                             " (--change-sensor-type changes it)\n",
+                     path.c_str(), sensorwords::TypeName(file.sensorType), doc.GetUnitNumber(),
+                     sensorwords::TypeName(job.TypeBefore()));
+        return kFileFailed;
+    case SettingsJob::End::kGone:
+    case SettingsJob::End::kDone:
+        break;
+    }
+    if (job.GetOptions().dryRun) {
+        if (job.ChangesType())
+            std::printf("%s%-24s%s\n", prefix.c_str(), sf::kSensorTypeKey, sensorwords::TypeName(file.sensorType));
+        for (const sf::Definition& d : job.Plan()) {
+            const sf::Value* now = job.ChangesType() ? nullptr : job.Unit().Find(d.key);
+            std::printf("%s%-24s%s -> %s\n", prefix.c_str(), d.key, now ? now->text.c_str() : "-",
+                        file.Find(d.key)->text.c_str());
+        }
+        std::printf("%s%zu setting(s) would be written\n", prefix.c_str(), job.Plan().size() + job.ChangesType());
+        return job.Plan().empty() && !job.ChangesType() ? kOk : kDiffers;
+    }
+    std::vector<std::string> landed;
+    int worst = kOk;
+    for (const SettingsJob::Row& row : job.Report()) {
+        if (row.outcome == SettingsJob::Outcome::kLanded)
+            landed.push_back(row.key);
+        if (row.outcome == SettingsJob::Outcome::kRefused && worst == kOk)
+            worst = kRefused;
+        if (row.outcome == SettingsJob::Outcome::kNotConfirmed)
+            worst = kNotConfirmed;
+    }
+    if (job.GetEnd() == SettingsJob::End::kGone) {
+        std::fprintf(stderr, "tessolctl: %s went away%s%s\n", unitOnLine(s, doc).c_str(),
+                     landed.empty() ? "; nothing landed" : "; landed before: ", joined(landed).c_str());
+        worst = kNoAnswer;
+    }
+    for (const SettingsJob::Row& row : job.Report())
+        std::printf("%s%-24s%s\n", prefix.c_str(), row.key.c_str(), SettingsJob::OutcomeText(row.outcome));
+    std::fflush(stdout);
+    return worst;
 }
 
+// Applies the file to every unit of the session at once, each in its turn
+// on the line. The exit status is the worst of the units'.
 int runApply(DocSession& s, const std::string& path, const ApplyOptions& options)
 {
     namespace sf = settingsfile;
@@ -872,129 +935,28 @@ int runApply(DocSession& s, const std::string& path, const ApplyOptions& options
         std::fprintf(stderr, "tessolctl: %s: nothing written\n", path.c_str());
         return kFileFailed;
     }
-    if (const int opened = openSettled(s); opened != kOk)
-        return opened;
-    const int unitNumber = s.doc().GetUnitNumber();
-    // The unit went away: each setting of the file is said, landed (its
-    // write was answered) or not confirmed.
-    const auto gone = [&](const std::vector<std::string>& landed) {
-        std::fprintf(stderr, "tessolctl: unit %02d on %s went away%s%s\n", unitNumber, s.portName().c_str(),
-                     landed.empty() ? "; nothing landed" : "; landed before: ", joined(landed).c_str());
-        std::vector<std::string> keys {sf::kSensorTypeKey};
-        for (const sf::Value& v : file.values)
-            keys.push_back(v.key);
-        for (const std::string& key : keys) {
-            const bool done = std::find(landed.begin(), landed.end(), key) != landed.end();
-            std::printf("%-24s%s\n", key.c_str(), done ? "landed" : "not confirmed");
-        }
-        std::fflush(stdout);
-        return kNoAnswer;
-    };
-    std::vector<std::string> missing;
-    sf::Settings unit = readSettings(s, missing);
-    if (!missing.empty())
-        return gone({});
-    std::vector<std::string> landed;
-    if (unit.sensorType != file.sensorType) {
-        if (!options.changeSensorType && !options.dryRun) {
-            std::fprintf(stderr, "tessolctl: %s is for %s; unit %02d has %s. Nothing written"
-                                 " (--change-sensor-type changes it)\n",
-                         path.c_str(), sensorwords::TypeName(file.sensorType), unitNumber,
-                         sensorwords::TypeName(unit.sensorType));
-            return kFileFailed;
-        }
-        if (options.dryRun) {
-            std::printf("%-24s%s\n", sf::kSensorTypeKey, sensorwords::TypeName(file.sensorType));
-        } else {
-            // The type first: a new type brings the coefficients it starts with.
-            if (!changeSensorType(s, file.sensorType)) {
-                if (!s.doc().IsOnline())
-                    return gone({});
-                std::printf("%-24srefused\n", sf::kSensorTypeKey);
-                return kRefused;
-            }
-            landed.push_back(sf::kSensorTypeKey);
-            missing.clear();
-            unit = readSettings(s, missing);
-            if (!missing.empty())
-                return gone(landed);
-        }
+    if (!s.open())
+        return kPortFailed;
+    SettingsJob::Options jobOptions;
+    jobOptions.dryRun = options.dryRun;
+    jobOptions.changeSensorType = options.changeSensorType;
+    std::vector<std::unique_ptr<SettingsJob>> jobs;
+    for (CTqk5820ConfigDoc* doc : s.docs())
+        jobs.push_back(std::make_unique<SettingsJob>(*doc, s.clock(), savedHeader(s, *doc), file, jobOptions));
+    runJobs(s, jobs);
+    // Worst first: the unit gone, not confirmed, refused, the file not for it.
+    const int rank[] = {0, 2, 0, 0, 1, 3, 0, 4};
+    int worst = kOk;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        const CTqk5820ConfigDoc& doc = *s.docs()[k];
+        char prefix[16] = "";
+        if (jobs.size() > 1)
+            std::snprintf(prefix, sizeof prefix, "unit %02d  ", doc.GetUnitNumber());
+        const int status = reportApply(s, doc, *jobs[k], path, prefix);
+        if (rank[status] > rank[worst])
+            worst = status;
     }
-    // Only what differs is written, in the file's order.
-    std::vector<sf::Definition> toWrite;
-    for (const sf::Definition& d : sf::DefinitionsFor(file.sensorType)) {
-        const sf::Value* f = file.Find(d.key);
-        const sf::Value* u = unit.sensorType == file.sensorType ? unit.Find(d.key) : nullptr;
-        if (f != nullptr && (u == nullptr || sf::Normalise(d, u->text) != f->text))
-            toWrite.push_back(d);
-    }
-    // A custom thermistor's first two coefficients are also its code pair:
-    // written one after the other they must not pass through a pair that
-    // stands for another type.
-    const sf::Value* a = file.Find("coefficient-1");
-    const sf::Value* b = unit.Find("coefficient-2");
-    if (file.sensorType == 0 && a != nullptr && b != nullptr
-        && sensorwords::Classify(std::strtof(a->text.c_str(), nullptr), std::strtof(b->text.c_str(), nullptr), 1, 1)
-            != 0) {
-        const auto first = std::find_if(toWrite.begin(), toWrite.end(),
-                                        [](const sf::Definition& d) { return std::string(d.key) == "coefficient-1"; });
-        if (first != toWrite.end() && std::next(first) != toWrite.end()
-            && std::string(std::next(first)->key) == "coefficient-2")
-            std::iter_swap(first, std::next(first));
-    }
-    if (options.dryRun) {
-        for (const sf::Definition& d : toWrite)
-            std::printf("%-24s%s -> %s\n", d.key, unit.Find(d.key) ? unit.Find(d.key)->text.c_str() : "-",
-                        file.Find(d.key)->text.c_str());
-        std::printf("%zu setting(s) would be written\n", toWrite.size() + (unit.sensorType != file.sensorType));
-        return toWrite.empty() && unit.sensorType == file.sensorType ? kOk : kDiffers;
-    }
-    std::map<std::string, std::string> outcome;
-    sf::Settings after;
-    // A write whose answer was lost may or may not have landed: what still
-    // differs when read back (and was not refused) is written again, twice
-    // at most.
-    std::vector<sf::Definition> round = toWrite;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        for (const sf::Definition& d : round) {
-            const std::string wire = sf::WireText(d, file.Find(d.key)->text);
-            const DocSession::Written w = s.write(d.parameter, [&] { return s.doc().WriteText(d.parameter, wire); });
-            outcome[d.key] = w == DocSession::Written::kRefused ? "refused" : "";
-            if (w == DocSession::Written::kConfirmed && std::find(landed.begin(), landed.end(), d.key) == landed.end())
-                landed.push_back(d.key);
-            if (!s.doc().IsOnline() && !s.waitOnline(kAnswerWaitMs))
-                return gone(landed);
-        }
-        // Everything read back: only what the unit now has counts.
-        missing.clear();
-        after = readSettings(s, missing);
-        if (after.sensorType < 0)
-            return gone(landed);
-        std::vector<sf::Definition> again;
-        for (const sf::Definition& d : round) {
-            const sf::Value* now = after.Find(d.key);
-            if (outcome[d.key] != "refused" && (now == nullptr || now->text != file.Find(d.key)->text))
-                again.push_back(d);
-        }
-        if (again.empty())
-            break;
-        round = again;
-    }
-    int refused = 0;
-    int unconfirmed = 0;
-    for (const sf::Difference& d : sf::Compare(file, after)) {
-        const char* said = !d.differs ? "landed" : outcome[d.key] == "refused" ? "refused" : "not confirmed";
-        const bool written = d.key == sf::kSensorTypeKey
-            ? std::find(landed.begin(), landed.end(), std::string(sf::kSensorTypeKey)) != landed.end()
-            : std::any_of(toWrite.begin(), toWrite.end(), [&d](const sf::Definition& w) { return d.key == w.key; });
-        if (!written && !d.differs)
-            said = "as it was";
-        refused += d.differs && outcome[d.key] == "refused" ? 1 : 0;
-        unconfirmed += d.differs && outcome[d.key] != "refused" ? 1 : 0;
-        std::printf("%-24s%s\n", d.key.c_str(), said);
-    }
-    std::fflush(stdout);
-    return refused > 0 ? kRefused : unconfirmed > 0 ? kNotConfirmed : kOk;
+    return worst;
 }
 
 int runSetPoint(DocSession& s, const char* typed, double value)
@@ -1154,6 +1116,7 @@ int main(int argc, char** argv)
 {
     Session session;
     int unit = 1;
+    std::vector<int> units {1};
     int portIndex = 1;
     std::string device;
     int i = 1;
@@ -1187,8 +1150,9 @@ int main(int argc, char** argv)
             portIndex = 0;
             device = value;
         } else if (option == "--unit") {
-            if (!parseInt(value, 1, 99, unit))
-                return usage("--unit takes a unit number from 1 to 99");
+            if (!parseUnits(value, units))
+                return usage("--unit takes a unit number from 1 to 99 (apply: several, as 1,3,5-8)");
+            unit = units[0];
         } else {
             return usage(("unknown option " + option).c_str());
         }
@@ -1197,6 +1161,8 @@ int main(int argc, char** argv)
         return usage();
     const std::string command = argv[i++];
     const int rest = argc - i;
+    if (units.size() > 1 && command != "apply")
+        return usage("only apply takes several units");
     int param = 0;
 
     if (command == "read") {
@@ -1266,7 +1232,7 @@ int main(int argc, char** argv)
         }
         if (file.empty())
             return usage("apply takes a settings file");
-        DocSession s(portIndex, device, unit);
+        DocSession s(portIndex, device, unit, std::vector<int>(units.begin() + 1, units.end()));
         return runApply(s, file, options);
     }
     if (command == "save" || command == "diff") {

@@ -174,6 +174,12 @@ void Controller::Step(bool halted)
         outputOffWaiting_ = false;
         CommitOutputOff();
     }
+    if (setPointWaiting_ >= 0 && !halted && !doc_.IsOutstanding(setPointWaiting_)) {
+        const int p = setPointWaiting_;
+        setPointWaiting_ = -1;
+        if (doc_.CommitNumber(p, setPointWaitingValue_))
+            doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+    }
     FollowLogFolder();
     FollowState();
     if (!halted)
@@ -318,9 +324,18 @@ std::string Controller::CommitSetPoint(double value)
         };
         return "outside " + bound(low) + " to " + bound(high) + " " + csvlog::unitText(resistance);
     }
-    if (!doc_.CommitNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, v))
+    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    setPointWaiting_ = -1;
+    if (doc_.CommitNumber(p, v)) {
+        doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+        return {};
+    }
+    // The windows and the sampler read the set point every second: a read
+    // in flight only delays it.
+    if (!doc_.IsOutstanding(p))
         return "busy, not written";
-    doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+    setPointWaiting_ = p;
+    setPointWaitingValue_ = v;
     return {};
 }
 

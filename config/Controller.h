@@ -104,9 +104,9 @@ public:
     std::string Serial() const;
 
     // A set point for the unit from a group action: empty when it was
-    // taken (written as a user's entry is, never lost silently), else why
-    // not ("does not answer", "sensor type not known yet", "outside
-    // -40.000 to 150.000 °C").
+    // taken (written as a user's entry is, never lost silently; while a
+    // read of it is out, once that is answered), else why not ("does not
+    // answer", "sensor type not known yet", "outside -40.000 to 150.000 °C").
     std::string CommitSetPoint(double value);
     // Switches the output off as a user's entry; while a read of the
     // output word is out it is written once that is answered. False when
@@ -156,6 +156,9 @@ private:
     // Output off was asked for while a read of the output word was out:
     // it is written once that read is answered.
     bool outputOffWaiting_ = false;
+    // The same for a set point (its parameter, -1 for none).
+    int setPointWaiting_ = -1;
+    float setPointWaitingValue_ = 0;
 
     std::string logFolder_;
     // The log of the log folder: running, for this unit into this file;

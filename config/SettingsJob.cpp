@@ -146,6 +146,9 @@ void SettingsJob::Step()
 bool SettingsJob::Away()
 {
     if (doc_.IsOnline()) {
+        // Back: what waits is given its full time again.
+        if (awaySince_ >= 0)
+            deadline_ = std::max(deadline_, clock_.utcMillis() + kAnswerWaitMs);
         awaySince_ = -1;
         return false;
     }

@@ -308,7 +308,13 @@ TEST_F(CtlDocumentTest, SaveReadsEverySettingAfreshAndDiffNamesWhatChangedSince)
         EXPECT_NE(r.out.find("\np                       "), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("33                    differs\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("1 of " + std::to_string(c.settings) + " settings differ\n"), std::string::npos) << r.out;
-        ASSERT_EQ(control("set 1 10 " + p), "ok");
+        // Applied, the file's P is back, and only P was written.
+        r = ctl(1, {"apply", file});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("\np                       landed\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\nd                       as it was\n"), std::string::npos) << r.out;
+        EXPECT_EQ(ctl(1, {"diff", file}).exitCode, 0);
+        EXPECT_EQ(ctl(1, {"read", "10"}).out.substr(0, 8), p);
     }
     ASSERT_EQ(control("set 1 21 10"), "ok");
     ASSERT_EQ(control("set 1 22 19.9"), "ok");
@@ -352,6 +358,25 @@ TEST_F(CtlDocumentTest, ApplyWritesWhatDiffersReadsEverythingBackAndWritesNothin
     EXPECT_NE(r.out.find("\ni                       as it was\n"), std::string::npos) << r.out;
     EXPECT_EQ(ctl(5, {"read", "10"}).out, p);
     EXPECT_EQ(ctl(5, {"diff", file}).exitCode, 0);
+
+    // Several units at once: a report line per setting and unit, and an
+    // absent unit makes the status 7 without holding up the others.
+    {
+        std::ofstream out(file, std::ios::trunc);
+        out << "tessol-settings 1\nsensor-type = Thermistor T mode\np = 37\n";
+    }
+    const std::string p1 = ctl(1, {"read", "10"}).out;
+    r = runProgram({TESSOLCTL_PATH, "--device", link_, "--unit", "1,5,9", "apply", file});
+    EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
+    EXPECT_NE(r.out.find("unit 01  p                       landed\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("unit 05  p                       landed\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("unit 09 does not answer"), std::string::npos) << r.err;
+    EXPECT_EQ(ctl(1, {"read", "10"}).out, "+037.000\n");
+    EXPECT_EQ(ctl(5, {"read", "10"}).out, "+037.000\n");
+    EXPECT_EQ(runProgram({TESSOLCTL_PATH, "--device", link_, "--unit", "1,1", "apply", file}).exitCode, 2);
+    EXPECT_EQ(runProgram({TESSOLCTL_PATH, "--device", link_, "--unit", "1-5", "status"}).exitCode, 2);
+    ASSERT_EQ(control("set 1 10 " + p1.substr(0, 8)), "ok");
+    ASSERT_EQ(control("set 5 10 " + p.substr(0, 8)), "ok");
 
     // Nothing is written from a file with a value out of range, nor from
     // one for another sensor type unless asked to change it.

@@ -151,7 +151,10 @@ SettingsDialog::SettingsDialog(std::vector<Controller*> controllers, std::string
         total += widths[c];
     }
     table_->setMinimumWidth(total + 24);
-    table_->setMinimumHeight(metrics.height() * 14);
+    // Every row of one controller's settings in sight; many controllers
+    // scroll past 24.
+    const std::size_t rows = controllers_.size() == 1 ? file_.values.size() + 1 : controllers_.size();
+    table_->setMinimumHeight(static_cast<int>(metrics.lineSpacing() * 1.25 * static_cast<double>(std::min<std::size_t>(rows, 24) + 2)));
 
     // Each controller's settings read afresh; a controller busy with a job
     // of its own is left to it and shown as such.
@@ -296,16 +299,21 @@ void SettingsDialog::FillMany()
             new QTreeWidgetItem(table_);
         QTreeWidgetItem* row = table_->topLevelItem(static_cast<int>(i));
         row->setText(kName, QString::fromStdString(Floor::UnitName(controller)));
-        row->setText(1, QString::fromStdString(controller.Serial()));
         const SettingsJob* job = controller.GetSettingsJob();
+        // The serial number as the job read it, else as last read; that of
+        // a unit never given one is "(none)", as on the overview.
+        std::string serial = job != nullptr && job->Finished() && !job->Unit().header.serialNumber.empty()
+            ? job->Unit().header.serialNumber
+            : controller.Serial();
+        row->setText(1, serial == "CALLKV" ? QStringLiteral("(none)") : QString::fromStdString(serial));
         std::string result;
         bool bad = false;
         if (job == nullptr || !job->Finished()) {
             ++running;
             result = job != nullptr && job->Applies() ? "applying..." : "reading...";
         } else {
-            if (job->TypeBefore() >= 0)
-                row->setText(2, QString::fromUtf8(sensorwords::TypeName(job->TypeBefore())));
+            if (job->Unit().sensorType >= 0)
+                row->setText(2, QString::fromUtf8(sensorwords::TypeName(job->Unit().sensorType)));
             bad = true;
             switch (job->GetEnd()) {
             case SettingsJob::End::kRunning: break;
@@ -341,7 +349,7 @@ void SettingsDialog::FillMany()
                 else if (!unconfirmed.empty())
                     result = "not confirmed: " + joined(unconfirmed);
                 else
-                    result = landed.empty() ? "had the file's settings" : std::to_string(landed.size()) + " landed";
+                    result = landed.empty() ? "had the file's settings" : "landed: " + joined(landed);
                 bad = job->GetEnd() == SettingsJob::End::kGone || !refused.empty() || !unconfirmed.empty();
                 if (!refused.empty() && !unconfirmed.empty())
                     result += "; not confirmed: " + joined(unconfirmed);

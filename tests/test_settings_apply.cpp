@@ -134,7 +134,8 @@ TEST_F(SettingsApplyTest, AFileAppliedToEightUnitsOfOneLineLandsOnEachWithARowPe
         SCOPED_TRACE(unit);
         char name[16];
         std::snprintf(name, sizeof name, "COM2 unit %02d", unit);
-        EXPECT_EQ(rowText(rows, name, SettingsDialog::kResult), "2 landed");
+        EXPECT_EQ(rowText(rows, name, SettingsDialog::kResult), "landed: p, i");
+        EXPECT_EQ(rowText(rows, name, 1), "(none)");
         EXPECT_EQ(simText(unit, pn::kPidP), "+044.000");
         EXPECT_EQ(simText(unit, pn::kPidI), "+002.500");
         EXPECT_EQ(floor[static_cast<std::size_t>(unit - 1)]->SettingsPath(), setup);

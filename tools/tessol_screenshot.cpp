@@ -31,11 +31,17 @@
 // after the start, as its Sensor panel does; --readout shows its Graph
 // panel's read-out of the samples two thirds of the way through its span,
 // as the mouse there would.
+// --settings FILE DIALOG.png opens Apply Settings for FILE on every
+// controller once the first window is online (one controller: setting by
+// setting; several: a row per unit), saves the dialog as it compares to
+// DIALOG-compare.png, applies and saves it again to DIALOG.png.
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "app/FindControllersDialog.h"
+#include "app/Floor.h"
+#include "app/SettingsDialog.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
@@ -131,6 +137,7 @@ int main(int argc, char** argv)
     int sensorType = 0;
     bool readout = false;
     std::string findPicture;
+    std::string settingsFile, settingsPicture;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -174,6 +181,10 @@ int main(int argc, char** argv)
             findPicture = argv[++i];
         else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
             dialogPicture = argv[++i];
+        else if (std::strcmp(argv[i], "--settings") == 0 && i + 2 < argc) {
+            settingsFile = argv[++i];
+            settingsPicture = argv[++i];
+        }
     }
     CTessolApp app(argc, argv);
     if (logDir != nullptr)
@@ -250,6 +261,30 @@ int main(int argc, char** argv)
         });
         watch.start();
         app.GetMainFrame()->OnCommand(cmd::kFindControllers);
+    }
+
+    if (!settingsFile.empty() && !docs.empty()) {
+        for (Document* d : docs) {
+            auto* doc = static_cast<CTqk5820ConfigDoc*>(d);
+            for (int waited = 0; doc != nullptr && !doc->IsOnline() && waited < 10000; waited += 50)
+                runFor(50);
+        }
+        std::unique_ptr<SettingsDialog> dialog = app.GetFloor().MakeSettingsDialog(app.Controllers(), settingsFile);
+        if (dialog != nullptr) {
+            dialog->show();
+            const auto settle = [&] {
+                for (int waited = 0; !dialog->Idle() && waited < 60000; waited += 50)
+                    runFor(50);
+                dialog->Follow();
+                runFor(100);
+            };
+            settle();
+            const std::string before = settingsPicture.substr(0, settingsPicture.rfind('.')) + "-compare.png";
+            dialog->grab().save(QString::fromStdString(before));
+            dialog->Apply();
+            settle();
+            dialog->grab().save(QString::fromStdString(settingsPicture));
+        }
     }
 
     // The first window's panels, as a user works them.

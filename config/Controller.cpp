@@ -6,10 +6,12 @@
 #include "config/SettingsJob.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
+#include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/UserPrompts.h"
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 
@@ -182,9 +184,95 @@ void Controller::Step(bool halted)
     }
     FollowLogFolder();
     FollowState();
-    if (!halted)
+    if (!halted) {
         StepSettings();
+        JudgeAlarms();
+    }
     sampler_.Step(halted);
+}
+
+void Controller::JudgeAlarms()
+{
+    // On news, and four times a second for the rules that count time.
+    const std::int64_t now = clock_.utcMillis();
+    if (doc_.Activity() == judgedActivity_ && judgedAt_ >= 0 && now >= judgedAt_ && now - judgedAt_ < 250)
+        return;
+    judgedActivity_ = doc_.Activity();
+    judgedAt_ = now;
+    // A tool that steps the document itself judges without Step.
+    FollowState();
+    alarms::Sample sample;
+    sample.utcMillis = now;
+    // A unit never heard has not stopped answering: it is "not answering".
+    sample.online = doc_.IsOnline() || !everOnline_;
+    const auto number = [&](int p, std::int64_t maxAge) -> std::optional<double> {
+        const std::string& text = doc_.ValueText(p);
+        const std::int64_t at = doc_.ReadAt(p);
+        if (text.size() != 8 || (maxAge > 0 && (at < 0 || now - at > maxAge)))
+            return std::nullopt;
+        return protocol::textToDouble(text);
+    };
+    const int type = doc_.GetSensorType();
+    if (doc_.IsOnline() && type != SensorTypeTracker::kNoType) {
+        const bool resistance = SensorTypeTracker::IsResistanceMode(type);
+        // A reading older than this is not judged: it says nothing of now.
+        constexpr std::int64_t kFresh = 10000;
+        sample.actual = number(resistance ? pn::kSensorResistance : pn::kActualTemperature, kFresh);
+        sample.setPoint = number(resistance ? pn::kSetResistance : pn::kSetTemperature, 0);
+        sample.current = number(pn::kTeCurrent, kFresh);
+        if (alarms_.Get(alarms::Rule::kCurrentAtLimit).on) {
+            float limit = 0;
+            // Read once when nobody else has: they seldom change.
+            if (doc_.GetNumber(pn::kPositiveCurrentLimit, limit))
+                sample.positiveLimit = limit;
+            if (doc_.GetNumber(pn::kNegativeCurrentLimit, limit))
+                sample.negativeLimit = limit;
+        }
+        const std::string& word = doc_.ValueText(pn::kOutputState);
+        if (word.size() == 8)
+            sample.error = OutputError(word);
+    }
+    TellAlarms(alarms_.Judge(sample));
+}
+
+void Controller::SetAlarm(alarms::Rule rule, const alarms::Setting& setting)
+{
+    TellAlarms(alarms_.Set(rule, setting, clock_.utcMillis()));
+}
+
+void Controller::AcknowledgeAlarms()
+{
+    TellAlarms(alarms_.AcknowledgeAll(clock_.utcMillis()));
+}
+
+std::string Controller::AlarmRow(const alarms::Event& e) const
+{
+    std::string row = CTqk5820ConfigDoc::ReportKey(doc_.GetPortIndex(), doc_.GetUnitNumber()) + "," + Serial() + ","
+        + alarms::RuleName(e.rule) + "," + alarms::SeverityName(e.severity) + "," + alarms::WhatName(e.what) + ",";
+    if (e.value)
+        row += csvlog::number(*e.value);
+    return row;
+}
+
+void Controller::TellAlarms(const std::vector<alarms::Event>& events)
+{
+    if (events.empty())
+        return;
+    if (!logFolder_.empty()) {
+        const std::string path = logFolder_ + "/" + kAlarmsFile;
+        std::vector<std::string> lines;
+        if (!std::ifstream(path).good())
+            lines.push_back(kAlarmsHeader);
+        for (const alarms::Event& e : events)
+            lines.push_back(csvlog::isoTime(e.utcMillis) + "," + AlarmRow(e));
+        csvlog::File file;
+        if (file.start(path, false))
+            file.append(lines);
+    }
+    for (const alarms::Event& e : events) {
+        for (Observer* observer : std::vector<Observer*>(observers_))
+            observer->OnAlarm(*this, e);
+    }
 }
 
 bool Controller::SettingsJobRunning() const

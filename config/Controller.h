@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/Alarms.h"
 #include "config/ReadingSampler.h"
 #include "config/SettingsFile.h"
 #include "platform/ReadingsCsv.h"
@@ -41,6 +42,8 @@ public:
     public:
         virtual ~Observer() = default;
         virtual void OnSecond(const Controller& controller, const csvlog::Row& row, bool resistance) = 0;
+        // An alarm raised, cleared or acknowledged.
+        virtual void OnAlarm(const Controller& /*controller*/, const alarms::Event& /*event*/) {}
     };
 
     // What the overview shows of a controller's state.
@@ -132,6 +135,24 @@ public:
     const std::string& Drift() const { return drift_; }
     void DismissDrift() { drift_.clear(); }
 
+    // Its alarms, judged on what the document last read (nothing is read
+    // for them but the current limits, while that rule is on) by Step or,
+    // in a tool that steps the document itself, by JudgeAlarms. Each change
+    // goes to the observers and, while there is a log folder, to its
+    // alarms.csv.
+    alarms::AlarmSet& Alarms() { return alarms_; }
+    const alarms::AlarmSet& Alarms() const { return alarms_; }
+    void JudgeAlarms();
+    // A rule changed, or the user acknowledged: the changes are told as
+    // the judge's are.
+    void SetAlarm(alarms::Rule rule, const alarms::Setting& setting);
+    void AcknowledgeAlarms();
+    // "COM2 unit 07,SN4711,actual above,major,raised,31.250": the
+    // alarms.csv row of an event, after its time.
+    std::string AlarmRow(const alarms::Event& event) const;
+    static constexpr const char* kAlarmsFile = "alarms.csv";
+    static constexpr const char* kAlarmsHeader = "time,controller,serial,rule,severity,event,value";
+
     // The output-state word's flags.
     static bool OutputOn(const std::string& word);
     static bool OutputError(const std::string& word);
@@ -142,6 +163,7 @@ private:
     void FollowLogFolder();
     void FollowState();
     void StepSettings();
+    void TellAlarms(const std::vector<alarms::Event>& events);
     // The sampler hands its seconds over while anyone wants them.
     void SyncSink();
 
@@ -182,4 +204,8 @@ private:
     std::unique_ptr<SettingsJob> check_;
     std::string drift_;
     UserPrompts* prompts_ = nullptr;
+
+    alarms::AlarmSet alarms_;
+    std::uint64_t judgedActivity_ = 0;
+    std::int64_t judgedAt_ = -1;
 };

@@ -436,3 +436,49 @@ TEST_F(CtlDocumentTest, ApplyUnderLostAnswersSaysOfEverySettingWhatBecameOfItAnd
     EXPECT_EQ(ctl(5, {"write-text", "42", "+000.000"}).exitCode, 0);
     std::remove(file.c_str());
 }
+
+TEST_F(CtlDocumentTest, WatchSaysEachAlarmOnStandardErrorAndEndsAtOneWhenAsked)
+{
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* said;   // on standard error; empty: no alarm at all
+    } cases[] = {
+        {{"--alarm", "above=-100,major", "--exit-on-alarm"}, 8, ": actual above alarm (major) raised at 2"},
+        // The actual has not come within the band of the set point since
+        // the start: the deviation rule is not armed.
+        {{"--count", "3", "--alarm", "deviation=0.5"}, 0, ""},
+        {{"--count", "3", "--alarm", "below=-100,hysteresis=0.1"}, 0, ""},
+        {{"--alarm", "above=30,sometimes"}, 2, "--alarm takes"},
+        {{"--alarm", "error=3"}, 2, "--alarm takes"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args {"watch"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(args[2]);
+        const RunResult r = ctl(5, args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (*c.said != '\0')
+            EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err.find("alarm"), std::string::npos) << r.err;
+    }
+
+    // A unit switched off: "stopped answering" once it has been silent for
+    // the rule's delay.
+    const std::string err = dir_ + "/watch-alarm.err";
+    BackgroundProcess watch;
+    ASSERT_TRUE(watch.start(ctlArgs(5, {"watch", "--alarm", "silent=1,major", "--exit-on-alarm"}), {}, err));
+    ASSERT_EQ(watch.readLine(15000).rfind("# unit 05", 0), 0u);
+    EXPECT_EQ(control("off 5"), "ok");
+    for (int i = 0; i < 20 && !watch.readLine(2000).empty(); ++i) {
+    }
+    EXPECT_EQ(watch.stop(5000), 8);
+    EXPECT_EQ(control("on 5"), "ok");
+    std::ifstream in(err);
+    std::stringstream said;
+    said << in.rdbuf();
+    EXPECT_NE(said.str().find("unit 05 on " + port() + ": stopped answering alarm (major) raised\n"), std::string::npos)
+        << said.str();
+    std::remove(err.c_str());
+}

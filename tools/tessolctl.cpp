@@ -3,6 +3,7 @@
 // the link directly; status, set-point, output and watch go through the
 // controller's configuration document, exactly as the window's panels do.
 
+#include "config/Alarms.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
 #include "config/MqttPublisher.h"
@@ -43,7 +44,7 @@
 namespace {
 
 enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6,
-            kNoAnswer = 7 };
+            kNoAnswer = 7, kAlarm = 8 };
 // diff: the instrument's settings differ from the file's.
 constexpr int kDiffers = 1;
 
@@ -69,8 +70,14 @@ const char* const kUsageText =
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
+    "        [--alarm SPEC]... [--exit-on-alarm]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
+    "                      Alarms are said on standard error: the unit silent for 10 s and an\n"
+    "                      instrument error, and each --alarm: above=V, below=V, deviation=V (from\n"
+    "                      the set point, once reached), current-limit=S (at its limit S seconds),\n"
+    "                      silent=S, error; then ,hysteresis=H ,delay=S ,major ,latched as wanted.\n"
+    "                      --exit-on-alarm ends at the first alarm raised, with status 8\n"
     "                      --mqtt publishes them to the broker at mqtt://HOST[:PORT] or\n"
     "                      mqtts://HOST[:PORT] under tessol/<id>/ (log in with TESSOL_MQTT_USERNAME\n"
     "                      and TESSOL_MQTT_PASSWORD); --mqtt-control takes setpoint/set and\n"
@@ -86,7 +93,8 @@ const char* const kUsageText =
     "settings file. save: 4 FILE cannot be written. apply: 0 every setting landed (--dry-run: the\n"
     "unit has them), 1 one was refused (--dry-run: some differ), 4 FILE cannot be applied (errors,\n"
     "values out of range, unknown names without --skip-unknown, another sensor type without\n"
-    "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n";
+    "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n"
+    "watch: 8 an alarm was raised (--exit-on-alarm).\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -463,6 +471,8 @@ public:
         controller_.StartPublishing(setup, *notices_, portName());
     }
     MqttPublisher* publisher() { return controller_.Publisher(); }
+    // Each pass judges the controller's alarms (watch).
+    void judgeAlarms(bool on) { judgeAlarms_ = on; }
     Controller& controller() { return controller_; }
 
     CTqk5820ConfigDoc& doc() { return doc_; }
@@ -480,6 +490,8 @@ public:
         for (CTqk5820ConfigDoc* doc : docs_)
             doc->Poll();
         link_.servicePort(port_);
+        if (judgeAlarms_)
+            controller_.JudgeAlarms();
         if (controller_.Publisher()) {
             controller_.Publisher()->Step(brokerReady_);
             brokerReady_ = false;
@@ -558,6 +570,7 @@ private:
     std::string device_;
     std::unique_ptr<MqttNotices> notices_;
     bool brokerReady_ = false;
+    bool judgeAlarms_ = false;
 };
 
 // The readings that status and watch show, read as the Measurement panel
@@ -1046,6 +1059,78 @@ struct WatchOptions {
     std::string csv;
     std::string mqtt;      // the broker's URL, or empty
     MqttSetup broker;
+    std::vector<std::pair<alarms::Rule, alarms::Setting>> alarms;
+    bool exitOnAlarm = false;
+};
+
+// "above=30", "below=10", "deviation=1", "current-limit=5" (the delay in
+// seconds), "silent=10" (the same), "error", each optionally followed by
+// ",hysteresis=H", ",delay=S", ",major", ",latched". False for anything else.
+bool parseAlarm(const std::string& spec, alarms::Rule& rule, alarms::Setting& setting)
+{
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at <= spec.size();) {
+        const std::size_t comma = std::min(spec.find(',', at), spec.size());
+        parts.push_back(spec.substr(at, comma - at));
+        at = comma + 1;
+    }
+    const auto split = [](const std::string& part, std::string& name, double& value) {
+        const std::size_t eq = part.find('=');
+        name = part.substr(0, eq);
+        return eq == std::string::npos || parseNumber(part.c_str() + eq + 1, value);
+    };
+    std::string name;
+    double value = 0;
+    if (!split(parts[0], name, value))
+        return false;
+    const struct {
+        const char* name;
+        alarms::Rule rule;
+        bool valueIsDelay;
+    } rules[] = {{"above", alarms::Rule::kAbove, false},           {"below", alarms::Rule::kBelow, false},
+                 {"deviation", alarms::Rule::kDeviation, false},   {"current-limit", alarms::Rule::kCurrentAtLimit, true},
+                 {"silent", alarms::Rule::kStoppedAnswering, true}, {"error", alarms::Rule::kInstrumentError, false}};
+    const auto known = std::find_if(std::begin(rules), std::end(rules), [&](const auto& r) { return name == r.name; });
+    if (known == std::end(rules) || (parts[0].find('=') == std::string::npos) != (known->rule == alarms::Rule::kInstrumentError))
+        return false;
+    rule = known->rule;
+    setting = alarms::Setting {};
+    setting.on = true;
+    (known->valueIsDelay ? setting.delaySeconds : setting.value) = value;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        double v = 0;
+        if (!split(parts[i], name, v))
+            return false;
+        if (name == "hysteresis" && v >= 0)
+            setting.hysteresis = v;
+        else if (name == "delay" && v >= 0)
+            setting.delaySeconds = v;
+        else if (name == "major" && parts[i] == "major")
+            setting.severity = alarms::Severity::kMajor;
+        else if (name == "latched" && parts[i] == "latched")
+            setting.latched = true;
+        else
+            return false;
+    }
+    return setting.delaySeconds >= 0;
+}
+
+// Says each alarm change on standard error, and remembers a raise.
+class AlarmSay : public Controller::Observer {
+public:
+    void OnSecond(const Controller&, const csvlog::Row&, bool) override {}
+    explicit AlarmSay(std::string where) : where_(std::move(where)) {}
+    void OnAlarm(const Controller&, const alarms::Event& e) override
+    {
+        std::fprintf(stderr, "tessolctl: %s %s: %s alarm (%s) %s%s%s\n", csvlog::isoTime(e.utcMillis).c_str(),
+                     where_.c_str(), alarms::RuleName(e.rule), alarms::SeverityName(e.severity),
+                     alarms::WhatName(e.what), e.value ? " at " : "", e.value ? csvlog::number(*e.value).c_str() : "");
+        raised = raised || e.what == alarms::Event::What::kRaised;
+    }
+    bool raised = false;
+
+private:
+    std::string where_;
 };
 
 int runWatch(DocSession& s, const WatchOptions& options)
@@ -1079,6 +1164,20 @@ int runWatch(DocSession& s, const WatchOptions& options)
     identity(s, who.serial, firmware);
     if (!options.mqtt.empty())
         s.publish(options.broker);
+    AlarmSay alarmSay(unitOnLine(s, s.doc()));
+    s.controller().AddObserver(&alarmSay);
+    for (const auto& [rule, setting] : options.alarms)
+        s.controller().SetAlarm(rule, setting);
+    s.judgeAlarms(true);
+    struct Leave {
+        DocSession& s;
+        AlarmSay& say;
+        ~Leave()
+        {
+            s.judgeAlarms(false);
+            s.controller().RemoveObserver(&say);
+        }
+    } leave {s, alarmSay};
 
     csvlog::Writer writer;
     Readings r;
@@ -1100,11 +1199,15 @@ int runWatch(DocSession& s, const WatchOptions& options)
         if (!emit(writer.lines(who, line)))
             return kFileFailed;
         s.controller().Deliver(line, r.resistance);
+        if (options.exitOnAlarm && alarmSay.raised)
+            return kAlarm;
         if (options.count != 0 && row + 1 >= options.count)
             break;
         // The line keeps working until the next row is due: the document
         // probes a unit that has gone and finds it again.
-        s.runUntil([] { return false; }, next - s.clock().utcMillis());
+        s.runUntil([&] { return options.exitOnAlarm && alarmSay.raised; }, next - s.clock().utcMillis());
+        if (options.exitOnAlarm && alarmSay.raised)
+            return kAlarm;
         tick = next;
     }
     return kOk;
@@ -1280,12 +1383,26 @@ int main(int argc, char** argv)
                 --i;
                 continue;
             }
+            if (option == "--alarm" && value != nullptr) {
+                alarms::Rule rule {};
+                alarms::Setting setting;
+                if (!parseAlarm(value, rule, setting))
+                    return usage("--alarm takes above=V, below=V, deviation=V, current-limit=S, silent=S or error, each"
+                                 " with ,hysteresis=H ,delay=S ,major ,latched if wanted");
+                options.alarms.emplace_back(rule, setting);
+                continue;
+            }
+            if (option == "--exit-on-alarm") {
+                options.exitOnAlarm = true;
+                --i;
+                continue;
+            }
             if (option == "--mqtt-ca" && value != nullptr && *value != '\0') {
                 options.broker.caFile = value;
                 continue;
             }
             return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more), --csv FILE, --mqtt URL,"
-                         " --mqtt-control and --mqtt-ca FILE");
+                         " --mqtt-control, --mqtt-ca FILE, --alarm SPEC and --exit-on-alarm");
         }
         if (options.mqtt.empty() && (options.broker.control || !options.broker.caFile.empty()))
             return usage("--mqtt-control and --mqtt-ca go with --mqtt URL");

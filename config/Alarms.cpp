@@ -1,0 +1,214 @@
+#include "config/Alarms.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace alarms {
+
+namespace {
+
+// A current within this of its limit is at the limit: the instrument holds
+// it there, give or take its last digit.
+constexpr double kAtLimitAmps = 0.01;
+
+} // namespace
+
+const char* RuleName(Rule rule)
+{
+    switch (rule) {
+    case Rule::kAbove: return "actual above";
+    case Rule::kBelow: return "actual below";
+    case Rule::kDeviation: return "deviation";
+    case Rule::kCurrentAtLimit: return "current at limit";
+    case Rule::kInstrumentError: return "instrument error";
+    case Rule::kStoppedAnswering: break;
+    }
+    return "stopped answering";
+}
+
+const char* SeverityName(Severity severity)
+{
+    return severity == Severity::kMajor ? "major" : "minor";
+}
+
+const char* WhatName(Event::What what)
+{
+    switch (what) {
+    case Event::What::kRaised: return "raised";
+    case Event::What::kCleared: return "cleared";
+    case Event::What::kAcknowledged: break;
+    }
+    return "acknowledged";
+}
+
+std::array<Setting, kRuleCount> DefaultSettings()
+{
+    std::array<Setting, kRuleCount> s {};
+    Setting& error = s[static_cast<std::size_t>(Rule::kInstrumentError)];
+    error.on = true;
+    error.severity = Severity::kMajor;
+    Setting& silent = s[static_cast<std::size_t>(Rule::kStoppedAnswering)];
+    silent.on = true;
+    silent.severity = Severity::kMajor;
+    silent.delaySeconds = 10;
+    return s;
+}
+
+AlarmSet::AlarmSet() : settings_(DefaultSettings()) {}
+
+std::vector<Event> AlarmSet::Set(Rule rule, const Setting& setting, std::int64_t utcMillis)
+{
+    std::vector<Event> events;
+    State& state = states_[index(rule)];
+    if (state.raised) {
+        state.acknowledged = true;
+        Clear(rule, utcMillis, std::nullopt, events);
+    }
+    state = State {};
+    settings_[index(rule)] = setting;
+    return events;
+}
+
+std::optional<bool> AlarmSet::Breached(Rule rule, State& state, const Sample& s, std::optional<double>& value) const
+{
+    const Setting& rule_ = settings_[index(rule)];
+    const double h = std::max(0.0, rule_.hysteresis);
+    const bool was = state.breached;
+    switch (rule) {
+    case Rule::kAbove:
+        if (!s.actual)
+            return std::nullopt;
+        value = s.actual;
+        return was ? *s.actual > rule_.value - h : *s.actual > rule_.value;
+    case Rule::kBelow:
+        if (!s.actual)
+            return std::nullopt;
+        value = s.actual;
+        return was ? *s.actual < rule_.value + h : *s.actual < rule_.value;
+    case Rule::kDeviation: {
+        if (!s.actual || !s.setPoint)
+            return std::nullopt;
+        value = s.actual;
+        // A new set point disarms the rule until the actual has arrived:
+        // the way there is no deviation.
+        if (!state.setPoint || std::fabs(*state.setPoint - *s.setPoint) > 1e-9) {
+            state.setPoint = s.setPoint;
+            state.armed = false;
+        }
+        const double deviation = std::fabs(*s.actual - *s.setPoint);
+        if (!state.armed) {
+            state.armed = deviation <= rule_.value;
+            return false;
+        }
+        return was ? deviation > rule_.value - h : deviation > rule_.value;
+    }
+    case Rule::kCurrentAtLimit: {
+        if (!s.current || !s.positiveLimit || !s.negativeLimit)
+            return std::nullopt;
+        value = s.current;
+        const double margin = was ? kAtLimitAmps + h : kAtLimitAmps;
+        return *s.current >= *s.positiveLimit - margin || *s.current <= *s.negativeLimit + margin;
+    }
+    case Rule::kInstrumentError:
+        if (!s.error)
+            return std::nullopt;
+        return *s.error;
+    case Rule::kStoppedAnswering:
+        return !s.online;
+    }
+    return std::nullopt;
+}
+
+void AlarmSet::Clear(Rule rule, std::int64_t at, std::optional<double> value, std::vector<Event>& events)
+{
+    State& state = states_[index(rule)];
+    state.raised = false;
+    state.raisedAt = -1;
+    events.push_back({at, rule, settings_[index(rule)].severity, Event::What::kCleared, value});
+}
+
+std::vector<Event> AlarmSet::Judge(const Sample& sample)
+{
+    std::vector<Event> events;
+    for (int r = 0; r < kRuleCount; ++r) {
+        const auto rule = static_cast<Rule>(r);
+        const Setting& setting = settings_[index(rule)];
+        State& state = states_[index(rule)];
+        if (!setting.on)
+            continue;
+        // Readings of a unit that does not answer say nothing.
+        if (!sample.online && rule != Rule::kStoppedAnswering)
+            continue;
+        std::optional<double> value;
+        const std::optional<bool> breached = Breached(rule, state, sample, value);
+        if (!breached)
+            continue;
+        if (*breached) {
+            if (!state.breached) {
+                state.breached = true;
+                state.breachSince = sample.utcMillis;
+            }
+            const auto delay = static_cast<std::int64_t>(std::llround(std::max(0.0, setting.delaySeconds) * 1000));
+            if (!state.raised && sample.utcMillis - state.breachSince >= delay) {
+                state.raised = true;
+                state.raisedAt = sample.utcMillis;
+                state.acknowledged = false;
+                events.push_back({sample.utcMillis, rule, setting.severity, Event::What::kRaised, value});
+            }
+        } else {
+            state.breached = false;
+            state.breachSince = -1;
+            // A latched alarm waits for the user's acknowledgement.
+            if (state.raised && (!setting.latched || state.acknowledged))
+                Clear(rule, sample.utcMillis, value, events);
+        }
+    }
+    return events;
+}
+
+std::vector<Event> AlarmSet::Acknowledge(Rule rule, std::int64_t utcMillis)
+{
+    std::vector<Event> events;
+    State& state = states_[index(rule)];
+    if (!state.raised || state.acknowledged)
+        return events;
+    state.acknowledged = true;
+    events.push_back({utcMillis, rule, settings_[index(rule)].severity, Event::What::kAcknowledged, std::nullopt});
+    // A latched alarm whose breach is over goes with its acknowledgement.
+    if (!state.breached)
+        Clear(rule, utcMillis, std::nullopt, events);
+    return events;
+}
+
+std::vector<Event> AlarmSet::AcknowledgeAll(std::int64_t utcMillis)
+{
+    std::vector<Event> events;
+    for (int r = 0; r < kRuleCount; ++r) {
+        for (const Event& e : Acknowledge(static_cast<Rule>(r), utcMillis))
+            events.push_back(e);
+    }
+    return events;
+}
+
+std::vector<Active> AlarmSet::Raised() const
+{
+    std::vector<Active> raised;
+    for (int r = 0; r < kRuleCount; ++r) {
+        const State& state = states_[static_cast<std::size_t>(r)];
+        if (state.raised)
+            raised.push_back({static_cast<Rule>(r), settings_[static_cast<std::size_t>(r)].severity, state.raisedAt,
+                              state.acknowledged, state.breached});
+    }
+    return raised;
+}
+
+bool AlarmSet::AnyRaised(Severity severity) const
+{
+    for (const Active& a : Raised()) {
+        if (a.severity == severity)
+            return true;
+    }
+    return false;
+}
+
+} // namespace alarms

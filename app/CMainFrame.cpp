@@ -82,6 +82,10 @@ CMainFrame::CMainFrame()
 
     messagePane_ = new QLabel(this);
     statusBar()->addWidget(messagePane_, 1);
+    settingsNote_ = new QLabel(this);
+    settingsNote_->setStyleSheet(QStringLiteral("color: #c80000"));
+    settingsNote_->hide();
+    statusBar()->addPermanentWidget(settingsNote_);
     for (int id : {res::kIndicatorCaps, res::kIndicatorNum, res::kIndicatorScroll})
         statusBar()->addPermanentWidget(new QLabel(QString::fromUtf8(stringResource(id)), this));
     statusBar()->setVisible(true);
@@ -441,6 +445,19 @@ void CMainFrame::SetMessagePane(const QString& text)
 {
     messagePane_->setText(text);
     messagePane_->repaint();
+}
+
+void CMainFrame::SetSettingsNote(const QString& text)
+{
+    if (settingsNote_->text() == text)
+        return;
+    settingsNote_->setText(text);
+    settingsNote_->setVisible(!text.isEmpty());
+}
+
+QString CMainFrame::SettingsNote() const
+{
+    return settingsNote_->text();
 }
 
 QString CMainFrame::MessagePaneText() const

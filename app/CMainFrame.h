@@ -58,6 +58,11 @@ public:
     // The message pane alone: a message shown over it stays on top.
     void SetMessagePane(const QString& text);
     QString MessagePaneText() const;
+    // The active controller's settings difference ("settings differ from
+    // line7-setup.tsc: P, I"), kept in the status bar while it lasts; empty
+    // hides it.
+    void SetSettingsNote(const QString& text);
+    QString SettingsNote() const;
     // What the status bar shows: the message over the pane, or the pane.
     QString StatusText() const;
     // Enabling and check marks of every command, from the current state.
@@ -107,6 +112,7 @@ private:
 
     QMdiArea* client_;
     QLabel* messagePane_;
+    QLabel* settingsNote_ = nullptr;
     QMenu* windowMenu_ = nullptr;
     QList<QAction*> windowList_;
     QPointer<QDialog> chooser_;

@@ -64,6 +64,10 @@ void Floor::Pass(bool halted)
 {
     RefreshOverview(halted);
     SaveWorkspaceSoon();
+    if (CMainFrame* frame = app_.GetMainFrame()) {
+        const Controller* active = app_.ControllerOf(frame->GetActiveConfigDoc());
+        frame->SetSettingsNote(active != nullptr ? QString::fromStdString(active->Drift()) : QString());
+    }
 }
 
 OverviewWindow* Floor::ShowOverview()
@@ -401,7 +405,8 @@ void Floor::RestoreWorkspace()
             if (!error.empty() || !parsed.errors.empty())
                 app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": settings not compared: "
                                                     + (error.empty() ? entry.settingsFile + " has errors" : error));
-            controller->RememberSettings(entry.settingsFile, parsed.settings);
+            controller->RememberSettings(entry.settingsFile,
+                                         parsed.errors.empty() ? parsed.settings : settingsfile::Settings {});
         }
         if (!entry.broker)
             app_.StopPublishingFor(doc);

@@ -127,6 +127,16 @@ SettingsDialog::SettingsDialog(std::vector<Controller*> controllers, std::string
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     apply_ = buttons->addButton(QStringLiteral("&Apply"), QDialogButtonBox::ApplyRole);
     apply_->setEnabled(false);
+    // The difference found when the controller came back, kept until
+    // applied again or dismissed here (or in the overview's row menu).
+    if (controllers_.size() == 1 && !controllers_.front()->Drift().empty()) {
+        QPushButton* dismiss = buttons->addButton(QStringLiteral("&Dismiss Difference"), QDialogButtonBox::ActionRole);
+        dismiss->setToolTip(QString::fromStdString(controllers_.front()->Drift()));
+        connect(dismiss, &QPushButton::clicked, this, [this, dismiss] {
+            controllers_.front()->DismissDrift();
+            dismiss->setEnabled(false);
+        });
+    }
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(apply_, &QPushButton::clicked, this, [this] { Apply(); });
@@ -187,7 +197,8 @@ bool SettingsDialog::Apply()
     std::vector<std::string> other;
     for (const Controller* controller : controllers_) {
         const SettingsJob* job = controller->GetSettingsJob();
-        if (job != nullptr && job->GetEnd() == SettingsJob::End::kDone && job->Unit().sensorType != file_.sensorType)
+        if (job != nullptr && (job->GetEnd() == SettingsJob::End::kDone || job->GetEnd() == SettingsJob::End::kOtherType)
+            && job->Unit().sensorType >= 0 && job->Unit().sensorType != file_.sensorType)
             other.push_back(Floor::UnitName(*controller) + " (" + sensorwords::TypeName(job->Unit().sensorType) + ")");
     }
     SettingsJob::Options options;

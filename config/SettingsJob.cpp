@@ -22,7 +22,12 @@ namespace {
 // unit that keeps others' reads of the same parameter in flight gets here.
 constexpr std::int64_t kReadPhaseMs = 60000;
 constexpr int kReadAttempts = 5;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
+// How long a unit that stopped answering is waited for. A lost answer to a
+// write takes it offline at once, and the probes that find it again go out
+// some seconds apart: two of them lost must not end the job.
+constexpr std::int64_t kAwayMs = 20000;
+constexpr int kTypeAttempts = 3;
 
 std::string trimmed(const std::string& text)
 {
@@ -45,6 +50,8 @@ SettingsJob::SettingsJob(CTqk5820ConfigDoc& doc, const Clock& clock, sf::Header 
     , header_(std::move(header))
     , started_(clock.utcMillis())
     , deadline_(started_ + kAnswerWaitMs)
+    , port_(doc.GetPortIndex())
+    , unitNumber_(doc.GetUnitNumber())
 {
 }
 
@@ -78,6 +85,11 @@ void SettingsJob::Step()
 {
     if (Finished())
         return;
+    // Moved to another unit or line: nothing of this job is for that one.
+    if (doc_.GetPortIndex() != port_ || doc_.GetUnitNumber() != unitNumber_) {
+        Finish(wrote_ ? End::kGone : End::kNoAnswer);
+        return;
+    }
     const std::int64_t now = clock_.utcMillis();
     switch (phase_) {
     case Phase::kOpen:
@@ -129,12 +141,21 @@ void SettingsJob::Step()
             landed_.insert(sf::kSensorTypeKey);
             readBack_ = false;
             StartReading();
-        } else if (!doc_.IsOnline()) {
-            Finish(End::kGone);
-        } else {
-            typeRefused_ = true;
-            Finish(End::kDone);
+            return;
         }
+        if (Away())
+            return;
+        // Refused only when the instrument said so: a change cut short by
+        // a lost answer is asked for again.
+        const unsigned refusals = doc_.WritesRefused(pn::kCoefficientFirst) + doc_.WritesRefused(pn::kCoefficientFirst + 1);
+        if (refusals != typeRefusals_ || ++typeAttempts_ >= kTypeAttempts) {
+            typeRefused_ = refusals != typeRefusals_;
+            typeUnconfirmed_ = !typeRefused_;
+            Finish(End::kDone);
+            return;
+        }
+        doc_.SensorTypes().RequestType(file_.sensorType);
+        deadline_ = now + kTypeWaitMs;
         return;
     }
     case Phase::kWrite:
@@ -147,8 +168,10 @@ bool SettingsJob::Away()
 {
     if (doc_.IsOnline()) {
         // Back: what waits is given its full time again.
-        if (awaySince_ >= 0)
+        if (awaySince_ >= 0) {
             deadline_ = std::max(deadline_, clock_.utcMillis() + kAnswerWaitMs);
+            cameBack_ = true;
+        }
         awaySince_ = -1;
         return false;
     }
@@ -159,7 +182,7 @@ bool SettingsJob::Away()
     const std::int64_t now = clock_.utcMillis();
     if (awaySince_ < 0)
         awaySince_ = now;
-    if (now - awaySince_ > kAnswerWaitMs) {
+    if (now - awaySince_ > kAwayMs) {
         for (const auto& entry : reads_) {
             if (!entry.second.got)
                 missing_.push_back(CTqk5820ConfigDoc::EntryName(entry.first));
@@ -229,6 +252,13 @@ void SettingsJob::ReadDone()
         header.firmware = "???";
     }
     missing_.clear();
+    // A file saved must say where it came from.
+    if (!applying_) {
+        if (!texts_.count(pn::kSerialNumber))
+            missing_.push_back("serial-number");
+        if (!texts_.count(pn::kFirmwareVersion))
+            missing_.push_back("firmware");
+    }
     sf::Settings read = sf::Make(header, unit_.sensorType, [this](int p) { return texts_[p]; }, missing_);
     if (!missing_.empty()) {
         Finish(wrote_ ? End::kGone : End::kNoAnswer);
@@ -240,8 +270,14 @@ void SettingsJob::ReadDone()
         return;
     }
     if (readBack_) {
-        // What a lost answer left undone is written again.
+        // What a lost answer left undone is written again; but not into a
+        // unit whose sensor type has changed meanwhile (a reset): the
+        // settings would land in another type's places.
         ++rounds_;
+        if (unit_.sensorType != file_.sensorType) {
+            Finish(End::kDone);
+            return;
+        }
         std::vector<sf::Definition> again;
         for (const sf::Definition& d : round_) {
             const sf::Value* now = unit_.Find(d.key);
@@ -257,7 +293,7 @@ void SettingsJob::ReadDone()
     if (typeBefore_ < 0)
         typeBefore_ = unit_.sensorType;
     if (unit_.sensorType != file_.sensorType) {
-        if (options_.dryRun) {
+        if (options_.dryRun && options_.changeSensorType) {
             plan_ = sf::DefinitionsFor(file_.sensorType);
             plan_.erase(std::remove_if(plan_.begin(), plan_.end(),
                                        [this](const sf::Definition& d) { return file_.Find(d.key) == nullptr; }),
@@ -268,6 +304,7 @@ void SettingsJob::ReadDone()
         } else {
             // The type first: a new type brings the coefficients it starts with.
             wrote_ = true;
+            typeRefusals_ = doc_.WritesRefused(pn::kCoefficientFirst) + doc_.WritesRefused(pn::kCoefficientFirst + 1);
             doc_.SensorTypes().RequestType(file_.sensorType);
             deadline_ = clock_.utcMillis() + kTypeWaitMs;
             phase_ = Phase::kChangeType;
@@ -320,7 +357,9 @@ void SettingsJob::StepWrite()
     if (Away())
         return;
     const std::int64_t now = clock_.utcMillis();
-    bool endRound = next_ >= round_.size();
+    // Back after an outage (a reset?): read everything before writing on.
+    bool endRound = next_ >= round_.size() || cameBack_;
+    cameBack_ = false;
     if (!endRound) {
         const sf::Definition& d = round_[next_];
         if (!writing_) {
@@ -331,9 +370,14 @@ void SettingsJob::StepWrite()
                 deadline_ = now + kAnswerWaitMs;
             } else if (now >= deadline_) {
                 // Never taken (another write of it kept in flight): left to
-                // the read back, which finds it not confirmed.
+                // the read back, which finds it not confirmed. A coefficient
+                // ends the round: the next could make a pair of another type.
                 ++next_;
                 deadline_ = now + kAnswerWaitMs;
+                if (isCoefficient(d) || next_ >= round_.size()) {
+                    readBack_ = true;
+                    StartReading();
+                }
             }
             return;
         }
@@ -344,6 +388,7 @@ void SettingsJob::StepWrite()
         deadline_ = now + kAnswerWaitMs;
         if (doc_.WritesRefused(d.parameter) != refusedBefore_) {
             refused_.insert(d.key);
+            endRound = endRound || isCoefficient(d);
         } else if (doc_.ValueText(d.parameter).size() == protocol::kDataLength) {
             landed_.insert(d.key);
         } else if (isCoefficient(d)) {
@@ -366,8 +411,8 @@ std::vector<SettingsJob::Row> SettingsJob::Report() const
     std::vector<Row> rows;
     if (!applying_ || !(end_ == End::kDone || end_ == End::kGone) || options_.dryRun)
         return rows;
-    if (typeRefused_)
-        return {{sf::kSensorTypeKey, Outcome::kRefused}};
+    if (typeRefused_ || typeUnconfirmed_)
+        return {{sf::kSensorTypeKey, typeRefused_ ? Outcome::kRefused : Outcome::kNotConfirmed}};
     const bool typeLanded = landed_.count(sf::kSensorTypeKey) != 0;
     const auto planned = [this](const std::string& key) {
         return std::any_of(plan_.begin(), plan_.end(), [&key](const sf::Definition& d) { return key == d.key; });
@@ -379,9 +424,10 @@ std::vector<SettingsJob::Row> SettingsJob::Report() const
                                             : ChangesType() ? Outcome::kNotConfirmed
                                                             : Outcome::kAsItWas});
         for (const sf::Value& v : file_.values) {
-            const Outcome o = landed_.count(v.key) ? Outcome::kLanded
-                : planned_ && !planned(v.key)      ? Outcome::kAsItWas
-                                                   : Outcome::kNotConfirmed;
+            const Outcome o = landed_.count(v.key)  ? Outcome::kLanded
+                : refused_.count(v.key)             ? Outcome::kRefused
+                : planned_ && !planned(v.key)       ? Outcome::kAsItWas
+                                                    : Outcome::kNotConfirmed;
             rows.push_back({v.key, o});
         }
         return rows;

@@ -19,7 +19,8 @@ class Clock;
 // Reading: the unit must answer within 10 s and its sensor type be known
 // within 30 s more (a lossy line takes a few rounds); then its type is read
 // from the code pair (not from the cache), and every setting of that type
-// after it, each asked again up to three times when its answer is lost.
+// after it, each asked again up to five times when its answer is lost. A
+// unit that stops answering is waited for 20 s.
 //
 // Applying: the unit is read first. A file for another sensor type ends
 // there (kOtherType) unless the options allow the change, which is made
@@ -117,6 +118,8 @@ private:
     std::int64_t started_ = 0;
     std::int64_t deadline_ = 0;
     std::int64_t awaySince_ = -1;
+    int port_;          // the unit the job is for
+    int unitNumber_;
     bool wrote_ = false;   // a write went out (a unit gone is then kGone)
 
     std::map<int, Fresh> reads_;
@@ -136,4 +139,8 @@ private:
     std::set<std::string> landed_;
     std::set<std::string> refused_;
     bool typeRefused_ = false;
+    bool typeUnconfirmed_ = false;
+    unsigned typeRefusals_ = 0;
+    int typeAttempts_ = 0;
+    bool cameBack_ = false;   // the unit answered again after an outage
 };

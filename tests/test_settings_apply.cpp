@@ -200,11 +200,16 @@ TEST_F(SettingsApplyTest, ADifferenceAfterAResetIsShownUntilDismissedOrAppliedAg
     EXPECT_EQ(overview->RowOf(c)->text(OverviewWindow::kSettings).toStdString(), drift);
     EXPECT_NE(std::find(prompts.statusMessages.begin(), prompts.statusMessages.end(), "COM2 unit 03: " + drift),
               prompts.statusMessages.end());
+    // Its window, when active, keeps it in the status bar.
+    app->GetFloor().Pass(false);
+    EXPECT_EQ(app->GetMainFrame()->SettingsNote().toStdString(), drift);
 
     // Dismissed, it stays so while the unit answers: it is read once.
     c->DismissDrift();
     runFor(1500);
     EXPECT_EQ(c->Drift(), "");
+    app->GetFloor().Pass(false);
+    EXPECT_EQ(app->GetMainFrame()->SettingsNote(), "");
 
     // Again reset, and this time applied again: the difference goes.
     reset();
@@ -245,4 +250,25 @@ TEST_F(SettingsApplyTest, AFileThatCannotBeAppliedIsSaidAndOpensNoDialog)
     EXPECT_NE(app->GetFloor().MakeSettingsDialog({c}, path), nullptr);
     EXPECT_NE(prompts.boxes.back().text.find("unknown setting \"gain\""), std::string::npos) << prompts.boxes.back().text;
     EXPECT_EQ(sim->sim().unit(2)->Written().size(), 0u);
+}
+
+TEST_F(SettingsApplyTest, AnApplyEndsWhenItsControllerMovesToAnotherUnitAndWritesNothingThere)
+{
+    Controller* c = watch(4, true);
+    ASSERT_TRUE(onlineWithType({c}));
+    const std::string saved = file("unit4.tsc");
+    ASSERT_TRUE(app->GetFloor().SaveSettings(*c, saved));
+    const std::string setup = file("p44.tsc");
+    std::ofstream(setup) << withValue(slurp(saved), "p", "44");
+    settingsfile::Settings settings;
+    ASSERT_TRUE(settingsdialog::LoadForApply(setup, prompts, settings));
+    c->StartSettingsJob(std::make_unique<SettingsJob>(c->Doc(), c->GetClock(), settingsfile::Header {}, settings,
+                                                      SettingsJob::Options {}), setup);
+    c->Doc().ChangeUnitNumber(5);
+    ASSERT_TRUE(runUntil([&] { return !c->SettingsJobRunning(); }, 5000));
+    EXPECT_EQ(c->GetSettingsJob()->GetEnd(), SettingsJob::End::kNoAnswer);
+    runFor(500);
+    EXPECT_NE(simText(5, pn::kPidP), "+044.000");
+    EXPECT_NE(simText(4, pn::kPidP), "+044.000");
+    EXPECT_EQ(c->SettingsPath(), "");
 }

@@ -877,11 +877,11 @@ int reportApply(DocSession& s, const CTqk5820ConfigDoc& doc, const SettingsJob& 
             std::fprintf(stderr, "tessolctl: %s: interrupted; nothing written\n", unitOnLine(s, doc).c_str());
         else
             sayNoAnswer(s, doc, job, "; nothing written");
-        // Said of each setting all the same: none is known to be in the unit.
+        // Said of each setting all the same.
         if (job.Opened() && !job.GetOptions().dryRun) {
-            std::printf("%s%-24s%s\n", prefix.c_str(), sf::kSensorTypeKey, "not confirmed");
+            std::printf("%s%-24s%s\n", prefix.c_str(), sf::kSensorTypeKey, "not written");
             for (const sf::Value& v : file.values)
-                std::printf("%s%-24s%s\n", prefix.c_str(), v.key.c_str(), "not confirmed");
+                std::printf("%s%-24s%s\n", prefix.c_str(), v.key.c_str(), "not written");
             std::fflush(stdout);
         }
         return kNoAnswer;

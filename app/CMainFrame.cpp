@@ -82,10 +82,10 @@ CMainFrame::CMainFrame()
 
     messagePane_ = new QLabel(this);
     statusBar()->addWidget(messagePane_, 1);
-    settingsNote_ = new QLabel(this);
-    settingsNote_->setStyleSheet(QStringLiteral("color: #c80000"));
-    settingsNote_->hide();
-    statusBar()->addPermanentWidget(settingsNote_);
+    controllerNote_ = new QLabel(this);
+    controllerNote_->setStyleSheet(QStringLiteral("color: #c80000"));
+    controllerNote_->hide();
+    statusBar()->addPermanentWidget(controllerNote_);
     for (int id : {res::kIndicatorCaps, res::kIndicatorNum, res::kIndicatorScroll})
         statusBar()->addPermanentWidget(new QLabel(QString::fromUtf8(stringResource(id)), this));
     statusBar()->setVisible(true);
@@ -447,17 +447,17 @@ void CMainFrame::SetMessagePane(const QString& text)
     messagePane_->repaint();
 }
 
-void CMainFrame::SetSettingsNote(const QString& text)
+void CMainFrame::SetControllerNote(const QString& text)
 {
-    if (settingsNote_->text() == text)
+    if (controllerNote_->text() == text)
         return;
-    settingsNote_->setText(text);
-    settingsNote_->setVisible(!text.isEmpty());
+    controllerNote_->setText(text);
+    controllerNote_->setVisible(!text.isEmpty());
 }
 
-QString CMainFrame::SettingsNote() const
+QString CMainFrame::ControllerNote() const
 {
-    return settingsNote_->text();
+    return controllerNote_->text();
 }
 
 QString CMainFrame::MessagePaneText() const
@@ -503,7 +503,8 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(doc != nullptr);
     }
-    for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kOverview, cmd::kRestartAll, cmd::kHaltAll}) {
+    for (int id : {cmd::kNewTemperatureController, cmd::kFindControllers, cmd::kOverview, cmd::kAlarms, cmd::kRestartAll,
+                   cmd::kHaltAll}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(true);
     }

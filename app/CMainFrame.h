@@ -58,11 +58,11 @@ public:
     // The message pane alone: a message shown over it stays on top.
     void SetMessagePane(const QString& text);
     QString MessagePaneText() const;
-    // The active controller's settings difference ("settings differ from
-    // line7-setup.tsc: P, I"), kept in the status bar while it lasts; empty
-    // hides it.
-    void SetSettingsNote(const QString& text);
-    QString SettingsNote() const;
+    // What the active controller window's status bar keeps while it lasts:
+    // its alarms ("MAJOR: stopped answering") and its settings difference
+    // ("settings differ from line7-setup.tsc: P, I"). Empty hides it.
+    void SetControllerNote(const QString& text);
+    QString ControllerNote() const;
     // What the status bar shows: the message over the pane, or the pane.
     QString StatusText() const;
     // Enabling and check marks of every command, from the current state.
@@ -112,7 +112,7 @@ private:
 
     QMdiArea* client_;
     QLabel* messagePane_;
-    QLabel* settingsNote_ = nullptr;
+    QLabel* controllerNote_ = nullptr;
     QMenu* windowMenu_ = nullptr;
     QList<QAction*> windowList_;
     QPointer<QDialog> chooser_;

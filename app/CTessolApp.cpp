@@ -433,6 +433,7 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kNewTemperatureController: OnFileNew(); break;
     case cmd::kFindControllers: OnFindControllers(); break;
     case cmd::kOverview: floor_->ShowOverview(); break;
+    case cmd::kAlarms: floor_->ShowAlarms(); break;
     case cmd::kSaveSettings:
     case cmd::kApplySettings:
         if (Controller* controller = mainFrame_ ? ControllerOf(mainFrame_->GetActiveConfigDoc()) : nullptr) {

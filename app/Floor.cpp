@@ -1,5 +1,6 @@
 #include "app/Floor.h"
 
+#include "app/AlarmsWindow.h"
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
@@ -11,6 +12,7 @@
 #include "config/ReadingSampler.h"
 #include "config/SettingsJob.h"
 #include "platform/Clock.h"
+#include "platform/Profile.h"
 #include "platform/TextFile.h"
 #include "platform/UserPrompts.h"
 #include "platform/qt/CChildFrame.h"
@@ -62,11 +64,18 @@ bool Floor::IsOverviewShown() const
 
 void Floor::Pass(bool halted)
 {
+    TakeAlarms();
     RefreshOverview(halted);
     SaveWorkspaceSoon();
     if (CMainFrame* frame = app_.GetMainFrame()) {
         const Controller* active = app_.ControllerOf(frame->GetActiveConfigDoc());
-        frame->SetSettingsNote(active != nullptr ? QString::fromStdString(active->Drift()) : QString());
+        std::string note;
+        if (active != nullptr) {
+            note = active->AlarmText();
+            if (!active->Drift().empty())
+                note += (note.empty() ? "" : " | ") + active->Drift();
+        }
+        frame->SetControllerNote(QString::fromStdString(note));
     }
 }
 
@@ -84,6 +93,12 @@ OverviewWindow* Floor::ShowOverview()
         actions.startLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, true); };
         actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
         actions.applySettings = [this](const std::vector<Controller*>& chosen) { AskApplySettings(chosen); };
+        actions.alarmRules = [this](const std::vector<Controller*>& chosen) { AskAlarmRules(chosen); };
+        actions.acknowledge = [this](const std::vector<Controller*>& chosen) {
+            for (Controller* controller : chosen)
+                controller->AcknowledgeAlarms();
+            overviewStale_ = true;
+        };
         actions.dismissDrift = [this](const std::vector<Controller*>& chosen) {
             for (Controller* controller : chosen)
                 controller->DismissDrift();
@@ -170,6 +185,69 @@ QString& settingsFolder()
 }
 
 } // namespace
+
+AlarmsWindow* Floor::MakeAlarms()
+{
+    if (alarms_ != nullptr || app_.GetMainFrame() == nullptr)
+        return alarms_;
+    alarms_ = new AlarmsWindow(
+        [this](Controller& controller, alarms::Rule rule) {
+            // Only a controller still watched: the row may outlive it.
+            const std::vector<Controller*> watched = app_.Controllers();
+            if (std::find(watched.begin(), watched.end(), &controller) != watched.end())
+                controller.AcknowledgeAlarm(rule);
+        },
+        [this] {
+            for (Controller* controller : app_.Controllers())
+                controller->AcknowledgeAlarms();
+        });
+    alarmsFrame_ = new QMdiSubWindow;
+    alarmsFrame_->setWidget(alarms_);
+    alarmsFrame_->setWindowTitle(QStringLiteral("Alarms"));
+    alarmsFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
+    app_.GetMainFrame()->AddChildFrame(alarmsFrame_);
+    alarmsFrame_->hide();
+    return alarms_;
+}
+
+AlarmsWindow* Floor::ShowAlarms()
+{
+    if (MakeAlarms() == nullptr)
+        return nullptr;
+    app_.GetMainFrame()->ActivateChildFrame(alarmsFrame_);
+    alarmsFrame_->show();
+    alarmsFrame_->raise();
+    return alarms_;
+}
+
+void Floor::TakeAlarms()
+{
+    bool beep = false;
+    for (Controller* controller : app_.Controllers()) {
+        std::uint64_t& seen = alarmsSeen_[controller];
+        for (const Controller::NumberedAlarm& n : controller->AlarmEvents()) {
+            if (n.number <= seen)
+                continue;
+            seen = n.number;
+            if (MakeAlarms() != nullptr)
+                alarms_->Add(*controller, n.event);
+            beep = beep || (n.event.what == alarms::Event::What::kRaised && n.event.severity == alarms::Severity::kMajor);
+            overviewStale_ = true;
+        }
+    }
+    if (beep && app_.GetProfile().readInt(kAlarmsSection, kBeepKey, 1) != 0)
+        app_.GetPrompts().beep();
+}
+
+void Floor::AskAlarmRules(const std::vector<Controller*>& chosen)
+{
+    if (chosen.empty())
+        return;
+    AlarmRulesDialog dialog(chosen, app_.GetMainFrame());
+    dialog.exec();
+    overviewStale_ = true;
+    SaveWorkspaceSoon();
+}
 
 void Floor::AskSaveSettings(Controller& controller)
 {
@@ -395,6 +473,16 @@ void Floor::RestoreWorkspace()
         }
         if (!entry.logFolder.empty())
             controller->SetLogFolder(entry.logFolder);
+        if (!entry.alarms.empty()) {
+            std::array<alarms::Setting, alarms::kRuleCount> rules = controller->Alarms().Settings();
+            std::string problem;
+            if (alarms::Parse(entry.alarms, rules, problem)) {
+                for (int r = 0; r < alarms::kRuleCount; ++r)
+                    controller->SetAlarm(static_cast<alarms::Rule>(r), rules[static_cast<std::size_t>(r)]);
+            } else {
+                app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": " + problem + "; its alarms are the defaults");
+            }
+        }
         if (!entry.settingsFile.empty()) {
             // Compared once the unit answers; a file gone since is said.
             std::string text;
@@ -431,7 +519,7 @@ std::string Floor::WorkspaceText(const std::vector<WorkspaceEntry>& entries)
 {
     std::string text;
     for (const WorkspaceEntry& entry : entries)
-        text += workspace::format(entry) + "\n" + entry.settingsFile + "\n";
+        text += workspace::format(entry) + "\n" + entry.settingsFile + "\n" + entry.alarms + "\n";
     return text;
 }
 
@@ -475,6 +563,7 @@ std::vector<WorkspaceEntry> Floor::WorkspaceEntries() const
             entry.logFolder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
         }
         entry.settingsFile = controller->SettingsPath();
+        entry.alarms = alarms::Format(controller->Alarms().Settings());
         entries.push_back(entry);
     }
     return entries;
@@ -506,6 +595,9 @@ void Floor::SaveWorkspace()
 void Floor::Forget(const Controller* controller)
 {
     saved_.erase(controller);
+    alarmsSeen_.erase(controller);
+    if (alarms_ != nullptr)
+        alarms_->Forget(controller);
     normalPlace_.erase(controller);
     if (overview_ != nullptr)
         overview_->SetExpectedSerial(controller, QString());

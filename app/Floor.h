@@ -11,6 +11,7 @@ class CTessolApp;
 class Controller;
 class OverviewWindow;
 class QMdiSubWindow;
+class AlarmsWindow;
 class SettingsDialog;
 struct WorkspaceEntry;
 
@@ -81,6 +82,17 @@ public:
     // file cannot be applied.
     std::unique_ptr<SettingsDialog> MakeSettingsDialog(const std::vector<Controller*>& chosen, const std::string& path);
 
+    // Window, Alarms: every alarm change of the watched controllers, made
+    // on first use (or at the first alarm) and shown in front. Each pass
+    // takes the controllers' new alarm changes; a major one raised beeps
+    // unless the profile's Alarms/Beep is 0.
+    AlarmsWindow* ShowAlarms();
+    AlarmsWindow* GetAlarmsWindow() const { return alarms_; }
+    // The overview's Alarm Rules...: the rules dialog for the selected.
+    void AskAlarmRules(const std::vector<Controller*>& chosen);
+    static constexpr const char* kAlarmsSection = "Alarms";
+    static constexpr const char* kBeepKey = "Beep";
+
     // "COM2 unit 07".
     static std::string UnitName(const Controller& controller);
 
@@ -99,6 +111,8 @@ public:
 
 private:
     void RefreshOverview(bool halted);
+    void TakeAlarms();
+    AlarmsWindow* MakeAlarms();
     // The workspace as it stands, and as text to tell a change by.
     std::vector<WorkspaceEntry> WorkspaceEntries() const;
     static std::string WorkspaceText(const std::vector<WorkspaceEntry>& entries);
@@ -131,4 +145,8 @@ private:
     // minimized frame has none of its own to save).
     mutable std::map<const Controller*, std::array<int, 4>> normalPlace_;
     std::map<const Controller*, Saved> saved_;
+    AlarmsWindow* alarms_ = nullptr;
+    QMdiSubWindow* alarmsFrame_ = nullptr;
+    // The number of the last alarm change taken from each controller.
+    std::map<const Controller*, std::uint64_t> alarmsSeen_;
 };

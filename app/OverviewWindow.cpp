@@ -36,7 +36,7 @@ public:
 };
 
 const char* const kHeaders[OverviewWindow::kColumnCount] = {
-    "Line", "Unit", "Serial", "Actual", "Set point", "TE current", "Output", "State", "Age (s)", "Settings",
+    "Line", "Unit", "Serial", "Actual", "Set point", "TE current", "Output", "State", "Alarm", "Age (s)", "Settings",
 };
 
 // A reading's text with its unit, and its number for sorting; blank while
@@ -95,7 +95,8 @@ OverviewWindow::OverviewWindow(std::function<std::vector<Controller*>()> control
     // 14:02:11", "-123.456 kΩ") and for its header.
     const QFontMetrics metrics(table_->font());
     const char* const widest[kColumnCount] = {"COM4", "99", "(none)WW", "-123.456 kΩ", "-123.456 kΩ",
-                                              "-10.000 A", "off", "stopped answering 00:00:00W", "999.9",
+                                              "-10.000 A", "off", "stopped answering 00:00:00W",
+                                              "MAJOR: stopped answering", "999.9",
                                               "settings differ from line7.tsc: P, I"};
     int total = 0;
     for (int c = 0; c < kColumnCount; ++c) {
@@ -201,6 +202,14 @@ void OverviewWindow::Fill(QTreeWidgetItem* row, const Controller& controller, bo
         row->setText(kAge, QString());
         row->setData(kAge, Qt::UserRole, QVariant());
     }
+    // Said in words, so that the colour is not the only sign.
+    row->setText(kAlarm, QString::fromStdString(controller.AlarmText()));
+    const std::vector<alarms::Active> raised = controller.Alarms().Raised();
+    const bool major = std::any_of(raised.begin(), raised.end(), [](const alarms::Active& a) {
+        return a.severity == alarms::Severity::kMajor && !a.acknowledged;
+    });
+    const bool minor = !major && std::any_of(raised.begin(), raised.end(), [](const alarms::Active& a) { return !a.acknowledged; });
+    row->setBackground(kAlarm, major ? QBrush(QColor(255, 120, 120)) : minor ? QBrush(QColor(255, 230, 110)) : QBrush());
     row->setText(kSettings, QString::fromStdString(controller.Drift()));
     row->setForeground(kSettings, QBrush(QColor(200, 0, 0)));
     row->setToolTip(kSettings, controller.SettingsPath().empty()
@@ -266,6 +275,10 @@ void OverviewWindow::ShowMenu(const QPoint& at)
     QAction* startLog = menu.addAction(QStringLiteral("Start &Logging"));
     QAction* stopLog = menu.addAction(QStringLiteral("Sto&p Logging"));
     menu.addSeparator();
+    QAction* rules = menu.addAction(QStringLiteral("Alarm &Rules..."));
+    QAction* acknowledge = menu.addAction(QStringLiteral("Ac&knowledge Alarms"));
+    acknowledge->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return !c->Alarms().Raised().empty(); }));
+    menu.addSeparator();
     QAction* apply = menu.addAction(QStringLiteral("&Apply Settings..."));
     QAction* dismiss = menu.addAction(QStringLiteral("&Dismiss Settings Difference"));
     dismiss->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return !c->Drift().empty(); }));
@@ -294,4 +307,8 @@ void OverviewWindow::ShowMenu(const QPoint& at)
         run(actions_.applySettings);
     else if (picked == dismiss)
         run(actions_.dismissDrift);
+    else if (picked == rules)
+        run(actions_.alarmRules);
+    else if (picked == acknowledge)
+        run(actions_.acknowledge);
 }

@@ -13,7 +13,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // One row per watched controller: line, unit, serial number, actual value
-// with its unit, set point, TE current, output, state, the age of the last
+// with its unit, set point, TE current, output, state, its raised alarms
+// (in words, and red for major, yellow for minor), the age of the last
 // reading, and how its settings differ from the file last applied. It asks the line for nothing of its own: it shows what the
 // controllers have read. Columns sort, several rows can be selected, and
 // the keyboard works: Enter opens (or brings forward) the controller's
@@ -22,7 +23,7 @@ class QTreeWidgetItem;
 class OverviewWindow : public QWidget {
     Q_OBJECT
 public:
-    enum Column { kLine, kUnit, kSerial, kActual, kSetPoint, kCurrent, kOutput, kState, kAge, kSettings, kColumnCount };
+    enum Column { kLine, kUnit, kSerial, kActual, kSetPoint, kCurrent, kOutput, kState, kAlarm, kAge, kSettings, kColumnCount };
 
     // What the rows' commands do; each takes the controllers they apply to.
     struct Actions {
@@ -34,6 +35,8 @@ public:
         std::function<void(const std::vector<Controller*>&)> stopLogging;
         std::function<void(const std::vector<Controller*>&)> applySettings;
         std::function<void(const std::vector<Controller*>&)> dismissDrift;
+        std::function<void(const std::vector<Controller*>&)> alarmRules;
+        std::function<void(const std::vector<Controller*>&)> acknowledge;
     };
 
     OverviewWindow(std::function<std::vector<Controller*>()> controllers, Actions actions, const Clock& clock,

@@ -44,7 +44,7 @@ bool WorkspaceEntry::operator==(const WorkspaceEntry& o) const
 {
     return port == o.port && unit == o.unit && serial == o.serial && window == o.window && x == o.x && y == o.y
         && width == o.width && height == o.height && panels == o.panels && broker == o.broker
-        && logFolder == o.logFolder && settingsFile == o.settingsFile;
+        && logFolder == o.logFolder && settingsFile == o.settingsFile && alarms == o.alarms;
 }
 
 namespace workspace {
@@ -116,6 +116,7 @@ void save(Profile& profile, const std::vector<WorkspaceEntry>& entries)
         const WorkspaceEntry& entry = entries[static_cast<std::size_t>(i)];
         profile.writeText(kSection, "Controller" + std::to_string(i + 1), format(entry));
         profile.writeText(kSection, "Settings" + std::to_string(i + 1), entry.settingsFile);
+        profile.writeText(kSection, "Alarms" + std::to_string(i + 1), entry.alarms);
     }
     profile.writeInt(kSection, "Count", count);
 }
@@ -135,6 +136,7 @@ std::vector<WorkspaceEntry> load(const Profile& profile, std::vector<std::string
         std::string problem;
         if (parse(text, entry, problem)) {
             entry.settingsFile = profile.readText(kSection, "Settings" + std::to_string(i), "");
+            entry.alarms = profile.readText(kSection, "Alarms" + std::to_string(i), "");
             entries.push_back(entry);
         }
         else

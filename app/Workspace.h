@@ -15,7 +15,8 @@ class Profile;
 // area), the seven panels shown (Status to Graph), broker or nobroker, and
 // last the log folder (empty: not logging), which may hold any character.
 // The settings file last applied to a controller, if any, is kept beside
-// its entry as "Settings1" to "SettingsN" (a path may hold any character).
+// its entry as "Settings1" to "SettingsN" (a path may hold any character),
+// and its alarm rules as "Alarms1" to "AlarmsN" (empty: the defaults).
 struct WorkspaceEntry {
     int port = 0; // 0 to 3
     int unit = 1; // 1 to 99
@@ -26,6 +27,7 @@ struct WorkspaceEntry {
     bool broker = true;
     std::string logFolder;
     std::string settingsFile; // kept beside the entry, not in its text
+    std::string alarms;       // the same
 
     bool operator==(const WorkspaceEntry& other) const;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace alarms {
 
@@ -52,6 +54,63 @@ std::array<Setting, kRuleCount> DefaultSettings()
     silent.severity = Severity::kMajor;
     silent.delaySeconds = 10;
     return s;
+}
+
+std::string Format(const std::array<Setting, kRuleCount>& settings)
+{
+    std::string text;
+    char numbers[96];
+    for (int r = 0; r < kRuleCount; ++r) {
+        const Setting& s = settings[static_cast<std::size_t>(r)];
+        std::snprintf(numbers, sizeof numbers, "%.6g,%.6g,%.6g", s.value, s.hysteresis, s.delaySeconds);
+        text += (r == 0 ? "" : ";") + std::string(RuleName(static_cast<Rule>(r))) + (s.on ? ",on," : ",off,")
+            + SeverityName(s.severity) + "," + numbers + (s.latched ? ",latched" : ",free");
+    }
+    return text;
+}
+
+bool Parse(const std::string& text, std::array<Setting, kRuleCount>& settings, std::string& problem)
+{
+    std::array<Setting, kRuleCount> read = settings;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(';', start), text.size());
+        const std::string item = text.substr(start, end - start);
+        start = end + 1;
+        std::vector<std::string> f;
+        for (std::size_t at = 0; at <= item.size();) {
+            const std::size_t comma = std::min(item.find(',', at), item.size());
+            f.push_back(item.substr(at, comma - at));
+            at = comma + 1;
+        }
+        int rule = -1;
+        for (int r = 0; r < kRuleCount; ++r) {
+            if (!f.empty() && f[0] == RuleName(static_cast<Rule>(r)))
+                rule = r;
+        }
+        double numbers[3] = {};
+        bool ok = rule >= 0 && f.size() == 7 && (f[1] == "on" || f[1] == "off") && (f[2] == "minor" || f[2] == "major")
+            && (f[6] == "latched" || f[6] == "free");
+        for (int i = 0; ok && i < 3; ++i) {
+            char* after = nullptr;
+            const std::string& field = f[static_cast<std::size_t>(3 + i)];
+            numbers[i] = std::strtod(field.c_str(), &after);
+            ok = !field.empty() && after != nullptr && *after == '\0' && std::isfinite(numbers[i]) && (i == 0 || numbers[i] >= 0);
+        }
+        if (!ok) {
+            problem = "alarm rule \"" + item + "\" cannot be read";
+            return false;
+        }
+        Setting& s = read[static_cast<std::size_t>(rule)];
+        s.on = f[1] == "on";
+        s.severity = f[2] == "major" ? Severity::kMajor : Severity::kMinor;
+        s.value = numbers[0];
+        s.hysteresis = numbers[1];
+        s.delaySeconds = numbers[2];
+        s.latched = f[6] == "latched";
+    }
+    settings = read;
+    return true;
 }
 
 AlarmSet::AlarmSet() : settings_(DefaultSettings()) {}

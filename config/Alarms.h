@@ -61,6 +61,13 @@ struct Sample {
     std::optional<bool> error;             // the output word's error flag
 };
 
+// The rules as one line of text, for the workspace:
+//   "actual above,on,major,30,0.1,5,latched;actual below,off,minor,0,0,0,free;..."
+// Parse takes the rules it names (in any order) and leaves the rest as
+// they are; false with `problem` for a line it cannot read whole.
+std::string Format(const std::array<Setting, kRuleCount>& settings);
+bool Parse(const std::string& text, std::array<Setting, kRuleCount>& settings, std::string& problem);
+
 struct Event {
     enum class What { kRaised, kCleared, kAcknowledged };
     std::int64_t utcMillis = 0;
@@ -85,6 +92,7 @@ public:
     AlarmSet();
 
     const Setting& Get(Rule rule) const { return settings_[index(rule)]; }
+    const std::array<Setting, kRuleCount>& Settings() const { return settings_; }
     // A rule changed: its alarm, if raised, is cleared (said as an event)
     // and judged afresh from the next sample.
     std::vector<Event> Set(Rule rule, const Setting& setting, std::int64_t utcMillis);

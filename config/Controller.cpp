@@ -245,6 +245,11 @@ void Controller::AcknowledgeAlarms()
     TellAlarms(alarms_.AcknowledgeAll(clock_.utcMillis()));
 }
 
+void Controller::AcknowledgeAlarm(alarms::Rule rule)
+{
+    TellAlarms(alarms_.Acknowledge(rule, clock_.utcMillis()));
+}
+
 std::string Controller::AlarmRow(const alarms::Event& e) const
 {
     std::string row = CTqk5820ConfigDoc::ReportKey(doc_.GetPortIndex(), doc_.GetUnitNumber()) + "," + Serial() + ","
@@ -270,9 +275,23 @@ void Controller::TellAlarms(const std::vector<alarms::Event>& events)
             file.append(lines);
     }
     for (const alarms::Event& e : events) {
+        alarmEvents_.push_back({++alarmNumber_, e});
+        if (alarmEvents_.size() > kKeptAlarmEvents)
+            alarmEvents_.pop_front();
         for (Observer* observer : std::vector<Observer*>(observers_))
             observer->OnAlarm(*this, e);
     }
+}
+
+std::string Controller::AlarmText() const
+{
+    std::string text;
+    for (const alarms::Active& a : alarms_.Raised()) {
+        const bool major = a.severity == alarms::Severity::kMajor;
+        text += (text.empty() ? "" : "; ") + std::string(major ? "MAJOR: " : "minor: ") + alarms::RuleName(a.rule)
+            + (a.acknowledged ? " (acknowledged)" : "");
+    }
+    return text;
 }
 
 bool Controller::SettingsJobRunning() const

@@ -6,6 +6,7 @@
 #include "platform/ReadingsCsv.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -147,9 +148,21 @@ public:
     // the judge's are.
     void SetAlarm(alarms::Rule rule, const alarms::Setting& setting);
     void AcknowledgeAlarms();
+    void AcknowledgeAlarm(alarms::Rule rule);
     // "COM2 unit 07,SN4711,actual above,major,raised,31.250": the
     // alarms.csv row of an event, after its time.
     std::string AlarmRow(const alarms::Event& event) const;
+    // The newest alarm changes, numbered from 1 (the Alarms window takes
+    // those after the last it saw).
+    struct NumberedAlarm {
+        std::uint64_t number;
+        alarms::Event event;
+    };
+    static constexpr std::size_t kKeptAlarmEvents = 64;
+    const std::deque<NumberedAlarm>& AlarmEvents() const { return alarmEvents_; }
+    // The raised alarms as a person reads them: "MAJOR: stopped answering;
+    // minor: actual above (acknowledged)"; empty when none.
+    std::string AlarmText() const;
     static constexpr const char* kAlarmsFile = "alarms.csv";
     static constexpr const char* kAlarmsHeader = "time,controller,serial,rule,severity,event,value";
 
@@ -208,4 +221,6 @@ private:
     alarms::AlarmSet alarms_;
     std::uint64_t judgedActivity_ = 0;
     std::int64_t judgedAt_ = -1;
+    std::deque<NumberedAlarm> alarmEvents_;
+    std::uint64_t alarmNumber_ = 0;
 };

@@ -85,6 +85,7 @@ MenuResource buildMainMenu()
                           command("&Arrange Icons", cmd::kWindowArrange),
                           separator(),
                           command("&Overview", cmd::kOverview),
+                          command("A&larms", cmd::kAlarms),
                       }),
                 popup("&Help",
                       {
@@ -131,6 +132,7 @@ const std::map<int, const char*>& strings()
         {32811, "Shows every watched controller in one list\nOverview"},
         {32812, "Reads every setting of this controller afresh and saves them to a settings file\nSave Settings"},
         {32813, "Compares a settings file with this controller and writes what differs\nApply Settings"},
+        {32814, "Shows every alarm raised, cleared and acknowledged, with Acknowledge\nAlarms"},
         {res::kAppTitle, "Tessol"},
         {res::kIndicatorCaps, "CAP"},
         {res::kIndicatorNum, "NUM"},

@@ -144,3 +144,29 @@ TEST(AlarmRules, DefaultsRaisedListAndAChangedRuleClearsItsAlarm)
     EXPECT_TRUE(set.Raised().empty());
     EXPECT_TRUE(set.Judge(s).empty());
 }
+
+TEST(AlarmRules, TheRulesGoIntoOneLineAndBackAndADamagedLineChangesNothing)
+{
+    std::array<Setting, kRuleCount> rules = DefaultSettings();
+    Setting& above = rules[static_cast<std::size_t>(Rule::kAbove)];
+    above.on = true;
+    above.severity = Severity::kMajor;
+    above.value = -40.5;
+    above.hysteresis = 0.1;
+    above.delaySeconds = 5;
+    above.latched = true;
+    const std::string line = Format(rules);
+    EXPECT_EQ(line.substr(0, line.find(';')), "actual above,on,major,-40.5,0.1,5,latched");
+    std::array<Setting, kRuleCount> back {};
+    std::string problem;
+    ASSERT_TRUE(Parse(line, back, problem)) << problem;
+    EXPECT_EQ(Format(back), line);
+    for (const char* damaged : {"actual above,on,major,x,0.1,5,latched", "actual above,on,major,1,-0.1,5,free",
+                                "actual above,maybe,major,1,0,0,free", "nothing,on,major,1,0,0,free",
+                                "actual above,on,major,1,0,0"}) {
+        SCOPED_TRACE(damaged);
+        std::array<Setting, kRuleCount> kept = back;
+        EXPECT_FALSE(Parse(damaged, kept, problem));
+        EXPECT_EQ(Format(kept), line);
+    }
+}

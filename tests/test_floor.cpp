@@ -1,6 +1,7 @@
 // A floor of controllers: watched without windows, the overview, group
 // actions, and the workspace brought back at the next start.
 
+#include "app/AlarmsWindow.h"
 #include "app/Floor.h"
 #include "app/OverviewWindow.h"
 #include "app/Workspace.h"
@@ -147,6 +148,74 @@ TEST_F(FloorTest, GroupActionsWriteEachUnitAndSayWhichDidNot)
 
     app->GetFloor().GroupOutputOff(both);
     EXPECT_TRUE(runUntil([&] { return wrote(4, pn::kOutputState) && wrote(5, pn::kOutputState); }, 3000));
+}
+
+TEST_F(FloorTest, AnAlarmIsShownInWordsRecordedAcknowledgedAndItsRulesKept)
+{
+    const std::string folder = "/tmp/tessol-alarms-" + std::to_string(::getpid());
+    ::mkdir(folder.c_str(), 0700);
+    app->SetLogDirectory(folder);
+    app->GetFloor().UseWorkspace(true);
+    OverviewWindow* overview = app->GetFloor().ShowOverview();
+    Controller* c = app->GetFloor().Watch(1, 6, false, false);
+    ASSERT_NE(c, nullptr);
+    ASSERT_TRUE(runUntil([&] { return c->Doc().IsOnline() && c->Doc().GetSensorType() != 7; }, 10000));
+
+    // Any actual is above -100 °C: raised at once.
+    AlarmRulesDialog rules({c}, app->GetMainFrame());
+    alarms::Setting above;
+    above.on = true;
+    above.severity = alarms::Severity::kMajor;
+    above.value = -100;
+    rules.SetRule(alarms::Rule::kAbove, above);
+    rules.Apply();
+    ASSERT_TRUE(runUntil([&] { return !c->Alarms().Raised().empty(); }, 5000));
+    runFor(100);
+    overview->Refresh();
+    EXPECT_EQ(cell(*overview, c, OverviewWindow::kAlarm), "MAJOR: actual above");
+    EXPECT_EQ(prompts.beeps, 1);
+    AlarmsWindow* list = app->GetFloor().GetAlarmsWindow();
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->Table()->topLevelItemCount(), 1);
+    EXPECT_EQ(list->Table()->topLevelItem(0)->text(AlarmsWindow::kEvent), "raised");
+    EXPECT_EQ(list->Table()->topLevelItem(0)->text(AlarmsWindow::kController), "COM2 unit 06");
+
+    // Acknowledged from the list: said, and the row says so.
+    list->Table()->topLevelItem(0)->setSelected(true);
+    list->AcknowledgeSelected();
+    runFor(300);
+    overview->Refresh();
+    EXPECT_EQ(cell(*overview, c, OverviewWindow::kAlarm), "MAJOR: actual above (acknowledged)");
+    EXPECT_EQ(list->Table()->topLevelItem(0)->text(AlarmsWindow::kEvent), "acknowledged");
+
+    // The rule off: cleared. Everything is in alarms.csv.
+    rules.SetRule(alarms::Rule::kAbove, alarms::Setting {});
+    rules.Apply();
+    runFor(300);
+    EXPECT_TRUE(c->Alarms().Raised().empty());
+    std::ifstream csv(folder + "/alarms.csv");
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(csv, line))
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], Controller::kAlarmsHeader);
+    EXPECT_NE(rows[1].find(",COM2 unit 06,CALLKV,actual above,major,raised,"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find(",actual above,major,acknowledged,"), std::string::npos) << rows[2];
+    EXPECT_NE(rows[3].find(",actual above,major,cleared,"), std::string::npos) << rows[3];
+
+    // The rules are kept in the workspace.
+    rules.SetRule(alarms::Rule::kBelow, above);
+    rules.Apply();
+    app->GetFloor().SaveWorkspace();
+    std::vector<std::string> damaged;
+    const std::vector<WorkspaceEntry> kept = workspace::load(profile, damaged);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_NE(kept[0].alarms.find("actual below,on,major,-100,0,0,free"), std::string::npos) << kept[0].alarms;
+    c->StopLogging();
+    std::remove((folder + "/alarms.csv").c_str());
+    std::remove((folder + "/" + ReadingSampler::LogFileName(6)).c_str());
+    ::rmdir(folder.c_str());
 }
 
 TEST(WorkspaceEntries, FormatAndParseEveryFieldAndNameWhatIsDamaged)

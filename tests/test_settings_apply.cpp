@@ -202,14 +202,14 @@ TEST_F(SettingsApplyTest, ADifferenceAfterAResetIsShownUntilDismissedOrAppliedAg
               prompts.statusMessages.end());
     // Its window, when active, keeps it in the status bar.
     app->GetFloor().Pass(false);
-    EXPECT_EQ(app->GetMainFrame()->SettingsNote().toStdString(), drift);
+    EXPECT_EQ(app->GetMainFrame()->ControllerNote().toStdString(), drift);
 
     // Dismissed, it stays so while the unit answers: it is read once.
     c->DismissDrift();
     runFor(1500);
     EXPECT_EQ(c->Drift(), "");
     app->GetFloor().Pass(false);
-    EXPECT_EQ(app->GetMainFrame()->SettingsNote(), "");
+    EXPECT_EQ(app->GetMainFrame()->ControllerNote(), "");
 
     // Again reset, and this time applied again: the difference goes.
     reset();

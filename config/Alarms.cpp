@@ -113,6 +113,30 @@ bool Parse(const std::string& text, std::array<Setting, kRuleCount>& settings, s
     return true;
 }
 
+std::string EventJson(const Event& e)
+{
+    std::string json = "{\"time\":" + std::to_string(e.utcMillis) + ",\"rule\":\"" + RuleName(e.rule)
+        + "\",\"severity\":\"" + SeverityName(e.severity) + "\",\"event\":\"" + WhatName(e.what) + "\"";
+    if (e.value && std::isfinite(*e.value)) {
+        char number[40];
+        std::snprintf(number, sizeof number, "%.3f", *e.value);
+        json += ",\"value\":" + std::string(number);
+    }
+    return json + "}";
+}
+
+std::string ActiveJson(const std::vector<Active>& active)
+{
+    std::string json = "{\"alarms\":[";
+    for (std::size_t i = 0; i < active.size(); ++i) {
+        const Active& a = active[i];
+        json += std::string(i == 0 ? "" : ",") + "{\"rule\":\"" + RuleName(a.rule) + "\",\"severity\":\""
+            + SeverityName(a.severity) + "\",\"since\":" + std::to_string(a.since)
+            + ",\"acknowledged\":" + (a.acknowledged ? "true" : "false") + "}";
+    }
+    return json + "]}";
+}
+
 AlarmSet::AlarmSet() : settings_(DefaultSettings()) {}
 
 std::vector<Event> AlarmSet::Set(Rule rule, const Setting& setting, std::int64_t utcMillis)

@@ -78,6 +78,10 @@ struct Event {
 };
 const char* WhatName(Event::What what);
 
+// {"time":1733750000000,"rule":"actual above","severity":"major","event":"raised","value":31.25}
+// (no "value" when none decided it).
+std::string EventJson(const Event& event);
+
 // One rule's alarm as it stands.
 struct Active {
     Rule rule;
@@ -86,6 +90,10 @@ struct Active {
     bool acknowledged;
     bool breached;          // the breach still lasts (a latched alarm may outlive it)
 };
+
+struct Active;
+// {"alarms":[{"rule":"actual above","severity":"major","since":1733750000000,"acknowledged":false}]}
+std::string ActiveJson(const std::vector<Active>& active);
 
 class AlarmSet {
 public:

@@ -160,6 +160,7 @@ void Controller::StartPublishing(const MqttSetup& setup, MqttNotices& notices, c
         if (parameter == pn::kSetTemperature || parameter == pn::kSetResistance)
             doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
     });
+    publisher_->SetAlarms(alarms::ActiveJson(alarms_.Raised()));
     SyncSink();
 }
 
@@ -273,6 +274,11 @@ void Controller::TellAlarms(const std::vector<alarms::Event>& events)
         csvlog::File file;
         if (file.start(path, false))
             file.append(lines);
+    }
+    if (publisher_) {
+        for (const alarms::Event& e : events)
+            publisher_->PublishAlarmEvent(alarms::EventJson(e));
+        publisher_->SetAlarms(alarms::ActiveJson(alarms_.Raised()));
     }
     for (const alarms::Event& e : events) {
         alarmEvents_.push_back({++alarmNumber_, e});

@@ -301,6 +301,7 @@ void MqttPublisher::Connect()
     client_ = std::make_unique<MqttClient>(options);
     onlineSent_ = -1;
     metaSent_.clear();
+    alarmsSent_.clear();
 }
 
 void MqttPublisher::Disconnect()
@@ -320,6 +321,7 @@ void MqttPublisher::Announce()
     // subscription.
     onlineSent_ = -1;
     metaSent_.clear();
+    alarmsSent_.clear();
     toldRetainedSetPoint_ = toldRetainedOutput_ = toldRetainedOther_ = false;
     if (setup_.control)
         client_->Subscribe(Topic("+/set"));
@@ -332,6 +334,19 @@ void MqttPublisher::SendState()
         onlineSent_ = online;
     if (!meta_.empty() && meta_ != metaSent_ && client_->Publish(Topic("meta"), meta_, true))
         metaSent_ = meta_;
+    if (online_ && alarms_ != alarmsSent_ && client_->Publish(Topic("alarm"), alarms_, true))
+        alarmsSent_ = alarms_;
+}
+
+void MqttPublisher::SetAlarms(const std::string& json)
+{
+    alarms_ = json;
+}
+
+void MqttPublisher::PublishAlarmEvent(const std::string& json)
+{
+    if (IsConnected())
+        client_->Publish(Topic("alarm/event"), json, false);
 }
 
 void MqttPublisher::Step(bool readable)

@@ -108,6 +108,12 @@ public:
     // with the unit of actual value and set point.
     void Publish(const csvlog::Row& row, bool resistance);
 
+    // The active alarms as JSON, retained on .../alarm (sent again after a
+    // reconnection); and one change, on .../alarm/event (lost while not
+    // connected).
+    void SetAlarms(const std::string& json);
+    void PublishAlarmEvent(const std::string& json);
+
     // What to wait on: the broker's socket (-1 for none) and whether it
     // waits to be written.
     int Socket() const;
@@ -169,6 +175,8 @@ private:
     // What this connection has published of the retained topics.
     int onlineSent_ = -1;
     std::string metaSent_;
+    std::string alarms_ = "{\"alarms\":[]}";
+    std::string alarmsSent_;
     // Writes from the broker that the document has not taken yet.
     std::vector<Pending> pending_;
     // The control topics whose retained command this connection has said it

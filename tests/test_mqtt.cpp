@@ -336,6 +336,27 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
     EXPECT_TRUE(topics_.waitFor([&] { return topics_.seen(topic("online"), "false", before); }, 10000));
 }
 
+TEST_F(CtlMqttTest, AlarmsAreRetainedAsTheActiveListAndEachChangeIsAnEvent)
+{
+    startWatch({"--alarm", "above=-100,major,latched"});
+    ASSERT_TRUE(topics_.waitFor([&] { return topics_.last(topic("alarm")).find("actual above") != std::string::npos; },
+                                15000))
+        << errors();
+    EXPECT_EQ(topics_.last(topic("alarm")).rfind("{\"alarms\":[{\"rule\":\"actual above\",\"severity\":\"major\","
+                                                   "\"since\":", 0),
+              0u) << topics_.last(topic("alarm"));
+    EXPECT_NE(topics_.last(topic("alarm")).find("\"acknowledged\":false}]}"), std::string::npos);
+    const std::string event = topics_.last(topic("alarm/event"));
+    EXPECT_EQ(event.rfind("{\"time\":", 0), 0u) << event;
+    EXPECT_NE(event.find("\"rule\":\"actual above\",\"severity\":\"major\",\"event\":\"raised\",\"value\":"),
+              std::string::npos) << event;
+    // Whoever subscribes later gets the active list.
+    TopicWatch late;
+    ASSERT_TRUE(late.start(*broker_));
+    ASSERT_TRUE(late.waitFor([&] { return retained(late, topic("alarm")); }));
+    EXPECT_NE(late.last(topic("alarm")).find("actual above"), std::string::npos);
+}
+
 TEST_F(CtlMqttTest, ControlWritesThroughTheDocumentAndRefusesTheRest)
 {
     startWatch({"--mqtt-control"});

@@ -601,8 +601,14 @@ std::string SimUnit::readText(int p) const
         return pin->second;
     const Settings& s = settings_;
     switch (p) {
-    case pn::kActualTemperature: return render(reading(temperature_, curve()).temperature);
-    case pn::kSensorResistance: return render(reading(temperature_, curve()).resistance);
+    case pn::kActualTemperature:
+    case pn::kSensorResistance: {
+        double t = temperature_;
+        if (sensorNoise_ > 0)
+            t += std::uniform_real_distribution<double>(-sensorNoise_, sensorNoise_)(noiseRandom_);
+        const auto r = reading(t, curve());
+        return render(p == pn::kActualTemperature ? r.temperature : r.resistance);
+    }
     case pn::kSetTemperature: return render(setPointCelsius(curve()));
     case pn::kSetResistance: return render(setPointKiloOhms(curve()));
     case pn::kTeCurrent: return render(s.calibration[2] * rawTe(pn::kRawTeCurrent) + s.calibration[3]);

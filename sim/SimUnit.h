@@ -3,6 +3,7 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,10 @@ public:
     // The bias ammeter left in the sensor line adds its burden to every
     // resistance the unit measures. Only with the test box.
     void setBiasAmmeter(bool connected);
+    // Each read of the actual temperature (and of the sensor's resistance)
+    // varies by up to +-`celsius` around the true value, as a noisy
+    // sensor's does; 0 (the default) reads it true.
+    void setSensorNoise(double celsius) { sensorNoise_ = celsius; }
     Meters meters() const;
 
     // The unit's state, for the simulator's status line and for tests.
@@ -202,6 +207,8 @@ private:
     std::string outputWord_ = "+000.000";
     std::string lampPattern_ = "-000.000";
     bool powered_ = true;
+    double sensorNoise_ = 0;
+    mutable std::mt19937 noiseRandom_;
     bool halted_ = false;
 
     // The front-panel display selector (93) steps through its positions;

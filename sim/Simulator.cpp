@@ -97,6 +97,7 @@ Simulator::Simulator(const Options& options) : options_(options), random_(option
         if (number < 1 || number > 99 || unit(number))
             continue;
         units_.push_back(std::make_unique<SimUnit>(number));
+        units_.back()->setSensorNoise(options_.sensorNoise);
         if (options_.testBox) {
             units_.back()->setBoard(SimUnit::uncalibratedBoard());
             units_.back()->attachTestBox(true);
@@ -438,6 +439,18 @@ std::string Simulator::control(const std::string& line)
         if (!any)
             return "error: faults needs drop=P, corrupt=P, garble=P or noise=P";
         options_.faults = f;
+        return "ok";
+    }
+    if (verb == "sensor-noise") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string word;
+        in >> word;
+        char* end = nullptr;
+        const double celsius = std::strtod(word.c_str(), &end);
+        if (word.empty() || *end != '\0' || !(celsius >= 0.0 && celsius <= 10.0))
+            return "error: sensor-noise U C needs degrees 0 to 10";
+        target->setSensorNoise(celsius);
         return "ok";
     }
     if (verb == "delay") {

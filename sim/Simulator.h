@@ -33,6 +33,7 @@ struct Options {
     std::map<int, int> unitDelayMs;
     bool lineRate = false;  // pace like a 19200-baud line: 17 byte times before replying, then 21 for the reply
     bool testBox = false;   // every unit an uncalibrated board on the production test box
+    double sensorNoise = 0; // +-°C on every read of the actual value
 };
 
 // One RS-232 line with its units, served on a pseudo-terminal. The client

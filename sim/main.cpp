@@ -30,7 +30,7 @@ void usage(std::FILE* to)
     std::fprintf(to,
         "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
         "                   [--garble P] [--noise P] [--reply-delay-ms N|U=N,...] [--line-rate]\n"
-        "                   [--test-box]\n"
+        "                   [--test-box] [--sensor-noise C]\n"
         "\n"
         "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
         "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
@@ -45,6 +45,7 @@ void usage(std::FILE* to)
         "  --reply-delay-ms N   extra delay before each reply; U=N,... gives units their own\n"
         "  --line-rate          pace commands and replies like a 19200-baud line\n"
         "  --test-box           uncalibrated boards on the production test box\n"
+        "  --sensor-noise C     each read of the actual value varies by up to +-C degrees\n"
         "  --help               this text\n"
         "\n"
         "Control lines on standard input, one answer line each on standard output:\n"
@@ -55,6 +56,7 @@ void usage(std::FILE* to)
         "  release U P          unpin a reading\n"
         "  faults drop=P corrupt=P garble=P noise=P   (any subset)\n"
         "  delay U MS           unit U answers MS milliseconds late\n"
+        "  sensor-noise U C     unit U's actual value varies by up to +-C degrees at each read\n"
         "  testbox U on|off     the production test box at unit U (test mount, settling noise)\n"
         "  testbox U resistor R a fixed R kOhm in the sensor socket (0: the test mount)\n"
         "  testbox U ammeter on|off   the bias ammeter left in the sensor line\n"
@@ -190,6 +192,11 @@ int main(int argc, char** argv)
                          : arg == "--garble" ? &options.faults.garble : &options.faults.noise;
             if (!parseProbability(value, slot))
                 return badArguments(arg + " needs a probability from 0 to 1");
+        } else if (arg == "--sensor-noise") {
+            char* end = nullptr;
+            options.sensorNoise = std::strtod(value, &end);
+            if (*value == '\0' || *end != '\0' || !(options.sensorNoise >= 0.0 && options.sensorNoise <= 10.0))
+                return badArguments("--sensor-noise needs degrees 0 to 10");
         } else if (arg == "--reply-delay-ms") {
             if (!parseDelays(value, &options))
                 return badArguments("--reply-delay-ms needs milliseconds 0 to 60000, or UNIT=MS,... for units 1 to 99");

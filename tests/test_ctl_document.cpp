@@ -483,3 +483,24 @@ TEST_F(CtlDocumentTest, WatchSaysEachAlarmOnStandardErrorAndEndsAtOneWhenAsked)
         << said.str();
     std::remove(err.c_str());
 }
+
+TEST_F(CtlDocumentTest, ANoisyReadingAtTheThresholdGivesOneAlarmWithHysteresisAndManyWithout)
+{
+    // The true actual value, then +-0.05 °C of noise around it.
+    const std::string actual = ctl(5, {"read", "1"}).out.substr(0, 8);
+    ASSERT_EQ(control("sensor-noise 5 0.05"), "ok");
+    const auto count = [](const std::string& text, const std::string& word) {
+        int n = 0;
+        for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+            ++n;
+        return n;
+    };
+    RunResult r = ctl(5, {"watch", "--interval", "0.5", "--count", "12", "--alarm", "above=" + actual + ",hysteresis=0.1"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(count(r.err, "actual above alarm (minor) raised"), 1) << r.err;
+    EXPECT_EQ(count(r.err, "cleared"), 0) << r.err;
+    // Without hysteresis the same noise flaps.
+    r = ctl(5, {"watch", "--interval", "0.5", "--count", "12", "--alarm", "above=" + actual});
+    EXPECT_GT(count(r.err, "actual above alarm (minor) raised"), 1) << r.err;
+    ASSERT_EQ(control("sensor-noise 5 0"), "ok");
+}

@@ -393,8 +393,25 @@ void MqttPublisher::Publish(const csvlog::Row& row, bool resistance)
     put("te_current", row.current);
     put("te_voltage", row.voltage);
     put("output", row.output);
-    if (any)
-        client_->Publish(Topic("unit"), resistance ? kKiloOhms : kDegrees, false);
+    if (!any)
+        return;
+    // Retained: whoever subscribes later knows what the numbers are in.
+    client_->Publish(Topic("unit"), resistance ? kKiloOhms : kDegrees, true);
+    // Every reading of the second in one message, as numbers with their
+    // unit and the time they were read, for dashboards that keep it.
+    std::string state = "{\"time\":" + std::to_string(row.utcMillis) + ",\"unit\":\""
+        + (resistance ? kKiloOhms : kDegrees) + "\"";
+    const auto number = [&](const char* key, const std::string& text) {
+        if (!text.empty() && text != csvlog::kNoReading)
+            state += ",\"" + std::string(key) + "\":" + text;
+    };
+    number("actual", row.actual);
+    number("setpoint", row.setPoint);
+    number("te_current", row.current);
+    number("te_voltage", row.voltage);
+    if (row.output == "on" || row.output == "off")
+        state += ",\"output\":" + std::string(row.output == "on" ? "true" : "false");
+    client_->Publish(Topic("state"), state + "}", false);
 }
 
 void MqttPublisher::Refuse(const std::string& what)
@@ -447,12 +464,16 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
         entry.number = true;
         entry.value = v;
     } else if (leaf == "output/set") {
-        if (value != "on" && value != "off")
+        // In any case: dashboards' switches send ON and OFF.
+        std::string word = value;
+        for (char& c : word)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (word != "on" && word != "off")
             return Refuse("output/set " + quoted(message.payload) + ": on or off");
         if (!doc_.IsOnline())
             return Refuse("output/set " + value + ": the controller does not answer");
         entry.parameter = pn::kOutputState;
-        entry.text = value == "on" ? "+000.001" : "+000.000";
+        entry.text = word == "on" ? "+000.001" : "+000.000";
     } else {
         return Refuse(leaf + ": unknown topic; setpoint/set and output/set are taken");
     }

@@ -318,6 +318,12 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
     EXPECT_EQ(topics_.last(topic("setpoint")), "25.000");
     EXPECT_EQ(topics_.last(topic("output")), "off");
     EXPECT_EQ(topics_.last(topic("unit")), kDegrees);
+    // Every reading in one message, with its time and unit.
+    const std::string state = topics_.last(topic("state"));
+    EXPECT_EQ(state.rfind("{\"time\":", 0), 0u) << state;
+    EXPECT_NE(state.find(",\"unit\":\"" + kDegrees + "\",\"actual\":"), std::string::npos) << state;
+    EXPECT_NE(state.find(",\"setpoint\":25.000,\"te_current\":"), std::string::npos) << state;
+    EXPECT_NE(state.find(",\"output\":false}"), std::string::npos) << state;
     EXPECT_EQ(topics_.last(topic("meta")), "{\"unit\":1,\"line\":\"" + link_
                                                + "\",\"serial\":\"SN-47/11\",\"firmware\":\"1.3\",\"host\":\""
                                                + hostName() + "\"}");
@@ -327,7 +333,9 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
     // Whoever subscribes later gets the online flag and the meta data.
     TopicWatch late;
     ASSERT_TRUE(late.start(*broker_));
-    ASSERT_TRUE(late.waitFor([&] { return retained(late, topic("online")) && retained(late, topic("meta")); }));
+    ASSERT_TRUE(late.waitFor([&] {
+        return retained(late, topic("online")) && retained(late, topic("meta")) && retained(late, topic("unit"));
+    }));
     EXPECT_EQ(late.last(topic("online")), "true");
 
     // Gone without a word: the broker says it for the program.
@@ -365,6 +373,11 @@ TEST_F(CtlMqttTest, ControlWritesThroughTheDocumentAndRefusesTheRest)
     ASSERT_TRUE(publishTo(*broker_, topic("setpoint/set"), "30"));
     // The instrument's own value, read back by the watch.
     EXPECT_TRUE(topics_.waitFor([&] { return topics_.last(topic("setpoint")) == "30.000"; })) << errors();
+    // A dashboard's switch says ON and OFF.
+    ASSERT_TRUE(publishTo(*broker_, topic("output/set"), "ON"));
+    EXPECT_TRUE(topics_.waitFor([&] { return topics_.last(topic("output")) == "on"; })) << errors();
+    ASSERT_TRUE(publishTo(*broker_, topic("output/set"), "Off"));
+    EXPECT_TRUE(topics_.waitFor([&] { return topics_.last(topic("output")) == "off"; })) << errors();
 
     struct Refusal {
         const char* leaf;

@@ -152,6 +152,7 @@ AlarmRulesDialog::AlarmRulesDialog(const std::vector<Controller*>& controllers, 
         SetRule(rule, first.Get(rule));
     }
     layout->addLayout(grid);
+    opened_ = Rules();
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
@@ -190,17 +191,21 @@ std::array<alarms::Setting, alarms::kRuleCount> AlarmRulesDialog::Rules() const
 
 void AlarmRulesDialog::Apply()
 {
+    const auto same = [](const alarms::Setting& a, const alarms::Setting& b) {
+        return a.on == b.on && a.severity == b.severity && a.value == b.value && a.hysteresis == b.hysteresis
+            && a.delaySeconds == b.delaySeconds && a.latched == b.latched;
+    };
     const auto rules = Rules();
-    for (Controller* c : controllers_) {
-        for (int r = 0; r < alarms::kRuleCount; ++r) {
-            const auto rule = static_cast<alarms::Rule>(r);
-            const alarms::Setting& now = c->Alarms().Get(rule);
-            const alarms::Setting& wanted = rules[static_cast<std::size_t>(r)];
-            // A rule left as it was keeps its alarm.
-            if (now.on != wanted.on || now.severity != wanted.severity || now.value != wanted.value
-                || now.hysteresis != wanted.hysteresis || now.delaySeconds != wanted.delaySeconds
-                || now.latched != wanted.latched)
+    for (int r = 0; r < alarms::kRuleCount; ++r) {
+        const auto rule = static_cast<alarms::Rule>(r);
+        const alarms::Setting& wanted = rules[static_cast<std::size_t>(r)];
+        if (same(wanted, opened_[static_cast<std::size_t>(r)]))
+            continue;
+        // A controller that has the rule already keeps its alarm.
+        for (Controller* c : controllers_) {
+            if (!same(c->Alarms().Get(rule), wanted))
                 c->SetAlarm(rule, wanted);
         }
     }
+    opened_ = rules;
 }

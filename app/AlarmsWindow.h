@@ -40,7 +40,8 @@ private:
 
 // The alarm rules of one controller or several: one row per rule, with on,
 // severity, value, hysteresis, delay and latched. It opens with the first
-// controller's rules; OK gives them to every one.
+// controller's rules; OK gives each row that was changed to every one (a
+// row left alone leaves each controller's own rule as it is).
 class AlarmRulesDialog : public QDialog {
     Q_OBJECT
 public:
@@ -61,4 +62,5 @@ private:
     };
     std::vector<Controller*> controllers_;
     std::array<Row, alarms::kRuleCount> rows_;
+    std::array<alarms::Setting, alarms::kRuleCount> opened_ {};
 };

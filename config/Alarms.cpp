@@ -190,7 +190,10 @@ std::optional<bool> AlarmSet::Breached(Rule rule, State& state, const Sample& s,
             return std::nullopt;
         value = s.current;
         const double margin = was ? kAtLimitAmps + h : kAtLimitAmps;
-        return *s.current >= *s.positiveLimit - margin || *s.current <= *s.negativeLimit + margin;
+        // A limit of 0 A (a unit that only heats, or only cools) is no
+        // limit to be at: the idle current sits there.
+        return (*s.positiveLimit > kAtLimitAmps && *s.current >= *s.positiveLimit - margin)
+            || (*s.negativeLimit < -kAtLimitAmps && *s.current <= *s.negativeLimit + margin);
     }
     case Rule::kInstrumentError:
         if (!s.error)
@@ -219,9 +222,15 @@ std::vector<Event> AlarmSet::Judge(const Sample& sample)
         State& state = states_[index(rule)];
         if (!setting.on)
             continue;
-        // Readings of a unit that does not answer say nothing.
-        if (!sample.online && rule != Rule::kStoppedAnswering)
+        // Readings of a unit that does not answer say nothing; a breach
+        // begun before the outage is not counted through it.
+        if (!sample.online && rule != Rule::kStoppedAnswering) {
+            if (!state.raised) {
+                state.breached = false;
+                state.breachSince = -1;
+            }
             continue;
+        }
         std::optional<double> value;
         const std::optional<bool> breached = Breached(rule, state, sample, value);
         if (!breached)

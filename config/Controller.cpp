@@ -91,7 +91,11 @@ void Controller::SetOverviewShown(bool shown)
 
 void Controller::SyncSink()
 {
-    const bool want = windows_ == 0 || overview_ || publisher_ || !observers_.empty();
+    // Rules on readings want them read even where no panel shows them.
+    const auto& rules = alarms_.Settings();
+    const bool judging = std::any_of(rules.begin(), rules.begin() + static_cast<int>(alarms::Rule::kInstrumentError),
+                                     [](const alarms::Setting& r) { return r.on; });
+    const bool want = windows_ == 0 || overview_ || publisher_ || !observers_.empty() || judging;
     if (want == sinking_)
         return;
     sinking_ = want;
@@ -230,7 +234,8 @@ void Controller::JudgeAlarms()
                 sample.negativeLimit = limit;
         }
         const std::string& word = doc_.ValueText(pn::kOutputState);
-        if (word.size() == 8)
+        const std::int64_t wordAt = doc_.ReadAt(pn::kOutputState);
+        if (word.size() == 8 && wordAt >= 0 && now - wordAt <= kFresh)
             sample.error = OutputError(word);
     }
     TellAlarms(alarms_.Judge(sample));
@@ -239,6 +244,7 @@ void Controller::JudgeAlarms()
 void Controller::SetAlarm(alarms::Rule rule, const alarms::Setting& setting)
 {
     TellAlarms(alarms_.Set(rule, setting, clock_.utcMillis()));
+    SyncSink();
 }
 
 void Controller::AcknowledgeAlarms()
@@ -253,7 +259,10 @@ void Controller::AcknowledgeAlarm(alarms::Rule rule)
 
 std::string Controller::AlarmRow(const alarms::Event& e) const
 {
-    std::string row = CTqk5820ConfigDoc::ReportKey(doc_.GetPortIndex(), doc_.GetUnitNumber()) + "," + Serial() + ","
+    // The unit followed last: a move clears its alarms under its own name.
+    const int port = port_ >= 0 ? port_ : doc_.GetPortIndex();
+    const int unit = port_ >= 0 ? unit_ : doc_.GetUnitNumber();
+    std::string row = CTqk5820ConfigDoc::ReportKey(port, unit) + "," + Serial() + ","
         + alarms::RuleName(e.rule) + "," + alarms::SeverityName(e.severity) + "," + alarms::WhatName(e.what) + ",";
     if (e.value)
         row += csvlog::number(*e.value);
@@ -267,13 +276,17 @@ void Controller::TellAlarms(const std::vector<alarms::Event>& events)
     if (!logFolder_.empty()) {
         const std::string path = logFolder_ + "/" + kAlarmsFile;
         std::vector<std::string> lines;
-        if (!std::ifstream(path).good())
+        std::ifstream existing(path, std::ios::binary | std::ios::ate);
+        if (!existing.good() || existing.tellg() <= 0)
             lines.push_back(kAlarmsHeader);
         for (const alarms::Event& e : events)
             lines.push_back(csvlog::isoTime(e.utcMillis) + "," + AlarmRow(e));
         csvlog::File file;
-        if (file.start(path, false))
-            file.append(lines);
+        const bool written = file.start(path, false) && file.append(lines);
+        // Said once, until it can be written again.
+        if (!written && !alarmsFileFailed_ && prompts_ != nullptr)
+            prompts_->showStatusMessage("ERROR - " + path + " cannot be written: " + file.error());
+        alarmsFileFailed_ = !written;
     }
     if (publisher_) {
         for (const alarms::Event& e : events)
@@ -381,6 +394,14 @@ void Controller::FollowState()
         // file was applied to the unit it had.
         if (port_ >= 0 && !settingsPath_.empty())
             RememberSettings(std::string(), settingsfile::Settings {});
+        // Its alarms were the last unit's: cleared under its name, and
+        // judged afresh.
+        if (port_ >= 0) {
+            for (int r = 0; r < alarms::kRuleCount; ++r) {
+                const auto rule = static_cast<alarms::Rule>(r);
+                TellAlarms(alarms_.Set(rule, alarms_.Get(rule), clock_.utcMillis()));
+            }
+        }
         port_ = doc_.GetPortIndex();
         unit_ = doc_.GetUnitNumber();
         everOnline_ = wasOnline_ = false;

@@ -223,4 +223,5 @@ private:
     std::int64_t judgedAt_ = -1;
     std::deque<NumberedAlarm> alarmEvents_;
     std::uint64_t alarmNumber_ = 0;
+    bool alarmsFileFailed_ = false;
 };

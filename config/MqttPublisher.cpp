@@ -283,6 +283,9 @@ void MqttPublisher::FollowDocument()
     // the same id.
     const std::string id = notices_.Claim(this, baseId_, LineName(), unit_);
     if (id != id_) {
+        // The old id's alarms are not the new unit's.
+        if (client_ && client_->IsConnected() && !alarmsSent_.empty())
+            client_->Publish(Topic("alarm"), "{\"alarms\":[]}", true);
         Disconnect();
         id_ = id;
     }
@@ -334,7 +337,7 @@ void MqttPublisher::SendState()
         onlineSent_ = online;
     if (!meta_.empty() && meta_ != metaSent_ && client_->Publish(Topic("meta"), meta_, true))
         metaSent_ = meta_;
-    if (online_ && alarms_ != alarmsSent_ && client_->Publish(Topic("alarm"), alarms_, true))
+    if (alarms_ != alarmsSent_ && client_->Publish(Topic("alarm"), alarms_, true))
         alarmsSent_ = alarms_;
 }
 

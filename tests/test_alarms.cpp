@@ -99,6 +99,9 @@ TEST(AlarmRules, EachRuleIsRaisedAndClearedAtBothEndsOfItsHysteresisAndDelay)
          "3 raised 5 cleared"},
         {"current at the negative limit", Rule::kCurrentAtLimit, rule(0, 0.05, 0),
          {{25, 25, -1.0}, {25, 25, -2.5}, {25, 25, -1.0}}, "1 raised 2 cleared"},
+        // A breach cut by an outage starts its delay again.
+        {"a delay across an outage", Rule::kBelow, rule(10, 0.5, 2),
+         {{9.0}, {9.0, 25, 0, false}, {9.0, 25, 0, false}, {9.0}, {9.0}, {9.0}}, "5 raised"},
         // Latched: raised until acknowledged, even once the breach is over.
         {"latched", Rule::kAbove, rule(30, 0.1, 0, true),
          {{31}, {29}, {29}, {29, 25, 0, true, false, true}, {29}}, "0 raised 3 acknowledged 3 cleared"},

@@ -204,6 +204,28 @@ TEST_F(FloorTest, AnAlarmIsShownInWordsRecordedAcknowledgedAndItsRulesKept)
     EXPECT_NE(rows[2].find(",actual above,major,acknowledged,"), std::string::npos) << rows[2];
     EXPECT_NE(rows[3].find(",actual above,major,cleared,"), std::string::npos) << rows[3];
 
+    // Moved to another unit, a latched alarm of the last one is cleared
+    // under that unit's name.
+    alarms::Setting latched = above;
+    latched.latched = true;
+    rules.SetRule(alarms::Rule::kAbove, latched);
+    rules.Apply();
+    ASSERT_TRUE(runUntil([&] { return !c->Alarms().Raised().empty(); }, 5000));
+    c->Doc().ChangeUnitNumber(7);
+    ASSERT_TRUE(runUntil([&] { return c->Doc().GetUnitNumber() == 7; }, 3000));
+    runFor(300);
+    std::string said;
+    for (const auto& n : c->AlarmEvents())
+        said += std::string(alarms::WhatName(n.event.what)) + " ";
+    // Cleared for unit 06, then raised afresh for unit 07 (its actual is
+    // above -100 °C too).
+    EXPECT_NE(said.find("raised cleared raised "), std::string::npos) << said;
+    EXPECT_EQ(c->AlarmRow(c->AlarmEvents().back().event).rfind("COM2 unit 07,", 0), 0u);
+    c->Doc().ChangeUnitNumber(6);
+    ASSERT_TRUE(runUntil([&] { return c->Doc().GetUnitNumber() == 6; }, 3000));
+    rules.SetRule(alarms::Rule::kAbove, alarms::Setting {});
+    rules.Apply();
+
     // The rules are kept in the workspace.
     rules.SetRule(alarms::Rule::kBelow, above);
     rules.Apply();

@@ -307,7 +307,7 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
 {
     startWatch();
     ASSERT_TRUE(topics_.waitFor([&] {
-        for (const char* leaf : {"actual", "setpoint", "te_current", "te_voltage", "output", "unit", "meta"}) {
+        for (const char* leaf : {"actual", "setpoint", "te_current", "te_voltage", "output", "unit", "meta", "state"}) {
             if (!topics_.seen(topic(leaf)))
                 return false;
         }

@@ -1094,7 +1094,8 @@ bool parseAlarm(const std::string& spec, alarms::Rule& rule, alarms::Setting& se
     if (known == std::end(rules) || (parts[0].find('=') == std::string::npos) != (known->rule == alarms::Rule::kInstrumentError))
         return false;
     rule = known->rule;
-    setting = alarms::Setting {};
+    // From the rule's defaults: the silent and error rules stay major.
+    setting = alarms::DefaultSettings()[static_cast<std::size_t>(rule)];
     setting.on = true;
     (known->valueIsDelay ? setting.delaySeconds : setting.value) = value;
     for (std::size_t i = 1; i < parts.size(); ++i) {

@@ -206,6 +206,9 @@ AlarmsWindow* Floor::MakeAlarms()
     alarmsFrame_->setWindowTitle(QStringLiteral("Alarms"));
     alarmsFrame_->setAttribute(Qt::WA_DeleteOnClose, false);
     app_.GetMainFrame()->AddChildFrame(alarmsFrame_);
+    // As wide as its columns, within the client area.
+    const QSize client = app_.GetMainFrame()->GetClientSize();
+    alarmsFrame_->resize(std::min(alarms_->width() + 16, client.width()), std::min(alarms_->height() + 40, client.height()));
     alarmsFrame_->hide();
     return alarms_;
 }

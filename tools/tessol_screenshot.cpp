@@ -35,6 +35,8 @@
 // controller once the first window is online (one controller: setting by
 // setting; several: a row per unit), saves the dialog as it compares to
 // DIALOG-compare.png, applies and saves it again to DIALOG.png.
+// --alarm-above V gives every controller a major "actual above V" rule once
+// the first window is online and shows the overview and the Alarms window.
 
 #include "app/CKvtDocTemplate.h"
 #include "app/CMainFrame.h"
@@ -46,6 +48,7 @@
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/Controller.h"
 #include "diagnostics/CTqk5820DiagnosticView.h"
 #include "resources/Menus.h"
 
@@ -138,6 +141,8 @@ int main(int argc, char** argv)
     bool readout = false;
     std::string findPicture;
     std::string settingsFile, settingsPicture;
+    double alarmAbove = 0;
+    bool alarm = false;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -181,7 +186,10 @@ int main(int argc, char** argv)
             findPicture = argv[++i];
         else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
             dialogPicture = argv[++i];
-        else if (std::strcmp(argv[i], "--settings") == 0 && i + 2 < argc) {
+        else if (std::strcmp(argv[i], "--alarm-above") == 0 && i + 1 < argc) {
+            alarm = true;
+            alarmAbove = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--settings") == 0 && i + 2 < argc) {
             settingsFile = argv[++i];
             settingsPicture = argv[++i];
         }
@@ -285,6 +293,21 @@ int main(int argc, char** argv)
             settle();
             dialog->grab().save(QString::fromStdString(settingsPicture));
         }
+    }
+
+    if (alarm && !docs.empty()) {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
+        for (int waited = 0; doc != nullptr && !doc->IsOnline() && waited < 10000; waited += 50)
+            runFor(50);
+        alarms::Setting above;
+        above.on = true;
+        above.severity = alarms::Severity::kMajor;
+        above.value = alarmAbove;
+        for (Controller* c : app.Controllers())
+            c->SetAlarm(alarms::Rule::kAbove, above);
+        app.GetFloor().ShowOverview();
+        runFor(1500);
+        app.GetFloor().ShowAlarms();
     }
 
     // The first window's panels, as a user works them.

@@ -347,6 +347,8 @@ void SettingsJob::StartRound(std::vector<sf::Definition> round)
     round_ = std::move(round);
     next_ = 0;
     writing_ = false;
+    // The read that made this round came after any outage before it.
+    cameBack_ = false;
     awaySince_ = -1;
     deadline_ = clock_.utcMillis() + kAnswerWaitMs;
     phase_ = Phase::kWrite;

@@ -287,28 +287,19 @@ void OverviewWindow::ShowMenu(const QPoint& at)
     QAction* picked = menu.exec(table_->viewport()->mapToGlobal(at));
     if (picked == nullptr)
         return;
-    const auto run = [&chosen](const std::function<void(const std::vector<Controller*>&)>& action) {
-        if (action)
-            action(chosen);
-    };
-    if (picked == open && actions_.open)
+    if (picked == open && actions_.open) {
         actions_.open(*chosen.front());
-    else if (picked == off)
-        run(actions_.outputOff);
-    else if (picked == setPoint)
-        run(actions_.setPoint);
-    else if (picked == startLog)
-        run(actions_.startLogging);
-    else if (picked == stopLog)
-        run(actions_.stopLogging);
-    else if (picked == stop)
-        run(actions_.stopWatching);
-    else if (picked == apply)
-        run(actions_.applySettings);
-    else if (picked == dismiss)
-        run(actions_.dismissDrift);
-    else if (picked == rules)
-        run(actions_.alarmRules);
-    else if (picked == acknowledge)
-        run(actions_.acknowledge);
+        return;
+    }
+    // Every other entry acts on the selected rows.
+    using Group = std::function<void(const std::vector<Controller*>&)>;
+    const std::pair<QAction*, const Group*> entries[] = {
+        {off, &actions_.outputOff},         {setPoint, &actions_.setPoint},   {startLog, &actions_.startLogging},
+        {stopLog, &actions_.stopLogging},   {stop, &actions_.stopWatching},   {apply, &actions_.applySettings},
+        {dismiss, &actions_.dismissDrift},  {rules, &actions_.alarmRules},    {acknowledge, &actions_.acknowledge},
+    };
+    for (const auto& [entry, action] : entries) {
+        if (picked == entry && *action)
+            (*action)(chosen);
+    }
 }

@@ -13,6 +13,18 @@ namespace {
 // it there, give or take its last digit.
 constexpr double kAtLimitAmps = 0.01;
 
+// "a,b,,c" is "a", "b", "" and "c".
+std::vector<std::string> fields(const std::string& text)
+{
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        out.push_back(text.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return out;
+}
+
 } // namespace
 
 const char* RuleName(Rule rule)
@@ -77,12 +89,7 @@ bool Parse(const std::string& text, std::array<Setting, kRuleCount>& settings, s
         const std::size_t end = std::min(text.find(';', start), text.size());
         const std::string item = text.substr(start, end - start);
         start = end + 1;
-        std::vector<std::string> f;
-        for (std::size_t at = 0; at <= item.size();) {
-            const std::size_t comma = std::min(item.find(',', at), item.size());
-            f.push_back(item.substr(at, comma - at));
-            at = comma + 1;
-        }
+        const std::vector<std::string> f = fields(item);
         int rule = -1;
         for (int r = 0; r < kRuleCount; ++r) {
             if (!f.empty() && f[0] == RuleName(static_cast<Rule>(r)))

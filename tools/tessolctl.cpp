@@ -70,7 +70,7 @@ const char* const kUsageText =
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
-    "        [--alarm SPEC]... [--exit-on-alarm]\n"
+    "        [--alarm RULE]... [--exit-on-alarm]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
     "                      Alarms are said on standard error: the unit silent for 10 s and an\n"
@@ -120,31 +120,6 @@ bool parseInt(const char* text, int low, int high, int& out)
 // A decimal number as a user types it: a sign, digits and one decimal
 // point. strtod alone would also take hexadecimal ("0x10" is 16), exponents
 // and words such as "inf", none of which a user means for a set point.
-// "5", or a list of units and ranges ("1,3,5-8"), each unit once.
-bool parseUnits(const std::string& text, std::vector<int>& units)
-{
-    units.clear();
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const std::size_t dash = item.find('-');
-        int first = 0;
-        int last = 0;
-        if (dash == std::string::npos ? !parseInt(item.c_str(), 1, 99, first)
-                                      : !parseInt(item.substr(0, dash).c_str(), 1, 99, first)
-                    || !parseInt(item.substr(dash + 1).c_str(), 1, 99, last) || last < first)
-            return false;
-        for (int u = first; u <= std::max(first, last); ++u) {
-            if (std::find(units.begin(), units.end(), u) != units.end())
-                return false;
-            units.push_back(u);
-        }
-        at = comma + 1;
-    }
-    return !units.empty();
-}
-
 bool parseNumber(const char* text, double& out)
 {
     if (text == nullptr || *text == '\0')
@@ -165,6 +140,40 @@ bool parseNumber(const char* text, double& out)
     char* end = nullptr;
     out = std::strtod(text, &end);
     return *end == '\0' && std::isfinite(out);
+}
+
+// The fields of a list: "1,3,5-8" at ',' is "1", "3" and "5-8"; an empty
+// text is one empty field.
+std::vector<std::string> fields(const std::string& text, char separator)
+{
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find(separator, at), text.size());
+        out.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+// "5", or a list of units and ranges ("1,3,5-8"), each unit once.
+bool parseUnits(const std::string& text, std::vector<int>& units)
+{
+    units.clear();
+    for (const std::string& item : fields(text, ',')) {
+        const std::size_t dash = item.find('-');
+        int first = 0;
+        int last = 0;
+        if (dash == std::string::npos ? !parseInt(item.c_str(), 1, 99, first)
+                                      : !parseInt(item.substr(0, dash).c_str(), 1, 99, first)
+                    || !parseInt(item.substr(dash + 1).c_str(), 1, 99, last) || last < first)
+            return false;
+        for (int u = first; u <= std::max(first, last); ++u) {
+            if (std::find(units.begin(), units.end(), u) != units.end())
+                return false;
+            units.push_back(u);
+        }
+    }
+    return !units.empty();
 }
 
 // A message that ends in "returned End Code NN." gets what NN means behind
@@ -1066,14 +1075,9 @@ struct WatchOptions {
 // "above=30", "below=10", "deviation=1", "current-limit=5" (the delay in
 // seconds), "silent=10" (the same), "error", each optionally followed by
 // ",hysteresis=H", ",delay=S", ",major", ",latched". False for anything else.
-bool parseAlarm(const std::string& spec, alarms::Rule& rule, alarms::Setting& setting)
+bool parseAlarm(const std::string& text, alarms::Rule& rule, alarms::Setting& setting)
 {
-    std::vector<std::string> parts;
-    for (std::size_t at = 0; at <= spec.size();) {
-        const std::size_t comma = std::min(spec.find(',', at), spec.size());
-        parts.push_back(spec.substr(at, comma - at));
-        at = comma + 1;
-    }
+    const std::vector<std::string> parts = fields(text, ',');
     const auto split = [](const std::string& part, std::string& name, double& value) {
         const std::size_t eq = part.find('=');
         name = part.substr(0, eq);
@@ -1403,7 +1407,7 @@ int main(int argc, char** argv)
                 continue;
             }
             return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more), --csv FILE, --mqtt URL,"
-                         " --mqtt-control, --mqtt-ca FILE, --alarm SPEC and --exit-on-alarm");
+                         " --mqtt-control, --mqtt-ca FILE, --alarm RULE and --exit-on-alarm");
         }
         if (options.mqtt.empty() && (options.broker.control || !options.broker.caFile.empty()))
             return usage("--mqtt-control and --mqtt-ca go with --mqtt URL");

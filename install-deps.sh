@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config libgtest-dev libgmock-dev qt6-base-dev qt6-charts-dev libgl-dev ser2net
           xvfb xauth imagemagick mosquitto mosquitto-clients libmosquitto-dev
+          libmicrohttpd-dev prometheus
           g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev file desktop-file-utils)
 missing=()
 for p in "${packages[@]}"; do

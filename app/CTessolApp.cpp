@@ -10,6 +10,7 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/CTqk5820ConfigView.h"
 #include "config/Controller.h"
+#include "config/Metrics.h"
 #include "config/MqttPublisher.h"
 #include "config/ReadingSampler.h"
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
@@ -18,6 +19,7 @@
 #include "link/ParameterNumbers.h"
 #include "link/UnitScanner.h"
 #include "platform/LineWait.h"
+#include "platform/MetricsServer.h"
 #include "platform/SystemSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "platform/qt/CChildFrame.h"
@@ -204,6 +206,8 @@ void CTessolApp::ExitInstance()
     if (tick_ != nullptr)
         tick_->stop();
     StopPublishing();
+    metricsReady_.reset();
+    metrics_.reset();
     // Calibration goes first, while its controllers still answer, so that
     // their settings are put back.
     if (calibrationTemplate_)
@@ -256,6 +260,7 @@ void CTessolApp::OnIdle()
             Controller* controller = ControllerOf(doc);
             controller->SetWindowCount(static_cast<int>(doc->GetViews().size()));
             controller->SetOverviewShown(floor_->IsOverviewShown());
+            controller->SetReadingsWanted(metrics_ != nullptr);
             controller->Step();
             ForEachConfigView(*doc, &CTqk5820ConfigView::RefreshPass);
             // A message box of the refresh or the poll may have let the user
@@ -692,6 +697,50 @@ void CTessolApp::StopPublishing()
         DetachPublisher(publishers_.begin()->first);
     mqtt_.reset();
     mqttNotices_.reset();
+}
+
+bool CTessolApp::StartMetrics(const MetricsAddress& address, std::string& error)
+{
+    metricsReady_.reset();
+    auto server = std::make_unique<MetricsServer>([this] { return MetricsPage(); });
+    if (!server->Start(address, error))
+        return false;
+    metrics_ = std::move(server);
+    for (const std::unique_ptr<Controller>& controller : controllers_)
+        controller->SetReadingsWanted(true);
+    if (metricsDue_ == nullptr) {
+        metricsDue_ = new QTimer(this);
+        metricsDue_->setSingleShot(true);
+    }
+    // Requests are answered as they come, and a connection's time-out when
+    // it is due; nothing else wakes the program for them.
+    const auto serve = [this] {
+        if (!metrics_)
+            return;
+        metrics_->Service();
+        const int due = metrics_->DueInMs();
+        if (due >= 0)
+            metricsDue_->start(due);
+        else
+            metricsDue_->stop();
+    };
+    connect(metricsDue_, &QTimer::timeout, this, serve);
+    metricsReady_ = std::make_unique<QSocketNotifier>(metrics_->Socket(), QSocketNotifier::Read);
+    connect(metricsReady_.get(), &QSocketNotifier::activated, this, serve);
+    return true;
+}
+
+std::string CTessolApp::MetricsPage() const
+{
+    std::vector<metrics::Watched> watched;
+    for (Controller* controller : Controllers())
+        watched.push_back({controller, "COM" + std::to_string(controller->Doc().GetPortIndex() + 1)});
+    std::vector<metrics::Line> lines;
+    for (int p = 0; link_ && p < InstrumentLink::kPortCount; ++p) {
+        if (link_->openCount(p) > 0)
+            lines.push_back({"COM" + std::to_string(p + 1), link_->counts(p)});
+    }
+    return metrics::Render(watched, lines, clock_->utcMillis());
 }
 
 MqttPublisher* CTessolApp::PublisherOf(const CTqk5820ConfigDoc* doc) const

@@ -21,6 +21,8 @@ class Controller;
 class Floor;
 class Document;
 class InstrumentLink;
+class MetricsServer;
+struct MetricsAddress;
 class MqttNotices;
 class MqttPublisher;
 struct MqttSetup;
@@ -147,6 +149,14 @@ public:
     // on the broker.
     void StartPublishing(const MqttSetup& setup);
     void StopPublishing();
+    // Serves the watched controllers and the lines to Prometheus at
+    // `address` from now on, driven by the event loop; every controller
+    // then reads as for a log. False with `error` when it cannot listen.
+    bool StartMetrics(const MetricsAddress& address, std::string& error);
+    // The server, or null.
+    MetricsServer* Metrics() const { return metrics_.get(); }
+    // The page it serves.
+    std::string MetricsPage() const;
     // The publisher of a controller, or null.
     MqttPublisher* PublisherOf(const CTqk5820ConfigDoc* doc) const;
     // The watched controller of a configuration document, or null.
@@ -263,6 +273,9 @@ private:
     std::unique_ptr<MqttSetup> mqtt_;
     std::unique_ptr<MqttNotices> mqttNotices_;
     std::map<const Document*, Publishing> publishers_;
+    std::unique_ptr<MetricsServer> metrics_;
+    std::unique_ptr<QSocketNotifier> metricsReady_;
+    QTimer* metricsDue_ = nullptr;
     bool polling_ = false;
     // Since when another message covers the halt notice (UTC ms; -1: it
     // does not), and which.

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "platform/MetricsServer.h"
 #include "platform/MqttClient.h"
 
 namespace {
@@ -31,12 +32,16 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             return line;
         }
     }
-    const std::vector<std::string> valued = {"--log-dir", "--mqtt", "--mqtt-ca"};
+    const std::vector<std::string> valued = {"--log-dir", "--mqtt", "--mqtt-ca", "--metrics"};
     std::vector<std::string> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--mqtt-control") {
             line.mqttControl = true;
+            continue;
+        }
+        if (a == "--mqtt-discovery") {
+            line.mqttDiscovery = true;
             continue;
         }
         if (a == "--no-restore") {
@@ -69,11 +74,19 @@ CommandLine parseCommandLine(const std::vector<std::string>& args)
             line.logDirectory = value;
         else if (option == "--mqtt")
             line.mqttUrl = value;
+        else if (option == "--metrics")
+            line.metrics = value;
         else
             line.mqttCaFile = value;
     }
-    if (line.mqttUrl.empty() && (line.mqttControl || !line.mqttCaFile.empty()))
-        return refuse("--mqtt-control and --mqtt-ca go with --mqtt URL");
+    if (line.mqttUrl.empty() && (line.mqttControl || line.mqttDiscovery || !line.mqttCaFile.empty()))
+        return refuse("--mqtt-control, --mqtt-discovery and --mqtt-ca go with --mqtt URL");
+    if (!line.metrics.empty()) {
+        MetricsAddress address;
+        std::string problem;
+        if (!parseMetricsAddress(line.metrics, address, problem))
+            return refuse(problem);
+    }
     if (!line.mqttUrl.empty()) {
         MqttAddress address;
         std::string problem;

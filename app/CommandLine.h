@@ -4,9 +4,9 @@
 #include <vector>
 
 // The window program's command line, read before Qt sees it: --log-dir DIR
-// once, --no-restore, the broker options (--mqtt URL, with --mqtt-control and
-// --mqtt-ca FILE), each also as --option=VALUE, or --help (-h) for the usage
-// and --version for the version.
+// once, --no-restore, the broker options (--mqtt URL, with --mqtt-control,
+// --mqtt-discovery and --mqtt-ca FILE), --metrics ADDRESS, each also as
+// --option=VALUE, or --help (-h) for the usage and --version for the version.
 struct CommandLine {
     bool ok = true;
     bool help = false;          // print kCommandLineHelp and end with 0
@@ -15,12 +15,15 @@ struct CommandLine {
     std::string mqttUrl;        // empty: nothing published
     bool mqttControl = false;
     std::string mqttCaFile;
+    bool mqttDiscovery = false;
+    std::string metrics;        // empty: no metrics served
     bool noRestore = false;     // start without the saved workspace
     std::string problem;        // what was wrong when not ok
 };
 
 inline constexpr const char* kCommandLineUsage =
-    "usage: tessol [--no-restore] [--log-dir DIR] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]";
+    "usage: tessol [--no-restore] [--log-dir DIR] [--mqtt URL [--mqtt-control] [--mqtt-discovery]\n"
+    "              [--mqtt-ca FILE]] [--metrics [HOST:]PORT]";
 // What --help prints after the usage line.
 inline constexpr const char* kCommandLineHelp =
     "  --log-dir DIR   log every controller window from the moment it opens to\n"
@@ -31,8 +34,14 @@ inline constexpr const char* kCommandLineHelp =
     "                  else from the settings (section MQTT, sUserName and sPassword)\n"
     "  --mqtt-control  take set points and output switching from the broker\n"
     "                  (tessol/<id>/setpoint/set, tessol/<id>/output/set)\n"
+    "  --mqtt-discovery  announce every reading to Home Assistant (retained\n"
+    "                  configurations under homeassistant/, sent again when\n"
+    "                  homeassistant/status says online)\n"
     "  --mqtt-ca FILE  trust the certificates in FILE for an mqtts broker instead of\n"
     "                  the system's\n"
+    "  --metrics [HOST:]PORT  serve the readings, alarms and line counters for\n"
+    "                  Prometheus at http://HOST:PORT/metrics (HOST 127.0.0.1 unless\n"
+    "                  given; 0.0.0.0 for every network)\n"
     "  --no-restore    start without the controllers watched last time (the saved\n"
     "                  workspace is kept for the next start); the setting Restore=0\n"
     "                  in section Workspace turns saving and restoring off for good\n"

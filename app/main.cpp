@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/Floor.h"
 #include "config/MqttPublisher.h"
+#include "platform/MetricsServer.h"
 
 #include <QDir>
 #include <cerrno>
@@ -58,6 +59,19 @@ int main(int argc, char** argv)
         setup.login = mqttLogin(&app.GetProfile());
         setup.host = hostName();
         app.StartPublishing(setup);
+    }
+    if (!line.metrics.empty()) {
+        MetricsAddress address;
+        std::string problem;
+        parseMetricsAddress(line.metrics, address, problem);
+        if (!MetricsServer::Unavailable().empty()) {
+            std::fprintf(stderr, "tessol: --metrics left out: %s\n", MetricsServer::Unavailable().c_str());
+        } else if (!app.StartMetrics(address, problem)) {
+            std::fprintf(stderr, "tessol: cannot serve the metrics at %s\n%s\n", problem.c_str(), kCommandLineUsage);
+            return 2;
+        } else {
+            std::fprintf(stderr, "tessol: metrics at %s\n", app.Metrics()->Url().c_str());
+        }
     }
     if (!app.InitInstance())
         return 1;

@@ -89,13 +89,19 @@ void Controller::SetOverviewShown(bool shown)
     SyncSink();
 }
 
+void Controller::SetReadingsWanted(bool wanted)
+{
+    readingsWanted_ = wanted;
+    SyncSink();
+}
+
 void Controller::SyncSink()
 {
     // Rules on readings want them read even where no panel shows them.
     const auto& rules = alarms_.Settings();
     const bool judging = std::any_of(rules.begin(), rules.begin() + static_cast<int>(alarms::Rule::kInstrumentError),
                                      [](const alarms::Setting& r) { return r.on; });
-    const bool want = windows_ == 0 || overview_ || publisher_ || !observers_.empty() || judging;
+    const bool want = windows_ == 0 || overview_ || readingsWanted_ || publisher_ || !observers_.empty() || judging;
     if (want == sinking_)
         return;
     sinking_ = want;
@@ -435,7 +441,14 @@ Controller::State Controller::GetState() const
 std::string Controller::Serial() const
 {
     const std::string& serial = sampler_.Serial();
-    return serial == "????????" ? std::string() : serial;
+    if (serial != "????????")
+        return serial;
+    // Read by a panel or a tool rather than the sampler.
+    const std::string& cached = doc_.ValueText(pn::kSerialNumber);
+    if (!doc_.IsOnline() || cached.size() != 8)
+        return std::string();
+    const auto first = cached.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
 }
 
 std::string Controller::CommitSetPoint(double value)

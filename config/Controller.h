@@ -75,6 +75,8 @@ public:
     int WindowCount() const { return windows_; }
     // Whether a view of all controllers (the overview) wants its readings.
     void SetOverviewShown(bool shown);
+    // Whether something outside the windows (a metrics page) wants them.
+    void SetReadingsWanted(bool wanted);
 
     // Logs to TQK-5820-NN.csv in `folder` (added to), following the unit
     // number to its file; empty: no log of the folder. A log the user
@@ -187,6 +189,7 @@ private:
     std::unique_ptr<MqttPublisher> publisher_;
     int windows_ = 0;
     bool overview_ = false;
+    bool readingsWanted_ = false;
     bool sinking_ = false;
     // Output off was asked for while a read of the output word was out:
     // it is written once that read is answered.

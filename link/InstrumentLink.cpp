@@ -246,6 +246,7 @@ bool InstrumentLink::servicePort(int port)
             // Only one command is out on a line, so this is its answer,
             // whatever a damaged header says.
             reply->addressAs(deviceDigit, unit, cls, param);
+            ++p.counts.badReplies;
         } else if (reply->deviceDigit() != deviceDigit || reply->unitNumber() != unit || reply->commandClass() != cls
                    || reply->parameterNumber() != param) {
             // A sound reply to another command: a late answer to one that
@@ -386,6 +387,7 @@ void InstrumentLink::takeTurn(Port& p, int port)
 
 void InstrumentLink::endTransaction(Port& p)
 {
+    ++p.counts.transactions;
     const int unit = pendingUnit(p);
     if (unit >= 0 && unit < LineTurns::kUnits && p.writtenAt >= 0)
         p.endedWrittenAt[static_cast<std::size_t>(unit)] = p.writtenAt;
@@ -484,6 +486,7 @@ void InstrumentLink::reopen(Port& p, int port)
     p.device = std::move(device);
     p.lost = false;
     p.openedAtMs = clock_.utcMillis();
+    ++p.counts.reconnects;
     ++p.progress;
     prompts_.showStatusMessage(portName(port) + ": device back");
     // A command that was waiting on the lost line keeps the time it had, so
@@ -510,6 +513,7 @@ void InstrumentLink::giveUp(Port& p, int port)
     if (p.device)
         p.device->purge();
     const std::string text = ReplyPacket::timeoutText(p.pending);
+    ++p.counts.timeouts;
     endTransaction(p);
     replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), text, clock_.seconds()));
     ++p.progress;
@@ -654,6 +658,11 @@ std::uint64_t InstrumentLink::progress(int port) const
 std::uint64_t InstrumentLink::noiseBytes(int port) const
 {
     return validPort(port) ? port_[port].noiseBytes : 0;
+}
+
+LineCounts InstrumentLink::counts(int port) const
+{
+    return validPort(port) ? port_[port].counts : LineCounts();
 }
 
 std::uint64_t InstrumentLink::lateReplies(int port) const

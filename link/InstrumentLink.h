@@ -16,6 +16,21 @@ class SerialDevice;
 class SerialPorts;
 class UserPrompts;
 
+// What a line has done since the link was made: for a figure or a metric.
+struct LineCounts {
+    // Commands ended: answered, refused or given up.
+    std::uint64_t transactions = 0;
+    // Of those, given up because no whole answer came in time.
+    std::uint64_t timeouts = 0;
+    // Of those, answered by a reply that could not be read or failed its
+    // checksum.
+    std::uint64_t badReplies = 0;
+    // Times a lost device (a cable pulled, a network line dropped) was
+    // opened again.
+    std::uint64_t reconnects = 0;
+};
+
+
 // The program's one connection to its instruments: four serial ports COM1 to
 // COM4 (index 0 to 3), at most one transaction per port at a time, a FIFO of
 // commands waiting for a busy port and a list of replies waiting to be taken.
@@ -133,6 +148,8 @@ public:
     // Bytes skipped on the port because they came before the "@" of a reply
     // (noise at the line's turn-around), since the link was made.
     std::uint64_t noiseBytes(int port) const;
+    // The port's transactions, time-outs, bad replies and reconnections.
+    LineCounts counts(int port) const;
     // Late answers seen on the port: sound replies that came after their
     // command had been given up, and were not taken for another's answer.
     std::uint64_t lateReplies(int port) const;
@@ -177,6 +194,7 @@ private:
         std::size_t queued = 0;
         std::uint64_t noiseBytes = 0;
         std::uint64_t lateReplies = 0;
+        LineCounts counts;
         std::size_t received = 0;
         std::uint64_t progress = 0;
         std::string lastError;

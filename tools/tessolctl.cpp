@@ -6,6 +6,7 @@
 #include "config/Alarms.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
+#include "config/Metrics.h"
 #include "config/MqttPublisher.h"
 #include "config/SensorTypeTracker.h"
 #include "config/SensorWords.h"
@@ -20,6 +21,7 @@
 #include "platform/ConsolePrompts.h"
 #include "platform/LineWait.h"
 #include "platform/MemoryProfile.h"
+#include "platform/MetricsServer.h"
 #include "platform/SystemSerialPorts.h"
 #include "platform/ReadingsCsv.h"
 #include "platform/SystemClock.h"
@@ -70,7 +72,7 @@ const char* const kUsageText =
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
     "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
-    "        [--alarm RULE]... [--exit-on-alarm]\n"
+    "        [--alarm RULE]... [--exit-on-alarm] [--metrics [HOST:]PORT]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
     "                      Alarms are said on standard error: the unit silent for 10 s and an\n"
@@ -82,6 +84,8 @@ const char* const kUsageText =
     "                      mqtts://HOST[:PORT] under tessol/<id>/ (log in with TESSOL_MQTT_USERNAME\n"
     "                      and TESSOL_MQTT_PASSWORD); --mqtt-control takes setpoint/set and\n"
     "                      output/set from it; --mqtt-ca trusts FILE's certificates for mqtts\n"
+    "                      --metrics serves the readings, alarms and line counters to Prometheus\n"
+    "                      at http://HOST:PORT/metrics (HOST 127.0.0.1 unless given)\n"
     "The port defaults to COM2 and the unit to 1. COMn (either case) leads to $TESSOL_COMn, else\n"
     "/dev/ttyS(n-1).\n"
     "exit status: 0 done; 1 the instrument refused, or the unit does not answer; 2 bad arguments;\n"
@@ -480,6 +484,20 @@ public:
         controller_.StartPublishing(setup, *notices_, portName());
     }
     MqttPublisher* publisher() { return controller_.Publisher(); }
+    // Serves this controller and its line to Prometheus from the passes;
+    // readings are kept on the page for `freshMs`. False with `error`.
+    bool serveMetrics(const MetricsAddress& address, std::int64_t freshMs, std::string& error)
+    {
+        auto server = std::make_unique<MetricsServer>([this, freshMs] {
+            return metrics::Render({{&controller_, portName(), freshMs}}, {{portName(), link_.counts(port_)}},
+                                   clock_.utcMillis());
+        });
+        if (!server->Start(address, error))
+            return false;
+        metrics_ = std::move(server);
+        return true;
+    }
+    const MetricsServer* metricsServer() const { return metrics_.get(); }
     // Each pass judges the controller's alarms (watch).
     void judgeAlarms(bool on) { judgeAlarms_ = on; }
     Controller& controller() { return controller_; }
@@ -505,6 +523,9 @@ public:
             controller_.Publisher()->Step(brokerReady_);
             brokerReady_ = false;
         }
+        // Cheap when nothing came: one look at its descriptor.
+        if (metrics_)
+            metrics_->Service();
         waitForLine(waitMs);
     }
 
@@ -552,16 +573,26 @@ public:
     }
 
 private:
-    // On the line, and on the broker's socket while publishing.
+    // On the line, on the broker's socket while publishing, and on the
+    // metrics' while serving them.
     void waitForLine(int ms)
     {
-        if (!controller_.Publisher() || controller_.Publisher()->Socket() < 0) {
+        const bool broker = controller_.Publisher() && controller_.Publisher()->Socket() >= 0;
+        if (!broker && !metrics_) {
             waitOnLink(link_, port_, ms);
             return;
         }
-        std::vector<WaitFd> broker {WaitFd {controller_.Publisher()->Socket(), controller_.Publisher()->WantsWrite(), false}};
-        waitOnLineAnd(link_.watch(port_), broker, ms);
-        brokerReady_ = brokerReady_ || broker[0].ready;
+        std::vector<WaitFd> others;
+        if (broker)
+            others.push_back(WaitFd {controller_.Publisher()->Socket(), controller_.Publisher()->WantsWrite(), false});
+        if (metrics_) {
+            others.push_back(WaitFd {metrics_->Socket(), false, false});
+            const int due = metrics_->DueInMs();
+            if (due >= 0)
+                ms = std::min(ms, due);
+        }
+        waitOnLineAnd(link_.watch(port_), others, ms);
+        brokerReady_ = brokerReady_ || (broker && others[0].ready);
     }
 
     SystemClock clock_;
@@ -579,6 +610,7 @@ private:
     std::string device_;
     std::unique_ptr<MqttNotices> notices_;
     bool brokerReady_ = false;
+    std::unique_ptr<MetricsServer> metrics_;
     bool judgeAlarms_ = false;
 };
 
@@ -1070,6 +1102,7 @@ struct WatchOptions {
     MqttSetup broker;
     std::vector<std::pair<alarms::Rule, alarms::Setting>> alarms;
     bool exitOnAlarm = false;
+    std::string metrics;   // where to serve them, or empty
 };
 
 // "above=30", "below=10", "deviation=1", "current-limit=5" (the delay in
@@ -1158,6 +1191,19 @@ int runWatch(DocSession& s, const WatchOptions& options)
 
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
+    if (!options.metrics.empty()) {
+        MetricsAddress address;
+        std::string problem;
+        parseMetricsAddress(options.metrics, address, problem);
+        // A page kept two rows' time, and never less than a window's.
+        const auto freshMs = std::max<std::int64_t>(metrics::kFreshMs,
+                                                    static_cast<std::int64_t>(2000 * options.intervalSeconds));
+        if (!s.serveMetrics(address, freshMs, problem)) {
+            std::fprintf(stderr, "tessolctl: cannot serve the metrics at %s\n", problem.c_str());
+            return kUsage;
+        }
+        std::fprintf(stderr, "tessolctl: metrics at %s\n", s.metricsServer()->Url().c_str());
+    }
     if (!s.open())
         return kPortFailed;
     if (!s.waitOnline(kAnswerWaitMs))
@@ -1397,6 +1443,16 @@ int main(int argc, char** argv)
                 options.alarms.emplace_back(rule, setting);
                 continue;
             }
+            if (option == "--metrics" && value != nullptr) {
+                if (!MetricsServer::Unavailable().empty())
+                    return usage(("--metrics cannot be used: " + MetricsServer::Unavailable()).c_str());
+                MetricsAddress address;
+                std::string problem;
+                if (!parseMetricsAddress(value, address, problem))
+                    return usage(problem.c_str());
+                options.metrics = value;
+                continue;
+            }
             if (option == "--exit-on-alarm") {
                 options.exitOnAlarm = true;
                 --i;
@@ -1407,7 +1463,7 @@ int main(int argc, char** argv)
                 continue;
             }
             return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more), --csv FILE, --mqtt URL,"
-                         " --mqtt-control, --mqtt-ca FILE, --alarm RULE and --exit-on-alarm");
+                         " --mqtt-control, --mqtt-ca FILE, --alarm RULE, --exit-on-alarm and --metrics [HOST:]PORT");
         }
         if (options.mqtt.empty() && (options.broker.control || !options.broker.caFile.empty()))
             return usage("--mqtt-control and --mqtt-ca go with --mqtt URL");

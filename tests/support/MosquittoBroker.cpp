@@ -1,5 +1,6 @@
 #include "tests/support/MosquittoBroker.h"
 
+#include "tests/support/Http.h"
 #include "tests/support/Process.h"
 
 #include <arpa/inet.h>
@@ -19,33 +20,6 @@
 namespace {
 
 using Steady = std::chrono::steady_clock;
-
-int freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 bool ran(const std::vector<std::string>& argv)
 {
@@ -141,7 +115,7 @@ bool MosquittoBroker::launch()
             pid_ = -1;
             return false;
         }
-        if (accepts(port_))
+        if (acceptsConnections(port_))
             return true;
         ::poll(nullptr, 0, 20);
     }

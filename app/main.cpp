@@ -56,6 +56,7 @@ int main(int argc, char** argv)
         parseMqttUrl(line.mqttUrl, setup.address, problem);
         setup.caFile = line.mqttCaFile;
         setup.control = line.mqttControl;
+        setup.discovery = line.mqttDiscovery;
         setup.login = mqttLogin(&app.GetProfile());
         setup.host = hostName();
         app.StartPublishing(setup);

@@ -440,15 +440,16 @@ Controller::State Controller::GetState() const
 
 std::string Controller::Serial() const
 {
-    const std::string& serial = sampler_.Serial();
-    if (serial != "????????")
-        return serial;
-    // Read by a panel or a tool rather than the sampler.
+    // What the unit last said, whoever asked (a panel, a tool, a write of a
+    // new one), else what the sampler read for the log.
     const std::string& cached = doc_.ValueText(pn::kSerialNumber);
-    if (!doc_.IsOnline() || cached.size() != 8)
-        return std::string();
-    const auto first = cached.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
+    if (doc_.IsOnline() && cached.size() == 8) {
+        const auto first = cached.find_first_not_of(' ');
+        return first == std::string::npos ? std::string()
+                                          : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
+    }
+    const std::string& serial = sampler_.Serial();
+    return serial == "????????" ? std::string() : serial;
 }
 
 std::string Controller::CommitSetPoint(double value)

@@ -23,6 +23,7 @@ constexpr std::uint8_t kRowSetResistance = 43;
 const char* const kBlankSerial = "CALLKV";
 
 const char* const kDegrees = "\xc2\xb0" "C";
+const char* const kHomeAssistantStatus = "homeassistant/status";
 const char* const kKiloOhms = "k\xce\xa9";
 
 std::string trimmed(const std::string& text, const char* blanks = " ")
@@ -215,6 +216,50 @@ std::string MqttPublisher::MetaJson(int unit, const std::string& line, const std
         + jsonString(serial) + ",\"firmware\":" + jsonString(firmware) + ",\"host\":" + jsonString(host) + "}";
 }
 
+std::string MqttPublisher::DiscoveryTopic(const std::string& id, const std::string& reading)
+{
+    return std::string("homeassistant/") + (reading == "output" ? "binary_sensor" : "sensor") + "/tessol_" + id + "/"
+        + reading + "/config";
+}
+
+std::string MqttPublisher::DiscoveryJson(const std::string& id, const std::string& reading, bool resistance,
+                                         const std::string& serial, const std::string& firmware)
+{
+    struct Kind {
+        const char* reading;
+        const char* name;
+        const char* deviceClass;   // null: none (Home Assistant has none for resistance)
+        const char* unit;
+    };
+    const Kind kinds[] = {
+        {"actual", "Actual", resistance ? nullptr : "temperature", resistance ? kKiloOhms : kDegrees},
+        {"setpoint", "Set point", resistance ? nullptr : "temperature", resistance ? kKiloOhms : kDegrees},
+        {"te_current", "TE current", "current", "A"},
+        {"te_voltage", "TE voltage", "voltage", "V"},
+        {"output", "Output", "power", nullptr},
+    };
+    const Kind* kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                    [&](const Kind& k) { return reading == k.reading; });
+    if (kind == std::end(kinds))
+        return std::string();
+    const std::string base = "tessol/" + id + "/";
+    std::string json = "{\"name\":" + jsonString(kind->name) + ",\"unique_id\":" + jsonString("tessol_" + id + "_" + reading)
+        + ",\"state_topic\":" + jsonString(base + reading);
+    if (kind->deviceClass != nullptr)
+        json += ",\"device_class\":" + jsonString(kind->deviceClass);
+    if (kind->unit != nullptr)
+        json += ",\"unit_of_measurement\":" + jsonString(kind->unit) + ",\"state_class\":\"measurement\"";
+    else
+        json += ",\"payload_on\":\"on\",\"payload_off\":\"off\"";
+    json += ",\"availability_topic\":" + jsonString(base + "online")
+        + ",\"payload_available\":\"true\",\"payload_not_available\":\"false\"";
+    const std::string given = trimmed(serial);
+    json += ",\"device\":{\"identifiers\":[" + jsonString("tessol_" + id) + "],\"name\":"
+        + jsonString("TQK-5820 " + (given.empty() || given == kBlankSerial ? id : given))
+        + ",\"model\":\"TQK-5820\",\"sw_version\":" + jsonString(firmware) + "}}";
+    return json;
+}
+
 std::string MqttPublisher::LineName() const
 {
     return line_.empty() ? "COM" + std::to_string(port_ + 1) : line_;
@@ -255,6 +300,13 @@ void MqttPublisher::FollowDocument()
         meta_.clear();
     }
     online_ = doc_.IsOnline();
+    // A serial number written (or read afresh) that is not the one known:
+    // read it again, and the id follows.
+    const std::string& cached = doc_.ValueText(pn::kSerialNumber);
+    if (online_ && haveSerial_ && cached.size() == protocol::kDataLength && trimmed(cached) != serial_) {
+        haveSerial_ = false;
+        doc_.RequestRead(pn::kSerialNumber);
+    }
     if (!online_) {
         // Whoever answers next may be another instrument: asked again then.
         haveSerial_ = haveFirmware_ = false;
@@ -283,9 +335,16 @@ void MqttPublisher::FollowDocument()
     // the same id.
     const std::string id = notices_.Claim(this, baseId_, LineName(), unit_);
     if (id != id_) {
-        // The old id's alarms are not the new unit's.
-        if (client_ && client_->IsConnected() && !alarmsSent_.empty())
-            client_->Publish(Topic("alarm"), "{\"alarms\":[]}", true);
+        if (client_ && client_->IsConnected()) {
+            // The old id's alarms are not the new unit's.
+            if (!alarmsSent_.empty())
+                client_->Publish(Topic("alarm"), "{\"alarms\":[]}", true);
+            // Its device is gone from Home Assistant.
+            if (discoverySent_ >= 0) {
+                for (const char* reading : kReadings)
+                    client_->Publish(DiscoveryTopic(id_, reading), "", true);
+            }
+        }
         Disconnect();
         id_ = id;
     }
@@ -305,6 +364,7 @@ void MqttPublisher::Connect()
     onlineSent_ = -1;
     metaSent_.clear();
     alarmsSent_.clear();
+    discoverySent_ = -1;
 }
 
 void MqttPublisher::Disconnect()
@@ -325,9 +385,29 @@ void MqttPublisher::Announce()
     onlineSent_ = -1;
     metaSent_.clear();
     alarmsSent_.clear();
+    discoverySent_ = -1;
     toldRetainedSetPoint_ = toldRetainedOutput_ = toldRetainedOther_ = false;
     if (setup_.control)
         client_->Subscribe(Topic("+/set"));
+    // Home Assistant says online when it (re)starts: everything again then.
+    if (setup_.discovery)
+        client_->Subscribe(kHomeAssistantStatus);
+}
+
+void MqttPublisher::SendDiscovery()
+{
+    const int type = doc_.GetSensorType();
+    if (!setup_.discovery || meta_.empty() || type == SensorTypeTracker::kNoType)
+        return;
+    const int mode = SensorTypeTracker::IsResistanceMode(type) ? 1 : 0;
+    if (mode == discoverySent_)
+        return;
+    for (const char* reading : kReadings) {
+        if (!client_->Publish(DiscoveryTopic(id_, reading), DiscoveryJson(id_, reading, mode == 1, serial_, firmware_),
+                              true))
+            return;
+    }
+    discoverySent_ = mode;
 }
 
 void MqttPublisher::SendState()
@@ -339,6 +419,7 @@ void MqttPublisher::SendState()
         metaSent_ = meta_;
     if (alarms_ != alarmsSent_ && client_->Publish(Topic("alarm"), alarms_, true))
         alarmsSent_ = alarms_;
+    SendDiscovery();
 }
 
 void MqttPublisher::SetAlarms(const std::string& json)
@@ -358,8 +439,13 @@ void MqttPublisher::Step(bool readable)
     if (!KeepAlive(readable))
         return;
     for (const MqttMessage& message : client_->TakeMessages()) {
-        if (setup_.control)
+        if (message.topic == kHomeAssistantStatus) {
+            if (message.payload == "online")
+                discoverySent_ = -1;
+            SendDiscovery();
+        } else if (setup_.control) {
             TakeControl(message);
+        }
     }
     WritePending();
 }
@@ -401,8 +487,11 @@ void MqttPublisher::Publish(const csvlog::Row& row, bool resistance)
     // Retained: whoever subscribes later knows what the numbers are in.
     client_->Publish(Topic("unit"), resistance ? kKiloOhms : kDegrees, true);
     // Every reading of the second in one message, as numbers with their
-    // unit and the time they were read, for dashboards that keep it.
-    std::string state = "{\"time\":" + std::to_string(row.utcMillis) + ",\"unit\":\""
+    // unit and the time the instrument gave the actual value (the second's
+    // start when that is not known), for dashboards that keep it.
+    const std::int64_t readAt = doc_.ReadAt(resistance ? pn::kSensorResistance : pn::kActualTemperature);
+    const std::int64_t time = readAt >= row.utcMillis && readAt < row.utcMillis + 1000 ? readAt : row.utcMillis;
+    std::string state = "{\"time\":" + std::to_string(time) + ",\"unit\":\""
         + (resistance ? kKiloOhms : kDegrees) + "\"";
     const auto number = [&](const char* key, const std::string& text) {
         if (!text.empty() && text != csvlog::kNoReading)

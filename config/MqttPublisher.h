@@ -18,6 +18,9 @@ struct MqttSetup {
     // Whether setpoint/set and output/set are taken; without it nothing is
     // subscribed at all.
     bool control = false;
+    // Whether Home Assistant is told of every reading (retained discovery
+    // configurations, sent again when homeassistant/status says online).
+    bool discovery = false;
     std::string host;      // this computer's name
 };
 
@@ -65,6 +68,17 @@ private:
 //                        will when the program goes away
 //   tessol/<id>/meta     retained JSON: unit, line, serial, firmware, host
 //   tessol/<id>/error    why something published to .../set was refused
+//   tessol/<id>/state    JSON: every reading of a second as a number, its
+//                        unit, and when the instrument gave it
+//   tessol/<id>/alarm    retained JSON: the active alarms; .../alarm/event
+//                        each change
+//
+// With discovery, Home Assistant's configurations go to
+// homeassistant/sensor/tessol_<id>/<reading>/config (actual, setpoint,
+// te_current, te_voltage) and homeassistant/binary_sensor/tessol_<id>/output/
+// config, retained, naming the plain topics, their unit (sent again when the
+// sensor type moves between degrees and kOhms) and the online topic for
+// availability; one device per instrument, identified by <id>.
 //
 // <id> is the serial number with everything but letters, digits, - and _
 // dropped; a unit without one (or with the blank serial of a unit never
@@ -77,7 +91,10 @@ private:
 // command being cleared) says nothing. The connection, with its last will on the
 // online topic, is made once the id is known, that is once the unit has
 // answered; another unit or line, or another instrument answering in its
-// place, ends it (the old id goes offline) and starts another.
+// place, ends it (the old id goes offline) and starts another. So does a
+// new serial number written to the unit: the serial is read again, and the
+// old id goes offline (its discovery configurations removed: that device is
+// gone) while the new one announces itself.
 //
 // It reads nothing of its own on the line beyond the serial number and
 // firmware version once per unit (from the document's cache where a panel
@@ -133,6 +150,13 @@ public:
                               int unit);
     static std::string MetaJson(int unit, const std::string& line, const std::string& serial,
                                 const std::string& firmware, const std::string& host);
+    // Home Assistant's configuration of one reading ("actual", "setpoint",
+    // "te_current", "te_voltage", "output") of the unit published as `id`,
+    // and its topic.
+    static std::string DiscoveryTopic(const std::string& id, const std::string& reading);
+    static std::string DiscoveryJson(const std::string& id, const std::string& reading, bool resistance,
+                                     const std::string& serial, const std::string& firmware);
+    static constexpr const char* kReadings[] = {"actual", "setpoint", "te_current", "te_voltage", "output"};
 
 private:
     struct Pending {
@@ -151,6 +175,8 @@ private:
     // The online flag and the meta data, where the broker lacks them.
     void SendState();
     void TakeControl(const MqttMessage& message);
+    // The discovery configurations, for the sensor type as it is now.
+    void SendDiscovery();
     void Refuse(const std::string& what);
     void WritePending();
 
@@ -177,6 +203,9 @@ private:
     std::string metaSent_;
     std::string alarms_ = "{\"alarms\":[]}";
     std::string alarmsSent_;
+    // The mode the discovery configurations went with on this connection:
+    // -1 none yet, 0 degrees, 1 kOhms.
+    int discoverySent_ = -1;
     // Writes from the broker that the document has not taken yet.
     std::vector<Pending> pending_;
     // The control topics whose retained command this connection has said it

@@ -344,6 +344,50 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
     EXPECT_TRUE(topics_.waitFor([&] { return topics_.seen(topic("online"), "false", before); }, 10000));
 }
 
+// Home Assistant finds each reading by its retained configuration, and
+// gets them all again when it says it is back.
+TEST_F(CtlMqttTest, DiscoveryAnnouncesEachReadingAndAgainWhenHomeAssistantIsBack)
+{
+    TopicWatch ha;
+    ASSERT_TRUE(ha.start(*broker_, "homeassistant/#"));
+    startWatch({"--mqtt-discovery"});
+    const auto config = [](const std::string& reading) {
+        return "homeassistant/" + std::string(reading == "output" ? "binary_sensor" : "sensor") + "/tessol_SN-4711/"
+            + reading + "/config";
+    };
+    const std::vector<std::string> readings = {"actual", "setpoint", "te_current", "te_voltage", "output"};
+    ASSERT_TRUE(ha.waitFor([&] {
+        return std::all_of(readings.begin(), readings.end(), [&](const std::string& r) { return ha.seen(config(r)); });
+    }, 15000)) << errors();
+    EXPECT_EQ(ha.last(config("actual")),
+              R"({"name":"Actual","unique_id":"tessol_SN-4711_actual","state_topic":"tessol/SN-4711/actual",)"
+              R"("device_class":"temperature","unit_of_measurement":")" + kDegrees + R"(","state_class":"measurement",)"
+              R"("availability_topic":"tessol/SN-4711/online","payload_available":"true",)"
+              R"("payload_not_available":"false","device":{"identifiers":["tessol_SN-4711"],)"
+              R"("name":"TQK-5820 SN-47/11","model":"TQK-5820","sw_version":"1.3"}})");
+    EXPECT_NE(ha.last(config("te_current")).find(R"("device_class":"current","unit_of_measurement":"A")"),
+              std::string::npos);
+    EXPECT_NE(ha.last(config("output")).find(R"("device_class":"power","payload_on":"on","payload_off":"off")"),
+              std::string::npos);
+    // Retained: a Home Assistant that starts later finds them.
+    TopicWatch late;
+    ASSERT_TRUE(late.start(*broker_, "homeassistant/#"));
+    ASSERT_TRUE(late.waitFor([&] { return retained(late, config("te_voltage")); }));
+
+    const std::size_t from = ha.messages.size();
+    ASSERT_TRUE(publishTo(*broker_, "homeassistant/status", "online"));
+    EXPECT_TRUE(ha.waitFor([&] {
+        return std::all_of(readings.begin(), readings.end(),
+                           [&](const std::string& r) { return ha.seen(config(r), "", from); });
+    }, 10000));
+    // Anything else Home Assistant says sends nothing.
+    const std::size_t quiet = ha.messages.size();
+    ASSERT_TRUE(publishTo(*broker_, "homeassistant/status", "offline"));
+    ha.waitFor([] { return false; }, 1500);
+    for (const std::string& r : readings)
+        EXPECT_FALSE(ha.seen(config(r), "", quiet)) << r;
+}
+
 TEST_F(CtlMqttTest, AlarmsAreRetainedAsTheActiveListAndEachChangeIsAnEvent)
 {
     startWatch({"--alarm", "above=-100,major,latched"});

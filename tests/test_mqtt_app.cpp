@@ -8,6 +8,7 @@
 #include "app/Floor.h"
 #include "resources/Menus.h"
 #include "config/Controller.h"
+#include "link/ParameterNumbers.h"
 #include "platform/qt/CChildFrame.h"
 #include "tests/support/AppBench.h"
 #include "tests/support/MosquittoBroker.h"
@@ -34,13 +35,14 @@ protected:
         AppBench::TearDown();
     }
 
-    void publish(bool control)
+    void publish(bool control, bool discovery = false)
     {
         MqttSetup setup;
         std::string error;
         ASSERT_TRUE(parseMqttUrl(broker.url(), setup.address, error));
         setup.login = {MosquittoBroker::kUser, MosquittoBroker::kPassword};
         setup.control = control;
+        setup.discovery = discovery;
         setup.host = "bench-pc";
         app->StartPublishing(setup);
     }
@@ -195,6 +197,36 @@ TEST_F(AppMqttTest, ARetainedCommandIsNotCarriedOutWhenTheWindowOpens)
     EXPECT_TRUE(runUntil([&] { return output(1) == "+000.001"; }, 10000)) << output(1);
     topics.take();
     EXPECT_EQ(topics.payloads(topic(1, "error"), from), std::vector<std::string> {});
+}
+
+// A serial number written to the unit: it is read again, the controller
+// moves to its new id, and the old one goes offline with its device gone
+// from Home Assistant.
+TEST_F(AppMqttTest, ANewSerialNumberMovesTheControllerToItsNewId)
+{
+    TopicWatch ha;
+    ASSERT_TRUE(ha.start(broker, "homeassistant/#"));
+    publish(false, true);
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    const std::string oldConfig = "homeassistant/sensor/tessol_bench-pc-COM2-01/actual/config";
+    ASSERT_TRUE(arrives([&] {
+        ha.take();
+        return topics.seen(topic(1, "online"), "true") && ha.seen(oldConfig);
+    }));
+    const std::size_t from = topics.messages.size();
+    const std::size_t haFrom = ha.messages.size();
+    bool written = false;
+    ASSERT_TRUE(runUntil([&] { return written = written || doc->CommitText(pn::kSerialNumber, "SN-9000 "); }));
+    EXPECT_TRUE(arrives([&] {
+        ha.take();
+        return topics.seen(topic(1, "online"), "false", from) && topics.seen("tessol/SN-9000/online", "true", from)
+            && topics.seen("tessol/SN-9000/meta", "", from) && ha.seen(oldConfig, "", haFrom)
+            && ha.seen("homeassistant/sensor/tessol_SN-9000/actual/config", "", haFrom);
+    }));
+    EXPECT_EQ(topics.last("tessol/SN-9000/meta"),
+              R"({"unit":1,"line":"COM2","serial":"SN-9000","firmware":"1.3","host":"bench-pc"})");
+    EXPECT_EQ(ha.payloads(oldConfig, haFrom), std::vector<std::string> {""});
+    EXPECT_EQ(app->ControllerOf(doc)->Serial(), "SN-9000");
 }
 
 class AppMqttSerialsTest : public AppMqttTest {

@@ -71,7 +71,8 @@ const char* const kUsageText =
     "                      back and report each: landed, refused or not confirmed; --dry-run only\n"
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
-    "  watch [--interval S] [--count N] [--csv FILE] [--mqtt URL [--mqtt-control] [--mqtt-ca FILE]]\n"
+    "  watch [--interval S] [--count N] [--csv FILE]\n"
+    "        [--mqtt URL [--mqtt-control] [--mqtt-discovery] [--mqtt-ca FILE]]\n"
     "        [--alarm RULE]... [--exit-on-alarm] [--metrics [HOST:]PORT]\n"
     "                      log the readings every S seconds (default 1), N rows (default: until\n"
     "                      interrupted), also into FILE; missing readings show as ???.???\n"
@@ -83,7 +84,8 @@ const char* const kUsageText =
     "                      --mqtt publishes them to the broker at mqtt://HOST[:PORT] or\n"
     "                      mqtts://HOST[:PORT] under tessol/<id>/ (log in with TESSOL_MQTT_USERNAME\n"
     "                      and TESSOL_MQTT_PASSWORD); --mqtt-control takes setpoint/set and\n"
-    "                      output/set from it; --mqtt-ca trusts FILE's certificates for mqtts\n"
+    "                      output/set from it; --mqtt-discovery announces the readings to Home\n"
+    "                      Assistant; --mqtt-ca trusts FILE's certificates for mqtts\n"
     "                      --metrics serves the readings, alarms and line counters to Prometheus\n"
     "                      at http://HOST:PORT/metrics (HOST 127.0.0.1 unless given)\n"
     "The port defaults to COM2 and the unit to 1. COMn (either case) leads to $TESSOL_COMn, else\n"
@@ -1434,6 +1436,11 @@ int main(int argc, char** argv)
                 --i;
                 continue;
             }
+            if (option == "--mqtt-discovery") {
+                options.broker.discovery = true;
+                --i;
+                continue;
+            }
             if (option == "--alarm" && value != nullptr) {
                 alarms::Rule rule {};
                 alarms::Setting setting;
@@ -1463,10 +1470,11 @@ int main(int argc, char** argv)
                 continue;
             }
             return usage("watch takes --interval S (0.1 to 3600), --count N (1 or more), --csv FILE, --mqtt URL,"
-                         " --mqtt-control, --mqtt-ca FILE, --alarm RULE, --exit-on-alarm and --metrics [HOST:]PORT");
+                         " --mqtt-control, --mqtt-discovery, --mqtt-ca FILE, --alarm RULE, --exit-on-alarm and --metrics"
+                         " [HOST:]PORT");
         }
-        if (options.mqtt.empty() && (options.broker.control || !options.broker.caFile.empty()))
-            return usage("--mqtt-control and --mqtt-ca go with --mqtt URL");
+        if (options.mqtt.empty() && (options.broker.control || options.broker.discovery || !options.broker.caFile.empty()))
+            return usage("--mqtt-control, --mqtt-discovery and --mqtt-ca go with --mqtt URL");
         if (!options.broker.caFile.empty()) {
             if (!options.broker.address.tls)
                 return usage("--mqtt-ca goes with an mqtts:// broker");

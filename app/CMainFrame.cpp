@@ -499,7 +499,7 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
-    for (int id : {cmd::kSaveSettings, cmd::kApplySettings}) {
+    for (int id : {cmd::kSaveSettings, cmd::kApplySettings, cmd::kAlarmRules}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(doc != nullptr);
     }

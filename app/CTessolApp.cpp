@@ -441,11 +441,14 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kAlarms: floor_->ShowAlarms(); break;
     case cmd::kSaveSettings:
     case cmd::kApplySettings:
+    case cmd::kAlarmRules:
         if (Controller* controller = mainFrame_ ? ControllerOf(mainFrame_->GetActiveConfigDoc()) : nullptr) {
             if (commandId == cmd::kSaveSettings)
                 floor_->AskSaveSettings(*controller);
-            else
+            else if (commandId == cmd::kApplySettings)
                 floor_->AskApplySettings({controller});
+            else
+                floor_->AskAlarmRules({controller});
         }
         break;
     case cmd::kAppAbout: OnAppAbout(); break;

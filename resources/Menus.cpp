@@ -42,6 +42,7 @@ MenuResource buildMainMenu()
                           separator(),
                           command("Save Se&ttings...", cmd::kSaveSettings),
                           command("Appl&y Settings...", cmd::kApplySettings),
+                          command("Alarm R&ules...", cmd::kAlarmRules),
                           separator(),
                           command("&Print...\tCtrl+P", cmd::kFilePrint),
                           command("Print Pre&view", cmd::kFilePrintPreview),

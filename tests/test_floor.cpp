@@ -9,6 +9,7 @@
 #include "config/ReadingSampler.h"
 #include "link/ParameterNumbers.h"
 #include "platform/qt/CChildFrame.h"
+#include "resources/Menus.h"
 #include "tests/support/AppBench.h"
 
 #include <QMdiSubWindow>
@@ -148,6 +149,22 @@ TEST_F(FloorTest, GroupActionsWriteEachUnitAndSayWhichDidNot)
 
     app->GetFloor().GroupOutputOff(both);
     EXPECT_TRUE(runUntil([&] { return wrote(4, pn::kOutputState) && wrote(5, pn::kOutputState); }, 3000));
+}
+
+// The active window's rules, from the File menu.
+TEST_F(FloorTest, AlarmRulesOfTheActiveWindowComeFromTheFileMenu)
+{
+    Controller* c = app->ControllerOf(openOnline(3));
+    alarms::Setting below;
+    below.on = true;
+    below.value = 5;
+    EXPECT_TRUE(commandWithModal<AlarmRulesDialog>(cmd::kAlarmRules, [&](AlarmRulesDialog& d) {
+        d.SetRule(alarms::Rule::kBelow, below);
+        d.Apply();
+        d.accept();
+    }));
+    EXPECT_TRUE(c->Alarms().Get(alarms::Rule::kBelow).on);
+    EXPECT_EQ(c->Alarms().Get(alarms::Rule::kBelow).value, 5);
 }
 
 TEST_F(FloorTest, AnAlarmIsShownInWordsRecordedAcknowledgedAndItsRulesKept)

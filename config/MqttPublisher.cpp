@@ -503,6 +503,11 @@ void MqttPublisher::Publish(const csvlog::Row& row, bool resistance)
     number("te_voltage", row.voltage);
     if (row.output == "on" || row.output == "off")
         state += ",\"output\":" + std::string(row.output == "on" ? "true" : "false");
+    // Each number's unit by name, for consumers that do not know which
+    // readings "unit" covers.
+    const std::string unit = resistance ? kKiloOhms : kDegrees;
+    state += ",\"units\":{\"actual\":\"" + unit + "\",\"setpoint\":\"" + unit
+        + "\",\"te_current\":\"A\",\"te_voltage\":\"V\"}";
     client_->Publish(Topic("state"), state + "}", false);
 }
 

@@ -323,7 +323,9 @@ TEST_F(CtlMqttTest, ReadingsArriveUnderTheSerialNumberAndTheWillTakesTheUnitOffl
     EXPECT_EQ(state.rfind("{\"time\":", 0), 0u) << state;
     EXPECT_NE(state.find(",\"unit\":\"" + kDegrees + "\",\"actual\":"), std::string::npos) << state;
     EXPECT_NE(state.find(",\"setpoint\":25.000,\"te_current\":"), std::string::npos) << state;
-    EXPECT_NE(state.find(",\"output\":false}"), std::string::npos) << state;
+    EXPECT_NE(state.find(",\"output\":false,\"units\":{\"actual\":\"" + kDegrees + "\",\"setpoint\":\"" + kDegrees
+                         + "\",\"te_current\":\"A\",\"te_voltage\":\"V\"}}"),
+              std::string::npos) << state;
     EXPECT_EQ(topics_.last(topic("meta")), "{\"unit\":1,\"line\":\"" + link_
                                                + "\",\"serial\":\"SN-47/11\",\"firmware\":\"1.3\",\"host\":\""
                                                + hostName() + "\"}");

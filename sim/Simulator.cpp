@@ -200,7 +200,7 @@ void Simulator::pump(double nowSeconds)
     }
     if (nowSeconds > lastNow_) {
         for (auto& u : units_)
-            u->advance(nowSeconds - lastNow_);
+            u->advance((nowSeconds - lastNow_) * options_.speed);
         lastNow_ = nowSeconds;
     }
     if (master_ >= 0) {

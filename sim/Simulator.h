@@ -34,6 +34,9 @@ struct Options {
     bool lineRate = false;  // pace like a 19200-baud line: 17 byte times before replying, then 21 for the reply
     bool testBox = false;   // every unit an uncalibrated board on the production test box
     double sensorNoise = 0; // +-°C on every read of the actual value
+    // The thermal model runs this many times faster than the wall clock
+    // (tests of programs and tuning that would take minutes take seconds).
+    double speed = 1;
 };
 
 // One RS-232 line with its units, served on a pseudo-terminal. The client

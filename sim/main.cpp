@@ -30,7 +30,7 @@ void usage(std::FILE* to)
     std::fprintf(to,
         "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
         "                   [--garble P] [--noise P] [--reply-delay-ms N|U=N,...] [--line-rate]\n"
-        "                   [--test-box] [--sensor-noise C]\n"
+        "                   [--test-box] [--sensor-noise C] [--speed K]\n"
         "\n"
         "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
         "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
@@ -46,6 +46,7 @@ void usage(std::FILE* to)
         "  --line-rate          pace commands and replies like a 19200-baud line\n"
         "  --test-box           uncalibrated boards on the production test box\n"
         "  --sensor-noise C     each read of the actual value varies by up to +-C degrees\n"
+        "  --speed K            the thermal model runs K times faster than the clock (0.1 to 1000)\n"
         "  --help               this text\n"
         "\n"
         "Control lines on standard input, one answer line each on standard output:\n"
@@ -197,6 +198,11 @@ int main(int argc, char** argv)
             options.sensorNoise = std::strtod(value, &end);
             if (*value == '\0' || *end != '\0' || !(options.sensorNoise >= 0.0 && options.sensorNoise <= 10.0))
                 return badArguments("--sensor-noise needs degrees 0 to 10");
+        } else if (arg == "--speed") {
+            char* end = nullptr;
+            options.speed = std::strtod(value, &end);
+            if (*value == '\0' || *end != '\0' || !(options.speed >= 0.1 && options.speed <= 1000.0))
+                return badArguments("--speed needs a factor from 0.1 to 1000");
         } else if (arg == "--reply-delay-ms") {
             if (!parseDelays(value, &options))
                 return badArguments("--reply-delay-ms needs milliseconds 0 to 60000, or UNIT=MS,... for units 1 to 99");

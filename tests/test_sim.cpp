@@ -279,6 +279,20 @@ TEST(SimModel, TemperatureFollowsTheSetPointWhileTheOutputIsOn)
     EXPECT_EQ(readText(unit, 5), "+000.000");
 }
 
+TEST(SimModel, ASpeedFactorRunsTheThermalModelFaster)
+{
+    sim::Options options;
+    options.speed = 20;
+    sim::Simulator fast(options);
+    SimUnit& unit = *fast.unit(1);
+    write(unit, 3, "+010.000");
+    write(unit, 51, "+000.001");
+    fast.pump(100.0);
+    // 15 s of clock are 300 s of model: settled, as at speed 1.
+    fast.pump(115.0);
+    EXPECT_NEAR(readNumber(unit, 1), 10.0, 0.05);
+}
+
 TEST(SimModel, AnUnreachableSetPointHoldsTheCurrentAtItsLimit)
 {
     SimUnit unit;

@@ -704,17 +704,14 @@ void CTessolApp::StopPublishing()
 
 bool CTessolApp::StartMetrics(const MetricsAddress& address, std::string& error)
 {
-    metricsReady_.reset();
+    // A server that cannot listen leaves the one serving now as it is.
     auto server = std::make_unique<MetricsServer>([this] { return MetricsPage(); });
     if (!server->Start(address, error))
         return false;
+    metricsReady_.reset();
     metrics_ = std::move(server);
     for (const std::unique_ptr<Controller>& controller : controllers_)
         controller->SetReadingsWanted(true);
-    if (metricsDue_ == nullptr) {
-        metricsDue_ = new QTimer(this);
-        metricsDue_->setSingleShot(true);
-    }
     // Requests are answered as they come, and a connection's time-out when
     // it is due; nothing else wakes the program for them.
     const auto serve = [this] {
@@ -727,7 +724,11 @@ bool CTessolApp::StartMetrics(const MetricsAddress& address, std::string& error)
         else
             metricsDue_->stop();
     };
-    connect(metricsDue_, &QTimer::timeout, this, serve);
+    if (metricsDue_ == nullptr) {
+        metricsDue_ = new QTimer(this);
+        metricsDue_->setSingleShot(true);
+        connect(metricsDue_, &QTimer::timeout, this, serve);
+    }
     metricsReady_ = std::make_unique<QSocketNotifier>(metrics_->Socket(), QSocketNotifier::Read);
     connect(metricsReady_.get(), &QSocketNotifier::activated, this, serve);
     return true;

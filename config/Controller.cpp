@@ -413,6 +413,7 @@ void Controller::FollowState()
         everOnline_ = wasOnline_ = false;
         offlineSince_ = -1;
         sampler_.ForgetSerial();
+        knownSerial_.clear();
     }
     const bool online = doc_.IsOnline();
     // Back after being offline: a reset may have taken its settings.
@@ -441,15 +442,17 @@ Controller::State Controller::GetState() const
 std::string Controller::Serial() const
 {
     // What the unit last said, whoever asked (a panel, a tool, a write of a
-    // new one), else what the sampler read for the log.
+    // new one), else what the sampler read for the log; kept while the unit
+    // is away, so that what is said of it then names it still.
     const std::string& cached = doc_.ValueText(pn::kSerialNumber);
     if (doc_.IsOnline() && cached.size() == 8) {
         const auto first = cached.find_first_not_of(' ');
-        return first == std::string::npos ? std::string()
-                                          : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
+        knownSerial_ = first == std::string::npos ? std::string()
+                                                  : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
+    } else if (knownSerial_.empty() && sampler_.Serial() != "????????") {
+        knownSerial_ = sampler_.Serial();
     }
-    const std::string& serial = sampler_.Serial();
-    return serial == "????????" ? std::string() : serial;
+    return knownSerial_;
 }
 
 std::string Controller::CommitSetPoint(double value)

@@ -105,8 +105,8 @@ public:
     State GetState() const;
     // When it stopped answering (UTC ms), or -1.
     std::int64_t OfflineSince() const { return offlineSince_; }
-    // The serial number last read from the unit here, blanks trimmed;
-    // empty until read.
+    // The serial number last read from the unit here, blanks trimmed, kept
+    // while it is away; empty until read.
     std::string Serial() const;
 
     // A set point for the unit from a group action: empty when it was
@@ -211,6 +211,7 @@ private:
     int port_ = -1;
     int unit_ = -1;
     std::int64_t offlineSince_ = -1;
+    mutable std::string knownSerial_;
 
     std::unique_ptr<SettingsJob> job_;
     std::string jobPath_;

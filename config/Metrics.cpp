@@ -111,7 +111,10 @@ std::string LabelValue(const std::string& text)
             out += "\\n";
             continue;
         }
-        out += c;
+        // A garbled byte from an instrument would make the page invalid
+        // UTF-8, and Prometheus drop every controller on it.
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u >= 0x7f ? '?' : c;
     }
     return out;
 }

@@ -15,8 +15,8 @@ struct MqttSetup {
     MqttAddress address;
     std::string caFile;    // mqtts only; empty: the system's certificates
     MqttLogin login;
-    // Whether setpoint/set and output/set are taken; without it nothing is
-    // subscribed at all.
+    // Whether setpoint/set and output/set are taken; without it no command
+    // topic is subscribed.
     bool control = false;
     // Whether Home Assistant is told of every reading (retained discovery
     // configurations, sent again when homeassistant/status says online).

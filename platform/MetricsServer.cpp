@@ -133,6 +133,7 @@ bool MetricsServer::Start(const MetricsAddress& address, std::string& error)
                                    MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
                                    MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kIdleSeconds),
                                    MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(kMaxConnections),
+                                   MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(kMaxPerClient),
                                    MHD_OPTION_END);
     if (daemon->mhd == nullptr) {
         close(fd);

@@ -23,12 +23,14 @@ bool parseMetricsAddress(const std::string& text, MetricsAddress& address, std::
 // Anything but GET /metrics gets a short error (404 or 405). A request's
 // head is bounded in size (a longer one gets an error), a connection that
 // stays idle or sends nothing is closed after kIdleSeconds, and at most
-// kMaxConnections are served at once: no client can hold the program or
-// its memory.
+// kMaxConnections are served at once, kMaxPerClient of them from one
+// address: no client can hold the program or its memory, nor one client
+// every connection.
 class MetricsServer {
 public:
     static constexpr int kIdleSeconds = 5;
     static constexpr int kMaxConnections = 16;
+    static constexpr int kMaxPerClient = 4;
 
     explicit MetricsServer(std::function<std::string()> render);
     ~MetricsServer();

@@ -233,6 +233,16 @@ TEST(CtlMetrics, PrometheusScrapesTheWatchAndGetsTheReadingsItPrints)
     EXPECT_EQ(promtoolComplaints(page.body), "");
     // Its own lines go on meanwhile.
     EXPECT_FALSE(watch.readLine(3000).empty());
+
+    // Switched off: still named by its serial number, now offline.
+    ASSERT_EQ(sim.control("off 1"), "ok");
+    std::string offline;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (offline != "0" && std::chrono::steady_clock::now() < deadline) {
+        watch.readLine(200);
+        offline = sampleOf(httpGet(port, "/metrics").body, "tessol_online" + labels);
+    }
+    EXPECT_EQ(offline, "0");
     watch.stop();
     std::string said;
     for (const std::string& l : fileLines(errors))

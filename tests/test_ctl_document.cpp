@@ -6,6 +6,7 @@
 #include "tests/support/SimChild.h"
 
 #include <cstdio>
+#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -481,6 +482,69 @@ TEST_F(CtlDocumentTest, WatchSaysEachAlarmOnStandardErrorAndEndsAtOneWhenAsked)
     said << in.rdbuf();
     EXPECT_NE(said.str().find("unit 05 on " + port() + ": stopped answering alarm (major) raised\n"), std::string::npos)
         << said.str();
+    std::remove(err.c_str());
+}
+
+// Each rule on the simulator: quiet, raised when the instrument breaches
+// it, cleared when the breach ends. The deviation rule stays quiet through
+// a change of set point until the actual has come within its band.
+TEST_F(CtlDocumentTest, EachRuleIsRaisedByTheInstrumentAndClearedWhenTheBreachEnds)
+{
+    const struct {
+        const char* rule;
+        std::vector<std::string> quiet;    // control lines that must not raise it
+        std::vector<std::string> breach;
+        std::vector<std::string> end;
+        std::vector<std::string> release;
+        const char* said;
+    } cases[] = {
+        {"above=30", {"set 5 1 29.9"}, {"set 5 1 35"}, {"set 5 1 20"}, {"release 5 1"}, "actual above"},
+        {"below=0", {"set 5 1 0.1"}, {"set 5 1 -5"}, {"set 5 1 5"}, {"release 5 1"}, "actual below"},
+        {"deviation=1", {"set 5 1 25", "set 5 3 40"}, {"set 5 1 40", "set 5 1 43"}, {"set 5 1 40"},
+         {"release 5 1", "set 5 3 25"}, "deviation"},
+        {"current-limit=0", {"set 5 5 2.4"}, {"set 5 5 2.5"}, {"set 5 5 0"}, {"release 5 5"}, "current at limit"},
+        {"error", {}, {"set 5 51 +000.100"}, {"set 5 51 +000.000"}, {}, "instrument error"},
+    };
+    const std::string err = dir_ + "/watch-rules.err";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rule);
+        std::remove(err.c_str());
+        BackgroundProcess watch;
+        ASSERT_TRUE(watch.start(ctlArgs(5, {"watch", "--interval", "0.3", "--alarm", c.rule}), {}, err));
+        ASSERT_EQ(watch.readLine(15000).rfind("# unit 05", 0), 0u);
+        const auto said = [&] {
+            std::ifstream in(err);
+            std::stringstream text;
+            text << in.rdbuf();
+            return text.str();
+        };
+        // Rows are read meanwhile, so the watch never blocks on its output.
+        const auto within = [&](const std::string& word, int ms) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+            while (said().find(word) == std::string::npos && std::chrono::steady_clock::now() < until)
+                watch.readLine(100);
+            return said().find(word) != std::string::npos;
+        };
+        // A few rows' time for the watch to judge what the unit does now.
+        const auto rows = [&](int ms) { within(std::string(1, '\0'), ms); };
+        for (const std::string& line : c.quiet) {
+            ASSERT_EQ(control(line), "ok") << line;
+            rows(1500);
+        }
+        EXPECT_EQ(said().find(" alarm "), std::string::npos) << said();
+        for (const std::string& line : c.breach) {
+            ASSERT_EQ(control(line), "ok") << line;
+            rows(1000);
+        }
+        EXPECT_TRUE(within(std::string(c.said) + " alarm (", 5000)) << said();
+        EXPECT_TRUE(within(" raised", 100)) << said();
+        for (const std::string& line : c.end)
+            ASSERT_EQ(control(line), "ok") << line;
+        EXPECT_TRUE(within(" cleared", 5000)) << said();
+        watch.stop();
+        for (const std::string& line : c.release)
+            ASSERT_EQ(control(line), "ok") << line;
+    }
     std::remove(err.c_str());
 }
 

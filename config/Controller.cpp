@@ -243,11 +243,6 @@ void Controller::JudgeAlarms()
         const std::int64_t wordAt = doc_.ReadAt(pn::kOutputState);
         if (word.size() == 8 && wordAt >= 0 && now - wordAt <= kFresh)
             sample.error = OutputError(word);
-        // Where no panel or sampler reads the output word (or a full line
-        // has not for this long), the error rule has it read for itself.
-        if (alarms_.Get(alarms::Rule::kInstrumentError).on && (wordAt < 0 || now - wordAt > kFresh)
-            && !doc_.IsOutstanding(pn::kOutputState))
-            doc_.RequestRead(pn::kOutputState);
     }
     TellAlarms(alarms_.Judge(sample));
 }

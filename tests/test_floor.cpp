@@ -167,21 +167,6 @@ TEST_F(FloorTest, AlarmRulesOfTheActiveWindowComeFromTheFileMenu)
     EXPECT_EQ(c->Alarms().Get(alarms::Rule::kBelow).value, 5);
 }
 
-// A window that shows neither the Status nor the Measurement panel reads
-// no output word; the default error rule has it read all the same.
-TEST_F(FloorTest, TheInstrumentErrorRuleIsJudgedWhereNoPanelReadsTheOutputWord)
-{
-    CTqk5820ConfigDoc* doc = openOnline(2);
-    Controller* c = app->ControllerOf(doc);
-    for (int id : {cmd::kDisplayStatus, cmd::kDisplayMeasurement})
-        app->GetMainFrame()->FindCommandAction(id)->trigger();
-    ASSERT_EQ(sim->sim().control("set 2 51 +000.100"), "ok");
-    EXPECT_TRUE(runUntil([&] { return c->Alarms().AnyRaised(alarms::Severity::kMajor); }, 20000));
-    EXPECT_EQ(c->AlarmText(), "MAJOR: instrument error");
-    ASSERT_EQ(sim->sim().control("set 2 51 +000.000"), "ok");
-    EXPECT_TRUE(runUntil([&] { return c->Alarms().Raised().empty(); }, 20000));
-}
-
 TEST_F(FloorTest, AnAlarmIsShownInWordsRecordedAcknowledgedAndItsRulesKept)
 {
     const std::string folder = "/tmp/tessol-alarms-" + std::to_string(::getpid());

@@ -1,6 +1,7 @@
 #include "config/MqttPublisher.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/DecimalText.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
@@ -70,29 +71,6 @@ std::string quoted(const std::string& payload)
     for (char c : payload.substr(0, 32))
         shown += std::isprint(static_cast<unsigned char>(c)) ? c : '?';
     return "\"" + shown + (payload.size() > 32 ? "...\"" : "\"");
-}
-
-// A decimal number as a user types it: a sign, digits and at most one
-// decimal point; no exponents, hexadecimal or words.
-bool parseDecimal(const std::string& text, double& value)
-{
-    if (text.empty())
-        return false;
-    std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    int digits = 0;
-    int points = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] == '.')
-            ++points;
-        else if (std::isdigit(static_cast<unsigned char>(text[i])))
-            ++digits;
-        else
-            return false;
-    }
-    if (digits == 0 || points > 1)
-        return false;
-    value = std::strtod(text.c_str(), nullptr);
-    return std::isfinite(value);
 }
 
 std::string unitNumber(int unit)

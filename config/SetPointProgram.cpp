@@ -1,5 +1,6 @@
 #include "config/SetPointProgram.h"
 
+#include "config/DecimalText.h"
 #include "link/ParameterTable.h"
 
 #include <cctype>
@@ -20,33 +21,12 @@ constexpr std::uint8_t kRowSetResistance = 43;
 const char* const kDegrees = "\xc2\xb0" "C";
 const char* const kKiloOhms = "k\xce\xa9";
 
-// A decimal number as a person writes it: a sign, digits, at most one
-// point; no exponents, hexadecimal or words.
-bool decimal(const std::string& text, double& value)
-{
-    std::size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
-    int digits = 0;
-    int points = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] == '.')
-            ++points;
-        else if (std::isdigit(static_cast<unsigned char>(text[i])))
-            ++digits;
-        else
-            return false;
-    }
-    if (digits == 0 || points > 1)
-        return false;
-    value = std::strtod(text.c_str(), nullptr);
-    return std::isfinite(value);
-}
-
 // "90", "90s", "10m", "1.5h", "1h30m", "2d": seconds, or false.
 bool duration(const std::string& text, double& seconds)
 {
     if (text.empty())
         return false;
-    if (decimal(text, seconds))
+    if (parseDecimal(text, seconds))
         return seconds >= 0;
     double total = 0;
     std::size_t at = 0;
@@ -55,7 +35,7 @@ bool duration(const std::string& text, double& seconds)
         while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.'))
             ++end;
         double n = 0;
-        if (end == at || end >= text.size() || !decimal(text.substr(at, end - at), n))
+        if (end == at || end >= text.size() || !parseDecimal(text.substr(at, end - at), n))
             return false;
         const char unit = text[end];
         const double scale = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : unit == 'd' ? 86400 : -1;
@@ -157,7 +137,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
         const std::string& verb = w[0];
         const std::uint8_t row = program.resistance ? kRowSetResistance : kRowSetTemperature;
         const auto target = [&](const std::string& word, double& value) {
-            if (!decimal(word, value)) {
+            if (!parseDecimal(word, value)) {
                 fail("\"" + word + "\" is not a number");
                 return false;
             }
@@ -203,7 +183,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
             step.kind = Kind::kRamp;
             if (!target(w[1], step.target))
                 continue;
-            if (!decimal(w[2], step.rate)) {
+            if (!parseDecimal(w[2], step.rate)) {
                 fail("\"" + w[2] + "\" is not a rate");
                 continue;
             }
@@ -221,7 +201,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
                 fail("\"" + w[1] + "\" is not a duration (90s, 10m, 1.5h, 1h30m)");
                 continue;
             }
-            if (w.size() == 3 && (!decimal(w[2], step.band) || step.band <= 0)) {
+            if (w.size() == 3 && (!parseDecimal(w[2], step.band) || step.band <= 0)) {
                 fail("the band \"" + w[2] + "\" must be a number above zero");
                 continue;
             }
@@ -231,7 +211,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
                 continue;
             }
             step.kind = Kind::kSettle;
-            if (!decimal(w[1], step.band) || step.band <= 0) {
+            if (!parseDecimal(w[1], step.band) || step.band <= 0) {
                 fail("the tolerance \"" + w[1] + "\" must be a number above zero");
                 continue;
             }
@@ -248,7 +228,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
             step.on = w[1] == "on";
         } else if (verb == "repeat") {
             double n = 0;
-            if (w.size() != 2 || !decimal(w[1], n) || n < 1 || n != std::floor(n) || n > 100000) {
+            if (w.size() != 2 || !parseDecimal(w[1], n) || n < 1 || n != std::floor(n) || n > 100000) {
                 fail("repeat takes a count from 1 to 100000");
                 continue;
             }

@@ -8,10 +8,12 @@
 #include "config/Controller.h"
 #include "config/Metrics.h"
 #include "config/MqttPublisher.h"
+#include "config/ProgramRun.h"
 #include "config/SensorTypeTracker.h"
 #include "config/SensorWords.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsJob.h"
+#include "config/SetPointProgram.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
@@ -46,7 +48,7 @@
 namespace {
 
 enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6,
-            kNoAnswer = 7, kAlarm = 8 };
+            kNoAnswer = 7, kAlarm = 8, kProgramStopped = 9, kProgramAborted = 10 };
 // diff: the instrument's settings differ from the file's.
 constexpr int kDiffers = 1;
 
@@ -71,6 +73,8 @@ const char* const kUsageText =
     "                      back and report each: landed, refused or not confirmed; --dry-run only\n"
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
+    "  run FILE            run the set-point program in FILE (steps, ramps, soaks; see docs/programs.md),\n"
+    "                      printing each step as it starts\n"
     "  watch [--interval S] [--count N] [--csv FILE]\n"
     "        [--mqtt URL [--mqtt-control] [--mqtt-discovery] [--mqtt-ca FILE]]\n"
     "        [--alarm RULE]... [--exit-on-alarm] [--metrics [HOST:]PORT]\n"
@@ -100,7 +104,8 @@ const char* const kUsageText =
     "unit has them), 1 one was refused (--dry-run: some differ), 4 FILE cannot be applied (errors,\n"
     "values out of range, unknown names without --skip-unknown, another sensor type without\n"
     "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n"
-    "watch: 8 an alarm was raised (--exit-on-alarm).\n";
+    "watch: 8 an alarm was raised (--exit-on-alarm). run: 0 done, 4 FILE cannot be run (its problems\n"
+    "are listed), 9 the set point was changed elsewhere (the program stops there), 10 interrupted.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -1266,6 +1271,89 @@ int runWatch(DocSession& s, const WatchOptions& options)
     return kOk;
 }
 
+// Runs a set-point program to its end, printing each step as it starts.
+int runProgram(DocSession& s, const std::string& path)
+{
+    namespace spp = setpointprogram;
+    std::string text;
+    std::string error;
+    if (!readTextFile(path, spp::kMaxFileBytes + 1, text, error)) {
+        std::fprintf(stderr, "tessolctl: cannot read %s: %s\n", path.c_str(), error.c_str());
+        return kFileFailed;
+    }
+    std::vector<spp::Problem> problems;
+    spp::Program program = spp::Parse(text, problems);
+    for (const spp::Problem& problem : problems)
+        std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), spp::ProblemText(problem).c_str());
+    if (!problems.empty())
+        return kFileFailed;
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    const bool resistance = SensorTypeTracker::IsResistanceMode(s.doc().GetSensorType());
+    const std::string misfit = spp::FitsController(program, resistance);
+    if (!misfit.empty()) {
+        std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), misfit.c_str());
+        return kFileFailed;
+    }
+    ProgramRun run(s.doc(), s.clock(), std::move(program), path);
+    std::size_t shownStep = static_cast<std::size_t>(-1);
+    ProgramRun::State shownState = ProgramRun::State::kRunning;
+    run.SetChangeHandler([&](const ProgramRun& r) {
+        const std::string when = csvlog::isoTime(s.clock().utcMillis());
+        if (r.StepIndex() != shownStep && r.StepIndex() < r.GetProgram().steps.size()) {
+            shownStep = r.StepIndex();
+            const spp::Step& step = r.GetProgram().steps[shownStep];
+            std::printf("%s step %zu of %zu: %s\n", when.c_str(), shownStep + 1, r.GetProgram().steps.size(),
+                        spp::Describe(step, r.GetProgram().resistance).c_str());
+            std::fflush(stdout);
+        }
+        if (r.GetState() != shownState) {
+            shownState = r.GetState();
+            std::fprintf(stderr, "tessolctl: %s %s: program %s%s\n", when.c_str(), unitOnLine(s, s.doc()).c_str(),
+                         ProgramRun::StateName(shownState), r.Why().empty() ? "" : (": " + r.Why()).c_str());
+        }
+    });
+    run.Start();
+    // The actual value and the set point are read twice a second: the
+    // soaks judge the one, and the other shows a change made elsewhere.
+    const bool ohms = resistance;
+    std::int64_t readAt = 0;
+    while (!run.Finished() && run.GetState() != ProgramRun::State::kForeignSetPoint) {
+        if (stopRequested) {
+            run.Abort();
+            break;
+        }
+        const std::int64_t now = s.clock().utcMillis();
+        if (now - readAt >= 500 && s.doc().IsOnline()) {
+            float v = 0;
+            s.doc().GetNumber(ohms ? pn::kSensorResistance : pn::kActualTemperature, v);
+            s.doc().GetNumber(ohms ? pn::kSetResistance : pn::kSetTemperature, v);
+            readAt = now;
+        }
+        run.Step();
+        s.pass();
+    }
+    switch (run.GetState()) {
+    case ProgramRun::State::kDone:
+        std::printf("%s done\n", csvlog::isoTime(s.clock().utcMillis()).c_str());
+        return kOk;
+    case ProgramRun::State::kForeignSetPoint:
+        std::fprintf(stderr, "tessolctl: program stopped at %s; the set point is left as it is\n",
+                     run.StatusText().c_str());
+        return kProgramStopped;
+    case ProgramRun::State::kFailed:
+        return kFileFailed;
+    default:
+        std::fprintf(stderr, "tessolctl: %s; the set point and the output are left as they are\n",
+                     run.StatusText().c_str());
+        return kProgramAborted;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1390,6 +1478,12 @@ int main(int argc, char** argv)
             return usage("apply takes a settings file");
         DocSession s(portIndex, device, unit, std::vector<int>(units.begin() + 1, units.end()));
         return runApply(s, file, options);
+    }
+    if (command == "run") {
+        if (rest != 1)
+            return usage("run takes a program file");
+        DocSession s(portIndex, device, unit);
+        return runProgram(s, argv[i]);
     }
     if (command == "save" || command == "diff") {
         if (rest != 1)

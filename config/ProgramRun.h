@@ -1,0 +1,114 @@
+#pragma once
+
+#include "config/SetPointProgram.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+class CTqk5820ConfigDoc;
+class Clock;
+
+// One set-point program running on one controller, a step of its owner's
+// pass at a time; it never waits on the line. It writes through the
+// controller's document as a user's entry is written, and judges on what
+// the document last read: its owner keeps the actual value read (a window,
+// the sampler, the tool's own readings).
+//
+// - A step writes its set point and goes on once the write has landed.
+// - A ramp writes set points along the line from the set point before it,
+//   at most one a second, none while the last is still out; each is the
+//   ideal set point of the moment, so it never lags by more than the time
+//   a write takes.
+// - A soak's clock runs only while the actual is within its band of the
+//   commanded set point (not of a ramp's moving one); a settle waits until
+//   the actual has stayed within its tolerance of the commanded set point
+//   for its duration.
+// - While the unit does not answer, the program's clock stands still
+//   (kWaitingForUnit); it goes on when the unit is back.
+// - A set point read back that is not the one the program wrote (the
+//   panel, the broker) pauses it (kForeignSetPoint) until Resume, which
+//   writes the program's set point again, or Abort.
+// - Abort leaves the set point and the output as they are.
+class ProgramRun {
+public:
+    enum class State {
+        kRunning,
+        kPaused,           // by the user
+        kWaitingForUnit,   // the unit does not answer
+        kForeignSetPoint,  // someone else changed the set point
+        kDone,
+        kAborted,
+        kFailed,           // the program does not fit the controller (Why())
+    };
+
+    ProgramRun(CTqk5820ConfigDoc& doc, const Clock& clock, setpointprogram::Program program, std::string name);
+
+    // From the first step, or from `step` with `seconds` already in it (a
+    // program interrupted by a restart).
+    void Start(std::size_t step = 0, double seconds = 0);
+    // One step of the pass.
+    void Step();
+    void Pause();
+    // After Pause or a foreign set point: the program goes on where it was,
+    // writing its own set point again.
+    void Resume();
+    void Abort();
+
+    State GetState() const { return state_; }
+    bool Finished() const { return state_ == State::kDone || state_ == State::kAborted || state_ == State::kFailed; }
+    const std::string& Name() const { return name_; }
+    const setpointprogram::Program& GetProgram() const { return program_; }
+    std::size_t StepIndex() const { return index_; }
+    // Time counted in the current step (a soak: only while within its
+    // band; a settle: since it last came within its tolerance).
+    double SecondsInStep() const { return counted_ / 1000.0; }
+    // For soaks, settles and ramps, what is left at the least; -1 for none.
+    double SecondsLeftInStep() const;
+    // The set point the program commands now (NaN before its first).
+    double Commanded() const { return commanded_; }
+    // Why it failed or paused, in words.
+    const std::string& Why() const { return why_; }
+    // "step 3 of 7: soak 10m within 0.5, 4m12s in, 5m48s left", "done", ...
+    std::string StatusText() const;
+    static const char* StateName(State state);
+
+    // Told each time a step starts and each time the state changes.
+    void SetChangeHandler(std::function<void(const ProgramRun&)> changed) { changed_ = std::move(changed); }
+
+private:
+    const setpointprogram::Step& Current() const { return program_.steps[index_]; }
+    void Enter(std::size_t index);
+    void SetState(State state, const std::string& why = std::string());
+    // Writes the set point; true once taken.
+    bool WriteSetPoint(double value);
+    // Whether the last write of `p` has landed (or been refused).
+    bool Landed(int p) const;
+    std::optional<double> Actual(std::int64_t now) const;
+    bool ForeignSetPoint();
+    void Finish();
+
+    CTqk5820ConfigDoc& doc_;
+    const Clock& clock_;
+    setpointprogram::Program program_;
+    std::string name_;
+    State state_ = State::kPaused;
+    std::string why_;
+    std::size_t index_ = 0;
+    std::function<void(const ProgramRun&)> changed_;
+
+    // The current step's progress.
+    bool written_ = false;        // its write (step, output, ramp's end) taken
+    double counted_ = 0;          // ms counted in it
+    double rampFrom_ = 0;
+    bool rampStarted_ = false;
+    std::int64_t lastWriteAt_ = -1;
+    double lastWritten_ = 0;
+    std::int64_t lastPassAt_ = -1;
+    // The set point the program stands behind, and when its write landed
+    // (a read after that which differs is someone else's).
+    double commanded_;
+    std::int64_t commandedAt_ = -1;
+    bool finishing_ = false;
+};

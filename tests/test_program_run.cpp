@@ -1,0 +1,150 @@
+// tessolctl run against the simulator with a fast thermal model: steps in
+// turn, a soak that counts only within its band, a unit switched off that
+// pauses the program, a set point changed elsewhere that stops it, and an
+// interruption that leaves the set point.
+
+#include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+class ProgramRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sim_.start(TQK5820_SIM_PATH, "1", {"--speed", "30"})); }
+
+    void TearDown() override
+    {
+        run_.stop();
+        sim_.stop();
+        for (const char* name : {"/program.txt", "/stderr.txt"})
+            std::remove((sim_.dir() + name).c_str());
+    }
+
+    void start(const std::string& program)
+    {
+        std::ofstream(sim_.dir() + "/program.txt") << program;
+        ASSERT_TRUE(run_.start({TESSOLCTL_PATH, "--device", sim_.link(), "run", sim_.dir() + "/program.txt"}, {},
+                               sim_.dir() + "/stderr.txt"));
+    }
+
+    std::string errors() const
+    {
+        std::ifstream in(sim_.dir() + "/stderr.txt");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // The next line the run prints that contains `text`, with the time it
+    // came; empty when none within `ms`.
+    std::string until(const std::string& text, int ms = 15000)
+    {
+        const auto end = Steady::now() + std::chrono::milliseconds(ms);
+        while (Steady::now() < end) {
+            const std::string line = run_.readLine(100);
+            if (line.find(text) != std::string::npos) {
+                seenAt = Steady::now();
+                return line;
+            }
+        }
+        return std::string();
+    }
+
+    bool saidWithin(const std::string& text, int ms)
+    {
+        const auto end = Steady::now() + std::chrono::milliseconds(ms);
+        while (errors().find(text) == std::string::npos && Steady::now() < end)
+            run_.readLine(50);
+        return errors().find(text) != std::string::npos;
+    }
+
+    std::string read(int parameter)
+    {
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--device", sim_.link(), "read", std::to_string(parameter)});
+        return r.out.substr(0, 8);
+    }
+
+    SimChild sim_ {"program"};
+    BackgroundProcess run_;
+    Steady::time_point seenAt;
+};
+
+double secondsBetween(Steady::time_point a, Steady::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+} // namespace
+
+TEST_F(ProgramRunTest, EachStepRunsInTurnAndTheSoakCountsOnlyWithinItsBand)
+{
+    start("output on\nstep 30\nsettle 0.3 1s\nsoak 2s 0.5\nramp 28 60\nat-end off\n");
+    EXPECT_NE(until("step 1 of 5: output on"), "");
+    EXPECT_NE(until("step 2 of 5: step 30"), "");
+    EXPECT_NE(until("step 3 of 5: settle within 0.3 for 1s"), "");
+    ASSERT_NE(until("step 4 of 5: soak 2s within 0.5"), "") << errors();
+    const auto soakStart = seenAt;
+    // Out of the band for 2 s: the soak's clock stands meanwhile.
+    ASSERT_EQ(sim_.control("set 1 1 35"), "ok");
+    run_.readLine(2000);
+    ASSERT_EQ(sim_.control("release 1 1"), "ok");
+    ASSERT_NE(until("step 5 of 5: ramp to 28"), "") << errors();
+    EXPECT_GT(secondsBetween(soakStart, seenAt), 3.5);
+    EXPECT_NE(until(" done"), "");
+    EXPECT_EQ(run_.stop(10000), 0) << errors();
+    EXPECT_EQ(read(3), "+028.000");
+    EXPECT_EQ(read(51)[7], '0');
+}
+
+TEST_F(ProgramRunTest, AUnitSwitchedOffPausesTheProgramUntilItIsBack)
+{
+    start("step 25\nsoak 3s\n");
+    ASSERT_NE(until("step 2 of 2: soak 3s"), "") << errors();
+    const auto soakStart = seenAt;
+    ASSERT_EQ(sim_.control("off 1"), "ok");
+    ASSERT_TRUE(saidWithin("program waiting for the unit: the unit does not answer", 15000)) << errors();
+    ASSERT_EQ(sim_.control("on 1"), "ok");
+    EXPECT_NE(until(" done", 20000), "") << errors();
+    EXPECT_EQ(run_.stop(10000), 0) << errors();
+    EXPECT_NE(errors().find("program running"), std::string::npos) << errors();
+    EXPECT_GT(secondsBetween(soakStart, seenAt), 4.0);
+}
+
+TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItAndCtrlCLeavesTheSetPoint)
+{
+    start("step 26\nsoak 30s\n");
+    ASSERT_NE(until("step 2 of 2"), "") << errors();
+    ASSERT_EQ(sim_.control("set 1 3 35"), "ok");
+    ASSERT_TRUE(saidWithin("program set point changed elsewhere: the set point was changed to 35 elsewhere", 15000))
+        << errors();
+    EXPECT_EQ(run_.stop(10000), 9) << errors();
+    EXPECT_EQ(read(3), "+035.000");
+
+    // Interrupted: aborted, the set point left as the program wrote it.
+    start("step 27\nsoak 30s\n");
+    ASSERT_NE(until("step 2 of 2"), "") << errors();
+    EXPECT_EQ(run_.stop(10000), 10) << errors();
+    EXPECT_NE(errors().find("aborted at step 2 of 2: soak 30s"), std::string::npos) << errors();
+    EXPECT_EQ(read(3), "+027.000");
+}
+
+TEST_F(ProgramRunTest, AProgramThatCannotRunIsRefusedWithItsProblems)
+{
+    const std::string path = sim_.dir() + "/program.txt";
+    std::ofstream(path) << "step 20\nramp 300 1\nsoak\n";
+    const RunResult r = runProgram({TESSOLCTL_PATH, "--device", sim_.link(), "run", path});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_NE(r.err.find("program.txt: line 2: 300 is outside -199.9 to 199.9"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("program.txt: line 3: soak needs a duration"), std::string::npos) << r.err;
+    EXPECT_EQ(read(3), "+025.000");
+}

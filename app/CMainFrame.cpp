@@ -499,7 +499,7 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
-    for (int id : {cmd::kSaveSettings, cmd::kApplySettings, cmd::kAlarmRules}) {
+    for (int id : {cmd::kSaveSettings, cmd::kApplySettings, cmd::kAlarmRules, cmd::kProgram}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(doc != nullptr);
     }

@@ -442,13 +442,16 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kSaveSettings:
     case cmd::kApplySettings:
     case cmd::kAlarmRules:
+    case cmd::kProgram:
         if (Controller* controller = mainFrame_ ? ControllerOf(mainFrame_->GetActiveConfigDoc()) : nullptr) {
             if (commandId == cmd::kSaveSettings)
                 floor_->AskSaveSettings(*controller);
             else if (commandId == cmd::kApplySettings)
                 floor_->AskApplySettings({controller});
-            else
+            else if (commandId == cmd::kAlarmRules)
                 floor_->AskAlarmRules({controller});
+            else
+                floor_->ShowProgram(*controller);
         }
         break;
     case cmd::kAppAbout: OnAppAbout(); break;

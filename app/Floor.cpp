@@ -5,10 +5,12 @@
 #include "app/CMainFrame.h"
 #include "app/CTessolApp.h"
 #include "app/OverviewWindow.h"
+#include "app/ProgramDialog.h"
 #include "app/SettingsDialog.h"
 #include "app/Workspace.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
+#include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
 #include "config/SettingsJob.h"
 #include "platform/Clock.h"
@@ -74,6 +76,8 @@ void Floor::Pass(bool halted)
             note = active->AlarmText();
             if (!active->Drift().empty())
                 note += (note.empty() ? "" : " | ") + active->Drift();
+            if (active->ProgramRunning())
+                note += (note.empty() ? "" : " | ") + std::string("program ") + active->Program()->StatusText();
         }
         frame->SetControllerNote(QString::fromStdString(note));
     }
@@ -595,8 +599,26 @@ void Floor::SaveWorkspace()
     workspace::save(app_.GetProfile(), entries);
 }
 
+ProgramDialog* Floor::ShowProgram(Controller& controller)
+{
+    ProgramDialog*& dialog = programs_[&controller];
+    if (dialog == nullptr) {
+        dialog = new ProgramDialog(controller, app_.GetPrompts(), app_.GetMainFrame());
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    dialog->show();
+    dialog->raise();
+    return dialog;
+}
+
 void Floor::Forget(const Controller* controller)
 {
+    const auto program = programs_.find(controller);
+    if (program != programs_.end()) {
+        // Its controller goes first: the dialog must not look at it again.
+        delete program->second;
+        programs_.erase(program);
+    }
     saved_.erase(controller);
     alarmsSeen_.erase(controller);
     if (alarms_ != nullptr)

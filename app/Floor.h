@@ -12,6 +12,7 @@ class Controller;
 class OverviewWindow;
 class QMdiSubWindow;
 class AlarmsWindow;
+class ProgramDialog;
 class SettingsDialog;
 struct WorkspaceEntry;
 
@@ -93,6 +94,10 @@ public:
     static constexpr const char* kAlarmsSection = "Alarms";
     static constexpr const char* kBeepKey = "Beep";
 
+    // File, Program...: the controller's set-point program dialog, one per
+    // controller, modeless; closed when the controller goes.
+    ProgramDialog* ShowProgram(Controller& controller);
+
     // "COM2 unit 07".
     static std::string UnitName(const Controller& controller);
 
@@ -149,4 +154,5 @@ private:
     QMdiSubWindow* alarmsFrame_ = nullptr;
     // The number of the last alarm change taken from each controller.
     std::map<const Controller*, std::uint64_t> alarmsSeen_;
+    std::map<const Controller*, ProgramDialog*> programs_;
 };

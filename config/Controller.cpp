@@ -1,7 +1,10 @@
 #include "config/Controller.h"
 
+#include "config/ProgramRun.h"
+
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/MqttPublisher.h"
+#include "config/ProgramRun.h"
 #include "config/SensorTypeTracker.h"
 #include "config/SettingsJob.h"
 #include "link/ParameterNumbers.h"
@@ -45,6 +48,50 @@ Controller::~Controller()
 {
     // The broker hears that it goes offline while the document still stands.
     publisher_.reset();
+}
+
+void Controller::StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step, double seconds)
+{
+    program_ = std::move(run);
+    if (!program_)
+        return;
+    program_->SetChangeHandler([this](const ProgramRun& r) { TellProgram(r); });
+    program_->Start(step, seconds);
+    SyncSink();
+}
+
+bool Controller::ProgramRunning() const
+{
+    return program_ && !program_->Finished();
+}
+
+std::string Controller::ProgramJson(const ProgramRun& run)
+{
+    const auto text = [](const std::string& value) {
+        std::string out = "\"";
+        for (char c : value) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            if (static_cast<unsigned char>(c) >= 0x20)
+                out += c;
+        }
+        return out + "\"";
+    };
+    const std::size_t steps = run.GetProgram().steps.size();
+    return "{\"name\":" + text(run.Name()) + ",\"step\":" + std::to_string(std::min(run.StepIndex() + 1, steps))
+        + ",\"steps\":" + std::to_string(steps) + ",\"state\":" + text(ProgramRun::StateName(run.GetState()))
+        + ",\"text\":" + text(run.StatusText()) + "}";
+}
+
+void Controller::TellProgram(const ProgramRun& run)
+{
+    sampler_.Note("program " + run.Name() + ": " + run.StatusText());
+    if (publisher_)
+        publisher_->SetProgram(ProgramJson(run));
+    for (Observer* observer : std::vector<Observer*>(observers_))
+        observer->OnProgram(*this, run);
+    if (run.Finished())
+        SyncSink();
 }
 
 bool Controller::OutputOn(const std::string& word)
@@ -101,7 +148,8 @@ void Controller::SyncSink()
     const auto& rules = alarms_.Settings();
     const bool judging = std::any_of(rules.begin(), rules.begin() + static_cast<int>(alarms::Rule::kInstrumentError),
                                      [](const alarms::Setting& r) { return r.on; });
-    const bool want = windows_ == 0 || overview_ || readingsWanted_ || publisher_ || !observers_.empty() || judging;
+    const bool want = windows_ == 0 || overview_ || readingsWanted_ || publisher_ || !observers_.empty() || judging
+        || ProgramRunning();
     if (want == sinking_)
         return;
     sinking_ = want;
@@ -198,6 +246,12 @@ void Controller::Step(bool halted)
     if (!halted) {
         StepSettings();
         JudgeAlarms();
+    }
+    if (program_ && !program_->Finished()) {
+        if (halted)
+            program_->StandStill();
+        else
+            program_->Step();
     }
     sampler_.Step(halted);
 }

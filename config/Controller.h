@@ -13,6 +13,7 @@
 
 class CTqk5820ConfigDoc;
 class Clock;
+class ProgramRun;
 class SettingsJob;
 class MqttNotices;
 class MqttPublisher;
@@ -45,6 +46,8 @@ public:
         virtual void OnSecond(const Controller& controller, const csvlog::Row& row, bool resistance) = 0;
         // An alarm raised, cleared or acknowledged.
         virtual void OnAlarm(const Controller& /*controller*/, const alarms::Event& /*event*/) {}
+        // Its program started a step or changed its state.
+        virtual void OnProgram(const Controller& /*controller*/, const ProgramRun& /*run*/) {}
     };
 
     // What the overview shows of a controller's state.
@@ -125,6 +128,18 @@ public:
     void StartSettingsJob(std::unique_ptr<SettingsJob> job, const std::string& path = std::string());
     const SettingsJob* GetSettingsJob() const { return job_.get(); }
     bool SettingsJobRunning() const;
+
+    // A set-point program, stepped from Step (not while polling is halted:
+    // its clock stands still then) from `step` with `seconds` already in
+    // it. While it runs the controller reads its readings as for a log. Each
+    // step and change of state goes to the log as a comment row, to the
+    // broker (tessol/<id>/program) and to the observers. The run stays here,
+    // finished, until the next.
+    void StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step = 0, double seconds = 0);
+    ProgramRun* Program() const { return program_.get(); }
+    bool ProgramRunning() const;
+    // {"name":"cycle.txt","step":3,"steps":7,"state":"running","text":"step 3 of 7: ..."}
+    static std::string ProgramJson(const ProgramRun& run);
 
     // The settings file last applied to it (empty path: none). Each time
     // the unit comes back after being offline (when a reset is likely), and
@@ -212,6 +227,9 @@ private:
     int unit_ = -1;
     std::int64_t offlineSince_ = -1;
     mutable std::string knownSerial_;
+
+    std::unique_ptr<ProgramRun> program_;
+    void TellProgram(const ProgramRun& run);
 
     std::unique_ptr<SettingsJob> job_;
     std::string jobPath_;

@@ -342,6 +342,7 @@ void MqttPublisher::Connect()
     onlineSent_ = -1;
     metaSent_.clear();
     alarmsSent_.clear();
+    programSent_.clear();
     discoverySent_ = -1;
 }
 
@@ -363,6 +364,7 @@ void MqttPublisher::Announce()
     onlineSent_ = -1;
     metaSent_.clear();
     alarmsSent_.clear();
+    programSent_.clear();
     discoverySent_ = -1;
     toldRetainedSetPoint_ = toldRetainedOutput_ = toldRetainedOther_ = false;
     if (setup_.control)
@@ -397,12 +399,19 @@ void MqttPublisher::SendState()
         metaSent_ = meta_;
     if (alarms_ != alarmsSent_ && client_->Publish(Topic("alarm"), alarms_, true))
         alarmsSent_ = alarms_;
+    if (program_ != programSent_ && client_->Publish(Topic("program"), program_, true))
+        programSent_ = program_;
     SendDiscovery();
 }
 
 void MqttPublisher::SetAlarms(const std::string& json)
 {
     alarms_ = json;
+}
+
+void MqttPublisher::SetProgram(const std::string& json)
+{
+    program_ = json;
 }
 
 void MqttPublisher::PublishAlarmEvent(const std::string& json)

@@ -72,6 +72,8 @@ private:
 //                        unit, and when the instrument gave it
 //   tessol/<id>/alarm    retained JSON: the active alarms; .../alarm/event
 //                        each change
+//   tessol/<id>/program  retained JSON: the set-point program's name, step
+//                        and state, at each step and change
 //
 // With discovery, Home Assistant's configurations go to
 // homeassistant/sensor/tessol_<id>/<reading>/config (actual, setpoint,
@@ -130,6 +132,9 @@ public:
     // connected).
     void SetAlarms(const std::string& json);
     void PublishAlarmEvent(const std::string& json);
+    // The running program's state as JSON, retained on .../program (sent
+    // again after a reconnection).
+    void SetProgram(const std::string& json);
 
     // What to wait on: the broker's socket (-1 for none) and whether it
     // waits to be written.
@@ -203,6 +208,8 @@ private:
     std::string metaSent_;
     std::string alarms_ = "{\"alarms\":[]}";
     std::string alarmsSent_;
+    std::string program_;
+    std::string programSent_;
     // The mode the discovery configurations went with on this connection:
     // -1 none yet, 0 degrees, 1 kOhms.
     int discoverySent_ = -1;

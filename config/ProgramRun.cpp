@@ -265,6 +265,11 @@ void ProgramRun::Step()
         Enter(index_ + 1);
 }
 
+void ProgramRun::StandStill()
+{
+    lastPassAt_ = clock_.utcMillis();
+}
+
 double ProgramRun::SecondsLeftInStep() const
 {
     if (index_ >= program_.steps.size())

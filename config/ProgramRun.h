@@ -50,6 +50,9 @@ public:
     void Start(std::size_t step = 0, double seconds = 0);
     // One step of the pass.
     void Step();
+    // A pass that must leave the line alone (polling halted): the program's
+    // clock stands still.
+    void StandStill();
     void Pause();
     // After Pause or a foreign set point: the program goes on where it was,
     // writing its own set point again.

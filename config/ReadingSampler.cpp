@@ -461,6 +461,12 @@ void ReadingSampler::TakeEntryNotes()
     Append(lines);
 }
 
+void ReadingSampler::Note(const std::string& text)
+{
+    if (logging_)
+        Append({csvlog::noteLine(clock_.utcMillis(), text)});
+}
+
 void ReadingSampler::ForgetSerial()
 {
     serial_ = kUnknownSerial;

@@ -117,6 +117,8 @@ public:
     // The serial number as the log names it, blanks trimmed; "????????"
     // until it has been read.
     const std::string& Serial() const { return serial_; }
+    // A comment row in the log now (a program's step), while logging.
+    void Note(const std::string& text);
     // Another unit answers here now: its serial number is read afresh.
     void ForgetSerial();
 

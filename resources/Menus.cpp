@@ -43,6 +43,7 @@ MenuResource buildMainMenu()
                           command("Save Se&ttings...", cmd::kSaveSettings),
                           command("Appl&y Settings...", cmd::kApplySettings),
                           command("Alarm R&ules...", cmd::kAlarmRules),
+                          command("Pro&gram...", cmd::kProgram),
                           separator(),
                           command("&Print...\tCtrl+P", cmd::kFilePrint),
                           command("Print Pre&view", cmd::kFilePrintPreview),

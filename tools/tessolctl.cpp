@@ -1278,7 +1278,7 @@ int runProgram(DocSession& s, const std::string& path)
     std::string text;
     std::string error;
     if (!readTextFile(path, spp::kMaxFileBytes + 1, text, error)) {
-        std::fprintf(stderr, "tessolctl: cannot read %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "tessolctl: %s\n", error.c_str());
         return kFileFailed;
     }
     std::vector<spp::Problem> problems;

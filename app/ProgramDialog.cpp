@@ -1,0 +1,195 @@
+#include "app/ProgramDialog.h"
+
+#include "app/Floor.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/Controller.h"
+#include "config/ProgramRun.h"
+#include "config/SensorTypeTracker.h"
+#include "platform/TextFile.h"
+#include "platform/UserPrompts.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace spp = setpointprogram;
+
+ProgramDialog::ProgramDialog(Controller& controller, UserPrompts& prompts, QWidget* parent)
+    : QDialog(parent)
+    , controller_(controller)
+    , prompts_(prompts)
+    , file_(new QLabel(QStringLiteral("No program loaded")))
+    , steps_(new QListWidget)
+    , status_(new QLabel)
+    , progress_(new QProgressBar)
+    , load_(new QPushButton(QStringLiteral("&Load...")))
+    , start_(new QPushButton(QStringLiteral("&Start")))
+    , pause_(new QPushButton(QStringLiteral("&Pause")))
+    , resume_(new QPushButton(QStringLiteral("&Resume")))
+    , abort_(new QPushButton(QStringLiteral("&Abort")))
+    , timer_(new QTimer(this))
+{
+    setWindowTitle(QString::fromStdString("Program - " + Floor::UnitName(controller)));
+    status_->setWordWrap(true);
+    status_->setMinimumWidth(420);
+    steps_->setMinimumHeight(160);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {load_, start_, pause_, resume_, abort_})
+        buttons->addWidget(b);
+    auto* close = new QDialogButtonBox(QDialogButtonBox::Close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(file_);
+    layout->addWidget(steps_);
+    layout->addWidget(status_);
+    layout->addWidget(progress_);
+    layout->addLayout(buttons);
+    layout->addWidget(close);
+    connect(close, &QDialogButtonBox::rejected, this, &QDialog::close);
+    connect(load_, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Program"), QString(),
+                                                          QStringLiteral("Programs (*.txt *.tsp);;All files (*)"));
+        if (!path.isEmpty())
+            Load(path.toStdString());
+    });
+    connect(start_, &QPushButton::clicked, this, &ProgramDialog::Start);
+    connect(pause_, &QPushButton::clicked, this, &ProgramDialog::Pause);
+    connect(resume_, &QPushButton::clicked, this, &ProgramDialog::Resume);
+    connect(abort_, &QPushButton::clicked, this, &ProgramDialog::Abort);
+    connect(timer_, &QTimer::timeout, this, &ProgramDialog::Refresh);
+    timer_->start(250);
+    if (const ProgramRun* run = controller_.Program())
+        ShowSteps(run->GetProgram());
+    Refresh();
+}
+
+bool ProgramDialog::Load(const std::string& path)
+{
+    const std::string caption = "Program - " + Floor::UnitName(controller_);
+    std::string text;
+    std::string error;
+    if (!readTextFile(path, spp::kMaxFileBytes + 1, text, error)) {
+        prompts_.messageBox(caption, error, MessageButtons::Ok, MessageIcon::Exclamation);
+        return false;
+    }
+    std::vector<spp::Problem> problems;
+    spp::Program program = spp::Parse(text, problems);
+    std::string said;
+    for (std::size_t i = 0; i < problems.size() && i < 10; ++i)
+        said += (said.empty() ? "" : "\n") + spp::ProblemText(problems[i]);
+    if (problems.size() > 10)
+        said += "\n(and " + std::to_string(problems.size() - 10) + " more)";
+    const int type = controller_.Doc().GetSensorType();
+    if (problems.empty() && type != SensorTypeTracker::kNoType)
+        said = spp::FitsController(program, SensorTypeTracker::IsResistanceMode(type));
+    if (!said.empty()) {
+        prompts_.messageBox(caption, QFileInfo(QString::fromStdString(path)).fileName().toStdString()
+                                         + " cannot run:\n" + said, MessageButtons::Ok, MessageIcon::Exclamation);
+        return false;
+    }
+    loaded_ = std::move(program);
+    path_ = path;
+    haveLoaded_ = true;
+    file_->setText(QString::fromStdString(path) + QStringLiteral(" (at least ")
+                   + QString::fromStdString(spp::DurationText(loaded_.minimumSeconds)) + QStringLiteral(")"));
+    ShowSteps(loaded_);
+    Refresh();
+    return true;
+}
+
+void ProgramDialog::ShowSteps(const spp::Program& program)
+{
+    steps_->clear();
+    for (std::size_t i = 0; i < program.steps.size() && i < 2000; ++i) {
+        const spp::Step& s = program.steps[i];
+        std::string text = std::to_string(i + 1) + "  " + spp::Describe(s, program.resistance);
+        if (s.repeats > 0)
+            text += "  (pass " + std::to_string(s.repeat) + " of " + std::to_string(s.repeats) + ")";
+        steps_->addItem(QString::fromStdString(text));
+    }
+}
+
+void ProgramDialog::Start()
+{
+    if (!haveLoaded_ || controller_.ProgramRunning())
+        return;
+    const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
+    controller_.StartProgram(std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name));
+    Refresh();
+}
+
+void ProgramDialog::Pause()
+{
+    if (ProgramRun* run = controller_.Program())
+        run->Pause();
+    Refresh();
+}
+
+void ProgramDialog::Resume()
+{
+    if (ProgramRun* run = controller_.Program())
+        run->Resume();
+    Refresh();
+}
+
+void ProgramDialog::Abort()
+{
+    if (ProgramRun* run = controller_.Program()) {
+        run->Abort();
+        prompts_.showStatusMessage(Floor::UnitName(controller_) + ": program " + run->StatusText()
+                                   + "; the set point and the output are left as they are");
+    }
+    Refresh();
+}
+
+void ProgramDialog::Refresh()
+{
+    ProgramRun* run = controller_.Program();
+    const bool running = controller_.ProgramRunning();
+    load_->setEnabled(!running);
+    start_->setEnabled(haveLoaded_ && !running);
+    if (run == nullptr) {
+        status_->setText(haveLoaded_ ? QStringLiteral("Loaded; Start runs it") : QString());
+        progress_->setRange(0, 1);
+        progress_->setValue(0);
+        pause_->setEnabled(false);
+        resume_->setEnabled(false);
+        abort_->setEnabled(false);
+        return;
+    }
+    const ProgramRun::State state = run->GetState();
+    pause_->setEnabled(state == ProgramRun::State::kRunning || state == ProgramRun::State::kWaitingForUnit);
+    resume_->setEnabled(state == ProgramRun::State::kPaused || state == ProgramRun::State::kForeignSetPoint);
+    abort_->setEnabled(running);
+    status_->setText(QString::fromStdString(run->Name() + ": " + run->StatusText()));
+    const int steps = static_cast<int>(run->GetProgram().steps.size());
+    progress_->setRange(0, steps);
+    progress_->setValue(std::min(steps, static_cast<int>(run->StepIndex())));
+    if (static_cast<int>(run->StepIndex()) < steps_->count())
+        steps_->setCurrentRow(static_cast<int>(run->StepIndex()));
+    // Someone else wrote the set point: go on (writing the program's again)
+    // or abort, once per change.
+    if (state != ProgramRun::State::kForeignSetPoint) {
+        askedFor_ = nullptr;
+        return;
+    }
+    if (askedFor_ == run)
+        return;
+    askedFor_ = run;
+    const MessageAnswer answer = prompts_.messageBox(
+        "Program - " + Floor::UnitName(controller_),
+        Floor::UnitName(controller_) + ": " + run->Why() + ".\nGo on with the program? Its set point is written again.",
+        MessageButtons::YesNo, MessageIcon::None);
+    if (controller_.Program() != run)
+        return;
+    if (answer == MessageAnswer::Yes)
+        Resume();
+    else
+        Abort();
+}

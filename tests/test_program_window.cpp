@@ -1,0 +1,95 @@
+// A set-point program run from the window program's Program dialog, with a
+// fast thermal model: it runs to its end, says where it stands, writes its
+// steps into the log, and asks at a set point changed elsewhere.
+
+#include "app/Floor.h"
+#include "app/ProgramDialog.h"
+#include "config/Controller.h"
+#include "config/ProgramRun.h"
+#include "resources/Menus.h"
+#include "tests/support/AppBench.h"
+#include "tests/support/CsvText.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+class ProgramWindowTest : public AppBench {
+protected:
+    std::vector<int> simulatedUnits() const override { return {1}; }
+    void adjustLine(sim::Options& options) const override { options.speed = 30; }
+
+    void TearDown() override
+    {
+        std::remove(path_.c_str());
+        AppBench::TearDown();
+    }
+
+    ProgramDialog* dialogWith(const std::string& program)
+    {
+        std::ofstream(path_) << program;
+        controller = app->ControllerOf(openOnline(1));
+        // From the File menu, for the active window; asking again gives the
+        // same dialog.
+        app->OnCommand(cmd::kProgram);
+        ProgramDialog* dialog = app->GetFloor().ShowProgram(*controller);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->Load(path_));
+        return dialog;
+    }
+
+    std::string held(int parameter) const { return sim->sim().unit(1)->handle(1, parameter, "+000.000")->data; }
+
+    std::string path_ = "/tmp/tessol-program-" + std::to_string(::getpid()) + ".txt";
+    Controller* controller = nullptr;
+};
+
+} // namespace
+
+TEST_F(ProgramWindowTest, AProgramRunsToItsEndAndSaysWhereItStands)
+{
+    ProgramDialog* dialog = dialogWith("output on\nstep 30\nsettle 0.3 1s\nsoak 1s 0.5\nramp 28 60\nat-end off\n");
+    ASSERT_EQ(dialog->Steps()->count(), 5);
+    dialog->Start();
+    ASSERT_TRUE(controller->ProgramRunning());
+    EXPECT_TRUE(runUntil([&] { return dialog->Status()->text().contains("soak 1s within 0.5"); }, 20000))
+        << dialog->Status()->text().toStdString();
+    EXPECT_EQ(dialog->Progress()->value(), 3);
+    EXPECT_FALSE(dialog->StartButton()->isEnabled());
+    EXPECT_TRUE(runUntil([&] { return controller->Program()->GetState() == ProgramRun::State::kDone; }, 20000))
+        << controller->Program()->StatusText();
+    dialog->Refresh();
+    EXPECT_EQ(dialog->Status()->text().toStdString(), std::string(controller->Program()->Name()) + ": done");
+    EXPECT_EQ(held(3), "+028.000");
+    EXPECT_EQ(held(51), "+000.000");
+    EXPECT_EQ(Controller::ProgramJson(*controller->Program()).rfind("{\"name\":\"tessol-program-", 0), 0u);
+    EXPECT_NE(Controller::ProgramJson(*controller->Program()).find("\"step\":5,\"steps\":5,\"state\":\"done\""),
+              std::string::npos);
+}
+
+TEST_F(ProgramWindowTest, ASetPointChangedElsewhereAsksAndNoAbortsLeavingIt)
+{
+    ProgramDialog* dialog = dialogWith("step 26\nsoak 1m\n");
+    dialog->Start();
+    ASSERT_TRUE(runUntil([&] { return controller->Program()->StepIndex() == 1; }, 10000));
+    prompts.answers.push_back(MessageAnswer::No);
+    ASSERT_EQ(sim->sim().control("set 1 3 35"), "ok");
+    EXPECT_TRUE(runUntil([&] { return controller->Program()->GetState() == ProgramRun::State::kAborted; }, 15000))
+        << controller->Program()->StatusText();
+    ASSERT_FALSE(prompts.boxes.empty());
+    EXPECT_EQ(prompts.boxes.back().text, "COM2 unit 01: the set point was changed to 35 elsewhere.\n"
+                                         "Go on with the program? Its set point is written again.");
+    EXPECT_EQ(held(3), "+035.000");
+
+    // A program in degrees on a unit in kOhms is refused at loading.
+    controller->Doc().SensorTypes().RequestType(1);
+    ASSERT_TRUE(runUntil([&] { return controller->Doc().GetSensorType() == 1; }, 10000));
+    EXPECT_FALSE(dialog->Load(path_));
+    EXPECT_NE(prompts.boxes.back().text.find("cannot run:\nthe program is in \xc2\xb0" "C and the controller works in k"),
+              std::string::npos) << prompts.boxes.back().text;
+}

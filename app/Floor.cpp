@@ -10,8 +10,10 @@
 #include "app/Workspace.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
+#include "config/DecimalText.h"
 #include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
+#include "config/SetPointProgram.h"
 #include "config/SettingsJob.h"
 #include "platform/Clock.h"
 #include "platform/Profile.h"
@@ -78,6 +80,8 @@ void Floor::Pass(bool halted)
                 note += (note.empty() ? "" : " | ") + active->Drift();
             if (active->ProgramRunning())
                 note += (note.empty() ? "" : " | ") + std::string("program ") + active->Program()->StatusText();
+            else if (!active->InterruptedText().empty())
+                note += (note.empty() ? "" : " | ") + active->InterruptedText();
         }
         frame->SetControllerNote(QString::fromStdString(note));
     }
@@ -503,6 +507,26 @@ void Floor::RestoreWorkspace()
             controller->RememberSettings(entry.settingsFile,
                                          parsed.errors.empty() ? parsed.settings : settingsfile::Settings {});
         }
+        if (!entry.program.empty()) {
+            // Shown, and taken up again only when the user says so.
+            Controller::Interrupted was;
+            const std::size_t a = entry.program.find(';');
+            const std::size_t b = a == std::string::npos ? a : entry.program.find(';', a + 1);
+            double step = 0;
+            if (b != std::string::npos && parseDecimal(entry.program.substr(0, a), step) && step >= 1
+                && parseDecimal(entry.program.substr(a + 1, b - a - 1), was.seconds)) {
+                was.step = static_cast<std::size_t>(step) - 1;
+                was.path = entry.program.substr(b + 1);
+                std::string text;
+                std::string error;
+                std::vector<setpointprogram::Problem> problems;
+                if (readTextFile(was.path, setpointprogram::kMaxFileBytes + 1, text, error))
+                    was.steps = setpointprogram::Parse(text, problems).steps.size();
+                controller->SetInterrupted(was);
+                app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": " + controller->InterruptedText()
+                                                    + "; File, Program... takes it up again");
+            }
+        }
         if (!entry.broker)
             app_.StopPublishingFor(doc);
         saved_[controller] = Saved {entry.port, entry.unit, entry.serial, entry.broker};
@@ -526,7 +550,7 @@ std::string Floor::WorkspaceText(const std::vector<WorkspaceEntry>& entries)
 {
     std::string text;
     for (const WorkspaceEntry& entry : entries)
-        text += workspace::format(entry) + "\n" + entry.settingsFile + "\n" + entry.alarms + "\n";
+        text += workspace::format(entry) + "\n" + entry.settingsFile + "\n" + entry.alarms + "\n" + entry.program + "\n";
     return text;
 }
 
@@ -571,6 +595,17 @@ std::vector<WorkspaceEntry> Floor::WorkspaceEntries() const
         }
         entry.settingsFile = controller->SettingsPath();
         entry.alarms = alarms::Format(controller->Alarms().Settings());
+        // Ten seconds at a time: the workspace is not written every second
+        // while a program runs.
+        if (controller->ProgramRunning() && !controller->Program()->Source().empty()) {
+            const ProgramRun& run = *controller->Program();
+            entry.program = std::to_string(run.StepIndex() + 1) + ";"
+                + std::to_string(static_cast<long long>(run.SecondsInStep() / 10) * 10) + ";" + run.Source();
+        } else if (!controller->GetInterrupted().path.empty()) {
+            const Controller::Interrupted& was = controller->GetInterrupted();
+            entry.program = std::to_string(was.step + 1) + ";" + std::to_string(static_cast<long long>(was.seconds))
+                + ";" + was.path;
+        }
         entries.push_back(entry);
     }
     return entries;

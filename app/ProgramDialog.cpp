@@ -66,6 +66,8 @@ ProgramDialog::ProgramDialog(Controller& controller, UserPrompts& prompts, QWidg
     timer_->start(250);
     if (const ProgramRun* run = controller_.Program())
         ShowSteps(run->GetProgram());
+    else if (!controller_.GetInterrupted().path.empty())
+        Load(controller_.GetInterrupted().path);
     Refresh();
 }
 
@@ -120,7 +122,9 @@ void ProgramDialog::Start()
     if (!haveLoaded_ || controller_.ProgramRunning())
         return;
     const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
-    controller_.StartProgram(std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name));
+    auto run = std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name);
+    run->SetSource(path_);
+    controller_.StartProgram(std::move(run));
     Refresh();
 }
 
@@ -133,8 +137,17 @@ void ProgramDialog::Pause()
 
 void ProgramDialog::Resume()
 {
-    if (ProgramRun* run = controller_.Program())
+    // A program interrupted by the end of the last run, taken up where it
+    // stood.
+    const Controller::Interrupted was = controller_.GetInterrupted();
+    if (!controller_.ProgramRunning() && !was.path.empty() && haveLoaded_ && path_ == was.path) {
+        const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
+        auto run = std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name);
+        run->SetSource(path_);
+        controller_.StartProgram(std::move(run), was.step, was.seconds);
+    } else if (ProgramRun* run = controller_.Program()) {
         run->Resume();
+    }
     Refresh();
 }
 
@@ -154,12 +167,17 @@ void ProgramDialog::Refresh()
     const bool running = controller_.ProgramRunning();
     load_->setEnabled(!running);
     start_->setEnabled(haveLoaded_ && !running);
-    if (run == nullptr) {
-        status_->setText(haveLoaded_ ? QStringLiteral("Loaded; Start runs it") : QString());
-        progress_->setRange(0, 1);
-        progress_->setValue(0);
+    const Controller::Interrupted& was = controller_.GetInterrupted();
+    const bool interrupted = !running && !was.path.empty() && haveLoaded_ && path_ == was.path;
+    if (run == nullptr || interrupted) {
+        status_->setText(interrupted ? QString::fromStdString(controller_.InterruptedText()
+                                                              + ": Resume takes it up there, Start from the beginning")
+                         : haveLoaded_ ? QStringLiteral("Loaded; Start runs it")
+                                       : QString());
+        progress_->setRange(0, std::max(1, steps_->count()));
+        progress_->setValue(interrupted ? static_cast<int>(was.step) : 0);
         pause_->setEnabled(false);
-        resume_->setEnabled(false);
+        resume_->setEnabled(interrupted);
         abort_->setEnabled(false);
         return;
     }

@@ -44,7 +44,8 @@ bool WorkspaceEntry::operator==(const WorkspaceEntry& o) const
 {
     return port == o.port && unit == o.unit && serial == o.serial && window == o.window && x == o.x && y == o.y
         && width == o.width && height == o.height && panels == o.panels && broker == o.broker
-        && logFolder == o.logFolder && settingsFile == o.settingsFile && alarms == o.alarms;
+        && logFolder == o.logFolder && settingsFile == o.settingsFile && alarms == o.alarms
+        && program == o.program;
 }
 
 namespace workspace {
@@ -117,6 +118,7 @@ void save(Profile& profile, const std::vector<WorkspaceEntry>& entries)
         profile.writeText(kSection, "Controller" + std::to_string(i + 1), format(entry));
         profile.writeText(kSection, "Settings" + std::to_string(i + 1), entry.settingsFile);
         profile.writeText(kSection, "Alarms" + std::to_string(i + 1), entry.alarms);
+        profile.writeText(kSection, "Program" + std::to_string(i + 1), entry.program);
     }
     profile.writeInt(kSection, "Count", count);
 }
@@ -137,6 +139,7 @@ std::vector<WorkspaceEntry> load(const Profile& profile, std::vector<std::string
         if (parse(text, entry, problem)) {
             entry.settingsFile = profile.readText(kSection, "Settings" + std::to_string(i), "");
             entry.alarms = profile.readText(kSection, "Alarms" + std::to_string(i), "");
+            entry.program = profile.readText(kSection, "Program" + std::to_string(i), "");
             entries.push_back(entry);
         }
         else

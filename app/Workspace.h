@@ -16,7 +16,9 @@ class Profile;
 // last the log folder (empty: not logging), which may hold any character.
 // The settings file last applied to a controller, if any, is kept beside
 // its entry as "Settings1" to "SettingsN" (a path may hold any character),
-// and its alarm rules as "Alarms1" to "AlarmsN" (empty: the defaults).
+// its alarm rules as "Alarms1" to "AlarmsN" (empty: the defaults), and a
+// set-point program running (or interrupted) as "Program1" to "ProgramN":
+// "3;720;/home/lab/cycle.txt", step (from 1), seconds in it, file.
 struct WorkspaceEntry {
     int port = 0; // 0 to 3
     int unit = 1; // 1 to 99
@@ -28,6 +30,7 @@ struct WorkspaceEntry {
     std::string logFolder;
     std::string settingsFile; // kept beside the entry, not in its text
     std::string alarms;       // the same
+    std::string program;      // the same
 
     bool operator==(const WorkspaceEntry& other) const;
 };

@@ -53,11 +53,23 @@ Controller::~Controller()
 void Controller::StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step, double seconds)
 {
     program_ = std::move(run);
+    interrupted_ = Interrupted {};
     if (!program_)
         return;
     program_->SetChangeHandler([this](const ProgramRun& r) { TellProgram(r); });
     program_->Start(step, seconds);
     SyncSink();
+}
+
+std::string Controller::InterruptedText() const
+{
+    if (interrupted_.path.empty())
+        return std::string();
+    const std::size_t slash = interrupted_.path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? interrupted_.path : interrupted_.path.substr(slash + 1);
+    return "program " + name + " interrupted at step " + std::to_string(interrupted_.step + 1)
+        + (interrupted_.steps > 0 ? " of " + std::to_string(interrupted_.steps) : std::string()) + " ("
+        + setpointprogram::DurationText(interrupted_.seconds) + " in)";
 }
 
 bool Controller::ProgramRunning() const

@@ -140,6 +140,19 @@ public:
     bool ProgramRunning() const;
     // {"name":"cycle.txt","step":3,"steps":7,"state":"running","text":"step 3 of 7: ..."}
     static std::string ProgramJson(const ProgramRun& run);
+    // Where a program stood when the program last ended (kept in the
+    // workspace): taken up again only when the user says so; a program
+    // started clears it. `step` counts from 0.
+    struct Interrupted {
+        std::string path;
+        std::size_t step = 0;
+        double seconds = 0;
+        std::size_t steps = 0;   // 0: its file cannot be read now
+    };
+    void SetInterrupted(const Interrupted& interrupted) { interrupted_ = interrupted; }
+    const Interrupted& GetInterrupted() const { return interrupted_; }
+    // "program cycle.txt interrupted at step 3 of 7 (12m in)", or empty.
+    std::string InterruptedText() const;
 
     // The settings file last applied to it (empty path: none). Each time
     // the unit comes back after being offline (when a reset is likely), and
@@ -229,6 +242,7 @@ private:
     mutable std::string knownSerial_;
 
     std::unique_ptr<ProgramRun> program_;
+    Interrupted interrupted_;
     void TellProgram(const ProgramRun& run);
 
     std::unique_ptr<SettingsJob> job_;

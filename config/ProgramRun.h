@@ -62,6 +62,9 @@ public:
     State GetState() const { return state_; }
     bool Finished() const { return state_ == State::kDone || state_ == State::kAborted || state_ == State::kFailed; }
     const std::string& Name() const { return name_; }
+    // The file it came from, for taking it up again after a restart.
+    void SetSource(const std::string& path) { source_ = path; }
+    const std::string& Source() const { return source_; }
     const setpointprogram::Program& GetProgram() const { return program_; }
     std::size_t StepIndex() const { return index_; }
     // Time counted in the current step (a soak: only while within its
@@ -96,6 +99,7 @@ private:
     const Clock& clock_;
     setpointprogram::Program program_;
     std::string name_;
+    std::string source_;
     State state_ = State::kPaused;
     std::string why_;
     std::size_t index_ = 0;

@@ -4,6 +4,7 @@
 
 #include "app/Floor.h"
 #include "app/ProgramDialog.h"
+#include "app/Workspace.h"
 #include "config/Controller.h"
 #include "config/ProgramRun.h"
 #include "resources/Menus.h"
@@ -92,4 +93,44 @@ TEST_F(ProgramWindowTest, ASetPointChangedElsewhereAsksAndNoAbortsLeavingIt)
     EXPECT_FALSE(dialog->Load(path_));
     EXPECT_NE(prompts.boxes.back().text.find("cannot run:\nthe program is in \xc2\xb0" "C and the controller works in k"),
               std::string::npos) << prompts.boxes.back().text;
+}
+
+TEST_F(ProgramWindowTest, AProgramInterruptedByARestartIsShownAndTakenUpOnlyWhenAsked)
+{
+    // What the workspace holds while a program runs.
+    ProgramDialog* first = dialogWith("step 26\nsoak 10m\n");
+    app->GetFloor().UseWorkspace(true);
+    first->Start();
+    ASSERT_TRUE(runUntil([&] { return controller->Program()->StepIndex() == 1; }, 10000));
+    app->GetFloor().SaveWorkspace();
+    EXPECT_EQ(profile.readText(workspace::kSection, "Program1", ""), "2;0;" + path_);
+
+    // The next start: said, and nothing written until the user resumes.
+    WorkspaceEntry entry;
+    entry.port = 1;
+    entry.unit = 1;
+    entry.program = "2;130;" + path_;
+    app->GetFloor().StopWatching(*controller);
+    ASSERT_TRUE(app->Controllers().empty());
+    workspace::save(profile, {entry});
+    app->GetFloor().RestoreWorkspace();
+    ASSERT_EQ(app->Controllers().size(), 1u);
+    controller = app->Controllers().front();
+    const std::string said = "program " + path_.substr(5) + " interrupted at step 2 of 2 (2m10s in)";
+    EXPECT_EQ(controller->InterruptedText(), said);
+    EXPECT_NE(std::find(prompts.statusMessages.begin(), prompts.statusMessages.end(),
+                        "COM2 unit 01: " + said + "; File, Program... takes it up again"),
+              prompts.statusMessages.end());
+    ASSERT_TRUE(runUntil([&] { return controller->Doc().IsOnline(); }, 10000));
+    ASSERT_EQ(sim->sim().control("set 1 3 20"), "ok");
+    runFor(500);
+    EXPECT_FALSE(controller->ProgramRunning());
+
+    ProgramDialog* dialog = app->GetFloor().ShowProgram(*controller);
+    EXPECT_EQ(dialog->Status()->text().toStdString(), said + ": Resume takes it up there, Start from the beginning");
+    dialog->Resume();
+    ASSERT_TRUE(controller->ProgramRunning());
+    EXPECT_EQ(controller->Program()->StepIndex(), 1u);
+    EXPECT_EQ(controller->InterruptedText(), "");
+    EXPECT_NEAR(controller->Program()->SecondsInStep(), 130, 1);
 }

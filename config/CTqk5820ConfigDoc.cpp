@@ -246,6 +246,12 @@ void CTqk5820ConfigDoc::HurryRead(int p)
         link_.hurry(port_, protocol::kDeviceDigit, unit_, p);
 }
 
+void CTqk5820ConfigDoc::HurryWrite(int p)
+{
+    if (ValidParameter(p) && writePending_.test(static_cast<std::size_t>(p)) && CanSend())
+        link_.hurry(port_, protocol::kDeviceDigit, unit_, p, protocol::kClassWrite);
+}
+
 bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
 {
     if (!ValidParameter(p))

@@ -101,6 +101,9 @@ public:
     // A read of p that still waits in the line's queue goes ahead of this
     // unit's other waiting reads (see InstrumentLink::hurry).
     void HurryRead(int p);
+    // The same for a write of p still waiting: it goes ahead of the unit's
+    // waiting reads.
+    void HurryWrite(int p);
     // Posts a write of the 8-character text; true if posted. False (nothing
     // sent) while the port is not usable, p is in flight, or the text is not
     // exactly 8 characters.

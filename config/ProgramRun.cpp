@@ -72,7 +72,7 @@ void ProgramRun::Resume()
     SetState(State::kRunning);
     // Its own set point again, over the one someone else wrote.
     if (foreign && !std::isnan(commanded_))
-        WriteSetPoint(commanded_);
+        Want(commanded_);
 }
 
 void ProgramRun::Abort()
@@ -94,7 +94,6 @@ void ProgramRun::SetState(State state, const std::string& why)
 void ProgramRun::Enter(std::size_t index)
 {
     index_ = index;
-    written_ = false;
     counted_ = 0;
     rampStarted_ = false;
     lastWriteAt_ = -1;
@@ -108,12 +107,12 @@ void ProgramRun::Enter(std::size_t index)
 
 void ProgramRun::Finish()
 {
+    // Done once the last writes have landed (the output switched off
+    // first, where the program says so).
     index_ = program_.steps.size();
-    if (program_.outputOffAtEnd) {
-        finishing_ = true;
-        return;
-    }
-    SetState(State::kDone);
+    finishing_ = true;
+    if (program_.outputOffAtEnd)
+        wantOutput_ = false;
 }
 
 bool ProgramRun::WriteSetPoint(double value)
@@ -122,8 +121,11 @@ bool ProgramRun::WriteSetPoint(double value)
     const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
     const int position = ParameterTable::valueToPosition(row, static_cast<float>(value));
     const float written = ParameterTable::positionToValue(row, position);
-    if (!doc_.CommitNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, written))
+    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    if (!doc_.CommitNumber(p, written))
         return false;
+    // A program's set point is due now: before the unit's readings that wait.
+    doc_.HurryWrite(p);
     commanded_ = written;
     commandedAt_ = -1;
     lastWritten_ = written;
@@ -183,39 +185,65 @@ void ProgramRun::Step()
         return;
     }
     const int setPoint = resistance ? pn::kSetResistance : pn::kSetTemperature;
-    if (commandedAt_ < 0 && !std::isnan(commanded_) && Landed(setPoint))
+    if (commandedAt_ < 0 && !std::isnan(commanded_) && Landed(setPoint)) {
         commandedAt_ = now;
+        // How far behind the ramp's line the set point that just landed is.
+        if (index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp && rampStarted_) {
+            const sp::Step& ramp = Current();
+            const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
+            const double at = std::min(counted_ + static_cast<double>(dt), total);
+            const double reached = std::fabs(commanded_ - rampFrom_) / ramp.rate * 60000.0;
+            maxLag_ = std::max(maxLag_, (at - reached) / 1000.0);
+        }
+    }
     if (ForeignSetPoint()) {
         char shown[32];
         std::snprintf(shown, sizeof shown, "%g", protocol::textToDouble(doc_.ValueText(setPoint)));
         SetState(State::kForeignSetPoint, std::string("the set point was changed to ") + shown + " elsewhere");
         return;
     }
+    // What the program wants written goes out as soon as the document
+    // takes it (a read of the same parameter may be in flight: hurried). A
+    // ramp's set point that waited is the ideal of the moment it goes out.
+    if (wantSetPoint_ && rampWant_ && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
+        const sp::Step& ramp = Current();
+        const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
+        const double at = std::min(counted_ + static_cast<double>(dt), total);
+        Want(rampFrom_ + (ramp.target > rampFrom_ ? 1 : -1) * ramp.rate * at / 60000.0);
+        rampWant_ = true;
+    }
+    if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
+        wantSetPoint_.reset();
+    else if (wantSetPoint_)
+        doc_.HurryRead(setPoint);
+    if (wantOutput_ && doc_.CommitText(pn::kOutputState, *wantOutput_ ? "+000.001" : "+000.000")) {
+        doc_.HurryWrite(pn::kOutputState);
+        wantOutput_.reset();
+    } else if (wantOutput_) {
+        doc_.HurryRead(pn::kOutputState);
+    }
     if (finishing_) {
-        if (!written_)
-            written_ = doc_.CommitText(pn::kOutputState, "+000.000");
-        else if (Landed(pn::kOutputState))
+        if (!wantSetPoint_ && !wantOutput_ && Landed(pn::kOutputState) && Landed(setPoint))
             SetState(State::kDone);
         return;
     }
     const sp::Step& s = Current();
     bool next = false;
     switch (s.kind) {
+    // A step that only writes ends at once, its write going out as soon as
+    // the line takes it: the next step's clock starts on time, so that units
+    // running the same program keep together however busy the line is.
     case sp::Kind::kStep:
-        if (!written_)
-            written_ = WriteSetPoint(s.target);
-        else
-            next = Landed(setPoint);
+        Want(s.target);
+        next = true;
         break;
     case sp::Kind::kOutput:
-        if (!written_)
-            written_ = doc_.CommitText(pn::kOutputState, s.on ? "+000.001" : "+000.000");
-        else
-            next = Landed(pn::kOutputState);
+        wantOutput_ = s.on;
+        next = true;
         break;
     case sp::Kind::kRamp: {
         if (!rampStarted_) {
-            // From the set point the program wrote last, else the unit's.
+            // From the set point the program commands, else the unit's.
             float held = 0;
             if (!std::isnan(commanded_))
                 rampFrom_ = commanded_;
@@ -227,17 +255,17 @@ void ProgramRun::Step()
         } else {
             counted_ += static_cast<double>(dt);
         }
-        if (written_) {
-            next = Landed(setPoint);
+        const double total = std::fabs(s.target - rampFrom_) / s.rate * 60000.0;
+        if (counted_ >= total) {
+            Want(s.target);
+            next = true;
             break;
         }
-        const double total = std::fabs(s.target - rampFrom_) / s.rate * 60000.0;
-        const bool end = counted_ >= total;
-        const double ideal = end ? s.target
-                                 : rampFrom_ + (s.target > rampFrom_ ? 1 : -1) * s.rate * counted_ / 60000.0;
-        if (Landed(setPoint) && (end || lastWriteAt_ < 0 || now - lastWriteAt_ >= kRampWriteMs) && WriteSetPoint(ideal)) {
+        // The ideal set point of the moment, once a second.
+        if (lastWriteAt_ < 0 || now - lastWriteAt_ >= kRampWriteMs) {
+            Want(rampFrom_ + (s.target > rampFrom_ ? 1 : -1) * s.rate * counted_ / 60000.0);
+            rampWant_ = true;
             lastWriteAt_ = now;
-            written_ = end;
         }
         break;
     }
@@ -263,6 +291,26 @@ void ProgramRun::Step()
     }
     if (next)
         Enter(index_ + 1);
+    // Out at once where the document takes it.
+    if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
+        wantSetPoint_.reset();
+    if (wantOutput_ && doc_.CommitText(pn::kOutputState, *wantOutput_ ? "+000.001" : "+000.000")) {
+        doc_.HurryWrite(pn::kOutputState);
+        wantOutput_.reset();
+    }
+}
+
+void ProgramRun::Want(double setPoint)
+{
+    rampWant_ = false;
+    // The set point the program stands behind from now, whenever its write
+    // lands: soaks and settles judge against it, and a read of the old one
+    // meanwhile is not someone else's.
+    const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
+    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    wantSetPoint_ = ParameterTable::positionToValue(row, ParameterTable::valueToPosition(row, static_cast<float>(setPoint)));
+    commanded_ = *wantSetPoint_;
+    commandedAt_ = -1;
 }
 
 void ProgramRun::StandStill()

@@ -16,7 +16,9 @@ class Clock;
 // the document last read: its owner keeps the actual value read (a window,
 // the sampler, the tool's own readings).
 //
-// - A step writes its set point and goes on once the write has landed.
+// - A step writes its set point (or the output) and goes on at once, the
+//   write going out as soon as the document takes it; the program is done
+//   once its last writes have landed.
 // - A ramp writes set points along the line from the set point before it,
 //   at most one a second, none while the last is still out; each is the
 //   ideal set point of the moment, so it never lags by more than the time
@@ -74,6 +76,9 @@ public:
     double SecondsLeftInStep() const;
     // The set point the program commands now (NaN before its first).
     double Commanded() const { return commanded_; }
+    // The most a ramp's set point has lagged its ideal line when it landed
+    // at the instrument, in seconds of ramp.
+    double MaxRampLagSeconds() const { return maxLag_; }
     // Why it failed or paused, in words.
     const std::string& Why() const { return why_; }
     // "step 3 of 7: soak 10m within 0.5, 4m12s in, 5m48s left", "done", ...
@@ -89,6 +94,8 @@ private:
     void SetState(State state, const std::string& why = std::string());
     // Writes the set point; true once taken.
     bool WriteSetPoint(double value);
+    // The set point to write as soon as the document takes it.
+    void Want(double setPoint);
     // Whether the last write of `p` has landed (or been refused).
     bool Landed(int p) const;
     std::optional<double> Actual(std::int64_t now) const;
@@ -105,8 +112,11 @@ private:
     std::size_t index_ = 0;
     std::function<void(const ProgramRun&)> changed_;
 
+    // Writes that wait for the document to take them.
+    std::optional<double> wantSetPoint_;
+    bool rampWant_ = false;   // it is a ramp's, of the moment it goes out
+    std::optional<bool> wantOutput_;
     // The current step's progress.
-    bool written_ = false;        // its write (step, output, ramp's end) taken
     double counted_ = 0;          // ms counted in it
     double rampFrom_ = 0;
     bool rampStarted_ = false;
@@ -118,4 +128,5 @@ private:
     double commanded_;
     std::int64_t commandedAt_ = -1;
     bool finishing_ = false;
+    double maxLag_ = 0;
 };

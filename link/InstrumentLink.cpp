@@ -562,7 +562,7 @@ bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber, i
     return queue_.size() != before;
 }
 
-bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parameterNumber)
+bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parameterNumber, int commandClass)
 {
     const auto ours = [&](const Queued& q) {
         return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
@@ -572,18 +572,20 @@ bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parame
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (!ours(*it))
             continue;
-        // Nor ahead of a probe or a read asked again after a lost answer:
-        // those find out early whether the unit is there at all.
+        if (it->packet->commandClass() == commandClass && it->packet->parameterNumber() == parameterNumber && !it->probe
+            && !it->quick) {
+            if (first != queue_.end())
+                std::rotate(first, it, std::next(it));
+            return true;
+        }
+        // Nor ahead of a write, a probe or a read asked again after a lost
+        // answer: those find out early whether the unit is there at all.
         if (it->packet->commandClass() != protocol::kClassRead || it->probe || it->quick) {
             first = queue_.end();
             continue;
         }
         if (first == queue_.end())
             first = it;
-        if (it->packet->parameterNumber() == parameterNumber) {
-            std::rotate(first, it, std::next(it));
-            return true;
-        }
     }
     return false;
 }

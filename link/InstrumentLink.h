@@ -2,6 +2,7 @@
 
 #include "link/CommandPacket.h"
 #include "link/LineTurns.h"
+#include "link/Protocol.h"
 #include "link/ReplyPacket.h"
 #include "platform/LineWait.h"
 
@@ -82,8 +83,12 @@ public:
     // unit's other queued reads, though not ahead of a write of the unit (a
     // read asked after a write must see it), a probe or a read asked again
     // after a lost answer: a reading that has grown stale goes before
-    // settings that were asked earlier. False if no such read waits.
-    bool hurry(int port, int deviceDigit, int unitNumber, int parameterNumber);
+    // settings that were asked earlier. With `commandClass` a write, the
+    // queued write of the parameter goes ahead of the reads waiting before
+    // it in the same way (a ramp's set point before the unit's readings).
+    // False if no such command waits.
+    bool hurry(int port, int deviceDigit, int unitNumber, int parameterNumber,
+               int commandClass = protocol::kClassRead);
 
     // Marks the unit whose window the user works in; its commands get every
     // other turn on its line while it has any (see LineTurns).

@@ -124,6 +124,8 @@ TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItAndCtrlCLeavesTheSetPoint
 {
     start("step 26\nsoak 30s\n");
     ASSERT_NE(until("step 2 of 2"), "") << errors();
+    // The program's set point lands first (the soak starts as it goes out).
+    run_.readLine(1500);
     ASSERT_EQ(sim_.control("set 1 3 35"), "ok");
     ASSERT_TRUE(saidWithin("program set point changed elsewhere: the set point was changed to 35 elsewhere", 15000))
         << errors();
@@ -133,6 +135,7 @@ TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItAndCtrlCLeavesTheSetPoint
     // Interrupted: aborted, the set point left as the program wrote it.
     start("step 27\nsoak 30s\n");
     ASSERT_NE(until("step 2 of 2"), "") << errors();
+    run_.readLine(1500);
     EXPECT_EQ(run_.stop(10000), 10) << errors();
     EXPECT_NE(errors().find("aborted at step 2 of 2: soak 30s"), std::string::npos) << errors();
     EXPECT_EQ(read(3), "+027.000");

@@ -1,0 +1,169 @@
+// Sixteen controllers on one paced simulated line (19200 baud), watched by
+// the window program (offscreen, without windows), all running the same
+// set-point program at once: output on, a step, a ramp of 10 degrees at 6
+// per minute (100 s), output off. No step waits for the temperature, so
+// each starts when the line lets it. Prints the largest lag of a ramp's set point
+// behind its ideal line when it landed at the instrument (goal: 1 s of
+// ramp), and how far apart the units' step starts are (goal: 1 s).
+//
+//   bench_program [--units N] [--sim PATH]
+
+#include "app/CKvtDocTemplate.h"
+#include "app/CTessolApp.h"
+#include "app/Floor.h"
+#include "bench/BenchSupport.h"
+#include "config/CTqk5820ConfigDoc.h"
+#include "config/Controller.h"
+#include "config/ProgramRun.h"
+#include "config/SetPointProgram.h"
+#include "platform/MemoryProfile.h"
+#include "platform/PosixSerialPorts.h"
+#include "platform/SystemClock.h"
+#include "tests/support/SimChild.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+void runFor(int ms)
+{
+    QEventLoop wait;
+    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+    wait.exec();
+}
+
+// When each controller started each step (UTC ms).
+class StepStarts : public Controller::Observer {
+public:
+    void OnSecond(const Controller&, const csvlog::Row&, bool) override {}
+    void OnProgram(const Controller& controller, const ProgramRun& run) override
+    {
+        auto& mine = starts[&controller];
+        if (run.StepIndex() < run.GetProgram().steps.size() && mine.count(run.StepIndex()) == 0)
+            mine[run.StepIndex()] = clock->utcMillis();
+    }
+    const Clock* clock = nullptr;
+    std::map<const Controller*, std::map<std::size_t, std::int64_t>> starts;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int units = 16;
+    std::string simPath = besideMe("tqk5820-sim");
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--units" && i + 1 < argc)
+            units = std::atoi(argv[++i]);
+        else if (a == "--sim" && i + 1 < argc)
+            simPath = argv[++i];
+        else
+            units = 0;
+    }
+    if (units < 1 || units > 99) {
+        std::fprintf(stderr, "usage: bench_program [--units N] [--sim PATH]\n");
+        return 2;
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    std::string list;
+    for (int u = 1; u <= units; ++u)
+        list += (u == 1 ? "" : ",") + std::to_string(u);
+    SimChild sim("bench-program");
+    if (!sim.start(simPath, list, {"--line-rate"})) {
+        std::fprintf(stderr, "bench_program: the simulator did not start (%s)\n", simPath.c_str());
+        return 3;
+    }
+    PosixSerialPorts ports;
+    ports.setPath("COM2", sim.link());
+    MemoryProfile profile;
+    SystemClock clock;
+    int qtArgc = 1;
+    char name[] = "bench_program";
+    char* qtArgv[] = {name, nullptr};
+    CTessolApp app(qtArgc, qtArgv, TessolServices {&ports, &clock, &profile, nullptr});
+    if (!app.InitInstance())
+        return 1;
+    app.GetFloor().ShowOverview();
+    for (int u = 1; u <= units; ++u) {
+        Document* doc = app.OpenControllerAt(1, u);
+        if (doc == nullptr)
+            return 1;
+        app.ConfigTemplate().DropWindows(doc);
+        if (Controller* c = app.ControllerOf(doc))
+            c->SetWindowCount(0);
+    }
+    const std::vector<Controller*> controllers = app.Controllers();
+    QElapsedTimer timer;
+    timer.start();
+    const auto ready = [&] {
+        return std::all_of(controllers.begin(), controllers.end(), [](const Controller* c) {
+            return c->Doc().IsOnline() && c->Doc().GetSensorType() != 7;
+        });
+    };
+    while (!ready() && timer.elapsed() < 60000)
+        runFor(50);
+    if (!ready()) {
+        std::fprintf(stderr, "bench_program: not every unit came online\n");
+        return 1;
+    }
+    runFor(2000);
+
+    std::vector<setpointprogram::Problem> problems;
+    const setpointprogram::Program program = setpointprogram::Parse("output on\nstep 25\nramp 35 6\noutput off\n", problems);
+    StepStarts starts;
+    starts.clock = &clock;
+    for (Controller* c : controllers) {
+        c->AddObserver(&starts);
+        c->StartProgram(std::make_unique<ProgramRun>(c->Doc(), clock, program, "bench"));
+    }
+    timer.restart();
+    const auto running = [&] {
+        return std::any_of(controllers.begin(), controllers.end(), [](const Controller* c) { return c->ProgramRunning(); });
+    };
+    while (running() && timer.elapsed() < 300000)
+        runFor(100);
+    const double took = static_cast<double>(timer.elapsed()) / 1000.0;
+
+    double lag = 0;
+    int done = 0;
+    for (const Controller* c : controllers) {
+        lag = std::max(lag, c->Program()->MaxRampLagSeconds());
+        done += c->Program()->GetState() == ProgramRun::State::kDone ? 1 : 0;
+    }
+    double spread = 0;
+    for (std::size_t step = 0; step < program.steps.size(); ++step) {
+        std::int64_t first = INT64_MAX;
+        std::int64_t last = 0;
+        for (const Controller* c : controllers) {
+            const auto& mine = starts.starts[c];
+            const auto it = mine.find(step);
+            if (it == mine.end())
+                continue;
+            first = std::min(first, it->second);
+            last = std::max(last, it->second);
+        }
+        if (last >= first) {
+            spread = std::max(spread, static_cast<double>(last - first) / 1000.0);
+            std::printf("step %zu starts within %.2f s\n", step + 1, static_cast<double>(last - first) / 1000.0);
+        }
+    }
+    for (Controller* c : controllers)
+        c->RemoveObserver(&starts);
+    std::printf("%d controllers on one paced line, each: output on, step 25, ramp 35 at 6/min, output off\n", units);
+    std::printf("%-40s %6.1f s   (%d of %d done)\n", "whole program", took, done, units);
+    std::printf("%-40s %6.2f s   goal <= 1 s: %s\n", "largest ramp lag when it landed", lag, lag <= 1.0 ? "met" : "NOT met");
+    std::printf("%-40s %6.2f s   goal <= 1 s: %s\n", "step starts apart, at most", spread, spread <= 1.0 ? "met" : "NOT met");
+    app.ExitInstance();
+    sim.stop();
+    return 0;
+}

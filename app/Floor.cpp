@@ -651,7 +651,7 @@ void Floor::Forget(const Controller* controller)
     const auto program = programs_.find(controller);
     if (program != programs_.end()) {
         // Its controller goes first: the dialog must not look at it again.
-        delete program->second;
+        program->second->Detach();
         programs_.erase(program);
     }
     saved_.erase(controller);

@@ -73,6 +73,8 @@ ProgramDialog::ProgramDialog(Controller& controller, UserPrompts& prompts, QWidg
 
 bool ProgramDialog::Load(const std::string& path)
 {
+    if (detached_)
+        return false;
     const std::string caption = "Program - " + Floor::UnitName(controller_);
     std::string text;
     std::string error;
@@ -119,6 +121,8 @@ void ProgramDialog::ShowSteps(const spp::Program& program)
 
 void ProgramDialog::Start()
 {
+    if (detached_)
+        return;
     if (!haveLoaded_ || controller_.ProgramRunning())
         return;
     const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
@@ -130,6 +134,8 @@ void ProgramDialog::Start()
 
 void ProgramDialog::Pause()
 {
+    if (detached_)
+        return;
     if (ProgramRun* run = controller_.Program())
         run->Pause();
     Refresh();
@@ -137,6 +143,8 @@ void ProgramDialog::Pause()
 
 void ProgramDialog::Resume()
 {
+    if (detached_)
+        return;
     // A program interrupted by the end of the last run, taken up where it
     // stood.
     const Controller::Interrupted was = controller_.GetInterrupted();
@@ -153,6 +161,8 @@ void ProgramDialog::Resume()
 
 void ProgramDialog::Abort()
 {
+    if (detached_)
+        return;
     if (ProgramRun* run = controller_.Program()) {
         run->Abort();
         prompts_.showStatusMessage(Floor::UnitName(controller_) + ": program " + run->StatusText()
@@ -161,8 +171,18 @@ void ProgramDialog::Abort()
     Refresh();
 }
 
+void ProgramDialog::Detach()
+{
+    detached_ = true;
+    timer_->stop();
+    hide();
+    deleteLater();
+}
+
 void ProgramDialog::Refresh()
 {
+    if (detached_)
+        return;
     ProgramRun* run = controller_.Program();
     const bool running = controller_.ProgramRunning();
     load_->setEnabled(!running);
@@ -204,7 +224,7 @@ void ProgramDialog::Refresh()
         "Program - " + Floor::UnitName(controller_),
         Floor::UnitName(controller_) + ": " + run->Why() + ".\nGo on with the program? Its set point is written again.",
         MessageButtons::YesNo, MessageIcon::None);
-    if (controller_.Program() != run)
+    if (detached_ || controller_.Program() != run)
         return;
     if (answer == MessageAnswer::Yes)
         Resume();

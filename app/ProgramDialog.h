@@ -34,6 +34,9 @@ public:
     void Abort();
     // Brings what is shown in line with the controller's program.
     void Refresh();
+    // Its controller goes: nothing looks at it any more, and the dialog
+    // goes once its own events are over (a question it asks may be open).
+    void Detach();
 
     QLabel* Status() const { return status_; }
     QListWidget* Steps() const { return steps_; }
@@ -48,6 +51,7 @@ private:
     setpointprogram::Program loaded_;
     std::string path_;
     bool haveLoaded_ = false;
+    bool detached_ = false;
     // The run whose foreign set point was asked about.
     const void* askedFor_ = nullptr;
     QLabel* file_;

@@ -13,6 +13,7 @@
 #include "config/DecimalText.h"
 #include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
+#include "config/SensorTypeTracker.h"
 #include "config/SetPointProgram.h"
 #include "config/SettingsJob.h"
 #include "platform/Clock.h"
@@ -102,6 +103,7 @@ OverviewWindow* Floor::ShowOverview()
         actions.stopLogging = [this](const std::vector<Controller*>& chosen) { GroupLogging(chosen, false); };
         actions.applySettings = [this](const std::vector<Controller*>& chosen) { AskApplySettings(chosen); };
         actions.alarmRules = [this](const std::vector<Controller*>& chosen) { AskAlarmRules(chosen); };
+        actions.runProgram = [this](const std::vector<Controller*>& chosen) { AskRunProgram(chosen); };
         actions.acknowledge = [this](const std::vector<Controller*>& chosen) {
             for (Controller* controller : chosen)
                 controller->AcknowledgeAlarms();
@@ -644,6 +646,64 @@ ProgramDialog* Floor::ShowProgram(Controller& controller)
     dialog->show();
     dialog->raise();
     return dialog;
+}
+
+void Floor::AskRunProgram(const std::vector<Controller*>& chosen)
+{
+    if (chosen.empty())
+        return;
+    const QString path = QFileDialog::getOpenFileName(app_.GetMainFrame(), QStringLiteral("Run Program"), QString(),
+                                                      QStringLiteral("Programs (*.txt *.tsp);;All files (*)"));
+    if (!path.isEmpty())
+        StartProgramFor(chosen, path.toStdString());
+}
+
+std::string Floor::StartProgramFor(const std::vector<Controller*>& chosen, const std::string& path)
+{
+    const std::string name = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+    std::string text;
+    std::string error;
+    std::vector<setpointprogram::Problem> problems;
+    setpointprogram::Program program;
+    if (readTextFile(path, setpointprogram::kMaxFileBytes + 1, text, error))
+        program = setpointprogram::Parse(text, problems);
+    if (!error.empty() || !problems.empty()) {
+        std::string said = error;
+        for (std::size_t i = 0; i < problems.size() && i < 10; ++i)
+            said += (said.empty() ? "" : "\n") + setpointprogram::ProblemText(problems[i]);
+        app_.GetPrompts().messageBox("Run Program", name + " cannot run:\n" + said, MessageButtons::Ok,
+                                     MessageIcon::Exclamation);
+        return std::string();
+    }
+    // Every check first, then every start in one go.
+    std::vector<Controller*> go;
+    std::string refused;
+    for (Controller* controller : chosen) {
+        const int type = controller->Doc().GetSensorType();
+        std::string why;
+        if (!controller->Doc().IsOnline())
+            why = "does not answer";
+        else if (type == SensorTypeTracker::kNoType)
+            why = "sensor type not known yet";
+        else if (controller->ProgramRunning())
+            why = "runs a program already";
+        else
+            why = setpointprogram::FitsController(program, SensorTypeTracker::IsResistanceMode(type));
+        if (why.empty())
+            go.push_back(controller);
+        else
+            refused += "; " + UnitName(*controller) + ": " + why;
+    }
+    for (Controller* controller : go) {
+        auto run = std::make_unique<ProgramRun>(controller->Doc(), app_.GetClock(), program, name);
+        run->SetSource(path);
+        controller->StartProgram(std::move(run));
+    }
+    const std::string said = "program " + name + " started on " + std::to_string(go.size()) + " of "
+        + std::to_string(chosen.size()) + " controllers" + refused;
+    app_.GetPrompts().showStatusMessage(said);
+    overviewStale_ = true;
+    return said;
 }
 
 void Floor::Forget(const Controller* controller)

@@ -97,6 +97,13 @@ public:
     // File, Program...: the controller's set-point program dialog, one per
     // controller, modeless; closed when the controller goes.
     ProgramDialog* ShowProgram(Controller& controller);
+    // The overview's Run Program...: one program file (asked for) started
+    // on every selected controller at once, so that their steps start
+    // together. StartProgramFor says in the status line (and returns) on
+    // how many it started and why not on the others; a file that cannot
+    // run is said in a box and starts nothing.
+    void AskRunProgram(const std::vector<Controller*>& chosen);
+    std::string StartProgramFor(const std::vector<Controller*>& chosen, const std::string& path);
 
     // "COM2 unit 07".
     static std::string UnitName(const Controller& controller);

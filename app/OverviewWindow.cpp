@@ -282,6 +282,7 @@ void OverviewWindow::ShowMenu(const QPoint& at)
     QAction* apply = menu.addAction(QStringLiteral("&Apply Settings..."));
     QAction* dismiss = menu.addAction(QStringLiteral("&Dismiss Settings Difference"));
     dismiss->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return !c->Drift().empty(); }));
+    QAction* program = menu.addAction(QStringLiteral("Run Pro&gram..."));
     menu.addSeparator();
     QAction* stop = menu.addAction(QStringLiteral("Stop &watching\tDel"));
     QAction* picked = menu.exec(table_->viewport()->mapToGlobal(at));
@@ -297,6 +298,7 @@ void OverviewWindow::ShowMenu(const QPoint& at)
         {off, &actions_.outputOff},         {setPoint, &actions_.setPoint},   {startLog, &actions_.startLogging},
         {stopLog, &actions_.stopLogging},   {stop, &actions_.stopWatching},   {apply, &actions_.applySettings},
         {dismiss, &actions_.dismissDrift},  {rules, &actions_.alarmRules},    {acknowledge, &actions_.acknowledge},
+        {program, &actions_.runProgram},
     };
     for (const auto& [entry, action] : entries) {
         if (picked == entry && *action)

@@ -37,6 +37,7 @@ public:
         std::function<void(const std::vector<Controller*>&)> dismissDrift;
         std::function<void(const std::vector<Controller*>&)> alarmRules;
         std::function<void(const std::vector<Controller*>&)> acknowledge;
+        std::function<void(const std::vector<Controller*>&)> runProgram;
     };
 
     OverviewWindow(std::function<std::vector<Controller*>()> controllers, Actions actions, const Clock& clock,

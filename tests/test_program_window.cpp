@@ -22,7 +22,7 @@ namespace {
 
 class ProgramWindowTest : public AppBench {
 protected:
-    std::vector<int> simulatedUnits() const override { return {1}; }
+    std::vector<int> simulatedUnits() const override { return {1, 2}; }
     void adjustLine(sim::Options& options) const override { options.speed = 30; }
 
     void TearDown() override
@@ -133,4 +133,24 @@ TEST_F(ProgramWindowTest, AProgramInterruptedByARestartIsShownAndTakenUpOnlyWhen
     EXPECT_EQ(controller->Program()->StepIndex(), 1u);
     EXPECT_EQ(controller->InterruptedText(), "");
     EXPECT_NEAR(controller->Program()->SecondsInStep(), 130, 1);
+}
+
+TEST_F(ProgramWindowTest, TheOverviewStartsOneProgramOnEverySelectedControllerAtOnce)
+{
+    std::ofstream(path_) << "step 26\nsoak 1m\n";
+    Controller* one = app->ControllerOf(openOnline(1));
+    Controller* two = app->ControllerOf(openOnline(2));
+    Controller* absent = app->GetFloor().Watch(1, 9, false, false);
+    ASSERT_NE(absent, nullptr);
+    const std::string name = path_.substr(5);
+    EXPECT_EQ(app->GetFloor().StartProgramFor({one, two, absent}, path_),
+              "program " + name + " started on 2 of 3 controllers; COM2 unit 09: does not answer");
+    ASSERT_TRUE(one->ProgramRunning() && two->ProgramRunning());
+    EXPECT_FALSE(absent->ProgramRunning());
+    EXPECT_TRUE(runUntil([&] { return held(3) == "+026.000" && sim->sim().unit(2)->handle(1, 3, "+000.000")->data == "+026.000"; },
+                         10000));
+    EXPECT_EQ(one->Program()->StepIndex(), two->Program()->StepIndex());
+    // Already running: not started again.
+    EXPECT_EQ(app->GetFloor().StartProgramFor({one}, path_),
+              "program " + name + " started on 0 of 1 controllers; COM2 unit 01: runs a program already");
 }

@@ -272,6 +272,8 @@ void MqttPublisher::FollowDocument()
         baseId_.clear();
         id_.clear();
         pending_.clear();
+        // The last unit's changes are not the new one's.
+        waitingEvents_.clear();
         port_ = doc_.GetPortIndex();
         unit_ = doc_.GetUnitNumber();
         haveSerial_ = haveFirmware_ = false;
@@ -401,6 +403,10 @@ void MqttPublisher::SendState()
         alarmsSent_ = alarms_;
     if (program_ != programSent_ && client_->Publish(Topic("program"), program_, true))
         programSent_ = program_;
+    // After the active list, which they led to.
+    while (!waitingEvents_.empty() && alarmsSent_ == alarms_
+           && client_->Publish(Topic("alarm/event"), waitingEvents_.front(), false))
+        waitingEvents_.erase(waitingEvents_.begin());
     SendDiscovery();
 }
 
@@ -416,8 +422,11 @@ void MqttPublisher::SetProgram(const std::string& json)
 
 void MqttPublisher::PublishAlarmEvent(const std::string& json)
 {
-    if (IsConnected())
-        client_->Publish(Topic("alarm/event"), json, false);
+    if (IsConnected() && waitingEvents_.empty() && client_->Publish(Topic("alarm/event"), json, false))
+        return;
+    waitingEvents_.push_back(json);
+    if (waitingEvents_.size() > kMaxWaitingEvents)
+        waitingEvents_.erase(waitingEvents_.begin());
 }
 
 void MqttPublisher::Step(bool readable)

@@ -128,8 +128,10 @@ public:
     void Publish(const csvlog::Row& row, bool resistance);
 
     // The active alarms as JSON, retained on .../alarm (sent again after a
-    // reconnection); and one change, on .../alarm/event (lost while not
-    // connected).
+    // reconnection); and one change, on .../alarm/event. Changes made
+    // while not connected (the first alarms of a unit, judged before the
+    // broker has taken the login) wait, the newest kMaxWaitingEvents of
+    // them, and go out once connected.
     void SetAlarms(const std::string& json);
     void PublishAlarmEvent(const std::string& json);
     // The running program's state as JSON, retained on .../program (sent
@@ -210,6 +212,8 @@ private:
     std::string alarmsSent_;
     std::string program_;
     std::string programSent_;
+    static constexpr std::size_t kMaxWaitingEvents = 32;
+    std::vector<std::string> waitingEvents_;
     // The mode the discovery configurations went with on this connection:
     // -1 none yet, 0 degrees, 1 kOhms.
     int discoverySent_ = -1;

@@ -519,11 +519,7 @@ void Floor::RestoreWorkspace()
                 && parseDecimal(entry.program.substr(a + 1, b - a - 1), was.seconds)) {
                 was.step = static_cast<std::size_t>(step) - 1;
                 was.path = entry.program.substr(b + 1);
-                std::string text;
-                std::string error;
-                std::vector<setpointprogram::Problem> problems;
-                if (readTextFile(was.path, setpointprogram::kMaxFileBytes + 1, text, error))
-                    was.steps = setpointprogram::Parse(text, problems).steps.size();
+                was.steps = LoadProgram(was.path).program.steps.size();
                 controller->SetInterrupted(was);
                 app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": " + controller->InterruptedText()
                                                     + "; File, Program... takes it up again");
@@ -661,17 +657,9 @@ void Floor::AskRunProgram(const std::vector<Controller*>& chosen)
 std::string Floor::StartProgramFor(const std::vector<Controller*>& chosen, const std::string& path)
 {
     const std::string name = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
-    std::string text;
-    std::string error;
-    std::vector<setpointprogram::Problem> problems;
-    setpointprogram::Program program;
-    if (readTextFile(path, setpointprogram::kMaxFileBytes + 1, text, error))
-        program = setpointprogram::Parse(text, problems);
-    if (!error.empty() || !problems.empty()) {
-        std::string said = error;
-        for (std::size_t i = 0; i < problems.size() && i < 10; ++i)
-            said += (said.empty() ? "" : "\n") + setpointprogram::ProblemText(problems[i]);
-        app_.GetPrompts().messageBox("Run Program", name + " cannot run:\n" + said, MessageButtons::Ok,
+    const LoadedProgram loaded = LoadProgram(path);
+    if (!loaded.Runs()) {
+        app_.GetPrompts().messageBox("Run Program", name + " cannot run:\n" + loaded.Said(), MessageButtons::Ok,
                                      MessageIcon::Exclamation);
         return std::string();
     }
@@ -688,14 +676,14 @@ std::string Floor::StartProgramFor(const std::vector<Controller*>& chosen, const
         else if (controller->ProgramRunning())
             why = "runs a program already";
         else
-            why = setpointprogram::FitsController(program, SensorTypeTracker::IsResistanceMode(type));
+            why = setpointprogram::FitsController(loaded.program, SensorTypeTracker::IsResistanceMode(type));
         if (why.empty())
             go.push_back(controller);
         else
             refused += "; " + UnitName(*controller) + ": " + why;
     }
     for (Controller* controller : go) {
-        auto run = std::make_unique<ProgramRun>(controller->Doc(), app_.GetClock(), program, name);
+        auto run = std::make_unique<ProgramRun>(controller->Doc(), app_.GetClock(), loaded.program, name);
         run->SetSource(path);
         controller->StartProgram(std::move(run));
     }

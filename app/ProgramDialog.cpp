@@ -76,28 +76,21 @@ bool ProgramDialog::Load(const std::string& path)
     if (detached_)
         return false;
     const std::string caption = "Program - " + Floor::UnitName(controller_);
-    std::string text;
-    std::string error;
-    if (!readTextFile(path, spp::kMaxFileBytes + 1, text, error)) {
-        prompts_.messageBox(caption, error, MessageButtons::Ok, MessageIcon::Exclamation);
+    LoadedProgram loaded = LoadProgram(path);
+    if (!loaded.error.empty()) {
+        prompts_.messageBox(caption, loaded.error, MessageButtons::Ok, MessageIcon::Exclamation);
         return false;
     }
-    std::vector<spp::Problem> problems;
-    spp::Program program = spp::Parse(text, problems);
-    std::string said;
-    for (std::size_t i = 0; i < problems.size() && i < 10; ++i)
-        said += (said.empty() ? "" : "\n") + spp::ProblemText(problems[i]);
-    if (problems.size() > 10)
-        said += "\n(and " + std::to_string(problems.size() - 10) + " more)";
+    std::string said = loaded.Said();
     const int type = controller_.Doc().GetSensorType();
-    if (problems.empty() && type != SensorTypeTracker::kNoType)
-        said = spp::FitsController(program, SensorTypeTracker::IsResistanceMode(type));
+    if (loaded.Runs() && type != SensorTypeTracker::kNoType)
+        said = spp::FitsController(loaded.program, SensorTypeTracker::IsResistanceMode(type));
     if (!said.empty()) {
         prompts_.messageBox(caption, QFileInfo(QString::fromStdString(path)).fileName().toStdString()
                                          + " cannot run:\n" + said, MessageButtons::Ok, MessageIcon::Exclamation);
         return false;
     }
-    loaded_ = std::move(program);
+    loaded_ = std::move(loaded.program);
     path_ = path;
     haveLoaded_ = true;
     file_->setText(QString::fromStdString(path) + QStringLiteral(" (at least ")

@@ -6,6 +6,7 @@
 
 #include "config/CTqk5820ConfigDoc.h"
 #include "link/ParameterNumbers.h"
+#include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/MessageReport.h"
 #include "platform/UserPrompts.h"
@@ -25,8 +26,6 @@ const char* const kBias100uA = "+000.010";
 const char* const kBiasResistor = "+010.010"; // the 10K and the 100 uA characters
 const char* const kBiasAutomatic = "-000.000";
 
-const char* const kOutputOn = "+000.001";
-const char* const kOutputOff = "+000.000";
 
 // Drives of the captures and procedures: a resistance set point far beyond
 // either end makes the loop drive the full current one way or the other.
@@ -143,7 +142,7 @@ void CTqk5820CalibrateDoc::SetBiasMode(const std::string& word)
 
 void CTqk5820CalibrateDoc::Output(bool on)
 {
-    outputWord_ = on ? kOutputOn : kOutputOff;
+    outputWord_ = on ? protocol::kOutputOnWord : protocol::kOutputOffWord;
     Write(kOutputStateWrite);
 }
 

@@ -5,6 +5,8 @@
 #include "controls/CLibLampStatic.h"
 #include "controls/CLibNumberStatic.h"
 #include "controls/CLibSpinButtonCtrl.h"
+#include "link/ParameterNumbers.h"
+#include "link/ParameterTable.h"
 #include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
 
@@ -26,9 +28,6 @@ constexpr int kIdVoltage = 1010;
 constexpr int kIdAux = 1011;
 constexpr int kIdAuxUnit = 1014;
 
-// Parameter-table rows.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 constexpr std::uint8_t kRowCurrent = 39;
 constexpr std::uint8_t kRowVoltage = 40;
 constexpr std::uint8_t kRowAux = 41;
@@ -80,7 +79,7 @@ void CTqk5820ConfigMeasureDialog::OnInitDialog()
 {
     CTqk5820ConfigDoc& doc = Doc();
     if (setPoint_ != nullptr) {
-        setPoint_->SetParameterId(kRowSetTemperature);
+        setPoint_->SetParameterId(ParameterTable::kRowSetTemperature);
         if (spin_ != nullptr)
             spin_->AttachEdit(*setPoint_);
     }
@@ -153,7 +152,7 @@ void CTqk5820ConfigMeasureDialog::FollowMode()
     QString unit;
     if (wanted == kTemperature) {
         if (setPoint_ != nullptr)
-            setPoint_->SetParameterId(kRowSetTemperature);
+            setPoint_->SetParameterId(ParameterTable::kRowSetTemperature);
         unit = DegreesCelsius();
         if (doc.IsConsumer(pn::kSensorResistance, this))
             doc.UnregisterConsumer(pn::kSensorResistance, this);
@@ -162,7 +161,7 @@ void CTqk5820ConfigMeasureDialog::FollowMode()
         doc.RegisterConsumer(pn::kSetTemperature, this);
     } else {
         if (setPoint_ != nullptr)
-            setPoint_->SetParameterId(kRowSetResistance);
+            setPoint_->SetParameterId(ParameterTable::kRowSetResistance);
         unit = kKiloOhms;
         if (doc.IsConsumer(pn::kActualTemperature, this))
             doc.UnregisterConsumer(pn::kActualTemperature, this);
@@ -275,7 +274,7 @@ void CTqk5820ConfigMeasureDialog::RefreshSetPoint()
         rereadSetPoint_ = false;
     if (!userValue && !typing && (!setPoint_->hasValue() || rereadSetPoint_)) {
         float v = 0.0f;
-        const int parameter = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+        const int parameter = pn::setPoint(mode_ == kResistance);
         if (doc.GetNumber(parameter, v, this)) {
             setPoint_->SetValue(v);
             rereadSetPoint_ = false;
@@ -293,7 +292,7 @@ void CTqk5820ConfigMeasureDialog::CommitSetPoint()
     if (!setPointPending_ || mode_ == kUnknown)
         return;
     CTqk5820ConfigDoc& doc = Doc();
-    const int parameter = mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int parameter = pn::setPoint(mode_ == kResistance);
     if (doc.CommitNumber(parameter, setPointValue_)) {
         setPointPending_ = false;
         // Offline the document holds it for the unit and says so.

@@ -27,13 +27,9 @@ bool flagSet(const std::string& word, std::size_t i)
     return word.size() == 8 && word[i] == '1';
 }
 
-// Rows of the parameter table that give the set point's range.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 
 } // namespace
 
-const char* const Controller::kOutputOffWord = "+000.000";
 
 Controller::Controller(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts)
     : doc_(doc)
@@ -294,8 +290,8 @@ void Controller::JudgeAlarms()
         const bool resistance = SensorTypeTracker::IsResistanceMode(type);
         // A reading older than this is not judged: it says nothing of now.
         constexpr std::int64_t kFresh = 10000;
-        sample.actual = number(resistance ? pn::kSensorResistance : pn::kActualTemperature, kFresh);
-        sample.setPoint = number(resistance ? pn::kSetResistance : pn::kSetTemperature, 0);
+        sample.actual = number(pn::actual(resistance), kFresh);
+        sample.setPoint = number(pn::setPoint(resistance), 0);
         sample.current = number(pn::kTeCurrent, kFresh);
         if (alarms_.Get(alarms::Rule::kCurrentAtLimit).on) {
             float limit = 0;
@@ -511,10 +507,8 @@ std::string Controller::Serial() const
     // new one), else what the sampler read for the log; kept while the unit
     // is away, so that what is said of it then names it still.
     const std::string& cached = doc_.ValueText(pn::kSerialNumber);
-    if (doc_.IsOnline() && cached.size() == 8) {
-        const auto first = cached.find_first_not_of(' ');
-        knownSerial_ = first == std::string::npos ? std::string()
-                                                  : cached.substr(first, cached.find_last_not_of(' ') + 1 - first);
+    if (doc_.IsOnline() && cached.size() == protocol::kDataLength) {
+        knownSerial_ = protocol::trimmed(cached);
     } else if (knownSerial_.empty() && sampler_.Serial() != "????????") {
         knownSerial_ = sampler_.Serial();
     }
@@ -529,7 +523,7 @@ std::string Controller::CommitSetPoint(double value)
     if (type == SensorTypeTracker::kNoType)
         return "sensor type not known yet";
     const bool resistance = SensorTypeTracker::IsResistanceMode(type);
-    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const std::uint8_t row = ParameterTable::setPointRow(resistance);
     const float scale = ParameterTable::scale(row);
     const float low = static_cast<float>(ParameterTable::minimum(row)) / scale;
     const float high = static_cast<float>(ParameterTable::maximum(row)) / scale;
@@ -541,7 +535,7 @@ std::string Controller::CommitSetPoint(double value)
         };
         return "outside " + bound(low) + " to " + bound(high) + " " + csvlog::unitText(resistance);
     }
-    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int p = pn::setPoint(resistance);
     setPointWaiting_ = -1;
     if (doc_.CommitNumber(p, v)) {
         doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
@@ -559,7 +553,7 @@ std::string Controller::CommitSetPoint(double value)
 bool Controller::CommitOutputOff()
 {
     outputOffWaiting_ = false;
-    if (doc_.CommitText(pn::kOutputState, kOutputOffWord))
+    if (doc_.CommitText(pn::kOutputState, protocol::kOutputOffWord))
         return true;
     // The windows read the word every second: a read in flight only delays it.
     outputOffWaiting_ = doc_.IsOnline() && doc_.IsOutstanding(pn::kOutputState);

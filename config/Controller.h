@@ -199,8 +199,6 @@ public:
     // The output-state word's flags.
     static bool OutputOn(const std::string& word);
     static bool OutputError(const std::string& word);
-    // The 8-character word that switches the output off.
-    static const char* const kOutputOffWord;
 
 private:
     void FollowLogFolder();

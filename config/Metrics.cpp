@@ -62,10 +62,10 @@ Figures figuresOf(const Watched& w, std::int64_t now)
     };
     // The instrument speaks kOhms; the page speaks ohms.
     const double scale = f.resistance ? 1000.0 : 1.0;
-    if (auto v = read(f.resistance ? pn::kSensorResistance : pn::kActualTemperature, true))
+    if (auto v = read(pn::actual(f.resistance), true))
         f.actual = *v * scale;
     // A setting: it stands until written, however long ago it was read.
-    if (auto v = read(f.resistance ? pn::kSetResistance : pn::kSetTemperature, false))
+    if (auto v = read(pn::setPoint(f.resistance), false))
         f.setPoint = *v * scale;
     f.current = read(pn::kTeCurrent, true);
     f.voltage = read(pn::kTeVoltage, true);

@@ -15,9 +15,6 @@
 
 namespace {
 
-// The rows of the Measurement panel's set-point entry: degrees and kOhms.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 
 // What a unit that was never given a serial number carries; every such unit
 // carries the same, so it names none of them.
@@ -26,14 +23,6 @@ const char* const kBlankSerial = "CALLKV";
 const char* const kDegrees = "\xc2\xb0" "C";
 const char* const kHomeAssistantStatus = "homeassistant/status";
 const char* const kKiloOhms = "k\xce\xa9";
-
-std::string trimmed(const std::string& text, const char* blanks = " ")
-{
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 std::string topicSafe(const std::string& text)
 {
@@ -180,7 +169,7 @@ MqttPublisher::~MqttPublisher()
 std::string MqttPublisher::MakeId(const std::string& serial, const std::string& host, const std::string& line,
                                   int unit)
 {
-    const std::string given = trimmed(serial);
+    const std::string given = protocol::trimmed(serial);
     std::string id = given == kBlankSerial ? std::string() : topicSafe(given);
     if (!id.empty())
         return id;
@@ -231,7 +220,7 @@ std::string MqttPublisher::DiscoveryJson(const std::string& id, const std::strin
         json += ",\"payload_on\":\"on\",\"payload_off\":\"off\"";
     json += ",\"availability_topic\":" + jsonString(base + "online")
         + ",\"payload_available\":\"true\",\"payload_not_available\":\"false\"";
-    const std::string given = trimmed(serial);
+    const std::string given = protocol::trimmed(serial);
     json += ",\"device\":{\"identifiers\":[" + jsonString("tessol_" + id) + "],\"name\":"
         + jsonString("TQK-5820 " + (given.empty() || given == kBlankSerial ? id : given))
         + ",\"model\":\"TQK-5820\",\"sw_version\":" + jsonString(firmware) + "}}";
@@ -283,7 +272,7 @@ void MqttPublisher::FollowDocument()
     // A serial number written (or read afresh) that is not the one known:
     // read it again, and the id follows.
     const std::string& cached = doc_.ValueText(pn::kSerialNumber);
-    if (online_ && haveSerial_ && cached.size() == protocol::kDataLength && trimmed(cached) != serial_) {
+    if (online_ && haveSerial_ && cached.size() == protocol::kDataLength && protocol::trimmed(cached) != serial_) {
         haveSerial_ = false;
         doc_.RequestRead(pn::kSerialNumber);
     }
@@ -294,7 +283,7 @@ void MqttPublisher::FollowDocument()
     } else if (!haveSerial_ || !haveFirmware_) {
         std::string text;
         if (!haveSerial_ && doc_.ReadSerialNumber(text)) {
-            serial_ = trimmed(text);
+            serial_ = protocol::trimmed(text);
             haveSerial_ = true;
         }
         if (!haveFirmware_ && doc_.ReadFirmwareVersion(text)) {
@@ -485,7 +474,7 @@ void MqttPublisher::Publish(const csvlog::Row& row, bool resistance)
     // Every reading of the second in one message, as numbers with their
     // unit and the time the instrument gave the actual value (the second's
     // start when that is not known), for dashboards that keep it.
-    const std::int64_t readAt = doc_.ReadAt(resistance ? pn::kSensorResistance : pn::kActualTemperature);
+    const std::int64_t readAt = doc_.ReadAt(pn::actual(resistance));
     const std::int64_t time = readAt >= row.utcMillis && readAt < row.utcMillis + 1000 ? readAt : row.utcMillis;
     std::string state = "{\"time\":" + std::to_string(time) + ",\"unit\":\""
         + (resistance ? kKiloOhms : kDegrees) + "\"";
@@ -534,7 +523,7 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
         told = true;
         return;
     }
-    const std::string value = trimmed(message.payload, " \t\r\n");
+    const std::string value = protocol::trimmed(message.payload, " \t\r\n");
     Pending entry;
     if (leaf == "setpoint/set") {
         double number = 0.0;
@@ -546,14 +535,14 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
         if (type == SensorTypeTracker::kNoType)
             return Refuse("setpoint/set " + value + ": the sensor type is not known yet");
         const bool resistance = SensorTypeTracker::IsResistanceMode(type);
-        const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+        const std::uint8_t row = ParameterTable::setPointRow(resistance);
         const auto v = static_cast<float>(number);
         const float scale = ParameterTable::scale(row);
         if (v < static_cast<float>(ParameterTable::minimum(row)) / scale
             || v > static_cast<float>(ParameterTable::maximum(row)) / scale)
             return Refuse("setpoint/set " + value + ": outside " + bound(row, ParameterTable::minimum(row)) + " to "
                           + bound(row, ParameterTable::maximum(row)) + " " + (resistance ? kKiloOhms : kDegrees));
-        entry.parameter = resistance ? pn::kSetResistance : pn::kSetTemperature;
+        entry.parameter = pn::setPoint(resistance);
         entry.number = true;
         entry.value = v;
     } else if (leaf == "output/set") {
@@ -566,7 +555,7 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
         if (!doc_.IsOnline())
             return Refuse("output/set " + value + ": the controller does not answer");
         entry.parameter = pn::kOutputState;
-        entry.text = word == "on" ? "+000.001" : "+000.000";
+        entry.text = word == "on" ? protocol::kOutputOnWord : protocol::kOutputOffWord;
     } else {
         return Refuse(leaf + ": unknown topic; setpoint/set and output/set are taken");
     }

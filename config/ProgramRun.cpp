@@ -6,6 +6,7 @@
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
+#include "platform/TextFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,15 +16,31 @@ namespace sp = setpointprogram;
 
 namespace {
 
-// The set-point entry's rows: degrees and kOhms.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 // An actual value older than this says nothing of now.
 constexpr std::int64_t kFreshMs = 5000;
 // At most one set point a second along a ramp.
 constexpr std::int64_t kRampWriteMs = 1000;
 
 } // namespace
+
+LoadedProgram LoadProgram(const std::string& path)
+{
+    LoadedProgram loaded;
+    std::string text;
+    if (readTextFile(path, sp::kMaxFileBytes + 1, text, loaded.error))
+        loaded.program = sp::Parse(text, loaded.problems);
+    return loaded;
+}
+
+std::string LoadedProgram::Said(std::size_t most) const
+{
+    std::string said = error;
+    for (std::size_t i = 0; i < problems.size() && i < most; ++i)
+        said += (said.empty() ? "" : "\n") + sp::ProblemText(problems[i]);
+    if (problems.size() > most)
+        said += "\n(and " + std::to_string(problems.size() - most) + " more)";
+    return said;
+}
 
 ProgramRun::ProgramRun(CTqk5820ConfigDoc& doc, const Clock& clock, sp::Program program, std::string name)
     : doc_(doc)
@@ -105,6 +122,29 @@ void ProgramRun::Enter(std::size_t index)
         changed_(*this);
 }
 
+void ProgramRun::SendWanted(int setPoint)
+{
+    // What the program wants written goes out as soon as the document
+    // takes it; a read of the same parameter in flight is hurried. A ramp's
+    // set point that waited is the ideal of the moment it goes out.
+    if (wantSetPoint_ && rampWant_ && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
+        const sp::Step& ramp = Current();
+        const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
+        Want(rampFrom_ + (ramp.target > rampFrom_ ? 1 : -1) * ramp.rate * std::min(counted_, total) / 60000.0);
+        rampWant_ = true;
+    }
+    if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
+        wantSetPoint_.reset();
+    else if (wantSetPoint_)
+        doc_.HurryRead(setPoint);
+    if (wantOutput_ && doc_.CommitText(pn::kOutputState, *wantOutput_ ? protocol::kOutputOnWord : protocol::kOutputOffWord)) {
+        doc_.HurryWrite(pn::kOutputState);
+        wantOutput_.reset();
+    } else if (wantOutput_) {
+        doc_.HurryRead(pn::kOutputState);
+    }
+}
+
 void ProgramRun::Finish()
 {
     // Done once the last writes have landed (the output switched off
@@ -118,10 +158,10 @@ void ProgramRun::Finish()
 bool ProgramRun::WriteSetPoint(double value)
 {
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
-    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const std::uint8_t row = ParameterTable::setPointRow(resistance);
     const int position = ParameterTable::valueToPosition(row, static_cast<float>(value));
     const float written = ParameterTable::positionToValue(row, position);
-    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int p = pn::setPoint(resistance);
     if (!doc_.CommitNumber(p, written))
         return false;
     // A program's set point is due now: before the unit's readings that wait.
@@ -140,7 +180,7 @@ bool ProgramRun::Landed(int p) const
 std::optional<double> ProgramRun::Actual(std::int64_t now) const
 {
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
-    const int p = resistance ? pn::kSensorResistance : pn::kActualTemperature;
+    const int p = pn::actual(resistance);
     const std::string& text = doc_.ValueText(p);
     const std::int64_t at = doc_.ReadAt(p);
     if (text.size() != protocol::kDataLength || at < 0 || now - at > kFreshMs)
@@ -151,14 +191,14 @@ std::optional<double> ProgramRun::Actual(std::int64_t now) const
 bool ProgramRun::ForeignSetPoint()
 {
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
-    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int p = pn::setPoint(resistance);
     if (std::isnan(commanded_) || commandedAt_ < 0 || !Landed(p))
         return false;
     const std::string& text = doc_.ValueText(p);
     if (text.size() != protocol::kDataLength || doc_.ReadAt(p) <= commandedAt_)
         return false;
     // Half a step of the row's resolution: what the instrument stores.
-    const double tolerance = 0.6 / ParameterTable::scale(resistance ? kRowSetResistance : kRowSetTemperature);
+    const double tolerance = 0.6 / ParameterTable::scale(ParameterTable::setPointRow(resistance));
     return std::fabs(protocol::textToDouble(text) - commanded_) > tolerance;
 }
 
@@ -184,7 +224,7 @@ void ProgramRun::Step()
         SetState(State::kFailed, misfit);
         return;
     }
-    const int setPoint = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int setPoint = pn::setPoint(resistance);
     if (commandedAt_ < 0 && !std::isnan(commanded_) && Landed(setPoint)) {
         commandedAt_ = now;
         // How far behind the ramp's line the set point that just landed is.
@@ -202,27 +242,8 @@ void ProgramRun::Step()
         SetState(State::kForeignSetPoint, std::string("the set point was changed to ") + shown + " elsewhere");
         return;
     }
-    // What the program wants written goes out as soon as the document
-    // takes it (a read of the same parameter may be in flight: hurried). A
-    // ramp's set point that waited is the ideal of the moment it goes out.
-    if (wantSetPoint_ && rampWant_ && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
-        const sp::Step& ramp = Current();
-        const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
-        const double at = std::min(counted_ + static_cast<double>(dt), total);
-        Want(rampFrom_ + (ramp.target > rampFrom_ ? 1 : -1) * ramp.rate * at / 60000.0);
-        rampWant_ = true;
-    }
-    if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
-        wantSetPoint_.reset();
-    else if (wantSetPoint_)
-        doc_.HurryRead(setPoint);
-    if (wantOutput_ && doc_.CommitText(pn::kOutputState, *wantOutput_ ? "+000.001" : "+000.000")) {
-        doc_.HurryWrite(pn::kOutputState);
-        wantOutput_.reset();
-    } else if (wantOutput_) {
-        doc_.HurryRead(pn::kOutputState);
-    }
     if (finishing_) {
+        SendWanted(setPoint);
         if (!wantSetPoint_ && !wantOutput_ && Landed(pn::kOutputState) && Landed(setPoint))
             SetState(State::kDone);
         return;
@@ -291,13 +312,7 @@ void ProgramRun::Step()
     }
     if (next)
         Enter(index_ + 1);
-    // Out at once where the document takes it.
-    if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
-        wantSetPoint_.reset();
-    if (wantOutput_ && doc_.CommitText(pn::kOutputState, *wantOutput_ ? "+000.001" : "+000.000")) {
-        doc_.HurryWrite(pn::kOutputState);
-        wantOutput_.reset();
-    }
+    SendWanted(setPoint);
 }
 
 void ProgramRun::Want(double setPoint)
@@ -307,7 +322,7 @@ void ProgramRun::Want(double setPoint)
     // lands: soaks and settles judge against it, and a read of the old one
     // meanwhile is not someone else's.
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
-    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const std::uint8_t row = ParameterTable::setPointRow(resistance);
     wantSetPoint_ = ParameterTable::positionToValue(row, ParameterTable::valueToPosition(row, static_cast<float>(setPoint)));
     commanded_ = *wantSetPoint_;
     commandedAt_ = -1;

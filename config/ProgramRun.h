@@ -6,9 +6,22 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CTqk5820ConfigDoc;
 class Clock;
+
+// A program file read and checked.
+struct LoadedProgram {
+    setpointprogram::Program program;
+    std::string error;                              // the file could not be read
+    std::vector<setpointprogram::Problem> problems; // what is wrong in it
+    bool Runs() const { return error.empty() && problems.empty(); }
+    // Why it cannot run, one a line: at most `most` problems, then
+    // "(and 4 more)".
+    std::string Said(std::size_t most = 10) const;
+};
+LoadedProgram LoadProgram(const std::string& path);
 
 // One set-point program running on one controller, a step of its owner's
 // pass at a time; it never waits on the line. It writes through the
@@ -96,6 +109,8 @@ private:
     bool WriteSetPoint(double value);
     // The set point to write as soon as the document takes it.
     void Want(double setPoint);
+    // Sends what waits to be written, where the document takes it.
+    void SendWanted(int setPoint);
     // Whether the last write of `p` has landed (or been refused).
     bool Landed(int p) const;
     std::optional<double> Actual(std::int64_t now) const;

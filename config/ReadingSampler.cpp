@@ -3,6 +3,7 @@
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
+#include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/MessageReport.h"
 #include "resources/Messages.h"
@@ -13,14 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::string trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 const char* const kUnknownSerial = "????????";
 
@@ -183,12 +176,12 @@ void ReadingSampler::Unregister()
 
 int ReadingSampler::ActualParameter() const
 {
-    return mode_ == kResistance ? pn::kSensorResistance : pn::kActualTemperature;
+    return pn::actual(mode_ == kResistance);
 }
 
 int ReadingSampler::SetPointParameter() const
 {
-    return mode_ == kResistance ? pn::kSetResistance : pn::kSetTemperature;
+    return pn::setPoint(mode_ == kResistance);
 }
 
 void ReadingSampler::Take(Column column, const std::string& text, int parameter)
@@ -477,7 +470,7 @@ void ReadingSampler::TakeSerial()
 {
     std::string serial;
     if (!serialRead_ && doc_.IsOnline() && doc_.ReadSerialNumber(serial)) {
-        serial_ = trimmed(serial);
+        serial_ = protocol::trimmed(serial);
         serialRead_ = true;
     }
 }

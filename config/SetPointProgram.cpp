@@ -15,9 +15,6 @@ namespace setpointprogram {
 
 namespace {
 
-// The set-point entry's rows: degrees and kOhms.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 const char* const kDegrees = "\xc2\xb0" "C";
 const char* const kKiloOhms = "k\xce\xa9";
 
@@ -135,7 +132,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
             continue;
         const auto fail = [&](const std::string& why) { problems.push_back({lineNumber, why}); };
         const std::string& verb = w[0];
-        const std::uint8_t row = program.resistance ? kRowSetResistance : kRowSetTemperature;
+        const std::uint8_t row = ParameterTable::setPointRow(program.resistance);
         const auto target = [&](const std::string& word, double& value) {
             if (!parseDecimal(word, value)) {
                 fail("\"" + word + "\" is not a number");

@@ -29,14 +29,6 @@ constexpr int kRounds = 5;
 constexpr std::int64_t kAwayMs = 20000;
 constexpr int kTypeAttempts = 3;
 
-std::string trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 bool isCoefficient(const sf::Definition& d)
 {
     return d.parameter >= pn::kCoefficientFirst && d.parameter < pn::kCoefficientFirst + pn::kCoefficientCount;
@@ -243,7 +235,7 @@ void SettingsJob::ReadDone()
 {
     sf::Header header = header_;
     header.savedAt = csvlog::isoTime(clock_.utcMillis());
-    header.serialNumber = texts_.count(pn::kSerialNumber) ? trimmed(texts_[pn::kSerialNumber]) : "????????";
+    header.serialNumber = texts_.count(pn::kSerialNumber) ? protocol::trimmed(texts_[pn::kSerialNumber]) : "????????";
     if (texts_.count(pn::kFirmwareVersion)) {
         char version[32];
         std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(texts_[pn::kFirmwareVersion]));

@@ -43,6 +43,17 @@ inline constexpr int kOutputStatus = 92;
 inline constexpr int kSwitchStatus = 93;
 inline constexpr int kPotCounter = 94;
 
+// The set point and the actual value of a sensor type: in kOhm in a
+// resistance mode, else in degrees C.
+constexpr int setPoint(bool resistance)
+{
+    return resistance ? kSetResistance : kSetTemperature;
+}
+constexpr int actual(bool resistance)
+{
+    return resistance ? kSensorResistance : kActualTemperature;
+}
+
 // Whether `p` is one of the `count` numbers from `first` on.
 constexpr bool within(int p, int first, int count)
 {

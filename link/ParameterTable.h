@@ -15,6 +15,13 @@ class ParameterTable {
 public:
     static constexpr int kRowCount = 62;
     static constexpr std::uint8_t kUnbound = 255;
+    // The set point's rows: degrees C, and kOhm in a resistance mode.
+    static constexpr std::uint8_t kRowSetTemperature = 1;
+    static constexpr std::uint8_t kRowSetResistance = 43;
+    static constexpr std::uint8_t setPointRow(bool resistance)
+    {
+        return resistance ? kRowSetResistance : kRowSetTemperature;
+    }
 
     // Row ids 0 to 61; callers test for kUnbound themselves.
     static const ParameterRow& row(std::uint8_t id);

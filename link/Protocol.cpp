@@ -36,6 +36,14 @@ const char* endCodeMeaning(int endCode)
     }
 }
 
+std::string trimmed(const std::string& text, const char* blanks)
+{
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 std::string checksumText(std::uint8_t sum)
 {
     static const char digits[] = "0123456789abcdef";

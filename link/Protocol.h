@@ -16,6 +16,9 @@ inline constexpr std::size_t kCommandLength = 17;
 inline constexpr std::size_t kReplyLength = 21;
 inline constexpr std::size_t kDataLength = 8;
 inline constexpr const char* kZeroData = "+000.000";
+// The output state's words (parameter 51).
+inline constexpr const char* kOutputOnWord = "+000.001";
+inline constexpr const char* kOutputOffWord = "+000.000";
 
 inline constexpr int kEndOk = 0;
 inline constexpr int kEndOkAlternate = 26;
@@ -27,6 +30,10 @@ inline constexpr int kEndChecksum = 99;
 // program's own failures (97, 98, 99), or the instrument refusing the
 // command (every other code).
 const char* endCodeMeaning(int endCode);
+
+// `text` without the blanks (or other `blanks`) at either end: a serial
+// number as the instrument pads it, a value as a person types it.
+std::string trimmed(const std::string& text, const char* blanks = " ");
 
 // XOR of every byte of `text`, starting from 0.
 std::uint8_t checksum(const char* text, std::size_t length);

@@ -391,9 +391,6 @@ bool printable8(const std::string& text)
 // ---------------------------------------------------------------- through the document
 
 const char* const kNoReading = csvlog::kNoReading;
-// The parameter-table rows of the set point's entry, in degrees and in kOhms.
-constexpr std::uint8_t kRowSetTemperature = 1;
-constexpr std::uint8_t kRowSetResistance = 43;
 // How long status, set-point and output wait for the unit to answer, and
 // then for what they asked, in milliseconds.
 constexpr std::int64_t kAnswerWaitMs = 10000;
@@ -652,11 +649,11 @@ struct Readings {
             resistance = SensorTypeTracker::IsResistanceMode(type);
         float v = 0;
         std::string text;
-        if (wantActual && doc.GetNumber(resistance ? pn::kSensorResistance : pn::kActualTemperature, v)) {
+        if (wantActual && doc.GetNumber(pn::actual(resistance), v)) {
             actual = number(v);
             wantActual = false;
         }
-        if (wantSetPoint && doc.GetNumber(resistance ? pn::kSetResistance : pn::kSetTemperature, v)) {
+        if (wantSetPoint && doc.GetNumber(pn::setPoint(resistance), v)) {
             setPoint = number(v);
             wantSetPoint = false;
         }
@@ -676,14 +673,6 @@ struct Readings {
     }
 };
 
-std::string trimmed(const std::string& text)
-{
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // Serial number and firmware version as the Info panel shows them.
 void identity(DocSession& s, std::string& serial, std::string& firmware)
 {
@@ -694,7 +683,7 @@ void identity(DocSession& s, std::string& serial, std::string& firmware)
     bool haveFirmware = false;
     s.runUntil([&] {
         if (!haveSerial && s.doc().ReadSerialNumber(text)) {
-            serial = trimmed(text);
+            serial = protocol::trimmed(text);
             haveSerial = true;
         }
         if (!haveFirmware && s.doc().ReadFirmwareVersion(text)) {
@@ -1028,7 +1017,7 @@ int runSetPoint(DocSession& s, const char* typed, double value)
         return notAnswering(s);
     CTqk5820ConfigDoc& doc = s.doc();
     const bool resistance = SensorTypeTracker::IsResistanceMode(doc.GetSensorType());
-    const int p = resistance ? pn::kSetResistance : pn::kSetTemperature;
+    const int p = pn::setPoint(resistance);
     const std::string unit = csvlog::unitText(resistance);
     const auto shown = [&](const std::string& text) {
         char line[48];
@@ -1038,7 +1027,7 @@ int runSetPoint(DocSession& s, const char* typed, double value)
     // The Measurement panel's entry range for the mode. The instrument
     // would limit a value beyond it by itself and answer as if it had been
     // taken; the user learns of it here instead, and from the exit status.
-    const std::uint8_t row = resistance ? kRowSetResistance : kRowSetTemperature;
+    const std::uint8_t row = ParameterTable::setPointRow(resistance);
     const float scale = ParameterTable::scale(row);
     const double lower = ParameterTable::minimum(row) / static_cast<double>(scale);
     const double upper = ParameterTable::maximum(row) / static_cast<double>(scale);
@@ -1078,7 +1067,7 @@ int runOutput(DocSession& s, bool on)
     if (!s.waitOnline(kAnswerWaitMs))
         return notAnswering(s);
     CTqk5820ConfigDoc& doc = s.doc();
-    const std::string word = on ? "+000.001" : "+000.000";
+    const std::string word = on ? protocol::kOutputOnWord : protocol::kOutputOffWord;
     const auto shown = [](const std::string& text) { return std::string(text.size() == 8 && text[7] == '1' ? "on" : "off"); };
     switch (s.write(pn::kOutputState, [&] { return doc.WriteOutputState(word); })) {
     case DocSession::Written::kConfirmed: break;
@@ -1275,17 +1264,12 @@ int runWatch(DocSession& s, const WatchOptions& options)
 int runProgram(DocSession& s, const std::string& path)
 {
     namespace spp = setpointprogram;
-    std::string text;
-    std::string error;
-    if (!readTextFile(path, spp::kMaxFileBytes + 1, text, error)) {
-        std::fprintf(stderr, "tessolctl: %s\n", error.c_str());
-        return kFileFailed;
-    }
-    std::vector<spp::Problem> problems;
-    spp::Program program = spp::Parse(text, problems);
-    for (const spp::Problem& problem : problems)
+    LoadedProgram loaded = LoadProgram(path);
+    if (!loaded.error.empty())
+        std::fprintf(stderr, "tessolctl: %s\n", loaded.error.c_str());
+    for (const spp::Problem& problem : loaded.problems)
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), spp::ProblemText(problem).c_str());
-    if (!problems.empty())
+    if (!loaded.Runs())
         return kFileFailed;
     std::signal(SIGINT, onStopSignal);
     std::signal(SIGTERM, onStopSignal);
@@ -1294,12 +1278,12 @@ int runProgram(DocSession& s, const std::string& path)
     if (!s.waitOnline(kAnswerWaitMs))
         return notAnswering(s);
     const bool resistance = SensorTypeTracker::IsResistanceMode(s.doc().GetSensorType());
-    const std::string misfit = spp::FitsController(program, resistance);
+    const std::string misfit = spp::FitsController(loaded.program, resistance);
     if (!misfit.empty()) {
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), misfit.c_str());
         return kFileFailed;
     }
-    ProgramRun run(s.doc(), s.clock(), std::move(program), path);
+    ProgramRun run(s.doc(), s.clock(), std::move(loaded.program), path);
     std::size_t shownStep = static_cast<std::size_t>(-1);
     ProgramRun::State shownState = ProgramRun::State::kRunning;
     run.SetChangeHandler([&](const ProgramRun& r) {
@@ -1330,8 +1314,8 @@ int runProgram(DocSession& s, const std::string& path)
         const std::int64_t now = s.clock().utcMillis();
         if (now - readAt >= 500 && s.doc().IsOnline()) {
             float v = 0;
-            s.doc().GetNumber(ohms ? pn::kSensorResistance : pn::kActualTemperature, v);
-            s.doc().GetNumber(ohms ? pn::kSetResistance : pn::kSetTemperature, v);
+            s.doc().GetNumber(pn::actual(ohms), v);
+            s.doc().GetNumber(pn::setPoint(ohms), v);
             readAt = now;
         }
         run.Step();

@@ -511,15 +511,8 @@ void Floor::RestoreWorkspace()
         }
         if (!entry.program.empty()) {
             // Shown, and taken up again only when the user says so.
-            Controller::Interrupted was;
-            const std::size_t a = entry.program.find(';');
-            const std::size_t b = a == std::string::npos ? a : entry.program.find(';', a + 1);
-            double step = 0;
-            if (b != std::string::npos && parseDecimal(entry.program.substr(0, a), step) && step >= 1
-                && parseDecimal(entry.program.substr(a + 1, b - a - 1), was.seconds)) {
-                was.step = static_cast<std::size_t>(step) - 1;
-                was.path = entry.program.substr(b + 1);
-                was.steps = LoadProgram(was.path).program.steps.size();
+            ProgramPlace was;
+            if (ProgramPlace::Parse(entry.program, was)) {
                 controller->SetInterrupted(was);
                 app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": " + controller->InterruptedText()
                                                     + "; File, Program... takes it up again");
@@ -595,15 +588,10 @@ std::vector<WorkspaceEntry> Floor::WorkspaceEntries() const
         entry.alarms = alarms::Format(controller->Alarms().Settings());
         // Ten seconds at a time: the workspace is not written every second
         // while a program runs.
-        if (controller->ProgramRunning() && !controller->Program()->Source().empty()) {
-            const ProgramRun& run = *controller->Program();
-            entry.program = std::to_string(run.StepIndex() + 1) + ";"
-                + std::to_string(static_cast<long long>(run.SecondsInStep() / 10) * 10) + ";" + run.Source();
-        } else if (!controller->GetInterrupted().path.empty()) {
-            const Controller::Interrupted& was = controller->GetInterrupted();
-            entry.program = std::to_string(was.step + 1) + ";" + std::to_string(static_cast<long long>(was.seconds))
-                + ";" + was.path;
-        }
+        if (controller->ProgramRunning() && !controller->Program()->Source().empty())
+            entry.program = controller->Program()->Place(10).Format();
+        else if (!controller->GetInterrupted().path.empty())
+            entry.program = controller->GetInterrupted().Format();
         entries.push_back(entry);
     }
     return entries;

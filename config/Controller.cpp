@@ -1,7 +1,5 @@
 #include "config/Controller.h"
 
-#include "config/ProgramRun.h"
-
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/MqttPublisher.h"
 #include "config/ProgramRun.h"
@@ -59,13 +57,7 @@ void Controller::StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step,
 
 std::string Controller::InterruptedText() const
 {
-    if (interrupted_.path.empty())
-        return std::string();
-    const std::size_t slash = interrupted_.path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? interrupted_.path : interrupted_.path.substr(slash + 1);
-    return "program " + name + " interrupted at step " + std::to_string(interrupted_.step + 1)
-        + (interrupted_.steps > 0 ? " of " + std::to_string(interrupted_.steps) : std::string()) + " ("
-        + setpointprogram::DurationText(interrupted_.seconds) + " in)";
+    return interrupted_.Text();
 }
 
 bool Controller::ProgramRunning() const

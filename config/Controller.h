@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/Alarms.h"
+#include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
 #include "config/SettingsFile.h"
 #include "platform/ReadingsCsv.h"
@@ -13,7 +14,6 @@
 
 class CTqk5820ConfigDoc;
 class Clock;
-class ProgramRun;
 class SettingsJob;
 class MqttNotices;
 class MqttPublisher;
@@ -143,12 +143,7 @@ public:
     // Where a program stood when the program last ended (kept in the
     // workspace): taken up again only when the user says so; a program
     // started clears it. `step` counts from 0.
-    struct Interrupted {
-        std::string path;
-        std::size_t step = 0;
-        double seconds = 0;
-        std::size_t steps = 0;   // 0: its file cannot be read now
-    };
+    using Interrupted = ProgramPlace;
     void SetInterrupted(const Interrupted& interrupted) { interrupted_ = interrupted; }
     const Interrupted& GetInterrupted() const { return interrupted_; }
     // "program cycle.txt interrupted at step 3 of 7 (12m in)", or empty.

@@ -1,6 +1,7 @@
 #include "config/ProgramRun.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/DecimalText.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
@@ -42,6 +43,48 @@ std::string LoadedProgram::Said(std::size_t most) const
     return said;
 }
 
+std::string ProgramPlace::Format() const
+{
+    return std::to_string(step + 1) + ";" + std::to_string(static_cast<long long>(seconds)) + ";" + path;
+}
+
+bool ProgramPlace::Parse(const std::string& text, ProgramPlace& place)
+{
+    const std::size_t a = text.find(';');
+    const std::size_t b = a == std::string::npos ? a : text.find(';', a + 1);
+    double step = 0;
+    double seconds = 0;
+    if (b == std::string::npos || b + 1 == text.size() || !parseDecimal(text.substr(0, a), step) || step < 1
+        || step > static_cast<double>(sp::kMaxSteps) || !parseDecimal(text.substr(a + 1, b - a - 1), seconds)
+        || !(seconds >= 0 && seconds <= sp::kMaxSeconds))
+        return false;
+    place.step = static_cast<std::size_t>(step) - 1;
+    place.seconds = seconds;
+    place.path = text.substr(b + 1);
+    place.steps = LoadProgram(place.path).program.steps.size();
+    return true;
+}
+
+std::string ProgramPlace::Text() const
+{
+    if (path.empty())
+        return std::string();
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return "program " + name + " interrupted at step " + std::to_string(step + 1)
+        + (steps > 0 ? " of " + std::to_string(steps) : std::string()) + " (" + sp::DurationText(seconds) + " in)";
+}
+
+ProgramPlace ProgramRun::Place(double grain) const
+{
+    ProgramPlace place;
+    place.path = source_;
+    place.step = index_;
+    place.steps = program_.steps.size();
+    place.seconds = std::floor(SecondsInStep() / grain) * grain;
+    return place;
+}
+
 ProgramRun::ProgramRun(CTqk5820ConfigDoc& doc, const Clock& clock, sp::Program program, std::string name)
     : doc_(doc)
     , clock_(clock)
@@ -70,8 +113,28 @@ void ProgramRun::Start(std::size_t step, double seconds)
     lastPassAt_ = -1;
     state_ = State::kRunning;
     why_.clear();
-    Enter(std::min(step, program_.steps.size()));
+    step = std::min(step, program_.steps.size());
+    // Taken up part way: the set point and the output that the steps
+    // before command.
+    std::optional<double> target;
+    std::optional<bool> output;
+    for (std::size_t i = 0; i < step; ++i) {
+        const sp::Step& s = program_.steps[i];
+        if (s.kind == sp::Kind::kStep || s.kind == sp::Kind::kRamp)
+            target = s.target;
+        else if (s.kind == sp::Kind::kOutput)
+            output = s.on;
+    }
+    Enter(step);
     counted_ = seconds * 1000.0;
+    if (target && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
+        // On along the ramp from where it started.
+        rampFrom_ = *target;
+        rampStarted_ = true;
+    } else if (target) {
+        Want(*target);
+    }
+    wantOutput_ = output;
 }
 
 void ProgramRun::Pause()

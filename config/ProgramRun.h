@@ -23,6 +23,24 @@ struct LoadedProgram {
 };
 LoadedProgram LoadProgram(const std::string& path);
 
+// Where a program stood when it was interrupted (the end of the window
+// program, a crash, tessolctl stopped), kept so that it can be taken up
+// there when the user says so. `step` counts from 0.
+struct ProgramPlace {
+    std::string path;
+    std::size_t step = 0;
+    double seconds = 0;
+    std::size_t steps = 0;   // 0: its file cannot be read now
+
+    // "3;120;/home/lab/cycle.txt": the step from 1, whole seconds in it.
+    std::string Format() const;
+    // From Format's text, `steps` counted from the file; false when it is
+    // not such a text.
+    static bool Parse(const std::string& text, ProgramPlace& place);
+    // "program cycle.txt interrupted at step 3 of 7 (12m in)", or empty.
+    std::string Text() const;
+};
+
 // One set-point program running on one controller, a step of its owner's
 // pass at a time; it never waits on the line. It writes through the
 // controller's document as a user's entry is written, and judges on what
@@ -61,7 +79,8 @@ public:
     ProgramRun(CTqk5820ConfigDoc& doc, const Clock& clock, setpointprogram::Program program, std::string name);
 
     // From the first step, or from `step` with `seconds` already in it (a
-    // program interrupted by a restart).
+    // program interrupted by a restart): the set point and the output that
+    // the steps before it command are written again.
     void Start(std::size_t step = 0, double seconds = 0);
     // One step of the pass.
     void Step();
@@ -92,6 +111,8 @@ public:
     // The most a ramp's set point has lagged its ideal line when it landed
     // at the instrument, in seconds of ramp.
     double MaxRampLagSeconds() const { return maxLag_; }
+    // Where it stands, its seconds in the step rounded down to `grain`.
+    ProgramPlace Place(double grain = 1) const;
     // Why it failed or paused, in words.
     const std::string& Why() const { return why_; }
     // "step 3 of 7: soak 10m within 0.5, 4m12s in, 5m48s left", "done", ...

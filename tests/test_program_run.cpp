@@ -1,13 +1,14 @@
 // tessolctl run against the simulator with a fast thermal model: steps in
 // turn, a soak that counts only within its band, a unit switched off that
-// pauses the program, a set point changed elsewhere that stops it, and an
-// interruption that leaves the set point.
+// pauses the program, a set point changed elsewhere that stops it, an
+// interruption that leaves the set point, and a run taken up where it was.
 
 #include "tests/support/Process.h"
 #include "tests/support/SimChild.h"
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -28,13 +29,17 @@ protected:
         sim_.stop();
         for (const char* name : {"/program.txt", "/stderr.txt"})
             std::remove((sim_.dir() + name).c_str());
+        std::filesystem::remove_all(sim_.dir() + "/tessol");
     }
 
-    void start(const std::string& program)
+    void start(const std::string& program, bool resume = false)
     {
-        std::ofstream(sim_.dir() + "/program.txt") << program;
-        ASSERT_TRUE(run_.start({TESSOLCTL_PATH, "--device", sim_.link(), "run", sim_.dir() + "/program.txt"}, {},
-                               sim_.dir() + "/stderr.txt"));
+        if (!program.empty())
+            std::ofstream(sim_.dir() + "/program.txt") << program;
+        std::vector<std::string> args {TESSOLCTL_PATH, "--device", sim_.link(), "run", sim_.dir() + "/program.txt"};
+        if (resume)
+            args.insert(args.begin() + 4, "--resume");
+        ASSERT_TRUE(run_.start(args, {"XDG_STATE_HOME=" + sim_.dir()}, sim_.dir() + "/stderr.txt"));
     }
 
     std::string errors() const
@@ -120,7 +125,7 @@ TEST_F(ProgramRunTest, AUnitSwitchedOffPausesTheProgramUntilItIsBack)
     EXPECT_GT(secondsBetween(soakStart, seenAt), 4.0);
 }
 
-TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItAndCtrlCLeavesTheSetPoint)
+TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItCtrlCLeavesTheSetPointAndResumeTakesItUp)
 {
     start("step 26\nsoak 30s\n");
     ASSERT_NE(until("step 2 of 2"), "") << errors();
@@ -132,13 +137,23 @@ TEST_F(ProgramRunTest, ASetPointChangedElsewhereStopsItAndCtrlCLeavesTheSetPoint
     EXPECT_EQ(run_.stop(10000), 9) << errors();
     EXPECT_EQ(read(3), "+035.000");
 
-    // Interrupted: aborted, the set point left as the program wrote it.
-    start("step 27\nsoak 30s\n");
+    // Taken up where it stopped: its set point written again; interrupted
+    // there, the set point is left as the program wrote it.
+    start("", true);
     ASSERT_NE(until("step 2 of 2"), "") << errors();
+    EXPECT_NE(errors().find("program program.txt interrupted at step 2 of 2 ("), std::string::npos) << errors();
+    EXPECT_NE(errors().find("in); taken up there"), std::string::npos) << errors();
     run_.readLine(1500);
     EXPECT_EQ(run_.stop(10000), 10) << errors();
     EXPECT_NE(errors().find("aborted at step 2 of 2: soak 30s"), std::string::npos) << errors();
-    EXPECT_EQ(read(3), "+027.000");
+    EXPECT_EQ(read(3), "+026.000");
+
+    // Without --resume, from the beginning.
+    start("");
+    EXPECT_NE(until("step 1 of 2"), "") << errors();
+    EXPECT_NE(errors().find("started from the beginning (run --resume takes it up there)"), std::string::npos)
+        << errors();
+    EXPECT_EQ(run_.stop(10000), 10) << errors();
 }
 
 TEST_F(ProgramRunTest, AProgramThatCannotRunIsRefusedWithItsProblems)
@@ -149,5 +164,14 @@ TEST_F(ProgramRunTest, AProgramThatCannotRunIsRefusedWithItsProblems)
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_NE(r.err.find("program.txt: line 2: 300 is outside -199.9 to 199.9"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("program.txt: line 3: soak needs a duration"), std::string::npos) << r.err;
+    EXPECT_EQ(read(3), "+025.000");
+
+    // Nothing to take up.
+    std::ofstream(path) << "step 20\n";
+    const RunResult none = runProgram({"/usr/bin/env", "XDG_STATE_HOME=" + sim_.dir(), TESSOLCTL_PATH, "--device",
+                                       sim_.link(), "run", "--resume", path});
+    EXPECT_EQ(none.exitCode, 4);
+    EXPECT_NE(none.err.find("unit 01 on " + sim_.link() + ": no run of " + path + " was interrupted there"),
+              std::string::npos) << none.err;
     EXPECT_EQ(read(3), "+025.000");
 }

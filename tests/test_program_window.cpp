@@ -135,6 +135,8 @@ TEST_F(ProgramWindowTest, AProgramInterruptedByARestartIsShownAndTakenUpOnlyWhen
     EXPECT_EQ(controller->Program()->StepIndex(), 1u);
     EXPECT_EQ(controller->InterruptedText(), "");
     EXPECT_NEAR(controller->Program()->SecondsInStep(), 130, 1);
+    // Its set point again, over the one set meanwhile.
+    EXPECT_TRUE(runUntil([&] { return held(3) == "+026.000"; }, 10000)) << held(3);
 }
 
 TEST_F(ProgramWindowTest, TheOverviewStartsOneProgramOnEverySelectedControllerAtOnce)

@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <functional>
@@ -73,8 +74,9 @@ const char* const kUsageText =
     "                      back and report each: landed, refused or not confirmed; --dry-run only\n"
     "                      says what would be written. With --unit LIST (1,3,5-8) to every unit of\n"
     "                      the list at once, each line of the report after \"unit NN\"\n"
-    "  run FILE            run the set-point program in FILE (steps, ramps, soaks; see docs/programs.md),\n"
-    "                      printing each step as it starts\n"
+    "  run [--resume] FILE run the set-point program in FILE (steps, ramps, soaks; see docs/programs.md),\n"
+    "                      printing each step as it starts; --resume takes up an interrupted run of\n"
+    "                      FILE on the unit where it stood (kept in $XDG_STATE_HOME/tessol)\n"
     "  watch [--interval S] [--count N] [--csv FILE]\n"
     "        [--mqtt URL [--mqtt-control] [--mqtt-discovery] [--mqtt-ca FILE]]\n"
     "        [--alarm RULE]... [--exit-on-alarm] [--metrics [HOST:]PORT]\n"
@@ -105,7 +107,8 @@ const char* const kUsageText =
     "values out of range, unknown names without --skip-unknown, another sensor type without\n"
     "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n"
     "watch: 8 an alarm was raised (--exit-on-alarm). run: 0 done, 4 FILE cannot be run (its problems\n"
-    "are listed), 9 the set point was changed elsewhere (the program stops there), 10 interrupted.\n";
+    "are listed; --resume: no run of FILE was interrupted on the unit), 9 the set point was changed\n"
+    "elsewhere (the program stops there), 10 interrupted.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -1260,8 +1263,33 @@ int runWatch(DocSession& s, const WatchOptions& options)
     return kOk;
 }
 
-// Runs a set-point program to its end, printing each step as it starts.
-int runProgram(DocSession& s, const std::string& path)
+// Where a program run on a unit keeps its place while it runs, so that
+// run --resume takes it up after an interruption: one file per line and
+// unit under $XDG_STATE_HOME/tessol (else ~/.local/state/tessol).
+std::string placeFile(DocSession& s)
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const char* local = std::getenv("LOCALAPPDATA");
+    std::string dir = state != nullptr && *state != '\0' ? std::string(state)
+                    : home != nullptr && *home != '\0'   ? std::string(home) + "/.local/state"
+                    : local != nullptr                  ? std::string(local)
+                                                        : std::string(".");
+    dir += "/tessol";
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    std::string line = s.portName();
+    for (char& c : line)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-')
+            c = '_';
+    char unit[8];
+    std::snprintf(unit, sizeof unit, "%02d", s.doc().GetUnitNumber());
+    return dir + "/program-" + line + "-" + unit + ".txt";
+}
+
+// Runs a set-point program to its end, printing each step as it starts;
+// with `resume`, from where it was interrupted on this unit.
+int runProgram(DocSession& s, const std::string& path, bool resume)
 {
     namespace spp = setpointprogram;
     LoadedProgram loaded = LoadProgram(path);
@@ -1283,7 +1311,33 @@ int runProgram(DocSession& s, const std::string& path)
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), misfit.c_str());
         return kFileFailed;
     }
+    // The place of the last run of a program on this unit.
+    std::error_code ignored;
+    const std::string source = std::filesystem::absolute(path, ignored).lexically_normal().string();
+    const std::string placePath = placeFile(s);
+    std::string placeText;
+    std::string error;
+    ProgramPlace was;
+    const bool interrupted = readTextFile(placePath, 4096, placeText, error)
+        && ProgramPlace::Parse(protocol::trimmed(placeText, " \r\n"), was) && was.path == source
+        && was.step < loaded.program.steps.size();
+    if (resume && !interrupted) {
+        std::fprintf(stderr, "tessolctl: %s: no run of %s was interrupted there; run without --resume starts it\n",
+                     unitOnLine(s, s.doc()).c_str(), path.c_str());
+        return kFileFailed;
+    }
+    if (interrupted)
+        std::fprintf(stderr, "tessolctl: %s: %s; %s\n", unitOnLine(s, s.doc()).c_str(), was.Text().c_str(),
+                     resume ? "taken up there" : "started from the beginning (run --resume takes it up there)");
     ProgramRun run(s.doc(), s.clock(), std::move(loaded.program), path);
+    run.SetSource(source);
+    std::int64_t placedAt = -1;
+    const auto keepPlace = [&] {
+        std::string failed;
+        if (!writeTextFile(placePath, run.Place().Format() + "\n", failed) && placedAt < 0)
+            std::fprintf(stderr, "tessolctl: %s; run --resume will not find this run\n", failed.c_str());
+        placedAt = s.clock().utcMillis();
+    };
     std::size_t shownStep = static_cast<std::size_t>(-1);
     ProgramRun::State shownState = ProgramRun::State::kRunning;
     run.SetChangeHandler([&](const ProgramRun& r) {
@@ -1301,7 +1355,11 @@ int runProgram(DocSession& s, const std::string& path)
                          ProgramRun::StateName(shownState), r.Why().empty() ? "" : (": " + r.Why()).c_str());
         }
     });
-    run.Start();
+    if (resume)
+        run.Start(was.step, was.seconds);
+    else
+        run.Start();
+    keepPlace();
     // The actual value and the set point are read twice a second: the
     // soaks judge the one, and the other shows a change made elsewhere.
     const bool ohms = resistance;
@@ -1318,22 +1376,30 @@ int runProgram(DocSession& s, const std::string& path)
             s.doc().GetNumber(pn::setPoint(ohms), v);
             readAt = now;
         }
+        const std::size_t step = run.StepIndex();
         run.Step();
         s.pass();
+        // Its place every five seconds, and at each step.
+        if (run.StepIndex() != step || s.clock().utcMillis() - placedAt >= 5000)
+            keepPlace();
     }
     switch (run.GetState()) {
     case ProgramRun::State::kDone:
+        std::remove(placePath.c_str());
         std::printf("%s done\n", csvlog::isoTime(s.clock().utcMillis()).c_str());
         return kOk;
     case ProgramRun::State::kForeignSetPoint:
-        std::fprintf(stderr, "tessolctl: program stopped at %s; the set point is left as it is\n",
-                     run.StatusText().c_str());
+        keepPlace();
+        std::fprintf(stderr, "tessolctl: program stopped at %s; the set point is left as it is; run --resume "
+                     "takes it up there\n", run.StatusText().c_str());
         return kProgramStopped;
     case ProgramRun::State::kFailed:
+        std::remove(placePath.c_str());
         return kFileFailed;
     default:
-        std::fprintf(stderr, "tessolctl: %s; the set point and the output are left as they are\n",
-                     run.StatusText().c_str());
+        keepPlace();
+        std::fprintf(stderr, "tessolctl: %s; the set point and the output are left as they are; run --resume "
+                     "takes it up there\n", run.StatusText().c_str());
         return kProgramAborted;
     }
 }
@@ -1464,10 +1530,11 @@ int main(int argc, char** argv)
         return runApply(s, file, options);
     }
     if (command == "run") {
-        if (rest != 1)
-            return usage("run takes a program file");
+        const bool resume = rest == 2 && std::strcmp(argv[i], "--resume") == 0;
+        if (rest != 1 + (resume ? 1 : 0) || std::strncmp(argv[argc - 1], "--", 2) == 0)
+            return usage("run takes a program file, and --resume before it");
         DocSession s(portIndex, device, unit);
-        return runProgram(s, argv[i]);
+        return runProgram(s, argv[argc - 1], resume);
     }
     if (command == "save" || command == "diff") {
         if (rest != 1)

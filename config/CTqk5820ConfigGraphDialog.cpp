@@ -344,6 +344,8 @@ bool CTqk5820ConfigGraphDialog::Refresh()
     if (sampler.GetMode() != shownMode_) {
         ShowMode(sampler.GetMode());
         Redraw();
+    } else if (sampler.MarkChanges() != marksSeen_) {
+        Redraw();
     } else if (sampler.Samples().pushed() != seen_) {
         DrawNew();
     }
@@ -418,7 +420,20 @@ CTqk5820ConfigGraphDialog::Segment& CTqk5820ConfigGraphDialog::NewSegment()
     return segments_.back();
 }
 
-void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, bool resistance)
+int CTqk5820ConfigGraphDialog::ModeMarkers() const
+{
+    return static_cast<int>(std::count_if(markers_.begin(), markers_.end(), [](const Marker& m) { return m.mode; }));
+}
+
+QStringList CTqk5820ConfigGraphDialog::MarkerCaptions() const
+{
+    QStringList captions;
+    for (const Marker& m : markers_)
+        captions << m.caption;
+    return captions;
+}
+
+void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, const QString& caption, bool mode)
 {
     QLineSeries* line = makeSeries(kMarkerGrey, Qt::DashDotLine, 1.0);
     const auto x = static_cast<qreal>(utcMillis);
@@ -431,10 +446,13 @@ void CTqk5820ConfigGraphDialog::AddMarker(std::int64_t utcMillis, bool resistanc
         marker->setVisible(false);
     QGraphicsSimpleTextItem* text = nullptr;
     QGraphicsRectItem* label = makeTextBox(chart_, text, kMarkerGrey, chart_->legend()->font());
-    text->setText(unitOf(resistance) + " from here");
+    text->setText(caption);
     fitBox(label, text);
     label->setZValue(9);
-    markers_.push_back({utcMillis, line, label});
+    // In the order of their times: the oldest go first.
+    const auto at = std::find_if(markers_.begin(), markers_.end(),
+                                 [utcMillis](const Marker& m) { return m.utcMillis > utcMillis; });
+    markers_.insert(at, {utcMillis, line, label, caption, mode});
     PlaceMarkers();
 }
 
@@ -453,13 +471,28 @@ void CTqk5820ConfigGraphDialog::PlaceMarkers()
     if (chart_ == nullptr)
         return;
     const QRectF plot = chart_->plotArea();
+    std::vector<QRectF> placed;
     for (const Marker& m : markers_) {
         const qreal x = chart_->mapToPosition(QPointF(static_cast<qreal>(m.utcMillis), 0), m.line).x();
-        // Inside the plot, right of the line unless that runs out of it.
-        const qreal width = m.label->rect().width();
-        const qreal left = x + 3 + width <= plot.right() ? x + 3 : x - 3 - width;
-        m.label->setPos(std::max(plot.left(), left), plot.top() + 3);
-        m.label->setVisible(x >= plot.left() && x <= plot.right());
+        // Inside the plot, right of the line unless that runs out of it;
+        // below the captions it would cover (marks close together).
+        const QRectF box = m.label->rect();
+        const qreal left = x + 3 + box.width() <= plot.right() ? x + 3 : x - 3 - box.width();
+        QRectF at(std::max(plot.left(), left), plot.top() + 3, box.width(), box.height());
+        const bool shown = x >= plot.left() && x <= plot.right();
+        for (bool moved = shown; moved;) {
+            moved = false;
+            for (const QRectF& other : placed) {
+                if (at.intersects(other)) {
+                    at.moveTop(other.bottom() + 2);
+                    moved = true;
+                }
+            }
+        }
+        m.label->setPos(at.topLeft());
+        m.label->setVisible(shown && at.bottom() <= plot.bottom());
+        if (shown)
+            placed.push_back(at);
     }
 }
 
@@ -510,7 +543,12 @@ void CTqk5820ConfigGraphDialog::Redraw()
     runFrom_ = run.first < ring.size() ? ring.at(run.first).utcMillis : std::numeric_limits<std::int64_t>::max();
     ShowUnit();
     if (run.changed)
-        AddMarker(runFrom_, run.resistance);
+        AddMarker(runFrom_, unitOf(run.resistance) + " from here", true);
+    for (const ReadingSampler::Mark& mark : Sampler().Marks()) {
+        if (mark.utcMillis >= from)
+            AddMarker(mark.utcMillis, QString::fromStdString(mark.label), false);
+    }
+    marksSeen_ = Sampler().MarkChanges();
     // Whole stretches at once: one change per series instead of one per point.
     std::vector<QList<QPointF>> actual, setPoint, current;
     bool open = false;

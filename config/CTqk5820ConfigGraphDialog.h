@@ -5,6 +5,7 @@
 
 #include <QPointF>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -80,7 +81,10 @@ public:
     int CurrentPoints() const;
     // Lines that mark where the values in the current unit begin: 1 when a
     // value in another unit is in the span (and is not drawn), else 0.
-    int ModeMarkers() const { return static_cast<int>(markers_.size()); }
+    int ModeMarkers() const;
+    // The captions of the marks in view, oldest first ("step 2", "kOhms
+    // from here").
+    QStringList MarkerCaptions() const;
     // The read-out of the sample nearest to `utcMillis` in view, shown over
     // the chart ("14:03:07  Act 24.998  Set 25.000 °C  TE 0.412 A"); empty
     // with none, which hides it.
@@ -102,6 +106,8 @@ private:
         std::int64_t utcMillis;
         QLineSeries* line;
         QGraphicsRectItem* label;
+        QString caption;
+        bool mode;   // where the values in the current unit begin
     };
 
     ReadingSampler& Sampler() const;
@@ -118,7 +124,9 @@ private:
     void DropOld(std::int64_t from);
     void FitAxes(std::int64_t now);
     void ShowLogState();
-    void AddMarker(std::int64_t utcMillis, bool resistance);
+    // A dashed line at `utcMillis` with its caption (a change of unit, a
+    // program's step).
+    void AddMarker(std::int64_t utcMillis, const QString& caption, bool mode);
     void RemoveMarkers(std::int64_t before);
     void PlaceMarkers();
 
@@ -137,6 +145,7 @@ private:
     QPointF currentRange_;
     std::vector<Segment> segments_;
     std::vector<Marker> markers_;
+    std::uint64_t marksSeen_ = 0;
     QGraphicsRectItem* readoutBox_ = nullptr;
     QGraphicsSimpleTextItem* readout_ = nullptr;
     QGraphicsLineItem* cursor_ = nullptr;

@@ -50,6 +50,8 @@ void Controller::StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step,
     interrupted_ = Interrupted {};
     if (!program_)
         return;
+    markedStep_ = kNoStep;
+    markedEnd_ = false;
     program_->SetChangeHandler([this](const ProgramRun& r) { TellProgram(r); });
     program_->Start(step, seconds);
     SyncSink();
@@ -86,6 +88,25 @@ std::string Controller::ProgramJson(const ProgramRun& run)
 void Controller::TellProgram(const ProgramRun& run)
 {
     sampler_.Note("program " + run.Name() + ": " + run.StatusText());
+    // The graph marks where each step starts; steps that start together
+    // (within half a second of the mark) share it ("steps 1-3"), and the
+    // end is marked.
+    const std::int64_t now = clock_.utcMillis();
+    const std::size_t step = run.StepIndex();
+    if (run.Finished() && !markedEnd_) {
+        markedEnd_ = true;
+        sampler_.AddMark(ProgramRun::StateName(run.GetState()));
+    } else if (!run.Finished() && step != markedStep_) {
+        const bool join = markedStep_ != kNoStep && step == markedStep_ + 1 && now - markedAt_ < 500;
+        if (!join) {
+            markFirst_ = step;
+            markedAt_ = now;
+        }
+        markedStep_ = step;
+        sampler_.AddMark(markFirst_ == step ? "step " + std::to_string(step + 1)
+                                            : "steps " + std::to_string(markFirst_ + 1) + "-" + std::to_string(step + 1),
+                         join);
+    }
     if (publisher_)
         publisher_->SetProgram(ProgramJson(run));
     for (Observer* observer : std::vector<Observer*>(observers_))

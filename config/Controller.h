@@ -235,6 +235,12 @@ private:
     mutable std::string knownSerial_;
 
     std::unique_ptr<ProgramRun> program_;
+    // The graph's marks of the program's steps.
+    static constexpr std::size_t kNoStep = static_cast<std::size_t>(-1);
+    std::size_t markedStep_ = kNoStep;
+    std::size_t markFirst_ = 0;
+    std::int64_t markedAt_ = -1;
+    bool markedEnd_ = false;
     Interrupted interrupted_;
     void TellProgram(const ProgramRun& run);
 

@@ -460,6 +460,18 @@ void ReadingSampler::Note(const std::string& text)
         Append({csvlog::noteLine(clock_.utcMillis(), text)});
 }
 
+void ReadingSampler::AddMark(const std::string& label, bool replaceLast)
+{
+    ++markChanges_;
+    if (replaceLast && !marks_.empty()) {
+        marks_.back().label = label;
+        return;
+    }
+    marks_.push_back({clock_.utcMillis(), label});
+    if (marks_.size() > 200)
+        marks_.pop_front();
+}
+
 void ReadingSampler::ForgetSerial()
 {
     serial_ = kUnknownSerial;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -119,6 +120,16 @@ public:
     const std::string& Serial() const { return serial_; }
     // A comment row in the log now (a program's step), while logging.
     void Note(const std::string& text);
+    // Where something happened that the graph marks ("step 3"), the newest
+    // 200; `replaceLast` relabels the newest instead (steps that began
+    // together). Changes() counts every change, for a reader to notice.
+    struct Mark {
+        std::int64_t utcMillis;
+        std::string label;
+    };
+    void AddMark(const std::string& label, bool replaceLast = false);
+    const std::deque<Mark>& Marks() const { return marks_; }
+    std::uint64_t MarkChanges() const { return markChanges_; }
     // Another unit answers here now: its serial number is read afresh.
     void ForgetSerial();
 
@@ -195,4 +206,6 @@ private:
     std::string serial_;
     bool serialRead_ = false;
     std::uint64_t notesLogged_ = 0;
+    std::deque<Mark> marks_;
+    std::uint64_t markChanges_ = 0;
 };

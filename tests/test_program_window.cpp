@@ -5,6 +5,7 @@
 #include "app/Floor.h"
 #include "app/ProgramDialog.h"
 #include "app/Workspace.h"
+#include "config/CTqk5820ConfigGraphDialog.h"
 #include "config/Controller.h"
 #include "config/ProgramRun.h"
 #include "resources/Menus.h"
@@ -54,6 +55,7 @@ protected:
 
 TEST_F(ProgramWindowTest, AProgramRunsToItsEndAndSaysWhereItStands)
 {
+    profile.writeInt("Default", "iDisplayGraph", 1);
     ProgramDialog* dialog = dialogWith("output on\nstep 30\nsettle 0.3 1s\nsoak 1s 0.5\nramp 28 60\nat-end off\n");
     ASSERT_EQ(dialog->Steps()->count(), 5);
     dialog->Start();
@@ -68,6 +70,12 @@ TEST_F(ProgramWindowTest, AProgramRunsToItsEndAndSaysWhereItStands)
     EXPECT_EQ(dialog->Status()->text().toStdString(), std::string(controller->Program()->Name()) + ": done");
     EXPECT_EQ(held(3), "+028.000");
     EXPECT_EQ(held(51), "+000.000");
+    // The graph marks each step where it started; those that only write
+    // start together and share one.
+    auto* graph = panelOf<CTqk5820ConfigGraphDialog>(&controller->Doc(), 6);
+    ASSERT_NE(graph, nullptr);
+    graph->Refresh();
+    EXPECT_EQ(graph->MarkerCaptions(), QStringList({"steps 1-3", "step 4", "step 5", "done"}));
     EXPECT_EQ(Controller::ProgramJson(*controller->Program()).rfind("{\"name\":\"tessol-program-", 0), 0u);
     EXPECT_NE(Controller::ProgramJson(*controller->Program()).find("\"step\":5,\"steps\":5,\"state\":\"done\""),
               std::string::npos);

@@ -17,8 +17,9 @@ namespace sp = setpointprogram;
 
 namespace {
 
-// An actual value older than this says nothing of now.
-constexpr std::int64_t kFreshMs = 5000;
+// An actual value older than this says nothing of now (a unit that has
+// stopped answering pauses the program before).
+constexpr std::int64_t kFreshMs = 10000;
 // At most one set point a second along a ramp.
 constexpr std::int64_t kRampWriteMs = 1000;
 
@@ -240,15 +241,20 @@ bool ProgramRun::Landed(int p) const
     return !doc_.IsOutstanding(p) && !doc_.IsHeld(p);
 }
 
-std::optional<double> ProgramRun::Actual(std::int64_t now) const
+std::optional<double> ProgramRun::Actual(std::int64_t now)
 {
-    const bool resistance = SensorTypeTracker::IsResistanceMode(doc_.GetSensorType());
-    const int p = pn::actual(resistance);
+    // The last value read: the document empties its text while the next
+    // read is out, which on a slow line is much of the time.
+    const int p = pn::actual(SensorTypeTracker::IsResistanceMode(doc_.GetSensorType()));
     const std::string& text = doc_.ValueText(p);
-    const std::int64_t at = doc_.ReadAt(p);
-    if (text.size() != protocol::kDataLength || at < 0 || now - at > kFreshMs)
+    if (text.size() == protocol::kDataLength && doc_.ReadAt(p) >= 0) {
+        actual_ = protocol::textToDouble(text);
+        actualAt_ = doc_.ReadAt(p);
+        actualOf_ = p;
+    }
+    if (actualAt_ < 0 || actualOf_ != p || now - actualAt_ > kFreshMs)
         return std::nullopt;
-    return protocol::textToDouble(text);
+    return actual_;
 }
 
 bool ProgramRun::ForeignSetPoint()
@@ -312,6 +318,10 @@ void ProgramRun::Step()
         return;
     }
     const sp::Step& s = Current();
+    // Soaks and settles judge the actual: on a slow or lossy line its read
+    // goes ahead of the unit's other readings.
+    if (s.kind == sp::Kind::kSoak || s.kind == sp::Kind::kSettle)
+        doc_.HurryRead(pn::actual(resistance));
     bool next = false;
     switch (s.kind) {
     // A step that only writes ends at once, its write going out as soon as

@@ -134,7 +134,8 @@ private:
     void SendWanted(int setPoint);
     // Whether the last write of `p` has landed (or been refused).
     bool Landed(int p) const;
-    std::optional<double> Actual(std::int64_t now) const;
+    // The actual value last read, while it says something of `now`.
+    std::optional<double> Actual(std::int64_t now);
     bool ForeignSetPoint();
     void Finish();
 
@@ -164,5 +165,8 @@ private:
     double commanded_;
     std::int64_t commandedAt_ = -1;
     bool finishing_ = false;
+    double actual_ = 0;
+    std::int64_t actualAt_ = -1;
+    int actualOf_ = 0;   // its parameter: the sensor type may change
     double maxLag_ = 0;
 };

@@ -16,7 +16,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 
 namespace {
@@ -165,4 +168,139 @@ TEST_F(ProgramWindowTest, TheOverviewStartsOneProgramOnEverySelectedControllerAt
     // Already running: not started again.
     EXPECT_EQ(app->GetFloor().StartProgramFor({one}, path_),
               "program " + name + " started on 0 of 1 controllers; COM2 unit 01: runs a program already");
+}
+
+// ---------------------------------------------------------------- as the instrument sees it
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+class ProgramTimesTest : public ProgramWindowTest {
+protected:
+    // Starts `text` on unit 1 and runs until it ends or `ms` pass, calling
+    // `watch` at every pass with the seconds since the start.
+    ProgramRun::State runOnUnit1(const std::string& text, const std::function<void(double)>& watch, int ms = 60000)
+    {
+        if (controller == nullptr)
+            controller = app->ControllerOf(openOnline(1));
+        std::vector<setpointprogram::Problem> problems;
+        setpointprogram::Program program = setpointprogram::Parse(text, problems);
+        EXPECT_TRUE(problems.empty()) << setpointprogram::ProblemText(problems.front());
+        controller->StartProgram(std::make_unique<ProgramRun>(controller->Doc(), app->GetClock(), program, "times"));
+        const auto start = Steady::now();
+        runUntil([&] {
+            watch(std::chrono::duration<double>(Steady::now() - start).count());
+            return controller->Program()->Finished();
+        }, ms);
+        return controller->Program()->GetState();
+    }
+
+    double actual() const { return sim->sim().unit(1)->trueTemperature(); }
+};
+
+} // namespace
+
+TEST_F(ProgramTimesTest, RampsSettlesSoaksAndRepeatsKeepTheirTimesAsTheInstrumentSeesThem)
+{
+    // Steps: 0 step, 1 ramp, 2 settle, then twice 3/7 step 27, 4/8 soak,
+    // 5/9 step 28, 6/10 soak (the output is on from before).
+    ASSERT_EQ(runOnUnit1("output on\n", [](double) {}), ProgramRun::State::kDone);
+    const std::string text = "step 25\nramp 29 30\nsettle 0.2 2s\n"
+                             "repeat 2\n step 27\n soak 2s 0.3\n step 28\n soak 1s 0.3\nend\n";
+    std::size_t step = 0;
+    double stepAt = 0;
+    double rampLag = 0;           // of a set point the unit took, behind the ideal line, s
+    std::string lastHeld;
+    std::vector<std::string> heldAfterSettle;
+    double withinSince = -1;      // the actual within the settle's tolerance of 29 since
+    double settledFor = -1;       // ... when the settle ended
+    double arrivedAt = -1;        // a soak's actual within its band
+    std::vector<double> soakStartDelays;
+    std::vector<double> soakLengths;
+    double clockStartAt = -1;
+    const auto state = runOnUnit1(text, [&](double t) {
+        const ProgramRun& run = *controller->Program();
+        const std::string now = held(3);
+        if (run.StepIndex() != step) {
+            if (step == 2)
+                settledFor = withinSince < 0 ? 0 : t - withinSince;
+            if (step == 4 || step == 6 || step == 8 || step == 10)
+                soakLengths.push_back(t - clockStartAt);
+            step = run.StepIndex();
+            stepAt = t;
+            arrivedAt = clockStartAt = -1;
+        }
+        if (step == 1 && now != lastHeld) {
+            const double ideal = 25 + 30 * (t - stepAt) / 60;
+            rampLag = std::max(rampLag, (ideal - std::stod(now)) * 2);
+        }
+        if (step == 2)
+            withinSince = std::fabs(actual() - 29) <= 0.2 ? (withinSince < 0 ? t : withinSince) : -1;
+        if (step >= 3 && now != lastHeld)
+            heldAfterSettle.push_back(now);
+        if (step == 4 || step == 6 || step == 8 || step == 10) {
+            const double target = step == 4 || step == 8 ? 27 : 28;
+            if (arrivedAt < 0 && std::fabs(actual() - target) <= 0.3)
+                arrivedAt = t;
+            if (clockStartAt < 0 && run.SecondsInStep() > 0) {
+                clockStartAt = t;
+                soakStartDelays.push_back(arrivedAt < 0 ? -1 : t - arrivedAt);
+            }
+        }
+        lastHeld = now;
+    });
+    ASSERT_EQ(state, ProgramRun::State::kDone) << controller->Program()->StatusText();
+    // Each set point of the ramp was the ideal of its moment when it landed.
+    EXPECT_LE(rampLag, 1.0);
+    EXPECT_LE(controller->Program()->MaxRampLagSeconds(), 1.0);
+    // The settle ended once the actual had stayed near 29, the commanded
+    // set point, for its 2 s (the ramp's moving set point aside).
+    EXPECT_GE(settledFor, 1.9);
+    // Twice each step of the repeat, as the unit took them.
+    EXPECT_EQ(heldAfterSettle, (std::vector<std::string> {"+027.000", "+028.000", "+027.000", "+028.000"}));
+    // Each soak's clock started within a reading period (1 s, and the
+    // slack of a pass) of the arrival and ran its time.
+    ASSERT_EQ(soakStartDelays.size(), 4u);
+    for (double d : soakStartDelays) {
+        EXPECT_GE(d, 0);
+        EXPECT_LE(d, 1.5);
+    }
+    ASSERT_EQ(soakLengths.size(), 4u);
+    EXPECT_GE(soakLengths[0], 1.9);
+    EXPECT_GE(soakLengths[1], 0.9);
+}
+
+TEST_F(ProgramTimesTest, AProgramRunsToItsEndOnAPromptASlowAndALossyUnit)
+{
+    const struct {
+        const char* name;
+        const char* line;   // said to the simulator first
+        const char* undo;
+    } cases[] = {
+        {"prompt", "delay 1 0", "delay 1 0"},
+        {"answering in 1.5 s", "delay 1 1500", "delay 1 0"},
+        {"losing a third of the answers", "faults drop=0.3", "faults drop=0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(sim->sim().control("set 1 3 25"), "ok");
+        ASSERT_EQ(sim->sim().control(c.line), "ok");
+        double soakFrom = -1;
+        double soakTo = -1;
+        const auto state = runOnUnit1("output on\nstep 26\nsoak 2s 0.5\nstep 27\nsoak 1s\n", [&](double t) {
+            const std::size_t step = controller->Program()->StepIndex();
+            if (step == 2 && soakFrom < 0)
+                soakFrom = t;
+            if (step >= 3 && soakTo < 0)
+                soakTo = t;
+        }, 90000);
+        EXPECT_EQ(state, ProgramRun::State::kDone) << controller->Program()->StatusText();
+        EXPECT_EQ(held(3), "+027.000");
+        // Its time, and not many times it: the soak judges the last actual
+        // read, whose read goes ahead of the unit's others.
+        EXPECT_GE(soakTo - soakFrom, 1.9);
+        EXPECT_LE(soakTo - soakFrom, 12.0);
+        ASSERT_EQ(sim->sim().control(c.undo), "ok");
+    }
 }

@@ -70,6 +70,14 @@ bool Floor::IsOverviewShown() const
 void Floor::Pass(bool halted)
 {
     TakeAlarms();
+    // A program whose set point someone else changed asks, in its dialog,
+    // whether to go on: one started from the overview has none yet.
+    for (Controller* controller : app_.Controllers()) {
+        const ProgramRun* run = controller->Program();
+        if (run != nullptr && run->GetState() == ProgramRun::State::kForeignSetPoint
+            && programs_.count(controller) == 0)
+            ShowProgram(*controller);
+    }
     RefreshOverview(halted);
     SaveWorkspaceSoon();
     if (CMainFrame* frame = app_.GetMainFrame()) {

@@ -141,7 +141,8 @@ void ProgramDialog::Resume()
     // A program interrupted by the end of the last run, taken up where it
     // stood.
     const Controller::Interrupted was = controller_.GetInterrupted();
-    if (!controller_.ProgramRunning() && !was.path.empty() && haveLoaded_ && path_ == was.path) {
+    if (!controller_.ProgramRunning() && !was.path.empty() && haveLoaded_ && path_ == was.path
+        && was.step < loaded_.steps.size()) {
         const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
         auto run = std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name);
         run->SetSource(path_);
@@ -181,7 +182,8 @@ void ProgramDialog::Refresh()
     load_->setEnabled(!running);
     start_->setEnabled(haveLoaded_ && !running);
     const Controller::Interrupted& was = controller_.GetInterrupted();
-    const bool interrupted = !running && !was.path.empty() && haveLoaded_ && path_ == was.path;
+    const bool interrupted = !running && !was.path.empty() && haveLoaded_ && path_ == was.path
+        && was.step < loaded_.steps.size();
     if (run == nullptr || interrupted) {
         status_->setText(interrupted ? QString::fromStdString(controller_.InterruptedText()
                                                               + ": Resume takes it up there, Start from the beginning")

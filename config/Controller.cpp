@@ -240,6 +240,8 @@ void Controller::StartPublishing(const MqttSetup& setup, MqttNotices& notices, c
             doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
     });
     publisher_->SetAlarms(alarms::ActiveJson(alarms_.Raised()));
+    if (program_)
+        publisher_->SetProgram(ProgramJson(*program_));
     SyncSink();
 }
 

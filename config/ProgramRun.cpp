@@ -128,14 +128,20 @@ void ProgramRun::Start(std::size_t step, double seconds)
     }
     Enter(step);
     counted_ = seconds * 1000.0;
-    if (target && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
+    const bool ramp = index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp;
+    if (target && ramp) {
         // On along the ramp from where it started.
         rampFrom_ = *target;
         rampStarted_ = true;
     } else if (target) {
         Want(*target);
+    } else if (ramp) {
+        // A first ramp starts from the unit's set point, which is no longer
+        // where it started: from there again.
+        counted_ = 0;
     }
     wantOutput_ = output;
+    commandedOutput_ = output;
 }
 
 void ProgramRun::Pause()
@@ -216,7 +222,7 @@ void ProgramRun::Finish()
     index_ = program_.steps.size();
     finishing_ = true;
     if (program_.outputOffAtEnd)
-        wantOutput_ = false;
+        wantOutput_ = commandedOutput_ = false;
 }
 
 bool ProgramRun::WriteSetPoint(double value)
@@ -282,8 +288,17 @@ void ProgramRun::Step()
         SetState(State::kWaitingForUnit, "the unit does not answer");
         return;
     }
-    if (state_ == State::kWaitingForUnit)
+    if (state_ == State::kWaitingForUnit) {
         SetState(State::kRunning);
+        // A unit back from an outage (perhaps a power cut) may hold another
+        // set point and have its output off: the program's again.
+        if (!std::isnan(commanded_) && !wantSetPoint_) {
+            Want(commanded_);
+            rampWant_ = index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp && rampStarted_;
+        }
+        if (!wantOutput_)
+            wantOutput_ = commandedOutput_;
+    }
     const int type = doc_.GetSensorType();
     if (type == SensorTypeTracker::kNoType)
         return;
@@ -322,6 +337,13 @@ void ProgramRun::Step()
     // goes ahead of the unit's other readings.
     if (s.kind == sp::Kind::kSoak || s.kind == sp::Kind::kSettle)
         doc_.HurryRead(pn::actual(resistance));
+    // Before any set point of its own, a band is around the unit's.
+    float held = 0;
+    if (std::isnan(commanded_) && (s.kind == sp::Kind::kSettle || (s.kind == sp::Kind::kSoak && s.band >= 0))
+        && doc_.GetNumber(setPoint, held)) {
+        commanded_ = held;
+        commandedAt_ = now;
+    }
     bool next = false;
     switch (s.kind) {
     // A step that only writes ends at once, its write going out as soon as
@@ -333,12 +355,12 @@ void ProgramRun::Step()
         break;
     case sp::Kind::kOutput:
         wantOutput_ = s.on;
+        commandedOutput_ = s.on;
         next = true;
         break;
     case sp::Kind::kRamp: {
         if (!rampStarted_) {
             // From the set point the program commands, else the unit's.
-            float held = 0;
             if (!std::isnan(commanded_))
                 rampFrom_ = commanded_;
             else if (doc_.GetNumber(setPoint, held))
@@ -425,7 +447,7 @@ std::string ProgramRun::StatusText() const
     if (state_ == State::kFailed)
         return "failed: " + why_;
     if (index_ >= program_.steps.size())
-        return finishing_ ? "switching the output off" : StateName(state_);
+        return finishing_ && !Finished() && program_.outputOffAtEnd ? "switching the output off" : StateName(state_);
     const sp::Step& s = Current();
     std::string text = "step " + std::to_string(index_ + 1) + " of " + std::to_string(program_.steps.size()) + ": "
         + sp::Describe(s, program_.resistance);

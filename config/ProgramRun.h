@@ -153,6 +153,7 @@ private:
     std::optional<double> wantSetPoint_;
     bool rampWant_ = false;   // it is a ramp's, of the moment it goes out
     std::optional<bool> wantOutput_;
+    std::optional<bool> commandedOutput_;   // what the steps so far switched it to
     // The current step's progress.
     double counted_ = 0;          // ms counted in it
     double rampFrom_ = 0;

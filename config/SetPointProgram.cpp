@@ -288,6 +288,10 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
     }
     for (const Open& o : open)
         problems.push_back({o.line, "repeat without end"});
+    if (!tooLong && program.steps.size() > kMaxSteps) {
+        problems.push_back({0, "the program has more than " + std::to_string(kMaxSteps) + " steps once repeated"});
+        tooLong = true;
+    }
     if (tooLong)
         return program;
     if (program.steps.empty() && problems.empty())

@@ -106,6 +106,7 @@ TEST(ProgramFile, EveryBadLineIsNamedWithItsNumberAndWhy)
          "the program would run at least 2777d18h40m, longer than 30 days"},
         {"repeat 100000\nrepeat 100000\nstep 1\nend\nend\n",
          "line 5: the program has more than 100000 steps once repeated"},
+        {"repeat 100000\nstep 1\nend\nstep 2\n", "the program has more than 100000 steps once repeated"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(problems(c.text), c.said) << c.text;

@@ -3,6 +3,7 @@
 #include "config/DecimalText.h"
 #include "link/ParameterTable.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
@@ -67,7 +68,8 @@ struct Open {
 
 std::string DurationText(double seconds)
 {
-    auto s = static_cast<long long>(std::llround(seconds));
+    // Beyond a million days is said as that: the text stays a number.
+    auto s = static_cast<long long>(std::llround(std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, 86400e6)));
     std::string text;
     for (const auto& [size, unit] : {std::pair<long long, const char*> {86400, "d"}, {3600, "h"}, {60, "m"}}) {
         if (s >= size) {

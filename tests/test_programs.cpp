@@ -102,6 +102,7 @@ TEST(ProgramFile, EveryBadLineIsNamedWithItsNumberAndWhy)
         {"stpe 1\n", "line 1: unknown step \"stpe\"; the steps are step, ramp, soak, settle, output, repeat ... end"},
         {"at-end never\nstep 1\n", "line 1: at-end takes hold or off"},
         {"step 1\nsoak 31d\n", "the program would run at least 31d, longer than 30 days"},
+        {"step 1\nsoak 99999999999999999999999\n", "the program would run at least 1000000d, longer than 30 days"},
         {"step -100\nrepeat 1000\nramp 100 0.1\nramp -100 0.1\nend\n",
          "the program would run at least 2777d18h40m, longer than 30 days"},
         {"repeat 100000\nrepeat 100000\nstep 1\nend\nend\n",

@@ -64,8 +64,10 @@ ProgramDialog::ProgramDialog(Controller& controller, UserPrompts& prompts, QWidg
     connect(abort_, &QPushButton::clicked, this, &ProgramDialog::Abort);
     connect(timer_, &QTimer::timeout, this, &ProgramDialog::Refresh);
     timer_->start(250);
-    if (const ProgramRun* run = controller_.Program())
+    if (const ProgramRun* run = controller_.Program()) {
         ShowSteps(run->GetProgram());
+        listed_ = run;
+    }
     else if (!controller_.GetInterrupted().path.empty())
         Load(controller_.GetInterrupted().path);
     Refresh();
@@ -195,6 +197,11 @@ void ProgramDialog::Refresh()
         resume_->setEnabled(interrupted);
         abort_->setEnabled(false);
         return;
+    }
+    // A run started elsewhere (the overview) shows its own steps.
+    if (run != listed_) {
+        ShowSteps(run->GetProgram());
+        listed_ = run;
     }
     const ProgramRun::State state = run->GetState();
     pause_->setEnabled(state == ProgramRun::State::kRunning || state == ProgramRun::State::kWaitingForUnit);

@@ -54,6 +54,7 @@ private:
     bool detached_ = false;
     // The run whose foreign set point was asked about.
     const void* askedFor_ = nullptr;
+    const void* listed_ = nullptr;   // the run whose steps the list shows
     QLabel* file_;
     QListWidget* steps_;
     QLabel* status_;

@@ -4,7 +4,8 @@
 // per minute (100 s), output off. No step waits for the temperature, so
 // each starts when the line lets it. Prints the largest lag of a ramp's set point
 // behind its ideal line when it landed at the instrument (goal: 1 s of
-// ramp), and how far apart the units' step starts are (goal: 1 s).
+// ramp), how far apart the units' step starts are (goal: 1 s), and how far
+// apart the units took a step's write (the line carries one at a time).
 //
 //   bench_program [--units N] [--sim PATH]
 
@@ -119,7 +120,7 @@ int main(int argc, char** argv)
     runFor(2000);
 
     std::vector<setpointprogram::Problem> problems;
-    const setpointprogram::Program program = setpointprogram::Parse("output on\nstep 25\nramp 35 6\noutput off\n", problems);
+    const setpointprogram::Program program = setpointprogram::Parse("output on\nstep 26\nramp 36 6\noutput off\n", problems);
     StepStarts starts;
     starts.clock = &clock;
     for (Controller* c : controllers) {
@@ -130,8 +131,40 @@ int main(int argc, char** argv)
     const auto running = [&] {
         return std::any_of(controllers.begin(), controllers.end(), [](const Controller* c) { return c->ProgramRunning(); });
     };
-    while (running() && timer.elapsed() < 300000)
-        runFor(100);
+    // When each unit took the step's set point and the last step's output
+    // off: the units' writes as the instruments got them, not only as the
+    // runners posted them.
+    std::map<const Controller*, std::int64_t> tookStep;
+    std::map<const Controller*, std::int64_t> tookOff;
+    const auto landed = [](const Controller* c, int p, const char* text) {
+        return c->Doc().ValueText(p) == text && !c->Doc().IsOutstanding(p);
+    };
+    // The step's 26, or the ramp's first set point where that replaced it
+    // while it waited for the line.
+    const auto steppedUp = [](const Controller* c) {
+        const std::string& text = c->Doc().ValueText(3);
+        return text.size() == 8 && std::strtod(text.c_str(), nullptr) >= 25.95 && !c->Doc().IsOutstanding(3);
+    };
+    while (running() && timer.elapsed() < 300000) {
+        runFor(10);
+        for (const Controller* c : controllers) {
+            if (tookStep.count(c) == 0 && steppedUp(c))
+                tookStep[c] = clock.utcMillis();
+            if (tookOff.count(c) == 0 && c->Program()->StepIndex() >= 3 && landed(c, 51, "+000.000"))
+                tookOff[c] = clock.utcMillis();
+        }
+    }
+    const auto apart = [](const std::map<const Controller*, std::int64_t>& times) {
+        std::int64_t first = INT64_MAX;
+        std::int64_t last = 0;
+        for (const auto& [c, at] : times) {
+            first = std::min(first, at);
+            last = std::max(last, at);
+        }
+        return last >= first ? static_cast<double>(last - first) / 1000.0 : -1.0;
+    };
+    const double stepApart = apart(tookStep);
+    const double offApart = apart(tookOff);
     const double took = static_cast<double>(timer.elapsed()) / 1000.0;
 
     double lag = 0;
@@ -159,10 +192,12 @@ int main(int argc, char** argv)
     }
     for (Controller* c : controllers)
         c->RemoveObserver(&starts);
-    std::printf("%d controllers on one paced line, each: output on, step 25, ramp 35 at 6/min, output off\n", units);
+    std::printf("%d controllers on one paced line, each: output on, step 26, ramp 36 at 6/min, output off\n", units);
     std::printf("%-40s %6.1f s   (%d of %d done)\n", "whole program", took, done, units);
     std::printf("%-40s %6.2f s   goal <= 1 s: %s\n", "largest ramp lag when it landed", lag, lag <= 1.0 ? "met" : "NOT met");
     std::printf("%-40s %6.2f s   goal <= 1 s: %s\n", "step starts apart, at most", spread, spread <= 1.0 ? "met" : "NOT met");
+    std::printf("%-40s %6.2f s   (%zu units)\n", "first set point landed, units apart", stepApart, tookStep.size());
+    std::printf("%-40s %6.2f s   (%zu units)\n", "output off landed, units apart", offApart, tookOff.size());
     app.ExitInstance();
     sim.stop();
     return 0;

@@ -25,9 +25,7 @@ bool flagSet(const std::string& word, std::size_t i)
     return word.size() == 8 && word[i] == '1';
 }
 
-
 } // namespace
-
 
 Controller::Controller(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts)
     : doc_(doc)

@@ -198,9 +198,7 @@ void ProgramRun::SendWanted(int setPoint)
     // takes it; a read of the same parameter in flight is hurried. A ramp's
     // set point that waited is the ideal of the moment it goes out.
     if (wantSetPoint_ && rampWant_ && index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp) {
-        const sp::Step& ramp = Current();
-        const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
-        Want(rampFrom_ + (ramp.target > rampFrom_ ? 1 : -1) * ramp.rate * std::min(counted_, total) / 60000.0);
+        Want(RampAt(Current(), counted_));
         rampWant_ = true;
     }
     if (wantSetPoint_ && WriteSetPoint(*wantSetPoint_))
@@ -314,8 +312,7 @@ void ProgramRun::Step()
         // How far behind the ramp's line the set point that just landed is.
         if (index_ < program_.steps.size() && Current().kind == sp::Kind::kRamp && rampStarted_) {
             const sp::Step& ramp = Current();
-            const double total = std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
-            const double at = std::min(counted_ + static_cast<double>(dt), total);
+            const double at = std::min(counted_ + static_cast<double>(dt), RampMs(ramp));
             const double reached = std::fabs(commanded_ - rampFrom_) / ramp.rate * 60000.0;
             maxLag_ = std::max(maxLag_, (at - reached) / 1000.0);
         }
@@ -371,15 +368,14 @@ void ProgramRun::Step()
         } else {
             counted_ += static_cast<double>(dt);
         }
-        const double total = std::fabs(s.target - rampFrom_) / s.rate * 60000.0;
-        if (counted_ >= total) {
+        if (counted_ >= RampMs(s)) {
             Want(s.target);
             next = true;
             break;
         }
         // The ideal set point of the moment, once a second.
         if (lastWriteAt_ < 0 || now - lastWriteAt_ >= kRampWriteMs) {
-            Want(rampFrom_ + (s.target > rampFrom_ ? 1 : -1) * s.rate * counted_ / 60000.0);
+            Want(RampAt(s, counted_));
             rampWant_ = true;
             lastWriteAt_ = now;
         }
@@ -410,6 +406,17 @@ void ProgramRun::Step()
     SendWanted(setPoint);
 }
 
+double ProgramRun::RampMs(const sp::Step& ramp) const
+{
+    return std::fabs(ramp.target - rampFrom_) / ramp.rate * 60000.0;
+}
+
+double ProgramRun::RampAt(const sp::Step& ramp, double ms) const
+{
+    const double along = ramp.rate * std::min(ms, RampMs(ramp)) / 60000.0;
+    return rampFrom_ + (ramp.target > rampFrom_ ? along : -along);
+}
+
 void ProgramRun::Want(double setPoint)
 {
     rampWant_ = false;
@@ -436,7 +443,7 @@ double ProgramRun::SecondsLeftInStep() const
     if (s.kind == sp::Kind::kSoak || s.kind == sp::Kind::kSettle)
         return std::max(0.0, s.seconds - counted_ / 1000.0);
     if (s.kind == sp::Kind::kRamp && rampStarted_)
-        return std::max(0.0, std::fabs(s.target - rampFrom_) / s.rate * 60.0 - counted_ / 1000.0);
+        return std::max(0.0, (RampMs(s) - counted_) / 1000.0);
     return -1;
 }
 

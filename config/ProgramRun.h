@@ -130,6 +130,10 @@ private:
     bool WriteSetPoint(double value);
     // The set point to write as soon as the document takes it.
     void Want(double setPoint);
+    // A ramp from rampFrom_: how long it takes, and its ideal set point
+    // `ms` into it.
+    double RampMs(const setpointprogram::Step& ramp) const;
+    double RampAt(const setpointprogram::Step& ramp, double ms) const;
     // Sends what waits to be written, where the document takes it.
     void SendWanted(int setPoint);
     // Whether the last write of `p` has landed (or been refused).

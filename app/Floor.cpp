@@ -521,6 +521,7 @@ void Floor::RestoreWorkspace()
             // Shown, and taken up again only when the user says so.
             ProgramPlace was;
             if (ProgramPlace::Parse(entry.program, was)) {
+                was.steps = LoadProgram(was.path).program.steps.size();
                 controller->SetInterrupted(was);
                 app_.GetPrompts().showStatusMessage(UnitName(*controller) + ": " + controller->InterruptedText()
                                                     + "; File, Program... takes it up again");

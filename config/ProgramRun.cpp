@@ -62,7 +62,7 @@ bool ProgramPlace::Parse(const std::string& text, ProgramPlace& place)
     place.step = static_cast<std::size_t>(step) - 1;
     place.seconds = seconds;
     place.path = text.substr(b + 1);
-    place.steps = LoadProgram(place.path).program.steps.size();
+    place.steps = 0;
     return true;
 }
 

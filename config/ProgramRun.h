@@ -34,8 +34,8 @@ struct ProgramPlace {
 
     // "3;120;/home/lab/cycle.txt": the step from 1, whole seconds in it.
     std::string Format() const;
-    // From Format's text, `steps` counted from the file; false when it is
-    // not such a text.
+    // From Format's text (`steps` left 0 for the caller, who has the file);
+    // false when it is not such a text.
     static bool Parse(const std::string& text, ProgramPlace& place);
     // "program cycle.txt interrupted at step 3 of 7 (12m in)", or empty.
     std::string Text() const;

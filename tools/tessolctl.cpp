@@ -1321,6 +1321,7 @@ int runProgram(DocSession& s, const std::string& path, bool resume)
     const bool interrupted = readTextFile(placePath, 4096, placeText, error)
         && ProgramPlace::Parse(protocol::trimmed(placeText, " \r\n"), was) && was.path == source
         && was.step < loaded.program.steps.size();
+    was.steps = loaded.program.steps.size();
     if (resume && !interrupted) {
         std::fprintf(stderr, "tessolctl: %s: no run of %s was interrupted there; run without --resume starts it\n",
                      unitOnLine(s, s.doc()).c_str(), path.c_str());

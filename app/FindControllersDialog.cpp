@@ -177,7 +177,7 @@ void FindControllersDialog::StartSearch()
     }
     // A unit an open window watches is not probed: the window's document
     // takes every reply of its unit. Its row says so.
-    std::vector<UnitScanner::Address> watched;
+    std::vector<UnitAddress> watched;
     for (Document* doc : app_.ConfigTemplate().GetDocuments()) {
         const auto* config = static_cast<const CTqk5820ConfigDoc*>(doc);
         if (config->GetUnitNumber() > 0)

@@ -248,8 +248,8 @@ int main(int argc, char** argv)
             double elapsed = 0;
             while (elapsed < 5.0) {
                 const int unit = 1 + done % windows;
-                bare.postRead(1, protocol::kDeviceDigit, unit, protocol::kClassRead, 1);
-                while (!bare.takeReply(1, protocol::kDeviceDigit, unit))
+                bare.postRead({1, unit}, protocol::kClassRead, 1);
+                while (!bare.takeReply({1, unit}))
                     bare.servicePort(1);
                 ++done;
                 elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -115,10 +115,10 @@ int main(int argc, char** argv)
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < count; ++i) {
         const int unit = 1 + i % units;
-        link.postRead(0, protocol::kDeviceDigit, unit, protocol::kClassRead, 1);
+        link.postRead({0, unit}, protocol::kClassRead, 1);
         for (;;) {
             link.servicePort(0);
-            if (auto r = link.takeReply(0, protocol::kDeviceDigit, unit)) {
+            if (auto r = link.takeReply({0, unit})) {
                 (r->endCode() == protocol::kEndOk ? ok : failed) += 1;
                 break;
             }

@@ -149,7 +149,7 @@ int main(int argc, char** argv)
         CTessolApp program(argc, argv, TessolServices {&ports, &clock, &profile, &prompts});
         if (!program.InitInstance())
             return 3;
-        std::vector<UnitScanner::Address> watched;
+        std::vector<UnitAddress> watched;
         if (windows) {
             for (int p = 0; p < lines; ++p) {
                 auto* doc = static_cast<CTqk5820ConfigDoc*>(program.OpenControllerAt(p, unitsOn(p).front()));

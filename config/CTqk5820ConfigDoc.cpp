@@ -118,7 +118,7 @@ bool CTqk5820ConfigDoc::OnNewDocument()
     }
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {
-        link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+        link_.dropReplies(GetAddress());
     } else {
         ReportOpenFailure(msg::kComPortRefusesOpenIt, !quietStart_);
         display_[kInfo] = true;
@@ -192,7 +192,7 @@ void CTqk5820ConfigDoc::DeleteContents()
 void CTqk5820ConfigDoc::CancelQueued()
 {
     if (port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0)
-        link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
+        link_.cancelCommands(GetAddress());
 }
 
 void CTqk5820ConfigDoc::SettleLine()
@@ -201,7 +201,7 @@ void CTqk5820ConfigDoc::SettleLine()
     // A reply that came in answers a write that went out: filed now, it
     // settles its entry, which would otherwise be held and written twice.
     if (onLine) {
-        while (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+        while (auto reply = link_.takeReply(GetAddress()))
             File(*reply);
     }
     CancelQueued();
@@ -209,10 +209,9 @@ void CTqk5820ConfigDoc::SettleLine()
     // a write of this unit, is the oldest write of its parameter still
     // unanswered; every other write still listed was cancelled unsent.
     int outParameter = 0;
-    const std::string out = onLine ? link_.pendingCommand(port_) : std::string();
-    if (out.size() >= protocol::kCommandLength && out[1] == static_cast<char>('0' + protocol::kDeviceDigit)
-        && std::atoi(out.substr(2, 2).c_str()) == unit_ && out[4] == static_cast<char>('0' + protocol::kClassWrite))
-        outParameter = std::atoi(out.substr(5, 2).c_str());
+    const CommandPacket* out = onLine ? link_.pendingPacket(port_) : nullptr;
+    if (out && out->address() == GetAddress() && out->commandClass() == protocol::kClassWrite)
+        outParameter = out->parameterNumber();
     for (int p = 1; p < kParameterCount; ++p) {
         auto& writes = sent_[static_cast<std::size_t>(p)];
         if (p == outParameter && !writes.empty())
@@ -243,13 +242,13 @@ bool CTqk5820ConfigDoc::RequestRead(int p)
 void CTqk5820ConfigDoc::HurryRead(int p)
 {
     if (ValidParameter(p) && readPending_.test(static_cast<std::size_t>(p)) && CanSend())
-        link_.hurry(port_, protocol::kDeviceDigit, unit_, p);
+        link_.hurry(GetAddress(), p);
 }
 
 void CTqk5820ConfigDoc::HurryWrite(int p)
 {
     if (ValidParameter(p) && writePending_.test(static_cast<std::size_t>(p)) && CanSend())
-        link_.hurry(port_, protocol::kDeviceDigit, unit_, p, protocol::kClassWrite);
+        link_.hurry(GetAddress(), p, protocol::kClassWrite);
 }
 
 bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
@@ -265,9 +264,9 @@ bool CTqk5820ConfigDoc::PostRead(int p, bool probe, bool retry)
     ++activity_;
     value_[i].clear();
     const bool posted = CanSend()
-        && (probe   ? link_.postProbe(port_, protocol::kDeviceDigit, unit_, p)
-            : retry ? link_.postRetry(port_, protocol::kDeviceDigit, unit_, p)
-                    : link_.postRead(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead, p));
+        && (probe   ? link_.postProbe(GetAddress(), p)
+            : retry ? link_.postRetry(GetAddress(), p)
+                    : link_.postRead(GetAddress(), protocol::kClassRead, p));
     readPending_.set(i, posted);
     fresh_.set(i, posted);
     if (busyLamp_ != nullptr)
@@ -289,7 +288,7 @@ bool CTqk5820ConfigDoc::PostWrite(int p, const std::string& text, std::uint64_t 
     const auto i = static_cast<std::size_t>(p);
     ++activity_;
     value_[i].clear();
-    const bool posted = link_.postCommand(port_, protocol::kDeviceDigit, unit_, protocol::kClassWrite, p, text);
+    const bool posted = link_.postCommand(GetAddress(), protocol::kClassWrite, p, text);
     writePending_.set(i, posted);
     if (posted)
         sent_[i].push_back(entry);
@@ -730,7 +729,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p, Carried carried)
         // off the line so that a unit that has really gone is found out
         // within about two seconds. Its writes stay in their order.
         ++misses_;
-        link_.cancelCommands(port_, protocol::kDeviceDigit, unit_, protocol::kClassRead);
+        link_.cancelCommands(GetAddress(), protocol::kClassRead);
         for (std::size_t k = 1; k < kParameterCount; ++k) {
             if (readPending_.test(k)) {
                 readPending_.reset(k);
@@ -742,7 +741,7 @@ void CTqk5820ConfigDoc::Missed(int c, int p, Carried carried)
         PostRead(p > 0 && in(kReadSet, p) ? p : kProbeParameter, false, true);
         return;
     }
-    link_.cancelCommands(port_, protocol::kDeviceDigit, unit_);
+    link_.cancelCommands(GetAddress());
     // Online goes off first, so the reset sends no final command to an
     // instrument that has stopped answering.
     online_ = false;
@@ -758,7 +757,7 @@ void CTqk5820ConfigDoc::Poll()
 {
     const bool wasOnline = online_;
     if (CanSend()) {
-        if (auto reply = link_.takeReply(port_, protocol::kDeviceDigit, unit_))
+        if (auto reply = link_.takeReply(GetAddress()))
             File(*reply);
         // A reset drains what is outstanding; it starts nothing new.
         if (!draining_) {
@@ -815,7 +814,7 @@ void CTqk5820ConfigDoc::SetInFront(bool front)
 void CTqk5820ConfigDoc::MarkFront(bool front)
 {
     if (port_ >= 0 && port_ < InstrumentLink::kPortCount && unit_ > 0)
-        link_.setInFront(port_, protocol::kDeviceDigit, unit_, front && inFront_);
+        link_.setInFront(GetAddress(), front && inFront_);
 }
 
 std::int64_t CTqk5820ConfigDoc::ReadAt(int p) const
@@ -886,7 +885,7 @@ void CTqk5820ConfigDoc::ChangePort(int b)
     portUsable_ = link_.openPort(port_);
     if (portUsable_) {
         if (unit_ > 0) {
-            link_.dropReplies(port_, protocol::kDeviceDigit, unit_);
+            link_.dropReplies(GetAddress());
             lastProbe_ = clock_.seconds() - 5;
         }
     } else {

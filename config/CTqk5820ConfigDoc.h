@@ -4,6 +4,7 @@
 #include "config/ParameterConsumer.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
+#include "link/UnitAddress.h"
 #include "platform/Document.h"
 
 #include <array>
@@ -83,6 +84,7 @@ public:
 
     int GetUnitNumber() const { return unit_; }
     int GetPortIndex() const { return port_; }
+    UnitAddress GetAddress() const { return {port_, unit_}; }
     // The last attempt to open the port succeeded.
     bool IsPortUsable() const { return portUsable_; }
     // The instrument has answered the presence probe and not failed since.

@@ -33,11 +33,6 @@ constexpr std::int64_t kFreshConnectionMs = 1000;
 // The longest a command to a unit known to answer late is waited for.
 constexpr std::int64_t kSlowUnitLimitMs = 3000;
 
-int digit(char c)
-{
-    return c - '0';
-}
-
 } // namespace
 
 InstrumentLink::InstrumentLink(SerialPorts& ports, Clock& clock, UserPrompts& prompts)
@@ -100,7 +95,7 @@ bool InstrumentLink::closePort(int port)
     p.lost = false;
     // Whatever was out on this line will never be answered through it.
     p.state = State::Idle;
-    p.pending[0] = '\0';
+    p.pending.reset();
     std::memset(p.reply, 0, sizeof p.reply);
     return closed;
 }
@@ -127,37 +122,36 @@ const std::string& InstrumentLink::lastErrorDetail(int port) const
     return validPort(port) ? port_[port].lastErrorDetail : none;
 }
 
-bool InstrumentLink::postCommand(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-                                 const std::string& data)
+bool InstrumentLink::postCommand(UnitAddress unit, int commandClass, int parameterNumber, const std::string& data)
 {
-    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, data, false, false);
+    return post(unit, commandClass, parameterNumber, data, false, false);
 }
 
-bool InstrumentLink::postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
+bool InstrumentLink::postRead(UnitAddress unit, int commandClass, int parameterNumber)
 {
-    return post(port, deviceDigit, unitNumber, commandClass, parameterNumber, protocol::kZeroData, false, false);
+    return post(unit, commandClass, parameterNumber, protocol::kZeroData, false, false);
 }
 
-bool InstrumentLink::postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber)
+bool InstrumentLink::postProbe(UnitAddress unit, int parameterNumber)
 {
-    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, true, true);
+    return post(unit, protocol::kClassRead, parameterNumber, protocol::kZeroData, true, true);
 }
 
-bool InstrumentLink::postRetry(int port, int deviceDigit, int unitNumber, int parameterNumber)
+bool InstrumentLink::postRetry(UnitAddress unit, int parameterNumber)
 {
-    return post(port, deviceDigit, unitNumber, protocol::kClassRead, parameterNumber, protocol::kZeroData, false, true);
+    return post(unit, protocol::kClassRead, parameterNumber, protocol::kZeroData, false, true);
 }
 
-bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-                          const std::string& data, bool probe, bool quick)
+bool InstrumentLink::post(UnitAddress unit, int commandClass, int parameterNumber, const std::string& data,
+                          bool probe, bool quick)
 {
     // Anything else would not fit the 17 bytes of the packet.
-    if (!validPort(port) || deviceDigit < 0 || deviceDigit > 9 || unitNumber < 0 || unitNumber > 99
-        || commandClass < 0 || commandClass > 9 || parameterNumber < 0 || parameterNumber > 99)
+    const int port = unit.port;
+    if (!validPort(port) || unit.unit < 0 || unit.unit > 99 || commandClass < 0 || commandClass > 9
+        || parameterNumber < 0 || parameterNumber > 99)
         return false;
     std::unique_ptr<CommandPacket> packet(new (std::nothrow) CommandPacket(
-        static_cast<std::uint8_t>(port), static_cast<std::uint8_t>(deviceDigit), unitNumber,
-        static_cast<std::uint8_t>(commandClass), parameterNumber, data));
+        unit, static_cast<std::uint8_t>(commandClass), parameterNumber, data));
     if (!packet) {
         report::showMessage(prompts_, msg::kOutOfMemoryPosting);
         return false;
@@ -167,7 +161,7 @@ bool InstrumentLink::post(int port, int deviceDigit, int unitNumber, int command
     // An idle line takes the next command at once and sends it, so that a
     // command posted to a quiet line goes out before this returns.
     Port& p = port_[port];
-    if (p.pending[0] == '\0' && p.state == State::Idle) {
+    if (!p.pending && p.state == State::Idle) {
         takeTurn(p, port);
         servicePort(port);
     }
@@ -187,9 +181,9 @@ bool InstrumentLink::servicePort(int port)
         return false;
 
     if (p.state == State::Idle) {
-        if (p.pending[0] == '\0')
+        if (!p.pending)
             takeTurn(p, port);
-        if (p.pending[0] == '\0')
+        if (!p.pending)
             return false;
         startTransaction(p);
         ++p.progress;
@@ -231,11 +225,8 @@ bool InstrumentLink::servicePort(int port)
         }
         p.reply[protocol::kReplyLength] = '\0';
         auto reply = std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), p.reply, clock_.seconds());
-        const char* c = p.pending;
-        const int deviceDigit = digit(c[1]);
-        const int unit = 10 * digit(c[2]) + digit(c[3]);
-        const int cls = digit(c[4]);
-        const int param = 10 * digit(c[5]) + digit(c[6]);
+        const CommandPacket& out = *p.pending;
+        const int unit = out.unitNumber();
         if (reply->endCode() == protocol::kEndUnparsable || reply->endCode() == protocol::kEndChecksum) {
             // A noise byte that happened to be an "@": the reply may begin
             // at a later one.
@@ -245,10 +236,10 @@ bool InstrumentLink::servicePort(int port)
             }
             // Only one command is out on a line, so this is its answer,
             // whatever a damaged header says.
-            reply->addressAs(deviceDigit, unit, cls, param);
+            reply->addressAs(out);
             ++p.counts.badReplies;
-        } else if (reply->deviceDigit() != deviceDigit || reply->unitNumber() != unit || reply->commandClass() != cls
-                   || reply->parameterNumber() != param) {
+        } else if (reply->deviceDigit() != protocol::kDeviceDigit || reply->unitNumber() != unit
+                   || reply->commandClass() != out.commandClass() || reply->parameterNumber() != out.parameterNumber()) {
             // A sound reply to another command: a late answer to one that
             // was given up. Its sender has its end code 98; taking this as
             // the answer to the command now out would leave that one
@@ -273,7 +264,7 @@ bool InstrumentLink::servicePort(int port)
         // at the next pass: on a full line that pass is time the line stands.
         if (p.queued > 0) {
             takeTurn(p, port);
-            if (p.pending[0] != '\0') {
+            if (p.pending) {
                 startTransaction(p);
                 ++p.progress;
             }
@@ -318,7 +309,7 @@ bool InstrumentLink::resendAfterConnect(Port& p, std::int64_t now)
 {
     SerialDevice& device = *p.device;
     if (p.resent || p.writtenAt < 0 || p.answerBegunAt >= 0 || device.extraLatencyMs() == 0
-        || p.pending[4] != static_cast<char>('0' + protocol::kClassRead) || p.writtenAt - p.openedAtMs > kFreshConnectionMs
+        || p.pending->commandClass() != protocol::kClassRead || p.writtenAt - p.openedAtMs > kFreshConnectionMs
         || now - p.writtenAt <= kProbeSilenceMs + device.extraLatencyMs())
         return false;
     const std::int64_t start = p.start;
@@ -374,13 +365,14 @@ void InstrumentLink::takeTurn(Port& p, int port)
         return;
     const auto it = heads[static_cast<std::size_t>(chosen)];
     const std::string text = it->packet->text();
-    std::memcpy(p.pending, text.data(), protocol::kCommandLength);
-    p.pending[protocol::kCommandLength] = '\0';
+    std::memcpy(p.wire, text.data(), protocol::kCommandLength);
+    p.wire[protocol::kCommandLength] = '\0';
     p.pendingIsProbe = it->probe;
     p.pendingIsQuick = it->quick;
     p.pendingContested = std::any_of(candidates.begin(), candidates.end(), [&](const LineTurns::Candidate& c) {
         return !c.probe && c.unit != it->packet->unitNumber();
     });
+    p.pending = std::move(it->packet);
     queue_.erase(it);
     --p.queued;
 }
@@ -392,7 +384,7 @@ void InstrumentLink::endTransaction(Port& p)
     if (unit >= 0 && unit < LineTurns::kUnits && p.writtenAt >= 0)
         p.endedWrittenAt[static_cast<std::size_t>(unit)] = p.writtenAt;
     p.turns.served(unit, p.pendingIsProbe, p.pendingContested, clock_.utcMillis() - p.startMs);
-    p.pending[0] = '\0';
+    p.pending.reset();
     std::memset(p.reply, 0, sizeof p.reply);
     p.state = State::Idle;
     p.pendingIsProbe = false;
@@ -402,7 +394,7 @@ void InstrumentLink::endTransaction(Port& p)
 
 int InstrumentLink::pendingUnit(const Port& p)
 {
-    return 10 * digit(p.pending[2]) + digit(p.pending[3]);
+    return p.pending ? p.pending->unitNumber() : -1;
 }
 
 void InstrumentLink::noteAnswerStart(Port& p, int unit, std::int64_t writtenAt, std::int64_t begunAt)
@@ -429,7 +421,7 @@ bool InstrumentLink::givesUpOnSilence(const Port& p)
 
 bool InstrumentLink::promptRead(const Port& p)
 {
-    return p.pending[4] == static_cast<char>('0' + protocol::kClassRead) && prompt(p, pendingUnit(p));
+    return p.pending && p.pending->commandClass() == protocol::kClassRead && prompt(p, pendingUnit(p));
 }
 
 std::int64_t InstrumentLink::silenceMs(const Port& p)
@@ -446,7 +438,7 @@ void InstrumentLink::startTransaction(Port& p)
 {
     std::memset(p.reply, 0, sizeof p.reply);
     if (p.device) {
-        p.device->startWrite(p.pending, protocol::kCommandLength);
+        p.device->startWrite(p.wire, protocol::kCommandLength);
         p.device->startRead(p.reply, protocol::kReplyLength);
     }
     p.start = clock_.seconds();
@@ -496,7 +488,7 @@ void InstrumentLink::reopen(Port& p, int port)
     // have landed, and a second copy would land twice.
     if (p.state != State::Awaiting)
         return;
-    const bool landed = p.writtenAt >= 0 && digit(p.pending[4]) != protocol::kClassRead;
+    const bool landed = p.writtenAt >= 0 && p.pending->commandClass() != protocol::kClassRead;
     if (landed || secondsBetween(p.start, clock_.seconds()) > kReplyTimeout) {
         giveUp(p, port);
         return;
@@ -512,7 +504,7 @@ void InstrumentLink::giveUp(Port& p, int port)
 {
     if (p.device)
         p.device->purge();
-    const std::string text = ReplyPacket::timeoutText(p.pending);
+    const std::string text = ReplyPacket::timeoutText(p.wire);
     ++p.counts.timeouts;
     endTransaction(p);
     replies_.push_back(std::make_unique<ReplyPacket>(static_cast<std::uint8_t>(port), text, clock_.seconds()));
@@ -527,10 +519,12 @@ bool InstrumentLink::serviceAllPorts()
     return any;
 }
 
-std::unique_ptr<ReplyPacket> InstrumentLink::takeReply(int port, int deviceDigit, int unitNumber)
+std::unique_ptr<ReplyPacket> InstrumentLink::takeReply(UnitAddress unit)
 {
+    // Only replies that answer a command are filed, so each carries the
+    // device digit.
     const auto it = std::find_if(replies_.begin(), replies_.end(), [&](const auto& r) {
-        return r->portIndex() == port && r->deviceDigit() == deviceDigit && r->unitNumber() == unitNumber;
+        return r->portIndex() == unit.port && r->unitNumber() == unit.unit;
     });
     if (it == replies_.end())
         return nullptr;
@@ -539,35 +533,31 @@ std::unique_ptr<ReplyPacket> InstrumentLink::takeReply(int port, int deviceDigit
     return reply;
 }
 
-bool InstrumentLink::dropReplies(int port, int deviceDigit, int unitNumber)
+bool InstrumentLink::dropReplies(UnitAddress unit)
 {
     bool found = false;
-    while (takeReply(port, deviceDigit, unitNumber))
+    while (takeReply(unit))
         found = true;
     return found;
 }
 
-bool InstrumentLink::cancelCommands(int port, int deviceDigit, int unitNumber, int commandClass)
+bool InstrumentLink::cancelCommands(UnitAddress unit, int commandClass)
 {
     const auto before = queue_.size();
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                                 [&](const Queued& q) {
-                                    return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
-                                        && q.packet->unitNumber() == unitNumber
+                                    return q.packet->address() == unit
                                         && (commandClass < 0 || q.packet->commandClass() == commandClass);
                                 }),
                  queue_.end());
-    if (validPort(port))
-        port_[port].queued -= before - queue_.size();
+    if (validPort(unit.port))
+        port_[unit.port].queued -= before - queue_.size();
     return queue_.size() != before;
 }
 
-bool InstrumentLink::hurry(int port, int deviceDigit, int unitNumber, int parameterNumber, int commandClass)
+bool InstrumentLink::hurry(UnitAddress unit, int parameterNumber, int commandClass)
 {
-    const auto ours = [&](const Queued& q) {
-        return q.packet->portIndex() == port && q.packet->deviceDigit() == deviceDigit
-            && q.packet->unitNumber() == unitNumber;
-    };
+    const auto ours = [&](const Queued& q) { return q.packet->address() == unit; };
     auto first = queue_.end();
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (!ours(*it))
@@ -600,9 +590,14 @@ bool InstrumentLink::isAwaiting(int port) const
     return validPort(port) && port_[port].state == State::Awaiting;
 }
 
+const CommandPacket* InstrumentLink::pendingPacket(int port) const
+{
+    return validPort(port) ? port_[port].pending.get() : nullptr;
+}
+
 std::string InstrumentLink::pendingCommand(int port) const
 {
-    return validPort(port) ? std::string(port_[port].pending) : std::string();
+    return pendingPacket(port) ? std::string(port_[port].wire) : std::string();
 }
 
 int InstrumentLink::readinessHandle(int port) const
@@ -641,15 +636,15 @@ LineWatch InstrumentLink::watch(int port) const
     return LineWatch {awaitsInput(port) ? readinessHandle(port) : -1, replyDueInMs(port)};
 }
 
-void InstrumentLink::setInFront(int port, int deviceDigit, int unitNumber, bool front)
+void InstrumentLink::setInFront(UnitAddress unit, bool front)
 {
-    if (validPort(port) && deviceDigit == protocol::kDeviceDigit)
-        port_[port].turns.setFront(unitNumber, front);
+    if (validPort(unit.port))
+        port_[unit.port].turns.setFront(unit.unit, front);
 }
 
-bool InstrumentLink::isInFront(int port, int deviceDigit, int unitNumber) const
+bool InstrumentLink::isInFront(UnitAddress unit) const
 {
-    return validPort(port) && deviceDigit == protocol::kDeviceDigit && port_[port].turns.isFront(unitNumber);
+    return validPort(unit.port) && port_[unit.port].turns.isFront(unit.unit);
 }
 
 std::uint64_t InstrumentLink::progress(int port) const
@@ -672,9 +667,9 @@ std::uint64_t InstrumentLink::lateReplies(int port) const
     return validPort(port) ? port_[port].lateReplies : 0;
 }
 
-int InstrumentLink::answerStartMs(int port, int unitNumber) const
+int InstrumentLink::answerStartMs(UnitAddress unit) const
 {
-    if (!validPort(port) || unitNumber < 0 || unitNumber >= LineTurns::kUnits)
+    if (!validPort(unit.port) || unit.unit < 0 || unit.unit >= LineTurns::kUnits)
         return -1;
-    return port_[port].answerStart[static_cast<std::size_t>(unitNumber)] - 1;
+    return port_[unit.port].answerStart[static_cast<std::size_t>(unit.unit)] - 1;
 }

@@ -4,6 +4,7 @@
 #include "link/LineTurns.h"
 #include "link/Protocol.h"
 #include "link/ReplyPacket.h"
+#include "link/UnitAddress.h"
 #include "platform/LineWait.h"
 
 #include <array>
@@ -36,7 +37,7 @@ struct LineCounts {
 // COM4 (index 0 to 3), at most one transaction per port at a time, a FIFO of
 // commands waiting for a busy port and a list of replies waiting to be taken.
 // Nothing blocks and nothing is pushed: callers post commands, the idle pass
-// services the ports, and documents take their replies by (port, device, unit).
+// services the ports, and documents take their replies by unit address.
 class InstrumentLink {
 public:
     static constexpr int kPortCount = 4;
@@ -65,19 +66,18 @@ public:
     // Queues a command, or sends it at once when its port is idle. Returns
     // false (after telling the user) only if memory ran out, or if an
     // argument cannot be put on the wire (port, unit or parameter out of range).
-    bool postCommand(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-                     const std::string& data);
+    bool postCommand(UnitAddress unit, int commandClass, int parameterNumber, const std::string& data);
     // postCommand with data "+000.000".
-    bool postRead(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
+    bool postRead(UnitAddress unit, int commandClass, int parameterNumber);
     // A read that asks whether a unit is there at all. It takes its unit's
     // turn like any command, but probes share a bounded part of a busy line
     // (see LineTurns), and it is given up (end code 98) as soon as no byte
     // of an answer has begun a short while after it went out, so that
     // absent units cost a shared line little. Results as postCommand.
-    bool postProbe(int port, int deviceDigit, int unitNumber, int parameterNumber);
+    bool postProbe(UnitAddress unit, int parameterNumber);
     // A read asked again after one went unanswered: given up as early as a
     // probe, but its unit's turn is an ordinary one. Results as postCommand.
-    bool postRetry(int port, int deviceDigit, int unitNumber, int parameterNumber);
+    bool postRetry(UnitAddress unit, int parameterNumber);
 
     // Moves a queued read of `parameterNumber` for the unit ahead of the
     // unit's other queued reads, though not ahead of a write of the unit (a
@@ -87,13 +87,12 @@ public:
     // queued write of the parameter goes ahead of the reads waiting before
     // it in the same way (a ramp's set point before the unit's readings).
     // False if no such command waits.
-    bool hurry(int port, int deviceDigit, int unitNumber, int parameterNumber,
-               int commandClass = protocol::kClassRead);
+    bool hurry(UnitAddress unit, int parameterNumber, int commandClass = protocol::kClassRead);
 
     // Marks the unit whose window the user works in; its commands get every
     // other turn on its line while it has any (see LineTurns).
-    void setInFront(int port, int deviceDigit, int unitNumber, bool front);
-    bool isInFront(int port, int deviceDigit, int unitNumber) const;
+    void setInFront(UnitAddress unit, bool front);
+    bool isInFront(UnitAddress unit) const;
 
     // One step of the port's transaction: send the next command, or look for
     // its reply, or give up on it after the time-out with an end code 98
@@ -107,21 +106,23 @@ public:
     // servicePort for 0, 1, 2, 3; true if any of them returned true.
     bool serviceAllPorts();
 
-    // Removes and returns the oldest reply for (port, device, unit), or null.
-    std::unique_ptr<ReplyPacket> takeReply(int port, int deviceDigit, int unitNumber);
-    // Deletes every reply for (port, device, unit); true if there was one.
-    bool dropReplies(int port, int deviceDigit, int unitNumber);
-    // Deletes every queued command for (port, device, unit), or only those
+    // Removes and returns the oldest reply for the unit, or null.
+    std::unique_ptr<ReplyPacket> takeReply(UnitAddress unit);
+    // Deletes every reply for the unit; true if there was one.
+    bool dropReplies(UnitAddress unit);
+    // Deletes every queued command for the unit, or only those
     // of `commandClass` when one is given; the command that is out on the
     // line is not affected. True if any was removed.
-    bool cancelCommands(int port, int deviceDigit, int unitNumber, int commandClass = -1);
+    bool cancelCommands(UnitAddress unit, int commandClass = -1);
 
     // Whether the port is held open but its device has been lost and is
     // being opened again.
     bool isLost(int port) const;
     // Whether the port has a command out and awaits its reply.
     bool isAwaiting(int port) const;
-    // The text of the command that is out, or empty.
+    // The command that is out on the line, or null.
+    const CommandPacket* pendingPacket(int port) const;
+    // Its 17 bytes as they went on the wire, or empty.
     std::string pendingCommand(int port) const;
     std::size_t queuedCount() const { return queue_.size(); }
     std::size_t replyCount() const { return replies_.size(); }
@@ -160,7 +161,7 @@ public:
     std::uint64_t lateReplies(int port) const;
     // How long the unit's answers have lately taken to begin, in
     // milliseconds after its command went out; -1 while not known.
-    int answerStartMs(int port, int unitNumber) const;
+    int answerStartMs(UnitAddress unit) const;
 
 private:
     enum class State : std::uint8_t { Idle = 0, Awaiting = 1 };
@@ -168,7 +169,10 @@ private:
         State state = State::Idle;
         int openCount = 0;
         std::unique_ptr<SerialDevice> device;
-        char pending[18] = {};
+        // The command out on the line (or chosen to go next), and its bytes
+        // as written: the device writes from `wire` until the command ends.
+        std::unique_ptr<CommandPacket> pending;
+        char wire[18] = {};
         char reply[22] = {};
         std::int64_t start = 0;
         // When the transaction began (UTC ms).
@@ -221,8 +225,8 @@ private:
 
     static bool validPort(int port) { return port >= 0 && port < kPortCount; }
     static std::string portName(int port);
-    bool post(int port, int deviceDigit, int unitNumber, int commandClass, int parameterNumber,
-              const std::string& data, bool probe, bool quick);
+    bool post(UnitAddress unit, int commandClass, int parameterNumber, const std::string& data, bool probe,
+              bool quick);
     void takeTurn(Port& p, int port);
     void startTransaction(Port& p);
     static int pendingUnit(const Port& p);

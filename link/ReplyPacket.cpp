@@ -1,5 +1,6 @@
 #include "link/ReplyPacket.h"
 
+#include "link/CommandPacket.h"
 #include "link/Protocol.h"
 
 #include <cstdio>
@@ -39,10 +40,10 @@ std::string ReplyPacket::timeoutText(const std::string& commandText)
     return reply + protocol::checksumText(protocol::checksum(reply)) + "\r\n";
 }
 
-void ReplyPacket::addressAs(int deviceDigit, int unitNumber, int commandClass, int parameterNumber)
+void ReplyPacket::addressAs(const CommandPacket& command)
 {
-    deviceDigit_ = deviceDigit;
-    unitNumber_ = unitNumber;
-    commandClass_ = commandClass;
-    parameterNumber_ = parameterNumber;
+    deviceDigit_ = protocol::kDeviceDigit;
+    unitNumber_ = command.unitNumber();
+    commandClass_ = command.commandClass();
+    parameterNumber_ = command.parameterNumber();
 }

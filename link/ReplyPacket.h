@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+class CommandPacket;
+
 // One reply as it arrived, or as the link made it when none came in time.
 class ReplyPacket {
 public:
@@ -21,7 +23,7 @@ public:
     // Files the reply under another header. A reply that did not parse, or
     // whose checksum failed, may carry a damaged header; the link gives it
     // the header of the command it answers, so that its sender learns of it.
-    void addressAs(int deviceDigit, int unitNumber, int commandClass, int parameterNumber);
+    void addressAs(const CommandPacket& command);
 
     std::uint8_t portIndex() const { return portIndex_; }
     int deviceDigit() const { return deviceDigit_; }

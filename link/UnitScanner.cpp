@@ -55,7 +55,7 @@ UnitScanner::~UnitScanner()
         finish();
 }
 
-void UnitScanner::start(const std::vector<int>& ports, int first, int last, const std::vector<Address>& skip)
+void UnitScanner::start(const std::vector<int>& ports, int first, int last, const std::vector<UnitAddress>& skip)
 {
     if (running())
         cancel();
@@ -88,28 +88,28 @@ void UnitScanner::start(const std::vector<int>& ports, int first, int last, cons
         }
         opened_[static_cast<std::size_t>(port)] = true;
     }
-    for (const Address& a : skip) {
+    for (const UnitAddress& a : skip) {
         if (a.port < 0 || a.port >= kPorts || a.unit < first_ || a.unit > last_
-            || !scanned_[static_cast<std::size_t>(a.port)] || slot(a.port, a.unit).stage != Stage::None)
+            || !scanned_[static_cast<std::size_t>(a.port)] || slot(a).stage != Stage::None)
             continue;
-        slot(a.port, a.unit).stage = Stage::Skipped;
+        slot(a).stage = Stage::Skipped;
         ++probed_;
     }
     // Unit by unit across the lines, so that every line has work at once.
     for (int unit = first_; unit <= last_; ++unit) {
         for (int port = 0; port < kPorts; ++port) {
-            if (scanned_[static_cast<std::size_t>(port)] && slot(port, unit).stage == Stage::None)
-                postProbe(port, unit);
+            if (scanned_[static_cast<std::size_t>(port)] && slot({port, unit}).stage == Stage::None)
+                postProbe({port, unit});
         }
     }
     step();
 }
 
-void UnitScanner::postProbe(int port, int unit)
+void UnitScanner::postProbe(UnitAddress at)
 {
-    Slot& s = slot(port, unit);
-    s.answerStartAtProbe = link_.answerStartMs(port, unit);
-    if (!link_.postProbe(port, protocol::kDeviceDigit, unit, pn::kFirmwareVersion)) {
+    Slot& s = slot(at);
+    s.answerStartAtProbe = link_.answerStartMs(at);
+    if (!link_.postProbe(at, pn::kFirmwareVersion)) {
         // Nothing went out: the unit counts as absent.
         if (s.stage != Stage::Absent)
             ++probed_;
@@ -122,27 +122,26 @@ void UnitScanner::postProbe(int port, int unit)
     ++posted_;
 }
 
-void UnitScanner::post(int port, int unit, int readIndex, bool retry)
+void UnitScanner::post(UnitAddress at, int readIndex, bool retry)
 {
     const int parameter = kReadParameter[readIndex];
-    const bool ok = retry ? link_.postRetry(port, protocol::kDeviceDigit, unit, parameter)
-                          : link_.postRead(port, protocol::kDeviceDigit, unit, protocol::kClassRead, parameter);
+    const bool ok = retry ? link_.postRetry(at, parameter) : link_.postRead(at, protocol::kClassRead, parameter);
     if (!ok)
         return;
-    Slot& s = slot(port, unit);
+    Slot& s = slot(at);
     ++s.outstanding;
     ++s.attempts[static_cast<std::size_t>(readIndex)];
     ++posted_;
 }
 
-void UnitScanner::fileReplies(int port, int unit)
+void UnitScanner::fileReplies(UnitAddress at)
 {
-    Slot& s = slot(port, unit);
+    Slot& s = slot(at);
     while (s.outstanding > 0) {
-        const auto reply = link_.takeReply(port, protocol::kDeviceDigit, unit);
+        const auto reply = link_.takeReply(at);
         if (!reply)
             break;
-        file(port, unit, reply->parameterNumber(), reply->endCode(), reply->data());
+        file(at, reply->parameterNumber(), reply->endCode(), reply->data());
     }
 }
 
@@ -154,9 +153,8 @@ void UnitScanner::step()
     for (int port = 0; port < kPorts; ++port) {
         if (!scanned_[static_cast<std::size_t>(port)])
             continue;
-        for (int unit = first_; unit <= last_; ++unit) {
-            fileReplies(port, unit);
-        }
+        for (int unit = first_; unit <= last_; ++unit)
+            fileReplies({port, unit});
         if (!portBusy(port) && !cancelled_)
             reprobeLateOnes(port);
         busy = busy || portBusy(port);
@@ -165,9 +163,9 @@ void UnitScanner::step()
         finish();
 }
 
-void UnitScanner::file(int port, int unit, int parameter, int endCode, const std::string& data)
+void UnitScanner::file(UnitAddress at, int parameter, int endCode, const std::string& data)
 {
-    Slot& s = slot(port, unit);
+    Slot& s = slot(at);
     if (s.outstanding > 0)
         --s.outstanding;
     const int index = readIndexOf(parameter);
@@ -189,9 +187,9 @@ void UnitScanner::file(int port, int unit, int parameter, int endCode, const std
             s.text[kFirmwareIndex] = data;
             s.answered[kFirmwareIndex] = true;
         }
-        found(port, unit);
+        found(at);
         if (lost(endCode) && !cancelled_)
-            post(port, unit, kFirmwareIndex, true);
+            post(at, kFirmwareIndex, true);
         return;
     }
     if (s.stage != Stage::Found)
@@ -203,35 +201,35 @@ void UnitScanner::file(int port, int unit, int parameter, int endCode, const std
         const bool pairIn = s.answered[kCodeIndex] && s.answered[kCodeIndex + 1];
         if (pairIn && (index == kCodeIndex || index == kCodeIndex + 1) && isOne(s.text[kCodeIndex])
             && isOne(s.text[kCodeIndex + 1]) && !cancelled_) {
-            post(port, unit, kCodeIndex + 2, false);
-            post(port, unit, kCodeIndex + 3, false);
+            post(at, kCodeIndex + 2, false);
+            post(at, kCodeIndex + 3, false);
         }
         return;
     }
     // A refusal is the unit's answer; a lost one is asked again.
     if (lost(endCode) && s.attempts[static_cast<std::size_t>(index)] < kAttempts && !cancelled_)
-        post(port, unit, index, true);
+        post(at, index, true);
 }
 
-void UnitScanner::found(int port, int unit)
+void UnitScanner::found(UnitAddress at)
 {
     if (cancelled_)
         return;
-    post(port, unit, kSerialIndex, false);
-    post(port, unit, kCodeIndex, false);
-    post(port, unit, kCodeIndex + 1, false);
+    post(at, kSerialIndex, false);
+    post(at, kCodeIndex, false);
+    post(at, kCodeIndex + 1, false);
 }
 
 void UnitScanner::reprobeLateOnes(int port)
 {
     for (int unit = first_; unit <= last_; ++unit) {
-        Slot& s = slot(port, unit);
+        Slot& s = slot({port, unit});
         if (s.stage != Stage::Absent || s.reprobed)
             continue;
-        const int known = link_.answerStartMs(port, unit);
+        const int known = link_.answerStartMs({port, unit});
         if (known >= 0 && known != s.answerStartAtProbe) {
             s.reprobed = true;
-            postProbe(port, unit);
+            postProbe({port, unit});
         }
     }
 }
@@ -255,16 +253,14 @@ void UnitScanner::cancel()
             continue;
         // Answers already in the link are filed first; of the rest, only
         // the command out on the line can still be answered.
-        const std::string pending = link_.pendingCommand(port);
-        int pendingUnit = -1;
-        if (pending.size() >= 4 && pending[1] - '0' == protocol::kDeviceDigit)
-            pendingUnit = 10 * (pending[2] - '0') + (pending[3] - '0');
+        const CommandPacket* out = link_.pendingPacket(port);
+        const int pendingUnit = out ? out->unitNumber() : -1;
         for (int unit = first_; unit <= last_; ++unit) {
-            Slot& s = slot(port, unit);
-            fileReplies(port, unit);
+            Slot& s = slot({port, unit});
+            fileReplies({port, unit});
             if (s.outstanding == 0)
                 continue;
-            link_.cancelCommands(port, protocol::kDeviceDigit, unit);
+            link_.cancelCommands({port, unit});
             s.outstanding = unit == pendingUnit ? 1 : 0;
             // A probe taken back leaves its unit unprobed.
             if (s.stage == Stage::Probing && s.outstanding == 0)

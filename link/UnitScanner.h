@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/UnitAddress.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -23,11 +25,6 @@ class InstrumentLink;
 // Such units are given as `skip` and listed as watched without a command.
 class UnitScanner {
 public:
-    struct Address {
-        int port = 0;   // 0 to 3, COM1 to COM4
-        int unit = 0;   // 1 to 99
-    };
-
     // What one unit said. Texts are the 8-character data fields as they
     // came, empty where no answer came.
     struct Unit {
@@ -59,7 +56,7 @@ public:
     // units count as probed) and posts a probe to each unit from `first` to
     // `last` on it, but those in `skip`. A scan already under way is
     // cancelled first.
-    void start(const std::vector<int>& ports, int first, int last, const std::vector<Address>& skip = {});
+    void start(const std::vector<int>& ports, int first, int last, const std::vector<UnitAddress>& skip = {});
     // Takes the replies that have come for the scan and posts what follows
     // from them. Lines are let go once all is done.
     void step();
@@ -106,13 +103,13 @@ private:
     static constexpr int kUnits = 100;
     static constexpr int kPorts = 4;
 
-    Slot& slot(int port, int unit) { return slots_[static_cast<std::size_t>(port * kUnits + unit)]; }
-    void post(int port, int unit, int readIndex, bool retry);
-    void postProbe(int port, int unit);
-    void file(int port, int unit, int parameter, int endCode, const std::string& data);
+    Slot& slot(UnitAddress at) { return slots_[static_cast<std::size_t>(at.port * kUnits + at.unit)]; }
+    void post(UnitAddress at, int readIndex, bool retry);
+    void postProbe(UnitAddress at);
+    void file(UnitAddress at, int parameter, int endCode, const std::string& data);
     // Files the answers the link holds for a unit's outstanding commands.
-    void fileReplies(int port, int unit);
-    void found(int port, int unit);
+    void fileReplies(UnitAddress at);
+    void found(UnitAddress at);
     // Probes once more the units that seemed absent but whose late answer
     // has shown since that they are there, only slow.
     void reprobeLateOnes(int port);

@@ -66,10 +66,10 @@ protected:
     // `contested`) and looks `ms` later: whether the probe is still out.
     bool probeWaitsAfter(int unit, int ms, bool contested)
     {
-        link.postProbe(0, 1, unit, 56);
+        link.postProbe({0, unit}, 56);
         nextCommand(line);
         if (contested)
-            link.postRead(0, 1, 5, 1, 1);
+            link.postRead({0, 5}, 1, 1);
         link.servicePort(0);
         clock.advanceMillis(ms);
         link.servicePort(0);
@@ -81,7 +81,7 @@ protected:
     {
         line.write(reply(unit, 1, 56, 0, "+001.300"));
         EXPECT_TRUE(serviceUntilReply());
-        auto r = link.takeReply(0, 1, unit);
+        auto r = link.takeReply({0, unit});
         return r ? r->endCode() : -1;
     }
 
@@ -97,7 +97,7 @@ protected:
 TEST_F(LinkTest, PostingToAnIdlePortWritesTheCommandAtOnce)
 {
     ASSERT_TRUE(link.openPort(0));
-    ASSERT_TRUE(link.postRead(0, 1, 5, 1, 1));
+    ASSERT_TRUE(link.postRead({0, 5}, 1, 1));
     EXPECT_TRUE(link.isAwaiting(0));
     EXPECT_EQ(link.queuedCount(), 0u);
     EXPECT_EQ(nextCommand(line), "!105101+000.00020");
@@ -106,9 +106,9 @@ TEST_F(LinkTest, PostingToAnIdlePortWritesTheCommandAtOnce)
 TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 1);
-    link.postCommand(0, 1, 5, 2, 3, "+025.000");
-    link.postRead(0, 1, 6, 1, 56);
+    link.postRead({0, 5}, 1, 1);
+    link.postCommand({0, 5}, 2, 3, "+025.000");
+    link.postRead({0, 6}, 1, 56);
     EXPECT_EQ(link.queuedCount(), 2u);
 
     // Unit 6 has its turn before unit 5's second command.
@@ -126,7 +126,7 @@ TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
     }
     EXPECT_EQ(link.queuedCount(), 0u);
     for (int i = 0; i < 3; ++i) {
-        auto r = link.takeReply(0, 1, units[i]);
+        auto r = link.takeReply({0, units[i]});
         ASSERT_TRUE(r);
         EXPECT_EQ(r->parameterNumber(), params[i]);
     }
@@ -135,17 +135,17 @@ TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
 TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteOrARetryAndTheLineGoesOnAtOnce)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 8);
-    link.postRead(0, 1, 5, 1, 7);
-    link.postCommand(0, 1, 5, 2, 3, "+025.000");
-    link.postRetry(0, 1, 5, 9);
-    link.postRead(0, 1, 5, 1, 31);
-    link.postRead(0, 1, 5, 1, 1);
-    EXPECT_FALSE(link.hurry(0, 1, 5, 12));  // no such read waits
-    EXPECT_FALSE(link.hurry(0, 1, 6, 1));   // nor for another unit
-    EXPECT_FALSE(link.hurry(0, 1, 5, 8));   // out already
-    EXPECT_TRUE(link.hurry(0, 1, 5, 1));
-    EXPECT_TRUE(link.hurry(0, 1, 5, 7));    // first of its reads already
+    link.postRead({0, 5}, 1, 8);
+    link.postRead({0, 5}, 1, 7);
+    link.postCommand({0, 5}, 2, 3, "+025.000");
+    link.postRetry({0, 5}, 9);
+    link.postRead({0, 5}, 1, 31);
+    link.postRead({0, 5}, 1, 1);
+    EXPECT_FALSE(link.hurry({0, 5}, 12));  // no such read waits
+    EXPECT_FALSE(link.hurry({0, 6}, 1));   // nor for another unit
+    EXPECT_FALSE(link.hurry({0, 5}, 8));   // out already
+    EXPECT_TRUE(link.hurry({0, 5}, 1));
+    EXPECT_TRUE(link.hurry({0, 5}, 7));    // first of its reads already
 
     // Neither past the write nor past the read asked again.
     const int order[] = {8, 7, 3, 9, 1, 31};
@@ -163,7 +163,7 @@ TEST_F(LinkTest, ACommandWithoutAnswerTimesOutAfterTwoWholeSecondTicks)
 {
     ASSERT_TRUE(link.openPort(0));
     clock.toEndOfSecond();
-    link.postCommand(0, 1, 7, 2, 3, "+025.000");
+    link.postCommand({0, 7}, 2, 3, "+025.000");
     nextCommand(line);
 
     clock.advanceMillis(1);  // one tick, a millisecond later
@@ -177,7 +177,7 @@ TEST_F(LinkTest, ACommandWithoutAnswerTimesOutAfterTwoWholeSecondTicks)
     link.servicePort(0);
     ASSERT_EQ(link.replyCount(), 1u);
     EXPECT_FALSE(link.isAwaiting(0));
-    auto r = link.takeReply(0, 1, 7);
+    auto r = link.takeReply({0, 7});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
     EXPECT_EQ(r->commandClass(), 2);
@@ -206,11 +206,11 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::uint64_t skipped = link.noiseBytes(0);
-        link.postRead(0, 1, 5, 1, 1);
+        link.postRead({0, 5}, 1, 1);
         nextCommand(line);
         line.write(c.noise + reply(5, 1, 1, 0, "+021.500"));
         ASSERT_TRUE(serviceUntilReply());
-        auto r = link.takeReply(0, 1, 5);
+        auto r = link.takeReply({0, 5});
         ASSERT_TRUE(r);
         EXPECT_EQ(r->endCode(), 0);
         EXPECT_EQ(r->data(), "+021.500");
@@ -220,7 +220,7 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
 
     // Noise with no reply behind it is skipped too, and the command times
     // out as for silence; nothing of it is left for the next one.
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     nextCommand(line);
     std::string bad = reply(5, 1, 1, 0, "+021.500");
     bad[0] = '#';
@@ -233,14 +233,14 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
     EXPECT_TRUE(link.awaitsInput(0));
     clock.advanceSeconds(2);
     link.servicePort(0);
-    auto r = link.takeReply(0, 1, 5);
+    auto r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
-    link.postRead(0, 1, 5, 1, 2);
+    link.postRead({0, 5}, 1, 2);
     nextCommand(line);
     line.write(reply(5, 1, 2, 0, "+000.500"));
     ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 }
 
 // Corrupt, refused and unreadable answers all reach the sender of the
@@ -266,12 +266,12 @@ TEST_F(LinkTest, EveryAnswerReachesTheSenderOfTheCommandWithItsEndCode)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        link.postRead(0, 1, 5, 1, 1);
+        link.postRead({0, 5}, 1, 1);
         nextCommand(line);
         line.write(c.text);
         ASSERT_TRUE(serviceUntilReply());
-        EXPECT_FALSE(link.takeReply(0, 1, 6));
-        auto r = link.takeReply(0, 1, 5);
+        EXPECT_FALSE(link.takeReply({0, 6}));
+        auto r = link.takeReply({0, 5});
         ASSERT_TRUE(r);
         EXPECT_EQ(r->endCode(), c.endCode);
         EXPECT_EQ(r->commandClass(), 1);
@@ -282,18 +282,18 @@ TEST_F(LinkTest, EveryAnswerReachesTheSenderOfTheCommandWithItsEndCode)
 TEST_F(LinkTest, ALateAnswerToAnEarlierCommandIsNotTakenForTheOneOut)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 56);
+    link.postRead({0, 5}, 1, 56);
     nextCommand(line);
     clock.advanceSeconds(2);
     link.servicePort(0);
-    ASSERT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
+    ASSERT_EQ(link.takeReply({0, 5})->endCode(), 98);
 
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     nextCommand(line);
     // The answer to 56 comes late, then the answer to 1.
     line.write(reply(5, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
-    auto r = link.takeReply(0, 1, 5);
+    auto r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->parameterNumber(), 1);
     EXPECT_EQ(r->data(), "+021.500");
@@ -306,30 +306,30 @@ TEST_F(LinkTest, TakeDropAndCancelWorkByUnit)
     ASSERT_TRUE(link.openPort(0));
     const int units[] = {6, 5, 6};
     for (int i = 0; i < 3; ++i) {
-        link.postRead(0, 1, units[i], 1, i + 1);
+        link.postRead({0, units[i]}, 1, i + 1);
         nextCommand(line);
         line.write(reply(units[i], 1, i + 1, 0, "+000.000"));
         ASSERT_TRUE(serviceUntilReply());
     }
-    auto five = link.takeReply(0, 1, 5);
+    auto five = link.takeReply({0, 5});
     ASSERT_TRUE(five);
     EXPECT_EQ(five->parameterNumber(), 2);
-    EXPECT_FALSE(link.takeReply(0, 1, 5));
-    EXPECT_FALSE(link.takeReply(1, 1, 6));  // same unit, other port
-    auto first = link.takeReply(0, 1, 6);
+    EXPECT_FALSE(link.takeReply({0, 5}));
+    EXPECT_FALSE(link.takeReply({1, 6}));  // same unit, other port
+    auto first = link.takeReply({0, 6});
     ASSERT_TRUE(first);
     EXPECT_EQ(first->parameterNumber(), 1);
     EXPECT_EQ(link.replyCount(), 1u);
-    EXPECT_TRUE(link.dropReplies(0, 1, 6));
-    EXPECT_FALSE(link.dropReplies(0, 1, 6));
+    EXPECT_TRUE(link.dropReplies({0, 6}));
+    EXPECT_FALSE(link.dropReplies({0, 6}));
 
     // One command out, three waiting: cancel takes only the waiting ones of unit 5.
-    EXPECT_FALSE(link.cancelCommands(0, 1, 5));
-    link.postRead(0, 1, 5, 1, 1);
-    link.postRead(0, 1, 5, 1, 2);
-    link.postRead(0, 1, 6, 1, 3);
-    link.postRead(0, 1, 5, 1, 4);
-    EXPECT_TRUE(link.cancelCommands(0, 1, 5));
+    EXPECT_FALSE(link.cancelCommands({0, 5}));
+    link.postRead({0, 5}, 1, 1);
+    link.postRead({0, 5}, 1, 2);
+    link.postRead({0, 6}, 1, 3);
+    link.postRead({0, 5}, 1, 4);
+    EXPECT_TRUE(link.cancelCommands({0, 5}));
     EXPECT_EQ(link.queuedCount(), 1u);
     EXPECT_EQ(link.pendingCommand(0).substr(0, 7), "!105101");
 }
@@ -338,15 +338,15 @@ TEST_F(LinkTest, TwoPortsRunTheirTransactionsSideBySide)
 {
     ASSERT_TRUE(link.openPort(0));
     ASSERT_TRUE(link.openPort(1));
-    link.postRead(0, 1, 5, 1, 1);
-    link.postRead(1, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
+    link.postRead({1, 5}, 1, 1);
     EXPECT_EQ(link.queuedCount(), 0u);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
     EXPECT_EQ(nextCommand(line2).substr(0, 7), "!105101");
     line2.write(reply(5, 1, 1, 0, "+002.000"));
     ASSERT_TRUE(serviceUntilReply(1));
-    EXPECT_FALSE(link.takeReply(0, 1, 5));
-    auto r = link.takeReply(1, 1, 5);
+    EXPECT_FALSE(link.takeReply({0, 5}));
+    auto r = link.takeReply({1, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->data(), "+002.000");
     EXPECT_EQ(r->portIndex(), 1);
@@ -392,11 +392,11 @@ TEST_F(LinkTest, OpenFailuresRecordTheOsErrorAndLeaveTheCountAtZero)
 
 TEST_F(LinkTest, CommandsForAPortThatIsNotOpenWaitInTheQueue)
 {
-    EXPECT_TRUE(link.postRead(0, 1, 5, 1, 1));
+    EXPECT_TRUE(link.postRead({0, 5}, 1, 1));
     EXPECT_FALSE(link.servicePort(0));
     EXPECT_FALSE(link.serviceAllPorts());
     EXPECT_EQ(link.queuedCount(), 0u);  // built into the port's pending command
-    EXPECT_TRUE(link.postRead(0, 1, 5, 1, 2));
+    EXPECT_TRUE(link.postRead({0, 5}, 1, 2));
     EXPECT_EQ(link.queuedCount(), 1u);
     ASSERT_TRUE(link.openPort(0));
     EXPECT_FALSE(link.isAwaiting(0));
@@ -411,10 +411,10 @@ TEST_F(LinkTest, CommandsForAPortThatIsNotOpenWaitInTheQueue)
 TEST_F(LinkTest, ArgumentsThatDoNotFitThePacketAreRefused)
 {
     ASSERT_TRUE(link.openPort(0));
-    EXPECT_FALSE(link.postRead(0, 1, 100, 1, 1));
-    EXPECT_FALSE(link.postRead(0, 1, 5, 1, 100));
-    EXPECT_FALSE(link.postRead(4, 1, 5, 1, 1));
-    EXPECT_FALSE(link.postRead(-1, 1, 5, 1, 1));
+    EXPECT_FALSE(link.postRead({0, 100}, 1, 1));
+    EXPECT_FALSE(link.postRead({0, 5}, 1, 100));
+    EXPECT_FALSE(link.postRead({4, 5}, 1, 1));
+    EXPECT_FALSE(link.postRead({-1, 5}, 1, 1));
     EXPECT_FALSE(link.isAwaiting(0));
     EXPECT_TRUE(prompts.boxes.empty());
 }
@@ -436,10 +436,10 @@ TEST(DeviceFailureText, NamesThePathAndAReasonTheUserCanActOn)
 TEST_F(LinkTest, AProbeTakesItsUnitsTurnLikeAnyCommand)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 1);      // out on the line
-    link.postRead(0, 1, 5, 1, 2);
-    link.postProbe(0, 1, 9, 56);
-    link.postProbe(0, 1, 8, 56);
+    link.postRead({0, 5}, 1, 1);      // out on the line
+    link.postRead({0, 5}, 1, 2);
+    link.postProbe({0, 9}, 56);
+    link.postProbe({0, 8}, 56);
     const char* expected[] = {"!105101", "!109156", "!108156", "!105102"};
     for (const char* want : expected) {
         const std::string command = nextCommand(line);
@@ -455,16 +455,16 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
 {
     ASSERT_TRUE(link.openPort(0));
     clock.toEndOfSecond();
-    link.postProbe(0, 1, 9, 56);
+    link.postProbe({0, 9}, 56);
     nextCommand(line);
-    link.postRead(0, 1, 5, 1, 1);   // another unit waits for the line
+    link.postRead({0, 5}, 1, 1);   // another unit waits for the line
     link.servicePort(0);
     clock.advanceMillis(140);
     link.servicePort(0);
     EXPECT_TRUE(link.isAwaiting(0));
     clock.advanceMillis(20);
     link.servicePort(0);
-    auto r = link.takeReply(0, 1, 9);
+    auto r = link.takeReply({0, 9});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
     EXPECT_EQ(r->parameterNumber(), 56);
@@ -472,10 +472,10 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
     line.write(reply(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 
     // An answer that has begun is waited for as long as any other.
-    link.postProbe(0, 1, 5, 56);
+    link.postProbe({0, 5}, 56);
     nextCommand(line);
     link.servicePort(0);
     line.write(reply(5, 1, 56, 0, "+001.300").substr(0, 4));
@@ -490,7 +490,7 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     EXPECT_TRUE(link.isAwaiting(0));
     line.write(reply(5, 1, 56, 0, "+001.300").substr(4));
     ASSERT_TRUE(serviceUntilReply());
-    r = link.takeReply(0, 1, 5);
+    r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 0);
 
@@ -499,7 +499,7 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     // late answer shows the unit to be slower, its reads keep it too.
     const auto silence = [&](int cls, int param, int ms) {
         clock.toEndOfSecond();
-        link.postCommand(0, 1, 5, cls, param, "+001.000");
+        link.postCommand({0, 5}, cls, param, "+001.000");
         nextCommand(line);
         link.servicePort(0);
         clock.advanceMillis(ms);
@@ -507,19 +507,19 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
         return link.isAwaiting(0);
     };
     EXPECT_FALSE(silence(1, 1, 160));
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 98);
     EXPECT_TRUE(silence(2, 3, 900));
     line.write(reply(5, 1, 1, 0, "+022.000") + reply(5, 2, 3, 0, "+001.000"));
     ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 5)->parameterNumber(), 3);
+    EXPECT_EQ(link.takeReply({0, 5})->parameterNumber(), 3);
     EXPECT_TRUE(silence(1, 1, 900));
     line.write(reply(5, 1, 1, 0, "+022.000"));
     ASSERT_TRUE(serviceUntilReply());
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 
     // A plain read of an absent unit keeps the whole-second time-out.
     clock.toEndOfSecond();
-    link.postRead(0, 1, 9, 1, 56);
+    link.postRead({0, 9}, 1, 56);
     nextCommand(line);
     link.servicePort(0);
     clock.advanceMillis(900);
@@ -533,13 +533,13 @@ TEST_F(LinkTest, ALateAnswerShowsHowSlowItsUnitIsWhoeverTheCommandOutIsFor)
     // Unit 9 is not known yet: its probe gives way to unit 5 after the
     // short silence, and its answer comes 400 ms after the probe went out,
     // while unit 5's read is out.
-    link.postProbe(0, 1, 9, 56);
+    link.postProbe({0, 9}, 56);
     nextCommand(line);
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     link.servicePort(0);
     clock.advanceMillis(160);
     link.servicePort(0);
-    ASSERT_EQ(link.takeReply(0, 1, 9)->endCode(), 98);
+    ASSERT_EQ(link.takeReply({0, 9})->endCode(), 98);
     link.servicePort(0);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
     link.servicePort(0);
@@ -547,12 +547,12 @@ TEST_F(LinkTest, ALateAnswerShowsHowSlowItsUnitIsWhoeverTheCommandOutIsFor)
     line.write(reply(9, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
     // Never filed as unit 5's answer, nor filed at all: its probe has ended.
-    auto r = link.takeReply(0, 1, 5);
+    auto r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->data(), "+021.500");
     EXPECT_EQ(link.replyCount(), 0u);
     EXPECT_EQ(link.lateReplies(0), 1u);
-    EXPECT_GE(link.answerStartMs(0, 9), 400);
+    EXPECT_GE(link.answerStartMs({0, 9}), 400);
 
     // Its next probe, with unit 5 waiting again, waits long enough for it.
     EXPECT_TRUE(probeWaitsAfter(9, 420, true));
@@ -566,13 +566,13 @@ TEST_F(LinkTest, AProbeOfAnUnknownUnitOnAnOtherwiseIdleLineWaitsForASlowAnswer)
     // Nothing else wants the line, so giving up would gain nothing.
     EXPECT_TRUE(probeWaitsAfter(9, 600, false));
     EXPECT_EQ(answerProbe(9), 0);
-    EXPECT_GE(link.answerStartMs(0, 9), 600);
+    EXPECT_GE(link.answerStartMs({0, 9}), 600);
 
     // Once another command waits, a probe still unanswered gives way.
     EXPECT_TRUE(probeWaitsAfter(8, 300, false));
-    link.postRead(0, 1, 9, 1, 1);
+    link.postRead({0, 9}, 1, 1);
     link.servicePort(0);
-    EXPECT_EQ(link.takeReply(0, 1, 8)->endCode(), 98);
+    EXPECT_EQ(link.takeReply({0, 8})->endCode(), 98);
 }
 
 TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWentOutIn)
@@ -582,7 +582,7 @@ TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWen
     // later; answered then if still waited for. Its end code.
     const auto readLookedAt = [&](int lookMs) {
         clock.toEndOfSecond();
-        link.postRead(0, 1, 9, 1, 1);
+        link.postRead({0, 9}, 1, 1);
         nextCommand(line);
         link.servicePort(0);
         clock.advanceMillis(lookMs);
@@ -591,7 +591,7 @@ TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWen
             line.write(reply(9, 1, 1, 0, "+021.500"));
             EXPECT_TRUE(serviceUntilReply());
         }
-        auto r = link.takeReply(0, 1, 9);
+        auto r = link.takeReply({0, 9});
         return r ? r->endCode() : -1;
     };
     // Unit 9 is found answering after 1.5 s, its first command having gone
@@ -601,7 +601,7 @@ TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWen
     clock.advanceMillis(1);
     ASSERT_TRUE(probeWaitsAfter(9, 1500, false));
     ASSERT_EQ(answerProbe(9), 0);
-    EXPECT_GE(link.answerStartMs(0, 9), 1500);
+    EXPECT_GE(link.answerStartMs({0, 9}), 1500);
 
     EXPECT_EQ(readLookedAt(1500), 0);
     EXPECT_EQ(readLookedAt(2100), 98);
@@ -650,7 +650,7 @@ protected:
 TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     ASSERT_EQ(nextCommand(*pty_).substr(0, 7), "!105101");
     remove();
     for (int i = 0; i < 100 && !link.isLost(0); ++i) {
@@ -668,12 +668,12 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
     // Its users see the usual time-outs, and no box about it.
     for (int s = 0; s < 6; ++s) {
         clock.advanceSeconds(1);
-        link.postRead(0, 1, 5, 1, 2);
+        link.postRead({0, 5}, 1, 2);
         for (int i = 0; i < 3; ++i)
             link.servicePort(0);
     }
     int timeouts = 0;
-    while (auto r = link.takeReply(0, 1, 5)) {
+    while (auto r = link.takeReply({0, 5})) {
         EXPECT_EQ(r->endCode(), 98);
         ++timeouts;
     }
@@ -684,7 +684,7 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
 
     // Back at the same path: opened again, and the line works.
     replace();
-    link.dropReplies(0, 1, 5);
+    link.dropReplies({0, 5});
     for (int i = 0; i < 3 && link.isLost(0); ++i) {
         clock.advanceSeconds(1);
         link.servicePort(0);
@@ -703,7 +703,7 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
         link.servicePort(0);
     }
     std::unique_ptr<ReplyPacket> last;
-    while (auto r = link.takeReply(0, 1, 5))
+    while (auto r = link.takeReply({0, 5}))
         last = std::move(r);
     ASSERT_TRUE(last);
     EXPECT_EQ(last->endCode(), 0);
@@ -715,7 +715,7 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
 TEST_F(LostLineTest, ADeviceLostAgainAndAgainStillTimesItsCommandOut)
 {
     ASSERT_TRUE(link.openPort(0));
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     ASSERT_EQ(nextCommand(*pty_).substr(0, 7), "!105101");
     // The device goes, comes back and goes again, as a server does that
     // takes each connection and drops it at once.
@@ -729,7 +729,7 @@ TEST_F(LostLineTest, ADeviceLostAgainAndAgainStillTimesItsCommandOut)
         clock.advanceMillis(1100);
         link.servicePort(0);
     }
-    auto r = link.takeReply(0, 1, 5);
+    auto r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
     EXPECT_EQ(r->endCode(), 98);
 }

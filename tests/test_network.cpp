@@ -196,7 +196,7 @@ TEST(NetworkLine, AReadMetBySilenceJustAfterTheConnectionOpensIsWrittenOnceMore)
         return done();
     };
 
-    link.postRead(0, 1, 5, 1, 1);
+    link.postRead({0, 5}, 1, 1);
     EXPECT_EQ(server.receive(17).substr(0, 7), "!105101");
     std::string again;
     ASSERT_TRUE(serviceUntil([&] { return (again += server.receive(17, 1)).size() >= 17; }));
@@ -204,14 +204,14 @@ TEST(NetworkLine, AReadMetBySilenceJustAfterTheConnectionOpensIsWrittenOnceMore)
     std::string answer = "@10510100+021.500";
     server.send(answer + protocol::checksumText(protocol::checksum(answer)) + "\r\n");
     ASSERT_TRUE(serviceUntil([&] { return link.replyCount() > 0; }));
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 0);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 
-    link.postCommand(0, 1, 5, 2, 3, "+025.000");
+    link.postCommand({0, 5}, 2, 3, "+025.000");
     EXPECT_EQ(server.receive(17).substr(0, 7), "!105203");
     std::string more;
     ASSERT_TRUE(serviceUntil([&] { more += server.receive(17, 1); return link.replyCount() > 0; }));
     EXPECT_EQ(more, "");
-    EXPECT_EQ(link.takeReply(0, 1, 5)->endCode(), 98);
+    EXPECT_EQ(link.takeReply({0, 5})->endCode(), 98);
 }
 
 // ------------------------------------------------ through ser2net, end to end

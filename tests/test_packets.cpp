@@ -27,7 +27,7 @@ TEST(CommandPacket, BuildsTheSeventeenBytesOfTheWire)
         {99, 1, 56, "+000.000", "!199156+000.00027"},
     };
     for (const Case& c : cases) {
-        CommandPacket packet(0, 1, c.unit, static_cast<std::uint8_t>(c.cls), c.param, c.data);
+        CommandPacket packet({0, c.unit}, static_cast<std::uint8_t>(c.cls), c.param, c.data);
         EXPECT_EQ(packet.text(), c.wire);
         EXPECT_EQ(packet.text().size(), 17u);
     }
@@ -36,10 +36,10 @@ TEST(CommandPacket, BuildsTheSeventeenBytesOfTheWire)
 TEST(CommandPacket, ReplacesDataThatIsNotEightCharacters)
 {
     for (const char* bad : {"", "+25.0", "+0000.0000", "12345.000"}) {
-        CommandPacket packet(1, 1, 3, 2, 3, bad);
+        CommandPacket packet({1, 3}, 2, 3, bad);
         EXPECT_EQ(packet.data(), "+000.000") << bad;
     }
-    EXPECT_EQ(CommandPacket(1, 1, 3, 2, 41, " CALLKV ").data(), " CALLKV ");
+    EXPECT_EQ(CommandPacket({1, 3}, 2, 41, " CALLKV ").data(), " CALLKV ");
 }
 
 TEST(NumberRendering, FollowsTheZeroPaddedRuleWithPlusForLeadingZero)
@@ -57,9 +57,9 @@ TEST(NumberRendering, FollowsTheZeroPaddedRuleWithPlusForLeadingZero)
     // Too wide for the field: the packet sends zero instead.
     EXPECT_EQ(protocol::renderNumber(12345.0), "12345.000");
     EXPECT_EQ(protocol::renderNumber(-1000.0), "-1000.000");
-    EXPECT_EQ(CommandPacket(0, 1, 1, 2, 3, protocol::renderNumber(12345.0)).data(), "+000.000");
-    EXPECT_EQ(CommandPacket(0, 1, 1, 2, 3, protocol::renderNumber(-1000.0)).data(), "+000.000");
-    EXPECT_EQ(CommandPacket(0, 1, 1, 2, 3, protocol::renderNumber(1.0 / 0.0)).data(), "+000.000");
+    EXPECT_EQ(CommandPacket({0, 1}, 2, 3, protocol::renderNumber(12345.0)).data(), "+000.000");
+    EXPECT_EQ(CommandPacket({0, 1}, 2, 3, protocol::renderNumber(-1000.0)).data(), "+000.000");
+    EXPECT_EQ(CommandPacket({0, 1}, 2, 3, protocol::renderNumber(1.0 / 0.0)).data(), "+000.000");
 }
 
 TEST(NumberReading, StopsAtTheFirstCharacterThatDoesNotFit)
@@ -129,7 +129,7 @@ TEST(ReplyParsing, EveryOutcome)
 
 TEST(TimeoutReply, CarriesTheCommandsHeaderDataAndEndCode98)
 {
-    const std::string command = CommandPacket(1, 1, 7, 2, 3, "+025.000").text();
+    const std::string command = CommandPacket({1, 7}, 2, 3, "+025.000").text();
     const std::string text = ReplyPacket::timeoutText(command);
     EXPECT_EQ(text, "@10720398+025.000" + protocol::checksumText(protocol::checksum("@10720398+025.000")) + "\r\n");
     ReplyPacket r(1, text, 0);

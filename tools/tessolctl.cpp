@@ -291,12 +291,12 @@ public:
     // unit does not answer in time.
     std::unique_ptr<ReplyPacket> transact(int unit, int cls, int param, const std::string& data)
     {
-        link_.dropReplies(port_, protocol::kDeviceDigit, unit);
-        if (!link_.postCommand(port_, protocol::kDeviceDigit, unit, cls, param, data))
+        link_.dropReplies({port_, unit});
+        if (!link_.postCommand({port_, unit}, cls, param, data))
             return nullptr;
         for (;;) {
             link_.servicePort(port_);
-            if (auto r = link_.takeReply(port_, protocol::kDeviceDigit, unit))
+            if (auto r = link_.takeReply({port_, unit}))
                 return r;
             waitOnLink(link_, port_, 20);
         }

@@ -17,7 +17,7 @@ namespace {
 
 std::string readCommand(int unit, int parameter)
 {
-    return CommandPacket(0, protocol::kDeviceDigit, unit, protocol::kClassRead, parameter, protocol::kZeroData).text();
+    return CommandPacket({0, unit}, protocol::kClassRead, parameter, protocol::kZeroData).text();
 }
 
 class Win32Line : public ::testing::Test {

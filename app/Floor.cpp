@@ -10,7 +10,7 @@
 #include "app/Workspace.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
-#include "config/DecimalText.h"
+#include "link/DecimalText.h"
 #include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
 #include "config/SensorTypeTracker.h"
@@ -422,10 +422,9 @@ void Floor::AskGroupSetPoint(const std::vector<Controller*>& chosen)
     double number = 0.0;
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        bool ok = false;
-        number = value->text().trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(number)) {
-            problem->setText(QStringLiteral("Not a number: \"%1\"").arg(value->text()));
+        std::string why;
+        if (!readDecimal(value->text().toStdString(), number, why)) {
+            problem->setText(QString::fromStdString(why));
             return;
         }
         dialog.accept();

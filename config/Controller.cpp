@@ -7,6 +7,7 @@
 #include "config/SettingsJob.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
+#include "link/DecimalText.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
 #include "platform/UserPrompts.h"
@@ -522,7 +523,7 @@ std::string Controller::Serial() const
     const std::string& cached = doc_.ValueText(pn::kSerialNumber);
     if (doc_.IsOnline() && cached.size() == protocol::kDataLength) {
         knownSerial_ = protocol::trimmed(cached);
-    } else if (knownSerial_.empty() && sampler_.Serial() != "????????") {
+    } else if (knownSerial_.empty() && sampler_.Serial() != protocol::kUnknownSerial) {
         knownSerial_ = sampler_.Serial();
     }
     return knownSerial_;
@@ -537,17 +538,10 @@ std::string Controller::CommitSetPoint(double value)
         return "sensor type not known yet";
     const bool resistance = SensorTypeTracker::IsResistanceMode(type);
     const std::uint8_t row = ParameterTable::setPointRow(resistance);
-    const float scale = ParameterTable::scale(row);
-    const float low = static_cast<float>(ParameterTable::minimum(row)) / scale;
-    const float high = static_cast<float>(ParameterTable::maximum(row)) / scale;
     const auto v = static_cast<float>(value);
-    if (!(v >= low && v <= high)) {
-        const auto bound = [row](float end) {
-            const std::string text = ParameterTable::format(row, end);
-            return text.substr(text.find_first_not_of(' '));
-        };
-        return "outside " + bound(low) + " to " + bound(high) + " " + csvlog::unitText(resistance);
-    }
+    const std::string outside = outsideRange(row, value, csvlog::unitText(resistance));
+    if (!outside.empty())
+        return outside;
     const int p = pn::setPoint(resistance);
     setPointWaiting_ = -1;
     if (doc_.CommitNumber(p, v)) {

@@ -1,7 +1,7 @@
 #include "config/MqttPublisher.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/DecimalText.h"
+#include "link/DecimalText.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
@@ -73,15 +73,6 @@ std::string unitNumber(int unit)
 std::string distinctId(const std::string& id, const std::string& line, int unit)
 {
     return id + "-" + topicSafe(line) + "-" + unitNumber(unit);
-}
-
-std::string bound(std::uint8_t row, std::int32_t position)
-{
-    const float scale = ParameterTable::scale(row);
-    const int decimals = scale >= 1000 ? 3 : scale >= 100 ? 2 : scale >= 10 ? 1 : 0;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", decimals, static_cast<double>(position / scale));
-    return text;
 }
 
 } // namespace
@@ -527,8 +518,9 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
     Pending entry;
     if (leaf == "setpoint/set") {
         double number = 0.0;
-        if (!parseDecimal(value, number))
-            return Refuse("setpoint/set " + quoted(message.payload) + ": not a number");
+        std::string problem;
+        if (!readDecimal(message.payload, number, problem))
+            return Refuse("setpoint/set: " + problem);
         const int type = doc_.GetSensorType();
         if (!doc_.IsOnline())
             return Refuse("setpoint/set " + value + ": the controller does not answer");
@@ -537,11 +529,9 @@ void MqttPublisher::TakeControl(const MqttMessage& message)
         const bool resistance = SensorTypeTracker::IsResistanceMode(type);
         const std::uint8_t row = ParameterTable::setPointRow(resistance);
         const auto v = static_cast<float>(number);
-        const float scale = ParameterTable::scale(row);
-        if (v < static_cast<float>(ParameterTable::minimum(row)) / scale
-            || v > static_cast<float>(ParameterTable::maximum(row)) / scale)
-            return Refuse("setpoint/set " + value + ": outside " + bound(row, ParameterTable::minimum(row)) + " to "
-                          + bound(row, ParameterTable::maximum(row)) + " " + (resistance ? kKiloOhms : kDegrees));
+        problem = outsideRange(row, number, resistance ? kKiloOhms : kDegrees);
+        if (!problem.empty())
+            return Refuse("setpoint/set " + value + ": " + problem);
         entry.parameter = pn::setPoint(resistance);
         entry.number = true;
         entry.value = v;

@@ -1,7 +1,7 @@
 #include "config/ProgramRun.h"
 
 #include "config/CTqk5820ConfigDoc.h"
-#include "config/DecimalText.h"
+#include "link/DecimalText.h"
 #include "config/SensorTypeTracker.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"

@@ -13,17 +13,11 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-const char* const kUnknownSerial = "????????";
-
-} // namespace
-
 ReadingSampler::ReadingSampler(CTqk5820ConfigDoc& doc, const Clock& clock, UserPrompts* prompts)
     : doc_(doc)
     , clock_(clock)
     , prompts_(prompts)
-    , serial_(kUnknownSerial)
+    , serial_(protocol::kUnknownSerial)
 {
 }
 
@@ -474,7 +468,7 @@ void ReadingSampler::AddMark(const std::string& label, bool replaceLast)
 
 void ReadingSampler::ForgetSerial()
 {
-    serial_ = kUnknownSerial;
+    serial_ = protocol::kUnknownSerial;
     serialRead_ = false;
 }
 

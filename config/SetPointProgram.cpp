@@ -1,6 +1,6 @@
 #include "config/SetPointProgram.h"
 
-#include "config/DecimalText.h"
+#include "link/DecimalText.h"
 #include "link/ParameterTable.h"
 
 #include <algorithm>
@@ -137,7 +137,7 @@ Program Parse(const std::string& text, std::vector<Problem>& problems)
         const std::uint8_t row = ParameterTable::setPointRow(program.resistance);
         const auto target = [&](const std::string& word, double& value) {
             if (!parseDecimal(word, value)) {
-                fail("\"" + word + "\" is not a number");
+                fail(notANumber(word));
                 return false;
             }
             // As the set point is written: at the row's resolution.

@@ -2,6 +2,7 @@
 
 #include "config/SensorWords.h"
 #include "link/ParameterNumbers.h"
+#include "link/DecimalText.h"
 #include "link/ParameterTable.h"
 #include "link/Protocol.h"
 
@@ -40,14 +41,6 @@ bool isWord(const std::string& s)
     return true;
 }
 
-bool parseNumber(const std::string& s, double& v)
-{
-    if (s.empty() || s.size() > 32)
-        return false;
-    char* end = nullptr;
-    v = std::strtod(s.c_str(), &end);
-    return end == s.c_str() + s.size() && std::isfinite(v);
-}
 
 std::string fixed(double v, int decimals)
 {
@@ -169,7 +162,7 @@ std::string Normalise(const Definition& definition, const std::string& text)
     if (definition.row == kWord)
         return isWord(t) ? t : "";
     double v = 0;
-    if (!parseNumber(t, v))
+    if (!parseDecimal(t, v))
         return "";
     return fixed(v, ParameterTable::decimals(definition.row));
 }
@@ -179,7 +172,7 @@ std::string WireText(const Definition& definition, const std::string& value)
     if (definition.row == kWord)
         return isWord(value) ? value : "";
     double v = 0;
-    if (!parseNumber(value, v))
+    if (!parseDecimal(value, v))
         return "";
     const std::string text = protocol::renderNumber(v);
     return text.size() == protocol::kDataLength ? text : "";
@@ -336,7 +329,7 @@ Parsed Parse(const std::string& text)
         const std::string unit = space == std::string::npos ? "" : trim(item.value.substr(space));
         const std::string normal = Normalise(*d, number);
         double v = 0;
-        if (!normal.empty() && d->row != kWord && parseNumber(number, v)) {
+        if (!normal.empty() && d->row != kWord && parseDecimal(number, v)) {
             // Finer than the windows show it would be rounded without a word.
             const int decimals = ParameterTable::decimals(d->row);
             const double steps = v * std::pow(10.0, decimals);
@@ -352,7 +345,7 @@ Parsed Parse(const std::string& text)
             p.errors.push_back({item.line, d->row == kWord
                                                ? item.key + " takes an 8-character word such as +000.001, not \""
                                                      + number + "\""
-                                               : "\"" + number + "\" is not a number"});
+                                               : notANumber(number)});
             continue;
         }
         if (!unit.empty() && unit != d->unit) {

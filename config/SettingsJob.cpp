@@ -235,7 +235,7 @@ void SettingsJob::ReadDone()
 {
     sf::Header header = header_;
     header.savedAt = csvlog::isoTime(clock_.utcMillis());
-    header.serialNumber = texts_.count(pn::kSerialNumber) ? protocol::trimmed(texts_[pn::kSerialNumber]) : "????????";
+    header.serialNumber = texts_.count(pn::kSerialNumber) ? protocol::trimmed(texts_[pn::kSerialNumber]) : protocol::kUnknownSerial;
     if (texts_.count(pn::kFirmwareVersion)) {
         char version[32];
         std::snprintf(version, sizeof version, "%.1f", protocol::textToDouble(texts_[pn::kFirmwareVersion]));

@@ -19,6 +19,9 @@ inline constexpr const char* kZeroData = "+000.000";
 // The output state's words (parameter 51).
 inline constexpr const char* kOutputOnWord = "+000.001";
 inline constexpr const char* kOutputOffWord = "+000.000";
+// What stands for a serial number that is blank or not read: in the readings
+// log, a settings file's header and tessolctl's reports.
+inline constexpr const char* kUnknownSerial = "????????";
 
 inline constexpr int kEndOk = 0;
 inline constexpr int kEndOkAlternate = 26;

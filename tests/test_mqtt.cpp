@@ -432,8 +432,8 @@ TEST_F(CtlMqttTest, ControlWritesThroughTheDocumentAndRefusesTheRest)
     };
     for (const Refusal& r : {Refusal {"setpoint/set", "500", "setpoint/set 500: outside -199.9 to 199.9 \xc2\xb0" "C"},
                              Refusal {"setpoint/set", "-200", "setpoint/set -200: outside -199.9 to 199.9 \xc2\xb0" "C"},
-                             Refusal {"setpoint/set", "abc", "setpoint/set \"abc\": not a number"},
-                             Refusal {"setpoint/set", "1e2", "setpoint/set \"1e2\": not a number"},
+                             Refusal {"setpoint/set", "abc", "setpoint/set: \"abc\" is not a number"},
+                             Refusal {"setpoint/set", "1e2", "setpoint/set: \"1e2\" is not a number"},
                              Refusal {"output/set", "1", "output/set \"1\": on or off"},
                              Refusal {"pid/set", "3", "pid/set: unknown topic; setpoint/set and output/set are taken"}}) {
         const std::size_t from = topics_.messages.size();

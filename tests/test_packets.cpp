@@ -1,4 +1,6 @@
 #include "link/CommandPacket.h"
+#include "link/DecimalText.h"
+#include "link/ParameterTable.h"
 #include "link/Protocol.h"
 #include "link/ReplyPacket.h"
 
@@ -72,6 +74,38 @@ TEST(NumberReading, StopsAtTheFirstCharacterThatDoesNotFit)
     EXPECT_DOUBLE_EQ(protocol::textToDouble(""), 0.0);
     EXPECT_DOUBLE_EQ(protocol::textToDouble("+-3"), 0.0);
     EXPECT_DOUBLE_EQ(protocol::textToDouble(".5"), 0.5);
+}
+
+// What a person or a broker gives: a plain decimal, blanks at either end
+// left off; nothing strtod would also take.
+TEST(NumberReading, APersonsNumberIsAPlainDecimal)
+{
+    const std::string huge(400, '9');
+    const struct {
+        const char* text;
+        bool ok;
+        double value;
+    } cases[] = {
+        {"25", true, 25.0}, {" -5.5\t\r\n", true, -5.5}, {"+.5", true, 0.5}, {"7.", true, 7.0},
+        {"", false, 0}, {"  ", false, 0}, {"-", false, 0}, {".", false, 0}, {"1.2.3", false, 0},
+        {"1e2", false, 0}, {"0x10", false, 0}, {"inf", false, 0}, {"nan", false, 0}, {"ten", false, 0},
+        {"1 2", false, 0}, {"--1", false, 0}, {huge.c_str(), false, 0},
+    };
+    for (const auto& c : cases) {
+        double value = -1;
+        std::string problem;
+        EXPECT_EQ(readDecimal(c.text, value, problem), c.ok) << '"' << c.text << '"';
+        if (c.ok)
+            EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+        else
+            EXPECT_EQ(problem, "\"" + std::string(c.text) + "\" is not a number");
+    }
+    // Both ends of the set point's range are inside it; a step beyond is not.
+    const std::uint8_t row = ParameterTable::setPointRow(false);
+    EXPECT_EQ(outsideRange(row, -199.9, "C"), "");
+    EXPECT_EQ(outsideRange(row, 199.9, "C"), "");
+    EXPECT_EQ(outsideRange(row, 200.0, "C"), "outside -199.9 to 199.9 C");
+    EXPECT_EQ(outsideRange(row, -1e9, ""), "outside -199.9 to 199.9");
 }
 
 // The fields of a reply; those that were not converted stay -1 (empty

@@ -18,6 +18,7 @@
 #include "link/InstrumentLink.h"
 #include "link/ParameterNumbers.h"
 #include "link/ParameterTable.h"
+#include "link/DecimalText.h"
 #include "link/Protocol.h"
 #include "link/UnitScanner.h"
 #include "platform/ConsolePrompts.h"
@@ -129,31 +130,6 @@ bool parseInt(const char* text, int low, int high, int& out)
         return false;
     out = static_cast<int>(v);
     return true;
-}
-
-// A decimal number as a user types it: a sign, digits and one decimal
-// point. strtod alone would also take hexadecimal ("0x10" is 16), exponents
-// and words such as "inf", none of which a user means for a set point.
-bool parseNumber(const char* text, double& out)
-{
-    if (text == nullptr || *text == '\0')
-        return false;
-    const char* c = text + (*text == '+' || *text == '-' ? 1 : 0);
-    int digits = 0;
-    int points = 0;
-    for (; *c != '\0'; ++c) {
-        if (*c == '.')
-            ++points;
-        else if (std::isdigit(static_cast<unsigned char>(*c)))
-            ++digits;
-        else
-            return false;
-    }
-    if (digits == 0 || points > 1)
-        return false;
-    char* end = nullptr;
-    out = std::strtod(text, &end);
-    return *end == '\0' && std::isfinite(out);
 }
 
 // The fields of a list: "1,3,5-8" at ',' is "1", "3" and "5-8"; an empty
@@ -680,7 +656,7 @@ struct Readings {
 void identity(DocSession& s, std::string& serial, std::string& firmware)
 {
     std::string text;
-    serial = "????????";
+    serial = protocol::kUnknownSerial;
     firmware = "???";
     bool haveSerial = false;
     bool haveFirmware = false;
@@ -1113,7 +1089,7 @@ bool parseAlarm(const std::string& text, alarms::Rule& rule, alarms::Setting& se
     const auto split = [](const std::string& part, std::string& name, double& value) {
         const std::size_t eq = part.find('=');
         name = part.substr(0, eq);
-        return eq == std::string::npos || parseNumber(part.c_str() + eq + 1, value);
+        return eq == std::string::npos || parseDecimal(part.c_str() + eq + 1, value);
     };
     std::string name;
     double value = 0;
@@ -1467,7 +1443,7 @@ int main(int argc, char** argv)
     }
     if (command == "write") {
         double value = 0;
-        if (rest != 2 || !parseInt(argv[i], 0, 99, param) || !parseNumber(argv[i + 1], value))
+        if (rest != 2 || !parseInt(argv[i], 0, 99, param) || !parseDecimal(argv[i + 1], value))
             return usage("write takes a parameter number from 0 to 99 and a number");
         const std::string data = protocol::renderNumber(value);
         if (data.size() != protocol::kDataLength)
@@ -1504,7 +1480,7 @@ int main(int argc, char** argv)
     if (command == "set-point") {
         double value = 0;
         // Its range depends on the sensor's mode, known once the unit answers.
-        if (rest != 1 || !parseNumber(argv[i], value))
+        if (rest != 1 || !parseDecimal(argv[i], value))
             return usage("set-point takes one number");
         DocSession s(portIndex, device, unit);
         return runSetPoint(s, argv[i], value);
@@ -1555,7 +1531,7 @@ int main(int argc, char** argv)
             const std::string option = argv[i];
             const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
             int n = 0;
-            if (option == "--interval" && value != nullptr && parseNumber(value, options.intervalSeconds)
+            if (option == "--interval" && value != nullptr && parseDecimal(value, options.intervalSeconds)
                 && options.intervalSeconds >= 0.1 && options.intervalSeconds <= 3600)
                 continue;
             if (option == "--count" && value != nullptr && parseInt(value, 1, 1000000000, n)) {

@@ -85,6 +85,7 @@ public:
     int GetUnitNumber() const { return unit_; }
     int GetPortIndex() const { return port_; }
     UnitAddress GetAddress() const { return {port_, unit_}; }
+    const Clock& GetClock() const { return clock_; }
     // The last attempt to open the port succeeded.
     bool IsPortUsable() const { return portUsable_; }
     // The instrument has answered the presence probe and not failed since.

@@ -320,7 +320,7 @@ void MqttPublisher::Connect()
     options.login = setup_.login;
     options.willTopic = Topic("online");
     options.willPayload = "false";
-    client_ = std::make_unique<MqttClient>(options);
+    client_ = std::make_unique<MqttClient>(options, doc_.GetClock());
     onlineSent_ = -1;
     metaSent_.clear();
     alarmsSent_.clear();

@@ -1,11 +1,11 @@
 #include "platform/MqttClient.h"
 
+#include "platform/Clock.h"
 #include "platform/Profile.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -15,13 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool numericHost(const std::string& host)
 {
@@ -188,7 +181,9 @@ std::string MqttClient::Unavailable()
     return {};
 }
 
-MqttClient::MqttClient(const Options& options) : options_(options)
+MqttClient::MqttClient(const Options& options, const Clock& clock)
+    : options_(options)
+    , clock_(clock)
 {
     static const bool initialised = [] {
         mosquitto_lib_init();
@@ -220,7 +215,7 @@ MqttClient::~MqttClient()
 
 void MqttClient::StartAttempt()
 {
-    attemptAt_ = nowMs();
+    attemptAt_ = clock_.utcMillis();
     addresses_.clear();
     addressAt_ = 0;
     if (numericHost(options_.address.host)) {
@@ -287,7 +282,7 @@ void MqttClient::BeginConnect(const std::string& host)
         return;
     }
     state_ = State::kConnecting;
-    lastReadAt_ = nowMs();
+    lastReadAt_ = clock_.utcMillis();
 }
 
 void MqttClient::Fail(MqttEvent::Kind kind, const std::string& reason, int pauseMs)
@@ -300,7 +295,7 @@ void MqttClient::Fail(MqttEvent::Kind kind, const std::string& reason, int pause
     else
         pauseMs_ = pauseMs_ == 0 ? kFirstPauseMs : std::min(2 * pauseMs_, kLongestPauseMs);
     state_ = State::kWaiting;
-    retryAt_ = nowMs() + pauseMs_;
+    retryAt_ = clock_.utcMillis() + pauseMs_;
 }
 
 void MqttClient::Drop()
@@ -314,7 +309,7 @@ void MqttClient::Drop()
 
 void MqttClient::Service(bool readable)
 {
-    const std::int64_t now = nowMs();
+    const std::int64_t now = clock_.utcMillis();
     switch (state_) {
     case State::kWaiting:
         if (now >= retryAt_ || retryAt_ - now > kLongestPauseMs)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+class Clock;
 class Profile;
 
 // Where a broker is: mqtt://HOST[:PORT] (port 1883 by default) or
@@ -102,7 +103,8 @@ public:
     // should refuse a broker at once rather than try one for ever.
     static std::string Unavailable();
 
-    explicit MqttClient(const Options& options);
+    // `clock` times the pauses and time-outs; it must outlive the client.
+    MqttClient(const Options& options, const Clock& clock);
     // A clean disconnect (the broker keeps the will to itself).
     ~MqttClient();
     MqttClient(const MqttClient&) = delete;
@@ -146,6 +148,7 @@ private:
     void Drop();
 
     Options options_;
+    const Clock& clock_;
     struct mosquitto* mosq_ = nullptr;
     std::unique_ptr<Lookup> lookup_;
     // The numeric addresses of the broker's name, and the one tried now.

@@ -5,7 +5,10 @@
 #include "app/CommandLine.h"
 #include "config/MqttPublisher.h"
 #include "platform/MqttClient.h"
+#include "platform/SystemClock.h"
 #include "tests/support/CsvText.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/MosquittoBroker.h"
 #include "tests/support/Process.h"
 #include "tests/support/SimChild.h"
@@ -182,6 +185,50 @@ bool took(std::vector<MqttMessage>& into, MqttClient& client, const std::string&
     return false;
 }
 
+// The pauses between attempts and the time-out of a connection the broker
+// never answers follow the clock the client is given, not the wall's: 1 s
+// doubling to 30 s, and 10 s.
+TEST(MqttClientTest, PausesAndTheConnectTimeOutFollowTheClockItIsGiven)
+{
+    ManualClock clock;
+    // Serves for `ms` of real time with the clock standing; the attempts that
+    // ended unreached meanwhile.
+    const auto failures = [&](MqttClient& client, int ms) {
+        int n = 0;
+        serve({&client}, [&] {
+            for (const MqttEvent& e : client.TakeEvents())
+                n += e.kind == MqttEvent::kUnreachable ? 1 : 0;
+            return false;
+        }, ms);
+        return n;
+    };
+    MqttClient::Options options;
+    options.address.host = "127.0.0.1";
+    {
+        Listener gone;
+        options.address.port = gone.port();
+    }
+    MqttClient refused(options, clock);
+    ASSERT_EQ(failures(refused, 300), 1);   // the first attempt at once
+    for (const int pause : {1000, 2000, 4000, 8000, 16000, 30000, 30000}) {
+        clock.advanceMillis(pause - 1);
+        EXPECT_EQ(failures(refused, 100), 0) << "tried again before the pause of " << pause << " ms";
+        clock.advanceMillis(1);
+        EXPECT_EQ(failures(refused, 300), 1) << "not tried again after the pause of " << pause << " ms";
+    }
+
+    // A listener that never answers the login: the connection is taken by
+    // the system, and given up only when the clock says 10 s have passed.
+    Listener silent;
+    options.address.port = silent.port();
+    MqttClient waiting(options, clock);
+    EXPECT_EQ(failures(waiting, 300), 0);
+    clock.advanceMillis(MqttClient::kConnectTimeoutMs);
+    EXPECT_EQ(failures(waiting, 300), 0);
+    clock.advanceMillis(1);
+    EXPECT_EQ(failures(waiting, 300), 1);
+}
+
 // A flood of commands that the owner does not take in time: the newest
 // stay, since a later command outweighs an earlier one.
 TEST(MqttClientTest, AFullReceiveQueueKeepsTheNewestMessages)
@@ -192,10 +239,11 @@ TEST(MqttClientTest, AFullReceiveQueueKeepsTheNewestMessages)
     std::string error;
     ASSERT_TRUE(parseMqttUrl(broker.url(), options.address, error));
     options.login = {MosquittoBroker::kUser, MosquittoBroker::kPassword};
-    MqttClient sender(options);
+    SystemClock clock;
+    MqttClient sender(options, clock);
     // By name: looked up, then connected to by number.
     options.address.host = "localhost";
-    MqttClient receiver(options);
+    MqttClient receiver(options, clock);
     ASSERT_TRUE(serve({&receiver, &sender}, [&] { return receiver.IsConnected() && sender.IsConnected(); }));
     ASSERT_TRUE(receiver.Subscribe("flood/#") && sender.Subscribe("flood/#"));
     // Both subscriptions hold once both have had a probe back.

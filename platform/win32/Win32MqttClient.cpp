@@ -10,7 +10,9 @@ std::string MqttClient::Unavailable()
     return "this build of the program has no MQTT client";
 }
 
-MqttClient::MqttClient(const Options& options) : options_(options)
+MqttClient::MqttClient(const Options& options, const Clock& clock)
+    : options_(options)
+    , clock_(clock)
 {
     events_.push_back({MqttEvent::kUnreachable, Unavailable()});
 }

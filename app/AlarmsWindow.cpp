@@ -2,7 +2,7 @@
 
 #include "app/Floor.h"
 #include "config/Controller.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 #include "config/Controller.h"
 #include "config/ReadingSampler.h"
 #include "platform/Clock.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <QDateTime>
 #include <QHeaderView>

@@ -4,7 +4,7 @@
 #include "config/ProgramRun.h"
 #include "config/ReadingSampler.h"
 #include "config/SettingsFile.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/MqttClient.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <functional>
 #include <memory>

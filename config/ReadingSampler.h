@@ -2,7 +2,7 @@
 
 #include "config/ParameterConsumer.h"
 #include "config/ReadingHistory.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <array>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include "link/ParameterNumbers.h"
 #include "link/Protocol.h"
 #include "platform/Clock.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // of samples behind the graph.
 
 #include "config/ReadingHistory.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -26,7 +26,7 @@
 #include "platform/MemoryProfile.h"
 #include "platform/MetricsServer.h"
 #include "platform/SystemSerialPorts.h"
-#include "platform/ReadingsCsv.h"
+#include "config/ReadingsCsv.h"
 #include "platform/SystemClock.h"
 #include "platform/TextFile.h"
 #include "resources/Messages.h"

@@ -203,6 +203,8 @@ SimUnit::Plant SimUnit::plant() const
 {
     if (testBox_)
         return {kTestMountDegreesPerAmp, kTestMountTau};
+    if (stage_)
+        return {stage_->cool, stage_->tau};
     return {kDegreesPerAmp, kThermalTau};
 }
 
@@ -583,7 +585,7 @@ bool SimUnit::beyondLowLimit(const Reading& now) const
 
 std::string SimUnit::statusWord() const
 {
-    const Reading now = reading(temperature_, curve());
+    const Reading now = reading(sensedTemperature(), curve());
     const auto flag = [](bool set) { return set ? '1' : '0'; };
     std::string word = "+000.000";
     word[1] = flag(now.open);
@@ -603,7 +605,7 @@ std::string SimUnit::readText(int p) const
     switch (p) {
     case pn::kActualTemperature:
     case pn::kSensorResistance: {
-        double t = temperature_;
+        double t = sensedTemperature();
         if (sensorNoise_ > 0)
             t += std::uniform_real_distribution<double>(-sensorNoise_, sensorNoise_)(noiseRandom_);
         const auto r = reading(t, curve());
@@ -628,11 +630,11 @@ std::string SimUnit::readText(int p) const
     case pn::kAccessWord: return accessWord_;
     case pn::kSerialNumber: return serial_;
     case pn::kFirmwareVersion: return kFirmwareVersion;
-    case pn::kRawActual: return render(reading(temperature_, curve()).raw);
+    case pn::kRawActual: return render(reading(sensedTemperature(), curve()).raw);
     case pn::kRawTeCurrent: return render(rawTe(pn::kRawTeCurrent));
     case pn::kRawTeVoltage: return render(rawTe(pn::kRawTeVoltage));
     case pn::kOutputStatus: {
-        const Reading now = reading(temperature_, curve());
+        const Reading now = reading(sensedTemperature(), curve());
         std::string word = "+000.000";
         word[5] = beyondHighLimit(now) || beyondLowLimit(now) ? '1' : '0';
         word[7] = outputOn() ? '1' : '0';
@@ -692,13 +694,18 @@ void SimUnit::step(double dt, const SensorCurve& sensor, double target)
 {
     currentLimited_ = false;
     if (powered_ && outputOn()) {
-        const Reading now = reading(temperature_, sensor);
+        double measured = sensedTemperature();
+        if (stage_ && sensorNoise_ > 0)
+            measured += std::uniform_real_distribution<double>(-sensorNoise_, sensorNoise_)(noiseRandom_);
+        const Reading now = reading(measured, sensor);
         if (now.open || now.shorted) {
             // A lost sensor trips the output and reports an error.
             outputWord_[7] = '0';
             outputWord_[5] = '1';
             current_ = 0.0;
             integral_ = 0.0;
+        } else if (stage_) {
+            loopStep(dt, now.temperature, target);
         } else {
             const double error = now.temperature - target;
             const double demand =
@@ -713,12 +720,104 @@ void SimUnit::step(double dt, const SensorCurve& sensor, double target)
     } else {
         current_ = 0.0;
         integral_ = 0.0;
+        slope_ = 0.0;
+        lastMeasured_ = sensedTemperature();
     }
     const Plant mount = plant();
-    temperature_ += dt * (kAmbient - mount.degreesPerAmp * current_ - temperature_) / mount.tau;
+    // A TE wired the wrong way round heats where it should cool.
+    const double drive = reversed_ ? -current_ : current_;
+    const double pull = stage_ ? (drive >= 0 ? stage_->cool : stage_->heat) * drive : mount.degreesPerAmp * drive;
+    temperature_ += dt * (kAmbient - pull - temperature_) / mount.tau;
     voltage_ = current_ == 0.0 ? 0.0 : kTeResistance * current_ + kSeebeck * (kAmbient - temperature_);
     const double sink = kAmbient + kSinkRise * std::fabs(current_ * voltage_);
     auxTemperature_ += dt * (sink - auxTemperature_) / kSinkTau;
+    if (stage_ && stage_->dead > 0) {
+        history_.emplace_back(elapsedInSteps_ += dt, temperature_);
+        // One sample at or before the sensor's moment stays at the front.
+        while (history_.size() > 1 && history_[1].first <= elapsedInSteps_ - stage_->dead)
+            history_.pop_front();
+    }
+}
+
+void SimUnit::loopStep(double dt, double measured, double target)
+{
+    // The slope of the measurement (not of the error, so that a new set
+    // point gives no kick), smoothed over a tenth of D's time and at least a
+    // few steps, so that noise does not drive the current.
+    const double error = measured - target;
+    const double td = settings_.d;
+    const double smoothing = std::max(td / 10.0, 4 * kStep);
+    const double raw = (measured - lastMeasured_) / dt;
+    slope_ += (raw - slope_) * dt / (smoothing + dt);
+    lastMeasured_ = measured;
+    const double kp = 0.02 * settings_.p;
+    const double ti = settings_.i > 0 ? 60.0 / settings_.i : 0.0;
+    const double wound = ti > 0 ? integral_ + error * dt / ti : integral_;
+    const double demand = kp * (error + wound + td * slope_);
+    const double high = effectivePosLimit();
+    const double low = effectiveNegLimit();
+    current_ = std::clamp(demand, low, high);
+    currentLimited_ = demand > high + 1e-9 || demand < low - 1e-9;
+    // The integral stops while the current is held at a limit it pushes
+    // against, so that it does not wind up.
+    if (!(demand > high && error > 0) && !(demand < low && error < 0))
+        integral_ = wound;
+}
+
+double SimUnit::sensedTemperature() const
+{
+    if (!stage_ || stage_->dead <= 0 || history_.empty())
+        return temperature_;
+    return history_.front().second;
+}
+
+void SimUnit::setStage(const std::optional<Stage>& stage)
+{
+    stage_ = stage;
+    history_.clear();
+    integral_ = 0.0;
+    slope_ = 0.0;
+    lastMeasured_ = temperature_;
+}
+
+bool SimUnit::parseStage(const std::string& text, Stage& stage, std::string* error)
+{
+    Stage s;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t eq = item.find('=');
+        const std::string key = item.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+        char* stop = nullptr;
+        const double v = std::strtod(value.c_str(), &stop);
+        const bool number = !value.empty() && *stop == '\0' && std::isfinite(v);
+        double* field = key == "tau" ? &s.tau : key == "dead" ? &s.dead : key == "cool" ? &s.cool
+                      : key == "heat" ? &s.heat : nullptr;
+        const double low = key == "tau" ? 1.0 : key == "dead" ? 0.0 : 0.1;
+        const double high = key == "tau" ? 10000.0 : key == "dead" ? 3000.0 : 100.0;
+        if (field == nullptr || !number || v < low || v > high) {
+            if (error)
+                *error = "\"" + item + "\": expected tau=S (1 to 10000), dead=S (0 to 3000), cool=C or heat=C (0.1 to 100)";
+            return false;
+        }
+        *field = v;
+    }
+    stage = s;
+    return true;
+}
+
+SimUnit::Stage SimUnit::randomStage(std::mt19937& random)
+{
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    Stage s;
+    s.tau = 5.0 * std::pow(60.0, unit(random));
+    s.dead = s.tau * (0.05 + 0.95 * unit(random));
+    s.cool = 6.0 + 6.0 * unit(random);
+    s.heat = s.cool * (1.0 + unit(random));
+    return s;
 }
 
 } // namespace sim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <map>
 #include <optional>
 #include <random>
@@ -128,6 +129,43 @@ public:
     void setSensorNoise(double celsius) { sensorNoise_ = celsius; }
     Meters meters() const;
 
+    // A stage with a character of its own, for tuning the loop. Without one
+    // the unit's loop knows its mount exactly (a feed-forward cancels the
+    // mount's gain), so that any P and I hold the set point. With one, the
+    // loop is a plain PID that knows nothing of the stage:
+    //   current = 0.02 P (e + (I / 60 s) * integral of e + D s * de/dt)
+    // in amperes, e the measured temperature less the set point in degrees
+    // (a warm stage is cooled by positive current); the integral stops while
+    // the current is held at a limit. The stage relaxes toward ambient with
+    // time constant `tau`; `cool` degrees per ampere of cooling current and
+    // `heat` per ampere of heating current at equilibrium (the TE heats
+    // itself, so heating is the stronger); the sensor sees the stage `dead`
+    // seconds late and, with sensor noise set, noisy (the loop too).
+    struct Stage {
+        double tau = 30.0;     // s
+        double dead = 0.0;     // s
+        double cool = 10.0;    // C per A
+        double heat = 10.0;    // C per A
+        bool operator==(const Stage& o) const
+        {
+            return tau == o.tau && dead == o.dead && cool == o.cool && heat == o.heat;
+        }
+    };
+    // "tau=60,dead=4,cool=10,heat=15": keys in any order, each optional
+    // (the defaults above). False with a reason for anything else: tau 1 to
+    // 10000 s, dead 0 to 3000 s, gains 0.1 to 100 C/A.
+    static bool parseStage(const std::string& text, Stage& stage, std::string* error);
+    // A stage drawn for a benchmark: tau 5 to 300 s (evenly on a log scale),
+    // dead 0.05 to 1 times tau, cooling 6 to 12 C/A, heating 1 to 2 times that.
+    static Stage randomStage(std::mt19937& random);
+    void setStage(const std::optional<Stage>& stage);
+    const std::optional<Stage>& stage() const { return stage_; }
+    // The TE wired the wrong way round: positive current heats.
+    void setReversed(bool reversed) { reversed_ = reversed; }
+    bool reversed() const { return reversed_; }
+    // The temperature the sensor sees now (the stage's, `dead` seconds ago).
+    double sensedTemperature() const;
+
     // The unit's state, for the simulator's status line and for tests.
     double trueTemperature() const { return temperature_; }
     double teCurrent() const { return current_; }
@@ -199,6 +237,8 @@ private:
     bool beyondLowLimit(const Reading& now) const;
     std::string statusWord() const;
     void step(double dt, const SensorCurve& curve, double target);
+    // The plain PID of a unit with a stage.
+    void loopStep(double dt, double measured, double target);
 
     int address_;
     Settings settings_;
@@ -223,6 +263,16 @@ private:
     double voltage_ = 0.0;
     double integral_ = 0.0;
     bool currentLimited_ = false;
+
+    std::optional<Stage> stage_;
+    bool reversed_ = false;
+    // The stage's temperature at each step of the last `dead` seconds (model
+    // time, temperature), oldest first; the loop's last measurement and its
+    // filtered slope.
+    std::deque<std::pair<double, double>> history_;
+    double lastMeasured_ = kAmbient;
+    double slope_ = 0.0;
+    double elapsedInSteps_ = 0.0;   // s of model time, step by step
 
     std::map<int, std::string> pinned_;
 

@@ -91,13 +91,21 @@ std::string fixed(double value, int decimals)
 
 } // namespace
 
-Simulator::Simulator(const Options& options) : options_(options), random_(options.seed)
+Simulator::Simulator(const Options& options)
+    : options_(options)
+    , random_(options.seed)
+    , stages_(options.seed)
 {
     for (int number : options_.units) {
         if (number < 1 || number > 99 || unit(number))
             continue;
         units_.push_back(std::make_unique<SimUnit>(number));
         units_.back()->setSensorNoise(options_.sensorNoise);
+        units_.back()->setReversed(options_.reversed);
+        if (options_.randomStages)
+            units_.back()->setStage(SimUnit::randomStage(stages_));
+        else if (options_.stage)
+            units_.back()->setStage(options_.stage);
         if (options_.testBox) {
             units_.back()->setBoard(SimUnit::uncalibratedBoard());
             units_.back()->attachTestBox(true);
@@ -451,6 +459,39 @@ std::string Simulator::control(const std::string& line)
         if (word.empty() || *end != '\0' || !(celsius >= 0.0 && celsius <= 10.0))
             return "error: sensor-noise U C needs degrees 0 to 10";
         target->setSensorNoise(celsius);
+        return "ok";
+    }
+    if (verb == "plant") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string word;
+        in >> word;
+        if (word == "off") {
+            target->setStage(std::nullopt);
+        } else if (word == "random") {
+            target->setStage(SimUnit::randomStage(stages_));
+        } else if (!word.empty()) {
+            SimUnit::Stage stage;
+            std::string problem;
+            if (!SimUnit::parseStage(word, stage, &problem))
+                return "error: plant U SPEC: " + problem;
+            target->setStage(stage);
+        }
+        if (!target->stage())
+            return "ok none";
+        const SimUnit::Stage& s = *target->stage();
+        char text[160];
+        std::snprintf(text, sizeof text, "ok tau=%g,dead=%g,cool=%g,heat=%g", s.tau, s.dead, s.cool, s.heat);
+        return text;
+    }
+    if (verb == "reversed") {
+        if (!unitArgument(&target, &why))
+            return why;
+        std::string word;
+        in >> word;
+        if (word != "on" && word != "off")
+            return "error: reversed U on|off";
+        target->setReversed(word == "on");
         return "ok";
     }
     if (verb == "delay") {

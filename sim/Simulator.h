@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ struct Options {
     // The thermal model runs this many times faster than the wall clock
     // (tests of programs and tuning that would take minutes take seconds).
     double speed = 1;
+    // Every unit on a stage of its own character (see SimUnit::Stage): this
+    // one, or with randomStages one drawn for each unit from the seed.
+    std::optional<SimUnit::Stage> stage;
+    bool randomStages = false;
+    // Every unit's TE wired the wrong way round.
+    bool reversed = false;
 };
 
 // One RS-232 line with its units, served on a pseudo-terminal. The client
@@ -79,7 +86,7 @@ public:
     // One run-time control line; answers "ok", "ok <summary>" for status,
     // or "error: <why>". Lines: off U | on U | halt U | set U P VALUE |
     // release U P | faults [drop=P] [corrupt=P] [garble=P] [noise=P] |
-    // delay U MS | testbox U
+    // delay U MS | plant U [SPEC|random|off] | reversed U on|off | testbox U
     // on|off | testbox U resistor KOHMS | testbox U ammeter on|off | board U
     // ideal|uncalibrated | meters U | status.
     std::string control(const std::string& line);
@@ -111,6 +118,7 @@ private:
     Options options_;
     std::vector<std::unique_ptr<SimUnit>> units_;
     std::mt19937 random_;
+    std::mt19937 stages_;
     int master_ = -1;
     int slave_ = -1;
     std::string linkPath_;

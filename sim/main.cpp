@@ -31,6 +31,7 @@ void usage(std::FILE* to)
         "usage: tqk5820-sim --link PATH [--units 1,5,...] [--seed N] [--drop P] [--corrupt P]\n"
         "                   [--garble P] [--noise P] [--reply-delay-ms N|U=N,...] [--line-rate]\n"
         "                   [--test-box] [--sensor-noise C] [--speed K]\n"
+        "                   [--plant SPEC | --plants random] [--reversed]\n"
         "\n"
         "Serves TQK-5820 temperature controllers on a pseudo-terminal and makes PATH a\n"
         "symbolic link to its slave side; open PATH as the serial line (19200 8N1).\n"
@@ -47,6 +48,14 @@ void usage(std::FILE* to)
         "  --test-box           uncalibrated boards on the production test box\n"
         "  --sensor-noise C     each read of the actual value varies by up to +-C degrees\n"
         "  --speed K            the thermal model runs K times faster than the clock (0.1 to 1000)\n"
+        "  --plant SPEC         every unit on a stage of its own character, driven by a plain PID\n"
+        "                       (P, I, D) that does not know it: SPEC is tau=S,dead=S,cool=C,heat=C\n"
+        "                       (time constant, dead time, degrees per ampere cooling and heating;\n"
+        "                       each optional, default tau=30,dead=0,cool=10,heat=10)\n"
+        "  --plants random      a stage drawn for each unit from the seed: tau 5 to 300 s, dead 0.05\n"
+        "                       to 1 times tau, cool 6 to 12, heat 1 to 2 times cool; sensor noise\n"
+        "                       0.01 degrees unless --sensor-noise says otherwise\n"
+        "  --reversed           every unit's TE wired the wrong way round (positive current heats)\n"
         "  --help               this text\n"
         "\n"
         "Control lines on standard input, one answer line each on standard output:\n"
@@ -58,6 +67,8 @@ void usage(std::FILE* to)
         "  faults drop=P corrupt=P garble=P noise=P   (any subset)\n"
         "  delay U MS           unit U answers MS milliseconds late\n"
         "  sensor-noise U C     unit U's actual value varies by up to +-C degrees at each read\n"
+        "  plant U [SPEC|random|off]   unit U's stage (as --plant); answers the stage now\n"
+        "  reversed U on|off    unit U's TE wired the wrong way round\n"
         "  testbox U on|off     the production test box at unit U (test mount, settling noise)\n"
         "  testbox U resistor R a fixed R kOhm in the sensor socket (0: the test mount)\n"
         "  testbox U ammeter on|off   the bias ammeter left in the sensor line\n"
@@ -159,6 +170,7 @@ int main(int argc, char** argv)
 {
     sim::Options options;
     std::string link;
+    bool noiseGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -173,6 +185,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--test-box") {
             options.testBox = true;
+            continue;
+        }
+        if (arg == "--reversed") {
+            options.reversed = true;
             continue;
         }
         if (!hasValue)
@@ -193,7 +209,20 @@ int main(int argc, char** argv)
                          : arg == "--garble" ? &options.faults.garble : &options.faults.noise;
             if (!parseProbability(value, slot))
                 return badArguments(arg + " needs a probability from 0 to 1");
+        } else if (arg == "--plant") {
+            sim::SimUnit::Stage stage;
+            std::string problem;
+            if (!sim::SimUnit::parseStage(value, stage, &problem))
+                return badArguments("--plant " + problem);
+            options.stage = stage;
+        } else if (arg == "--plants") {
+            if (std::string(value) != "random")
+                return badArguments("--plants takes random");
+            options.randomStages = true;
+            if (!noiseGiven)
+                options.sensorNoise = 0.01;
         } else if (arg == "--sensor-noise") {
+            noiseGiven = true;
             char* end = nullptr;
             options.sensorNoise = std::strtod(value, &end);
             if (*value == '\0' || *end != '\0' || !(options.sensorNoise >= 0.0 && options.sensorNoise <= 10.0))

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <random>
 #include <fcntl.h>
 #include <poll.h>
 #include <set>
@@ -291,6 +292,87 @@ TEST(SimModel, ASpeedFactorRunsTheThermalModelFaster)
     // 15 s of clock are 300 s of model: settled, as at speed 1.
     fast.pump(115.0);
     EXPECT_NEAR(readNumber(unit, 1), 10.0, 0.05);
+}
+
+// A stage of its own character: the plain PID finds the current each
+// direction takes (heating stronger than cooling), and the sensor sees the
+// stage only after its dead time.
+TEST(SimStage, ThePlainLoopHoldsEitherSideAndTheSensorLags)
+{
+    SimUnit unit;
+    unit.setStage(SimUnit::Stage {20.0, 2.0, 10.0, 20.0});
+    write(unit, 10, "+010.000");   // P: 0.2 A per degree
+    write(unit, 11, "+003.000");   // I: a repeat every 20 s
+    write(unit, 51, "+000.001");
+    const struct {
+        const char* setPoint;
+        double celsius;
+        double amps;   // what holding it takes: 5 degrees at 10 or 20 C/A
+    } sides[] = {{"+017.000", 17.0, 0.5}, {"+027.000", 27.0, -0.25}};
+    for (const auto& side : sides) {
+        write(unit, 3, side.setPoint);
+        run(unit, 600);
+        EXPECT_NEAR(readNumber(unit, 1), side.celsius, 0.02) << side.setPoint;
+        EXPECT_NEAR(unit.teCurrent(), side.amps, 0.01) << side.setPoint;
+    }
+    // A new set point: the drive moves at once, the reading only after 2 s.
+    write(unit, 3, "+017.000");
+    const double before = readNumber(unit, 1);
+    for (int i = 0; i < 18; ++i)
+        unit.advance(0.1);
+    EXPECT_NEAR(readNumber(unit, 1), before, 0.002) << "seen before the dead time";
+    for (int i = 0; i < 6; ++i)
+        unit.advance(0.1);
+    EXPECT_LT(readNumber(unit, 1), before - 0.002) << "not seen after the dead time";
+}
+
+TEST(SimStage, AReversedTeDrivesTheTemperatureTheWrongWay)
+{
+    for (const bool staged : {false, true}) {
+        SimUnit unit;
+        if (staged)
+            unit.setStage(SimUnit::Stage {});
+        unit.setReversed(true);
+        write(unit, 3, "+015.000");
+        write(unit, 51, "+000.001");
+        run(unit, 10);
+        EXPECT_GT(readNumber(unit, 1), SimUnit::kAmbient + 0.5) << (staged ? "stage" : "ideal mount");
+    }
+}
+
+TEST(SimStage, StagesAreReadAndDrawnWithinTheirRanges)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        SimUnit::Stage stage;
+    } cases[] = {
+        {"tau=60,dead=4,cool=10,heat=15", true, {60, 4, 10, 15}},
+        {"dead=0.5", true, {30, 0.5, 10, 10}},
+        {"tau=1,dead=3000,cool=0.1,heat=100", true, {1, 3000, 0.1, 100}},
+        {"tau=0.9", false, {}}, {"dead=-1", false, {}}, {"cool=100.5", false, {}}, {"tau=", false, {}},
+        {"tau=6x", false, {}}, {"gain=3", false, {}}, {"", false, {}}, {"tau=60,", false, {}},
+    };
+    for (const auto& c : cases) {
+        SimUnit::Stage stage;
+        std::string problem;
+        EXPECT_EQ(SimUnit::parseStage(c.text, stage, &problem), c.ok) << c.text;
+        if (c.ok)
+            EXPECT_TRUE(stage == c.stage) << c.text;
+        else
+            EXPECT_FALSE(problem.empty()) << c.text;
+    }
+    std::mt19937 random(7);
+    double shortest = 1e9, longest = 0;
+    for (int i = 0; i < 500; ++i) {
+        const SimUnit::Stage s = SimUnit::randomStage(random);
+        shortest = std::min(shortest, s.tau);
+        longest = std::max(longest, s.tau);
+        ASSERT_TRUE(s.tau >= 5 && s.tau <= 300 && s.dead >= 0.05 * s.tau && s.dead <= s.tau && s.cool >= 6
+                    && s.cool <= 12 && s.heat >= s.cool && s.heat <= 2 * s.cool);
+    }
+    EXPECT_LT(shortest, 7);
+    EXPECT_GT(longest, 250);
 }
 
 TEST(SimModel, AnUnreachableSetPointHoldsTheCurrentAtItsLimit)

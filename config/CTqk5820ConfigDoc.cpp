@@ -182,6 +182,7 @@ void CTqk5820ConfigDoc::DeleteContents()
     for (int p = 1; p < kParameterCount; ++p) {
         ClearFlags(p);
         value_[static_cast<std::size_t>(p)].clear();
+        lastValue_[static_cast<std::size_t>(p)].clear();
     }
     tracker_.Reset();
     online_ = false;
@@ -522,6 +523,12 @@ bool CTqk5820ConfigDoc::AnyOutstanding() const
     return readPending_.any() || writePending_.any();
 }
 
+const std::string& CTqk5820ConfigDoc::LastValueText(int p) const
+{
+    static const std::string none;
+    return ValidParameter(p) ? lastValue_[static_cast<std::size_t>(p)] : none;
+}
+
 const std::string& CTqk5820ConfigDoc::ValueText(int p) const
 {
     static const std::string none;
@@ -657,10 +664,12 @@ void CTqk5820ConfigDoc::File(const ReplyPacket& reply)
         }
         if (c == protocol::kClassRead && in(kReadSet, p)) {
             value_[i] = reply.data();
+            lastValue_[i] = value_[i];
             readPending_.reset(i);
             readAt_[i] = clock_.utcMillis();
         } else if (c == protocol::kClassWrite && in(kWriteSet, p)) {
             value_[i] = reply.data();
+            lastValue_[i] = value_[i];
             writePending_.reset(i);
         }
         return;

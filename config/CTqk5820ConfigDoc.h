@@ -210,6 +210,10 @@ public:
     std::uint64_t Activity() const { return activity_; }
     // When a reply to a read of p last brought a value (UTC ms), or -1.
     std::int64_t ReadAt(int p) const;
+    // The value the last reply brought (a read's, or a write's echo), kept
+    // while the next read of p is out (ValueText is empty then); empty once
+    // the contents are reset.
+    const std::string& LastValueText(int p) const;
     bool GetDisplayFlag(int panel) const;
     void SetDisplayFlag(int panel, bool shown);
     // Writes the seven display flags to the profile.
@@ -390,6 +394,7 @@ private:
     bool inFront_ = false;
     std::uint64_t activity_ = 0;
     std::array<std::int64_t, kParameterCount> readAt_;
+    std::array<std::string, kParameterCount> lastValue_;
     std::int64_t lastProbe_;
 
     bool draining_ = false;

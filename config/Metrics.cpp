@@ -53,8 +53,10 @@ Figures figuresOf(const Watched& w, std::int64_t now)
     if (!f.online || type == SensorTypeTracker::kNoType)
         return f;
     f.resistance = SensorTypeTracker::IsResistanceMode(type);
+    // A value whose next read is out stands until that read is answered:
+    // a scrape in between must not lose it.
     const auto read = [&](int p, bool fresh) -> std::optional<double> {
-        const std::string& text = doc.ValueText(p);
+        const std::string& text = doc.ValueText(p).size() == 8 ? doc.ValueText(p) : doc.LastValueText(p);
         const std::int64_t at = doc.ReadAt(p);
         if (text.size() != 8 || (fresh && (at < 0 || now - at > w.freshMs)))
             return std::nullopt;
@@ -69,7 +71,8 @@ Figures figuresOf(const Watched& w, std::int64_t now)
         f.setPoint = *v * scale;
     f.current = read(pn::kTeCurrent, true);
     f.voltage = read(pn::kTeVoltage, true);
-    const std::string& word = doc.ValueText(pn::kOutputState);
+    const std::string& word =
+        doc.ValueText(pn::kOutputState).size() == 8 ? doc.ValueText(pn::kOutputState) : doc.LastValueText(pn::kOutputState);
     const std::int64_t wordAt = doc.ReadAt(pn::kOutputState);
     if (word.size() == 8 && wordAt >= 0 && now - wordAt <= w.freshMs)
         f.output = Controller::OutputOn(word) ? 1.0 : 0.0;

@@ -234,6 +234,18 @@ TEST(CtlMetrics, PrometheusScrapesTheWatchAndGetsTheReadingsItPrints)
     // Its own lines go on meanwhile.
     EXPECT_FALSE(watch.readLine(3000).empty());
 
+    // A unit slow to answer has a read out most of the time: each scrape
+    // still has every reading, the last one answered.
+    ASSERT_EQ(sim.control("delay 1 300"), "ok");
+    for (int k = 0; k < 30; ++k) {
+        watch.readLine(100);
+        const std::string body = httpGet(port, "/metrics").body;
+        for (const char* name : {"tessol_temperature_celsius", "tessol_setpoint_celsius", "tessol_te_current_amperes",
+                                 "tessol_output_on"})
+            ASSERT_FALSE(sampleOf(body, name + labels).empty()) << name << " missing from scrape " << k;
+    }
+    ASSERT_EQ(sim.control("delay 1 0"), "ok");
+
     // Switched off: still named by its serial number, now offline.
     ASSERT_EQ(sim.control("off 1"), "ok");
     std::string offline;

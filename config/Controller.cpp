@@ -344,7 +344,7 @@ std::string Controller::AlarmRow(const alarms::Event& e) const
     // The unit followed last: a move clears its alarms under its own name.
     const int port = port_ >= 0 ? port_ : doc_.GetPortIndex();
     const int unit = port_ >= 0 ? unit_ : doc_.GetUnitNumber();
-    std::string row = CTqk5820ConfigDoc::ReportKey(port, unit) + "," + Serial() + ","
+    std::string row = CTqk5820ConfigDoc::ReportKey(port, unit) + "," + csvlog::field(Serial()) + ","
         + alarms::RuleName(e.rule) + "," + alarms::SeverityName(e.severity) + "," + alarms::WhatName(e.what) + ",";
     if (e.value)
         row += csvlog::number(*e.value);

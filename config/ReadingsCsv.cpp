@@ -11,6 +11,19 @@ std::string number(double value)
     return text;
 }
 
+std::string field(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    return out + "\"";
+}
+
 std::string age(std::int64_t millis)
 {
     char text[32];

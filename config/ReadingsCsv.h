@@ -47,6 +47,10 @@ std::string age(std::int64_t millis);
 
 // "%.3f": 24.998, -5.500.
 std::string number(double value);
+// A text as one CSV field: as it is, or in double quotes (each quote
+// doubled) when it holds a comma, a quote or a line break, so that a serial
+// number an instrument sends cannot shift the columns.
+std::string field(const std::string& text);
 // "on" or "off" from the output-state word (its last character "1" is on);
 // kNoOutput for a word that is not 8 characters.
 std::string outputText(const std::string& word);

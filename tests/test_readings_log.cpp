@@ -94,6 +94,11 @@ TEST(ReadingsCsv, NumbersOutputAndUnitsAreWrittenAsTheToolAlwaysHas)
     EXPECT_EQ(csvlog::unitText(true), "kOhms");
     EXPECT_EQ(csvlog::unitText(false), "\xc2\xb0" "C");
     EXPECT_EQ(csvlog::commentLine(7, "CALLKV", "COM2"), "# unit 07, serial number CALLKV, COM2");
+    // A field an instrument sends keeps to its column whatever it holds.
+    EXPECT_EQ(csvlog::field("SN-4711"), "SN-4711");
+    EXPECT_EQ(csvlog::field("A,B"), "\"A,B\"");
+    EXPECT_EQ(csvlog::field("6\" X"), "\"6\"\" X\"");
+    EXPECT_EQ(csvlog::field("a\nb"), "\"a\nb\"");
     EXPECT_EQ(csvlog::headerLine(true),
               "time,actual (kOhms),set point (kOhms),TE current (A),TE voltage (V),output,age (s)");
     csvlog::Row missing;

@@ -1,0 +1,342 @@
+#include "config/Tuner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// A set point stays this far inside the instrument's temperature limits.
+constexpr double kLimitRoom = 0.5;
+// The least move, in degrees, that counts as the temperature answering.
+constexpr double kLeastMove = 0.05;
+// A step of the verifying set has settled within this of its set point.
+constexpr double kSettleBand = 0.1;
+
+std::string number(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
+double snap(double value, const Tuner::Range& r)
+{
+    const double stepped = r.resolution > 0 ? std::round(value / r.resolution) * r.resolution : value;
+    return std::clamp(stepped, r.low, r.high);
+}
+
+} // namespace
+
+Tuner::Tuner(const Setup& setup) : setup_(setup)
+{
+    want_.setPoint = setup_.setPoint;
+    want_.gains = setup_.original;
+    const double high = setup_.highLimit - kLimitRoom;
+    const double low = setup_.lowLimit + kLimitRoom;
+    if (setup_.setPoint + setup_.step > high || setup_.setPoint - setup_.step < low || !(setup_.step > 0)) {
+        Fail("no room for a step of " + number(setup_.step) + " degrees within the temperature limits "
+             + number(setup_.lowLimit) + " to " + number(setup_.highLimit));
+        return;
+    }
+    // The user's gains, with a little integral action if they have none, so
+    // that the current shows what I does.
+    identify_ = setup_.original;
+    if (identify_.i <= 0)
+        identify_.i = std::max(setup_.i.resolution, snap(setup_.i.low + 0.01 * (setup_.i.high - setup_.i.low), setup_.i));
+    Begin(Phase::kBaseline, setup_.setPoint, identify_);
+}
+
+void Tuner::Begin(Phase phase, double setPoint, const Gains& gains)
+{
+    phase_ = phase;
+    want_.setPoint = setPoint;
+    want_.gains = gains;
+    want_.output = true;
+    phaseFrom_ = samples_.size();
+    phaseStart_ = -1;
+    moved_ = 0;
+    peakSlope_ = 0;
+    firstMove_ = -1;
+}
+
+void Tuner::Take(double t, double actual, double current)
+{
+    if (!Running())
+        return;
+    if (!samples_.empty() && t <= samples_.back().t)
+        return;
+    samples_.push_back({t, actual, current, want_.setPoint});
+    took_ = t - samples_.front().t;
+    if (phaseStart_ < 0)
+        phaseStart_ = t;
+    const tune::Sample& first = samples_[phaseFrom_];
+    const double toward = want_.setPoint >= first.actual ? 1.0 : -1.0;
+    moved_ = std::max(moved_, toward * (actual - first.actual));
+    if (firstMove_ < 0 && moved_ >= kLeastMove)
+        firstMove_ = t;
+    const double elapsed = t - phaseStart_;
+
+    // The current before the first step, for the fit.
+    if (phase_ == Phase::kBaseline) {
+        if (elapsed >= 5 && samples_.size() >= 3)
+            Begin(Phase::kUp, setup_.setPoint + direction_ * setup_.step, identify_);
+        return;
+    }
+    if (phase_ == Phase::kUp) {
+        // The loop drives the current to move the temperature toward the
+        // set point; a TE wired the wrong way round moves it away.
+        const double away = -toward * (actual - first.actual);
+        if (away > std::max(2 * kLeastMove, 0.1 * setup_.step) && moved_ < kLeastMove) {
+            Fail("the temperature moves the wrong way: check the TE wiring polarity");
+            return;
+        }
+        if (elapsed >= setup_.responseSeconds && moved_ < kLeastMove) {
+            Fail("no response within " + number(setup_.responseSeconds) + " s: check the TE wiring polarity");
+            return;
+        }
+    }
+    if (elapsed > setup_.longestPhaseSeconds) {
+        std::size_t limited = 0, count = 0;
+        for (std::size_t k = phaseFrom_ + (samples_.size() - phaseFrom_) / 2; k < samples_.size(); ++k, ++count) {
+            if (samples_[k].current >= setup_.posLimit - 0.01 || samples_[k].current <= setup_.negLimit + 0.01)
+                ++limited;
+        }
+        if (count > 0 && limited * 2 > count)
+            Fail("the stage did not settle: the current limit of "
+                 + number(current > 0 ? setup_.posLimit : std::fabs(setup_.negLimit)) + " A is reached");
+        else
+            Fail("the stage did not settle within " + number(setup_.longestPhaseSeconds) + " s");
+        return;
+    }
+    // The phase is over once the temperature has nearly stopped moving:
+    // its slope a tenth of the steepest seen since the phase began.
+    const double slope = Slope();
+    if (slope < 0)
+        return;
+    peakSlope_ = std::max(peakSlope_, slope);
+    // A stage slow to answer is watched at least three times as long as it
+    // took to begin moving.
+    if (moved_ < kLeastMove || slope >= 0.1 * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
+        return;
+
+    const double other = setup_.setPoint - direction_ * setup_.step;
+    switch (phase_) {
+    case Phase::kUp:
+        Begin(Phase::kDown, other, want_.gains);
+        break;
+    case Phase::kDown:
+        if (model_.fitted) {
+            // Down again with a corrected set: verify it.
+            Begin(Phase::kVerify, setup_.setPoint, Chosen());
+            break;
+        }
+        Propose();
+        if (phase_ == Phase::kFailed)
+            return;
+        Begin(Phase::kVerify, setup_.setPoint, Chosen());
+        break;
+    case Phase::kVerify: {
+        verified_ = tune::Judge(samples_, samples_[phaseFrom_].t, other, setup_.setPoint, kSettleBand);
+        // Settled means within the band for a while, not only slow.
+        if (!verified_.settled || t - (samples_[phaseFrom_].t + verified_.settleSeconds) < std::max(5.0, 0.2 * elapsed))
+            break;
+        const tune::Law seen = tune::FitLaw(samples_, phaseFrom_, samples_.size(), setup_.posLimit, setup_.negLimit);
+        const Gains chosen = Chosen();
+        // Only a step with readings enough tells the integral action apart.
+        if (!corrected_ && seen.fitted && seen.ki > 0 && wantedKi_ > 0 && chosen.i > 0
+            && samples_.size() - phaseFrom_ >= 30 && std::fabs(seen.ki / wantedKi_ - 1) > 0.4) {
+            corrected_ = true;
+            Gains& set = setup_.noOvershoot ? gentle_ : fast_;
+            set.i = snap(set.i * wantedKi_ / seen.ki, setup_.i);
+            Begin(Phase::kDown, other, set);
+            break;
+        }
+        phase_ = Phase::kDone;
+        want_.gains = Chosen();
+        want_.setPoint = setup_.setPoint;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+double Tuner::Slope() const
+{
+    // The slope between the means of the last two half windows.
+    const double t = samples_.back().t;
+    const double window = std::max(6.0, 0.2 * (t - phaseStart_));
+    double sumA = 0, sumB = 0;
+    int a = 0, b = 0;
+    for (std::size_t k = samples_.size(); k-- > phaseFrom_;) {
+        const double age = t - samples_[k].t;
+        if (age > window)
+            break;
+        if (age <= window / 2) {
+            sumA += samples_[k].actual;
+            ++a;
+        } else {
+            sumB += samples_[k].actual;
+            ++b;
+        }
+    }
+    if (a < 2 || b < 2 || t - phaseStart_ < window)
+        return -1;
+    return std::fabs(sumA / a - sumB / b) / (window / 2);
+}
+
+Tuner::Gains Tuner::InRange(double p, double i) const
+{
+    Gains g;
+    // P no larger than the rule says: rounding up would overshoot.
+    g.p = std::clamp(setup_.p.resolution > 0 ? std::floor(p / setup_.p.resolution + 1e-9) * setup_.p.resolution : p,
+                     setup_.p.low, setup_.p.high);
+    // Some integral action, however little: none would leave an offset.
+    g.i = std::max(snap(i, setup_.i), std::max(setup_.i.low, setup_.i.resolution));
+    g.d = snap(0, setup_.d);
+    return g;
+}
+
+void Tuner::Propose()
+{
+    model_ = tune::Fit(samples_);
+    if (!model_.fitted || !(model_.tau > 0) || (model_.coolGain <= 0 && model_.heatGain <= 0)) {
+        Fail("the response could not be made sense of: no model of the stage fits it");
+        return;
+    }
+    law_ = tune::FitLaw(samples_, 0, samples_.size(), setup_.posLimit, setup_.negLimit);
+    const Gains used = samples_.empty() ? setup_.original : want_.gains;
+    if (!law_.fitted || !(law_.kp > 0) || !(law_.ki > 0) || !(used.p > 0) || !(used.i > 0)) {
+        Fail("the instrument's loop could not be learnt from the current it drove");
+        return;
+    }
+    // P is a gain: current per degree per unit of P. I's integral action,
+    // taken first as a rate that P scales; the verifying step shows
+    // whether it does.
+    const double perP = law_.kp / used.p;
+    const double rateI = law_.ki / (law_.kp * used.i);
+    const double gain = tune::GainAround(model_, setup_.setPoint, setup_.step);
+    const auto make = [&](double closedLoopTau) {
+        const tune::Controller c = tune::Rule(model_, gain, closedLoopTau);
+        return InRange(c.kc / perP, 1.0 / (c.ti * rateI));
+    };
+    // A start from the rule; then the gains whose step settles soonest on
+    // the model within each set's overshoot, searched over the rows.
+    fast_ = make(std::max(model_.dead, 0.08 * model_.tau));
+    gentle_ = make(std::max(2.0 * model_.dead, 0.3 * model_.tau));
+    Search({perP, rateI, setup_.posLimit, setup_.negLimit});
+    const Gains& chosen = Chosen();
+    wantedKi_ = chosen.p * perP * rateI * chosen.i;
+}
+
+void Tuner::Search(const tune::Loop& loop)
+{
+    // Readings a second apart cannot tell a dead time to within half their
+    // spacing: the sets are found for the longer end of what it may be.
+    std::vector<double> spacing;
+    for (std::size_t k = 1; k < samples_.size(); ++k)
+        spacing.push_back(samples_[k].t - samples_[k - 1].t);
+    std::nth_element(spacing.begin(), spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2), spacing.end());
+    tune::Model model = model_;
+    model.dead += 0.5 * spacing[spacing.size() / 2];
+    // A step each way from the user's set point: heating and cooling differ,
+    // and a set must serve both.
+    const double from = setup_.setPoint;
+    const double horizon = 12 * (model.tau + model.dead) + 10;
+    // Candidates on log scales across each row, snapped to its steps.
+    const auto ladder = [](const Range& r, int count) {
+        std::vector<double> out;
+        const double low = std::max(r.low, r.resolution);
+        for (int k = 0; k < count; ++k) {
+            const double v = snap(low * std::pow(r.high / low, k / (count - 1.0)), r);
+            if (out.empty() || v != out.back())
+                out.push_back(v);
+        }
+        return out;
+    };
+    struct Best {
+        Gains gains;
+        double settle = 1e18;
+    } fast, gentle;
+    const auto judge = [&](double p, double i) {
+        const double giveUp = std::max(fast.settle, gentle.settle);
+        tune::StepResult r;
+        for (const double to : {from + setup_.step, from - setup_.step}) {
+            const tune::StepResult one = tune::Simulate(model, loop, p, i, from, to, kSettleBand, horizon, giveUp);
+            if (!one.settled)
+                return;
+            r.settleSeconds = std::max(r.settleSeconds, one.settleSeconds);
+            r.overshoot = std::max(r.overshoot, one.overshoot);
+        }
+        if (r.overshoot <= 0.04 && r.settleSeconds < fast.settle)
+            fast = {{p, i, 0}, r.settleSeconds};
+        if (r.overshoot <= 0.005 && r.settleSeconds < gentle.settle)
+            gentle = {{p, i, 0}, r.settleSeconds};
+    };
+    for (double p : ladder(setup_.p, 30)) {
+        for (double i : ladder(setup_.i, 30))
+            judge(p, i);
+    }
+    // Then the steps of each row around the best.
+    for (Best* b : {&fast, &gentle}) {
+        if (b->settle >= 1e18)
+            continue;
+        const Gains around = b->gains;
+        for (int dp = -3; dp <= 3; ++dp) {
+            for (int di = -3; di <= 3; ++di) {
+                const double p = around.p + dp * std::max(setup_.p.resolution, 0.05 * around.p);
+                const double i = around.i + di * std::max(setup_.i.resolution, 0.05 * around.i);
+                judge(snap(p, setup_.p), std::max(snap(i, setup_.i), setup_.i.resolution));
+            }
+        }
+    }
+    if (fast.settle < 1e18)
+        fast_ = fast.gains;
+    if (gentle.settle < 1e18)
+        gentle_ = gentle.gains;
+}
+
+void Tuner::Fail(const std::string& why)
+{
+    phase_ = Phase::kFailed;
+    why_ = why;
+    want_.gains = setup_.original;
+    want_.setPoint = setup_.setPoint;
+}
+
+void Tuner::Cancel()
+{
+    if (!Running())
+        return;
+    Fail("cancelled");
+    phase_ = Phase::kCancelled;
+}
+
+void Tuner::Stop(const std::string& why)
+{
+    if (Running())
+        Fail(why);
+}
+
+std::string Tuner::Status() const
+{
+    switch (phase_) {
+    case Phase::kBaseline:
+        return "reading the stage as it is";
+    case Phase::kUp:
+        return "stepping " + std::string(direction_ > 0 ? "up " : "down ") + number(setup_.step) + " degrees";
+    case Phase::kDown:
+        return model_.fitted ? "stepping back for the corrected set"
+                             : "stepping " + std::string(direction_ > 0 ? "down " : "up ") + number(setup_.step)
+                + " degrees past the set point";
+    case Phase::kVerify:
+        return std::string("verifying the ") + (setup_.noOvershoot ? "no-overshoot" : "fast") + " set";
+    case Phase::kDone:
+        return "done";
+    case Phase::kFailed:
+    case Phase::kCancelled:
+        return why_;
+    }
+    return {};
+}

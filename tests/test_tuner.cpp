@@ -1,0 +1,166 @@
+// The tuner: the stage's model fitted to what a simulated unit did, and
+// tunings of fast simulated stages from start to end, driven without a line.
+
+#include "config/TuneModel.h"
+#include "config/Tuner.h"
+#include "tests/support/TuneRig.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using Stage = sim::SimUnit::Stage;
+
+// The readings of a unit under the gains while its set point goes up 2 and
+// then down 2 from the ambient, each held `hold` seconds.
+std::vector<tune::Sample> upAndDown(const Stage& stage, const Tuner::Gains& gains, double hold)
+{
+    sim::SimUnit unit;
+    unit.setStage(stage);
+    unit.setSensorNoise(0.01);
+    std::vector<tune::Sample> out;
+    double t = 0;
+    // A few readings before the first step: the current before it.
+    for (const double setPoint : {22.0, 24.0, 20.0}) {
+        tunerig::hold(unit, gains, setPoint, true);
+        for (double end = t + (setPoint == 22.0 ? 5 : hold); t < end;) {
+            unit.advance(1.0);
+            t += 1.0;
+            out.push_back({t, tunerig::read(unit, pn::kActualTemperature), tunerig::read(unit, pn::kTeCurrent),
+                           setPoint});
+        }
+    }
+    return out;
+}
+
+TEST(TuneModel, TheFitFindsTheStageFromItsCurrentAndTemperature)
+{
+    const Stage stages[] = {{20, 2, 10, 20}, {60, 30, 8, 12}, {5, 0.5, 6, 6}, {200, 100, 12, 18}};
+    for (const Stage& s : stages) {
+        SCOPED_TRACE("tau " + std::to_string(s.tau) + " dead " + std::to_string(s.dead));
+        const auto samples = upAndDown(s, {2, 0.5, 0}, 8 * (s.tau + s.dead));
+        const tune::Model m = tune::Fit(samples);
+        ASSERT_TRUE(m.fitted);
+        EXPECT_NEAR(m.tau, s.tau, 0.15 * s.tau);
+        EXPECT_NEAR(m.dead, s.dead, std::max(1.0, 0.15 * s.dead));
+        EXPECT_NEAR(m.coolGain, s.cool, 0.1 * s.cool);
+        EXPECT_NEAR(m.heatGain, s.heat, 0.1 * s.heat);
+        EXPECT_NEAR(m.ambient, sim::SimUnit::kAmbient, 0.1);
+        EXPECT_LT(m.noise, 0.02);
+    }
+}
+
+} // namespace
+
+namespace {
+
+Tuner::Setup setupFor(const Tuner::Gains& original)
+{
+    Tuner::Setup setup;
+    setup.original = original;
+    setup.setPoint = sim::SimUnit::kAmbient;
+    setup.step = 2;
+    return setup;
+}
+
+// Tuned, fast stages settle a 2-degree step each way with either set, the
+// fast one sooner, and the tuning takes at most ten times the stage's time.
+TEST(Tuner, FastStagesAreTunedAndTheirStepsSettle)
+{
+    const Stage stages[] = {{10, 1, 10, 20}, {20, 8, 8, 12}, {5, 0.5, 6, 6}};
+    for (const Stage& s : stages) {
+        SCOPED_TRACE("tau " + std::to_string(s.tau) + " dead " + std::to_string(s.dead));
+        sim::SimUnit unit;
+        unit.setStage(s);
+        unit.setSensorNoise(0.01);
+        const Tuner::Gains cautious {2, 0.5, 0};
+        tunerig::hold(unit, cautious, sim::SimUnit::kAmbient, true);
+        Tuner tuner(setupFor(cautious));
+        tunerig::run(unit, tuner, 1.0, 100 * (s.tau + s.dead));
+        ASSERT_EQ(tuner.GetPhase(), Tuner::Phase::kDone) << tuner.Why();
+        EXPECT_LE(tuner.Took(), 10 * (s.tau + s.dead) + 30);
+        EXPECT_NEAR(tuner.Found().tau, s.tau, 0.2 * s.tau);
+        EXPECT_TRUE(tuner.Verified().settled);
+        // What the tuner leaves: the fast set, at the user's set point.
+        EXPECT_TRUE(tuner.Want().gains == tuner.Fast());
+        EXPECT_EQ(tuner.Want().setPoint, sim::SimUnit::kAmbient);
+        for (const double to : {24.0, 20.0}) {
+            double settle[2] = {};
+            int k = 0;
+            for (const Tuner::Gains& set : {tuner.Fast(), tuner.NoOvershoot()}) {
+                const auto samples = tunerig::step(s, 0.01, set, sim::SimUnit::kAmbient, to, 0.5, 30 * (s.tau + s.dead));
+                const tune::StepResult r = tune::Judge(samples, 0, sim::SimUnit::kAmbient, to, 0.1);
+                EXPECT_TRUE(r.settled) << "to " << to;
+                EXPECT_LE(r.overshoot, k == 0 ? 0.06 : 0.015) << "to " << to;
+                settle[k++] = r.settleSeconds;
+            }
+            EXPECT_LE(settle[0], settle[1] + 1.0) << "to " << to;
+        }
+    }
+}
+
+// A TE wired the wrong way round stops the tuner within 30 s, and a
+// cancelled one: both want the user's gains and set point back.
+TEST(Tuner, AReversedTeOrCancelStopsAndWantsTheUsersGainsBack)
+{
+    const Tuner::Gains mine {20, 1, 0};
+    for (const bool reversed : {true, false}) {
+        sim::SimUnit unit;
+        unit.setStage(Stage {10, 1, 10, 20});
+        unit.setReversed(reversed);
+        tunerig::hold(unit, mine, sim::SimUnit::kAmbient, true);
+        Tuner::Setup setup = setupFor(mine);
+        Tuner tuner(setup);
+        double stoppedAt = -1;
+        tunerig::run(unit, tuner, 1.0, 300, [&](double t) {
+            if (!reversed && t >= 12)
+                tuner.Cancel();
+            if (!tuner.Running() && stoppedAt < 0)
+                stoppedAt = t;
+        });
+        ASSERT_GE(stoppedAt, 0);
+        if (reversed) {
+            EXPECT_EQ(tuner.GetPhase(), Tuner::Phase::kFailed);
+            EXPECT_NE(tuner.Why().find("check the TE wiring polarity"), std::string::npos) << tuner.Why();
+            EXPECT_LE(stoppedAt, 30 + 5);
+        } else {
+            EXPECT_EQ(tuner.GetPhase(), Tuner::Phase::kCancelled);
+            EXPECT_EQ(stoppedAt, 12);
+        }
+        EXPECT_TRUE(tuner.Want().gains == mine);
+        EXPECT_EQ(tuner.Want().setPoint, sim::SimUnit::kAmbient);
+        // And the unit holds them again.
+        EXPECT_EQ(tunerig::read(unit, pn::kPidP), 20);
+        EXPECT_EQ(tunerig::read(unit, pn::kSetTemperature), sim::SimUnit::kAmbient);
+    }
+}
+
+// A stage that never answers (a sensor off the stage): no response within
+// the response time; and no room for the step within the limits.
+TEST(Tuner, NoResponseOrNoRoomIsSaid)
+{
+    sim::SimUnit unit;
+    unit.setStage(Stage {10, 1, 10, 20});
+    unit.force(pn::kActualTemperature, "+022.000", nullptr);
+    tunerig::hold(unit, {2, 0.5, 0}, sim::SimUnit::kAmbient, true);
+    Tuner tuner(setupFor({2, 0.5, 0}));
+    tunerig::run(unit, tuner, 1.0, 300);
+    EXPECT_EQ(tuner.Why(), "no response within 30 s: check the TE wiring polarity");
+    EXPECT_LE(tuner.Took(), 30 + 5 + 1);
+
+    Tuner::Setup cramped = setupFor({2, 0.5, 0});
+    cramped.highLimit = 23;
+    cramped.lowLimit = 21;
+    Tuner none(cramped);
+    EXPECT_EQ(none.GetPhase(), Tuner::Phase::kFailed);
+    EXPECT_EQ(none.Why(), "no room for a step of 2 degrees within the temperature limits 21 to 23");
+    // Both ways are stepped: room on one side is not enough.
+    cramped.lowLimit = 10;
+    EXPECT_FALSE(Tuner(cramped).Running());
+    cramped.highLimit = 24.5;
+    EXPECT_TRUE(Tuner(cramped).Running());
+}
+
+} // namespace

@@ -1,23 +1,15 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "link/ParameterTable.h"
 #include "resources/DialogTemplates.h"
-
-namespace {
-
-// Parameter-table rows of the three entries.
-constexpr std::uint8_t kProportionalRow = 6;
-constexpr std::uint8_t kIntegralRow = 53;
-constexpr std::uint8_t kDerivativeRow = 8;
-
-} // namespace
 
 CTqk5820ConfigPidDialog::CTqk5820ConfigPidDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kPidPanel, parent)
     , terms_ {{
-          {1123, 1124, kProportionalRow, pn::kPidP},
-          {1127, 1128, kIntegralRow, pn::kPidI},
-          {1129, 1130, kDerivativeRow, pn::kPidD},
+          {1123, 1124, ParameterTable::kRowPidP, pn::kPidP},
+          {1127, 1128, ParameterTable::kRowPidI, pn::kPidI},
+          {1129, 1130, ParameterTable::kRowPidD, pn::kPidD},
       }}
 {
 }

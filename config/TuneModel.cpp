@@ -85,7 +85,7 @@ struct Trial {
 
 // The best gains and ambient for a time constant and dead time, and what
 // they leave unexplained.
-Trial trial(const std::vector<Sample>& s, double tau, double dead, const std::array<bool, kTerms>& used)
+Trial trial(const std::vector<Sample>& s, double tau, double dead, const std::array<bool, kTerms>& used, bool one)
 {
     std::array<Row, kTerms> a {};
     Row b {};
@@ -100,7 +100,9 @@ Trial trial(const std::vector<Sample>& s, double tau, double dead, const std::ar
             const double decay = std::exp(-dt / tau);
             // The mean current over the interval, as far as the readings tell.
             const double u = 0.5 * (current(s[k - 1].t - dead) + current(s[k].t - dead));
-            const Row input {1.0, -std::max(u, 0.0), -std::min(u, 0.0), 0.0};
+            // One gain for both directions where only one was seen.
+            const Row input {1.0, one ? (used[1] ? -u : 0.0) : -std::max(u, 0.0),
+                             one ? (used[2] ? -u : 0.0) : -std::min(u, 0.0), 0.0};
             for (std::size_t i = 0; i < 3; ++i)
                 state[i] = state[i] * decay + (1.0 - decay) * input[i];
         }
@@ -133,14 +135,22 @@ Model Fit(const std::vector<Sample>& samples)
     if (samples.size() < 10)
         return model;
     const double span = samples.back().t - samples.front().t;
-    bool cooled = false, heated = false;
+    // A direction the current took only in passing (a tenth of the
+    // readings or less) tells too little of its gain: the other's stands for
+    // both.
+    std::size_t cooling = 0, heating = 0;
     double low = samples.front().current, high = low;
     for (const Sample& s : samples) {
-        cooled = cooled || s.current > 1e-3;
-        heated = heated || s.current < -1e-3;
+        cooling += s.current > 0.02 ? 1 : 0;
+        heating += s.current < -0.02 ? 1 : 0;
         low = std::min(low, s.current);
         high = std::max(high, s.current);
     }
+    bool cooled = cooling * 10 > samples.size();
+    bool heated = heating * 10 > samples.size();
+    const bool one = cooled != heated;
+    if (!cooled && !heated)
+        cooled = true;
     if (span <= 0 || high - low < 1e-3)
         return model;
     // Gains of a direction the current never took cannot be told; nor,
@@ -154,7 +164,7 @@ Model Fit(const std::vector<Sample>& samples)
     double bestTau = 0, bestDead = 0;
     Trial best;
     const auto consider = [&](double tau, double dead) {
-        const Trial t = trial(samples, tau, dead, used);
+        const Trial t = trial(samples, tau, dead, used, one);
         if (t.ok && (!best.ok || t.sse < best.sse)) {
             best = t;
             bestTau = tau;
@@ -280,10 +290,13 @@ StepResult Simulate(const Model& model, const Loop& loop, double p, double i, do
     StepResult r;
     const double kp = loop.perP * p;
     const double ki = kp * loop.rateI * i;
-    const auto pull = [&](double u) { return (u >= 0 ? model.coolGain : model.heatGain) * u; };
+    // A direction not seen takes the other's gain.
+    const double cool = model.coolGain > 0 ? model.coolGain : model.heatGain;
+    const double heat = model.heatGain > 0 ? model.heatGain : model.coolGain;
+    const auto pull = [&](double u) { return (u >= 0 ? cool : heat) * u; };
     const auto holding = [&](double t) {
         // The current that holds t: cooling below the ambient, heating above.
-        const double gain = t <= model.ambient ? model.coolGain : model.heatGain;
+        const double gain = t <= model.ambient ? cool : heat;
         return gain > 0 ? (model.ambient - t) / gain : 0.0;
     };
     if (!(kp > 0) || !(ki > 0) || !(model.tau > 0))

@@ -35,7 +35,7 @@ Tuner::Tuner(const Setup& setup) : setup_(setup)
     const double high = setup_.highLimit - kLimitRoom;
     const double low = setup_.lowLimit + kLimitRoom;
     if (setup_.setPoint + setup_.step > high || setup_.setPoint - setup_.step < low || !(setup_.step > 0)) {
-        Fail("no room for a step of " + number(setup_.step) + " degrees within the temperature limits "
+        Fail(Reason::kNoRoom, "no room for a step of " + number(setup_.step) + " degrees within the temperature limits "
              + number(setup_.lowLimit) + " to " + number(setup_.highLimit));
         return;
     }
@@ -77,6 +77,12 @@ void Tuner::Take(double t, double actual, double current)
         firstMove_ = t;
     const double elapsed = t - phaseStart_;
 
+    if (phase_ == Phase::kHold) {
+        const double scale = model_.tau + model_.dead;
+        if ((elapsed >= scale && std::fabs(actual - want_.setPoint) <= 2 * kSettleBand) || elapsed >= 8 * scale)
+            Begin(Phase::kVerify, setup_.setPoint, want_.gains);
+        return;
+    }
     // The current before the first step, for the fit.
     if (phase_ == Phase::kBaseline) {
         if (elapsed >= 5 && samples_.size() >= 3)
@@ -88,11 +94,11 @@ void Tuner::Take(double t, double actual, double current)
         // set point; a TE wired the wrong way round moves it away.
         const double away = -toward * (actual - first.actual);
         if (away > std::max(2 * kLeastMove, 0.1 * setup_.step) && moved_ < kLeastMove) {
-            Fail("the temperature moves the wrong way: check the TE wiring polarity");
+            Fail(Reason::kWrongWay, "the temperature moves the wrong way: check the TE wiring polarity");
             return;
         }
         if (elapsed >= setup_.responseSeconds && moved_ < kLeastMove) {
-            Fail("no response within " + number(setup_.responseSeconds) + " s: check the TE wiring polarity");
+            Fail(Reason::kNoResponse, "no response within " + number(setup_.responseSeconds) + " s: check the TE wiring polarity");
             return;
         }
     }
@@ -103,21 +109,25 @@ void Tuner::Take(double t, double actual, double current)
                 ++limited;
         }
         if (count > 0 && limited * 2 > count)
-            Fail("the stage did not settle: the current limit of "
+            Fail(Reason::kUnsettled, "the stage did not settle: the current limit of "
                  + number(current > 0 ? setup_.posLimit : std::fabs(setup_.negLimit)) + " A is reached");
         else
-            Fail("the stage did not settle within " + number(setup_.longestPhaseSeconds) + " s");
+            Fail(Reason::kUnsettled, "the stage did not settle within " + number(setup_.longestPhaseSeconds) + " s");
         return;
     }
     // The phase is over once the temperature has nearly stopped moving:
-    // its slope a tenth of the steepest seen since the phase began.
+    // its slope a fifth (verifying: a tenth) of the steepest seen since the
+    // phase began.
     const double slope = Slope();
     if (slope < 0)
         return;
     peakSlope_ = std::max(peakSlope_, slope);
     // A stage slow to answer is watched at least three times as long as it
     // took to begin moving.
-    if (moved_ < kLeastMove || slope >= 0.1 * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
+    // The model needs the response's shape, not its last tail: the steps
+    // that teach it end sooner than the one that shows the set.
+    const double enough = phase_ == Phase::kVerify ? 0.1 : 0.2;
+    if (moved_ < kLeastMove || slope >= enough * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
         return;
 
     const double other = setup_.setPoint - direction_ * setup_.step;
@@ -134,7 +144,7 @@ void Tuner::Take(double t, double actual, double current)
         Propose();
         if (phase_ == Phase::kFailed)
             return;
-        Begin(Phase::kVerify, setup_.setPoint, Chosen());
+        Begin(Phase::kHold, other, Chosen());
         break;
     case Phase::kVerify: {
         verified_ = tune::Judge(samples_, samples_[phaseFrom_].t, other, setup_.setPoint, kSettleBand);
@@ -202,13 +212,13 @@ void Tuner::Propose()
 {
     model_ = tune::Fit(samples_);
     if (!model_.fitted || !(model_.tau > 0) || (model_.coolGain <= 0 && model_.heatGain <= 0)) {
-        Fail("the response could not be made sense of: no model of the stage fits it");
+        Fail(Reason::kNoModel, "the response could not be made sense of: no model of the stage fits it");
         return;
     }
     law_ = tune::FitLaw(samples_, 0, samples_.size(), setup_.posLimit, setup_.negLimit);
     const Gains used = samples_.empty() ? setup_.original : want_.gains;
     if (!law_.fitted || !(law_.kp > 0) || !(law_.ki > 0) || !(used.p > 0) || !(used.i > 0)) {
-        Fail("the instrument's loop could not be learnt from the current it drove");
+        Fail(Reason::kNoModel, "the instrument's loop could not be learnt from the current it drove");
         return;
     }
     // P is a gain: current per degree per unit of P. I's integral action,
@@ -233,13 +243,17 @@ void Tuner::Propose()
 void Tuner::Search(const tune::Loop& loop)
 {
     // Readings a second apart cannot tell a dead time to within half their
-    // spacing: the sets are found for the longer end of what it may be.
+    // spacing, and a dead time a little longer than found costs a fast set
+    // much: each set must hold on the model as found (plus that) and with
+    // a quarter as much dead time again.
     std::vector<double> spacing;
     for (std::size_t k = 1; k < samples_.size(); ++k)
         spacing.push_back(samples_[k].t - samples_[k - 1].t);
     std::nth_element(spacing.begin(), spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2), spacing.end());
     tune::Model model = model_;
     model.dead += 0.5 * spacing[spacing.size() / 2];
+    tune::Model slower = model;
+    slower.dead = 1.25 * model.dead;
     // A step each way from the user's set point: heating and cooling differ,
     // and a set must serve both.
     const double from = setup_.setPoint;
@@ -262,12 +276,17 @@ void Tuner::Search(const tune::Loop& loop)
     const auto judge = [&](double p, double i) {
         const double giveUp = std::max(fast.settle, gentle.settle);
         tune::StepResult r;
-        for (const double to : {from + setup_.step, from - setup_.step}) {
-            const tune::StepResult one = tune::Simulate(model, loop, p, i, from, to, kSettleBand, horizon, giveUp);
-            if (!one.settled)
-                return;
-            r.settleSeconds = std::max(r.settleSeconds, one.settleSeconds);
-            r.overshoot = std::max(r.overshoot, one.overshoot);
+        for (const tune::Model* m : {&model, &slower}) {
+            for (const double to : {from + setup_.step, from - setup_.step}) {
+                const tune::StepResult one = tune::Simulate(*m, loop, p, i, from, to, kSettleBand, horizon, giveUp);
+                if (!one.settled)
+                    return;
+                // The settling time is the model's as found; the slower
+                // one only bounds the overshoot.
+                if (m == &model)
+                    r.settleSeconds = std::max(r.settleSeconds, one.settleSeconds);
+                r.overshoot = std::max(r.overshoot, one.overshoot);
+            }
         }
         if (r.overshoot <= 0.04 && r.settleSeconds < fast.settle)
             fast = {{p, i, 0}, r.settleSeconds};
@@ -297,9 +316,10 @@ void Tuner::Search(const tune::Loop& loop)
         gentle_ = gentle.gains;
 }
 
-void Tuner::Fail(const std::string& why)
+void Tuner::Fail(Reason reason, const std::string& why)
 {
     phase_ = Phase::kFailed;
+    stop_ = reason;
     why_ = why;
     want_.gains = setup_.original;
     want_.setPoint = setup_.setPoint;
@@ -309,14 +329,14 @@ void Tuner::Cancel()
 {
     if (!Running())
         return;
-    Fail("cancelled");
+    Fail(Reason::kCancelled, "cancelled");
     phase_ = Phase::kCancelled;
 }
 
 void Tuner::Stop(const std::string& why)
 {
     if (Running())
-        Fail(why);
+        Fail(Reason::kByOwner, why);
 }
 
 std::string Tuner::Status() const
@@ -330,6 +350,8 @@ std::string Tuner::Status() const
         return model_.fitted ? "stepping back for the corrected set"
                              : "stepping " + std::string(direction_ > 0 ? "down " : "up ") + number(setup_.step)
                 + " degrees past the set point";
+    case Phase::kHold:
+        return std::string("settling under the ") + (setup_.noOvershoot ? "no-overshoot" : "fast") + " set";
     case Phase::kVerify:
         return std::string("verifying the ") + (setup_.noOvershoot ? "no-overshoot" : "fast") + " set";
     case Phase::kDone:

@@ -26,7 +26,10 @@
 //    for heating and for cooling, time constant, dead time, noise), and the
 //    instrument's loop law to the current and the error. Two sets follow:
 //    fast, and without overshoot.
-// 4. Verify: with the chosen set the set point steps back to the user's,
+// 4. Hold: the chosen set takes over where the set point stands, and the
+//    stage is given time to settle under it (an instrument that does not
+//    carry its integral over to new gains kicks).
+// 5. Verify: with the chosen set the set point steps back to the user's,
 //    so the user sees the response before keeping it. Where the integral
 //    action the step showed differs from the one wanted (the instrument's
 //    I is not what was learnt with the user's P), I is corrected and the
@@ -59,7 +62,9 @@ public:
         Range p {1, 100, 1}, i {0, 10, 0.1}, d {0, 10, 1};
         bool noOvershoot = false;      // verify (and keep) that set, not the fast one
     };
-    enum class Phase { kBaseline, kUp, kDown, kVerify, kDone, kFailed, kCancelled };
+    enum class Phase { kBaseline, kUp, kDown, kHold, kVerify, kDone, kFailed, kCancelled };
+    // Why it stopped, for a caller that tells the ways apart.
+    enum class Reason { kNone, kNoRoom, kWrongWay, kNoResponse, kUnsettled, kNoModel, kCancelled, kByOwner };
     struct Wanted {
         double setPoint = 0;
         Gains gains;
@@ -79,11 +84,13 @@ public:
     Phase GetPhase() const { return phase_; }
     bool Running() const
     {
-        return phase_ == Phase::kBaseline || phase_ == Phase::kUp || phase_ == Phase::kDown || phase_ == Phase::kVerify;
+        return phase_ == Phase::kBaseline || phase_ == Phase::kUp || phase_ == Phase::kDown || phase_ == Phase::kHold
+            || phase_ == Phase::kVerify;
     }
     // "up 2 degrees", "verifying the fast set", "done", or why it stopped.
     std::string Status() const;
     const std::string& Why() const { return why_; }
+    Reason StoppedFor() const { return stop_; }
 
     // What was found (once phase 3 is over).
     const tune::Model& Found() const { return model_; }
@@ -105,7 +112,7 @@ private:
     void Propose();
     // The sets whose step settles soonest on the model.
     void Search(const tune::Loop& loop);
-    void Fail(const std::string& why);
+    void Fail(Reason reason, const std::string& why);
     Gains InRange(double p, double i) const;
 
     Setup setup_;
@@ -113,6 +120,7 @@ private:
     Phase phase_ = Phase::kBaseline;
     Gains identify_;
     std::string why_;
+    Reason stop_ = Reason::kNone;
     std::vector<tune::Sample> samples_;
     std::size_t phaseFrom_ = 0;   // index of the phase's first reading
     double phaseStart_ = -1;      // s

@@ -18,6 +18,10 @@ public:
     // The set point's rows: degrees C, and kOhm in a resistance mode.
     static constexpr std::uint8_t kRowSetTemperature = 1;
     static constexpr std::uint8_t kRowSetResistance = 43;
+    // The PID panel's rows: P, I and D.
+    static constexpr std::uint8_t kRowPidP = 6;
+    static constexpr std::uint8_t kRowPidI = 53;
+    static constexpr std::uint8_t kRowPidD = 8;
     static constexpr std::uint8_t setPointRow(bool resistance)
     {
         return resistance ? kRowSetResistance : kRowSetTemperature;

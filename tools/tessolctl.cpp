@@ -13,6 +13,7 @@
 #include "config/SensorWords.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsJob.h"
+#include "config/Tuner.h"
 #include "config/SetPointProgram.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
@@ -50,7 +51,8 @@
 namespace {
 
 enum Exit { kOk = 0, kRefused = 1, kUsage = 2, kPortFailed = 3, kFileFailed = 4, kNotConfirmed = 5, kLimited = 6,
-            kNoAnswer = 7, kAlarm = 8, kProgramStopped = 9, kProgramAborted = 10 };
+            kNoAnswer = 7, kAlarm = 8, kProgramStopped = 9, kProgramAborted = 10, kTuneNoRoom = 11,
+            kTuneWiring = 12, kTuneUnsettled = 13, kTuneNoModel = 14, kTuneCancelled = 15 };
 // diff: the instrument's settings differ from the file's.
 constexpr int kDiffers = 1;
 
@@ -78,6 +80,12 @@ const char* const kUsageText =
     "  run [--resume] FILE run the set-point program in FILE (steps, ramps, soaks; see docs/programs.md),\n"
     "                      printing each step as it starts; --resume takes up an interrupted run of\n"
     "                      FILE on the unit where it stood (kept in $XDG_STATE_HOME/tessol)\n"
+    "  tune [--step S] [--no-overshoot] [--response S]\n"
+    "                      find P, I and D by experiment: steps of S degrees (default 2) either side\n"
+    "                      of the set point with the unit's own gains, a model of the stage fitted to\n"
+    "                      its temperature and TE current, a fast and a no-overshoot set, and a step\n"
+    "                      with the fast one (or --no-overshoot) to show it; keeps that set. The\n"
+    "                      temperature must move the right way within --response seconds (default 30)\n"
     "  watch [--interval S] [--count N] [--csv FILE]\n"
     "        [--mqtt URL [--mqtt-control] [--mqtt-discovery] [--mqtt-ca FILE]]\n"
     "        [--alarm RULE]... [--exit-on-alarm] [--metrics [HOST:]PORT]\n"
@@ -109,7 +117,11 @@ const char* const kUsageText =
     "--change-sensor-type): nothing written, 5 one is not confirmed, 7 the unit went away.\n"
     "watch: 8 an alarm was raised (--exit-on-alarm). run: 0 done, 4 FILE cannot be run (its problems\n"
     "are listed; --resume: no run of FILE was interrupted on the unit), 9 the set point was changed\n"
-    "elsewhere (the program stops there), 10 interrupted.\n";
+    "elsewhere (the program stops there), 10 interrupted. tune: 0 tuned, 7 the unit went away (its\n"
+    "gains are written back once it is back), 11 no room for the steps within the temperature limits\n"
+    "or a resistance mode, 12 no response or the wrong way (TE wiring), 13 the stage did not settle,\n"
+    "14 no model fits the response, 15 interrupted; on every stop but 0 the unit's own P, I, D and\n"
+    "set point are written back.\n";
 
 int usage(const char* problem = nullptr)
 {
@@ -1381,6 +1393,184 @@ int runProgram(DocSession& s, const std::string& path, bool resume)
     }
 }
 
+// What has been written to the unit for the tuner: nothing yet (NaN, -1).
+struct Held {
+    double p = NAN, i = NAN, d = NAN, setPoint = NAN;
+    int output = -1;
+};
+
+// Writes the gains, set point and output the tuner wants, those that differ
+// from what was last written; false while one of them waits for the line.
+bool holdWanted(CTqk5820ConfigDoc& doc, const Tuner::Wanted& want, Held& held)
+{
+    bool all = true;
+    const auto put = [&](int p, double value, double& was) {
+        if (value == was)
+            return;
+        if (doc.CommitNumber(p, static_cast<float>(value)))
+            was = value;
+        else
+            all = false;
+    };
+    put(pn::kPidP, want.gains.p, held.p);
+    put(pn::kPidI, want.gains.i, held.i);
+    put(pn::kPidD, want.gains.d, held.d);
+    put(pn::kSetTemperature, want.setPoint, held.setPoint);
+    if (held.output != (want.output ? 1 : 0)) {
+        if (doc.CommitText(pn::kOutputState, want.output ? protocol::kOutputOnWord : protocol::kOutputOffWord))
+            held.output = want.output ? 1 : 0;
+        else
+            all = false;
+    }
+    return all;
+}
+
+int runTune(DocSession& s, double step, bool gentle, double responseSeconds)
+{
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    CTqk5820ConfigDoc& doc = s.doc();
+    const std::string who = unitOnLine(s, doc);
+    if (SensorTypeTracker::IsResistanceMode(doc.GetSensorType())) {
+        std::fprintf(stderr, "tessolctl: %s: tuning needs a temperature mode; the sensor is in a resistance mode\n",
+                     who.c_str());
+        return kTuneNoRoom;
+    }
+    // What the unit holds now: the gains, set point and limits, read afresh.
+    const int wanted[] = {pn::kPidP, pn::kPidI, pn::kPidD, pn::kSetTemperature, pn::kPositiveCurrentLimit,
+                          pn::kNegativeCurrentLimit, pn::kHighTemperatureLimit, pn::kLowTemperatureLimit,
+                          pn::kOutputState};
+    std::map<int, float> had;
+    const std::int64_t askedAt = s.clock().utcMillis();
+    while (had.size() < std::size(wanted) && s.clock().utcMillis() - askedAt < 10000 && doc.IsOnline()) {
+        for (int p : wanted) {
+            float v = 0;
+            if (!had.count(p) && doc.GetNumber(p, v))
+                had[p] = v;
+        }
+        s.pass();
+    }
+    if (had.size() < std::size(wanted))
+        return notAnswering(s);
+    Tuner::Setup setup;
+    setup.original = {had[pn::kPidP], had[pn::kPidI], had[pn::kPidD]};
+    setup.setPoint = had[pn::kSetTemperature];
+    setup.step = step;
+    setup.responseSeconds = responseSeconds;
+    setup.posLimit = had[pn::kPositiveCurrentLimit];
+    setup.negLimit = had[pn::kNegativeCurrentLimit];
+    setup.highLimit = had[pn::kHighTemperatureLimit];
+    setup.lowLimit = had[pn::kLowTemperatureLimit];
+    setup.noOvershoot = gentle;
+    const auto range = [](std::uint8_t row) {
+        const float scale = ParameterTable::scale(row);
+        return Tuner::Range {ParameterTable::minimum(row) / scale, ParameterTable::maximum(row) / scale, 1.0 / scale};
+    };
+    setup.p = range(ParameterTable::kRowPidP);
+    setup.i = range(ParameterTable::kRowPidI);
+    setup.d = range(ParameterTable::kRowPidD);
+    const bool outputWasOn = Controller::OutputOn(doc.LastValueText(pn::kOutputState));
+    Tuner tuner(setup);
+    Held held;
+    std::string shown;
+    std::int64_t readAt = 0;
+    std::int64_t tookAt = -1;
+    const std::int64_t start = s.clock().utcMillis();
+    const auto say = [&](const std::string& text) {
+        std::printf("%s %s\n", csvlog::isoTime(s.clock().utcMillis()).c_str(), text.c_str());
+        std::fflush(stdout);
+    };
+    while (tuner.Running()) {
+        if (stopRequested)
+            tuner.Cancel();
+        else if (!doc.IsOnline())
+            tuner.Stop("the unit stopped answering");
+        else if (Controller::OutputError(doc.LastValueText(pn::kOutputState)))
+            tuner.Stop("the instrument reports an error");
+        if (tuner.Status() != shown && tuner.Running()) {
+            shown = tuner.Status();
+            say(shown);
+        }
+        if (!tuner.Running())
+            break;
+        holdWanted(doc, tuner.Want(), held);
+        // The temperature and the current ten times a second (a unit alone
+        // on its line answers that often), and each new temperature read
+        // with the newest current.
+        const std::int64_t now = s.clock().utcMillis();
+        if (now - readAt >= 100) {
+            float v = 0;
+            doc.GetNumber(pn::kActualTemperature, v);
+            doc.GetNumber(pn::kTeCurrent, v);
+            doc.GetNumber(pn::kOutputState, v);
+            readAt = now;
+        }
+        const std::int64_t at = doc.ReadAt(pn::kActualTemperature);
+        const std::string& current = doc.LastValueText(pn::kTeCurrent);
+        if (at > tookAt && current.size() == 8) {
+            tookAt = at;
+            tuner.Take((at - start) / 1000.0, protocol::textToDouble(doc.LastValueText(pn::kActualTemperature)),
+                       protocol::textToDouble(current));
+        }
+        s.pass();
+    }
+    // The end: the found set, or the unit's own back (once it answers again).
+    Tuner::Wanted end = tuner.Want();
+    end.output = tuner.GetPhase() == Tuner::Phase::kDone ? true : outputWasOn;
+    // Written again whatever was written before: the unit may have lost
+    // it (switched off meanwhile).
+    held = Held();
+    const std::int64_t endAt = s.clock().utcMillis();
+    bool back = false;
+    while (s.clock().utcMillis() - endAt < 60000) {
+        if (doc.IsOnline() && holdWanted(doc, end, held) && !doc.AnyOutstanding()) {
+            back = true;
+            break;
+        }
+        s.pass();
+    }
+    const auto gains = [](const Tuner::Gains& g) {
+        char text[64];
+        std::snprintf(text, sizeof text, "P %g, I %g, D %g", g.p, g.i, g.d);
+        return std::string(text);
+    };
+    const tune::Model& m = tuner.Found();
+    if (m.fitted) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "found: time constant %.1f s, dead time %.1f s, %s %.2f C/A, %s %.2f C/A, noise %.3f C",
+                      m.tau, m.dead, "heating", m.heatGain, "cooling", m.coolGain, m.noise);
+        say(text);
+        say("fast: " + gains(tuner.Fast()) + "; no overshoot: " + gains(tuner.NoOvershoot()));
+    }
+    if (tuner.GetPhase() == Tuner::Phase::kDone) {
+        const tune::StepResult& v = tuner.Verified();
+        char text[160];
+        std::snprintf(text, sizeof text, "the %s set's step settled within 0.1 C in %.0f s, overshoot %.1f %%",
+                      gentle ? "no-overshoot" : "fast", v.settleSeconds, 100 * v.overshoot);
+        say(text);
+        say(std::string(back ? "kept: " : "not confirmed: ") + gains(tuner.Chosen()) + " (was "
+            + gains(setup.original) + ")");
+        return back ? kOk : kNotConfirmed;
+    }
+    std::fprintf(stderr, "tessolctl: %s: tuning stopped: %s; %s %s and set point %g %s\n", who.c_str(),
+                 tuner.Why().c_str(), gains(setup.original).c_str(), back ? "written back" : "NOT written back",
+                 setup.setPoint, back ? "" : "(the unit does not answer)");
+    switch (tuner.StoppedFor()) {
+    case Tuner::Reason::kNoRoom: return kTuneNoRoom;
+    case Tuner::Reason::kWrongWay:
+    case Tuner::Reason::kNoResponse: return kTuneWiring;
+    case Tuner::Reason::kUnsettled: return kTuneUnsettled;
+    case Tuner::Reason::kNoModel: return kTuneNoModel;
+    case Tuner::Reason::kCancelled: return kTuneCancelled;
+    default: return kNoAnswer;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1512,6 +1702,25 @@ int main(int argc, char** argv)
             return usage("run takes a program file, and --resume before it");
         DocSession s(portIndex, device, unit);
         return runProgram(s, argv[argc - 1], resume);
+    }
+    if (command == "tune") {
+        double step = 2;
+        double response = 30;
+        bool gentle = false;
+        for (int k = i; k < argc; ++k) {
+            const std::string a = argv[k];
+            if (a == "--no-overshoot") {
+                gentle = true;
+            } else if ((a == "--step" || a == "--response") && k + 1 < argc) {
+                double& v = a == "--step" ? step : response;
+                if (!parseDecimal(argv[++k], v) || !(v > 0) || v > (a == "--step" ? 50 : 3600))
+                    return usage(a == "--step" ? "--step takes degrees from 0 to 50" : "--response takes seconds up to 3600");
+            } else {
+                return usage("tune takes --step S, --no-overshoot and --response S");
+            }
+        }
+        DocSession s(portIndex, device, unit);
+        return runTune(s, step, gentle, response);
     }
     if (command == "save" || command == "diff") {
         if (rest != 1)

@@ -190,7 +190,9 @@ std::optional<bool> AlarmSet::Breached(Rule rule, State& state, const Sample& s,
             state.armed = deviation <= rule_.value;
             return false;
         }
-        return was ? deviation > rule_.value - h : deviation > rule_.value;
+        // A hysteresis as wide as the band would never let it clear: it
+        // clears by half the band at the most.
+        return was ? deviation > std::max(rule_.value - h, 0.5 * rule_.value) : deviation > rule_.value;
     }
     case Rule::kCurrentAtLimit: {
         if (!s.current || !s.positiveLimit || !s.negativeLimit)

@@ -474,7 +474,7 @@ std::string Simulator::control(const std::string& line)
             SimUnit::Stage stage;
             std::string problem;
             if (!SimUnit::parseStage(word, stage, &problem))
-                return "error: plant U SPEC: " + problem;
+                return "error: plant U STAGE: " + problem;
             target->setStage(stage);
         }
         if (!target->stage())

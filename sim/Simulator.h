@@ -86,7 +86,7 @@ public:
     // One run-time control line; answers "ok", "ok <summary>" for status,
     // or "error: <why>". Lines: off U | on U | halt U | set U P VALUE |
     // release U P | faults [drop=P] [corrupt=P] [garble=P] [noise=P] |
-    // delay U MS | plant U [SPEC|random|off] | reversed U on|off | testbox U
+    // delay U MS | plant U [STAGE|random|off] | reversed U on|off | testbox U
     // on|off | testbox U resistor KOHMS | testbox U ammeter on|off | board U
     // ideal|uncalibrated | meters U | status.
     std::string control(const std::string& line);

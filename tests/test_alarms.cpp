@@ -94,6 +94,9 @@ TEST(AlarmRules, EachRuleIsRaisedAndClearedAtBothEndsOfItsHysteresisAndDelay)
          {{25, 25}, {25, 40}, {30, 40}, {35, 40}, {39.5, 40}, {41.5, 40}, {40.9, 40}, {40.7, 40}},
          "5 raised 7 cleared"},
         {"deviation never armed", Rule::kDeviation, rule(1.0, 0.2), {{20, 25}, {30, 25}, {18, 25}}, ""},
+        // A hysteresis wider than the band still lets it clear, at half.
+        {"deviation with a hysteresis past its band", Rule::kDeviation, rule(1.0, 2.0),
+         {{25, 25}, {26.5, 25}, {25.6, 25}, {25.4, 25}}, "1 raised 3 cleared"},
         {"current at its limit longer than the delay", Rule::kCurrentAtLimit, rule(0, 0.05, 3),
          {{25, 25, 2.495}, {25, 25, 2.495}, {25, 25, 2.5}, {25, 25, 2.5}, {25, 25, 2.46}, {25, 25, 2.3}},
          "3 raised 5 cleared"},

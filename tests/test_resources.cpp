@@ -26,11 +26,6 @@ const DialogControl& ctl(int templateId, int controlId)
     return *c;
 }
 
-bool has(const DialogControl& c, unsigned style)
-{
-    return (c.styles & style) == style;
-}
-
 // ---- Dialog templates ------------------------------------------------------
 
 TEST(DialogTemplates, EveryTemplateIsFoundByItsIdAndNoOther)
@@ -105,30 +100,6 @@ TEST(DialogTemplates, LookupFindsTheControlOfThatTemplateAndNeverACaption)
     EXPECT_EQ(ctl(134, 1127).kind, ControlKind::Edit);
     EXPECT_EQ(findDialogControl(tpl(132), kNoControlId), nullptr);
     EXPECT_EQ(findDialogControl(tpl(132), 4242), nullptr);
-}
-
-TEST(DialogTemplates, StylesTheFormsRelyOn)
-{
-    // The access dialog's tab order, masked password, PREVIOUS disabled and
-    // the caption on the left are checked on the built dialogs
-    // (test_dialog_builder); the rest here.
-    // Production access: only the user name is shown as typed.
-    EXPECT_FALSE(has(ctl(145, 1043), ControlStyle::kPassword));
-    EXPECT_EQ(ctl(145, 1).kind, ControlKind::DefaultPushButton);
-    EXPECT_EQ(ctl(100, 1).text, "OK");
-    // Calibration: ABORT starts disabled; the done-indicators are set by the view only.
-    EXPECT_TRUE(has(ctl(141, 1149), ControlStyle::kDisabled));
-    EXPECT_FALSE(has(ctl(141, 1147), ControlStyle::kDisabled));
-    EXPECT_TRUE(has(ctl(141, 1086), ControlStyle::kFlat | ControlStyle::kNotAutomatic));
-    EXPECT_EQ(ctl(141, 1086).text, " 10 uA");
-    // Diagnostics: status lamps are marks without tab stops; the counter is right-aligned and centred.
-    EXPECT_TRUE(has(ctl(139, 1079), ControlStyle::kNotAutomatic | ControlStyle::kNoTabStop));
-    EXPECT_TRUE(has(ctl(139, 1083), ControlStyle::kRightAligned | ControlStyle::kCenterVertically));
-    // Panels: selectors are lists only; the Auto marks follow the instrument's word, not the click.
-    EXPECT_TRUE(has(ctl(135, 1085), ControlStyle::kDropDownList));
-    EXPECT_TRUE(has(ctl(136, 1041), ControlStyle::kDropDownList));
-    EXPECT_TRUE(has(ctl(135, 1050), ControlStyle::kNotAutomatic));
-    EXPECT_TRUE(has(ctl(136, 1145), ControlStyle::kNotAutomatic));
 }
 
 // ---- Menu 128, accelerators, string table --------------------------------------

@@ -122,10 +122,10 @@ void Tuner::Take(double t, double actual, double current)
     if (slope < 0)
         return;
     peakSlope_ = std::max(peakSlope_, slope);
-    // A stage slow to answer is watched at least three times as long as it
-    // took to begin moving.
     // The model needs the response's shape, not its last tail: the steps
-    // that teach it end sooner than the one that shows the set.
+    // that teach it end sooner than the one that shows the set. A stage
+    // slow to answer is watched at least three times as long as it took to
+    // begin moving.
     const double enough = phase_ == Phase::kVerify ? 0.1 : 0.2;
     if (moved_ < kLeastMove || slope >= enough * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
         return;

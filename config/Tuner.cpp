@@ -79,7 +79,7 @@ void Tuner::Take(double t, double actual, double current)
 
     if (phase_ == Phase::kHold) {
         const double scale = model_.tau + model_.dead;
-        if ((elapsed >= scale && std::fabs(actual - want_.setPoint) <= 2 * kSettleBand) || elapsed >= 8 * scale)
+        if ((elapsed >= scale && std::fabs(actual - want_.setPoint) <= 2 * kSettleBand) || elapsed >= 2 * scale)
             Begin(Phase::kVerify, setup_.setPoint, want_.gains);
         return;
     }

@@ -86,7 +86,7 @@ void Tuner::Take(double t, double actual, double current)
     // The current before the first step, for the fit.
     if (phase_ == Phase::kBaseline) {
         if (elapsed >= 5 && samples_.size() >= 3)
-            Begin(Phase::kUp, setup_.setPoint + direction_ * setup_.step, identify_);
+            Begin(Phase::kUp, setup_.setPoint + setup_.step, identify_);
         return;
     }
     if (phase_ == Phase::kUp) {
@@ -130,7 +130,7 @@ void Tuner::Take(double t, double actual, double current)
     if (moved_ < kLeastMove || slope >= enough * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
         return;
 
-    const double other = setup_.setPoint - direction_ * setup_.step;
+    const double other = setup_.setPoint - setup_.step;
     switch (phase_) {
     case Phase::kUp:
         Begin(Phase::kDown, other, want_.gains);
@@ -345,11 +345,10 @@ std::string Tuner::Status() const
     case Phase::kBaseline:
         return "reading the stage as it is";
     case Phase::kUp:
-        return "stepping " + std::string(direction_ > 0 ? "up " : "down ") + number(setup_.step) + " degrees";
+        return "stepping up " + number(setup_.step) + " degrees";
     case Phase::kDown:
         return model_.fitted ? "stepping back for the corrected set"
-                             : "stepping " + std::string(direction_ > 0 ? "down " : "up ") + number(setup_.step)
-                + " degrees past the set point";
+                             : "stepping down " + number(setup_.step) + " degrees past the set point";
     case Phase::kHold:
         return std::string("settling under the ") + (setup_.noOvershoot ? "no-overshoot" : "fast") + " set";
     case Phase::kVerify:

@@ -124,7 +124,6 @@ private:
     std::vector<tune::Sample> samples_;
     std::size_t phaseFrom_ = 0;   // index of the phase's first reading
     double phaseStart_ = -1;      // s
-    double direction_ = 1;        // of the first step
     double moved_ = 0;            // furthest move toward the phase's set point
     double peakSlope_ = 0;
     double firstMove_ = -1;       // s, when the phase's move first showed

@@ -1277,6 +1277,20 @@ std::string placeFile(DocSession& s)
 
 // Runs a set-point program to its end, printing each step as it starts;
 // with `resume`, from where it was interrupted on this unit.
+// For a command that runs until it ends or is stopped: Ctrl+C and SIGTERM
+// ask it to stop, the line is opened and the unit waited for. kOk, or the
+// exit status when the line cannot be opened or the unit does not answer.
+int openStoppable(DocSession& s)
+{
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    if (!s.open())
+        return kPortFailed;
+    if (!s.waitOnline(kAnswerWaitMs))
+        return notAnswering(s);
+    return kOk;
+}
+
 int runProgram(DocSession& s, const std::string& path, bool resume)
 {
     namespace spp = setpointprogram;
@@ -1287,12 +1301,8 @@ int runProgram(DocSession& s, const std::string& path, bool resume)
         std::fprintf(stderr, "tessolctl: %s: %s\n", path.c_str(), spp::ProblemText(problem).c_str());
     if (!loaded.Runs())
         return kFileFailed;
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-    if (!s.open())
-        return kPortFailed;
-    if (!s.waitOnline(kAnswerWaitMs))
-        return notAnswering(s);
+    if (const int failed = openStoppable(s))
+        return failed;
     const bool resistance = SensorTypeTracker::IsResistanceMode(s.doc().GetSensorType());
     const std::string misfit = spp::FitsController(loaded.program, resistance);
     if (!misfit.empty()) {
@@ -1427,12 +1437,8 @@ bool holdWanted(CTqk5820ConfigDoc& doc, const Tuner::Wanted& want, Held& held)
 
 int runTune(DocSession& s, double step, bool gentle, double responseSeconds)
 {
-    std::signal(SIGINT, onStopSignal);
-    std::signal(SIGTERM, onStopSignal);
-    if (!s.open())
-        return kPortFailed;
-    if (!s.waitOnline(kAnswerWaitMs))
-        return notAnswering(s);
+    if (const int failed = openStoppable(s))
+        return failed;
     CTqk5820ConfigDoc& doc = s.doc();
     const std::string who = unitOnLine(s, doc);
     if (SensorTypeTracker::IsResistanceMode(doc.GetSensorType())) {

@@ -13,7 +13,7 @@
 #include "config/SensorWords.h"
 #include "config/SettingsFile.h"
 #include "config/SettingsJob.h"
-#include "config/Tuner.h"
+#include "config/TuneRun.h"
 #include "config/SetPointProgram.h"
 #include "config/UnitRegistry.h"
 #include "link/InstrumentLink.h"
@@ -1404,146 +1404,52 @@ int runProgram(DocSession& s, const std::string& path, bool resume)
 }
 
 // What has been written to the unit for the tuner: nothing yet (NaN, -1).
-struct Held {
-    double p = NAN, i = NAN, d = NAN, setPoint = NAN;
-    int output = -1;
-};
-
-// Writes the gains, set point and output the tuner wants, those that differ
-// from what was last written; false while one of them waits for the line.
-bool holdWanted(CTqk5820ConfigDoc& doc, const Tuner::Wanted& want, Held& held)
-{
-    bool all = true;
-    const auto put = [&](int p, double value, double& was) {
-        if (value == was)
-            return;
-        if (doc.CommitNumber(p, static_cast<float>(value)))
-            was = value;
-        else
-            all = false;
-    };
-    put(pn::kPidP, want.gains.p, held.p);
-    put(pn::kPidI, want.gains.i, held.i);
-    put(pn::kPidD, want.gains.d, held.d);
-    put(pn::kSetTemperature, want.setPoint, held.setPoint);
-    if (held.output != (want.output ? 1 : 0)) {
-        if (doc.CommitText(pn::kOutputState, want.output ? protocol::kOutputOnWord : protocol::kOutputOffWord))
-            held.output = want.output ? 1 : 0;
-        else
-            all = false;
-    }
-    return all;
-}
-
 int runTune(DocSession& s, double step, bool gentle, double responseSeconds)
 {
     if (const int failed = openStoppable(s))
         return failed;
     CTqk5820ConfigDoc& doc = s.doc();
     const std::string who = unitOnLine(s, doc);
-    if (SensorTypeTracker::IsResistanceMode(doc.GetSensorType())) {
-        std::fprintf(stderr, "tessolctl: %s: tuning needs a temperature mode; the sensor is in a resistance mode\n",
-                     who.c_str());
-        return kTuneNoRoom;
-    }
-    // What the unit holds now: the gains, set point and limits, read afresh.
-    const int wanted[] = {pn::kPidP, pn::kPidI, pn::kPidD, pn::kSetTemperature, pn::kPositiveCurrentLimit,
-                          pn::kNegativeCurrentLimit, pn::kHighTemperatureLimit, pn::kLowTemperatureLimit,
-                          pn::kOutputState};
-    std::map<int, float> had;
-    const std::int64_t askedAt = s.clock().utcMillis();
-    while (had.size() < std::size(wanted) && s.clock().utcMillis() - askedAt < 10000 && doc.IsOnline()) {
-        for (int p : wanted) {
-            float v = 0;
-            if (!had.count(p) && doc.GetNumber(p, v))
-                had[p] = v;
-        }
-        s.pass();
-    }
-    if (had.size() < std::size(wanted))
-        return notAnswering(s);
-    Tuner::Setup setup;
-    setup.original = {had[pn::kPidP], had[pn::kPidI], had[pn::kPidD]};
-    setup.setPoint = had[pn::kSetTemperature];
-    setup.step = step;
-    setup.responseSeconds = responseSeconds;
-    setup.posLimit = had[pn::kPositiveCurrentLimit];
-    setup.negLimit = had[pn::kNegativeCurrentLimit];
-    setup.highLimit = had[pn::kHighTemperatureLimit];
-    setup.lowLimit = had[pn::kLowTemperatureLimit];
-    setup.noOvershoot = gentle;
-    const auto range = [](std::uint8_t row) {
-        const float scale = ParameterTable::scale(row);
-        return Tuner::Range {ParameterTable::minimum(row) / scale, ParameterTable::maximum(row) / scale, 1.0 / scale};
-    };
-    setup.p = range(ParameterTable::kRowPidP);
-    setup.i = range(ParameterTable::kRowPidI);
-    setup.d = range(ParameterTable::kRowPidD);
-    const bool outputWasOn = Controller::OutputOn(doc.LastValueText(pn::kOutputState));
-    Tuner tuner(setup);
-    Held held;
+    TuneRun::Options options;
+    options.step = step;
+    options.noOvershoot = gentle;
+    options.responseSeconds = responseSeconds;
+    TuneRun run(doc, s.clock(), options);
     std::string shown;
-    std::int64_t readAt = 0;
-    std::int64_t tookAt = -1;
-    const std::int64_t start = s.clock().utcMillis();
     const auto say = [&](const std::string& text) {
         std::printf("%s %s\n", csvlog::isoTime(s.clock().utcMillis()).c_str(), text.c_str());
         std::fflush(stdout);
     };
-    while (tuner.Running()) {
+    while (run.Tuning()) {
         if (stopRequested)
-            tuner.Cancel();
-        else if (!doc.IsOnline())
-            tuner.Stop("the unit stopped answering");
-        else if (Controller::OutputError(doc.LastValueText(pn::kOutputState)))
-            tuner.Stop("the instrument reports an error");
-        if (tuner.Status() != shown && tuner.Running()) {
-            shown = tuner.Status();
+            run.Cancel();
+        run.Step();
+        if (run.GetState() == TuneRun::State::kTuning && run.GetTuner()->Running()
+            && run.GetTuner()->Status() != shown) {
+            shown = run.GetTuner()->Status();
             say(shown);
         }
-        if (!tuner.Running())
-            break;
-        holdWanted(doc, tuner.Want(), held);
-        // The temperature and the current ten times a second (a unit alone
-        // on its line answers that often), and each new temperature read
-        // with the newest current.
-        const std::int64_t now = s.clock().utcMillis();
-        if (now - readAt >= 100) {
-            float v = 0;
-            doc.GetNumber(pn::kActualTemperature, v);
-            doc.GetNumber(pn::kTeCurrent, v);
-            doc.GetNumber(pn::kOutputState, v);
-            readAt = now;
-        }
-        const std::int64_t at = doc.ReadAt(pn::kActualTemperature);
-        const std::string& current = doc.LastValueText(pn::kTeCurrent);
-        if (at > tookAt && current.size() == 8) {
-            tookAt = at;
-            tuner.Take((at - start) / 1000.0, protocol::textToDouble(doc.LastValueText(pn::kActualTemperature)),
-                       protocol::textToDouble(current));
-        }
         s.pass();
     }
-    // The end: the found set, or the unit's own back (once it answers again).
-    Tuner::Wanted end = tuner.Want();
-    end.output = tuner.GetPhase() == Tuner::Phase::kDone ? true : outputWasOn;
-    // Written again whatever was written before: the unit may have lost
-    // it (switched off meanwhile).
-    held = Held();
+    if (run.GetState() == TuneRun::State::kNotStarted) {
+        if (run.StoppedFor() == Tuner::Reason::kByOwner)
+            return notAnswering(s);
+        std::fprintf(stderr, "tessolctl: %s: %s\n", who.c_str(), run.Why().c_str());
+        return kTuneNoRoom;
+    }
+    if (run.GetTuner() == nullptr) {
+        std::fprintf(stderr, "tessolctl: %s: interrupted; nothing written\n", who.c_str());
+        return kTuneCancelled;
+    }
+    // The end: the found set, or the unit's own back, once it answers
+    // again (for a minute at the most).
     const std::int64_t endAt = s.clock().utcMillis();
-    bool back = false;
-    while (s.clock().utcMillis() - endAt < 60000) {
-        if (doc.IsOnline() && holdWanted(doc, end, held) && !doc.AnyOutstanding()) {
-            back = true;
-            break;
-        }
+    while (!run.Finished() && s.clock().utcMillis() - endAt < 60000) {
+        run.Step();
         s.pass();
     }
-    const auto gains = [](const Tuner::Gains& g) {
-        char text[64];
-        std::snprintf(text, sizeof text, "P %g, I %g, D %g", g.p, g.i, g.d);
-        return std::string(text);
-    };
+    const bool back = run.Finished();
+    const Tuner& tuner = *run.GetTuner();
     const tune::Model& m = tuner.Found();
     if (m.fitted) {
         char text[256];
@@ -1551,22 +1457,23 @@ int runTune(DocSession& s, double step, bool gentle, double responseSeconds)
                       "found: time constant %.1f s, dead time %.1f s, %s %.2f C/A, %s %.2f C/A, noise %.3f C",
                       m.tau, m.dead, "heating", m.heatGain, "cooling", m.coolGain, m.noise);
         say(text);
-        say("fast: " + gains(tuner.Fast()) + "; no overshoot: " + gains(tuner.NoOvershoot()));
+        say("fast: " + TuneRun::GainsText(tuner.Fast()) + "; no overshoot: " + TuneRun::GainsText(tuner.NoOvershoot()));
     }
-    if (tuner.GetPhase() == Tuner::Phase::kDone) {
+    const Tuner::Setup& setup = run.GetSetup();
+    if (run.Tuned()) {
         const tune::StepResult& v = tuner.Verified();
         char text[160];
         std::snprintf(text, sizeof text, "the %s set's step settled within 0.1 C in %.0f s, overshoot %.1f %%",
                       gentle ? "no-overshoot" : "fast", v.settleSeconds, 100 * v.overshoot);
         say(text);
-        say(std::string(back ? "kept: " : "not confirmed: ") + gains(tuner.Chosen()) + " (was "
-            + gains(setup.original) + ")");
+        say(std::string(back ? "kept: " : "not confirmed: ") + TuneRun::GainsText(tuner.Chosen()) + " (was "
+            + TuneRun::GainsText(setup.original) + ")");
         return back ? kOk : kNotConfirmed;
     }
     std::fprintf(stderr, "tessolctl: %s: tuning stopped: %s; %s %s and set point %g %s\n", who.c_str(),
-                 tuner.Why().c_str(), gains(setup.original).c_str(), back ? "written back" : "NOT written back",
-                 setup.setPoint, back ? "" : "(the unit does not answer)");
-    switch (tuner.StoppedFor()) {
+                 run.Why().c_str(), TuneRun::GainsText(setup.original).c_str(),
+                 back ? "written back" : "NOT written back", setup.setPoint, back ? "" : "(the unit does not answer)");
+    switch (run.StoppedFor()) {
     case Tuner::Reason::kNoRoom: return kTuneNoRoom;
     case Tuner::Reason::kWrongWay:
     case Tuner::Reason::kNoResponse: return kTuneWiring;

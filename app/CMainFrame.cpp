@@ -243,6 +243,12 @@ void CMainFrame::ChooseWindow()
         ActivateChildFrame(frames[row]);
 }
 
+void CMainFrame::RunCommand(CChildFrame* frame, int commandId)
+{
+    ActivateChildFrame(frame);
+    OnCommand(commandId);
+}
+
 void CMainFrame::ActivateChildFrame(QMdiSubWindow* frame)
 {
     if (frame == nullptr)
@@ -499,7 +505,7 @@ void CMainFrame::UpdateCommandUi()
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(online);
     }
-    for (int id : {cmd::kSaveSettings, cmd::kApplySettings, cmd::kAlarmRules, cmd::kProgram}) {
+    for (int id : {cmd::kSaveSettings, cmd::kApplySettings, cmd::kAlarmRules, cmd::kProgram, cmd::kTune}) {
         if (QAction* a = FindCommandAction(id))
             a->setEnabled(doc != nullptr);
     }

@@ -71,6 +71,7 @@ public:
     // Activates a child frame as the Window menu's list does: a minimized
     // one is restored, and the client area scrolls to show it.
     void ActivateChildFrame(QMdiSubWindow* frame);
+    void RunCommand(CChildFrame* frame, int commandId) override;
     // Places the minimized child frames side by side along the bottom of the
     // client area, in the order they were opened, in rows from the bottom up.
     void ArrangeIcons();

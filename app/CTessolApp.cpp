@@ -443,6 +443,7 @@ void CTessolApp::OnCommand(int commandId)
     case cmd::kApplySettings:
     case cmd::kAlarmRules:
     case cmd::kProgram:
+    case cmd::kTune:
         if (Controller* controller = mainFrame_ ? ControllerOf(mainFrame_->GetActiveConfigDoc()) : nullptr) {
             if (commandId == cmd::kSaveSettings)
                 floor_->AskSaveSettings(*controller);
@@ -450,6 +451,8 @@ void CTessolApp::OnCommand(int commandId)
                 floor_->AskApplySettings({controller});
             else if (commandId == cmd::kAlarmRules)
                 floor_->AskAlarmRules({controller});
+            else if (commandId == cmd::kTune)
+                floor_->ShowTune(*controller);
             else
                 floor_->ShowProgram(*controller);
         }

@@ -6,6 +6,7 @@
 #include "app/CTessolApp.h"
 #include "app/OverviewWindow.h"
 #include "app/ProgramDialog.h"
+#include "app/TuneDialog.h"
 #include "app/SettingsDialog.h"
 #include "app/Workspace.h"
 #include "config/CTqk5820ConfigDoc.h"
@@ -112,6 +113,14 @@ OverviewWindow* Floor::ShowOverview()
         actions.applySettings = [this](const std::vector<Controller*>& chosen) { AskApplySettings(chosen); };
         actions.alarmRules = [this](const std::vector<Controller*>& chosen) { AskAlarmRules(chosen); };
         actions.runProgram = [this](const std::vector<Controller*>& chosen) { AskRunProgram(chosen); };
+        actions.tune = [this](const std::vector<Controller*>& chosen) { TuneGroup(chosen); };
+        actions.cancelTune = [this](const std::vector<Controller*>& chosen) {
+            for (Controller* controller : chosen) {
+                if (TuneRun* run = controller->Tune())
+                    run->Cancel();
+            }
+            overviewStale_ = true;
+        };
         actions.acknowledge = [this](const std::vector<Controller*>& chosen) {
             for (Controller* controller : chosen)
                 controller->AcknowledgeAlarms();
@@ -640,6 +649,41 @@ ProgramDialog* Floor::ShowProgram(Controller& controller)
     return dialog;
 }
 
+TuneDialog* Floor::ShowTune(Controller& controller)
+{
+    TuneDialog*& dialog = tunes_[&controller];
+    if (dialog == nullptr) {
+        dialog = new TuneDialog(controller, app_.GetMainFrame());
+        dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    dialog->show();
+    dialog->raise();
+    return dialog;
+}
+
+std::string Floor::TuneGroup(const std::vector<Controller*>& chosen)
+{
+    std::string refused;
+    std::size_t started = 0;
+    for (Controller* controller : chosen) {
+        const char* why = !controller->Doc().IsOnline() ? "does not answer"
+            : controller->ProgramRunning()              ? "runs a program"
+            : controller->TuneRunning()                 ? "is being tuned already"
+                                                        : nullptr;
+        if (why != nullptr) {
+            refused += "; " + UnitName(*controller) + ": " + why;
+            continue;
+        }
+        controller->StartTune(std::make_unique<TuneRun>(controller->Doc(), app_.GetClock(), TuneRun::Options()));
+        ++started;
+    }
+    const std::string said = "tuning started on " + std::to_string(started) + " of " + std::to_string(chosen.size())
+        + " controllers" + refused;
+    app_.GetPrompts().showStatusMessage(said);
+    overviewStale_ = true;
+    return said;
+}
+
 void Floor::AskRunProgram(const std::vector<Controller*>& chosen)
 {
     if (chosen.empty())
@@ -671,6 +715,8 @@ std::string Floor::StartProgramFor(const std::vector<Controller*>& chosen, const
             why = "sensor type not known yet";
         else if (controller->ProgramRunning())
             why = "runs a program already";
+        else if (controller->TuneRunning())
+            why = "is being tuned";
         else
             why = setpointprogram::FitsController(loaded.program, SensorTypeTracker::IsResistanceMode(type));
         if (why.empty())
@@ -692,6 +738,11 @@ std::string Floor::StartProgramFor(const std::vector<Controller*>& chosen, const
 
 void Floor::Forget(const Controller* controller)
 {
+    const auto tune = tunes_.find(controller);
+    if (tune != tunes_.end()) {
+        tune->second->Detach();
+        tunes_.erase(tune);
+    }
     const auto program = programs_.find(controller);
     if (program != programs_.end()) {
         // Its controller goes first: the dialog must not look at it again.

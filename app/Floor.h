@@ -13,6 +13,7 @@ class OverviewWindow;
 class QMdiSubWindow;
 class AlarmsWindow;
 class ProgramDialog;
+class TuneDialog;
 class SettingsDialog;
 struct WorkspaceEntry;
 
@@ -105,6 +106,14 @@ public:
     void AskRunProgram(const std::vector<Controller*>& chosen);
     std::string StartProgramFor(const std::vector<Controller*>& chosen, const std::string& path);
 
+    // File, Tune...: the controller's tuning dialog, one per controller,
+    // modeless; closed when the controller goes.
+    TuneDialog* ShowTune(Controller& controller);
+    // The overview's Tune: a tuning with a 2-degree step started on every
+    // selected controller that answers and runs neither a program nor a
+    // tuning; says in the status line (and returns) on how many.
+    std::string TuneGroup(const std::vector<Controller*>& chosen);
+
     // "COM2 unit 07".
     static std::string UnitName(const Controller& controller);
 
@@ -162,4 +171,5 @@ private:
     // The number of the last alarm change taken from each controller.
     std::map<const Controller*, std::uint64_t> alarmsSeen_;
     std::map<const Controller*, ProgramDialog*> programs_;
+    std::map<const Controller*, TuneDialog*> tunes_;
 };

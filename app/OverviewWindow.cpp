@@ -188,7 +188,18 @@ void OverviewWindow::Fill(QTreeWidgetItem* row, const Controller& controller, bo
     const bool swapped = expected != expectedSerial_.end() && !serial.isEmpty() && serial != expected->second;
     if (swapped)
         state = QStringLiteral("other instrument: serial %1, was %2").arg(serial, expected->second);
+    // A tuning says what it does while it runs; its end stays in the
+    // tooltip until the next.
+    QString tuning;
+    if (const TuneRun* run = controller.Tune()) {
+        tuning = QString::fromStdString(run->StatusText());
+        if (!run->Finished())
+            state = QStringLiteral("tuning: ") + tuning;
+        else
+            state += run->Tuned() ? QStringLiteral(" (tuned)") : QStringLiteral(" (tuning stopped)");
+    }
     row->setText(kState, state);
+    row->setToolTip(kState, tuning);
     const Controller::State s = controller.GetState();
     const bool trouble = swapped || (!halted && s != Controller::State::kOnline);
     row->setForeground(kState, trouble ? QBrush(QColor(200, 0, 0)) : QBrush());
@@ -283,6 +294,9 @@ void OverviewWindow::ShowMenu(const QPoint& at)
     QAction* dismiss = menu.addAction(QStringLiteral("&Dismiss Settings Difference"));
     dismiss->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return !c->Drift().empty(); }));
     QAction* program = menu.addAction(QStringLiteral("Run Pro&gram..."));
+    QAction* tune = menu.addAction(QStringLiteral("T&une"));
+    QAction* cancelTune = menu.addAction(QStringLiteral("Cancel Tu&ning"));
+    cancelTune->setEnabled(std::any_of(chosen.begin(), chosen.end(), [](const Controller* c) { return c->TuneRunning(); }));
     menu.addSeparator();
     QAction* stop = menu.addAction(QStringLiteral("Stop &watching\tDel"));
     QAction* picked = menu.exec(table_->viewport()->mapToGlobal(at));
@@ -298,7 +312,7 @@ void OverviewWindow::ShowMenu(const QPoint& at)
         {off, &actions_.outputOff},         {setPoint, &actions_.setPoint},   {startLog, &actions_.startLogging},
         {stopLog, &actions_.stopLogging},   {stop, &actions_.stopWatching},   {apply, &actions_.applySettings},
         {dismiss, &actions_.dismissDrift},  {rules, &actions_.alarmRules},    {acknowledge, &actions_.acknowledge},
-        {program, &actions_.runProgram},
+        {program, &actions_.runProgram},    {tune, &actions_.tune},           {cancelTune, &actions_.cancelTune},
     };
     for (const auto& [entry, action] : entries) {
         if (picked == entry && *action)

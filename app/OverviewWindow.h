@@ -38,6 +38,8 @@ public:
         std::function<void(const std::vector<Controller*>&)> alarmRules;
         std::function<void(const std::vector<Controller*>&)> acknowledge;
         std::function<void(const std::vector<Controller*>&)> runProgram;
+        std::function<void(const std::vector<Controller*>&)> tune;
+        std::function<void(const std::vector<Controller*>&)> cancelTune;
     };
 
     OverviewWindow(std::function<std::vector<Controller*>()> controllers, Actions actions, const Clock& clock,

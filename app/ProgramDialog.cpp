@@ -120,6 +120,12 @@ void ProgramDialog::Start()
         return;
     if (!haveLoaded_ || controller_.ProgramRunning())
         return;
+    if (controller_.TuneRunning()) {
+        prompts_.messageBox("Program - " + Floor::UnitName(controller_),
+                            "The controller is being tuned: cancel the tuning (File, Tune...) before starting a program.",
+                            MessageButtons::Ok, MessageIcon::Exclamation);
+        return;
+    }
     const std::string name = QFileInfo(QString::fromStdString(path_)).fileName().toStdString();
     auto run = std::make_unique<ProgramRun>(controller_.Doc(), controller_.GetClock(), loaded_, name);
     run->SetSource(path_);

@@ -43,6 +43,8 @@ public:
     // The hint of UpdateAllViews() when the set point was written from
     // elsewhere (the broker): the windows show it at once.
     static constexpr long kSetPointWrittenHint = 1;
+    // The same for P, I and D (a tuning): the PID panel reads them again.
+    static constexpr long kGainsWrittenHint = 2;
     static const char* const kProfileSection;   // "Default"
     static const char* const kPortKey;          // "iComPort"
     static const char* const kDisplayKeys[kDisplayCount];

@@ -1,8 +1,17 @@
 #include "config/CTqk5820ConfigPidDialog.h"
 
 #include "config/CTqk5820ConfigDoc.h"
+#include "config/CTqk5820ConfigView.h"
 #include "link/ParameterTable.h"
+#include "platform/qt/DialogBuilder.h"
 #include "resources/DialogTemplates.h"
+#include "resources/Menus.h"
+
+#include <QPushButton>
+
+namespace {
+constexpr int kIdTune = 1125;
+}
 
 CTqk5820ConfigPidDialog::CTqk5820ConfigPidDialog(QWidget* parent)
     : CTqk5820ConfigPanel(res::kPidPanel, parent)
@@ -23,12 +32,21 @@ void CTqk5820ConfigPidDialog::BindControls()
 {
     for (CPanelSetting& term : terms_)
         term.Attach(this);
+    tune_ = control<QPushButton>(this, kIdTune);
 }
 
 void CTqk5820ConfigPidDialog::OnInitDialog()
 {
     for (CPanelSetting& term : terms_)
         term.Bind();
+    if (tune_ != nullptr)
+        connect(tune_, &QPushButton::clicked, this, [this] { View().RunCommand(cmd::kTune); });
+}
+
+void CTqk5820ConfigPidDialog::RereadGains()
+{
+    for (CPanelSetting& term : terms_)
+        term.Reread();
 }
 
 bool CTqk5820ConfigPidDialog::Refresh()

@@ -4,6 +4,8 @@
 
 #include <array>
 
+class QPushButton;
+
 // The PID panel of a controller window: the P, I and D terms of the control
 // loop. They are read once, and again only after the panel's own writes or
 // after an offline period; the view does not re-arm them.
@@ -16,6 +18,8 @@ public:
     ~CTqk5820ConfigPidDialog() override;
 
     bool Refresh() override;
+    // P, I and D written from elsewhere are read again.
+    void RereadGains();
 
     const CPanelSetting& GetSetting(Term t) const { return terms_[static_cast<std::size_t>(t)]; }
     CLibDatamineEdit* Entry(Term t) const { return GetSetting(t).Entry(); }
@@ -27,4 +31,5 @@ protected:
 
 private:
     std::array<CPanelSetting, kTermCount> terms_;
+    QPushButton* tune_ = nullptr;
 };

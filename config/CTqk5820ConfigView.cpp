@@ -119,10 +119,21 @@ ReadingSampler& CTqk5820ConfigView::Sampler() const
     return controller_.Sampler();
 }
 
+void CTqk5820ConfigView::RunCommand(int commandId)
+{
+    if (host_ != nullptr)
+        host_->RunCommand(frame_, commandId);
+}
+
 void CTqk5820ConfigView::OnUpdate(DocumentView*, long hint)
 {
     if (hint == CTqk5820ConfigDoc::kSetPointWrittenHint) {
         NotifySetPoint();
+        return;
+    }
+    if (hint == CTqk5820ConfigDoc::kGainsWrittenHint) {
+        if (auto* pid = dynamic_cast<CTqk5820ConfigPidDialog*>(panels_[CTqk5820ConfigDoc::kPid]))
+            pid->RereadGains();
         return;
     }
     Layout();

@@ -45,6 +45,8 @@ public:
 
     QWidget* widget() override { return this; }
     CTqk5820ConfigDoc& GetConfigDoc() const;
+    // A menu command for this window, from one of its panels.
+    void RunCommand(int commandId);
 
     // Takes a window slot and lays the panels out.
     void OnInitialUpdate() override;

@@ -56,6 +56,12 @@ void Controller::StartProgram(std::unique_ptr<ProgramRun> run, std::size_t step,
     SyncSink();
 }
 
+void Controller::StartTune(std::unique_ptr<TuneRun> run)
+{
+    tune_ = std::move(run);
+    SyncSink();
+}
+
 std::string Controller::InterruptedText() const
 {
     return interrupted_.Text();
@@ -169,7 +175,7 @@ void Controller::SyncSink()
     const bool judging = std::any_of(rules.begin(), rules.begin() + static_cast<int>(alarms::Rule::kInstrumentError),
                                      [](const alarms::Setting& r) { return r.on; });
     const bool want = windows_ == 0 || overview_ || readingsWanted_ || publisher_ || !observers_.empty() || judging
-        || ProgramRunning();
+        || ProgramRunning() || TuneRunning();
     if (want == sinking_)
         return;
     sinking_ = want;
@@ -275,6 +281,11 @@ void Controller::Step(bool halted)
         else
             program_->Step();
     }
+    if (tune_ && !tune_->Finished() && !halted) {
+        tune_->Step();
+        if (tune_->Finished())
+            SyncSink();
+    }
     sampler_.Step(halted);
 }
 
@@ -355,6 +366,10 @@ void Controller::TellAlarms(const std::vector<alarms::Event>& events)
 {
     if (events.empty())
         return;
+    for (const alarms::Event& e : events) {
+        if (tune_ && tune_->Tuning() && e.what == alarms::Event::What::kRaised && e.rule != alarms::Rule::kDeviation)
+            tune_->Stop(std::string("alarm: ") + alarms::RuleName(e.rule));
+    }
     if (!logFolder_.empty()) {
         const std::string path = logFolder_ + "/" + kAlarmsFile;
         std::vector<std::string> lines;

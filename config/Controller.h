@@ -5,6 +5,7 @@
 #include "config/ReadingSampler.h"
 #include "config/SettingsFile.h"
 #include "config/ReadingsCsv.h"
+#include "config/TuneRun.h"
 
 #include <cstdint>
 #include <deque>
@@ -149,6 +150,15 @@ public:
     // "program cycle.txt interrupted at step 3 of 7 (12m in)", or empty.
     std::string InterruptedText() const;
 
+    // A tuning of its loop, stepped from Step (not while polling is
+    // halted). While it runs the controller reads its readings as for a
+    // log; an alarm raised stops it (but a deviation, which its own steps
+    // of the set point raise). The run stays here, finished, until the
+    // next.
+    void StartTune(std::unique_ptr<TuneRun> run);
+    TuneRun* Tune() const { return tune_.get(); }
+    bool TuneRunning() const { return tune_ && !tune_->Finished(); }
+
     // The settings file last applied to it (empty path: none). Each time
     // the unit comes back after being offline (when a reset is likely), and
     // at its first answer, its settings are read once and compared with the
@@ -243,6 +253,8 @@ private:
     bool markedEnd_ = false;
     Interrupted interrupted_;
     void TellProgram(const ProgramRun& run);
+
+    std::unique_ptr<TuneRun> tune_;
 
     std::unique_ptr<SettingsJob> job_;
     std::string jobPath_;

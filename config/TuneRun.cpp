@@ -164,8 +164,8 @@ bool TuneRun::WriteWanted(const Tuner::Wanted& want)
         if (doc_.CommitNumber(p, static_cast<float>(value))) {
             doc_.HurryWrite(p);
             was = value;
-            if (p == pn::kSetTemperature)
-                doc_.UpdateAllViews(nullptr, CTqk5820ConfigDoc::kSetPointWrittenHint);
+            doc_.UpdateAllViews(nullptr, p == pn::kSetTemperature ? CTqk5820ConfigDoc::kSetPointWrittenHint
+                                                                 : CTqk5820ConfigDoc::kGainsWrittenHint);
         } else {
             all = false;
         }

@@ -80,8 +80,8 @@ std::map<int, DialogTemplate> buildTemplates()
         {-1, ControlKind::Static, "Amps", 242, 26, 20, 16, 0},
     }});
     // PID panel.
-    add({res::kPidPanel, "", 268, 34, kFace, kPoints, false, {
-        {-1, ControlKind::GroupBox, "PID", 4, 0, 260, 30, 0},
+    add({res::kPidPanel, "", 268, 50, kFace, kPoints, false, {
+        {-1, ControlKind::GroupBox, "PID", 4, 0, 260, 46, 0},
         {-1, ControlKind::Static, "P:", 10, 10, 8, 16, 0},
         {1123, ControlKind::Edit, "", 20, 10, 40, 16, 0},
         {1124, ControlKind::UpDown, "", 60, 10, 11, 16, 0},
@@ -91,6 +91,7 @@ std::map<int, DialogTemplate> buildTemplates()
         {-1, ControlKind::Static, "D:", 190, 10, 8, 16, 0},
         {1129, ControlKind::Edit, "", 200, 10, 40, 16, 0},
         {1130, ControlKind::UpDown, "", 240, 10, 11, 16, 0},
+        {1125, ControlKind::PushButton, "Tune...", 200, 29, 51, 14, 0},
     }});
     // Sensor panel.
     add({res::kSensorPanel, "", 268, 70, kFace, kPoints, false, {

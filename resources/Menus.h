@@ -31,6 +31,7 @@ inline constexpr int kApplySettings = 32813;
 inline constexpr int kAlarms = 32814;
 inline constexpr int kAlarmRules = 32815;
 inline constexpr int kProgram = 32816;
+inline constexpr int kTune = 32817;
 
 // Standard commands of the frame, the documents and the windows.
 inline constexpr int kFileOpen = 57601;

@@ -168,7 +168,7 @@ TEST(MainMenu, CommandIdsAreUniqueAndStatesAreTheResources)
         if (item->state & MenuState::kChecked)
             checked.insert(item->commandId);
     }
-    EXPECT_EQ(ids.size(), 38u);
+    EXPECT_EQ(ids.size(), 39u);
     EXPECT_EQ(grey, (std::set<int>{32773, 57601, 57603, 57604, 57616, 59392}));
     EXPECT_EQ(checked, (std::set<int>{32774, 32775, 32776, 32777, 32780, 32778}));
 }

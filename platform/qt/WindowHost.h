@@ -25,6 +25,9 @@ public:
     // A controller window took a new size by itself (a panel shown or
     // hidden), so that an arrangement of the windows can follow.
     virtual void FrameResized(QWidget* /*frame*/) {}
+    // A menu command for the window in `frame` (a panel's button that
+    // opens what the menu opens): the frame is made the active one first.
+    virtual void RunCommand(CChildFrame* /*frame*/, int /*commandId*/) {}
 
 protected:
     ~WindowHost() = default;

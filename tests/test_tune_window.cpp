@@ -1,0 +1,164 @@
+// Tuning from the window program: the PID panel's Tune... and its dialog,
+// an alarm that stops a tuning, and several controllers tuned from the
+// overview, against simulated stages that run eight times faster.
+
+#include "app/Floor.h"
+#include "app/OverviewWindow.h"
+#include "app/TuneDialog.h"
+#include "config/CTqk5820ConfigPidDialog.h"
+#include "config/Controller.h"
+#include "config/TuneRun.h"
+#include "controls/CLibDatamineEdit.h"
+#include "resources/Menus.h"
+#include "tests/support/AppBench.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+
+class TuneWindowTest : public AppBench {
+protected:
+    std::vector<int> simulatedUnits() const override { return {1, 2}; }
+    void adjustLine(sim::Options& options) const override
+    {
+        options.speed = 8;
+        options.stage = sim::SimUnit::Stage {20, 2, 10, 20};
+    }
+    void SetUp() override
+    {
+        AppBench::SetUp();
+        // The user's cautious gains on both units.
+        for (int unit : {1, 2}) {
+            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidP, "+002.000");
+            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidI, "+000.500");
+        }
+    }
+    double held(int parameter, int unit = 1) const
+    {
+        return protocol::textToDouble(sim->sim().unit(unit)->handle(protocol::kClassRead, parameter, "+000.000")->data);
+    }
+    std::string panelP(CTqk5820ConfigDoc* doc)
+    {
+        return panelOf<CTqk5820ConfigPidDialog>(doc, CTqk5820ConfigDoc::kPid)
+            ->Entry(CTqk5820ConfigPidDialog::kP)
+            ->text()
+            .trimmed()
+            .toStdString();
+    }
+};
+
+} // namespace
+
+// The panel's button opens the dialog; the tuning runs to its end, the
+// panel shows what it wrote, and the other set and the previous gains are a
+// click away.
+TEST_F(TuneWindowTest, ThePanelsTuneFindsASetAndThePreviousGainsStayOneClickAway)
+{
+    profile.writeInt("Default", "iDisplayPid", 1);
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    Controller* controller = app->ControllerOf(doc);
+    auto* panel = panelOf<CTqk5820ConfigPidDialog>(doc, CTqk5820ConfigDoc::kPid);
+    ASSERT_NE(panel, nullptr);
+    auto* button = panel->findChild<QPushButton*>();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text().toStdString(), "Tune...");
+    button->click();
+    TuneDialog* dialog = app->GetFloor().ShowTune(*controller);
+    ASSERT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->CancelButton()->isEnabled());
+    ASSERT_TRUE(dialog->Start());
+    EXPECT_FALSE(dialog->StartButton()->isEnabled());
+    EXPECT_TRUE(dialog->CancelButton()->isEnabled());
+    ASSERT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 100000))
+        << controller->Tune()->StatusText();
+    const TuneRun& run = *controller->Tune();
+    ASSERT_TRUE(run.Tuned()) << run.StatusText();
+    dialog->Refresh();
+    const std::string found = dialog->Found()->text().toStdString();
+    EXPECT_NE(found.find("Stage: time constant"), std::string::npos) << found;
+    EXPECT_NE(found.find("Before: P 2, I 0.5, D 0"), std::string::npos) << found;
+    const Tuner::Gains fast = run.GetTuner()->Fast();
+    EXPECT_EQ(held(pn::kPidP), fast.p);
+    EXPECT_EQ(held(pn::kSetTemperature), 25);
+    EXPECT_TRUE(runUntil([&] { return std::stod(panelP(doc)) == fast.p; }, 5000)) << panelP(doc);
+    EXPECT_FALSE(dialog->FastButton()->isEnabled());
+
+    const auto kept = [&](const Tuner::Gains& g) {
+        return runUntil([&] { return run.Finished() && held(pn::kPidP) == g.p && held(pn::kPidI) == g.i; }, 5000);
+    };
+    if (run.GetTuner()->NoOvershoot() != fast) {
+        dialog->GentleButton()->click();
+        EXPECT_TRUE(kept(run.GetTuner()->NoOvershoot()));
+    }
+    dialog->Refresh();
+    ASSERT_TRUE(dialog->PreviousButton()->isEnabled())
+        << TuneRun::GainsText(run.Kept()) << " " << TuneRun::GainsText(run.GetTuner()->NoOvershoot());
+    dialog->PreviousButton()->click();
+    EXPECT_TRUE(kept({2, 0.5, 0}));
+    EXPECT_TRUE(runUntil([&] { return panelP(doc) == "2"; }, 5000)) << panelP(doc);
+    dialog->Refresh();
+    EXPECT_FALSE(dialog->PreviousButton()->isEnabled());
+    EXPECT_TRUE(dialog->FastButton()->isEnabled());
+}
+
+// A raised alarm stops a tuning (a deviation does not: the tuning's own
+// steps raise it); Cancel stops one. Either way the user's gains and set
+// point go back.
+TEST_F(TuneWindowTest, AnAlarmOrCancelStopsATuningAndTheGainsGoBack)
+{
+    CTqk5820ConfigDoc* doc = openOnline(1);
+    Controller* controller = app->ControllerOf(doc);
+    alarms::Setting deviation;
+    deviation.on = true;
+    deviation.value = 0.5;
+    controller->SetAlarm(alarms::Rule::kDeviation, deviation);
+    alarms::Setting above;
+    above.on = true;
+    above.value = 25.4;
+    controller->SetAlarm(alarms::Rule::kAbove, above);
+    TuneDialog* dialog = app->GetFloor().ShowTune(*controller);
+    ASSERT_TRUE(dialog->Start());
+    ASSERT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 60000)) << controller->Tune()->StatusText();
+    EXPECT_EQ(controller->Tune()->Why(), "alarm: actual above");
+    EXPECT_EQ(held(pn::kPidP), 2);
+    EXPECT_EQ(held(pn::kPidI), 0.5);
+    EXPECT_EQ(held(pn::kSetTemperature), 25);
+    dialog->Refresh();
+    EXPECT_NE(dialog->Status()->text().toStdString().find("written back"), std::string::npos);
+
+    controller->SetAlarm(alarms::Rule::kAbove, alarms::Setting {});
+    ASSERT_TRUE(dialog->Start());
+    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    dialog->CancelButton()->click();
+    EXPECT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 5000));
+    EXPECT_EQ(controller->Tune()->Why(), "cancelled");
+    EXPECT_EQ(held(pn::kPidP), 2);
+    EXPECT_EQ(held(pn::kSetTemperature), 25);
+}
+
+// Tune on the overview starts one tuning on each selected controller that
+// can take it, and says why not on the others; Cancel Tuning stops them.
+TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
+{
+    Controller* one = app->ControllerOf(openOnline(1));
+    Controller* two = app->ControllerOf(openOnline(2));
+    Controller* away = app->ControllerOf(openController(9));
+    const std::string said = app->GetFloor().TuneGroup({one, two, away});
+    EXPECT_EQ(said, "tuning started on 2 of 3 controllers; COM2 unit 09: does not answer");
+    EXPECT_EQ(app->GetFloor().TuneGroup({one}), "tuning started on 0 of 1 controllers; COM2 unit 01: is being tuned already");
+    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature, 1) != 25 && held(pn::kSetTemperature, 2) != 25; },
+                         20000));
+    OverviewWindow* overview = app->GetFloor().ShowOverview();
+    overview->Refresh();
+    EXPECT_EQ(overview->RowOf(one)->text(OverviewWindow::kState).left(8).toStdString(), "tuning: ");
+    for (Controller* c : {one, two})
+        c->Tune()->Cancel();
+    EXPECT_TRUE(runUntil([&] { return one->Tune()->Finished() && two->Tune()->Finished(); }, 5000));
+    EXPECT_EQ(held(pn::kSetTemperature, 2), 25);
+    EXPECT_EQ(held(pn::kPidP, 2), 2);
+    overview->Refresh();
+    EXPECT_TRUE(overview->RowOf(two)->text(OverviewWindow::kState).endsWith(QStringLiteral("(tuning stopped)")));
+}

@@ -35,6 +35,8 @@
 // controller once the first window is online (one controller: setting by
 // setting; several: a row per unit), saves the dialog as it compares to
 // DIALOG-compare.png, applies and saves it again to DIALOG.png.
+// --tune DIALOG.png opens Tune... on the first controller once it is online,
+// starts a tuning and saves the dialog as it stands at the end.
 // --alarm-above V gives every controller a major "actual above V" rule once
 // the first window is online and shows the overview and the Alarms window.
 
@@ -44,6 +46,7 @@
 #include "app/FindControllersDialog.h"
 #include "app/Floor.h"
 #include "app/SettingsDialog.h"
+#include "app/TuneDialog.h"
 #include "calibration/CTqk5820CalibrateDoc.h"
 #include "calibration/CTqk5820CalibrateView.h"
 #include "calibration/ProductionAccessDialog.h"
@@ -143,6 +146,7 @@ int main(int argc, char** argv)
     std::string settingsFile, settingsPicture;
     double alarmAbove = 0;
     bool alarm = false;
+    std::string tunePicture;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--windows") == 0 && i + 1 < argc)
             windows = std::atoi(argv[++i]);
@@ -186,6 +190,8 @@ int main(int argc, char** argv)
             findPicture = argv[++i];
         else if (std::strcmp(argv[i], "--dialog") == 0 && i + 1 < argc)
             dialogPicture = argv[++i];
+        else if (std::strcmp(argv[i], "--tune") == 0 && i + 1 < argc)
+            tunePicture = argv[++i];
         else if (std::strcmp(argv[i], "--alarm-above") == 0 && i + 1 < argc) {
             alarm = true;
             alarmAbove = std::atof(argv[++i]);
@@ -310,6 +316,17 @@ int main(int argc, char** argv)
         app.GetFloor().ShowAlarms();
     }
 
+    TuneDialog* tuning = nullptr;
+    if (!tunePicture.empty() && !docs.empty()) {
+        auto* doc = static_cast<CTqk5820ConfigDoc*>(docs.front());
+        for (int waited = 0; !doc->IsOnline() && waited < 10000; waited += 50)
+            runFor(50);
+        if (Controller* c = app.ControllerOf(doc)) {
+            tuning = app.GetFloor().ShowTune(*c);
+            tuning->Start();
+        }
+    }
+
     // The first window's panels, as a user works them.
     const auto firstView = [&app]() -> CTqk5820ConfigView* {
         const auto open = app.ConfigTemplate().GetDocuments();
@@ -399,7 +416,11 @@ int main(int argc, char** argv)
     const auto frames = app.GetMainFrame()->GetClientArea()->subWindowList(QMdiArea::CreationOrder);
     if (frameOnly && !frames.isEmpty())
         shown = frames.front();
-    const bool saved = shown->grab().save(out);
+    bool saved = shown->grab().save(out);
+    if (tuning != nullptr) {
+        tuning->Refresh();
+        saved = tuning->grab().save(QString::fromStdString(tunePicture)) && saved;
+    }
     app.ExitInstance();
     return saved ? 0 : 1;
 }

@@ -206,7 +206,8 @@ Model Fit(const std::vector<Sample>& samples)
     return model;
 }
 
-Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to, double posLimit, double negLimit)
+Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to, double posLimit, double negLimit,
+           const Law* known)
 {
     Law law;
     if (to > samples.size() || from >= to)
@@ -215,6 +216,10 @@ Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to,
     Row b {};
     double integral = 0;
     std::size_t used = 0;
+    bool withD = false;
+    // The actual's slope over a few readings each side: one reading's
+    // noise over one spacing would swamp it.
+    constexpr std::size_t kSlopeReach = 2;
     for (std::size_t k = from; k < to; ++k) {
         const Sample& s = samples[k];
         const double e = s.actual - s.setPoint;
@@ -224,20 +229,35 @@ Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to,
         }
         if (s.current >= posLimit - 0.01 || s.current <= negLimit + 0.01)
             continue;
-        const Row row {e, integral, 1.0, 0.0};
-        for (std::size_t i = 0; i < 3; ++i) {
-            for (std::size_t j = 0; j < 3; ++j)
+        double slope = 0;
+        if (s.d > 0) {
+            if (k < from + kSlopeReach || k + kSlopeReach >= to)
+                continue;
+            const Sample& before = samples[k - kSlopeReach];
+            const Sample& after = samples[k + kSlopeReach];
+            if (!(after.t > before.t) || before.d != s.d || after.d != s.d)
+                continue;
+            slope = (after.actual - before.actual) / (after.t - before.t);
+            withD = true;
+        }
+        const Row row {e, integral, 1.0, s.d * slope};
+        // What the known actions drove is taken off the current.
+        const double current = known != nullptr ? s.current - known->kp * e - known->kd * s.d * slope : s.current;
+        for (std::size_t i = 0; i < kTerms; ++i) {
+            for (std::size_t j = 0; j < kTerms; ++j)
                 a[i][j] += row[i] * row[j];
-            b[i] += row[i] * s.current;
+            b[i] += row[i] * current;
         }
         ++used;
     }
     Row x {};
-    if (used < 6 || !solve(a, b, {true, true, true, false}, x))
+    const bool free = known == nullptr;
+    if (used < 6 || !solve(a, b, {free, true, true, free && withD}, x))
         return law;
     law.fitted = true;
-    law.kp = x[0];
+    law.kp = free ? x[0] : known->kp;
     law.ki = x[1];
+    law.kd = free ? (withD ? x[3] : 0.0) : known->kd;
     return law;
 }
 
@@ -284,12 +304,13 @@ StepResult Judge(const std::vector<Sample>& samples, double t0, double from, dou
     return r;
 }
 
-StepResult Simulate(const Model& model, const Loop& loop, double p, double i, double from, double to, double band,
-                    double horizon, double giveUpAfter)
+StepResult Simulate(const Model& model, const Loop& loop, double p, double i, double d, double from, double to,
+                    double band, double horizon, double giveUpAfter)
 {
     StepResult r;
     const double kp = loop.perP * p;
     const double ki = kp * loop.rateI * i;
+    const double kd = kp * loop.rateD * d;
     // A direction not seen takes the other's gain.
     const double cool = model.coolGain > 0 ? model.coolGain : model.heatGain;
     const double heat = model.heatGain > 0 ? model.heatGain : model.coolGain;
@@ -310,10 +331,12 @@ StepResult Simulate(const Model& model, const Loop& loop, double p, double i, do
     const double direction = to >= from ? 1.0 : -1.0;
     const double size = std::fabs(to - from);
     double lastOutside = 0;
+    double lastMeasured = from;
     for (double t = 0; t < horizon; t += dt) {
         const double measured = seen[(head + 1) % seen.size()];
         const double e = measured - to;
-        const double demand = kp * e + ki * integral;
+        const double demand = kp * e + ki * integral + kd * (measured - lastMeasured) / dt;
+        lastMeasured = measured;
         const double u = std::clamp(demand, loop.negLimit, loop.posLimit);
         if (!(demand > loop.posLimit && e > 0) && !(demand < loop.negLimit && e < 0))
             integral += e * dt;

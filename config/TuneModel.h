@@ -15,6 +15,7 @@ struct Sample {
     double actual = 0;     // degrees
     double current = 0;    // A; positive cools
     double setPoint = 0;   // degrees
+    double d = 0;          // the D it held then
 };
 
 // First order with dead time, with a gain for each direction of the TE
@@ -38,12 +39,20 @@ Model Fit(const std::vector<Sample>& samples);
 // + offset, e the actual less the set point, over the samples from index
 // `from` to `to` (the integral from `from`). Samples at a current limit
 // (within `limitMargin` of `posLimit` or `negLimit`) are left out.
+//
+// Where D was held above 0, a derivative action is fitted too: kd D times
+// the actual's slope, kd per unit of D (the instrument's own smoothing of
+// the slope is not known; the readings' is over a few of them).
 struct Law {
     bool fitted = false;
     double kp = 0;   // A per degree
     double ki = 0;   // A per degree second
+    double kd = 0;   // A per degree a second, for each unit of D; 0: not seen
 };
-Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to, double posLimit, double negLimit);
+// With `known`, its kp and kd are taken as they are and only ki is fitted:
+// over one step's readings the three actions are too alike to tell apart.
+Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to, double posLimit, double negLimit,
+           const Law* known = nullptr);
 
 // The gain that governs steps around `setPoint`: heating's above the
 // ambient, cooling's below, the larger where a step of `step` may cross it.
@@ -65,15 +74,16 @@ Controller Rule(const Model& model, double gain, double closedLoopTau);
 struct Loop {
     double perP = 0;    // A per degree for each unit of P
     double rateI = 0;   // 1/s for each unit of I
+    double rateD = 0;   // s for each unit of D (kd = kp rateD D), on the actual's slope
     double posLimit = 2.5, negLimit = -2.5;
 };
 
 struct StepResult;
 // The model's step of the set point from `from` (steady there) to `to`
-// under the loop with P and I, worked out for at most `horizon` seconds and
+// under the loop with P, I and D, worked out for at most `horizon` seconds and
 // given up once `giveUpAfter` seconds have passed outside the band.
-StepResult Simulate(const Model& model, const Loop& loop, double p, double i, double from, double to, double band,
-                    double horizon, double giveUpAfter);
+StepResult Simulate(const Model& model, const Loop& loop, double p, double i, double d, double from, double to,
+                    double band, double horizon, double giveUpAfter);
 
 // How a step from `from` to `to` at `t0` went: the overshoot as a share of
 // the step, and the time from t0 until the actual stayed within `band` of

@@ -66,7 +66,7 @@ void Tuner::Take(double t, double actual, double current)
         return;
     if (!samples_.empty() && t <= samples_.back().t)
         return;
-    samples_.push_back({t, actual, current, want_.setPoint});
+    samples_.push_back({t, actual, current, want_.setPoint, want_.gains.d});
     took_ = t - samples_.front().t;
     if (phaseStart_ < 0)
         phaseStart_ = t;
@@ -126,15 +126,22 @@ void Tuner::Take(double t, double actual, double current)
     // that teach it end sooner than the one that shows the set. A stage
     // slow to answer is watched at least three times as long as it took to
     // begin moving.
-    const double enough = phase_ == Phase::kVerify ? 0.1 : 0.2;
+    const double enough = phase_ == Phase::kVerify ? 0.1 : 0.3;
     if (moved_ < kLeastMove || slope >= enough * peakSlope_ || elapsed < 3 * (firstMove_ - phaseStart_))
         return;
 
     const double other = setup_.setPoint - setup_.step;
     switch (phase_) {
-    case Phase::kUp:
-        Begin(Phase::kDown, other, want_.gains);
+    case Phase::kUp: {
+        // Some derivative action on the way down, to learn what D does:
+        // a twentieth of the time the step up took, within D's row.
+        Gains probe = want_.gains;
+        if (probe.d <= 0 && setup_.d.high > 0)
+            probe.d = std::clamp(snap(0.05 * elapsed, setup_.d), std::max(setup_.d.low, setup_.d.resolution),
+                                 setup_.d.high);
+        Begin(Phase::kDown, other, probe);
         break;
+    }
     case Phase::kDown:
         if (model_.fitted) {
             // Down again with a corrected set: verify it.
@@ -151,8 +158,14 @@ void Tuner::Take(double t, double actual, double current)
         // Settled means within the band for a while, not only slow.
         if (!verified_.settled || t - (samples_[phaseFrom_].t + verified_.settleSeconds) < std::max(5.0, 0.2 * elapsed))
             break;
-        const tune::Law seen = tune::FitLaw(samples_, phaseFrom_, samples_.size(), setup_.posLimit, setup_.negLimit);
         const Gains chosen = Chosen();
+        // P and D as learnt, scaled to the chosen set: the integral
+        // action is what is in question.
+        tune::Law expected = law_;
+        expected.kp = law_.kp / identify_.p * chosen.p;
+        expected.kd = law_.kd / identify_.p * chosen.p;
+        const tune::Law seen =
+            tune::FitLaw(samples_, phaseFrom_, samples_.size(), setup_.posLimit, setup_.negLimit, &expected);
         // Only a step with readings enough tells the integral action apart.
         if (!corrected_ && seen.fitted && seen.ki > 0 && wantedKi_ > 0 && chosen.i > 0
             && samples_.size() - phaseFrom_ >= 30 && std::fabs(seen.ki / wantedKi_ - 1) > 0.4) {
@@ -226,6 +239,9 @@ void Tuner::Propose()
     // whether it does.
     const double perP = law_.kp / used.p;
     const double rateI = law_.ki / (law_.kp * used.i);
+    // D's derivative action, taken as P scales it too; none where the
+    // current showed none.
+    const double rateD = law_.kd > 0 ? law_.kd / law_.kp : 0.0;
     const double gain = tune::GainAround(model_, setup_.setPoint, setup_.step);
     const auto make = [&](double closedLoopTau) {
         const tune::Controller c = tune::Rule(model_, gain, closedLoopTau);
@@ -235,7 +251,7 @@ void Tuner::Propose()
     // the model within each set's overshoot, searched over the rows.
     fast_ = make(std::max(model_.dead, 0.08 * model_.tau));
     gentle_ = make(std::max(2.0 * model_.dead, 0.3 * model_.tau));
-    Search({perP, rateI, setup_.posLimit, setup_.negLimit});
+    Search({perP, rateI, rateD, setup_.posLimit, setup_.negLimit});
     const Gains& chosen = Chosen();
     wantedKi_ = chosen.p * perP * rateI * chosen.i;
 }
@@ -253,7 +269,7 @@ void Tuner::Search(const tune::Loop& loop)
     tune::Model model = model_;
     model.dead += 0.5 * spacing[spacing.size() / 2];
     tune::Model slower = model;
-    slower.dead = 1.25 * model.dead;
+    slower.dead = 1.1 * model.dead;
     // A step each way from the user's set point: heating and cooling differ,
     // and a set must serve both.
     const double from = setup_.setPoint;
@@ -273,12 +289,13 @@ void Tuner::Search(const tune::Loop& loop)
         Gains gains;
         double settle = 1e18;
     } fast, gentle;
-    const auto judge = [&](double p, double i) {
+    const auto judge = [&](double p, double i, double d) {
         const double giveUp = std::max(fast.settle, gentle.settle);
         tune::StepResult r;
         for (const tune::Model* m : {&model, &slower}) {
             for (const double to : {from + setup_.step, from - setup_.step}) {
-                const tune::StepResult one = tune::Simulate(*m, loop, p, i, from, to, kSettleBand, horizon, giveUp);
+                const tune::StepResult one =
+                    tune::Simulate(*m, loop, p, i, d, from, to, kSettleBand, horizon, giveUp);
                 if (!one.settled)
                     return;
                 // The settling time is the model's as found; the slower
@@ -289,13 +306,28 @@ void Tuner::Search(const tune::Loop& loop)
             }
         }
         if (r.overshoot <= 0.04 && r.settleSeconds < fast.settle)
-            fast = {{p, i, 0}, r.settleSeconds};
+            fast = {{p, i, d}, r.settleSeconds};
         if (r.overshoot <= 0.005 && r.settleSeconds < gentle.settle)
-            gentle = {{p, i, 0}, r.settleSeconds};
+            gentle = {{p, i, d}, r.settleSeconds};
     };
-    for (double p : ladder(setup_.p, 30)) {
-        for (double i : ladder(setup_.i, 30))
-            judge(p, i);
+    // D where its action was seen, up to a derivative time of half the
+    // dead time: more only amplifies the sensor's noise, which the model
+    // does not have.
+    std::vector<double> ds {0.0};
+    if (loop.rateD > 0 && model_.dead > 0) {
+        const double most = std::min(setup_.d.high, 0.5 * model_.dead / loop.rateD);
+        const double least = std::max(setup_.d.low, setup_.d.resolution);
+        for (int k = 0; k < 4 && most >= least; ++k) {
+            const double d = snap(least * std::pow(most / least, k / 3.0), setup_.d);
+            if (d > ds.back() && d <= most)
+                ds.push_back(d);
+        }
+    }
+    for (double d : ds) {
+        for (double p : ladder(setup_.p, d > 0 ? 20 : 30)) {
+            for (double i : ladder(setup_.i, d > 0 ? 20 : 30))
+                judge(p, i, d);
+        }
     }
     // Then the steps of each row around the best.
     for (Best* b : {&fast, &gentle}) {
@@ -306,7 +338,7 @@ void Tuner::Search(const tune::Loop& loop)
             for (int di = -3; di <= 3; ++di) {
                 const double p = around.p + dp * std::max(setup_.p.resolution, 0.05 * around.p);
                 const double i = around.i + di * std::max(setup_.i.resolution, 0.05 * around.i);
-                judge(snap(p, setup_.p), std::max(snap(i, setup_.i), setup_.i.resolution));
+                judge(snap(p, setup_.p), std::max(snap(i, setup_.i), setup_.i.resolution), around.d);
             }
         }
     }

@@ -19,7 +19,8 @@ namespace {
 using Stage = sim::SimUnit::Stage;
 
 // The readings of a unit under the gains while its set point goes up 2 and
-// then down 2 from the ambient, each held `hold` seconds.
+// then down 2 from the ambient, each held `hold` seconds; on the way down
+// with D 2 as well.
 std::vector<tune::Sample> upAndDown(const Stage& stage, const Tuner::Gains& gains, double hold)
 {
     sim::SimUnit unit;
@@ -29,18 +30,20 @@ std::vector<tune::Sample> upAndDown(const Stage& stage, const Tuner::Gains& gain
     double t = 0;
     // A few readings before the first step: the current before it.
     for (const double setPoint : {22.0, 24.0, 20.0}) {
-        tunerig::hold(unit, gains, setPoint, true);
+        Tuner::Gains held = gains;
+        held.d = setPoint == 20.0 ? 2 : gains.d;
+        tunerig::hold(unit, held, setPoint, true);
         for (double end = t + (setPoint == 22.0 ? 5 : hold); t < end;) {
             unit.advance(1.0);
             t += 1.0;
             out.push_back({t, tunerig::read(unit, pn::kActualTemperature), tunerig::read(unit, pn::kTeCurrent),
-                           setPoint});
+                           setPoint, held.d});
         }
     }
     return out;
 }
 
-TEST(TuneModel, TheFitFindsTheStageFromItsCurrentAndTemperature)
+TEST(TuneModel, TheFitFindsTheStageAndTheLoopFromItsCurrentAndTemperature)
 {
     const Stage stages[] = {{20, 2, 10, 20}, {60, 30, 8, 12}, {5, 0.5, 6, 6}, {200, 100, 12, 18}};
     for (const Stage& s : stages) {
@@ -54,6 +57,12 @@ TEST(TuneModel, TheFitFindsTheStageFromItsCurrentAndTemperature)
         EXPECT_NEAR(m.heatGain, s.heat, 0.1 * s.heat);
         EXPECT_NEAR(m.ambient, sim::SimUnit::kAmbient, 0.1);
         EXPECT_LT(m.noise, 0.02);
+        // The loop as the current shows it: 0.02 A per degree for each
+        // unit of P, and D a derivative time of D seconds.
+        const tune::Law law = tune::FitLaw(samples, 0, samples.size(), 2.5, -2.5);
+        ASSERT_TRUE(law.fitted);
+        EXPECT_NEAR(law.kp, 0.04, 0.004);
+        EXPECT_NEAR(law.kd / law.kp, 1.0, 0.35);
     }
 }
 

@@ -140,7 +140,8 @@ TEST_F(TuneWindowTest, AnAlarmOrCancelStopsATuningAndTheGainsGoBack)
 }
 
 // Tune on the overview starts one tuning on each selected controller that
-// can take it, and says why not on the others; Cancel Tuning stops them.
+// can take it, and says why not on the others. A unit switched off mid-tune
+// gets the user's settings back once it is on again.
 TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
 {
     Controller* one = app->ControllerOf(openOnline(1));
@@ -154,11 +155,17 @@ TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
     OverviewWindow* overview = app->GetFloor().ShowOverview();
     overview->Refresh();
     EXPECT_EQ(overview->RowOf(one)->text(OverviewWindow::kState).left(8).toStdString(), "tuning: ");
-    for (Controller* c : {one, two})
-        c->Tune()->Cancel();
-    EXPECT_TRUE(runUntil([&] { return one->Tune()->Finished() && two->Tune()->Finished(); }, 5000));
+    one->Tune()->Cancel();
+    sim->sim().unit(2)->setPowered(false);
+    ASSERT_TRUE(runUntil([&] { return two->Tune()->GetState() == TuneRun::State::kRestoring; }, 20000))
+        << two->Tune()->StatusText();
+    EXPECT_EQ(two->Tune()->StatusText(), "waiting for the unit to write P 2, I 0.5, D 0");
+    sim->sim().unit(2)->setPowered(true);
+    EXPECT_TRUE(runUntil([&] { return one->Tune()->Finished() && two->Tune()->Finished(); }, 20000));
+    EXPECT_EQ(two->Tune()->Why(), "the unit stopped answering");
     EXPECT_EQ(held(pn::kSetTemperature, 2), 25);
     EXPECT_EQ(held(pn::kPidP, 2), 2);
+    EXPECT_EQ(held(pn::kPidI, 2), 0.5);
     overview->Refresh();
     EXPECT_TRUE(overview->RowOf(two)->text(OverviewWindow::kState).endsWith(QStringLiteral("(tuning stopped)")));
 }

@@ -12,6 +12,7 @@
 #include "app/CKvtDocTemplate.h"
 #include "app/CTessolApp.h"
 #include "app/Floor.h"
+#include "bench/BenchFloor.h"
 #include "bench/BenchSupport.h"
 #include "config/CTqk5820ConfigDoc.h"
 #include "config/Controller.h"
@@ -35,12 +36,6 @@
 
 namespace {
 
-void runFor(int ms)
-{
-    QEventLoop wait;
-    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
-    wait.exec();
-}
 
 // When each controller started each step (UTC ms).
 class StepStarts : public Controller::Observer {
@@ -95,29 +90,11 @@ int main(int argc, char** argv)
     if (!app.InitInstance())
         return 1;
     app.GetFloor().ShowOverview();
-    for (int u = 1; u <= units; ++u) {
-        Document* doc = app.OpenControllerAt(1, u);
-        if (doc == nullptr)
-            return 1;
-        app.ConfigTemplate().DropWindows(doc);
-        if (Controller* c = app.ControllerOf(doc))
-            c->SetWindowCount(0);
-    }
-    const std::vector<Controller*> controllers = app.Controllers();
-    QElapsedTimer timer;
-    timer.start();
-    const auto ready = [&] {
-        return std::all_of(controllers.begin(), controllers.end(), [](const Controller* c) {
-            return c->Doc().IsOnline() && c->Doc().GetSensorType() != 7;
-        });
-    };
-    while (!ready() && timer.elapsed() < 60000)
-        runFor(50);
-    if (!ready()) {
-        std::fprintf(stderr, "bench_program: not every unit came online\n");
+    const std::vector<Controller*> controllers = benchOpenOnline(app, units, "bench_program");
+    if (controllers.empty())
         return 1;
-    }
-    runFor(2000);
+    QElapsedTimer timer;
+    benchRunFor(2000);
 
     std::vector<setpointprogram::Problem> problems;
     const setpointprogram::Program program = setpointprogram::Parse("output on\nstep 26\nramp 36 6\noutput off\n", problems);
@@ -146,7 +123,7 @@ int main(int argc, char** argv)
         return text.size() == 8 && std::strtod(text.c_str(), nullptr) >= 25.95 && !c->Doc().IsOutstanding(3);
     };
     while (running() && timer.elapsed() < 300000) {
-        runFor(10);
+        benchRunFor(10);
         for (const Controller* c : controllers) {
             if (tookStep.count(c) == 0 && steppedUp(c))
                 tookStep[c] = clock.utcMillis();

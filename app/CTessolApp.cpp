@@ -520,6 +520,12 @@ void CTessolApp::RegisterTemplates()
     configTemplate_->SetClosingHandler([this](Document& config) {
         // The broker hears that it goes offline.
         DetachPublisher(&config);
+        // A tuning under way gives the unit its own settings back: the
+        // close carries the writes out before the line is let go.
+        if (Controller* controller = ControllerOf(&config)) {
+            if (TuneRun* run = controller->Tune(); run != nullptr && run->Tuning())
+                run->Cancel();
+        }
         for (Document* doc : calibrationTemplate_->GetDocuments()) {
             if (static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc() == &config)
                 calibrationTemplate_->CloseDocument(doc);

@@ -169,3 +169,17 @@ TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
     overview->Refresh();
     EXPECT_TRUE(overview->RowOf(two)->text(OverviewWindow::kState).endsWith(QStringLiteral("(tuning stopped)")));
 }
+
+// A controller closed in the middle of a tuning leaves its unit with the
+// user's settings.
+TEST_F(TuneWindowTest, ClosedMidTuneTheUnitGetsItsOwnSettingsBack)
+{
+    Controller* controller = app->ControllerOf(openOnline(1));
+    ASSERT_TRUE(app->GetFloor().ShowTune(*controller)->Start());
+    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    app->GetFloor().StopWatching(*controller);
+    EXPECT_TRUE(app->Controllers().empty());
+    runFor(500);
+    EXPECT_EQ(held(pn::kSetTemperature), 25);
+    EXPECT_EQ(held(pn::kPidP), 2);
+}

@@ -63,6 +63,17 @@ struct DocBench {
         return doc;
     }
 
+    // A new document, run until it is online, its sensor type known and
+    // nothing of it outstanding.
+    CTqk5820ConfigDoc& newOnlineDoc(int unit = 0)
+    {
+        CTqk5820ConfigDoc& doc = newDoc(unit);
+        EXPECT_TRUE(runUntil([&] { return doc.IsOnline() && doc.GetSensorType() != SensorTypeTracker::kNoType; }, 2000))
+            << "never online";
+        EXPECT_TRUE(drain());
+        return doc;
+    }
+
     void closeDoc(CTqk5820ConfigDoc& doc)
     {
         doc.OnCloseDocument();

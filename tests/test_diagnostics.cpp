@@ -8,16 +8,9 @@
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/DiagnosticViewLogic.h"
 #include "resources/Messages.h"
+#include "tests/support/Frames.h"
 
 namespace {
-
-std::string write91(const std::string& pattern)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "!1012%02d", 91);
-    const std::string body = text + pattern;
-    return body + protocol::checksumText(protocol::checksum(body));
-}
 
 // A thermistor instrument that answers whatever the configuration document
 // reads on its own and echoes every write.
@@ -77,9 +70,7 @@ struct Diagnostics {
     {
         if (script)
             script(b);
-        config = &b.newDoc();
-        EXPECT_TRUE(b.runUntil([&] { return config->IsOnline() && config->GetSensorType() != 7; }, 2000));
-        EXPECT_TRUE(b.drain());
+        config = &b.newOnlineDoc();
         doc.SetSerialNumber("0E0A2851");
         doc.Attach(*config, nullptr);
         logic = std::make_unique<DiagnosticViewLogic>(doc, form, b.clock, b.prompts);
@@ -196,7 +187,7 @@ TEST(DiagnosticLampTest, OneGroupAtMostIsLitAndEachChangeIsWrittenOnce)
             patterns.push_back(c.substr(7, 8));
     }
     EXPECT_EQ(patterns, (std::vector<std::string> {"+100.000", "+010.000", "-000.000"}));
-    EXPECT_EQ(d.b.commands.back(), write91("-000.000")) << "the exact bytes of the last pattern";
+    EXPECT_EQ(d.b.commands.back(), commandFrame(1, 2, 91, "-000.000")) << "the exact bytes of the last pattern";
 
     logic.OnLampButton(4242); // not a lamp button
     EXPECT_FALSE(logic.IsPatternPending());
@@ -351,7 +342,7 @@ TEST(DiagnosticClose, AnOnlineCloseWritesTheLampsOffOnceAndAnUnboundFormClosesAt
         d.b.passMillis = inFlight ? 20 : 0;
         ASSERT_TRUE(d.settle());
         EXPECT_EQ(d.b.count(2, 91), 2);
-        EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
+        EXPECT_EQ(d.b.commands.back(), commandFrame(1, 2, 91, "-000.000"));
         d.b.runUntil([] { return false; }, 20);
         EXPECT_EQ(d.b.count(2, 91), 2) << "offered once";
     }

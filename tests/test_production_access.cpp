@@ -46,9 +46,7 @@ struct Access {
     {
         if (script)
             script(b);
-        doc = &b.newDoc();
-        EXPECT_TRUE(b.runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 2000));
-        EXPECT_TRUE(b.drain());
+        doc = &b.newOnlineDoc();
         access = reopen();
     }
 

@@ -133,8 +133,7 @@ TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
     // The status line says which device failed and why, or which stored
     // setting names no port at all.
     const auto refused = [](ScriptBench& bench, const std::string& status) {
-        ASSERT_EQ(bench.prompts.boxes.size(), 1u);
-        EXPECT_EQ(bench.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
+        EXPECT_EQ(bench.prompts.boxTexts(), std::vector<std::string> {"ERROR - ComPort refuses our request to Open it!"});
         EXPECT_EQ(bench.prompts.statusMessages, (std::vector<std::string> {status}));
     };
     refused(b, "ERROR - COM2 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)");
@@ -165,8 +164,7 @@ TEST(ConfigDocNew, WithEveryUnitNumberTakenTheDocumentHasNoneAndSendsNothing)
     for (int u = 1; u <= 99; ++u)
         ASSERT_TRUE(b.registry.take(u));
     CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Exceeded Maximum Number of Units");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Exceeded Maximum Number of Units"});
     EXPECT_EQ(doc.GetUnitNumber(), 0);
     EXPECT_EQ(doc.GetTitle(), "");
     passSeconds(b, 12);
@@ -286,8 +284,7 @@ TEST(ConfigDocPort, AChangeOffersTheDefaultAndReportsAPortThatWillNotOpen)
     b.prompts.answers = {MessageAnswer::No};
     b.commands.clear();
     doc.ChangePort(1);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "Change the default to port COM2: ?");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"Change the default to port COM2: ?"});
     EXPECT_EQ(b.profile.readInt("Default", "iComPort", -1), 2);
     EXPECT_TRUE(doc.IsPortUsable());
     b.pass();
@@ -298,8 +295,7 @@ TEST(ConfigDocPort, AChangeOffersTheDefaultAndReportsAPortThatWillNotOpen)
     // Not a port at all: nothing asked, nothing changed.
     b.prompts.boxes.clear();
     doc.ChangePort(4);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open!");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - ComPort refuses our request to Open!"});
     EXPECT_EQ(doc.GetPortIndex(), 1);
     EXPECT_TRUE(doc.IsPortUsable());
     EXPECT_EQ(b.profile.readInt("Default", "iComPort", -1), 2);
@@ -738,8 +734,7 @@ TEST(ConfigDocEndCodes, ARefusedWriteClearsItsFlagAndShowsTheWriteCommand)
     // The simulated unit refuses a write to a read-only number.
     ASSERT_TRUE(doc.WriteNumber(1, 5.0f));
     ASSERT_TRUE(b.drain());
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Unit #01 Command 2-01, returned End Code 04.");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit #01 Command 2-01, returned End Code 04."});
     EXPECT_FALSE(doc.IsOutstanding(1));
     EXPECT_TRUE(doc.IsOnline());
 }

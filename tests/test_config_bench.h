@@ -141,15 +141,6 @@ struct DocBench {
         settle();
         clock.advanceMillis(10);
     }
-
-    // Every end-code message shown so far.
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& b : prompts.boxes)
-            texts.push_back(b.text);
-        return texts;
-    }
 };
 
 // The in-process simulator on COM2, pumped on the manual clock.

@@ -237,8 +237,7 @@ TEST(SensorTypes, AnRtdWhoseModeReadFailsIsAskedAgainUntilItIsKnown)
     CTqk5820ConfigDoc& doc = b.newDoc();
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() == 3; }));
     EXPECT_EQ(b.count(1, 24), 2);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Unit #01 Command 1-24, returned End Code 05.");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit #01 Command 1-24, returned End Code 05."});
 }
 
 } // namespace

@@ -300,7 +300,7 @@ TEST(DiagnosticPolling, ARefusedReadStaysArmedAndIsRetried)
     EXPECT_TRUE(d.settle());
     EXPECT_EQ(d.b.count(1, 94), 2);
     EXPECT_EQ(logic.LastCounterText(), "+012.345");
-    EXPECT_EQ(d.b.boxTexts(), (std::vector<std::string> {"ERROR - Unit #01 Command 1-94, returned End Code 05."}));
+    EXPECT_EQ(d.b.prompts.boxTexts(), (std::vector<std::string> {"ERROR - Unit #01 Command 1-94, returned End Code 05."}));
 }
 
 // ---------------------------------------------------------------- ways out

@@ -56,13 +56,6 @@ protected:
         return doc;
     }
 
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& box : prompts.boxes)
-            texts.push_back(box.text);
-        return texts;
-    }
 };
 
 template <class Panel>
@@ -381,7 +374,7 @@ TEST_F(PanelsTest, AValidAddressMovesTheDocumentAndItsTitleToThatUnit)
 
     retype(info->AddressEntry(), "1");
     EXPECT_TRUE(runUntil([&] { return !prompts.boxes.empty(); }));
-    EXPECT_EQ(boxTexts(), std::vector<std::string> {"ERROR - Unit Number already in use."});
+    EXPECT_EQ(prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit Number already in use."});
     EXPECT_TRUE(runUntil([&] { return text(info->AddressEntry()) == " 2 "; }));
 
     force(7, 55, "UNIT0007");

@@ -208,28 +208,21 @@ TEST_F(AppTest, APanelToggledOnAMaximizedOrMinimizedWindowFitsTheFrameOnlyOnceRe
     const QRect normal = frame->geometry();
     const int limitsHeight = view->GetPanel(CTqk5820ConfigDoc::kLimits)->height();
 
-    frame->showMaximized();
-    runFor(50);
-    const QRect maximized = frame->geometry();
-    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
-    runFor(50);
-    EXPECT_TRUE(frame->isMaximized());
-    EXPECT_EQ(frame->geometry(), maximized);
-    EXPECT_TRUE(view->IsFitPending());
-    frame->showNormal();
-    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
-    EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), QSize(normal.width(), normal.height() - limitsHeight)));
-
-    frame->showMinimized();
-    runFor(50);
-    const QRect minimized = frame->geometry();
-    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
-    runFor(50);
-    EXPECT_TRUE(frame->isMinimized());
-    EXPECT_EQ(frame->geometry(), minimized);
-    frame->showNormal();
-    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
-    EXPECT_EQ(frame->geometry(), normal);
+    // Limits off while maximized, back on while minimized.
+    for (const bool maximized : {true, false}) {
+        SCOPED_TRACE(maximized ? "maximized" : "minimized");
+        maximized ? frame->showMaximized() : frame->showMinimized();
+        runFor(50);
+        const QRect shown = frame->geometry();
+        view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+        runFor(50);
+        EXPECT_TRUE(maximized ? frame->isMaximized() : frame->isMinimized());
+        EXPECT_EQ(frame->geometry(), shown);
+        EXPECT_TRUE(view->IsFitPending());
+        frame->showNormal();
+        ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+        EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), normal.size() - QSize(0, maximized ? limitsHeight : 0)));
+    }
 }
 
 TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)

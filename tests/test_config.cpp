@@ -18,13 +18,7 @@ constexpr int kNoType = SensorTypeTracker::kNoType;
 // its own, and echoes every write.
 void thermistor(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    b.answer(1, 21, "+010.000");
-    b.answer(1, 22, "+019.900");
-    b.answer(1, 23, "+025.000");
-    b.answer(1, 24, "+010.000");
-    b.answer(1, 25, "+040.000");
-    b.answer(1, 26, "+005.236");
+    b.answerProbeAndCoefficients();
     b.answer(1, 1, "+025.000");
     for (int p : {3, 10, 11, 51, 53})
         b.answer(2, p, "");

@@ -209,6 +209,16 @@ struct ScriptBench : DocBench {
         answers[{commandClass, parameter}] = Answer {endCode, data, false, {}};
     }
 
+    // Unit 1 answers the probe (firmware 1.3) and reads of the coefficients
+    // 21 to 26, by default with the thermistor values a new unit holds.
+    void answerProbeAndCoefficients(const std::vector<std::string>& coefficients = {"+010.000", "+019.900", "+025.000",
+                                                                                  "+010.000", "+040.000", "+005.236"})
+    {
+        answer(1, 56, "+001.300");
+        for (int p = 21; p <= 26; ++p)
+            answer(1, p, coefficients[static_cast<std::size_t>(p - 21)]);
+    }
+
     static std::string reply(const std::string& command, int endCode, const std::string& data, bool badChecksum)
     {
         char code[3];

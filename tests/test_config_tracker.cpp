@@ -226,13 +226,7 @@ TEST(SensorTypes, GoingOfflineForgetsTheTypeAndItIsFoundAgain)
 TEST(SensorTypes, AnRtdWhoseModeReadFailsIsAskedAgainUntilItIsKnown)
 {
     ScriptBench b;
-    b.answer(1, 56, "+001.300");
-    b.answer(1, 21, "+001.000");
-    b.answer(1, 22, "+001.000");
-    b.answer(1, 23, "+000.000");
-    b.answer(1, 24, "+000.000");
-    b.answer(1, 25, "-001.000");
-    b.answer(1, 26, "-001.000");
+    b.answerProbeAndCoefficients({"+001.000", "+001.000", "+000.000", "+000.000", "-001.000", "-001.000"});
     b.once[{1, 24}] = {ScriptBench::Answer {5, "+000.000", false, {}}};
     CTqk5820ConfigDoc& doc = b.newDoc();
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() == 3; }));

@@ -16,10 +16,7 @@ namespace {
 // reads on its own and echoes every write.
 void instrumentAnswers(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    const char* coefficients[] = {"+010.000", "+019.900", "+025.000", "+010.000", "+040.000", "+005.236"};
-    for (int p = 21; p <= 26; ++p)
-        b.answer(1, p, coefficients[p - 21]);
+    b.answerProbeAndCoefficients();
     for (int p : {3, 52, 53, 91})
         b.answer(2, p, "");
     b.answer(1, 55, "0E0A2851");

@@ -24,10 +24,7 @@ std::vector<std::string> writesOf(const ScriptBench& b, int p)
 
 void lockedInstrument(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    const char* coefficients[] = {"+010.000", "+019.900", "+025.000", "+010.000", "+040.000", "+005.236"};
-    for (int p = 21; p <= 26; ++p)
-        b.answer(1, p, coefficients[p - 21]);
+    b.answerProbeAndCoefficients();
     b.answer(1, 54, "00000000");
     b.answer(1, 55, " CALLKV ");
     for (int p : {53, 54, 55})

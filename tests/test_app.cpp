@@ -58,6 +58,12 @@ protected:
             frames.push_back(viewOf(openController())->GetFrame());
         return frames;
     }
+    // New controller windows show no panel.
+    void hidePanels()
+    {
+        for (int i = 0; i < CTqk5820ConfigView::kPanelCount; ++i)
+            profile.writeInt("Default", CTqk5820ConfigDoc::kDisplayKeys[i], 0);
+    }
 };
 
 TEST_F(AppTest, StartsWithNoDocumentAndNoPortOpen)
@@ -202,28 +208,21 @@ TEST_F(AppTest, APanelToggledOnAMaximizedOrMinimizedWindowFitsTheFrameOnlyOnceRe
     const QRect normal = frame->geometry();
     const int limitsHeight = view->GetPanel(CTqk5820ConfigDoc::kLimits)->height();
 
-    frame->showMaximized();
-    runFor(50);
-    const QRect maximized = frame->geometry();
-    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
-    runFor(50);
-    EXPECT_TRUE(frame->isMaximized());
-    EXPECT_EQ(frame->geometry(), maximized);
-    EXPECT_TRUE(view->IsFitPending());
-    frame->showNormal();
-    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
-    EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), QSize(normal.width(), normal.height() - limitsHeight)));
-
-    frame->showMinimized();
-    runFor(50);
-    const QRect minimized = frame->geometry();
-    view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
-    runFor(50);
-    EXPECT_TRUE(frame->isMinimized());
-    EXPECT_EQ(frame->geometry(), minimized);
-    frame->showNormal();
-    ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
-    EXPECT_EQ(frame->geometry(), normal);
+    // Limits off while maximized, back on while minimized.
+    for (const bool maximized : {true, false}) {
+        SCOPED_TRACE(maximized ? "maximized" : "minimized");
+        maximized ? frame->showMaximized() : frame->showMinimized();
+        runFor(50);
+        const QRect shown = frame->geometry();
+        view->OnDisplayToggle(CTqk5820ConfigDoc::kLimits);
+        runFor(50);
+        EXPECT_TRUE(maximized ? frame->isMaximized() : frame->isMinimized());
+        EXPECT_EQ(frame->geometry(), shown);
+        EXPECT_TRUE(view->IsFitPending());
+        frame->showNormal();
+        ASSERT_TRUE(runUntil([&] { return !view->IsFitPending(); }, 2000));
+        EXPECT_EQ(frame->geometry(), QRect(normal.topLeft(), normal.size() - QSize(0, maximized ? limitsHeight : 0)));
+    }
 }
 
 TEST_F(AppTest, TheWindowMenuListsTheOpenWindowsAndReachesEachOfThem)
@@ -476,9 +475,7 @@ TEST_F(AppTest, TheProgramIconShowsItsLettersWithinItsBorder)
 
 TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)
 {
-    for (const char* key : {"iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
-                            "iDisplaySensor", "iDisplayInfo"})
-        profile.writeInt("Default", key, 0);
+    hidePanels();
     CTqk5820ConfigDoc* doc = openController();
     CTqk5820ConfigView* view = viewOf(doc);
     for (int i = 0; i < CTqk5820ConfigView::kPanelCount; ++i)
@@ -489,10 +486,7 @@ TEST_F(AppTest, AViewWithEveryFlagClearCreatesNoPanel)
 
 TEST_F(AppTest, HaltAllStopsAllTrafficAndRestartAllResumes)
 {
-    // No panels, so that every command on the line is the test's own.
-    for (const char* key : {"iDisplayStatus", "iDisplayMeasure", "iDisplayLimits", "iDisplayPid",
-                            "iDisplaySensor", "iDisplayInfo"})
-        profile.writeInt("Default", key, 0);
+    hidePanels();   // so that every command on the line is the test's own
     CTqk5820ConfigDoc* doc = openController();
     ASSERT_TRUE(runUntil([&] { return doc->IsOnline() && !doc->AnyOutstanding(); }));
     app->OnCommand(cmd::kHaltAll);
@@ -525,14 +519,7 @@ TEST_F(AppTest, HaltAllIsShownInTheStatusBarTheWindowsAndTheLogsUntilRestartAll)
     app->SetLogDirectory(dir);
     const std::vector<CTqk5820ConfigDoc*> docs = {openOnline(1), openOnline(2)};
     const auto logOf = [&](int unit) { return std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv"; };
-    const auto rowsOf = [&](int unit) {
-        std::vector<std::string> rows;
-        for (const std::string& line : fileLines(logOf(unit))) {
-            if (!line.empty() && line[0] != '#' && line.rfind("time,", 0) != 0)
-                rows.push_back(line);
-        }
-        return rows;
-    };
+    const auto rowsOf = [&](int unit) { return logRows(logOf(unit)); };
     const auto actualOf = [](CTqk5820ConfigDoc* doc) {
         return panelOf<CTqk5820ConfigMeasureDialog>(doc, CTqk5820ConfigDoc::kMeasure)->ActualDisplay();
     };
@@ -593,14 +580,8 @@ TEST_F(AppTest, AModalDialogLeavesEveryWindowReadingAndLogging)
     ASSERT_NE(::mkdtemp(dir), nullptr);
     app->SetLogDirectory(dir);
     const std::vector<CTqk5820ConfigDoc*> docs = {openOnline(1), openOnline(2)};
-    const auto rowsOf = [&](int unit) {
-        std::vector<std::string> rows;
-        for (const std::string& line : fileLines(std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv")) {
-            if (!line.empty() && line[0] != '#' && line.rfind("time,", 0) != 0)
-                rows.push_back(line);
-        }
-        return rows;
-    };
+    const auto logOf = [&](int unit) { return std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv"; };
+    const auto rowsOf = [&](int unit) { return logRows(logOf(unit)); };
     // Every reading of both windows has come once.
     runFor(2500);
     std::size_t before[2] = {};
@@ -625,7 +606,7 @@ TEST_F(AppTest, AModalDialogLeavesEveryWindowReadingAndLogging)
         ASSERT_GE(rows.size(), before[unit - 1] + static_cast<std::size_t>((closed - opened) / 1000 - 1)) << unit;
         for (std::size_t i = before[unit - 1]; i < rows.size(); ++i)
             EXPECT_EQ(rows[i].find("???.???"), std::string::npos) << rows[i];
-        std::remove((std::string(dir) + "/TQK-5820-0" + std::to_string(unit) + ".csv").c_str());
+        std::remove(logOf(unit).c_str());
     }
     ::rmdir(dir);
 }
@@ -909,17 +890,23 @@ protected:
     {
         return std::max(doc->ReadAt(pn::kActualTemperature), doc->ReadAt(pn::kSensorResistance));
     }
+
+    // Opens `count` controller windows and waits until every one is online.
+    void openAllOnline(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            docs.push_back(openController());
+        ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }); }, 20000));
+    }
+
+    bool all(const std::function<bool(CTqk5820ConfigDoc*)>& f) const { return std::all_of(docs.begin(), docs.end(), f); }
+
+    std::vector<CTqk5820ConfigDoc*> docs;
 };
 
 TEST_F(FullLineTest, SixteenUnitsOnOneLineAllComeOnlineAndAreAllPolled)
 {
-    std::vector<CTqk5820ConfigDoc*> docs;
-    for (int i = 0; i < 16; ++i)
-        docs.push_back(openController());
-    const auto all = [&](const std::function<bool(CTqk5820ConfigDoc*)>& f) {
-        return std::all_of(docs.begin(), docs.end(), f);
-    };
-    ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }); }, 20000));
+    ASSERT_NO_FATAL_FAILURE(openAllOnline(16));
     // Once every window shows readings, each one reads them again within a
     // few seconds, the active one (the last opened) every second.
     ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return actualReadAt(d) >= 0; }); }, 30000));
@@ -951,13 +938,7 @@ protected:
 
 TEST_P(AwkwardLineTest, EveryUnitComesOnlineAndIsPolled)
 {
-    std::vector<CTqk5820ConfigDoc*> docs;
-    for (int i = 0; i < 4; ++i)
-        docs.push_back(openController());
-    const auto all = [&](const std::function<bool(CTqk5820ConfigDoc*)>& f) {
-        return std::all_of(docs.begin(), docs.end(), f);
-    };
-    ASSERT_TRUE(runUntil([&] { return all([](CTqk5820ConfigDoc* d) { return d->IsOnline(); }); }, 20000));
+    ASSERT_NO_FATAL_FAILURE(openAllOnline(4));
     // Each of them keeps being read. A unit that takes 800 ms an answer
     // leaves the line little time, so this is not about the values shown.
     const auto lastRead = [](CTqk5820ConfigDoc* d) {

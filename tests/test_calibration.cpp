@@ -52,12 +52,7 @@ struct CalBench : SimBench {
         ASSERT_TRUE(unit().force(p, text, &error)) << error;
     }
 
-    void openConfig()
-    {
-        config = &newDoc(1);
-        ASSERT_TRUE(runUntil([&] { return config->IsOnline() && config->GetSensorType() != 7; }, 2000));
-        ASSERT_TRUE(drain());
-    }
+    void openConfig() { config = &newOnlineDoc(1); }
 
     // Opens the calibration document as the Calibration command does.
     void openCal()
@@ -212,14 +207,10 @@ TEST(CalDocument, RecordOrderTitleAndSendableNumbers)
     EXPECT_EQ(cal.GetTitle(), "");
     cal.OnCloseDocument();
 
-    EXPECT_TRUE(Cal::Sendable(1.02345f));
-    EXPECT_TRUE(Cal::Sendable(-999.999f));
-    EXPECT_TRUE(Cal::Sendable(9999.99f));
-    EXPECT_FALSE(Cal::Sendable(-1000.0f));
-    EXPECT_FALSE(Cal::Sendable(10000.0f));
-    EXPECT_FALSE(Cal::Sendable(NAN));
-    EXPECT_FALSE(Cal::Sendable(INFINITY));
-    EXPECT_FALSE(Cal::Sendable(-INFINITY));
+    for (const float x : {1.02345f, -999.999f, 9999.99f})
+        EXPECT_TRUE(Cal::Sendable(x)) << x;
+    for (const float x : {-1000.0f, 10000.0f, NAN, INFINITY, -INFINITY})
+        EXPECT_FALSE(Cal::Sendable(x)) << x;
 }
 
 // ---------------------------------------------------------------- open and validate
@@ -886,9 +877,8 @@ TEST(CalClearEeprom, AnotherUnitNumberIsToldItReturnsToOne)
     sim::Options options;
     options.units = {4};
     SimBench raw(options);
-    CTqk5820ConfigDoc& config = raw.newDoc(4);
     raw.passMillis = 50;
-    ASSERT_TRUE(raw.runUntil([&] { return config.IsOnline() && config.GetSensorType() != 7; }, 2000));
+    CTqk5820ConfigDoc& config = raw.newOnlineDoc(4);
     Cal cal(raw.clock, raw.prompts);
     cal.OnOpenDocument(Cal::kFileName);
     cal.Link("0E0A2851", config, nullptr);

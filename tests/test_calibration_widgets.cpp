@@ -66,9 +66,9 @@ protected:
     // The Calibration command of the controller's window with the access
     // granted; the calibration window it opened, validated, the main window
     // active so that focus events flow.
-    Form* openCalibration(CTqk5820ConfigDoc* doc)
+    Form* openCalibration(CTqk5820ConfigDoc* controller)
     {
-        app->GetMainFrame()->GetClientArea()->setActiveSubWindow(viewOf(doc)->GetFrame());
+        app->GetMainFrame()->GetClientArea()->setActiveSubWindow(viewOf(controller)->GetFrame());
         commandWithModal<ProductionAccessDialog>(cmd::kCalibration, [](ProductionAccessDialog& d) {
             d.UserNameField()->setText("Jane Doe");
             d.PasswordField()->setText(kPassword);
@@ -76,7 +76,7 @@ protected:
             QApplication::sendEvent(d.SerialNumberField(), &in);
             d.OkButton()->click();
         });
-        Cal* cal = calibrationOf(doc);
+        Cal* cal = calibrationOf(controller);
         if (cal == nullptr)
             return nullptr;
         EXPECT_TRUE(runUntil([&] { return cal->IsValidated() && !cal->IsBusy(); }, 10000));
@@ -84,15 +84,15 @@ protected:
         EXPECT_TRUE(runUntil([&] { return QApplication::activeWindow() == app->GetMainFrame(); }));
         // The form's first box hands the focus to the 10 uA entry, whose
         // bias word the next refresh sends.
-        Form* form = formOf(cal);
-        EXPECT_TRUE(runUntil([&] { return form != nullptr && !form->BiasWaiting() && !cal->IsBusy(); }));
-        return form;
+        Form* opened = formOf(cal);
+        EXPECT_TRUE(runUntil([&] { return opened != nullptr && !opened->BiasWaiting() && !cal->IsBusy(); }));
+        return opened;
     }
 
-    Cal* calibrationOf(CTqk5820ConfigDoc* doc) const
+    Cal* calibrationOf(CTqk5820ConfigDoc* controller) const
     {
         for (Document* d : app->CalibrationTemplate().GetDocuments()) {
-            if (static_cast<Cal*>(d)->GetConfigDoc() == doc)
+            if (static_cast<Cal*>(d)->GetConfigDoc() == controller)
                 return static_cast<Cal*>(d);
         }
         return nullptr;
@@ -124,16 +124,24 @@ protected:
     // Waits `seconds` of the program's clock.
     void wait(double seconds) { runUntil([] { return false; }, static_cast<int>(seconds * 1000 / kSpeed)); }
 
+    // A controller window online on unit 1 and its calibration window.
+    void openForm()
+    {
+        doc = openOnline(1);
+        form = openCalibration(doc);
+        ASSERT_NE(form, nullptr);
+    }
+
     FastClock fastClock;
+    CTqk5820ConfigDoc* doc = nullptr;
+    Form* form = nullptr;
 };
 
 // ---------------------------------------------------------------- the window
 
 TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyOnce)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     Cal& cal = form->GetCalibrateDoc();
     EXPECT_EQ(cal.GetTitle(), "0E0A2851.cal");
     EXPECT_EQ(form->GetFrame()->windowTitle(), "0E0A2851.cal");
@@ -174,10 +182,10 @@ TEST_F(CalibrationFormTest, OpensBesideItsControllerTitledAfterTheSerialAndOnlyO
 
 TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
+    doc = openOnline(1);
     QStatusBar* bar = app->GetMainFrame()->statusBar();
     for (const char* shown : {msg::kPasswordValidated, "COM2 unit 02 stopped answering"}) {
-        Form* form = openCalibration(doc);
+        form = openCalibration(doc);
         ASSERT_NE(form, nullptr);
         ASSERT_TRUE(runUntil([&] { return statusShown(msg::kPasswordValidated); }));
         bar->showMessage(shown);
@@ -191,9 +199,7 @@ TEST_F(CalibrationFormTest, ItsClosedWindowTakesBackOnlyWhatItSaidInTheStatusBar
 
 TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWithItsBox)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     CLibDatamineEdit* entry = form->BiasEntry(0);
     ASSERT_TRUE(runUntil([&] { return entry->hasValue(); }));
 
@@ -217,9 +223,7 @@ TEST_F(CalibrationFormTest, ABiasCurrentTypedGoesToTheInstrumentAndComesBackWith
 
 TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     Cal& cal = form->GetCalibrateDoc();
 
     // Tabbing through a capture field starts and ends a capture but commits nothing.
@@ -251,9 +255,7 @@ TEST_F(CalibrationFormTest, AValueIsHandedOverOnOnePassAndConfirmedOnTheNext)
 
 TEST_F(CalibrationFormTest, BothValuesOfAPairCommittedBeforeOneRefreshReachTheDocument)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     Cal& cal = form->GetCalibrateDoc();
     form->Entry(0)->setFocus(Qt::MouseFocusReason);
     ASSERT_TRUE(runUntil([&] { return held(41) == "+000.010" && !cal.IsBusy(); }));
@@ -280,9 +282,7 @@ TEST_F(CalibrationFormTest, BothValuesOfAPairCommittedBeforeOneRefreshReachTheDo
 TEST_F(CalibrationFormTest, ClosingTheControllerWindowClosesCalibrationFirstAndPutsTheSettingsBack)
 {
     unit().handle(2, 41, "-000.100");
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     ASSERT_TRUE(runUntil([&] { return unit().sensorType() == 1; }));
     click(form->Box(Form::k1mABox));
     ASSERT_TRUE(runUntil([&] { return held(41) == "+000.100"; }));
@@ -301,9 +301,7 @@ TEST_F(CalibrationFormTest, AProcedureWaitingOnItsBoxHoldsStillWhileItsControlle
     sim::SimUnit::Board board = unit().board();
     board.senseResistor = 12.5;   // out of tolerance
     unit().setBoard(board);
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     int opened = 0;
     std::size_t boxesMeanwhile = 99;
     std::int64_t statusBefore = 0;
@@ -329,8 +327,7 @@ TEST_F(CalibrationFormTest, AProcedureWaitingOnItsBoxHoldsStillWhileItsControlle
 
 TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    ASSERT_NE(openCalibration(doc), nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     sim->sim().control("off 1");
     ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 8000));
     EXPECT_FALSE(doc->IsOnline());
@@ -343,9 +340,7 @@ TEST_F(CalibrationFormTest, TheWindowClosesItselfWhenItsInstrumentGoesAway)
 // until the warning is answered, then finds nothing to wipe and closes.
 TEST_F(CalibrationFormTest, ClearEepromAnsweredAfterTheUnitWentAwayClosesTheWindow)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     std::size_t formsMeanwhile = 0;
     bool asked = false;
     prompts.whileOpen = [&] {
@@ -365,9 +360,7 @@ TEST_F(CalibrationFormTest, ClearEepromAnsweredAfterTheUnitWentAwayClosesTheWind
 
 TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     unit().handle(2, 76, "+001.250");
     click(form->Button(Form::kClearEepromButton));
     ASSERT_TRUE(runUntil([&] { return app->CalibrationTemplate().GetDocuments().empty(); }, 8000));
@@ -383,9 +376,7 @@ TEST_F(CalibrationFormTest, ClearEepromWipesTheUnitAndClosesTheWindow)
 
 TEST_F(CalibrationFormTest, ASimulatedUnitIsCalibratedCompletelyThroughTheForm)
 {
-    CTqk5820ConfigDoc* doc = openOnline(1);
-    Form* form = openCalibration(doc);
-    ASSERT_NE(form, nullptr);
+    ASSERT_NO_FATAL_FAILURE(openForm());
     Cal& cal = form->GetCalibrateDoc();
     const sim::SimUnit::Board board = sim::SimUnit::uncalibratedBoard();
     // Idle once the procedures are over and their last constants have had

@@ -5,32 +5,20 @@
 #include "tests/test_config_bench.h"
 
 #include "resources/Messages.h"
+#include "tests/support/Frames.h"
 
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
 constexpr int kNoType = SensorTypeTracker::kNoType;
 
-std::string command(int unit, int cls, int param, const std::string& data)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "!1%02d%d%02d", unit, cls, param);
-    const std::string body = text + data;
-    return body + protocol::checksumText(protocol::checksum(body));
-}
-
 // A thermistor instrument that answers every read the document makes on
 // its own, and echoes every write.
 void thermistor(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    b.answer(1, 21, "+010.000");
-    b.answer(1, 22, "+019.900");
-    b.answer(1, 23, "+025.000");
-    b.answer(1, 24, "+010.000");
-    b.answer(1, 25, "+040.000");
-    b.answer(1, 26, "+005.236");
+    b.answerProbeAndCoefficients();
     b.answer(1, 1, "+025.000");
     for (int p : {3, 10, 11, 51, 53})
         b.answer(2, p, "");
@@ -42,6 +30,30 @@ void bringOnline(DocBench& b, CTqk5820ConfigDoc& doc)
 {
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() != kNoType; })) << "never online";
     ASSERT_TRUE(b.drain());
+}
+
+// A bench with one document brought online, on the thermistor above or on
+// the simulator.
+template <class Bench>
+struct Online : Bench {
+    CTqk5820ConfigDoc& doc = start();
+
+private:
+    CTqk5820ConfigDoc& start()
+    {
+        if constexpr (std::is_same_v<Bench, ScriptBench>)
+            thermistor(*this);
+        return this->newOnlineDoc();
+    }
+};
+
+// Passes `seconds` of the clock, one pass a second.
+void passSeconds(DocBench& b, int seconds)
+{
+    for (int s = 0; s < seconds; ++s) {
+        b.clock.advanceSeconds(1);
+        b.pass();
+    }
 }
 
 // Switches unit 1 off and runs, 20 ms a pass, until the document has found
@@ -115,8 +127,7 @@ TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
     // The status line says which device failed and why, or which stored
     // setting names no port at all.
     const auto refused = [](ScriptBench& bench, const std::string& status) {
-        ASSERT_EQ(bench.prompts.boxes.size(), 1u);
-        EXPECT_EQ(bench.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open it!");
+        EXPECT_EQ(bench.prompts.boxTexts(), std::vector<std::string> {"ERROR - ComPort refuses our request to Open it!"});
         EXPECT_EQ(bench.prompts.statusMessages, (std::vector<std::string> {status}));
     };
     refused(b, "ERROR - COM2 Port Open failed : OS Error = 2 (/nonexistent/tessol-line: No such device)");
@@ -134,10 +145,7 @@ TEST(ConfigDocNew, APortThatCannotBeOpenedIsReportedAndNothingIsSent)
     std::string text;
     EXPECT_FALSE(doc.GetText(56, text));
     EXPECT_FALSE(doc.WriteNumber(3, 25.0f));
-    for (int s = 0; s < 12; ++s) {
-        b.clock.advanceSeconds(1);
-        b.pass();
-    }
+    passSeconds(b, 12);
     EXPECT_FALSE(doc.IsOnline());
     EXPECT_EQ(b.link.queuedCount(), 0u);
     EXPECT_TRUE(b.commands.empty());
@@ -150,14 +158,10 @@ TEST(ConfigDocNew, WithEveryUnitNumberTakenTheDocumentHasNoneAndSendsNothing)
     for (int u = 1; u <= 99; ++u)
         ASSERT_TRUE(b.registry.take(u));
     CTqk5820ConfigDoc& doc = b.newDoc();
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Exceeded Maximum Number of Units");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Exceeded Maximum Number of Units"});
     EXPECT_EQ(doc.GetUnitNumber(), 0);
     EXPECT_EQ(doc.GetTitle(), "");
-    for (int s = 0; s < 12; ++s) {
-        b.clock.advanceSeconds(1);
-        b.pass();
-    }
+    passSeconds(b, 12);
     EXPECT_TRUE(b.commands.empty());
     EXPECT_FALSE(doc.RequestRead(56));
 }
@@ -229,10 +233,8 @@ TEST(ConfigDocUnit, ANumberTakenOrOutOfRangeIsRefusedWithItsMessage)
 
 TEST(ConfigDocUnit, ANewNumberEndsTheOldSessionAndProbesAtOnce)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     b.commands.clear();
     doc.ChangeUnitNumber(42);
     EXPECT_TRUE(b.prompts.boxes.empty());
@@ -242,12 +244,12 @@ TEST(ConfigDocUnit, ANewNumberEndsTheOldSessionAndProbesAtOnce)
     EXPECT_TRUE(b.registry.inUse(42));
     EXPECT_FALSE(doc.IsOnline());
     ASSERT_FALSE(b.commands.empty());
-    EXPECT_EQ(b.commands[0], command(1, 2, 53, "+000.000"));
+    EXPECT_EQ(b.commands[0], commandFrame(1, 2, 53, "+000.000"));
     b.commands.clear();
     b.pass();
     b.pass();
     ASSERT_FALSE(b.commands.empty());
-    EXPECT_EQ(b.commands[0], command(42, 1, 56, "+000.000"));
+    EXPECT_EQ(b.commands[0], commandFrame(42, 1, 56, "+000.000"));
 }
 
 TEST(ConfigDocPort, AChangeOffersTheDefaultAndReportsAPortThatWillNotOpen)
@@ -269,27 +271,25 @@ TEST(ConfigDocPort, AChangeOffersTheDefaultAndReportsAPortThatWillNotOpen)
     EXPECT_FALSE(doc.IsPortUsable());
     EXPECT_FALSE(doc.IsOnline());
     EXPECT_EQ(b.link.openCount(1), 0);   // the old line was given back
-    EXPECT_EQ(b.commands.back(), command(1, 2, 53, "+000.000"));
+    EXPECT_EQ(b.commands.back(), commandFrame(1, 2, 53, "+000.000"));
 
     // Back to COM2, keeping COM3 as the default: the probe goes out at once.
     b.prompts.boxes.clear();
     b.prompts.answers = {MessageAnswer::No};
     b.commands.clear();
     doc.ChangePort(1);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "Change the default to port COM2: ?");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"Change the default to port COM2: ?"});
     EXPECT_EQ(b.profile.readInt("Default", "iComPort", -1), 2);
     EXPECT_TRUE(doc.IsPortUsable());
     b.pass();
     b.pass();
     ASSERT_FALSE(b.commands.empty());
-    EXPECT_EQ(b.commands[0], command(1, 1, 56, "+000.000"));
+    EXPECT_EQ(b.commands[0], commandFrame(1, 1, 56, "+000.000"));
 
     // Not a port at all: nothing asked, nothing changed.
     b.prompts.boxes.clear();
     doc.ChangePort(4);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - ComPort refuses our request to Open!");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - ComPort refuses our request to Open!"});
     EXPECT_EQ(doc.GetPortIndex(), 1);
     EXPECT_TRUE(doc.IsPortUsable());
     EXPECT_EQ(b.profile.readInt("Default", "iComPort", -1), 2);
@@ -386,8 +386,7 @@ TEST(ConfigDocOnline, AProbeAnsweredWithAShortTextNeverBringsItOnline)
 {
     ScriptBench b;
     // The data field stops at a line feed: "1.3" is all that is taken.
-    std::string r = "@101156001.3\n    ";
-    r += protocol::checksumText(protocol::checksum(r)) + "\r\n";
+    const std::string r = withChecksum("@101156001.3\n    ") + "\r\n";
     b.answers[{1, 56}] = ScriptBench::Answer {0, "", false, r};
     CTqk5820ConfigDoc& doc = b.newDoc();
     for (int s = 0; s <= 11; ++s) {
@@ -403,9 +402,8 @@ TEST(ConfigDocOnline, AProbeAnsweredWithAShortTextNeverBringsItOnline)
 TEST(ConfigDocOnline, AThirdMissedAnswerInARowTakesItOfflineAndCancelsWhatWaits)
 {
     Lamp lamp;   // outlives the document that drives it
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     b.control("off 1");
     doc.SetBusyLamp(&lamp);
     const auto seen = b.sim->commandsSeen();
@@ -460,9 +458,8 @@ TEST(ConfigDocOnline, AUnitThatNeverAnsweredIsSaidOnceAndSoIsItsAnswer)
 
 TEST(ConfigDocOnline, OneMissedAnswerIsAskedAgainAndTheUnitStaysOnline)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     b.control("off 1");
     ASSERT_TRUE(doc.RequestRead(1));
     ASSERT_TRUE(doc.RequestRead(5));
@@ -479,9 +476,8 @@ TEST(ConfigDocOnline, OneMissedAnswerIsAskedAgainAndTheUnitStaysOnline)
 
 TEST(ConfigDocOnline, GoingOfflineClearsTheCacheAndRestartsTheProbeTimer)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     const auto seen = b.sim->commandsSeen();
     doc.GoOffline();
     b.pass();
@@ -501,9 +497,8 @@ TEST(ConfigDocOnline, GoingOfflineClearsTheCacheAndRestartsTheProbeTimer)
 
 TEST(ConfigDocCache, ReadingsAreReadAgainOnEveryTakeSettingsOnlyOnce)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     float v = 0;
     for (int take = 0; take < 3; ++take) {
         const auto before = b.sim->commandsSeen();
@@ -531,9 +526,8 @@ TEST(ConfigDocCache, ReadingsAreReadAgainOnEveryTakeSettingsOnlyOnce)
 
 TEST(ConfigDocCache, OnlyOneOfSeveralWindowsDrivesASharedReading)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     std::string text;
 
     // Alone, even the Status panel gets a new reading every time it asks.
@@ -613,17 +607,15 @@ TEST(ConfigDocCache, WhoMayTriggerAFreshRead)
 
 TEST(ConfigDocCache, AWriteWhileTheSameParameterIsInFlightIsRefusedAndSendsNothing)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     b.commands.clear();
     ASSERT_TRUE(doc.RequestRead(3));
     b.settle();
     EXPECT_FALSE(doc.WriteNumber(3, 25.0f));
     EXPECT_FALSE(doc.WriteText(3, "+025.000"));
     b.settle();
-    EXPECT_EQ(b.commands, (std::vector<std::string> {command(1, 1, 3, "+000.000")}));
+    EXPECT_EQ(b.commands, (std::vector<std::string> {commandFrame(1, 1, 3, "+000.000")}));
     float v = 0;
     EXPECT_FALSE(doc.ReadSetTemperature(v));   // in flight: nothing to hand out yet
 
@@ -631,17 +623,15 @@ TEST(ConfigDocCache, AWriteWhileTheSameParameterIsInFlightIsRefusedAndSendsNothi
     ASSERT_TRUE(doc.WriteNumber(3, 25.0f));
     EXPECT_FALSE(doc.WriteNumber(3, 26.0f));   // the write itself is in flight now
     ASSERT_TRUE(b.drain());
-    EXPECT_EQ(b.commands.back(), command(1, 2, 3, "+025.000"));
+    EXPECT_EQ(b.commands.back(), commandFrame(1, 2, 3, "+025.000"));
     EXPECT_TRUE(doc.ReadSetTemperature(v));
     EXPECT_FLOAT_EQ(v, 25.0f);
 }
 
 TEST(ConfigDocCache, TextsThatWouldNotGoOutAsAskedAreRefused)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     b.commands.clear();
     EXPECT_FALSE(doc.WriteText(51, "+000.01"));
     EXPECT_FALSE(doc.WriteText(51, "+0000.001"));
@@ -657,15 +647,13 @@ TEST(ConfigDocCache, TextsThatWouldNotGoOutAsAskedAreRefused)
     EXPECT_TRUE(doc.WriteNumber(10, -999.5f));
     ASSERT_TRUE(b.drain());
     EXPECT_EQ(b.count(2, 3), 1);
-    EXPECT_EQ(b.commands.back(), command(1, 2, 10, "-999.500"));
+    EXPECT_EQ(b.commands.back(), commandFrame(1, 2, 10, "-999.500"));
 }
 
 TEST(ConfigDocCache, OnePollFilesOneReply)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     ASSERT_TRUE(doc.RequestRead(10));
     ASSERT_TRUE(doc.RequestRead(11));
     for (int i = 0; i < 50 && b.link.replyCount() < 2; ++i) {
@@ -714,10 +702,8 @@ TEST(ConfigDocEndCodes, EveryBadReplyShowsOneMessageAndStoresNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptBench b;
-        thermistor(b);
-        CTqk5820ConfigDoc& doc = b.newDoc();
-        bringOnline(b, doc);
+        Online<ScriptBench> b;
+        CTqk5820ConfigDoc& doc = b.doc;
         b.once[{1, 1}] = {c.bad};
         float v = 0;
         EXPECT_FALSE(doc.GetNumber(1, v));
@@ -737,14 +723,12 @@ TEST(ConfigDocEndCodes, EveryBadReplyShowsOneMessageAndStoresNothing)
 
 TEST(ConfigDocEndCodes, ARefusedWriteClearsItsFlagAndShowsTheWriteCommand)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     // The simulated unit refuses a write to a read-only number.
     ASSERT_TRUE(doc.WriteNumber(1, 5.0f));
     ASSERT_TRUE(b.drain());
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Unit #01 Command 2-01, returned End Code 04.");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit #01 Command 2-01, returned End Code 04."});
     EXPECT_FALSE(doc.IsOutstanding(1));
     EXPECT_TRUE(doc.IsOnline());
 }
@@ -840,9 +824,8 @@ TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgai
     };
     for (const auto& e : entries) {
         SCOPED_TRACE(e.parameter);
-        SimBench b;
-        CTqk5820ConfigDoc& doc = b.newDoc();
-        bringOnline(b, doc);
+        Online<SimBench> b;
+        CTqk5820ConfigDoc& doc = b.doc;
         silence(b, doc);
         const auto seen = b.sim->commandsSeen();
         ASSERT_TRUE(doc.CommitText(e.parameter, e.text));
@@ -866,9 +849,8 @@ TEST(ConfigDocEntries, AnEntryMadeWhileTheUnitIsSilentIsWrittenWhenItAnswersAgai
 
 TEST(ConfigDocEntries, AnEntryThatCannotBeWrittenOrWasNotConfirmedIsSaid)
 {
-    SimBench b;
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<SimBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
 
     // Its answer lost: not sent again (it may have landed), read back, said.
     b.control("off 1");
@@ -907,11 +889,10 @@ TEST(ConfigDocEntries, AnAnswerToAnEarlierWriteLeavesTheNewerEntryAlone)
 {
     for (const bool answered : {true, false}) {
         SCOPED_TRACE(answered ? "answered" : "never answered");
-        SimBench b;
-        CTqk5820ConfigDoc& doc = b.newDoc();
-        bringOnline(b, doc);
+        Online<SimBench> b;
+        CTqk5820ConfigDoc& doc = b.doc;
         ASSERT_TRUE(doc.CommitText(3, "+042.200"));
-        const std::string first = command(1, 2, 3, "+042.200");
+        const std::string first = commandFrame(1, 2, 3, "+042.200");
         ASSERT_EQ(b.link.pendingCommand(1), first);
         if (!answered)
             b.control("off 1");
@@ -954,9 +935,8 @@ TEST(ConfigDocEntries, AWaitingValueReplacedByANewerEntryIsSaidAndTheNewerIsWrit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parameter);
-        SimBench b;
-        CTqk5820ConfigDoc& doc = b.newDoc();
-        bringOnline(b, doc);
+        Online<SimBench> b;
+        CTqk5820ConfigDoc& doc = b.doc;
         silence(b, doc);
         ASSERT_TRUE(doc.CommitText(c.parameter, c.first));
         ASSERT_TRUE(doc.CommitText(c.parameter, c.second));
@@ -1015,10 +995,8 @@ TEST(ConfigDocReset, QueuedCommandsDoNotOutliveAPortChangeAUnitChangeOrAClose)
 
 TEST(ConfigDocReset, ClosingAnOnlineDocumentSendsTheFinalCommandLast)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     ASSERT_TRUE(doc.RequestRead(5));
     ASSERT_TRUE(doc.RequestRead(6));
     b.commands.clear();
@@ -1026,7 +1004,7 @@ TEST(ConfigDocReset, ClosingAnOnlineDocumentSendsTheFinalCommandLast)
     b.closeDoc(doc);
     b.settle();
     ASSERT_EQ(b.commands.size(), 3u);
-    EXPECT_EQ(b.commands.back(), command(1, 2, 53, "+000.000"));
+    EXPECT_EQ(b.commands.back(), commandFrame(1, 2, 53, "+000.000"));
     EXPECT_LT(b.clock.utcMillis() - start, 1000);
     EXPECT_EQ(b.link.openCount(1), 0);
     EXPECT_FALSE(b.registry.inUse(1));
@@ -1035,10 +1013,8 @@ TEST(ConfigDocReset, ClosingAnOnlineDocumentSendsTheFinalCommandLast)
 
 TEST(ConfigDocReset, TheDrainBeforeAResetEndsWithinAboutFourSeconds)
 {
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     // Each answer now takes 0.9 s: the reads of a unit that answered
     // promptly so far are given up early, and the final write then needs
     // more than the drain allows.
@@ -1070,10 +1046,8 @@ TEST(ConfigDocReset, AnOfflineDocumentClosesWithoutSending)
 TEST(ConfigDocLamp, TheLampShowsWhetherAnythingIsOutstanding)
 {
     Lamp lamp;
-    ScriptBench b;
-    thermistor(b);
-    CTqk5820ConfigDoc& doc = b.newDoc();
-    bringOnline(b, doc);
+    Online<ScriptBench> b;
+    CTqk5820ConfigDoc& doc = b.doc;
     doc.SetBusyLamp(&lamp);
     b.pass();
     EXPECT_FALSE(lamp.state);

@@ -63,6 +63,17 @@ struct DocBench {
         return doc;
     }
 
+    // A new document, run until it is online, its sensor type known and
+    // nothing of it outstanding.
+    CTqk5820ConfigDoc& newOnlineDoc(int unit = 0)
+    {
+        CTqk5820ConfigDoc& doc = newDoc(unit);
+        EXPECT_TRUE(runUntil([&] { return doc.IsOnline() && doc.GetSensorType() != SensorTypeTracker::kNoType; }, 2000))
+            << "never online";
+        EXPECT_TRUE(drain());
+        return doc;
+    }
+
     void closeDoc(CTqk5820ConfigDoc& doc)
     {
         doc.OnCloseDocument();
@@ -130,15 +141,6 @@ struct DocBench {
         settle();
         clock.advanceMillis(10);
     }
-
-    // Every end-code message shown so far.
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& b : prompts.boxes)
-            texts.push_back(b.text);
-        return texts;
-    }
 };
 
 // The in-process simulator on COM2, pumped on the manual clock.
@@ -205,6 +207,16 @@ struct ScriptBench : DocBench {
     void answer(int commandClass, int parameter, const std::string& data, int endCode = 0)
     {
         answers[{commandClass, parameter}] = Answer {endCode, data, false, {}};
+    }
+
+    // Unit 1 answers the probe (firmware 1.3) and reads of the coefficients
+    // 21 to 26, by default with the thermistor values a new unit holds.
+    void answerProbeAndCoefficients(const std::vector<std::string>& coefficients = {"+010.000", "+019.900", "+025.000",
+                                                                                  "+010.000", "+040.000", "+005.236"})
+    {
+        answer(1, 56, "+001.300");
+        for (int p = 21; p <= 26; ++p)
+            answer(1, p, coefficients[static_cast<std::size_t>(p - 21)]);
     }
 
     static std::string reply(const std::string& command, int endCode, const std::string& data, bool badChecksum)

@@ -46,10 +46,8 @@ struct SamplerBench : SimBench {
 std::vector<std::vector<std::string>> rowFields(const std::string& path)
 {
     std::vector<std::vector<std::string>> rows;
-    for (const std::string& line : fileLines(path)) {
-        if (line.rfind("# ", 0) != 0 && line.rfind("time,", 0) != 0)
-            rows.push_back(fields(line));
-    }
+    for (const std::string& line : logRows(path))
+        rows.push_back(fields(line));
     return rows;
 }
 

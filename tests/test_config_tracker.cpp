@@ -226,19 +226,12 @@ TEST(SensorTypes, GoingOfflineForgetsTheTypeAndItIsFoundAgain)
 TEST(SensorTypes, AnRtdWhoseModeReadFailsIsAskedAgainUntilItIsKnown)
 {
     ScriptBench b;
-    b.answer(1, 56, "+001.300");
-    b.answer(1, 21, "+001.000");
-    b.answer(1, 22, "+001.000");
-    b.answer(1, 23, "+000.000");
-    b.answer(1, 24, "+000.000");
-    b.answer(1, 25, "-001.000");
-    b.answer(1, 26, "-001.000");
+    b.answerProbeAndCoefficients({"+001.000", "+001.000", "+000.000", "+000.000", "-001.000", "-001.000"});
     b.once[{1, 24}] = {ScriptBench::Answer {5, "+000.000", false, {}}};
     CTqk5820ConfigDoc& doc = b.newDoc();
     ASSERT_TRUE(b.runUntil([&] { return doc.GetSensorType() == 3; }));
     EXPECT_EQ(b.count(1, 24), 2);
-    ASSERT_EQ(b.prompts.boxes.size(), 1u);
-    EXPECT_EQ(b.prompts.boxes[0].text, "ERROR - Unit #01 Command 1-24, returned End Code 05.");
+    EXPECT_EQ(b.prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit #01 Command 1-24, returned End Code 05."});
 }
 
 } // namespace

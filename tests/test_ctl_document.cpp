@@ -327,10 +327,7 @@ TEST_F(CtlDocumentTest, SaveReadsEverySettingAfreshAndDiffNamesWhatChangedSince)
     EXPECT_EQ(r.exitCode, 7) << r.err;
     EXPECT_NE(r.err.find("unit 09 does not answer"), std::string::npos) << r.err;
     EXPECT_FALSE(std::ifstream(absent).good());
-    {
-        std::ofstream bad(file, std::ios::trunc);
-        bad << "tessol-settings 1\nsensor-type = LM335\np = ten\ngain = 2\n";
-    }
+    std::ofstream(file, std::ios::trunc) << "tessol-settings 1\nsensor-type = LM335\np = ten\ngain = 2\n";
     r = ctl(1, {"diff", file});
     EXPECT_EQ(r.exitCode, 4) << r.err;
     EXPECT_NE(r.err.find(file + ": line 3: \"ten\" is not a number\n"), std::string::npos) << r.err;
@@ -362,10 +359,7 @@ TEST_F(CtlDocumentTest, ApplyWritesWhatDiffersReadsEverythingBackAndWritesNothin
 
     // Several units at once: a report line per setting and unit, and an
     // absent unit makes the status 7 without holding up the others.
-    {
-        std::ofstream out(file, std::ios::trunc);
-        out << "tessol-settings 1\nsensor-type = Thermistor T mode\np = 37\n";
-    }
+    std::ofstream(file, std::ios::trunc) << "tessol-settings 1\nsensor-type = Thermistor T mode\np = 37\n";
     const std::string p1 = ctl(1, {"read", "10"}).out;
     r = runProgram({TESSOLCTL_PATH, "--device", link_, "--unit", "1,5,9", "apply", file});
     EXPECT_EQ(r.exitCode, 7) << r.out << r.err;
@@ -390,10 +384,7 @@ TEST_F(CtlDocumentTest, ApplyWritesWhatDiffersReadsEverythingBackAndWritesNothin
         {"sensor-type = Thermistor T mode\np = 50\ngain = 2\n", "nothing written (--skip-unknown applies the rest)"},
     };
     for (const auto& c : refused) {
-        {
-            std::ofstream out(file, std::ios::trunc);
-            out << "tessol-settings 1\n" << c.body;
-        }
+        std::ofstream(file, std::ios::trunc) << "tessol-settings 1\n" << c.body;
         r = ctl(5, {"apply", file});
         EXPECT_EQ(r.exitCode, 4) << c.body << r.err;
         EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
@@ -408,11 +399,8 @@ TEST_F(CtlDocumentTest, ApplyUnderLostAnswersSaysOfEverySettingWhatBecameOfItAnd
     const std::string file = dir_ + "/lossy.tsc";
     const std::string p = ctl(5, {"read", "10"}).out;
     const std::string i = ctl(5, {"read", "11"}).out;
-    {
-        std::ofstream out(file, std::ios::trunc);
-        out << "tessol-settings 1\nsensor-type = Thermistor T mode\np = 44\ni = 2.5\nd = 3\n"
-               "pos-current-limit = 1.75\nmodulation = +000.100\n";
-    }
+    std::ofstream(file, std::ios::trunc) << "tessol-settings 1\nsensor-type = Thermistor T mode\np = 44\ni = 2.5\n"
+                                            "d = 3\npos-current-limit = 1.75\nmodulation = +000.100\n";
     const char* const keys[] = {"sensor-type", "p", "i", "d", "pos-current-limit", "modulation"};
     ASSERT_EQ(control("faults drop=0.25"), "ok");
     RunResult r = ctl(5, {"apply", file});

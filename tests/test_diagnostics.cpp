@@ -8,25 +8,15 @@
 #include "diagnostics/CTqk5820DiagnosticDoc.h"
 #include "diagnostics/DiagnosticViewLogic.h"
 #include "resources/Messages.h"
+#include "tests/support/Frames.h"
 
 namespace {
-
-std::string write91(const std::string& pattern)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "!1012%02d", 91);
-    const std::string body = text + pattern;
-    return body + protocol::checksumText(protocol::checksum(body));
-}
 
 // A thermistor instrument that answers whatever the configuration document
 // reads on its own and echoes every write.
 void instrumentAnswers(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    const char* coefficients[] = {"+010.000", "+019.900", "+025.000", "+010.000", "+040.000", "+005.236"};
-    for (int p = 21; p <= 26; ++p)
-        b.answer(1, p, coefficients[p - 21]);
+    b.answerProbeAndCoefficients();
     for (int p : {3, 52, 53, 91})
         b.answer(2, p, "");
     b.answer(1, 55, "0E0A2851");
@@ -77,9 +67,7 @@ struct Diagnostics {
     {
         if (script)
             script(b);
-        config = &b.newDoc();
-        EXPECT_TRUE(b.runUntil([&] { return config->IsOnline() && config->GetSensorType() != 7; }, 2000));
-        EXPECT_TRUE(b.drain());
+        config = &b.newOnlineDoc();
         doc.SetSerialNumber("0E0A2851");
         doc.Attach(*config, nullptr);
         logic = std::make_unique<DiagnosticViewLogic>(doc, form, b.clock, b.prompts);
@@ -196,7 +184,7 @@ TEST(DiagnosticLampTest, OneGroupAtMostIsLitAndEachChangeIsWrittenOnce)
             patterns.push_back(c.substr(7, 8));
     }
     EXPECT_EQ(patterns, (std::vector<std::string> {"+100.000", "+010.000", "-000.000"}));
-    EXPECT_EQ(d.b.commands.back(), write91("-000.000")) << "the exact bytes of the last pattern";
+    EXPECT_EQ(d.b.commands.back(), commandFrame(1, 2, 91, "-000.000")) << "the exact bytes of the last pattern";
 
     logic.OnLampButton(4242); // not a lamp button
     EXPECT_FALSE(logic.IsPatternPending());
@@ -309,7 +297,7 @@ TEST(DiagnosticPolling, ARefusedReadStaysArmedAndIsRetried)
     EXPECT_TRUE(d.settle());
     EXPECT_EQ(d.b.count(1, 94), 2);
     EXPECT_EQ(logic.LastCounterText(), "+012.345");
-    EXPECT_EQ(d.b.boxTexts(), (std::vector<std::string> {"ERROR - Unit #01 Command 1-94, returned End Code 05."}));
+    EXPECT_EQ(d.b.prompts.boxTexts(), (std::vector<std::string> {"ERROR - Unit #01 Command 1-94, returned End Code 05."}));
 }
 
 // ---------------------------------------------------------------- ways out
@@ -351,7 +339,7 @@ TEST(DiagnosticClose, AnOnlineCloseWritesTheLampsOffOnceAndAnUnboundFormClosesAt
         d.b.passMillis = inFlight ? 20 : 0;
         ASSERT_TRUE(d.settle());
         EXPECT_EQ(d.b.count(2, 91), 2);
-        EXPECT_EQ(d.b.commands.back(), write91("-000.000"));
+        EXPECT_EQ(d.b.commands.back(), commandFrame(1, 2, 91, "-000.000"));
         d.b.runUntil([] { return false; }, 20);
         EXPECT_EQ(d.b.count(2, 91), 2) << "offered once";
     }

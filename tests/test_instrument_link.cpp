@@ -2,6 +2,7 @@
 #include "link/InstrumentLink.h"
 #include "link/Protocol.h"
 #include "platform/PosixSerialPorts.h"
+#include "tests/support/Frames.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -14,13 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string reply(int unit, int cls, int param, int endCode, const std::string& data)
-{
-    char head[32];
-    std::snprintf(head, sizeof head, "@1%02d%d%02d%02d%s", unit, cls, param, endCode, data.c_str());
-    return head + protocol::checksumText(protocol::checksum(head)) + "\r\n";
-}
 
 bool waitReadable(int fd, int ms)
 {
@@ -79,7 +73,7 @@ protected:
     // The unit answers the probe that is out: the end code filed.
     int answerProbe(int unit)
     {
-        line.write(reply(unit, 1, 56, 0, "+001.300"));
+        line.write(replyFrame(unit, 1, 56, 0, "+001.300"));
         EXPECT_TRUE(serviceUntilReply());
         auto r = link.takeReply({0, unit});
         return r ? r->endCode() : -1;
@@ -120,7 +114,7 @@ TEST_F(LinkTest, ABusyPortSendsEachUnitsCommandsInPostingOrderTakingTurns)
         EXPECT_EQ(command.substr(0, 7), expected[i]);
         // Nothing more goes out before this command is answered.
         EXPECT_FALSE(waitReadable(line.masterFd(), 20));
-        line.write(reply(units[i], command[4] - '0', params[i], 0, "+001.000"));
+        line.write(replyFrame(units[i], command[4] - '0', params[i], 0, "+001.000"));
         ASSERT_TRUE(serviceUntilReply());
         link.servicePort(0);
     }
@@ -152,7 +146,7 @@ TEST_F(LinkTest, AHurriedReadGoesAheadOfItsUnitsReadsButNotAheadOfAWriteOrARetry
     for (int i = 0; i < 6; ++i) {
         const std::string command = nextCommand(line);
         ASSERT_EQ(std::stoi(command.substr(5, 2)), order[i]) << i;
-        line.write(reply(5, command[4] - '0', order[i], 0, "+001.000"));
+        line.write(replyFrame(5, command[4] - '0', order[i], 0, "+001.000"));
         ASSERT_TRUE(serviceUntilReply());
         // The step that filed the reply sent the next command.
         EXPECT_EQ(link.isAwaiting(0), i < 5) << i;
@@ -208,7 +202,7 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
         const std::uint64_t skipped = link.noiseBytes(0);
         link.postRead({0, 5}, 1, 1);
         nextCommand(line);
-        line.write(c.noise + reply(5, 1, 1, 0, "+021.500"));
+        line.write(c.noise + replyFrame(5, 1, 1, 0, "+021.500"));
         ASSERT_TRUE(serviceUntilReply());
         auto r = link.takeReply({0, 5});
         ASSERT_TRUE(r);
@@ -222,7 +216,7 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
     // out as for silence; nothing of it is left for the next one.
     link.postRead({0, 5}, 1, 1);
     nextCommand(line);
-    std::string bad = reply(5, 1, 1, 0, "+021.500");
+    std::string bad = replyFrame(5, 1, 1, 0, "+021.500");
     bad[0] = '#';
     line.write(bad);
     for (int i = 0; i < 20; ++i) {
@@ -238,7 +232,7 @@ TEST_F(LinkTest, BytesBeforeTheAtOfAReplyAreSkippedAndCounted)
     EXPECT_EQ(r->endCode(), 98);
     link.postRead({0, 5}, 1, 2);
     nextCommand(line);
-    line.write(reply(5, 1, 2, 0, "+000.500"));
+    line.write(replyFrame(5, 1, 2, 0, "+000.500"));
     ASSERT_TRUE(serviceUntilReply());
     EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 }
@@ -249,7 +243,7 @@ TEST_F(LinkTest, EveryAnswerReachesTheSenderOfTheCommandWithItsEndCode)
 {
     ASSERT_TRUE(link.openPort(0));
     const auto changed = [](std::size_t at, char to) {
-        std::string text = reply(5, 1, 1, 0, "+021.500");
+        std::string text = replyFrame(5, 1, 1, 0, "+021.500");
         text[at] = to;
         return text;
     };
@@ -259,8 +253,8 @@ TEST_F(LinkTest, EveryAnswerReachesTheSenderOfTheCommandWithItsEndCode)
         int endCode;
     } cases[] = {
         {"data changed, checksum kept", changed(16, '1'), 99},
-        {"refused", reply(5, 1, 1, 4, "+000.000"), 4},
-        {"end code 26", reply(5, 1, 1, 26, "+021.500"), 26},
+        {"refused", replyFrame(5, 1, 1, 4, "+000.000"), 4},
+        {"end code 26", replyFrame(5, 1, 1, 26, "+021.500"), 26},
         {"the unit field no longer reads", changed(2, 'x'), 97},
         {"unit 06 by the header, but the checksum fails", changed(3, '6'), 99},
     };
@@ -291,7 +285,7 @@ TEST_F(LinkTest, ALateAnswerToAnEarlierCommandIsNotTakenForTheOneOut)
     link.postRead({0, 5}, 1, 1);
     nextCommand(line);
     // The answer to 56 comes late, then the answer to 1.
-    line.write(reply(5, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
+    line.write(replyFrame(5, 1, 56, 0, "+001.300") + replyFrame(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
     auto r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
@@ -308,7 +302,7 @@ TEST_F(LinkTest, TakeDropAndCancelWorkByUnit)
     for (int i = 0; i < 3; ++i) {
         link.postRead({0, units[i]}, 1, i + 1);
         nextCommand(line);
-        line.write(reply(units[i], 1, i + 1, 0, "+000.000"));
+        line.write(replyFrame(units[i], 1, i + 1, 0, "+000.000"));
         ASSERT_TRUE(serviceUntilReply());
     }
     auto five = link.takeReply({0, 5});
@@ -343,7 +337,7 @@ TEST_F(LinkTest, TwoPortsRunTheirTransactionsSideBySide)
     EXPECT_EQ(link.queuedCount(), 0u);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
     EXPECT_EQ(nextCommand(line2).substr(0, 7), "!105101");
-    line2.write(reply(5, 1, 1, 0, "+002.000"));
+    line2.write(replyFrame(5, 1, 1, 0, "+002.000"));
     ASSERT_TRUE(serviceUntilReply(1));
     EXPECT_FALSE(link.takeReply({0, 5}));
     auto r = link.takeReply({1, 5});
@@ -402,7 +396,7 @@ TEST_F(LinkTest, CommandsForAPortThatIsNotOpenWaitInTheQueue)
     EXPECT_FALSE(link.isAwaiting(0));
     link.servicePort(0);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
-    line.write(reply(5, 1, 1, 0, "+000.000"));
+    line.write(replyFrame(5, 1, 1, 0, "+000.000"));
     ASSERT_TRUE(serviceUntilReply());
     link.servicePort(0);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105102");
@@ -444,7 +438,7 @@ TEST_F(LinkTest, AProbeTakesItsUnitsTurnLikeAnyCommand)
     for (const char* want : expected) {
         const std::string command = nextCommand(line);
         ASSERT_EQ(command.substr(0, 7), want);
-        line.write(reply(command[3] - '0', 1, std::stoi(command.substr(5, 2)), 0, "+001.300"));
+        line.write(replyFrame(command[3] - '0', 1, std::stoi(command.substr(5, 2)), 0, "+001.300"));
         ASSERT_TRUE(serviceUntilReply());
         link.servicePort(0);
     }
@@ -470,7 +464,7 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     EXPECT_EQ(r->parameterNumber(), 56);
     link.servicePort(0);
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
-    line.write(reply(5, 1, 1, 0, "+021.500"));
+    line.write(replyFrame(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
     EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 
@@ -478,7 +472,7 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     link.postProbe({0, 5}, 56);
     nextCommand(line);
     link.servicePort(0);
-    line.write(reply(5, 1, 56, 0, "+001.300").substr(0, 4));
+    line.write(replyFrame(5, 1, 56, 0, "+001.300").substr(0, 4));
     const std::uint64_t before = link.progress(0);
     for (int i = 0; i < 100 && link.progress(0) == before; ++i) {
         waitReadable(link.readinessHandle(0), 10);
@@ -488,7 +482,7 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     clock.advanceMillis(900);
     link.servicePort(0);
     EXPECT_TRUE(link.isAwaiting(0));
-    line.write(reply(5, 1, 56, 0, "+001.300").substr(4));
+    line.write(replyFrame(5, 1, 56, 0, "+001.300").substr(4));
     ASSERT_TRUE(serviceUntilReply());
     r = link.takeReply({0, 5});
     ASSERT_TRUE(r);
@@ -509,11 +503,11 @@ TEST_F(LinkTest, SilenceEndsProbesAndReadsOfPromptUnitsEarlyWhileOtherCommandsKe
     EXPECT_FALSE(silence(1, 1, 160));
     EXPECT_EQ(link.takeReply({0, 5})->endCode(), 98);
     EXPECT_TRUE(silence(2, 3, 900));
-    line.write(reply(5, 1, 1, 0, "+022.000") + reply(5, 2, 3, 0, "+001.000"));
+    line.write(replyFrame(5, 1, 1, 0, "+022.000") + replyFrame(5, 2, 3, 0, "+001.000"));
     ASSERT_TRUE(serviceUntilReply());
     EXPECT_EQ(link.takeReply({0, 5})->parameterNumber(), 3);
     EXPECT_TRUE(silence(1, 1, 900));
-    line.write(reply(5, 1, 1, 0, "+022.000"));
+    line.write(replyFrame(5, 1, 1, 0, "+022.000"));
     ASSERT_TRUE(serviceUntilReply());
     EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 
@@ -544,7 +538,7 @@ TEST_F(LinkTest, ALateAnswerShowsHowSlowItsUnitIsWhoeverTheCommandOutIsFor)
     EXPECT_EQ(nextCommand(line).substr(0, 7), "!105101");
     link.servicePort(0);
     clock.advanceMillis(240);
-    line.write(reply(9, 1, 56, 0, "+001.300") + reply(5, 1, 1, 0, "+021.500"));
+    line.write(replyFrame(9, 1, 56, 0, "+001.300") + replyFrame(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntilReply());
     // Never filed as unit 5's answer, nor filed at all: its probe has ended.
     auto r = link.takeReply({0, 5});
@@ -588,7 +582,7 @@ TEST_F(LinkTest, AUnitKnownToAnswerLateIsWaitedForWhateverTheSecondItsCommandWen
         clock.advanceMillis(lookMs);
         link.servicePort(0);
         if (link.isAwaiting(0)) {
-            line.write(reply(9, 1, 1, 0, "+021.500"));
+            line.write(replyFrame(9, 1, 1, 0, "+021.500"));
             EXPECT_TRUE(serviceUntilReply());
         }
         auto r = link.takeReply({0, 9});
@@ -698,7 +692,7 @@ TEST_F(LostLineTest, ALostDeviceTimesOutItsCommandsAndIsOpenedAgainWhenItReturns
         link.servicePort(0);
         const std::string command = nextCommand(*pty_);
         ASSERT_EQ(command.size(), 17u);
-        pty_->write(reply(5, 1, std::stoi(command.substr(5, 2)), 0, "+021.000"));
+        pty_->write(replyFrame(5, 1, std::stoi(command.substr(5, 2)), 0, "+021.000"));
         ASSERT_TRUE(serviceUntilReply());
         link.servicePort(0);
     }

@@ -8,8 +8,9 @@
 #include "platform/PosixSerialPorts.h"
 #include "platform/SystemClock.h"
 #include "platform/TelnetCodec.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/Frames.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/Process.h"
 
 #include <arpa/inet.h>
@@ -201,8 +202,7 @@ TEST(NetworkLine, AReadMetBySilenceJustAfterTheConnectionOpensIsWrittenOnceMore)
     std::string again;
     ASSERT_TRUE(serviceUntil([&] { return (again += server.receive(17, 1)).size() >= 17; }));
     EXPECT_EQ(again.substr(0, 7), "!105101");
-    std::string answer = "@10510100+021.500";
-    server.send(answer + protocol::checksumText(protocol::checksum(answer)) + "\r\n");
+    server.send(replyFrame(5, 1, 1, 0, "+021.500"));
     ASSERT_TRUE(serviceUntil([&] { return link.replyCount() > 0; }));
     EXPECT_EQ(link.takeReply({0, 5})->endCode(), 0);
 

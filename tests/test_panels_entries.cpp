@@ -63,15 +63,6 @@ protected:
         EXPECT_TRUE(runUntil([&] { return !doc->AnyOutstanding() && kEntries[3].field(doc)->isEnabled(); }, 10000));
         return doc;
     }
-    std::string held(int unit, int p) { return sim->sim().unit(unit)->handle(1, p, "+000.000")->data; }
-    static void type(CLibDatamineEdit* entry, const char* text)
-    {
-        entry->setFocus(Qt::MouseFocusReason);
-        entry->selectAll();
-        QTest::keyClick(entry, Qt::Key_Backspace);
-        QTest::keyClicks(entry, text);
-        QTest::keyClick(entry, Qt::Key_Tab);
-    }
     // A status line since message `from` that says p was not written or
     // not confirmed.
     bool told(std::size_t from, int p) const { return !telling(from, p).empty(); }
@@ -98,7 +89,7 @@ TEST_F(EntryTest, EntriesMadeWhileTheUnitIsAwayStayWithItAndAreToldWhenTheWindow
     sim->sim().control("off 1");
     ASSERT_TRUE(runUntil([&] { return !doc->IsOnline(); }));
     for (const Entry& e : kEntries)
-        type(e.field(doc), e.typed);
+        retype(e.field(doc), e.typed);
     for (const Entry& e : kEntries)
         EXPECT_TRUE(runUntil([&] { return doc->IsHeld(e.parameter); }, 2000)) << e.name;
 
@@ -123,7 +114,7 @@ TEST_F(EntryTest, UnderReplyLossEveryEntryIsWrittenOrTheUserIsTold)
         const std::size_t from = prompts.statusMessages.size();
         // The field may be blinking away while the unit counts as gone.
         ASSERT_TRUE(runUntil([&] { return e.field(doc)->isEnabled(); }, 10000));
-        type(e.field(doc), e.typed);
+        retype(e.field(doc), e.typed);
         bool landed = false;
         EXPECT_TRUE(runUntil([&] { return (landed = held(1, e.parameter) == e.written) || told(from, e.parameter); }, 20000));
         written += landed;
@@ -131,7 +122,7 @@ TEST_F(EntryTest, UnderReplyLossEveryEntryIsWrittenOrTheUserIsTold)
     // The address last: a move drops what is still held for the old unit,
     // with a word.
     const std::size_t from = prompts.statusMessages.size();
-    type(panel<CTqk5820ConfigInfoDialog>(doc, Doc::kInfo)->AddressEntry(), "2");
+    retype(panel<CTqk5820ConfigInfoDialog>(doc, Doc::kInfo)->AddressEntry(), "2");
     EXPECT_TRUE(runUntil([&] { return doc->GetUnitNumber() == 2; }, 10000));
     for (const Entry& e : kEntries) {
         if (held(2, e.parameter) == e.written && !told(from, e.parameter))
@@ -238,7 +229,7 @@ TEST_F(EntryTest, AWriteThatDidNotLandStaysInTheWindowUntilDismissedAndGoesIntoT
     // Its answer lost: the status line says so once, and moves on.
     sim->sim().control("off 1");
     const std::size_t from = prompts.statusMessages.size();
-    type(kEntries[0].field(doc), "43.3");
+    retype(kEntries[0].field(doc), "43.3");
     ASSERT_TRUE(runUntil([&] { return told(from, 3); }, 10000));
     const std::string said = telling(from, 3);
     sim->sim().control("on 1");

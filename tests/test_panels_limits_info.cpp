@@ -56,35 +56,6 @@ protected:
         return doc;
     }
 
-    // The user replaces the entry's text and leaves it with Tab.
-    static void type(CLibDatamineEdit* entry, const char* typed)
-    {
-        entry->setFocus(Qt::MouseFocusReason);
-        entry->selectAll();
-        QTest::keyClick(entry, Qt::Key_Backspace);
-        QTest::keyClicks(entry, typed);
-        QTest::keyClick(entry, Qt::Key_Tab);
-    }
-
-    std::string held(int unit, int parameter)
-    {
-        auto answer = sim->sim().unit(unit)->handle(1, parameter, "+000.000");
-        return answer ? answer->data : std::string("(silent)");
-    }
-
-    void force(int unit, int parameter, const std::string& value)
-    {
-        std::string error;
-        ASSERT_TRUE(sim->sim().unit(unit)->force(parameter, value, &error)) << error;
-    }
-
-    std::vector<std::string> boxTexts() const
-    {
-        std::vector<std::string> texts;
-        for (const auto& box : prompts.boxes)
-            texts.push_back(box.text);
-        return texts;
-    }
 };
 
 template <class Panel>
@@ -138,7 +109,7 @@ TEST_F(PanelsTest, ACommittedValueIsWrittenOnceAndTheInstrumentsEchoShown)
     ASSERT_TRUE(settled(doc, pid));
     const auto seen = sim->sim().commandsSeen();
 
-    type(pid->Entry(Pid::kP), "35");
+    retype(pid->Entry(Pid::kP), "35");
     EXPECT_TRUE(runUntil([&] { return held(1, 10) == "+035.000" && text(pid->Entry(Pid::kP)) == " 35 "; }));
     EXPECT_TRUE(settled(doc, pid));
     // The write alone: the echo it brings back is what the entry shows.
@@ -146,7 +117,7 @@ TEST_F(PanelsTest, ACommittedValueIsWrittenOnceAndTheInstrumentsEchoShown)
 
     // A value far beyond the instrument's range is clamped by the entry so
     // that it can be sent at all; the instrument keeps to its own range.
-    type(pid->Entry(Pid::kP), "1500");
+    retype(pid->Entry(Pid::kP), "1500");
     EXPECT_TRUE(runUntil([&] { return text(pid->Entry(Pid::kP)) == " 100 "; }));
     EXPECT_FALSE(pid->GetSetting(Pid::kP).IsWritePending());
 }
@@ -156,8 +127,8 @@ TEST_F(PanelsTest, ATypedLimitOutOfRangeIsClampedByTheInstrumentShownAndSaid)
     CTqk5820ConfigDoc* doc = open({CTqk5820ConfigDoc::kLimits});
     auto* limits = panelOf<Limits>(doc, 2);
     ASSERT_TRUE(settled(doc, limits));
-    type(limits->Entry(Limits::kLowTemperature), "-5000");
-    type(limits->Entry(Limits::kPositiveCurrent), "7");
+    retype(limits->Entry(Limits::kLowTemperature), "-5000");
+    retype(limits->Entry(Limits::kPositiveCurrent), "7");
     EXPECT_TRUE(runUntil([&] {
         return text(limits->Entry(Limits::kLowTemperature)) == " -199.9 "
                && text(limits->Entry(Limits::kPositiveCurrent)) == " 5.00 ";
@@ -166,7 +137,7 @@ TEST_F(PanelsTest, ATypedLimitOutOfRangeIsClampedByTheInstrumentShownAndSaid)
     EXPECT_EQ(held(1, 7), "+005.000");
     // Said in the status bar, by the entry's label, once the instrument's
     // value is back.
-    type(limits->Entry(Limits::kNegativeCurrent), "3");
+    retype(limits->Entry(Limits::kNegativeCurrent), "3");
     EXPECT_TRUE(runUntil([&] {
         return app->GetMainFrame()->statusBar()->currentMessage() == "NEG LIM I limited to 0.00 (range -5.00 to 0.00)";
     }));
@@ -202,7 +173,7 @@ TEST_F(PanelsTest, AWriteTheDocumentRefusesStaysPendingUntilItIsTaken)
     // document refuses writes of 10.
     app->OnCommand(cmd::kHaltAll);
     ASSERT_TRUE(doc->RequestRead(10));
-    type(pid->Entry(Pid::kP), "40");
+    retype(pid->Entry(Pid::kP), "40");
     for (int pass = 0; pass < 5; ++pass)
         EXPECT_TRUE(pid->Refresh());
     EXPECT_TRUE(pid->GetSetting(Pid::kP).IsWritePending());
@@ -254,7 +225,7 @@ TEST_F(PanelsTest, AnOfflineInstrumentBlinksAndGetsWhatWasCommittedMeanwhile)
     QTest::mouseClick(spin, Qt::LeftButton, {}, QPoint(spin->width() / 2, 2));
     EXPECT_EQ(text(pid->Entry(Pid::kD)), " 1 ");
     EXPECT_TRUE(runUntil([&] { return doc->IsHeld(12); }, 4000));
-    type(limits->Entry(Limits::kHighTemperature), "55");
+    retype(limits->Entry(Limits::kHighTemperature), "55");
     runFor(600);
     // The document holds them for the unit, not the panels.
     EXPECT_TRUE(doc->IsHeld(11));
@@ -375,7 +346,7 @@ TEST_F(PanelsTest, AnAddressOutsideOneToNinetyNineIsRefusedOnceAndTheOldNumberSh
     ASSERT_TRUE(runUntil([&] { return text(info->AddressEntry()) == " 1 "; }));
     for (const char* typed : {"0", "100", "-3"}) {
         prompts.boxes.clear();
-        type(info->AddressEntry(), typed);
+        retype(info->AddressEntry(), typed);
         EXPECT_TRUE(runUntil([&] { return text(info->AddressEntry()) == " 1 "; })) << typed;
         runFor(200);
         ASSERT_EQ(prompts.boxes.size(), 1u) << typed;
@@ -385,7 +356,7 @@ TEST_F(PanelsTest, AnAddressOutsideOneToNinetyNineIsRefusedOnceAndTheOldNumberSh
     }
     // The number in force: nothing to do, nothing said.
     prompts.boxes.clear();
-    type(info->AddressEntry(), "1");
+    retype(info->AddressEntry(), "1");
     runFor(300);
     EXPECT_TRUE(prompts.boxes.empty());
     EXPECT_TRUE(doc->IsOnline());
@@ -401,13 +372,13 @@ TEST_F(PanelsTest, AValidAddressMovesTheDocumentAndItsTitleToThatUnit)
     auto* info = panelOf<Info>(doc, 5);
     ASSERT_TRUE(runUntil([&] { return text(info->AddressEntry()) == " 2 "; }));
 
-    type(info->AddressEntry(), "1");
+    retype(info->AddressEntry(), "1");
     EXPECT_TRUE(runUntil([&] { return !prompts.boxes.empty(); }));
-    EXPECT_EQ(boxTexts(), std::vector<std::string> {"ERROR - Unit Number already in use."});
+    EXPECT_EQ(prompts.boxTexts(), std::vector<std::string> {"ERROR - Unit Number already in use."});
     EXPECT_TRUE(runUntil([&] { return text(info->AddressEntry()) == " 2 "; }));
 
     force(7, 55, "UNIT0007");
-    type(info->AddressEntry(), "7");
+    retype(info->AddressEntry(), "7");
     EXPECT_TRUE(runUntil([&] { return doc->GetUnitNumber() == 7; }));
     EXPECT_EQ(doc->GetTitle(), "TQK-5820-07.cfg");
     EXPECT_TRUE(runUntil([&] { return viewOf(doc)->GetFrame()->windowTitle() == "TQK-5820-07.cfg"; }));

@@ -38,17 +38,8 @@ protected:
     }
 
     sim::SimUnit& unit7() { return *sim->sim().unit(7); }
-    // What the unit holds; empty while it is switched off.
-    std::string held(int parameter)
-    {
-        const auto answer = unit7().handle(1, parameter, "+000.000");
-        return answer ? answer->data : std::string();
-    }
-    void force(int parameter, const std::string& text)
-    {
-        std::string error;
-        ASSERT_TRUE(unit7().force(parameter, text, &error)) << error;
-    }
+    std::string held(int parameter) { return AppBench::held(7, parameter); }
+    void force(int parameter, const std::string& text) { AppBench::force(7, parameter, text); }
 
     static Measure* measure(CTqk5820ConfigDoc* doc) { return panelOf<Measure>(doc, 1); }
     static Status* status(CTqk5820ConfigDoc* doc) { return panelOf<Status>(doc, 0); }

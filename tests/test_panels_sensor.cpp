@@ -34,12 +34,6 @@ protected:
     }
 
     sim::SimUnit& unit(int n) { return *sim->sim().unit(n); }
-    std::string held(int n, int p) { return unit(n).handle(1, p, "+000.000")->data; }
-    void force(int n, int p, const std::string& text)
-    {
-        std::string error;
-        ASSERT_TRUE(unit(n).force(p, text, &error)) << error;
-    }
     bool holds(int n, int p, const std::string& text, int ms = 6000)
     {
         return runUntil([&] { return held(n, p) == text; }, ms);

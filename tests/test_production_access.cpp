@@ -24,10 +24,7 @@ std::vector<std::string> writesOf(const ScriptBench& b, int p)
 
 void lockedInstrument(ScriptBench& b)
 {
-    b.answer(1, 56, "+001.300");
-    const char* coefficients[] = {"+010.000", "+019.900", "+025.000", "+010.000", "+040.000", "+005.236"};
-    for (int p = 21; p <= 26; ++p)
-        b.answer(1, p, coefficients[p - 21]);
+    b.answerProbeAndCoefficients();
     b.answer(1, 54, "00000000");
     b.answer(1, 55, " CALLKV ");
     for (int p : {53, 54, 55})
@@ -46,9 +43,7 @@ struct Access {
     {
         if (script)
             script(b);
-        doc = &b.newDoc();
-        EXPECT_TRUE(b.runUntil([&] { return doc->IsOnline() && doc->GetSensorType() != 7; }, 2000));
-        EXPECT_TRUE(b.drain());
+        doc = &b.newOnlineDoc();
         access = reopen();
     }
 
@@ -119,7 +114,7 @@ TEST(ProductionAccessPassword, IsSentPaddedOrCutToEightCharactersAndARejectionCo
     EXPECT_FALSE(a.ok("Jane Doe", "abcdefghij", "0E0A2851"));
     EXPECT_EQ(writesOf(a.b, 54), (std::vector<std::string> {"abcde000", "abcdefgh"}));
     EXPECT_EQ(a.b.count(1, 54), 3) << "read when opening and after each write";
-    EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kInvalidPassword, msg::kInvalidPassword}));
+    EXPECT_EQ(a.b.prompts.boxTexts(), (std::vector<std::string> {msg::kInvalidPassword, msg::kInvalidPassword}));
     EXPECT_EQ(a.b.prompts.waitDepth, 0);
     EXPECT_TRUE(writesOf(a.b, 55).empty()) << "no serial after a rejected password";
     EXPECT_EQ(a.profileText("sLastUserName"), "<none>");
@@ -174,7 +169,7 @@ TEST(ProductionAccessPassword, AnInstrumentGoingOfflineEndsEveryLoopAndCountsAsR
     EXPECT_FALSE(a.ok("Jane Doe", kPassword, "0E0A2851"));
     EXPECT_FALSE(a.doc->IsOnline());
     EXPECT_LT(waits, 1000);
-    EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kInvalidPassword}));
+    EXPECT_EQ(a.b.prompts.boxTexts(), (std::vector<std::string> {msg::kInvalidPassword}));
 
     // Opening on an instrument that has gone: the reads end at once.
     waits = 0;
@@ -311,7 +306,7 @@ TEST(ProductionAccessSerial, ACounterAt9999ProposesNineCharactersWhichAreRefused
     EXPECT_EQ(a.access->SerialNumber(), "0E0A10000");
     EXPECT_FALSE(a.access->TakeFields("Jane Doe", a.access->Password(), a.access->SerialNumber()));
     EXPECT_FALSE(a.access->Ok());
-    EXPECT_EQ(a.b.boxTexts(),
+    EXPECT_EQ(a.b.prompts.boxTexts(),
               (std::vector<std::string> {"Please enter no more than 8 characters.", msg::kSerialNumberFormat}));
     EXPECT_TRUE(writesOf(a.b, 55).empty());
     EXPECT_EQ(a.profileText("sMasterSerialNum"), "0E0A9999");
@@ -326,7 +321,7 @@ TEST(ProductionAccessChecks, TheFirstFailingCheckIsTheOnlyOneReportedAndNothingI
     for (const char* user : {"", "Jane", "  Jane  "}) {
         a.b.prompts.boxes.clear();
         EXPECT_FALSE(a.ok(user, "wrong", "bad")) << '"' << user << '"';
-        EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kUserNameTwoWords}));
+        EXPECT_EQ(a.b.prompts.boxTexts(), (std::vector<std::string> {msg::kUserNameTwoWords}));
     }
     EXPECT_TRUE(writesOf(a.b, 54).empty()) << "the password is not tried before the user name is right";
 
@@ -335,13 +330,13 @@ TEST(ProductionAccessChecks, TheFirstFailingCheckIsTheOnlyOneReportedAndNothingI
     a.b.once[{1, 54}] = {{0, "00000001", false, {}}};
     a.b.prompts.boxes.clear();
     EXPECT_FALSE(a.ok("Jane  Doe", kPassword, " ABCDEFG"));
-    EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
+    EXPECT_EQ(a.b.prompts.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
     // The box keeps its text; the status bar says what to do.
     EXPECT_EQ(a.b.prompts.statusMessages.back(),
               "A serial number has exactly 8 characters, the first not a blank: correct it, then OK");
     a.b.prompts.boxes.clear();
     EXPECT_FALSE(a.ok("Jane  Doe", "", " CALLKV "));
-    EXPECT_EQ(a.b.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
+    EXPECT_EQ(a.b.prompts.boxTexts(), (std::vector<std::string> {msg::kSerialNumberFormat}));
     EXPECT_NE(a.b.prompts.statusMessages.back().find("no serial number yet: click into Serial Number"),
               std::string::npos);
     EXPECT_TRUE(a.access->PasswordValid());

@@ -18,22 +18,11 @@
 #include "sim/SimCommand.h"
 #include "sim/SimUnit.h"
 #include "sim/Simulator.h"
+#include "tests/support/Frames.h"
 
 namespace {
 
 using sim::SimUnit;
-
-std::string xorHex(const std::string& text)
-{
-    return protocol::checksumText(protocol::checksum(text));
-}
-
-std::string command(int unit, int cls, int parameter, const std::string& data = "+000.000")
-{
-    char head[32];
-    std::snprintf(head, sizeof head, "!1%02d%d%02d%s", unit, cls, parameter, data.c_str());
-    return head + xorHex(head);
-}
 
 std::string readText(SimUnit& u, int parameter)
 {
@@ -65,21 +54,21 @@ void run(SimUnit& u, double seconds)
 
 TEST(SimPackets, ReplyToAVersionReadHasTheReplyLayout)
 {
-    const auto cmd = sim::SimCommand::parse(command(1, 1, 56));
+    const auto cmd = sim::SimCommand::parse(commandFrame(1, 1, 56));
     ASSERT_TRUE(cmd);
     SimUnit unit;
     const auto answer = unit.handle(cmd->commandClass, cmd->parameter, cmd->data);
     ASSERT_TRUE(answer);
     const std::string reply = cmd->reply(answer->endCode, answer->data);
-    EXPECT_EQ(reply, "@10115600+001.300" + xorHex("@10115600+001.300") + "\r\n");
+    EXPECT_EQ(reply, withChecksum("@10115600+001.300") + "\r\n");
     EXPECT_EQ(reply.size(), 21u);
     // Checksum digits are lower-case.
-    EXPECT_EQ(sim::SimCommand::parse(command(1, 1, 9))->reply(0, "+022.000"), "@10110900+022.0004d\r\n");
+    EXPECT_EQ(sim::SimCommand::parse(commandFrame(1, 1, 9))->reply(0, "+022.000"), "@10110900+022.0004d\r\n");
 }
 
 TEST(SimPackets, CommandsThatDoNotParseAreRejected)
 {
-    std::string good = command(12, 2, 3, "+025.000");
+    std::string good = commandFrame(12, 2, 3, "+025.000");
     const auto cmd = sim::SimCommand::parse(good);
     ASSERT_TRUE(cmd);
     EXPECT_EQ(cmd->unit, 12);
@@ -91,7 +80,7 @@ TEST(SimPackets, CommandsThatDoNotParseAreRejected)
     badSum[16] = badSum[16] == '0' ? '1' : '0';
     EXPECT_FALSE(sim::SimCommand::parse(badSum));
     std::string letterInHeader = "!1a2103+025.000";
-    EXPECT_FALSE(sim::SimCommand::parse(letterInHeader + xorHex(letterInHeader)));
+    EXPECT_FALSE(sim::SimCommand::parse(withChecksum(letterInHeader)));
     EXPECT_FALSE(sim::SimCommand::parse(good.substr(0, 16)));
 }
 
@@ -753,7 +742,7 @@ TEST_F(SimLine, AnswersOverThePtyAfterSkippingGarbage)
     EXPECT_EQ(simulator->slavePath(), target);
 
     send("xx!zz");
-    EXPECT_EQ(exchange(command(5, 1, 56)), "@10515600+001.300" + xorHex("@10515600+001.300") + "\r\n");
+    EXPECT_EQ(exchange(commandFrame(5, 1, 56)), withChecksum("@10515600+001.300") + "\r\n");
     EXPECT_EQ(simulator->repliesSent(), 1u);
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
 }
@@ -761,12 +750,12 @@ TEST_F(SimLine, AnswersOverThePtyAfterSkippingGarbage)
 TEST_F(SimLine, BadChecksumsAndAbsentUnitsGetNoReply)
 {
     start({});
-    std::string bad = command(1, 1, 56);
+    std::string bad = commandFrame(1, 1, 56);
     bad[16] = bad[16] == '0' ? '1' : '0';
-    send(bad + command(7, 1, 56));
+    send(bad + commandFrame(7, 1, 56));
     deliver(1);   // only the well-formed command for unit 7 counts
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
-    EXPECT_EQ(exchange(command(1, 1, 55)), "@10115500 CALLKV " + xorHex("@10115500 CALLKV ") + "\r\n");
+    EXPECT_EQ(exchange(commandFrame(1, 1, 55)), withChecksum("@10115500 CALLKV ") + "\r\n");
     EXPECT_EQ(simulator->repliesSent(), 1u);
 }
 
@@ -774,15 +763,15 @@ TEST_F(SimLine, FaultsCorruptGarbleAndDropReplies)
 {
     start({});
     EXPECT_EQ(simulator->control("faults corrupt=1"), "ok");
-    const std::string corrupt = exchange(command(1, 1, 56));
+    const std::string corrupt = exchange(commandFrame(1, 1, 56));
     ASSERT_EQ(corrupt.size(), 21u);
     EXPECT_EQ(corrupt.substr(0, 17), "@10115600+001.300");
-    EXPECT_NE(corrupt.substr(17, 2), xorHex(corrupt.substr(0, 17)));
+    EXPECT_NE(corrupt.substr(17, 2), withChecksum(corrupt.substr(0, 17)).substr(17));
     EXPECT_EQ(corrupt.substr(19), "\r\n");
     EXPECT_EQ(ReplyPacket(0, corrupt, 0).endCode(), protocol::kEndChecksum);
 
     EXPECT_EQ(simulator->control("faults corrupt=0 garble=1"), "ok");
-    const std::string garbled = exchange(command(1, 1, 56));
+    const std::string garbled = exchange(commandFrame(1, 1, 56));
     ASSERT_EQ(garbled.size(), 21u);
     EXPECT_EQ(garbled.substr(19), "\r\n");
     // The client still knows whose reply it is, but cannot parse it.
@@ -791,7 +780,7 @@ TEST_F(SimLine, FaultsCorruptGarbleAndDropReplies)
     EXPECT_EQ(parsed.endCode(), protocol::kEndUnparsable);
 
     EXPECT_EQ(simulator->control("faults garble=0 drop=1"), "ok");
-    send(command(1, 1, 56));
+    send(commandFrame(1, 1, 56));
     deliver(3);
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
     EXPECT_EQ(simulator->repliesSent(), 2u);
@@ -804,7 +793,7 @@ TEST_F(SimLine, ControlLinesForceValuesAndSilenceUnits)
 {
     start({});
     EXPECT_EQ(simulator->control("set 1 35 +010.000"), "ok");
-    EXPECT_EQ(exchange(command(1, 1, 35)).substr(9, 8), "+010.000");
+    EXPECT_EQ(exchange(commandFrame(1, 1, 35)).substr(9, 8), "+010.000");
     EXPECT_EQ(simulator->control("release 1 35"), "ok");
     EXPECT_EQ(simulator->control("set 1 3 12.5"), "ok");
     EXPECT_EQ(simulator->unit(1)->handle(1, 3, "+000.000")->data, "+012.500");
@@ -815,13 +804,13 @@ TEST_F(SimLine, ControlLinesForceValuesAndSilenceUnits)
     EXPECT_EQ(simulator->control("bogus").rfind("error: ", 0), 0u);
 
     EXPECT_EQ(simulator->control("off 1"), "ok");
-    send(command(1, 1, 56));
+    send(commandFrame(1, 1, 56));
     deliver(2);
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
     EXPECT_EQ(simulator->control("on 1"), "ok");
-    EXPECT_EQ(exchange(command(1, 1, 56)).substr(9, 8), "+001.300");
+    EXPECT_EQ(exchange(commandFrame(1, 1, 56)).substr(9, 8), "+001.300");
     EXPECT_EQ(simulator->control("halt 1"), "ok");
-    send(command(1, 1, 56));
+    send(commandFrame(1, 1, 56));
     deliver(4);
     EXPECT_EQ(simulator->msUntilDue(monotonic()), -1);
     EXPECT_EQ(simulator->control("status").rfind("ok units=1:halted", 0), 0u);
@@ -844,9 +833,9 @@ TEST_F(SimLine, AnEepromWipeMovesTheUnitToAddressOne)
     sim::Options options;
     options.units = {4};
     start(options);
-    EXPECT_EQ(exchange(command(4, 2, 88)).substr(0, 9), "@10428800");
+    EXPECT_EQ(exchange(commandFrame(4, 2, 88)).substr(0, 9), "@10428800");
     EXPECT_EQ(simulator->unit(4), nullptr);
-    EXPECT_EQ(exchange(command(1, 1, 56)).substr(0, 17), "@10115600+001.300");
+    EXPECT_EQ(exchange(commandFrame(1, 1, 56)).substr(0, 17), "@10115600+001.300");
 }
 
 TEST_F(SimLine, LineRateAndDelayPaceTheReply)
@@ -856,7 +845,7 @@ TEST_F(SimLine, LineRateAndDelayPaceTheReply)
     options.replyDelayMs = 100;
     start(options);
     const double t0 = 1000.0;
-    send(command(1, 1, 56));
+    send(commandFrame(1, 1, 56));
     deliver(1, t0);
     // 100 ms of delay, 17 byte times for the command, then the first byte.
     const double first = 0.1 + 18 * sim::Simulator::kByteSeconds;

@@ -22,6 +22,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -133,6 +135,30 @@ protected:
         app->GetMainFrame()->OnCommand(id);
         modalWatch_->stop();
         return shown;
+    }
+
+    // What the simulated unit holds; empty while it is switched off.
+    std::string held(int unit, int parameter)
+    {
+        const auto answer = sim->sim().unit(unit)->handle(1, parameter, "+000.000");
+        return answer ? answer->data : std::string();
+    }
+
+    // Sets what the simulated unit holds, behind the program's back.
+    void force(int unit, int parameter, const std::string& text)
+    {
+        std::string error;
+        ASSERT_TRUE(sim->sim().unit(unit)->force(parameter, text, &error)) << error;
+    }
+
+    // The user replaces the entry's text and leaves it with Tab.
+    static void retype(QLineEdit* entry, const char* typed)
+    {
+        entry->setFocus(Qt::MouseFocusReason);
+        entry->selectAll();
+        QTest::keyClick(entry, Qt::Key_Backspace);
+        QTest::keyClicks(entry, typed);
+        QTest::keyClick(entry, Qt::Key_Tab);
     }
 
     std::string link_;

@@ -26,6 +26,19 @@ inline std::vector<std::string> fileLines(const std::string& path)
     return out;
 }
 
+// The reading rows of a readings log: every line but the comments and the
+// column heading (which come again after each reopening); a blank line
+// counts as a row, so that a test sees it.
+inline std::vector<std::string> logRows(const std::string& path)
+{
+    std::vector<std::string> rows;
+    for (const std::string& line : fileLines(path)) {
+        if (line.rfind('#', 0) != 0 && line.rfind("time,", 0) != 0)
+            rows.push_back(line);
+    }
+    return rows;
+}
+
 inline std::vector<std::string> fields(const std::string& row)
 {
     std::vector<std::string> out;

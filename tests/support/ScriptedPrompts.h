@@ -58,6 +58,15 @@ public:
     }
     void beep() override { ++beeps; }
 
+    // The text of every box so far.
+    std::vector<std::string> boxTexts() const
+    {
+        std::vector<std::string> texts;
+        for (const Box& b : boxes)
+            texts.push_back(b.text);
+        return texts;
+    }
+
     std::vector<Box> boxes;
     std::deque<MessageAnswer> answers;
     // Runs while a question is open, before it is answered (a test lets the

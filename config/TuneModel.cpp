@@ -219,7 +219,7 @@ Law FitLaw(const std::vector<Sample>& samples, std::size_t from, std::size_t to,
     bool withD = false;
     // The actual's slope over a few readings each side: one reading's
     // noise over one spacing would swamp it.
-    constexpr std::size_t kSlopeReach = 2;
+    constexpr std::size_t kSlopeReach = 4;
     for (std::size_t k = from; k < to; ++k) {
         const Sample& s = samples[k];
         const double e = s.actual - s.setPoint;

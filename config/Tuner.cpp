@@ -307,7 +307,7 @@ void Tuner::Search(const tune::Loop& loop)
         }
         if (r.overshoot <= 0.04 && r.settleSeconds < fast.settle)
             fast = {{p, i, d}, r.settleSeconds};
-        if (r.overshoot <= 0.005 && r.settleSeconds < gentle.settle)
+        if (r.overshoot <= 0.003 && r.settleSeconds < gentle.settle)
             gentle = {{p, i, d}, r.settleSeconds};
     };
     // D where its action was seen, up to a derivative time of half the

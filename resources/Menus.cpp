@@ -44,7 +44,7 @@ MenuResource buildMainMenu()
                           command("Appl&y Settings...", cmd::kApplySettings),
                           command("Alarm R&ules...", cmd::kAlarmRules),
                           command("Pro&gram...", cmd::kProgram),
-                          command("T&une...", cmd::kTune),
+                          command("Tun&e...", cmd::kTune),
                           separator(),
                           command("&Print...\tCtrl+P", cmd::kFilePrint),
                           command("Print Pre&view", cmd::kFilePrintPreview),

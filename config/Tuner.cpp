@@ -12,6 +12,9 @@ constexpr double kLimitRoom = 0.5;
 constexpr double kLeastMove = 0.05;
 // A step of the verifying set has settled within this of its set point.
 constexpr double kSettleBand = 0.1;
+// The most a verified step may overshoot, as a share of the step.
+constexpr double kFastOvershoot = 0.05;
+constexpr double kGentleOvershoot = 0.01;
 
 std::string number(double v)
 {
@@ -55,6 +58,7 @@ void Tuner::Begin(Phase phase, double setPoint, const Gains& gains)
     want_.output = true;
     phaseFrom_ = samples_.size();
     phaseStart_ = -1;
+    from_ = std::isnan(Recent()) ? NAN : Recent();
     moved_ = 0;
     peakSlope_ = 0;
     firstMove_ = -1;
@@ -70,12 +74,40 @@ void Tuner::Take(double t, double actual, double current)
     took_ = t - samples_.front().t;
     if (phaseStart_ < 0)
         phaseStart_ = t;
-    const tune::Sample& first = samples_[phaseFrom_];
-    const double toward = want_.setPoint >= first.actual ? 1.0 : -1.0;
-    moved_ = std::max(moved_, toward * (actual - first.actual));
+    // Moves are judged on the mean of the last few readings against the
+    // mean of those before the phase: one noisy reading is no move.
+    if (std::isnan(from_))
+        from_ = actual;
+    const double now = Recent();
+    const double toward = want_.setPoint >= from_ ? 1.0 : -1.0;
+    moved_ = std::max(moved_, toward * (now - from_));
     if (firstMove_ < 0 && moved_ >= kLeastMove)
         firstMove_ = t;
     const double elapsed = t - phaseStart_;
+    // What the current did over the phase: held at a limit, the stage
+    // cannot follow, whatever the gains.
+    const auto atLimitMostly = [&] {
+        std::size_t limited = 0, count = 0;
+        for (std::size_t k = phaseFrom_ + (samples_.size() - phaseFrom_) / 2; k < samples_.size(); ++k, ++count) {
+            if (samples_[k].current >= setup_.posLimit - 0.01 || samples_[k].current <= setup_.negLimit + 0.01)
+                ++limited;
+        }
+        return count > 0 && limited * 2 > count;
+    };
+    const auto limitReached = [&] {
+        return "the current limit of " + number(current > 0 ? setup_.posLimit : std::fabs(setup_.negLimit))
+            + " A is reached";
+    };
+    // The loop drives the current to move the temperature toward the set
+    // point; a TE wired the wrong way round moves it away (also while the
+    // stage is first brought to the user's set point).
+    const double away = -toward * (now - from_);
+    const bool farFromSetPoint = std::fabs(want_.setPoint - from_) > 2 * kLeastMove + setup_.step / 10;
+    if ((phase_ == Phase::kUp || (phase_ == Phase::kBaseline && farFromSetPoint))
+        && away > std::max(2 * kLeastMove, 0.1 * setup_.step) && moved_ < kLeastMove) {
+        Fail(Reason::kWrongWay, "the temperature moves the wrong way: check the TE wiring polarity");
+        return;
+    }
 
     if (phase_ == Phase::kHold) {
         const double scale = model_.tau + model_.dead;
@@ -83,34 +115,41 @@ void Tuner::Take(double t, double actual, double current)
             Begin(Phase::kVerify, setup_.setPoint, want_.gains);
         return;
     }
+    // A set found on the model settles in a few of the stage's times; one
+    // that swings instead is given up well before the longest phase.
+    if (phase_ == Phase::kVerify && model_.fitted) {
+        const double most = std::max(60.0, 20 * (model_.tau + model_.dead));
+        if (elapsed > most) {
+            Fail(Reason::kUnsettled, "the stage did not settle under the found set within " + number(std::round(most))
+                 + " s: "
+                 + (atLimitMostly()                  ? limitReached()
+                    : model_.noise > kSettleBand / 2 ? "the readings' noise of " + number(model_.noise)
+                                                           + " degrees is too large for a band of "
+                                                           + number(kSettleBand)
+                                                    : std::string("it swings")));
+            return;
+        }
+    }
     // The current before the first step, for the fit.
     if (phase_ == Phase::kBaseline) {
         if (elapsed >= 5 && samples_.size() >= 3)
             Begin(Phase::kUp, setup_.setPoint + setup_.step, identify_);
         return;
     }
-    if (phase_ == Phase::kUp) {
-        // The loop drives the current to move the temperature toward the
-        // set point; a TE wired the wrong way round moves it away.
-        const double away = -toward * (actual - first.actual);
-        if (away > std::max(2 * kLeastMove, 0.1 * setup_.step) && moved_ < kLeastMove) {
-            Fail(Reason::kWrongWay, "the temperature moves the wrong way: check the TE wiring polarity");
-            return;
-        }
-        if (elapsed >= setup_.responseSeconds && moved_ < kLeastMove) {
-            Fail(Reason::kNoResponse, "no response within " + number(setup_.responseSeconds) + " s: check the TE wiring polarity");
-            return;
-        }
+    if (phase_ == Phase::kUp && elapsed >= setup_.responseSeconds && moved_ < kLeastMove) {
+        // A current held at its limit that moves nothing is too small a
+        // limit (or a stage far larger than the TE), not a wiring fault.
+        if (atLimitMostly())
+            Fail(Reason::kUnsettled, "the stage did not move within " + number(setup_.responseSeconds) + " s: "
+                 + limitReached());
+        else
+            Fail(Reason::kNoResponse, "no response within " + number(setup_.responseSeconds)
+                 + " s: check the TE wiring polarity");
+        return;
     }
     if (elapsed > setup_.longestPhaseSeconds) {
-        std::size_t limited = 0, count = 0;
-        for (std::size_t k = phaseFrom_ + (samples_.size() - phaseFrom_) / 2; k < samples_.size(); ++k, ++count) {
-            if (samples_[k].current >= setup_.posLimit - 0.01 || samples_[k].current <= setup_.negLimit + 0.01)
-                ++limited;
-        }
-        if (count > 0 && limited * 2 > count)
-            Fail(Reason::kUnsettled, "the stage did not settle: the current limit of "
-                 + number(current > 0 ? setup_.posLimit : std::fabs(setup_.negLimit)) + " A is reached");
+        if (atLimitMostly())
+            Fail(Reason::kUnsettled, "the stage did not settle: " + limitReached());
         else
             Fail(Reason::kUnsettled, "the stage did not settle within " + number(setup_.longestPhaseSeconds) + " s");
         return;
@@ -158,6 +197,23 @@ void Tuner::Take(double t, double actual, double current)
         // Settled means within the band for a while, not only slow.
         if (!verified_.settled || t - (samples_[phaseFrom_].t + verified_.settleSeconds) < std::max(5.0, 0.2 * elapsed))
             break;
+        // A step that overshot more than its set may is no success: the
+        // fast set gives way to the no-overshoot one, verified in turn;
+        // that one too overshooting, the stage is not what was found.
+        const double allowed = setup_.noOvershoot ? kGentleOvershoot : kFastOvershoot;
+        if (verified_.overshoot > allowed) {
+            if (!setup_.noOvershoot && gentle_ != fast_) {
+                if (fast_.p > 0 && fast_.i > 0)
+                    wantedKi_ *= gentle_.p * gentle_.i / (fast_.p * fast_.i);
+                setup_.noOvershoot = true;
+                fellBack_ = true;
+                Begin(Phase::kDown, other, gentle_);
+                break;
+            }
+            Fail(Reason::kUnsettled, "the step with the found set overshot " + number(std::round(100 * verified_.overshoot))
+                 + " %: the stage does not behave as its model");
+            return;
+        }
         const Gains chosen = Chosen();
         // P and D as learnt, scaled to the chosen set: the integral
         // action is what is in question.
@@ -183,6 +239,18 @@ void Tuner::Take(double t, double actual, double current)
     default:
         break;
     }
+}
+
+double Tuner::Recent() const
+{
+    // The mean of the last three readings (fewer at the start).
+    const std::size_t n = std::min<std::size_t>(3, samples_.size());
+    if (n == 0)
+        return NAN;
+    double sum = 0;
+    for (std::size_t k = samples_.size() - n; k < samples_.size(); ++k)
+        sum += samples_[k].actual;
+    return sum / static_cast<double>(n);
 }
 
 double Tuner::Slope() const
@@ -379,7 +447,8 @@ std::string Tuner::Status() const
     case Phase::kUp:
         return "stepping up " + number(setup_.step) + " degrees";
     case Phase::kDown:
-        return model_.fitted ? "stepping back for the corrected set"
+        return model_.fitted ? (fellBack_ ? "the fast set overshot: stepping back for the no-overshoot set"
+                                          : "stepping back for the corrected set")
                              : "stepping down " + number(setup_.step) + " degrees past the set point";
     case Phase::kHold:
         return std::string("settling under the ") + (setup_.noOvershoot ? "no-overshoot" : "fast") + " set";

@@ -2,6 +2,7 @@
 
 #include "config/TuneModel.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,9 @@ public:
     const Gains& Fast() const { return fast_; }
     const Gains& NoOvershoot() const { return gentle_; }
     const Gains& Chosen() const { return setup_.noOvershoot ? gentle_ : fast_; }
+    // The fast set's verifying step overshot, and the no-overshoot set was
+    // verified and chosen instead.
+    bool FellBack() const { return fellBack_; }
     // The verifying step as the tuner saw it.
     const tune::StepResult& Verified() const { return verified_; }
     // Seconds from the first reading to the end.
@@ -109,6 +113,8 @@ private:
     // How fast the temperature moves now, degrees a second; -1 before the
     // phase has readings enough to tell.
     double Slope() const;
+    // The mean of the last few readings; NaN before the first.
+    double Recent() const;
     void Propose();
     // The sets whose step settles soonest on the model.
     void Search(const tune::Loop& loop);
@@ -124,6 +130,7 @@ private:
     std::vector<tune::Sample> samples_;
     std::size_t phaseFrom_ = 0;   // index of the phase's first reading
     double phaseStart_ = -1;      // s
+    double from_ = NAN;           // where the temperature stood as the phase began
     double moved_ = 0;            // furthest move toward the phase's set point
     double peakSlope_ = 0;
     double firstMove_ = -1;       // s, when the phase's move first showed
@@ -133,6 +140,7 @@ private:
     // The integral action wanted of the verifying set, A per degree second.
     double wantedKi_ = 0;
     bool corrected_ = false;
+    bool fellBack_ = false;       // the fast set overshot; the no-overshoot one took over
     tune::StepResult verified_;
     double took_ = 0;
 };

@@ -25,9 +25,9 @@ TunePlot::TunePlot(QWidget* parent)
     setMinimumSize(420, 140);
 }
 
-void TunePlot::Show(const TuneRun* run)
+void TunePlot::Show(const Controller* controller)
 {
-    run_ = run;
+    controller_ = controller;
     update();
 }
 
@@ -37,7 +37,8 @@ void TunePlot::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Qt::white);
     painter.setPen(Qt::gray);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    const Tuner* tuner = run_ != nullptr ? run_->GetTuner() : nullptr;
+    const TuneRun* run = controller_ != nullptr ? controller_->Tune() : nullptr;
+    const Tuner* tuner = run != nullptr ? run->GetTuner() : nullptr;
     if (tuner == nullptr || tuner->Samples().size() < 2)
         return;
     const auto& samples = tuner->Samples();
@@ -194,7 +195,7 @@ void TuneDialog::Refresh()
     useFast_->setEnabled(tuned && run->Kept() != run->GetTuner()->Fast());
     useGentle_->setEnabled(tuned && run->Kept() != run->GetTuner()->NoOvershoot());
     previous_->setEnabled(tuned && run->Kept() != run->GetSetup().original);
-    plot_->Show(run);
+    plot_->Show(&controller_);
     if (run == nullptr) {
         status_->setText(QStringLiteral(
             "The set point steps up and down by the step, within the instrument's limits; the gains the unit has now are "
@@ -227,8 +228,11 @@ void TuneDialog::Refresh()
     if (run->Tuned()) {
         const tune::StepResult& v = tuner->Verified();
         char line[160];
+        if (tuner->FellBack())
+            text += "\nThe fast set's step overshot more than 5 %: the no-overshoot set was verified instead.";
         std::snprintf(line, sizeof line, "\nThe %s set's step: within 0.1 °C after %.0f s, overshoot %.1f %%",
-                      run->GetSetup().noOvershoot ? "no-overshoot" : "fast", v.settleSeconds, 100 * v.overshoot);
+                      run->GetSetup().noOvershoot || tuner->FellBack() ? "no-overshoot" : "fast", v.settleSeconds,
+                      100 * v.overshoot);
         text += line;
         text += "\nIn the unit: " + TuneRun::GainsText(run->Kept());
     }

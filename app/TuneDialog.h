@@ -15,13 +15,15 @@ class TuneRun;
 class TunePlot : public QWidget {
 public:
     explicit TunePlot(QWidget* parent = nullptr);
-    void Show(const TuneRun* run);
+    // The tuning of this controller, whichever it is when drawn (a new one
+    // replaces the last); null draws nothing.
+    void Show(const Controller* controller);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    const TuneRun* run_ = nullptr;
+    const Controller* controller_ = nullptr;
 };
 
 // One controller's loop tuned: the step and which set to keep, Start and

@@ -3,9 +3,11 @@
 // grid search over P, I and D on the same stage, the overshoot of both of
 // its sets, and how long tuning took in the stage's own time constants.
 //
-//   bench_tune [PLANTS [SEED [--no-grid]]]
+//   bench_tune [PLANTS [SEED [--no-grid | --from N]]]
 //
-// --no-grid leaves the grid out (minutes a stage): the tuner's own figures only.
+// --no-grid leaves the grid out (minutes a stage): the tuner's own figures
+// only. --from N starts at the Nth stage of the seed's (the run can be
+// split over two processes).
 
 #include "tests/support/TuneRig.h"
 
@@ -79,6 +81,7 @@ int main(int argc, char** argv)
     const int plants = argc > 1 ? std::atoi(argv[1]) : 50;
     const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1;
     const bool grid = !(argc > 3 && std::string(argv[3]) == "--no-grid");
+    const int from = argc > 4 && std::string(argv[3]) == "--from" ? std::atoi(argv[4]) : 1;
     std::mt19937 random(seed);
     const Tuner::Gains cautious {2, 0.5, 0};
     int tuned = 0;
@@ -90,6 +93,8 @@ int main(int argc, char** argv)
                 "ratio\n");
     for (int n = 0; n < plants; ++n) {
         const sim::SimUnit::Stage stage = sim::SimUnit::randomStage(random);
+        if (n + 1 < from)
+            continue;
         const double scale = stage.tau + stage.dead;
         sim::SimUnit unit;
         unit.setStage(stage);

@@ -281,6 +281,10 @@ void Controller::Step(bool halted)
         else
             program_->Step();
     }
+    // A tuning cannot judge a stage it does not read: a halt stops it, and
+    // the user's settings are written once polling is back.
+    if (halted && tune_ && tune_->Tuning())
+        tune_->Stop("polling was halted");
     if (tune_ && !tune_->Finished() && !halted) {
         tune_->Step();
         if (tune_->Finished())

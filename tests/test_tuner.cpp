@@ -94,6 +94,7 @@ TEST(Tuner, FastStagesAreTunedAndTheirStepsSettle)
         Tuner tuner(setupFor(cautious));
         tunerig::run(unit, tuner, 1.0, 100 * (s.tau + s.dead));
         ASSERT_EQ(tuner.GetPhase(), Tuner::Phase::kDone) << tuner.Why();
+        EXPECT_FALSE(tuner.FellBack());
         // A gross bound; bench_tune measures it against the goal of ten.
         EXPECT_LE(tuner.Took(), 15 * (s.tau + s.dead) + 30);
         EXPECT_NEAR(tuner.Found().tau, s.tau, 0.2 * s.tau);
@@ -149,6 +150,80 @@ TEST(Tuner, AReversedTeOrCancelStopsAndWantsTheUsersGainsBack)
         // And the unit holds them again.
         EXPECT_EQ(tunerig::read(unit, pn::kPidP), 20);
         EXPECT_EQ(tunerig::read(unit, pn::kSetTemperature), sim::SimUnit::kAmbient);
+    }
+}
+
+// Each way a tuning must not end as it began, at both edges: the reason
+// said, and the user's gains and set point wanted back.
+// - sensor noise of 0.15 degrees is no wrong way; a reversed TE is, also
+//   while the stage is first brought to a set point away from it;
+// - a current limit too small to move the stage is said as the limit;
+// - a stage whose dead time triples once the sets are found overshoots
+//   with the fast set: the no-overshoot set is verified instead, or the
+//   tuning stops saying so.
+TEST(Tuner, WhatGoesWrongIsSaidAndTheUsersGainsAreWanted)
+{
+    struct Case {
+        const char* name;
+        double noise, setPoint, negLimit;
+        bool reversed, slower;
+        const char* why;   // empty: tuned
+    };
+    const Case cases[] = {
+        {"noisy", 0.15, 22, -2.5, false, false, "-"},
+        {"reversed away from the set point", 0.01, 25, -2.5, true, false, "the temperature moves the wrong way"},
+        {"small heating limit", 0.01, 22, -0.002, false, false, "the current limit of 0.002 A is reached"},
+        {"dead time tripled", 0.01, 22, -2.5, false, true, ""},
+    };
+    const Tuner::Gains mine {2, 0.5, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Stage stage {10, 1, 10, 20};
+        sim::SimUnit unit;
+        unit.setStage(stage);
+        unit.setSensorNoise(c.noise);
+        unit.setReversed(c.reversed);
+        tunerig::write(unit, pn::kNegativeCurrentLimit, c.negLimit);
+        tunerig::hold(unit, mine, c.setPoint, true);
+        Tuner::Setup setup = setupFor(mine);
+        setup.setPoint = c.setPoint;
+        setup.negLimit = c.negLimit;
+        Tuner tuner(setup);
+        double wrongAt = -1;
+        bool slowed = false;
+        tunerig::run(unit, tuner, 1.0, 2000, [&](double t) {
+            if (c.slower && !slowed && tuner.GetPhase() == Tuner::Phase::kHold) {
+                unit.setStage(Stage {stage.tau, 3 * stage.dead, stage.cool, stage.heat});
+                slowed = true;
+            }
+            if (wrongAt < 0 && tuner.StoppedFor() == Tuner::Reason::kWrongWay)
+                wrongAt = t;
+            if (c.noise > 0.1 && t > 60)
+                tuner.Cancel();   // far enough: past the first step
+        });
+        const std::string why = c.why;
+        if (why == "-") {
+            EXPECT_NE(tuner.StoppedFor(), Tuner::Reason::kWrongWay) << tuner.Why();
+            EXPECT_NE(tuner.StoppedFor(), Tuner::Reason::kNoResponse) << tuner.Why();
+            continue;
+        }
+        if (c.slower) {
+            // Either way: not a success with the overshooting set.
+            if (tuner.GetPhase() == Tuner::Phase::kDone) {
+                EXPECT_TRUE(tuner.FellBack());
+                EXPECT_LE(tuner.Verified().overshoot, 0.01);
+                EXPECT_TRUE(tuner.Want().gains == tuner.NoOvershoot());
+                continue;
+            }
+            EXPECT_EQ(tuner.StoppedFor(), Tuner::Reason::kUnsettled) << tuner.Why();
+        } else {
+            EXPECT_NE(tuner.Why().find(why), std::string::npos) << tuner.Why();
+        }
+        if (c.reversed) {
+            EXPECT_LE(wrongAt, 5.0) << "caught before the first step";
+        }
+        EXPECT_TRUE(tuner.Want().gains == mine);
+        EXPECT_EQ(tuner.Want().setPoint, c.setPoint);
     }
 }
 

@@ -1463,8 +1463,10 @@ int runTune(DocSession& s, double step, bool gentle, double responseSeconds)
     if (run.Tuned()) {
         const tune::StepResult& v = tuner.Verified();
         char text[160];
+        if (tuner.FellBack())
+            say("the fast set's step overshot more than 5 %: the no-overshoot set was verified and kept instead");
         std::snprintf(text, sizeof text, "the %s set's step settled within 0.1 C in %.0f s, overshoot %.1f %%",
-                      gentle ? "no-overshoot" : "fast", v.settleSeconds, 100 * v.overshoot);
+                      gentle || tuner.FellBack() ? "no-overshoot" : "fast", v.settleSeconds, 100 * v.overshoot);
         say(text);
         say(std::string(back ? "kept: " : "not confirmed: ") + TuneRun::GainsText(tuner.Chosen()) + " (was "
             + TuneRun::GainsText(setup.original) + ")");
@@ -1626,8 +1628,11 @@ int main(int argc, char** argv)
                 gentle = true;
             } else if ((a == "--step" || a == "--response") && k + 1 < argc) {
                 double& v = a == "--step" ? step : response;
-                if (!parseDecimal(argv[++k], v) || !(v > 0) || v > (a == "--step" ? 50 : 3600))
-                    return usage(a == "--step" ? "--step takes degrees from 0 to 50" : "--response takes seconds up to 3600");
+                // A step of less than half a degree drowns in the sensor's
+                // noise and never tells its end.
+                if (!parseDecimal(argv[++k], v) || !(v >= (a == "--step" ? 0.5 : 1)) || v > (a == "--step" ? 50 : 3600))
+                    return usage(a == "--step" ? "--step takes degrees from 0.5 to 50"
+                                               : "--response takes seconds from 1 to 3600");
             } else {
                 return usage("tune takes --step S, --no-overshoot and --response S");
             }

@@ -61,18 +61,19 @@ public:
     explicit CurrentAt(const std::vector<Sample>& s) : s_(s) {}
     double operator()(double t)
     {
-        while (at_ + 1 < s_.size() && s_[at_ + 1].t <= t)
+        while (at_ + 1 < s_.size() && when(at_ + 1) <= t)
             ++at_;
-        while (at_ > 0 && s_[at_].t > t)
+        while (at_ > 0 && when(at_) > t)
             --at_;
         const Sample& a = s_[at_];
-        if (t <= a.t || at_ + 1 >= s_.size())
+        if (t <= when(at_) || at_ + 1 >= s_.size() || !(when(at_ + 1) > when(at_)))
             return a.current;
         const Sample& b = s_[at_ + 1];
-        return a.current + (b.current - a.current) * (t - a.t) / (b.t - a.t);
+        return a.current + (b.current - a.current) * (t - when(at_)) / (when(at_ + 1) - when(at_));
     }
 
 private:
+    double when(std::size_t k) const { return std::isnan(s_[k].currentT) ? s_[k].t : s_[k].currentT; }
     const std::vector<Sample>& s_;
     std::size_t at_ = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 // What the tuner learns from a stage and what it makes of it: a model of the
@@ -16,6 +17,10 @@ struct Sample {
     double current = 0;    // A; positive cools
     double setPoint = 0;   // degrees
     double d = 0;          // the D it held then
+    // When the current was read, where that is not `t` (a line that reads
+    // the current and the temperature a round of other units apart);
+    // NaN: at `t`.
+    double currentT = NAN;
 };
 
 // First order with dead time, with a gain for each direction of the TE

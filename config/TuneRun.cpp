@@ -137,7 +137,7 @@ void TuneRun::Tune()
     if (at > tookAt_ && current.size() == protocol::kDataLength) {
         tookAt_ = at;
         tuner_->Take((at - start_) / 1000.0, protocol::textToDouble(doc_.LastValueText(pn::kActualTemperature)),
-                     protocol::textToDouble(current));
+                     protocol::textToDouble(current), (doc_.ReadAt(pn::kTeCurrent) - start_) / 1000.0);
     }
     if (!tuner_->Running())
         EndTuning();

@@ -64,13 +64,13 @@ void Tuner::Begin(Phase phase, double setPoint, const Gains& gains)
     firstMove_ = -1;
 }
 
-void Tuner::Take(double t, double actual, double current)
+void Tuner::Take(double t, double actual, double current, double currentAt)
 {
     if (!Running())
         return;
     if (!samples_.empty() && t <= samples_.back().t)
         return;
-    samples_.push_back({t, actual, current, want_.setPoint, want_.gains.d});
+    samples_.push_back({t, actual, current, want_.setPoint, want_.gains.d, currentAt});
     took_ = t - samples_.front().t;
     if (phaseStart_ < 0)
         phaseStart_ = t;

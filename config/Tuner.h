@@ -75,8 +75,9 @@ public:
     explicit Tuner(const Setup& setup);
 
     const Wanted& Want() const { return want_; }
-    // A reading: time (s, any start), actual (degrees), TE current (A).
-    void Take(double t, double actual, double current);
+    // A reading: time (s, any start), actual (degrees), TE current (A),
+    // and when the current was read where that was not at `t`.
+    void Take(double t, double actual, double current, double currentAt = NAN);
     void Cancel();
     // The owner stops the tuning: the unit went offline, reported an error,
     // an alarm was raised.

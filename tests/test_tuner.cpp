@@ -66,6 +66,28 @@ TEST(TuneModel, TheFitFindsTheStageAndTheLoopFromItsCurrentAndTemperature)
     }
 }
 
+// Over a busy line the current is read a round of other units before the
+// temperature: taken as read with it, the stage would seem to answer that
+// much sooner. Stamped with its own time, the dead time stays what it is.
+TEST(TuneModel, ACurrentReadEarlierCountsAtItsOwnTime)
+{
+    const Stage s {20, 4, 10, 20};
+    const auto samples = upAndDown(s, {2, 0.5, 0}, 8 * (s.tau + s.dead));
+    for (const bool stamped : {true, false}) {
+        std::vector<tune::Sample> late = samples;
+        for (std::size_t k = 2; k < late.size(); ++k) {
+            late[k].current = samples[k - 2].current;
+            late[k].currentT = stamped ? samples[k - 2].t : NAN;
+        }
+        const tune::Model m = tune::Fit(late);
+        ASSERT_TRUE(m.fitted);
+        if (stamped)
+            EXPECT_NEAR(m.dead, s.dead, 0.6);
+        else
+            EXPECT_LT(m.dead, s.dead - 1.4) << "the test tells the two apart";
+    }
+}
+
 } // namespace
 
 namespace {

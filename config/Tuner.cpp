@@ -99,12 +99,15 @@ void Tuner::Take(double t, double actual, double current, double currentAt)
             + " A is reached";
     };
     // The loop drives the current to move the temperature toward the set
-    // point; a TE wired the wrong way round moves it away (also while the
-    // stage is first brought to the user's set point).
+    // point; a TE wired the wrong way round moves it away. While the stage
+    // is first brought to the user's set point it may still be swinging
+    // past it: only a larger move away counts then.
     const double away = -toward * (now - from_);
     const bool farFromSetPoint = std::fabs(want_.setPoint - from_) > 2 * kLeastMove + setup_.step / 10;
-    if ((phase_ == Phase::kUp || (phase_ == Phase::kBaseline && farFromSetPoint))
-        && away > std::max(2 * kLeastMove, 0.1 * setup_.step) && moved_ < kLeastMove) {
+    const double wrongWay = phase_ == Phase::kBaseline ? std::max(1.0, setup_.step / 2)
+                                                      : std::max(2 * kLeastMove, 0.1 * setup_.step);
+    if ((phase_ == Phase::kUp || (phase_ == Phase::kBaseline && farFromSetPoint)) && away > wrongWay
+        && moved_ < kLeastMove) {
         Fail(Reason::kWrongWay, "the temperature moves the wrong way: check the TE wiring polarity");
         return;
     }

@@ -1,6 +1,6 @@
 // Tuning from the window program: the PID panel's Tune... and its dialog,
 // an alarm that stops a tuning, and several controllers tuned from the
-// overview, against simulated stages that run eight times faster.
+// overview, against simulated stages that run four times faster.
 
 #include "app/Floor.h"
 #include "app/OverviewWindow.h"
@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <cmath>
 
 namespace {
 
@@ -24,16 +25,17 @@ protected:
     std::vector<int> simulatedUnits() const override { return {1, 2}; }
     void adjustLine(sim::Options& options) const override
     {
-        options.speed = 8;
+        options.speed = 4;
         options.stage = sim::SimUnit::Stage {20, 2, 10, 20};
     }
     void SetUp() override
     {
         AppBench::SetUp();
-        // The user's cautious gains on both units.
+        // The user's gains on both units, lively enough that the
+        // teaching steps end soon.
         for (int unit : {1, 2}) {
-            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidP, "+002.000");
-            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidI, "+000.500");
+            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidP, "+010.000");
+            sim->sim().unit(unit)->handle(protocol::kClassWrite, pn::kPidI, "+002.000");
         }
     }
     double held(int parameter, int unit = 1) const
@@ -79,29 +81,37 @@ TEST_F(TuneWindowTest, ThePanelsTuneFindsASetAndThePreviousGainsStayOneClickAway
     dialog->Refresh();
     const std::string found = dialog->Found()->text().toStdString();
     EXPECT_NE(found.find("Stage: time constant"), std::string::npos) << found;
-    EXPECT_NE(found.find("Before: P 2, I 0.5, D 0"), std::string::npos) << found;
-    const Tuner::Gains fast = run.GetTuner()->Fast();
-    EXPECT_EQ(held(pn::kPidP), fast.p);
+    EXPECT_NE(found.find("Before: P 10, I 2, D 0"), std::string::npos) << found;
+    // The fast set, or the no-overshoot one where the fast one overshot.
+    const Tuner& tuner = *run.GetTuner();
+    const Tuner::Gains chosen = tuner.Chosen();
+    EXPECT_TRUE(chosen == (tuner.FellBack() ? tuner.NoOvershoot() : tuner.Fast()));
+    EXPECT_EQ(held(pn::kPidP), chosen.p);
     EXPECT_EQ(held(pn::kSetTemperature), 25);
-    EXPECT_TRUE(runUntil([&] { return std::stod(panelP(doc)) == fast.p; }, 5000)) << panelP(doc);
-    EXPECT_FALSE(dialog->FastButton()->isEnabled());
+    EXPECT_TRUE(runUntil([&] { return std::stod(panelP(doc)) == chosen.p; }, 5000)) << panelP(doc);
+    EXPECT_EQ(dialog->FastButton()->isEnabled(), chosen != tuner.Fast());
 
     const auto kept = [&](const Tuner::Gains& g) {
-        return runUntil([&] { return run.Finished() && held(pn::kPidP) == g.p && held(pn::kPidI) == g.i; }, 5000);
+        // As the unit holds them: to its resolution.
+        return runUntil([&] {
+            return run.Finished() && std::fabs(held(pn::kPidP) - g.p) < 1e-4 && std::fabs(held(pn::kPidI) - g.i) < 1e-4;
+        }, 5000);
     };
-    if (run.GetTuner()->NoOvershoot() != fast) {
-        dialog->GentleButton()->click();
-        EXPECT_TRUE(kept(run.GetTuner()->NoOvershoot()));
+    if (tuner.NoOvershoot() != tuner.Fast()) {
+        QPushButton* other = chosen == tuner.Fast() ? dialog->GentleButton() : dialog->FastButton();
+        other->click();
+        EXPECT_TRUE(kept(chosen == tuner.Fast() ? tuner.NoOvershoot() : tuner.Fast()))
+            << run.StatusText() << "; fast " << TuneRun::GainsText(tuner.Fast()) << "; gentle "
+            << TuneRun::GainsText(tuner.NoOvershoot()) << "; held P " << held(pn::kPidP) << " I " << held(pn::kPidI);
     }
     dialog->Refresh();
-    ASSERT_TRUE(dialog->PreviousButton()->isEnabled())
-        << TuneRun::GainsText(run.Kept()) << " " << TuneRun::GainsText(run.GetTuner()->NoOvershoot());
+    ASSERT_TRUE(dialog->PreviousButton()->isEnabled()) << TuneRun::GainsText(run.Kept());
     dialog->PreviousButton()->click();
-    EXPECT_TRUE(kept({2, 0.5, 0}));
-    EXPECT_TRUE(runUntil([&] { return panelP(doc) == "2"; }, 5000)) << panelP(doc);
+    EXPECT_TRUE(kept({10, 2, 0}));
+    EXPECT_TRUE(runUntil([&] { return panelP(doc) == "10"; }, 5000)) << panelP(doc);
     dialog->Refresh();
     EXPECT_FALSE(dialog->PreviousButton()->isEnabled());
-    EXPECT_TRUE(dialog->FastButton()->isEnabled());
+    EXPECT_TRUE(dialog->FastButton()->isEnabled() || (tuner.Fast() == Tuner::Gains {10, 2, 0}));
 }
 
 // A raised alarm stops a tuning (a deviation does not: the tuning's own
@@ -123,19 +133,19 @@ TEST_F(TuneWindowTest, AnAlarmOrCancelStopsATuningAndTheGainsGoBack)
     ASSERT_TRUE(dialog->Start());
     ASSERT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 60000)) << controller->Tune()->StatusText();
     EXPECT_EQ(controller->Tune()->Why(), "alarm: actual above");
-    EXPECT_EQ(held(pn::kPidP), 2);
-    EXPECT_EQ(held(pn::kPidI), 0.5);
+    EXPECT_EQ(held(pn::kPidP), 10);
+    EXPECT_EQ(held(pn::kPidI), 2);
     EXPECT_EQ(held(pn::kSetTemperature), 25);
     dialog->Refresh();
     EXPECT_NE(dialog->Status()->text().toStdString().find("written back"), std::string::npos);
 
     controller->SetAlarm(alarms::Rule::kAbove, alarms::Setting {});
     ASSERT_TRUE(dialog->Start());
-    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000)) << controller->Tune()->StatusText();
     dialog->CancelButton()->click();
     EXPECT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 5000));
     EXPECT_EQ(controller->Tune()->Why(), "cancelled");
-    EXPECT_EQ(held(pn::kPidP), 2);
+    EXPECT_EQ(held(pn::kPidP), 10);
     EXPECT_EQ(held(pn::kSetTemperature), 25);
 }
 
@@ -159,13 +169,13 @@ TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
     sim->sim().unit(2)->setPowered(false);
     ASSERT_TRUE(runUntil([&] { return two->Tune()->GetState() == TuneRun::State::kRestoring; }, 20000))
         << two->Tune()->StatusText();
-    EXPECT_EQ(two->Tune()->StatusText(), "waiting for the unit to write P 2, I 0.5, D 0");
+    EXPECT_EQ(two->Tune()->StatusText(), "waiting for the unit to write P 10, I 2, D 0");
     sim->sim().unit(2)->setPowered(true);
     EXPECT_TRUE(runUntil([&] { return one->Tune()->Finished() && two->Tune()->Finished(); }, 20000));
     EXPECT_EQ(two->Tune()->Why(), "the unit stopped answering");
     EXPECT_EQ(held(pn::kSetTemperature, 2), 25);
-    EXPECT_EQ(held(pn::kPidP, 2), 2);
-    EXPECT_EQ(held(pn::kPidI, 2), 0.5);
+    EXPECT_EQ(held(pn::kPidP, 2), 10);
+    EXPECT_EQ(held(pn::kPidI, 2), 2);
     overview->Refresh();
     EXPECT_TRUE(overview->RowOf(two)->text(OverviewWindow::kState).endsWith(QStringLiteral("(tuning stopped)")));
 }
@@ -181,5 +191,5 @@ TEST_F(TuneWindowTest, ClosedMidTuneTheUnitGetsItsOwnSettingsBack)
     EXPECT_TRUE(app->Controllers().empty());
     runFor(500);
     EXPECT_EQ(held(pn::kSetTemperature), 25);
-    EXPECT_EQ(held(pn::kPidP), 2);
+    EXPECT_EQ(held(pn::kPidP), 10);
 }

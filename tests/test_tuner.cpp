@@ -177,8 +177,8 @@ TEST(Tuner, AReversedTeOrCancelStopsAndWantsTheUsersGainsBack)
 
 // Each way a tuning must not end as it began, at both edges: the reason
 // said, and the user's gains and set point wanted back.
-// - sensor noise of 0.15 degrees is no wrong way; a reversed TE is, also
-//   while the stage is first brought to a set point away from it;
+// - sensor noise of 0.15 degrees is no wrong way; a reversed TE is, within
+//   seconds, also when the stage starts away from the set point;
 // - a current limit too small to move the stage is said as the limit;
 // - a stage whose dead time triples once the sets are found overshoots
 //   with the fast set: the no-overshoot set is verified instead, or the
@@ -242,7 +242,7 @@ TEST(Tuner, WhatGoesWrongIsSaidAndTheUsersGainsAreWanted)
             EXPECT_NE(tuner.Why().find(why), std::string::npos) << tuner.Why();
         }
         if (c.reversed) {
-            EXPECT_LE(wrongAt, 5.0) << "caught before the first step";
+            EXPECT_LE(wrongAt, 15.0) << "caught within seconds, not at the end of the response time";
         }
         EXPECT_TRUE(tuner.Want().gains == mine);
         EXPECT_EQ(tuner.Want().setPoint, c.setPoint);

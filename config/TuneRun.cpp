@@ -113,6 +113,8 @@ void TuneRun::Tune()
         tuner_->Stop("the unit stopped answering");
     else if (Controller::OutputError(doc_.LastValueText(pn::kOutputState)))
         tuner_->Stop("the instrument reports an error");
+    else if (const char* what = Foreign())
+        tuner_->Stop(std::string(what) + " was changed elsewhere");
     if (!tuner_->Running()) {
         EndTuning();
         return;
@@ -143,11 +145,48 @@ void TuneRun::Tune()
         EndTuning();
 }
 
+const char* TuneRun::Foreign()
+{
+    // A value the unit holds now that is not the one last written here, with
+    // nothing of this parameter under way: someone else (the panel, the
+    // broker, a program) wrote it. It stays: the stop does not write over it.
+    struct Watched {
+        int p;
+        double* held;
+        const char* name;
+    };
+    const Watched watched[] = {{pn::kPidP, &held_.p, "P"},
+                               {pn::kPidI, &held_.i, "I"},
+                               {pn::kPidD, &held_.d, "D"},
+                               {pn::kSetTemperature, &held_.setPoint, "the set point"}};
+    for (const Watched& w : watched) {
+        const std::string& text = doc_.LastValueText(w.p);
+        if (std::isnan(*w.held) || text.size() != protocol::kDataLength || doc_.IsOutstanding(w.p) || doc_.IsHeld(w.p))
+            continue;
+        const double now = protocol::textToDouble(text);
+        if (std::fabs(now - *w.held) > 0.01 + 1e-3 * std::fabs(*w.held)) {
+            foreign_ = w.p;
+            foreignValue_ = now;
+            return w.name;
+        }
+    }
+    return nullptr;
+}
+
 void TuneRun::EndTuning()
 {
     tuned_ = tuner_->GetPhase() == Tuner::Phase::kDone;
     end_ = tuner_->Want();
     end_.output = tuned_ ? true : outputWasOn_;
+    // What someone else wrote meanwhile stays as they wrote it.
+    if (foreign_ == pn::kPidP)
+        end_.gains.p = foreignValue_;
+    else if (foreign_ == pn::kPidI)
+        end_.gains.i = foreignValue_;
+    else if (foreign_ == pn::kPidD)
+        end_.gains.d = foreignValue_;
+    else if (foreign_ == pn::kSetTemperature)
+        end_.setPoint = foreignValue_;
     kept_ = end_.gains;
     why_ = tuned_ ? std::string() : tuner_->Why();
     // Written again whatever was written before: the unit may have lost it

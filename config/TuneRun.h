@@ -17,7 +17,8 @@ class Clock;
 // what the tuner wants, as a user's entry is written.
 //
 // - It stops when the unit stops answering or reports an error, on
-//   Cancel, and on Stop (its owner's: an alarm).
+//   Cancel, on Stop (its owner's: an alarm), and when someone else writes
+//   P, I, D or the set point meanwhile (what they wrote then stays).
 // - On every stop the user's gains, set point and output are written back;
 //   a unit that does not answer has them written once it is back
 //   (kRestoring until then).
@@ -82,6 +83,8 @@ private:
     bool WriteEnd();
     bool WriteWanted(const Tuner::Wanted& want);
     void EndTuning();
+    // The name of a parameter someone else wrote during the tuning, or null.
+    const char* Foreign();
 
     CTqk5820ConfigDoc& doc_;
     const Clock& clock_;
@@ -102,6 +105,8 @@ private:
     };
     Held held_;
     std::map<int, float> had_;   // the unit's settings as read
+    int foreign_ = -1;            // a parameter someone else wrote, and its value
+    double foreignValue_ = 0;
     std::int64_t start_ = -1;
     std::int64_t readAt_ = -1;
     std::int64_t tookAt_ = -1;

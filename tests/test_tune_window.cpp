@@ -193,3 +193,18 @@ TEST_F(TuneWindowTest, ClosedMidTuneTheUnitGetsItsOwnSettingsBack)
     EXPECT_EQ(held(pn::kSetTemperature), 25);
     EXPECT_EQ(held(pn::kPidP), 10);
 }
+
+// A set point written elsewhere during a tuning (the overview, the broker)
+// stops it, and stays: the user's gains go back, not the old set point.
+TEST_F(TuneWindowTest, ASetPointWrittenElsewhereStopsATuningAndStays)
+{
+    Controller* controller = app->ControllerOf(openOnline(1));
+    ASSERT_TRUE(app->GetFloor().ShowTune(*controller)->Start());
+    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    EXPECT_EQ(controller->CommitSetPoint(24), "");
+    ASSERT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 10000)) << controller->Tune()->StatusText();
+    EXPECT_EQ(controller->Tune()->Why(), "the set point was changed elsewhere");
+    EXPECT_EQ(held(pn::kSetTemperature), 24);
+    EXPECT_EQ(held(pn::kPidP), 10);
+    EXPECT_EQ(held(pn::kPidD), 0);
+}

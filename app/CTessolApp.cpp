@@ -520,11 +520,21 @@ void CTessolApp::RegisterTemplates()
     configTemplate_->SetClosingHandler([this](Document& config) {
         // The broker hears that it goes offline.
         DetachPublisher(&config);
-        // A tuning under way gives the unit its own settings back: the
-        // close carries the writes out before the line is let go.
+        // A tuning under way gives the unit its own settings back before
+        // the line is let go: a write held behind a read still out would
+        // be dropped with the document, so the writes are seen to land (for
+        // two seconds at the most).
         if (Controller* controller = ControllerOf(&config)) {
-            if (TuneRun* run = controller->Tune(); run != nullptr && run->Tuning())
+            if (TuneRun* run = controller->Tune(); run != nullptr && run->Tuning()) {
                 run->Cancel();
+                auto& doc = static_cast<CTqk5820ConfigDoc&>(config);
+                const std::int64_t until = clock_->utcMillis() + 2000;
+                while (!run->Finished() && doc.IsOnline() && clock_->utcMillis() < until) {
+                    doc.ServiceStep();
+                    run->Step();
+                    doc.WaitForLine();
+                }
+            }
         }
         for (Document* doc : calibrationTemplate_->GetDocuments()) {
             if (static_cast<CTqk5820CalibrateDoc*>(doc)->GetConfigDoc() == &config)

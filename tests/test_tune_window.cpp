@@ -42,6 +42,16 @@ protected:
     {
         return protocol::textToDouble(sim->sim().unit(unit)->handle(protocol::kClassRead, parameter, "+000.000")->data);
     }
+    // Unit 1 online, its tuning started from the dialog and its set point
+    // stepped away from the user's 25; null when it did not get there.
+    Controller* tuningAway()
+    {
+        Controller* controller = app->ControllerOf(openOnline(1));
+        if (!app->GetFloor().ShowTune(*controller)->Start()
+            || !runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000))
+            return nullptr;
+        return controller;
+    }
     std::string panelP(CTqk5820ConfigDoc* doc)
     {
         return panelOf<CTqk5820ConfigPidDialog>(doc, CTqk5820ConfigDoc::kPid)
@@ -184,9 +194,8 @@ TEST_F(TuneWindowTest, TheOverviewTunesSeveralAtOnce)
 // user's settings.
 TEST_F(TuneWindowTest, ClosedMidTuneTheUnitGetsItsOwnSettingsBack)
 {
-    Controller* controller = app->ControllerOf(openOnline(1));
-    ASSERT_TRUE(app->GetFloor().ShowTune(*controller)->Start());
-    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    Controller* controller = tuningAway();
+    ASSERT_NE(controller, nullptr);
     app->GetFloor().StopWatching(*controller);
     EXPECT_TRUE(app->Controllers().empty());
     runFor(500);
@@ -198,9 +207,8 @@ TEST_F(TuneWindowTest, ClosedMidTuneTheUnitGetsItsOwnSettingsBack)
 // stops it, and stays: the user's gains go back, not the old set point.
 TEST_F(TuneWindowTest, ASetPointWrittenElsewhereStopsATuningAndStays)
 {
-    Controller* controller = app->ControllerOf(openOnline(1));
-    ASSERT_TRUE(app->GetFloor().ShowTune(*controller)->Start());
-    ASSERT_TRUE(runUntil([&] { return held(pn::kSetTemperature) != 25; }, 20000));
+    Controller* controller = tuningAway();
+    ASSERT_NE(controller, nullptr);
     EXPECT_EQ(controller->CommitSetPoint(24), "");
     ASSERT_TRUE(runUntil([&] { return controller->Tune()->Finished(); }, 10000)) << controller->Tune()->StatusText();
     EXPECT_EQ(controller->Tune()->Why(), "the set point was changed elsewhere");
